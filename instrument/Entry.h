@@ -1,0 +1,16 @@
+// The process's entry points and the entry module's process-wide state.
+#pragma once
+
+#include "platform/Context.h"
+
+bool setup(BelaContext* context, void* userData);
+void render(BelaContext* context, void* userData);
+void cleanup(BelaContext* context, void* userData);
+
+void interrupt_handler(int signal);
+void printUsage(const char* programName);
+
+namespace Driver {
+// Exit status: 3 asks the launcher to power off, anything else to restart.
+extern int returnCode;
+}  // namespace Driver

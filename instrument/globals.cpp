@@ -1,0 +1,28 @@
+// Every global object of the firmware, in construction order (they are
+// destroyed in the reverse order at exit). Keep the order of the steps.
+#include "instrument/Entry.h"
+
+// Entry module state.
+namespace Driver {
+int returnCode = 0;
+}  // namespace Driver
+
+// 1: display windows, gate outputs, outputStream
+// 2: recording sources, DSP::audioPool
+// 3: Driver::audioRecorder
+// 4: DSP::samplePreviewer
+// 5: engine name map
+// 6: file types, Driver::fileBrowser
+// 7: Driver::instrument
+// 8: DSP::motion
+// 9: DSP::noteManager
+// 10: DSP::scaleManager
+// 11: Driver::settings
+// 12: DSP::mainClock, DSP::track, DSP::touchpad
+// 13: DSP::voiceManager
+// 14: Key::encoder, Key::key, Key::trackSelect
+// 15: drivers, Key::shiftRegisterInput
+// 16: DSP::random, DSP::wavetable
+// 17: pop-ups, Driver::guiNotify, GUI::screensaver
+// 18: Driver::selfTest
+// 19: expression-language tables

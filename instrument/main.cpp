@@ -1,0 +1,53 @@
+#include "instrument/Entry.h"
+#include "platform/Audio.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char* argv[]) {
+    BelaInitSettings* settings = Bela_InitSettings_alloc();
+    Bela_defaultSettings(settings);
+    settings->setup = setup;
+    settings->render = render;
+    settings->cleanup = cleanup;
+    const char* programName = "corvane";
+    if (argc > 0 && argv[0]) {
+        const char* slash = strrchr(argv[0], '/');
+        programName = slash ? slash + 1 : argv[0];
+        snprintf(settings->projectName, sizeof settings->projectName, "%s", programName);
+    }
+
+    const struct option customOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
+    int c = Bela_getopt_long(argc, argv, "h", customOptions, settings);
+    if (c >= 0) {
+        printUsage(programName);
+        Bela_InitSettings_free(settings);
+        return c == 'h' ? 0 : 1;
+    }
+
+    if (Bela_initAudio(settings, nullptr) != 0) {
+        Bela_InitSettings_free(settings);
+        fprintf(stderr, "Error: unable to initialise audio\n");
+        return 1;
+    }
+    Bela_InitSettings_free(settings);
+
+    if (Bela_startAudio() != 0) {
+        fprintf(stderr, "Error: unable to start real-time audio\n");
+        Bela_stopAudio();
+        Bela_cleanupAudio();
+        return 1;
+    }
+
+    signal(SIGINT, interrupt_handler);
+    signal(SIGTERM, interrupt_handler);
+    while (!Bela_stopRequested())
+        usleep(100000);
+
+    Bela_stopAudio();
+    Bela_cleanupAudio();
+    return Driver::returnCode;
+}

@@ -1,0 +1,411 @@
+#include "platform/Audio.h"
+
+#include "platform/AudioFile.h"
+#include "platform/AuxiliaryTask.h"
+#include "platform/CpuMonitor.h"
+#include "platform/Paths.h"
+#include "platform/RtPrintf.h"
+#include "platform/Stepped.h"
+
+#include <pthread.h>
+#include <xmmintrin.h>
+#include <pmmintrin.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int64_t kNsPerBlockTimes3 = 4000000;  // 64 frames at 48 kHz = 4,000,000 / 3 ns
+
+struct HostAudio {
+    BelaInitSettings settings;
+    BelaContext context;
+    std::vector<float> in, out;
+    std::vector<uint32_t> digital;
+    std::vector<std::vector<float>> inputFile;
+    size_t inputPosition = 0;
+    host::AudioCapture capture;
+    bool capturing = false;
+    std::vector<host::DigitalDevice*> devices;
+
+    bool initialised = false;
+    bool running = false;
+    std::thread audioThread;
+    std::atomic<uint64_t> blocks{0};
+    // Odd while render runs: the block fence waits for it to move on.
+    std::atomic<uint64_t> renderSequence{0};
+};
+
+HostAudio& hostAudio() {
+    static HostAudio h;
+    return h;
+}
+
+// Lock-free and async-signal-safe.
+volatile sig_atomic_t gStopRequested = 0;
+thread_local bool tAudioThread = false;
+
+void feedInputs(HostAudio& h) {
+    const uint32_t frames = h.context.audioFrames;
+    const uint32_t channels = h.context.audioInChannels;
+    if (h.inputFile.empty())
+        return;
+    const size_t length = h.inputFile[0].size();
+    const size_t fileChannels = std::min<size_t>(h.inputFile.size(), channels);
+    for (uint32_t f = 0; f < frames; ++f) {
+        size_t at = h.inputPosition + f;
+        for (size_t c = 0; c < fileChannels; ++c)
+            h.in[f * channels + c] = at < length ? h.inputFile[c][at] : 0.0f;
+    }
+    h.inputPosition += frames;
+}
+
+void renderOneBlock(HostAudio& h) {
+    for (auto* device : h.devices)
+        device->beforeRender(h.digital.data(), h.context.digitalFrames);
+    feedInputs(h);
+    h.renderSequence.fetch_add(1, std::memory_order_seq_cst);
+    Bela_cpuTic(Bela_cpuMonitoringGet());
+    h.settings.render(&h.context, h.settings.userData);
+    Bela_cpuToc(Bela_cpuMonitoringGet());
+    h.renderSequence.fetch_add(1, std::memory_order_seq_cst);
+    for (auto* device : h.devices)
+        device->afterRender(h.digital.data(), h.context.digitalFrames);
+    if (h.capturing)
+        h.capture.push(h.out.data(), h.context.audioFrames);
+    h.context.audioFramesElapsed += h.context.audioFrames;
+    uint64_t done = h.blocks.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (h.settings.stopAfterBlocks && done >= h.settings.stopAfterBlocks)
+        Bela_requestStop();
+}
+
+int64_t monotonicNs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000ll + ts.tv_nsec;
+}
+
+void audioLoop(HostAudio* h) {
+    tAudioThread = true;
+    Bela_setFlushToZero();
+    pthread_setname_np(pthread_self(), "corvane-audio");
+    const bool realTime = h->settings.mode == HostMode::RealTime;
+    if (realTime) {
+        sched_param param{};
+        param.sched_priority = 95;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);  // best effort
+    }
+    int64_t start = monotonicNs();
+    uint64_t n = 0;
+    while (!gStopRequested) {
+        renderOneBlock(*h);
+        ++n;
+        if (!realTime)
+            continue;
+        // Block n must be finished by the time block n + 1 would start
+        // playing; a later block is an underrun and the clock is re-anchored.
+        int64_t deadline = start + int64_t(n) * kNsPerBlockTimes3 / 3;
+        int64_t now = monotonicNs();
+        if (now > deadline + kNsPerBlockTimes3 / 3) {
+            h->context.underrunCount++;
+            start = now - int64_t(n) * kNsPerBlockTimes3 / 3;
+            continue;
+        }
+        timespec ts{time_t(deadline / 1000000000ll), long(deadline % 1000000000ll)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+        }
+    }
+}
+
+bool parseCount(const char* text, double& out) {
+    if (!text || !*text)
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    double v = strtod(text, &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0.0)
+        return false;
+    out = v;
+    return true;
+}
+
+enum HostOption {
+    kOptRoot = 1000,
+    kOptOffline,
+    kOptBlocks,
+    kOptSeconds,
+    kOptAudioOut,
+    kOptAudioIn,
+    kOptMidiPort,
+    kOptPanelScript,
+    kOptDisplayMirror,
+};
+
+const struct option kHostOptions[] = {
+    {"root", required_argument, nullptr, kOptRoot},
+    {"offline", no_argument, nullptr, kOptOffline},
+    {"blocks", required_argument, nullptr, kOptBlocks},
+    {"seconds", required_argument, nullptr, kOptSeconds},
+    {"audio-out", required_argument, nullptr, kOptAudioOut},
+    {"audio-in", required_argument, nullptr, kOptAudioIn},
+};
+
+}  // namespace
+
+BelaInitSettings* Bela_InitSettings_alloc() { return new BelaInitSettings; }
+
+void Bela_InitSettings_free(BelaInitSettings* settings) { delete settings; }
+
+void Bela_defaultSettings(BelaInitSettings* settings) {
+    if (settings)
+        *settings = BelaInitSettings{};
+}
+
+void Bela_usage() {
+    fprintf(stderr,
+            "   --root DIR:                         Folder that stands for the instrument's storage\n"
+            "                                       (default: %s)\n"
+            "   --offline:                          Render as fast as possible instead of in real time\n"
+            "   --blocks N:                         Stop after N blocks of 64 frames\n"
+            "   --seconds S:                        Stop after S seconds of audio\n"
+            "   --audio-out FILE.wav:               Write the 8 output channels to a WAV file\n"
+            "                                       (default: output.wav in the root)\n"
+            "   --audio-in FILE:                    Feed the inputs from an audio file\n",
+            host::defaultRoot().c_str());
+}
+
+int Bela_getopt_long(int argc, char* const argv[], const char* customShortOptions,
+                     const struct option* customLongOptions, BelaInitSettings* settings) {
+    std::vector<struct option> all;
+    for (const auto& o : kHostOptions)
+        all.push_back(o);
+    for (const struct option* o = customLongOptions; o && o->name; ++o)
+        all.push_back(*o);
+    all.push_back({nullptr, 0, nullptr, 0});
+    std::string shortOptions = ":";
+    shortOptions += customShortOptions ? customShortOptions : "";
+    opterr = 0;
+    for (;;) {
+        int c = getopt_long(argc, argv, shortOptions.c_str(), all.data(), nullptr);
+        if (c == -1)
+            return -1;
+        double v = 0.0;
+        switch (c) {
+        case kOptRoot: settings->root = optarg; break;
+        case kOptOffline: settings->mode = HostMode::Offline; break;
+        case kOptBlocks:
+            if (!parseCount(optarg, v) || v != std::floor(v) || v < 1) {
+                fprintf(stderr, "--blocks needs a whole number of blocks above 0\n");
+                return '?';
+            }
+            settings->stopAfterBlocks = uint64_t(v);
+            break;
+        case kOptSeconds:
+            if (!parseCount(optarg, v) || v <= 0.0) {
+                fprintf(stderr, "--seconds needs a number of seconds above 0\n");
+                return '?';
+            }
+            settings->stopAfterBlocks = uint64_t(std::ceil(v * 48000.0 / 64.0));
+            break;
+        case kOptAudioOut: settings->audioOutFile = optarg; break;
+        case kOptAudioIn: settings->audioInFile = optarg; break;
+        case kOptMidiPort: settings->midiPort = optarg; break;
+        case kOptPanelScript: settings->panelScript = optarg; break;
+        case kOptDisplayMirror: settings->displayMirror = optarg; break;
+        case ':':
+            fprintf(stderr, "%s: option needs a value: %s\n", argv[0], argv[optind - 1]);
+            return '?';
+        case '?':
+            fprintf(stderr, "%s: unknown option: %s\n", argv[0], argv[optind - 1]);
+            return '?';
+        default: return c;
+        }
+    }
+}
+
+int Bela_initAudio(BelaInitSettings* settings, void* userData) {
+    HostAudio& h = hostAudio();
+    if (!settings || h.initialised)
+        return -1;
+    if (!settings->setup || !settings->render) {
+        fprintf(stderr, "Bela_initAudio: no setup or render function\n");
+        return -1;
+    }
+    if (!host::setRoot(settings->root)) {
+        fprintf(stderr, "Bela_initAudio: cannot use %s as the data root\n", settings->root.c_str());
+        return -1;
+    }
+    h.settings = *settings;
+    h.settings.userData = userData;
+    h.context = BelaContext{};
+    h.context.audioFrames = settings->periodSize;
+    h.context.audioInChannels = settings->numAudioInChannels;
+    h.context.audioOutChannels = settings->numAudioOutChannels;
+    h.context.digitalFrames = settings->periodSize;
+    h.context.digitalChannels = settings->numDigitalChannels;
+    h.context.projectName = h.settings.projectName;
+    h.in.assign(size_t(h.context.audioFrames) * h.context.audioInChannels, 0.0f);
+    h.out.assign(size_t(h.context.audioFrames) * h.context.audioOutChannels, 0.0f);
+    h.digital.assign(h.context.digitalFrames, 0xFFFFu);  // every pin an input, all low
+    h.context.audioIn = h.in.data();
+    h.context.audioOut = h.out.data();
+    h.context.digital = h.digital.data();
+    h.blocks = 0;
+    h.inputPosition = 0;
+    h.inputFile.clear();
+    gStopRequested = 0;
+
+    if (!settings->audioInFile.empty()) {
+        h.inputFile = AudioFileUtilities::load(settings->audioInFile);
+        if (h.inputFile.empty()) {
+            fprintf(stderr, "Bela_initAudio: cannot read audio input %s\n", settings->audioInFile.c_str());
+            return -1;
+        }
+    }
+    if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped) {
+        h.settings.audioOutFile = host::root() + "/output.wav";
+        fprintf(stderr, "Audio output is written to %s\n", h.settings.audioOutFile.c_str());
+    }
+    if (!h.settings.audioOutFile.empty()) {
+        if (!h.capture.open(h.settings.audioOutFile, h.context.audioOutChannels, 48000,
+                            settings->mode != HostMode::RealTime))
+            return -1;
+        h.capturing = true;
+    }
+
+    const bool stepped = settings->mode == HostMode::Stepped;
+    host::tasksSetThreaded(!stepped, settings->mode == HostMode::RealTime);
+    if (!stepped)
+        host::rtLoggerStart();
+    Bela_cpuMonitoringInit(1);
+    h.initialised = true;
+    if (stepped)
+        tAudioThread = true;  // setup runs on the thread that will step
+    bool ok = h.settings.setup(&h.context, h.settings.userData);
+    if (stepped)
+        tAudioThread = false;
+    if (!ok) {
+        Bela_cleanupAudio();
+        return -1;
+    }
+    return 0;
+}
+
+int Bela_startAudio() {
+    HostAudio& h = hostAudio();
+    if (!h.initialised || h.running)
+        return -1;
+    if (h.settings.mode == HostMode::Stepped) {
+        h.running = true;
+        return 0;
+    }
+    try {
+        h.audioThread = std::thread(audioLoop, &h);
+    } catch (...) {
+        return -1;
+    }
+    h.running = true;
+    return 0;
+}
+
+void Bela_stopAudio() {
+    HostAudio& h = hostAudio();
+    if (!h.running)
+        return;
+    Bela_requestStop();
+    if (h.audioThread.joinable())
+        h.audioThread.join();
+    h.running = false;
+}
+
+void Bela_cleanupAudio() {
+    HostAudio& h = hostAudio();
+    if (!h.initialised)
+        return;
+    Bela_stopAudio();
+    if (h.settings.cleanup)
+        h.settings.cleanup(&h.context, h.settings.userData);
+    host::tasksStopAll();
+    if (h.capturing) {
+        h.capture.close();
+        h.capturing = false;
+    }
+    host::rtLoggerStop();
+    h.initialised = false;
+}
+
+void Bela_requestStop() { gStopRequested = 1; }
+
+int Bela_stopRequested() { return gStopRequested ? 1 : 0; }
+
+bool Bela_isAudioThread() { return tAudioThread; }
+
+void Bela_blockFence() {
+    if (tAudioThread)
+        return;
+    HostAudio& h = hostAudio();
+    uint64_t seen = h.renderSequence.load(std::memory_order_seq_cst);
+    if ((seen & 1u) == 0)
+        return;  // no block in progress: the next one sees what was set before
+    while (h.renderSequence.load(std::memory_order_seq_cst) == seen)
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
+
+void Bela_setFlushToZero() {
+#if defined(__SSE__)
+    _MM_SET_FLUSH_ZERO_MODE(_MM_FLUSH_ZERO_ON);
+    _MM_SET_DENORMALS_ZERO_MODE(_MM_DENORMALS_ZERO_ON);
+#endif
+}
+
+namespace host {
+
+void stepBlocks(uint32_t blocks, bool runTasks) {
+    HostAudio& h = hostAudio();
+    if (!h.initialised || h.settings.mode != HostMode::Stepped)
+        return;
+    const bool wasAudio = tAudioThread;
+    tAudioThread = true;
+    Bela_setFlushToZero();
+    for (uint32_t i = 0; i < blocks; ++i) {
+        renderOneBlock(h);
+        if (runTasks) {
+            tAudioThread = false;
+            tasksRunPending();
+            tAudioThread = true;
+        }
+    }
+    tAudioThread = wasAudio;
+}
+
+void runPendingTasks() { tasksRunPending(); }
+
+BelaContext* context() { return &hostAudio().context; }
+
+float* audioInBuffer() { return hostAudio().in.data(); }
+
+uint64_t blocksRendered() { return hostAudio().blocks.load(); }
+
+void attachDigitalDevice(DigitalDevice* device) {
+    auto& devices = hostAudio().devices;
+    if (device && std::find(devices.begin(), devices.end(), device) == devices.end())
+        devices.push_back(device);
+}
+
+void detachDigitalDevice(DigitalDevice* device) {
+    auto& devices = hostAudio().devices;
+    devices.erase(std::remove(devices.begin(), devices.end(), device), devices.end());
+}
+
+}  // namespace host

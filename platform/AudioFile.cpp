@@ -1,0 +1,161 @@
+#include "platform/AudioFile.h"
+
+#include <sndfile.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+namespace AudioFileUtilities {
+
+namespace {
+struct SndFile {
+    SNDFILE* file = nullptr;
+    SF_INFO info{};
+    explicit SndFile(const std::string& path) { file = sf_open(path.c_str(), SFM_READ, &info); }
+    ~SndFile() {
+        if (file)
+            sf_close(file);
+    }
+};
+}  // namespace
+
+std::vector<std::vector<float>> load(const std::string& path, int maxFrames, unsigned startFrame) {
+    SndFile f(path);
+    if (!f.file || f.info.channels <= 0 || f.info.frames < 0)
+        return {};
+    sf_count_t available = f.info.frames > sf_count_t(startFrame) ? f.info.frames - startFrame : 0;
+    sf_count_t frames = maxFrames < 0 ? available : std::min<sf_count_t>(available, maxFrames);
+    const int channels = f.info.channels;
+    std::vector<std::vector<float>> out(channels, std::vector<float>(size_t(frames), 0.0f));
+    if (frames == 0)
+        return out;
+    if (startFrame > 0 && sf_seek(f.file, startFrame, SEEK_SET) < 0)
+        return {};
+    std::vector<float> chunk(size_t(4096) * channels);
+    sf_count_t done = 0;
+    while (done < frames) {
+        sf_count_t want = std::min<sf_count_t>(4096, frames - done);
+        sf_count_t got = sf_readf_float(f.file, chunk.data(), want);
+        if (got <= 0)
+            break;
+        for (sf_count_t i = 0; i < got; ++i)
+            for (int c = 0; c < channels; ++c)
+                out[c][size_t(done + i)] = chunk[size_t(i * channels + c)];
+        done += got;
+    }
+    if (done < frames)
+        for (auto& channel : out)
+            channel.resize(size_t(done));
+    return out;
+}
+
+int getNumChannels(const std::string& path) {
+    SndFile f(path);
+    return f.file ? f.info.channels : -1;
+}
+
+int getNumFrames(const std::string& path) {
+    SndFile f(path);
+    return f.file ? int(f.info.frames) : -1;
+}
+
+int getSampleRate(const std::string& path) {
+    SndFile f(path);
+    return f.file ? f.info.samplerate : -1;
+}
+
+}  // namespace AudioFileUtilities
+
+namespace host {
+
+struct AudioCapture::Impl {
+    SNDFILE* file = nullptr;
+    unsigned channels = 0;
+    bool waitWhenFull = false;
+    std::unique_ptr<float[]> ring;
+    size_t capacity = 0;  // samples
+    std::atomic<uint64_t> head{0}, tail{0};
+    std::atomic<bool> quit{false};
+    std::atomic<unsigned long> dropped{0};
+    std::thread writer;
+
+    void drain() {
+        uint64_t t = tail.load(std::memory_order_relaxed);
+        uint64_t h = head.load(std::memory_order_acquire);
+        while (t < h) {
+            size_t offset = t % capacity;
+            size_t n = std::min<size_t>(h - t, capacity - offset);
+            sf_write_float(file, ring.get() + offset, sf_count_t(n));
+            t += n;
+        }
+        tail.store(t, std::memory_order_release);
+    }
+};
+
+AudioCapture::~AudioCapture() { close(); }
+
+bool AudioCapture::open(const std::string& path, unsigned channels, unsigned sampleRate, bool waitWhenFull) {
+    close();
+    SF_INFO info{};
+    info.channels = int(channels);
+    info.samplerate = int(sampleRate);
+    info.format = (channels > 2 ? SF_FORMAT_WAVEX : SF_FORMAT_WAV) | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) {
+        fprintf(stderr, "audio capture: cannot write %s: %s\n", path.c_str(), sf_strerror(nullptr));
+        return false;
+    }
+    impl_ = new Impl;
+    impl_->file = file;
+    impl_->channels = channels;
+    impl_->waitWhenFull = waitWhenFull;
+    impl_->capacity = size_t(sampleRate) * channels * 4;  // four seconds
+    impl_->ring.reset(new float[impl_->capacity]);
+    Impl* impl = impl_;
+    impl_->writer = std::thread([impl] {
+        while (!impl->quit.load(std::memory_order_acquire)) {
+            impl->drain();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        impl->drain();
+    });
+    return true;
+}
+
+void AudioCapture::push(const float* interleaved, unsigned frames) {
+    if (!impl_)
+        return;
+    size_t n = size_t(frames) * impl_->channels;
+    uint64_t h = impl_->head.load(std::memory_order_relaxed);
+    for (;;) {
+        uint64_t t = impl_->tail.load(std::memory_order_acquire);
+        if (impl_->capacity - (h - t) >= n)
+            break;
+        if (!impl_->waitWhenFull) {
+            impl_->dropped.fetch_add(frames, std::memory_order_relaxed);
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (size_t i = 0; i < n; ++i)
+        impl_->ring[(h + i) % impl_->capacity] = interleaved[i];
+    impl_->head.store(h + n, std::memory_order_release);
+}
+
+void AudioCapture::close() {
+    if (!impl_)
+        return;
+    impl_->quit.store(true, std::memory_order_release);
+    impl_->writer.join();
+    sf_write_sync(impl_->file);
+    sf_close(impl_->file);
+    delete impl_;
+    impl_ = nullptr;
+}
+
+unsigned long AudioCapture::droppedFrames() const { return impl_ ? impl_->dropped.load() : 0; }
+
+}  // namespace host

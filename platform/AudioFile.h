@@ -1,0 +1,41 @@
+// Audio-file loader: every channel of a file as a float vector, through
+// libsndfile (any format it reads).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace AudioFileUtilities {
+
+// Frames from startFrame on, at most maxFrames (< 0: to the end); one vector
+// per channel. Empty when the file cannot be read.
+std::vector<std::vector<float>> load(const std::string& path, int maxFrames = -1, unsigned startFrame = 0);
+int getNumChannels(const std::string& path);  // -1 when unreadable
+int getNumFrames(const std::string& path);    // -1 when unreadable
+int getSampleRate(const std::string& path);   // -1 when unreadable
+
+}  // namespace AudioFileUtilities
+
+namespace host {
+
+// Captures interleaved blocks to a float WAV file. push() is real-time safe:
+// it copies into a preallocated ring that a writer thread drains; with
+// waitWhenFull (offline runs) it waits for room instead of dropping.
+class AudioCapture {
+public:
+    AudioCapture() = default;
+    ~AudioCapture();
+    AudioCapture(const AudioCapture&) = delete;
+    AudioCapture& operator=(const AudioCapture&) = delete;
+
+    bool open(const std::string& path, unsigned channels, unsigned sampleRate, bool waitWhenFull);
+    void push(const float* interleaved, unsigned frames);
+    void close();  // writes what is left and closes the file
+    unsigned long droppedFrames() const;
+
+private:
+    struct Impl;
+    Impl* impl_ = nullptr;
+};
+
+}  // namespace host

@@ -1,0 +1,143 @@
+#include "platform/AuxiliaryTask.h"
+
+#include "platform/Audio.h"
+
+#include <pthread.h>
+#include <semaphore.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Task {
+    void (*callback)(void*) = nullptr;
+    void* arg = nullptr;
+    int priority = 0;
+    std::string name;
+    std::atomic<bool> pending{false};
+    std::atomic<bool> quit{false};
+    sem_t wake{};
+    std::thread thread;
+    bool threaded = false;
+
+    void run() {
+        // A schedule that arrives while callback runs sets pending again and
+        // posts once more, which gives exactly one more run.
+        pending.store(false, std::memory_order_seq_cst);
+        callback(arg);
+    }
+};
+
+struct TaskRegistry {
+    std::mutex mutex;  // guards the list; never taken on the audio thread
+    std::vector<std::unique_ptr<Task>> tasks;
+    bool threaded = true;
+    bool realTimePriorities = false;
+};
+
+TaskRegistry& registry() {
+    static TaskRegistry r;
+    return r;
+}
+
+void threadMain(Task* task) {
+    Bela_setFlushToZero();
+    pthread_setname_np(pthread_self(), task->name.substr(0, 15).c_str());
+    for (;;) {
+        while (sem_wait(&task->wake) != 0) {
+        }
+        if (task->quit.load(std::memory_order_acquire))
+            return;
+        task->run();
+    }
+}
+
+}  // namespace
+
+AuxiliaryTask Bela_createAuxiliaryTask(void (*callback)(void*), int priority, const char* name, void* arg) {
+    if (!callback)
+        return nullptr;
+    auto& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    auto task = std::make_unique<Task>();
+    task->callback = callback;
+    task->arg = arg;
+    task->priority = priority;
+    task->name = name ? name : "task";
+    if (sem_init(&task->wake, 0, 0) != 0)
+        return nullptr;
+    task->threaded = r.threaded;
+    if (task->threaded) {
+        try {
+            task->thread = std::thread(threadMain, task.get());
+        } catch (...) {
+            sem_destroy(&task->wake);
+            return nullptr;
+        }
+        if (r.realTimePriorities && priority > 0) {
+            sched_param param{};
+            param.sched_priority = priority;
+            pthread_setschedparam(task->thread.native_handle(), SCHED_FIFO, &param);  // best effort
+        }
+    }
+    Task* handle = task.get();
+    r.tasks.push_back(std::move(task));
+    return handle;
+}
+
+int Bela_scheduleAuxiliaryTask(AuxiliaryTask handle) {
+    auto* task = static_cast<Task*>(handle);
+    if (!task)
+        return -1;
+    if (!task->pending.exchange(true, std::memory_order_seq_cst) && task->threaded)
+        sem_post(&task->wake);
+    return 0;
+}
+
+namespace host {
+
+void tasksSetThreaded(bool threaded, bool realTimePriorities) {
+    auto& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.threaded = threaded;
+    r.realTimePriorities = realTimePriorities;
+}
+
+void tasksStopAll() {
+    auto& r = registry();
+    std::vector<std::unique_ptr<Task>> tasks;
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        tasks.swap(r.tasks);
+    }
+    for (auto& task : tasks) {
+        if (task->threaded) {
+            task->quit.store(true, std::memory_order_release);
+            sem_post(&task->wake);
+            task->thread.join();
+        }
+        sem_destroy(&task->wake);
+    }
+}
+
+bool tasksRunPending() {
+    auto& r = registry();
+    std::vector<Task*> due;
+    {
+        std::lock_guard<std::mutex> lock(r.mutex);
+        for (auto& task : r.tasks)
+            if (!task->threaded && task->pending.load())
+                due.push_back(task.get());
+    }
+    for (Task* task : due)
+        task->run();
+    return !due.empty();
+}
+
+}  // namespace host

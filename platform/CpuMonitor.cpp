@@ -1,0 +1,43 @@
+#include "platform/CpuMonitor.h"
+
+#include <ctime>
+
+namespace {
+
+BelaCpuData gRenderCpu;
+
+uint64_t nowNs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1000000000ull + uint64_t(ts.tv_nsec);
+}
+
+constexpr double kBlockNs = 64.0 * 1e9 / 48000.0;
+
+}  // namespace
+
+int Bela_cpuMonitoringInit(int count) {
+    gRenderCpu = BelaCpuData{};
+    gRenderCpu.count = count > 0 ? uint32_t(count) : 1;
+    return 0;
+}
+
+BelaCpuData* Bela_cpuMonitoringGet() { return &gRenderCpu; }
+
+void Bela_cpuTic(BelaCpuData* data) {
+    if (data)
+        data->ticNs = nowNs();
+}
+
+void Bela_cpuToc(BelaCpuData* data) {
+    if (!data || data->ticNs == 0)
+        return;
+    data->busyNs += nowNs() - data->ticNs;
+    data->ticNs = 0;
+    uint32_t count = data->count ? data->count : 1;
+    if (++data->currentCount >= count) {
+        data->percentage = float(100.0 * double(data->busyNs) / (kBlockNs * count));
+        data->busyNs = 0;
+        data->currentCount = 0;
+    }
+}

@@ -1,0 +1,88 @@
+#include "platform/Paths.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace host {
+
+namespace {
+std::string gRoot;
+constexpr std::string_view kHome = "/home/corvane";
+}  // namespace
+
+std::string defaultRoot() {
+    const char* data = getenv("XDG_DATA_HOME");
+    if (data && *data)
+        return std::string(data) + "/corvane";
+    const char* home = getenv("HOME");
+    return std::string(home && *home ? home : "/tmp") + "/.local/share/corvane";
+}
+
+bool makeFolders(const std::string& path) {
+    if (path.empty())
+        return false;
+    std::string partial;
+    size_t i = 0;
+    while (i <= path.size()) {
+        size_t next = path.find('/', i);
+        if (next == std::string::npos)
+            next = path.size();
+        partial = path.substr(0, next);
+        if (!partial.empty() && mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+        i = next + 1;
+    }
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool setRoot(const std::string& root) {
+    std::string r = root.empty() ? defaultRoot() : root;
+    while (r.size() > 1 && r.back() == '/')
+        r.pop_back();
+    if (!makeFolders(r))
+        return false;
+    gRoot = r;
+    return true;
+}
+
+const std::string& root() {
+    if (gRoot.empty())
+        setRoot("");
+    return gRoot;
+}
+
+std::string hostPath(std::string_view instrumentPath) {
+    std::string_view rest = instrumentPath;
+    if (rest.substr(0, kHome.size()) == kHome && (rest.size() == kHome.size() || rest[kHome.size()] == '/'))
+        rest.remove_prefix(kHome.size());
+    // Resolve "." and ".." lexically, never above the root.
+    std::vector<std::string_view> parts;
+    size_t i = 0;
+    while (i < rest.size()) {
+        size_t next = rest.find('/', i);
+        if (next == std::string_view::npos)
+            next = rest.size();
+        std::string_view part = rest.substr(i, next - i);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        i = next + 1;
+    }
+    std::string out = root();
+    for (auto part : parts) {
+        out += '/';
+        out += part;
+    }
+    if (!instrumentPath.empty() && instrumentPath.back() == '/' && !parts.empty())
+        out += '/';
+    return out;
+}
+
+}  // namespace host

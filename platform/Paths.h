@@ -1,0 +1,25 @@
+// The data root: the host folder that stands for the instrument's own storage.
+// Every fixed path of the firmware goes through hostPath.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace host {
+
+// Sets the root (created when missing); an empty root picks the default
+// folder in the user's data directory. Returns false when it cannot be made.
+bool setRoot(const std::string& root);
+const std::string& root();
+std::string defaultRoot();
+
+// Maps an instrument path under the root: "/home/corvane/x" -> ROOT/x,
+// any other absolute path -> ROOT/path (so "/tmp/corvane-exit-code" ->
+// ROOT/tmp/corvane-exit-code), a relative path -> ROOT/path. ".." never
+// climbs above the root.
+std::string hostPath(std::string_view instrumentPath);
+
+// mkdir -p; true when the folder exists afterwards.
+bool makeFolders(const std::string& path);
+
+}  // namespace host

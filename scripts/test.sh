@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite, then again with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the threaded tests with ThreadSanitizer,
+# then each fuzz target for a bounded time. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+jobs=$(nproc)
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+status=0
+
+step() { echo; echo "==== $*"; }
+
+step "plain build and tests"
+cmake -S . -B build/test -G Ninja -DCORVANE_SANITIZE=none "${launcher[@]}" >/dev/null
+cmake --build build/test -j "$jobs"
+(cd build/test && ctest --output-on-failure -j "$jobs") || status=1
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build/asan -G Ninja -DCORVANE_SANITIZE=asan -DCMAKE_BUILD_TYPE=Debug \
+      -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" "${launcher[@]}" >/dev/null
+cmake --build build/asan -j "$jobs"
+(cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+   ctest --output-on-failure -j "$jobs") || status=1
+
+step "ThreadSanitizer (threaded tests)"
+cmake -S . -B build/tsan -G Ninja -DCORVANE_SANITIZE=tsan -DCMAKE_BUILD_TYPE=Debug \
+      -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" "${launcher[@]}" >/dev/null
+cmake --build build/tsan -j "$jobs" --target threaded_tests corvane
+(cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+   ctest --output-on-failure -j "$jobs" -L threaded) || status=1
+
+if ls tests/fuzz/*_fuzz.cpp >/dev/null 2>&1; then
+  step "fuzz targets (libFuzzer, bounded)"
+  cmake -S . -B build/fuzz -G Ninja -DCORVANE_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        "${launcher[@]}" >/dev/null
+  cmake --build build/fuzz -j "$jobs"
+  for source in tests/fuzz/*_fuzz.cpp; do
+    name=$(basename "$source" .cpp)
+    corpus="tests/fuzz/corpus/$name"
+    work=$(mktemp -d)
+    [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
+    echo "-- $name"
+    if ! build/fuzz/tests/fuzz/"$name" -max_total_time="${FUZZ_SECONDS:-30}" -rss_limit_mb=2048 \
+         -print_final_stats=0 "$work" >"$work.log" 2>&1; then
+      tail -n 40 "$work.log"; status=1
+    fi
+    rm -rf "$work" "$work.log"
+  done
+fi
+
+echo
+if [ $status -eq 0 ]; then echo "All test stages passed"; else echo "Some test stage failed"; fi
+exit $status
