@@ -1,0 +1,133 @@
+// The corvane executable as a user meets it: options, exit status, signals
+// and the captured output audio.
+#include <gtest/gtest.h>
+
+#include "tests/support/TempDir.h"
+#include <sndfile.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct ProcessResult {
+    int status = -1;
+    std::string err;
+};
+
+pid_t spawn(const std::vector<std::string>& args, const std::string& errFile) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 2);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(CORVANE_BINARY));
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(CORVANE_BINARY, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+ProcessResult run(const std::vector<std::string>& args) {
+    static int calls = 0;
+    std::string errFile = testsupport::tempDir() + "corvane-stderr-" +
+                          std::to_string(++calls) + ".txt";
+    pid_t pid = spawn(args, errFile);
+    ProcessResult r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = slurp(errFile);
+    return r;
+}
+
+std::string shell(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p)
+        return out;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, p))
+        out += buffer;
+    pclose(p);
+    return out;
+}
+
+TEST(Process, HelpPrintsTheUsageAndExitsZero) {
+    for (const char* option : {"--help", "-h"}) {
+        ProcessResult r = run({option});
+        EXPECT_EQ(r.status, 0) << option;
+        EXPECT_NE(r.err.find("Usage: corvane [options]\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("   --help [-h]:                        Print this menu\n"), std::string::npos);
+        EXPECT_NE(r.err.find("--root DIR"), std::string::npos);
+    }
+}
+
+TEST(Process, UnknownOptionExitsOneWithoutStartingAudio) {
+    std::string root = testsupport::tempDir() + "unknown-option-root";
+    ProcessResult r = run({"--root", root, "--no-such-option"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Usage: corvane"), std::string::npos);
+    EXPECT_EQ(access((root + "/output.wav").c_str(), F_OK), -1);
+}
+
+TEST(Process, OfflineRunWritesExactlyTheRequestedAudio) {
+    std::string root = testsupport::tempDir() + "offline-root";
+    std::string wav = testsupport::tempDir() + "offline-750.wav";
+    ProcessResult r = run({"--root", root, "--offline", "--blocks", "750", "--audio-out", wav});
+    ASSERT_EQ(r.status, 0) << r.err;
+    SF_INFO info{};
+    SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.frames, 48000);
+    EXPECT_EQ(info.channels, 8);
+    EXPECT_EQ(info.samplerate, 48000);
+    sf_close(f);
+    // And a second, independent reader agrees.
+    EXPECT_EQ(shell("soxi -s '" + wav + "' 2>/dev/null"), "48000\n");
+    EXPECT_EQ(shell("soxi -c '" + wav + "' 2>/dev/null"), "8\n");
+}
+
+TEST(Process, SigtermInRealTimeModeStopsCleanlyWithStatusZero) {
+    std::string root = testsupport::tempDir() + "sigterm-root";
+    std::string errFile = testsupport::tempDir() + "sigterm-stderr.txt";
+    pid_t pid = spawn({"--root", root}, errFile);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << slurp(errFile);
+    // The default capture was closed properly on the way out.
+    SF_INFO info{};
+    SNDFILE* f = sf_open((root + "/output.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.channels, 8);
+    EXPECT_GT(info.frames, 0);
+    sf_close(f);
+    EXPECT_NE(slurp(errFile).find(root + "/output.wav"), std::string::npos);
+}
+
+}  // namespace

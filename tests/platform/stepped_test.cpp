@@ -1,0 +1,159 @@
+#include "platform/Audio.h"
+#include "platform/AuxiliaryTask.h"
+#include "platform/Paths.h"
+#include "platform/Stepped.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/TempDir.h"
+
+#include <cfloat>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Probe {
+    std::vector<uint64_t> renderedAt;  // audioFramesElapsed per block
+    std::vector<std::string> log;
+    AuxiliaryTask task = nullptr;
+    bool setupResult = true;
+    bool cleanedUp = false;
+    bool denormalsFlushed = false;
+};
+Probe* gProbe = nullptr;
+
+bool probeSetup(BelaContext* context, void*) {
+    gProbe->task = Bela_createAuxiliaryTask([](void*) { gProbe->log.push_back("task"); }, 50, "probe-task");
+    return gProbe->setupResult && gProbe->task;
+}
+
+void probeRender(BelaContext* context, void*) {
+    gProbe->renderedAt.push_back(context->audioFramesElapsed);
+    gProbe->log.push_back("render");
+    // Schedule on every second block, twice, to check coalescing.
+    if (gProbe->renderedAt.size() % 2 == 0) {
+        Bela_scheduleAuxiliaryTask(gProbe->task);
+        Bela_scheduleAuxiliaryTask(gProbe->task);
+    }
+    volatile float tiny = FLT_MIN;
+    volatile float half = tiny / 4.0f;
+    gProbe->denormalsFlushed = half == 0.0f;
+    context->audioOut[0] = context->audioIn[3];
+}
+
+void probeCleanup(BelaContext*, void*) { gProbe->cleanedUp = true; }
+
+class SteppedRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gProbe = &probe;
+        root = testsupport::tempDir() + "stepped-root";
+        settings.setup = probeSetup;
+        settings.render = probeRender;
+        settings.cleanup = probeCleanup;
+        settings.mode = HostMode::Stepped;
+        settings.root = root;
+    }
+    void TearDown() override {
+        Bela_cleanupAudio();
+        gProbe = nullptr;
+    }
+    Probe probe;
+    BelaInitSettings settings;
+    std::string root;
+};
+
+TEST_F(SteppedRun, StepsBlocksAndRunsScheduledTasksAfterTheirBlock) {
+    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+    BelaContext* c = host::context();
+    EXPECT_EQ(c->audioFrames, 64u);
+    EXPECT_EQ(c->audioInChannels, 8u);
+    EXPECT_EQ(c->audioOutChannels, 8u);
+    EXPECT_EQ(c->digitalFrames, 64u);
+    EXPECT_EQ(c->audioSampleRate, 48000.0f);
+    ASSERT_EQ(Bela_startAudio(), 0);
+    host::stepBlocks(4);
+    std::vector<std::string> expected = {"render", "render", "task", "render", "render", "task"};
+    EXPECT_EQ(probe.log, expected);
+    EXPECT_EQ(probe.renderedAt, (std::vector<uint64_t>{0, 64, 128, 192}));
+    EXPECT_EQ(host::blocksRendered(), 4u);
+    EXPECT_TRUE(probe.denormalsFlushed);
+}
+
+TEST_F(SteppedRun, TasksWaitWhenNotRunAndInputsReachRender) {
+    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+    host::audioInBuffer()[3] = 0.25f;
+    host::stepBlocks(2, false);
+    EXPECT_EQ(probe.log, (std::vector<std::string>{"render", "render"}));
+    EXPECT_EQ(host::context()->audioOut[0], 0.25f);
+    host::runPendingTasks();
+    EXPECT_EQ(probe.log.back(), "task");
+    host::runPendingTasks();  // nothing pending any more
+    EXPECT_EQ(probe.log.size(), 3u);
+}
+
+TEST_F(SteppedRun, FailingSetupFailsInitAndCleansUp) {
+    probe.setupResult = false;
+    EXPECT_NE(Bela_initAudio(&settings, nullptr), 0);
+    EXPECT_TRUE(probe.cleanedUp);
+    EXPECT_NE(Bela_startAudio(), 0);
+}
+
+TEST_F(SteppedRun, CleanupCallsCleanupAndAllowsANewRun) {
+    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+    Bela_cleanupAudio();
+    EXPECT_TRUE(probe.cleanedUp);
+    probe.cleanedUp = false;
+    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+    host::stepBlocks(1);
+    EXPECT_EQ(probe.renderedAt.size(), 1u);
+}
+
+TEST(BlockFence, ReturnsAtOnceWhenNothingRenders) {
+    Bela_blockFence();
+    SUCCEED();
+}
+
+TEST(Options, PlatformOptionsAreTakenAndOthersHandedBack) {
+    BelaInitSettings s;
+    const char* args[] = {"corvane", "--offline", "--blocks", "750", "--root", "/tmp/x", "--audio-out", "o.wav",
+                          "-h"};
+    optind = 1;
+    const struct option custom[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
+    int c = Bela_getopt_long(9, const_cast<char**>(args), "h", custom, &s);
+    EXPECT_EQ(c, 'h');
+    EXPECT_EQ(s.mode, HostMode::Offline);
+    EXPECT_EQ(s.stopAfterBlocks, 750u);
+    EXPECT_EQ(s.root, "/tmp/x");
+    EXPECT_EQ(s.audioOutFile, "o.wav");
+
+    const char* bad[] = {"corvane", "--blocks", "-3"};
+    optind = 1;
+    EXPECT_EQ(Bela_getopt_long(3, const_cast<char**>(bad), "h", custom, &s), '?');
+    const char* unknown[] = {"corvane", "--frobnicate"};
+    optind = 1;
+    EXPECT_EQ(Bela_getopt_long(2, const_cast<char**>(unknown), "h", custom, &s), '?');
+    const char* seconds[] = {"corvane", "--seconds", "2"};
+    optind = 1;
+    EXPECT_EQ(Bela_getopt_long(3, const_cast<char**>(seconds), "h", custom, &s), -1);
+    EXPECT_EQ(s.stopAfterBlocks, 1500u);
+}
+
+TEST(Paths, FixedPathsMapUnderTheRootAndNeverEscapeIt) {
+    std::string root = testsupport::tempDir() + "path-root";
+    ASSERT_TRUE(host::setRoot(root));
+    EXPECT_EQ(host::hostPath("/home/corvane/corvane.json"), root + "/corvane.json");
+    EXPECT_EQ(host::hostPath("/home/corvane/projects/"), root + "/projects/");
+    EXPECT_EQ(host::hostPath("/home/corvane"), root);
+    EXPECT_EQ(host::hostPath("/tmp/corvane-exit-code"), root + "/tmp/corvane-exit-code");
+    EXPECT_EQ(host::hostPath("/etc/ssh/sshd_config"), root + "/etc/ssh/sshd_config");
+    EXPECT_EQ(host::hostPath("/home/corvane/../../etc/passwd"), root + "/etc/passwd");
+    EXPECT_EQ(host::hostPath("recordings/a.wav"), root + "/recordings/a.wav");
+    EXPECT_EQ(host::hostPath("/home/corvaneX/a"), root + "/home/corvaneX/a");
+    for (const char* p : {"/../..", "..", "../../../x", "/home/corvane/./../.."})
+        EXPECT_EQ(host::hostPath(p).rfind(root, 0), 0u) << p;
+}
+
+}  // namespace
