@@ -8,6 +8,8 @@ int returnCode = 0;
 }  // namespace Driver
 
 // 1: display windows, gate outputs, outputStream
+#include "dsp/AudioBlock.h"
+AudioBlock outputStream;
 // 2: recording sources, DSP::audioPool
 // 3: Driver::audioRecorder
 // 4: DSP::samplePreviewer

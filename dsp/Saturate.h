@@ -1,0 +1,21 @@
+// Float-to-integer conversions that saturate the way the instrument's ARM core
+// does: NaN gives 0, values beyond the range give the range's end. A plain cast
+// is undefined for those inputs and gives garbage indices on x86.
+#pragma once
+
+#include <cstdint>
+
+template <typename F>
+inline uint32_t saturateToU32(F x) {
+    if (!(x > F(0))) return 0;  // also NaN
+    if (x >= F(4294967296.0)) return UINT32_MAX;
+    return static_cast<uint32_t>(x);
+}
+
+template <typename F>
+inline int32_t saturateToI32(F x) {
+    if (x != x) return 0;
+    if (x <= F(-2147483648.0)) return INT32_MIN;
+    if (x >= F(2147483648.0)) return INT32_MAX;
+    return static_cast<int32_t>(x);
+}
