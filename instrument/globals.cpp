@@ -19,6 +19,10 @@ AudioBlock outputStream;
 // 8: DSP::motion
 // 9: DSP::noteManager
 // 10: DSP::scaleManager
+#include "sequencing/PitchScale.h"
+namespace DSP {
+PitchScaleManager scaleManager;
+}  // namespace DSP
 // 11: Driver::settings
 // 12: DSP::mainClock, DSP::track, DSP::touchpad
 // 13: DSP::voiceManager

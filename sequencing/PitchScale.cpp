@@ -1,0 +1,122 @@
+#include "sequencing/PitchScale.h"
+
+#include "platform/Audio.h"
+#include "platform/RtPrintf.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const char* const kTwelveToneNames[12] = {
+    "prime",        "_minor second", "major second",  "_minor third",  "major third",    "perfect fourth",
+    "tritone",      "perfect fifth", "_minor sixth",  "major sixth",   "_minor seventh", "major seventh",
+};
+
+}  // namespace
+
+PitchScale::PitchScale() { addInterval(1.0f); }
+
+void PitchScale::addInterval(float ratio) {
+    if (std::isfinite(ratio) && ratio > 0.0f) {
+        PitchScaleInterval interval;
+        interval.ratio = ratio;
+        interval.cents = float(1200.0 * std::log(double(ratio)) / std::log(2.0));
+        intervals.push_back(std::move(interval));
+    }
+    _sort();
+}
+
+void PitchScale::setIntervals(const std::vector<double>& ratios, const std::string& scaleName) {
+    intervals.clear();
+    name = scaleName;
+    for (double ratio : ratios)
+        addInterval(float(ratio));
+    _sort();
+    if (!intervals.empty() && std::fabs(2.0 - double(intervals.back().ratio)) < 1e-9)
+        intervals.pop_back();
+}
+
+void PitchScale::buildEqualDivision(int steps, int refStep, float refFrequency) {
+    if (steps <= 0)
+        return;
+    referenceFrequency = refFrequency;
+    referenceStep = refStep;
+    intervals.clear();
+    for (int i = 0; i < steps; ++i)
+        addInterval(powf(2.0f, float(i) * (1.0f / float(steps))));
+    if (steps == 12)
+        for (int i = 0; i < 12; ++i)
+            intervals[i].name = kTwelveToneNames[i];
+}
+
+float PitchScale::frequency(int step, int octave) const {
+    const int64_t n = int64_t(intervals.size());
+    if (n == 0) {
+        rt_printf("Scale doesn't contain any intervals..\n");
+        return 0.0f;
+    }
+    const int64_t d = int64_t(step) - referenceStep;
+    // Floor division, so negative degrees fall into the octaves below.
+    int64_t octaves = d / n;
+    int64_t index = d % n;
+    if (index < 0) {
+        index += n;
+        --octaves;
+    }
+    return referenceFrequency * powf(2.0f, float(int64_t(octave) + octaves)) * intervals[size_t(index)].ratio;
+}
+
+void PitchScale::_sort() {
+    std::sort(intervals.begin(), intervals.end(),
+              [](const PitchScaleInterval& a, const PitchScaleInterval& b) { return a.ratio < b.ratio; });
+}
+
+PitchScaleManager::PitchScaleManager() {
+    auto* scales = new ScaleMap;
+    for (int steps : {5, 7, 9, 12, 19, 24}) {
+        PitchScale scale;
+        scale.buildEqualDivision(steps, 9, 440.0f);
+        scales->emplace(std::to_string(steps) + " edo", std::move(scale));
+    }
+    scales_.store(scales, std::memory_order_release);
+}
+
+PitchScaleManager::~PitchScaleManager() { delete scales_.load(std::memory_order_acquire); }
+
+const PitchScale* PitchScaleManager::getScale(std::string_view name) const {
+    const ScaleMap* scales = scales_.load(std::memory_order_acquire);
+    auto it = scales->find(name);
+    return it == scales->end() ? nullptr : &it->second;
+}
+
+bool PitchScaleManager::addScale(const std::string& path, const std::vector<double>& ratios, std::string* error) {
+    const size_t slash = path.rfind('/');
+    const std::string key = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    std::lock_guard<std::mutex> lock(writers_);
+    const ScaleMap* old = scales_.load(std::memory_order_acquire);
+    auto it = old->find(key);
+    PitchScale scale = it == old->end() ? PitchScale() : it->second;
+    scale.setIntervals(ratios, path);
+    if (scale.intervals.empty()) {
+        if (error)
+            *error = "the scale " + key + " has no intervals";
+        return false;
+    }
+    auto* fresh = new ScaleMap(*old);
+    (*fresh)[key] = std::move(scale);
+    scales_.store(fresh, std::memory_order_release);
+    Bela_blockFence();  // the audio thread may still hold a scale of the old map
+    delete old;
+    return true;
+}
+
+std::vector<std::string> PitchScaleManager::scaleNames() const {
+    const ScaleMap* scales = scales_.load(std::memory_order_acquire);
+    std::vector<std::string> names;
+    names.reserve(scales->size());
+    for (const auto& entry : *scales)
+        names.push_back(entry.first);
+    return names;
+}
