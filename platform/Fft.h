@@ -19,6 +19,7 @@ public:
 
     // Forward transform of `length` real samples. The result holds bins
     // 0..length/2: fdr(k) + i fdi(k); interleaved() gives re, im pairs.
+    // Bins beyond length/2 read as 0; before setup() nothing is transformed.
     void fft(const float* input);
     float fdr(unsigned k) const;
     float fdi(unsigned k) const;
@@ -33,6 +34,7 @@ private:
     unsigned length_ = 0;
     float* real_ = nullptr;     // length samples
     float* complex_ = nullptr;  // (length / 2 + 1) re, im pairs
+    float* scratch_ = nullptr;  // the inverse transform consumes its input: the bins stay in complex_
     void* forward_ = nullptr;
     void* inverse_ = nullptr;
 };

@@ -38,7 +38,8 @@ public:
     // end, puts the reader (and reports false) in its error state.
     class ArgReader {
     public:
-        explicit ArgReader(const Message& m) : msg_(&m) {}
+        // A reader of a message in its error state starts in its error state.
+        explicit ArgReader(const Message& m) : msg_(&m), ok_(m.isOk()) {}
         bool isOk() const { return ok_; }
         size_t nbArgRemaining() const { return msg_->tags_.size() - index_; }
         char currentTag() const { return index_ < msg_->tags_.size() ? msg_->tags_[index_] : '\0'; }
@@ -72,8 +73,11 @@ public:
     // Whole match of this message's pattern against `address`.
     bool match(const std::string& address) const;
 
-    // Wire form. decode() fills the message or leaves it in its error state.
+    // Wire form. decode() fills the message or leaves it in its error state
+    // (a bundle is not a message: see decodePacket). A message in its error
+    // state encodes to nothing.
     std::vector<uint8_t> encode() const;
+    void encode(std::vector<uint8_t>& out) const;  // reuses out's storage
     static Message decode(const void* data, size_t size);
 
 private:
@@ -82,6 +86,11 @@ private:
     std::vector<uint8_t> data_;
     bool ok_ = true;
 };
+
+// Decodes one packet, a message or a bundle (nested bundles included), into
+// its messages in order. A malformed packet anywhere gives false and no
+// messages at all. Time tags are not honoured: messages are due at once.
+bool decodePacket(const void* data, size_t size, std::vector<Message>& messages);
 
 }  // namespace oscpkt
 
@@ -96,13 +105,16 @@ public:
     OscReceiver(const OscReceiver&) = delete;
     OscReceiver& operator=(const OscReceiver&) = delete;
 
+    // Port 0 takes a free port, which port() then reports. A second setup
+    // stops the first. false when the port cannot be bound.
     bool setup(int port, Callback callback, void* userData = nullptr);
+    // Ends the thread (within one poll period) and closes the socket.
     void stop();
     bool isOk() const { return socket_ >= 0; }
     int port() const { return port_; }
 
 private:
-    void loop();
+    void loop(int socket);
     int socket_ = -1;
     int port_ = 0;
     Callback callback_;
@@ -126,12 +138,15 @@ public:
     OscSender& add(float v);
     OscSender& add(bool v);
     OscSender& add(const std::string& v);
-    // Sends the message under construction; false when nothing went out.
+    // Sends the message under construction (it is kept, so it can be sent
+    // again); false when nothing went out.
     bool send();
     bool send(const oscpkt::Message& message);
 
 private:
+    void close();
     int socket_ = -1;
     std::vector<uint8_t> peer_;  // sockaddr storage
     oscpkt::Message message_;
+    std::vector<uint8_t> wire_;
 };
