@@ -7,6 +7,8 @@
 
 #include "tests/support/TempDir.h"
 
+#include <sndfile.h>
+
 #include <cfloat>
 #include <cstdlib>
 #include <string>
@@ -109,6 +111,41 @@ TEST_F(SteppedRun, CleanupCallsCleanupAndAllowsANewRun) {
     ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
     host::stepBlocks(1);
     EXPECT_EQ(probe.renderedAt.size(), 1u);
+}
+
+TEST_F(SteppedRun, AudioInputFileFeedsTheInputsThenSilence) {
+    // Two channels, 100 frames: channel c, frame f holds (c + 1) * 0.001 * f.
+    std::string path = testsupport::tempDir() + "input.wav";
+    SF_INFO info{};
+    info.channels = 2;
+    info.samplerate = 48000;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<float> frames(200);
+    for (int i = 0; i < 100; ++i) {
+        frames[2 * i] = 0.001f * i;
+        frames[2 * i + 1] = 0.002f * i;
+    }
+    sf_writef_float(f, frames.data(), 100);
+    sf_close(f);
+
+    settings.audioInFile = path;
+    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+    const BelaContext* c = host::context();
+    host::stepBlocks(1, false);
+    EXPECT_FLOAT_EQ(c->audioIn[10 * 8 + 0], 0.010f);
+    EXPECT_FLOAT_EQ(c->audioIn[10 * 8 + 1], 0.020f);
+    EXPECT_EQ(c->audioIn[10 * 8 + 2], 0.0f);
+    host::stepBlocks(1, false);  // frames 64..127: the file ends at 100
+    EXPECT_FLOAT_EQ(c->audioIn[(99 - 64) * 8], 0.099f);
+    EXPECT_EQ(c->audioIn[(100 - 64) * 8], 0.0f);
+    EXPECT_EQ(c->audioIn[63 * 8 + 1], 0.0f);
+}
+
+TEST_F(SteppedRun, UnreadableAudioInputFailsInit) {
+    settings.audioInFile = testsupport::tempDir() + "missing.wav";
+    EXPECT_NE(Bela_initAudio(&settings, nullptr), 0);
 }
 
 TEST(BlockFence, ReturnsAtOnceWhenNothingRenders) {
