@@ -8,6 +8,9 @@ int returnCode = 0;
 }  // namespace Driver
 
 // 1: display windows, gate outputs, outputStream
+#include "gui/MonoGFX.h"
+MonoGFX mainWindow;
+MonoGFX screensaverWindow;
 #include "dsp/AudioBlock.h"
 AudioBlock outputStream;
 // 2: recording sources, DSP::audioPool
@@ -30,5 +33,16 @@ PitchScaleManager scaleManager;
 // 15: drivers, Key::shiftRegisterInput
 // 16: DSP::random, DSP::wavetable
 // 17: pop-ups, Driver::guiNotify, GUI::screensaver
+#include "gui/Confirm.h"
+#include "gui/GuiEditor.h"
+#include "gui/GuiNotify.h"
+namespace GUI {
+std::atomic<GuiEditor*> currentEditor{nullptr};
+}  // namespace GUI
+std::atomic<bool> gRedrawPending{false};
+namespace Driver {
+Confirm confirm;
+GuiNotify guiNotify;
+}  // namespace Driver
 // 18: Driver::selfTest
 // 19: expression-language tables
