@@ -32,6 +32,13 @@ PitchScaleManager scaleManager;
 // 14: Key::encoder, Key::key, Key::trackSelect
 // 15: drivers, Key::shiftRegisterInput
 // 16: DSP::random, DSP::wavetable
+#include "dsp/Random.h"
+#include "dsp/WaveTable.h"
+namespace DSP {
+Random random;
+WaveTableBank wavetable;
+constinit Noise noise;  // initialised data: usable before any constructor runs
+}  // namespace DSP
 // 17: pop-ups, Driver::guiNotify, GUI::screensaver
 #include "gui/Confirm.h"
 #include "gui/GuiEditor.h"

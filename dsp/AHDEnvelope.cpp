@@ -1,0 +1,156 @@
+#include "dsp/AHDEnvelope.h"
+
+#include "dsp/Saturate.h"
+#include "platform/RtPrintf.h"
+
+uint32_t AHDEnvelope::_toSamples(float ms) const {
+    uint32_t samples = saturateToU32(ms * 0.001f * sampleRate);
+    return samples - samples % blockSize;
+}
+
+int32_t AHDEnvelope::_blocks(uint32_t samples) const {
+    return saturateToI32(float(samples) / float(blockSize));
+}
+
+void AHDEnvelope::trigger(float newLevel, float delayMs) {
+    state = Delay;
+    counter = 0;
+    segmentLength = 0;
+    level = newLevel;
+    delaySamples = _toSamples(delayMs);
+    _fromRelease = false;
+    _enterSegment();
+    running = true;
+}
+
+void AHDEnvelope::setTimes(float attackMs, float holdMs, float decayMs, float newDecayEnd) {
+    attackSamples = _toSamples(attackMs);
+    holdSamples = _toSamples(holdMs);
+    decaySamples = _toSamples(decayMs);
+    decayEnd = newDecayEnd;
+    _enterSegment();
+}
+
+void AHDEnvelope::fastRelease(uint32_t samples) {
+    if (state > Decay) return;
+    counter = 0;
+    segmentLength = 0;
+    fastReleaseSamples = samples;
+    state = Release;
+    _enterSegment();
+}
+
+void AHDEnvelope::_advanceState() {
+    if (state == Release) {
+        _fromRelease = true;
+        state = Idle;
+    } else if (state < Idle) {
+        ++state;
+    } else {
+        state = Idle;
+    }
+}
+
+void AHDEnvelope::tick() {
+    if (!running) return;
+    if (int64_t(counter) == segmentLength) {
+        counter = 0;
+        _advanceState();
+    } else if (int64_t(counter) > segmentLength) {
+        // The segment was shortened under a running counter: end it within
+        // the fast-release time.
+        int32_t r = int32_t(fastReleaseSamples / blockSize);
+        if (segmentLength > r) {
+            counter = uint32_t(segmentLength - r);
+        } else {
+            counter = 0;
+            _advanceState();
+        }
+    }
+    _enterSegment();
+    ++counter;
+}
+
+void AHDEnvelope::_enterSegment() {
+    for (;;) {
+        const bool atStart = counter == 0;
+        switch (state) {
+        case Delay:
+            if (atStart) value = 0.0f;
+            segmentLength = _blocks(delaySamples);
+            if (segmentLength != 0) {
+                value = 0.0f;
+                increment = 0.0f;
+                return;
+            }
+            state = Attack;
+            continue;
+        case Attack:
+            if (atStart) value = 0.0f;
+            segmentLength = _blocks(attackSamples);
+            if (segmentLength != 0) {
+                _rampTo(value, level);
+                return;
+            }
+            state = Hold;
+            continue;
+        case Hold:
+            if (atStart) value = level;
+            segmentLength = _blocks(holdSamples);
+            if (segmentLength != 0) {
+                value = level;
+                increment = 0.0f;
+                return;
+            }
+            state = Decay;
+            continue;
+        case Decay:
+            if (atStart) value = level;
+            segmentLength = _blocks(decaySamples);
+            if (segmentLength != 0) {
+                _rampTo(value, level * decayEnd);
+                return;
+            }
+            state = Idle;
+            continue;
+        case Release:
+            segmentLength = _blocks(fastReleaseSamples);
+            if (segmentLength != 0) {
+                _rampTo(value, 0.0f);
+                return;
+            }
+            // A release shorter than one block ends at once, in silence:
+            // leaving a running state 4 behind would cycle between idle and
+            // release forever at the old level.
+            _fromRelease = true;
+            state = Idle;
+            continue;
+        default:
+            state = Idle;
+            segmentLength = kIdleLength;
+            running = false;
+            // After a release the envelope has faded out; jumping back up to
+            // the sustain fraction would sound one more block.
+            value = _fromRelease ? 0.0f : level * decayEnd;
+            increment = 0.0f;
+            return;
+        }
+    }
+}
+
+void AHDEnvelope::_rampTo(float start, float end) {
+    // Signed: a segment shortened below the counter leaves nothing to ramp
+    // over (tick moves on next block) rather than a negative or wrapped count.
+    int64_t remaining = int64_t(segmentLength) - int64_t(counter);
+    if (start == end || remaining <= 0) {
+        increment = 0.0f;
+        return;
+    }
+    increment = (end - start) / float(remaining * int64_t(blockSize));
+    const float limit = 1.0f / float(blockSize);
+    if (increment > limit || increment < -limit) {
+        rt_printf("AHD increment too big for a segment:%f\tstart: %f\tend: %f\tsegment: %d\tcounter: %d\t segment: %d\n",
+                  increment, start, end, segmentLength, int(counter), int(state));
+        increment = increment > 0.0f ? limit : -limit;
+    }
+}

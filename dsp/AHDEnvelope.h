@@ -1,0 +1,45 @@
+// Delay / attack / hold / decay envelope with a fast release. Segments are
+// whole 64-sample blocks; the state advances once per block in tick() and the
+// value ramps per sample through the LinearRamp operations.
+#pragma once
+
+#include "dsp/LinearRamp.h"
+
+#include <cstdint>
+
+class AHDEnvelope : public LinearRamp {
+public:
+    enum State : uint32_t { Delay = 0, Attack = 1, Hold = 2, Decay = 3, Idle = 4, Release = 5 };
+    static constexpr int32_t kIdleLength = 2147483647;
+
+    uint32_t blockSize = 64;
+    float sampleRate = 48000.0f;
+    uint32_t state = Delay;
+    uint32_t counter = 0;        // blocks done in the current segment
+    int32_t segmentLength = 0;   // in blocks
+    bool running = false;
+    uint32_t fastReleaseSamples = 128;
+    float decayEnd = 0.0f;       // fraction of level the decay ends at
+    uint32_t delaySamples = 0;
+    uint32_t attackSamples = 64;
+    uint32_t holdSamples = 64;
+    uint32_t decaySamples = 64;
+
+    void trigger(float level, float delayMs);
+    // Called every block with the current parameters; a running segment follows.
+    void setTimes(float attackMs, float holdMs, float decayMs, float decayEnd);
+    // From delay, attack, hold or decay only.
+    void fastRelease(uint32_t samples);
+    // Once per block, before the block's samples are produced.
+    void tick();
+
+    bool isIdle() const { return state == Idle || !running; }
+
+private:
+    uint32_t _toSamples(float ms) const;
+    int32_t _blocks(uint32_t samples) const;
+    void _advanceState();
+    void _enterSegment();
+    void _rampTo(float start, float end);
+    bool _fromRelease = false;
+};
