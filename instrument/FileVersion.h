@@ -1,0 +1,36 @@
+// Version stamp of saved files: "major.minor.patch" plus a label that takes
+// no part in comparisons.
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <string>
+
+struct FileVersion {
+    std::string label;
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    uint32_t patch = 0;
+
+    FileVersion() = default;
+    FileVersion(const std::string& label, uint32_t major, uint32_t minor, uint32_t patch)
+        : label(label), major(major), minor(minor), patch(patch) {}
+
+    // Reads "major.minor.patch". A piece that is not a number reads as 0; the
+    // odd forms of older files keep their meaning ("5" is 5.5.5, "1.2" 1.2.1).
+    void parse(const std::string& text, const std::string& label);
+    static FileVersion fromText(const std::string& text, const std::string& label = "");
+    // False when a piece of the text does not start with a number.
+    static bool isWellFormed(const std::string& text);
+
+    std::string toString() const;
+
+    std::strong_ordering operator<=>(const FileVersion& other) const {
+        if (auto c = major <=> other.major; c != 0)
+            return c;
+        if (auto c = minor <=> other.minor; c != 0)
+            return c;
+        return patch <=> other.patch;
+    }
+    bool operator==(const FileVersion& other) const { return (*this <=> other) == 0; }
+};

@@ -1,0 +1,261 @@
+#include "parameters/Parameter.h"
+
+#include "parameters/ModulationManager.h"
+#include "parameters/Modulator.h"
+#include "parameters/ParameterGroup.h"
+#include "platform/Audio.h"
+#include "platform/Osc.h"
+#include "platform/RtPrintf.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+namespace {
+constexpr const char* kEditorTitle = "edit value: ";
+}
+
+Parameter::Parameter() { modulators.reserve(kMaxModulators); }
+
+Parameter::~Parameter() = default;
+
+Parameter::ModulatorListEdit::ModulatorListEdit(Parameter& p) : p_(p) {
+    wasBusy_ = p_.busy.exchange(true, std::memory_order_seq_cst);
+    Bela_blockFence();
+}
+
+Parameter::ModulatorListEdit::~ModulatorListEdit() {
+    if (!wasBusy_)
+        p_.busy.store(false, std::memory_order_seq_cst);
+}
+
+bool Parameter::setFromString(const std::string&, int) { return false; }
+
+bool Parameter::setFromOSC(const oscpkt::Message&) { return false; }
+
+void Parameter::selectSlot(unsigned index) {
+    if (multiSlot && index < slotCount())
+        activeSlot = index;
+}
+
+float Parameter::getModulated(uint32_t channel, bool trigA, bool trigB, float extra) {
+    float v = output;
+    const bool listFree = !busy.load(std::memory_order_seq_cst);
+    if (modulationMode == 0) {
+        if (listFree)
+            for (const auto& m : modulators)
+                if (channel < m->channelCount)
+                    v += m->process(channel, trigA, trigB) * modulationDepth;
+        v += extra * modulationDepth;
+    } else if (modulationMode == 1) {
+        if (listFree)
+            for (const auto& m : modulators)
+                if (channel < m->channelCount)
+                    v *= exp2f(m->process(channel, trigA, trigB) * modulationDepth);
+        v *= exp2f(extra * modulationDepth);
+    }
+    if (modulationMin >= v)
+        v = modulationMin;
+    // NaN fails both comparisons and ends at the maximum.
+    return v <= modulationMax ? v : modulationMax;
+}
+
+void Parameter::addModulator(std::shared_ptr<Modulator> modulator) {
+    if (!modulator)
+        return;
+    if (modulators.size() >= kMaxModulators) {
+        rt_printf("[Parameter][%s] can't add modulator [%s]: %zu are attached already\n", name.c_str(),
+                  modulator->typeName().c_str(), modulators.size());
+        return;
+    }
+    {
+        ModulatorListEdit edit(*this);
+        modulators.push_back(modulator);
+    }
+    rt_printf("[Parameter][%s] added modulator [%s]\n", name.c_str(), modulator->typeName().c_str());
+}
+
+std::shared_ptr<Modulator> Parameter::removeModulator(unsigned index) {
+    if (index >= modulators.size())
+        return {};
+    ModulatorListEdit edit(*this);
+    std::shared_ptr<Modulator> removed = modulators[index];
+    modulators.erase(modulators.begin() + index);
+    return removed;
+}
+
+std::string Parameter::modulatorName(unsigned index) const {
+    if (busy.load(std::memory_order_seq_cst) || index >= modulators.size())
+        return "";
+    return modulators[index]->typeName();
+}
+
+void Parameter::clearOverride() {
+    overridden = false;
+    if (!busy.load(std::memory_order_seq_cst))
+        for (const auto& m : modulators)
+            m->parameterGroup.clearOverrides();
+}
+
+bool Parameter::setMidiMapped() { return !midiMapped.exchange(true); }
+
+bool Parameter::clearMidiMapped() { return midiMapped.exchange(false); }
+
+void Parameter::_applyFlags(ParameterFlags flags) {
+    xyMorph = flags & XYMorph;
+    smoothing = flags & Smoothed;
+    stored = flags & Stored;
+    multiSlot = flags & MultiSlot;
+    locked = flags & Locked;
+    wrap = flags & Wrap;
+    if (flags & PerChannel)
+        channelCount = kVoiceChannels;
+    if (multiSlot)
+        xyMorph = false;
+}
+
+bool Parameter::_countTicks(int ticks, bool force) {
+    if (ticks == 0)
+        return false;
+    // Equal, not at least: a fast turn in one call only steps when forced.
+    int64_t count = ticks == lastTicks ? int64_t(tickAccumulator) + ticks : ticks;
+    if (count > INT32_MAX || count < INT32_MIN)
+        count = ticks;
+    tickAccumulator = int32_t(count);
+    lastTicks = ticks;
+    if (count == ticksPerStep || count == -int64_t(ticksPerStep) || force) {
+        tickAccumulator = 0;
+        return true;
+    }
+    return false;
+}
+
+float Parameter::_smooth(float target) {
+    float d = smoothed < target ? riseDivisor : fallDivisor;
+    smoothed = smoothed + (target - smoothed) / d;
+    return smoothed;
+}
+
+void Parameter::_releaseModulators() {
+    if (modulators.empty())
+        return;
+    std::vector<std::shared_ptr<Modulator>> released;
+    released.reserve(kMaxModulators);
+    {
+        ModulatorListEdit edit(*this);
+        released.swap(modulators);
+        modulators.reserve(kMaxModulators);
+    }
+    // The references go here, on this side, after the audio block has passed.
+}
+
+void Parameter::_updateModulators() {
+    if (!busy.load(std::memory_order_seq_cst))
+        for (const auto& m : modulators)
+            m->parameterGroup.updateBlock();
+}
+
+void Parameter::_morphModulators(float x, float y) {
+    if (!busy.load(std::memory_order_seq_cst))
+        for (const auto& m : modulators)
+            m->parameterGroup.morphXY(x, y);
+}
+
+void Parameter::_storeModulatorSnapshots(unsigned index) {
+    if (!busy.load(std::memory_order_seq_cst))
+        for (const auto& m : modulators)
+            m->parameterGroup.storeSnapshot(index);
+}
+
+void Parameter::_resetModulatorSnapshots() {
+    if (!busy.load(std::memory_order_seq_cst))
+        for (const auto& m : modulators)
+            m->parameterGroup.resetSnapshots();
+}
+
+bool Parameter::_readOverride(json& j) {
+    if (!xyMorph)
+        return true;
+    return j.value("override", true);
+}
+
+void Parameter::_writeModulators(json& j) const {
+    if (modulators.empty())
+        return;
+    json list = json::array();
+    for (const auto& m : modulators) {
+        json entry = json::object();
+        m->toJson(entry);
+        list.push_back(std::move(entry));
+    }
+    j["modulator"] = std::move(list);
+}
+
+void Parameter::_restoreModulators(json& j, ModulationManager* manager, FileVersion version) {
+    _releaseModulators();
+    if (!manager || !j.is_object())
+        return;
+    auto it = j.find("modulator");
+    if (it == j.end() || !it->is_array())
+        return;
+    for (json& entry : *it) {
+        std::string type = entry["modulator type"].get<std::string>();
+        std::shared_ptr<Modulator> m = manager->addModulator(type, channelCount, name, groupName);
+        if (!m)
+            continue;
+        addModulator(m);
+        json copy = entry;
+        m->fromJson(copy, manager, version);
+    }
+}
+
+std::string Parameter::_editorTitle() const { return kEditorTitle + name; }
+
+bool Parameter::_readOscNumber(const oscpkt::Message& message, OscNumber& out) {
+    if (!message.isOk() || message.typeTags().empty())
+        return false;
+    const std::vector<uint8_t>& data = message.argumentData();
+    auto bigEndian = [&](size_t bytes) -> uint64_t {
+        if (data.size() < bytes)
+            return 0;  // a tag without its data reads 0
+        uint64_t v = 0;
+        for (size_t i = 0; i < bytes; ++i)
+            v = (v << 8) | data[i];
+        return v;
+    };
+    out = OscNumber{};
+    out.tag = message.typeTags()[0];
+    switch (out.tag) {
+    case 'i':
+        out.integer = int32_t(uint32_t(bigEndian(4)));
+        out.real = double(out.integer);
+        return true;
+    case 'h':
+        out.integer = int64_t(bigEndian(8));
+        out.real = double(out.integer);
+        return true;
+    case 'f': {
+        uint32_t bits = uint32_t(bigEndian(4));
+        float f;
+        std::memcpy(&f, &bits, 4);
+        out.real = f;
+        return true;
+    }
+    case 'd': {
+        uint64_t bits = bigEndian(8);
+        double d;
+        std::memcpy(&d, &bits, 8);
+        out.real = d;
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+bool Parameter::_finiteFloat(double d, float& out) {
+    if (!std::isfinite(d) || std::fabs(d) > double(FLT_MAX))
+        return false;
+    out = float(d);
+    return true;
+}

@@ -1,0 +1,165 @@
+// The base of every control value: value slots (in the kinds), encoder
+// stepping, text, normalised and OSC input, per-block smoothing, XY-morph
+// snapshots, the attached modulators and the JSON form.
+#pragma once
+
+#include "instrument/FileVersion.h"
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace oscpkt {
+class Message;
+}
+class Modulator;
+class ModulationManager;
+class ParameterGroup;
+
+enum ParameterFlags : uint32_t {
+    NoFlags = 0,
+    XYMorph = 1,
+    Stored = 2,
+    Smoothed = 4,
+    MultiSlot = 8,
+    Locked = 16,
+    Wrap = 32,
+    PerChannel = 128,
+};
+constexpr ParameterFlags operator|(ParameterFlags a, ParameterFlags b) {
+    return static_cast<ParameterFlags>(static_cast<uint32_t>(a) | static_cast<uint32_t>(b));
+}
+constexpr ParameterFlags operator&(ParameterFlags a, ParameterFlags b) {
+    return static_cast<ParameterFlags>(static_cast<uint32_t>(a) & static_cast<uint32_t>(b));
+}
+
+class Parameter {
+public:
+    using json = nlohmann::json;
+
+    static constexpr size_t kMaxModulators = 8;
+    static constexpr unsigned kMultiSlots = 25;
+    static constexpr unsigned kMorphSlots = 5;
+    static constexpr uint32_t kVoiceChannels = 8;
+
+    Parameter();
+    virtual ~Parameter();
+    Parameter(const Parameter&) = delete;
+    Parameter& operator=(const Parameter&) = delete;
+
+    virtual bool changeBy(int ticks, bool alternate, bool force) = 0;
+    virtual void constrain() = 0;
+    virtual void resetToDefault() = 0;
+    virtual void setNormalised(float x) = 0;
+    virtual bool setFromString(const std::string& text, int slot = -1);
+    virtual bool setFromOSC(const oscpkt::Message& message);
+    virtual void morphXY(float x, float y) = 0;
+    virtual void storeSnapshot(unsigned index) = 0;
+    virtual void resetSnapshots() = 0;
+    virtual void selectSlot(unsigned index);
+    virtual void copySlot(unsigned from, unsigned to) = 0;
+    virtual json toJson() const = 0;
+    virtual void fromJson(json& j, ModulationManager* manager, FileVersion version) = 0;
+    virtual std::string toString(bool alternate = false) const = 0;
+    virtual float getNormalised() const = 0;
+    virtual void updateBlock() = 0;
+    virtual void openEditor() = 0;
+
+    // Audio thread, per voice channel and block.
+    float getModulated(uint32_t channel, bool trigA, bool trigB, float extra = 0.0f);
+
+    // Attaching and detaching go through the busy hand-over, so the audio
+    // thread never walks a list that is being changed. At most
+    // kMaxModulators are attached; the list never reallocates.
+    void addModulator(std::shared_ptr<Modulator> modulator);
+    std::shared_ptr<Modulator> removeModulator(unsigned index);
+    std::string modulatorName(unsigned index) const;
+    size_t modulatorCount() const { return modulators.size(); }
+
+    void clearOverride();
+    bool setMidiMapped();
+    bool clearMidiMapped();
+
+    // Number of value slots (1, 5 with XYMorph, 25 with MultiSlot).
+    virtual unsigned slotCount() const = 0;
+
+    uint32_t modulationMode = 0;
+    std::atomic<bool> busy{false};
+    std::vector<std::shared_ptr<Modulator>> modulators;
+    uint32_t channelCount = 0;
+    float modulationDepth = 1.0f;
+    float modulationMax = 0.0f;
+    float modulationMin = 0.0f;
+    int32_t modulationMaxInt = 0;
+    int32_t modulationMinInt = 0;
+    int32_t tickAccumulator = 0;
+    int32_t lastTicks = 0;
+    int32_t ticksPerStep = 5;
+    std::string name;
+    std::string groupName;
+    ParameterGroup* group = nullptr;
+    std::string ownerName = "/ ? /";
+    std::atomic<bool> midiMapped{false};
+    bool locked = false;
+    bool xyMorph = false;
+    std::atomic<bool> overridden{true};
+    bool wrap = false;
+    bool smoothing = false;
+    float riseDivisor = 25.0f;
+    float fallDivisor = 25.0f;
+    float smoothed = 0.0f;
+    float output = 0.0f;
+    bool stored = false;
+    bool multiSlot = false;
+    uint32_t activeSlot = 0;
+
+protected:
+    // Sets busy and waits out the audio block in progress; clears busy when
+    // it goes, whatever happens in between.
+    class ModulatorListEdit {
+    public:
+        explicit ModulatorListEdit(Parameter& p);
+        ~ModulatorListEdit();
+        ModulatorListEdit(const ModulatorListEdit&) = delete;
+        ModulatorListEdit& operator=(const ModulatorListEdit&) = delete;
+
+    private:
+        Parameter& p_;
+        bool wasBusy_;
+    };
+
+    // Option fields from the flags (every kind but the text kind).
+    void _applyFlags(ParameterFlags flags);
+    // The shared encoder rule: true when a step is due.
+    bool _countTicks(int ticks, bool force);
+    float _smooth(float target);
+    // Releases every attached modulator under the hand-over.
+    void _releaseModulators();
+    // Recursion into the groups of the attached modulators.
+    void _updateModulators();
+    void _morphModulators(float x, float y);
+    void _storeModulatorSnapshots(unsigned index);
+    void _resetModulatorSnapshots();
+    // JSON parts shared by the kinds.
+    bool _readOverride(json& j);
+    void _writeModulators(json& j) const;
+    void _restoreModulators(json& j, ModulationManager* manager, FileVersion version);
+    bool _validSlot(int slot) const { return slot >= 0 && unsigned(slot) < slotCount(); }
+    // First argument of an OSC message by its type tag ('i', 'h', 'f', 'd',
+    // big-endian); a tag without data reads 0. False for any other tag, an
+    // empty tag list or a message in its error state.
+    struct OscNumber {
+        char tag = 0;
+        int64_t integer = 0;
+        double real = 0.0;
+    };
+    static bool _readOscNumber(const oscpkt::Message& message, OscNumber& out);
+    // False for NaN, infinities and numbers beyond the float range.
+    static bool _finiteFloat(double d, float& out);
+    // Title of the value editors.
+    std::string _editorTitle() const;
+};

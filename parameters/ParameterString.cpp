@@ -1,0 +1,158 @@
+#include "parameters/ParameterString.h"
+
+#include "gui/Numpad.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr int32_t kFallbackAddress[4] = {192, 168, 1, 1};
+
+// Four numbers joined by dots, as "%d.%d.%d.%d" reads them, without the
+// undefined overflow of scanf: false when fewer than four are found.
+bool readAddress(const std::string& text, int32_t out[4]) {
+    const char* p = text.c_str();
+    for (int k = 0; k < 4; ++k) {
+        if (k > 0) {
+            if (*p != '.')
+                return false;
+            ++p;
+        }
+        char* end = nullptr;
+        errno = 0;
+        long long v = std::strtoll(p, &end, 10);
+        if (end == p)
+            return false;
+        out[k] = int32_t(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+        p = end;
+    }
+    return true;
+}
+
+}  // namespace
+
+ParameterString::ParameterString(const std::string& parameterName, uint32_t mode, ParameterFlags flags,
+                                 const std::string& defaultText)
+    : displayMode(mode) {
+    name = parameterName;
+    stored = flags & Stored;
+    multiSlot = flags & MultiSlot;
+    locked = flags & Locked;
+    values.assign(multiSlot ? kMultiSlots : 1, SharedText(defaultText));
+    if (displayMode == Address)
+        setFromString(defaultText, -1);
+    constrain();
+}
+
+void ParameterString::constrain() {
+    if (displayMode != Address)
+        return;
+    int32_t o[4];
+    for (int k = 0; k < 4; ++k) {
+        o[k] = std::clamp<int32_t>(octets[k], 0, 255);
+        octets[k] = o[k];
+    }
+    char text[20];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", o[0], o[1], o[2], o[3]);
+    values[activeSlot].set(text);
+}
+
+bool ParameterString::setFromString(const std::string& text, int slot) {
+    if (slot == -1)
+        slot = int(activeSlot);
+    if (!_validSlot(slot))
+        return false;
+    if (displayMode == Address) {
+        int32_t o[4];
+        if (!readAddress(text, o))
+            std::copy(std::begin(kFallbackAddress), std::end(kFallbackAddress), o);
+        for (int k = 0; k < 4; ++k)
+            octets[k] = o[k];
+    } else {
+        values[unsigned(slot)].set(text);
+    }
+    constrain();
+    return true;
+}
+
+bool ParameterString::changeBy(int ticks, bool alternate, bool force) {
+    if (locked || displayMode != Address)
+        return false;
+    // Compared as the four numbers: no text is built on the audio thread.
+    const int32_t before = octets[3];
+    if (ticks != 0 && _countTicks(ticks, force)) {
+        const int64_t v = int64_t(before) + int64_t(alternate ? coarseStep : fineStep) * ticks;
+        octets[3] = int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+    }
+    constrain();
+    if (octets[3] != before) {
+        overridden = true;
+        return true;
+    }
+    return false;
+}
+
+void ParameterString::resetToDefault() {
+    for (auto& v : values)
+        v.set("");
+    overridden = false;
+    _releaseModulators();
+    constrain();
+}
+
+void ParameterString::copySlot(unsigned from, unsigned to) {
+    if (multiSlot && from < values.size() && to < values.size())
+        values[to] = values[from];
+}
+
+std::string ParameterString::toString(bool) const { return values[activeSlot].get(); }
+
+void ParameterString::openEditor() {
+    if (locked)
+        return;
+    static constexpr unsigned kEditorMode[3] = {2, 3, 4};
+    const unsigned mode = displayMode < 3 ? kEditorMode[displayMode] : 0;
+    Driver::numpad.open(mode, _editorTitle(), toString(false), 32);
+    Driver::numpad.target = this;
+}
+
+Parameter::json ParameterString::toJson() const {
+    json j = json::object();
+    if (values.size() == 1) {
+        j["value"] = values[0].get();
+    } else {
+        json list = json::array();
+        for (const auto& v : values)
+            list.push_back(v.get());
+        j["value"] = std::move(list);
+    }
+    _writeModulators(j);
+    return j;
+}
+
+void ParameterString::fromJson(json& j, ModulationManager* manager, FileVersion version) {
+    json value;
+    if (j.is_object()) {
+        auto it = j.find("value");
+        if (it != j.end())
+            value = *it;
+    } else if (!j.is_null()) {
+        value = j["value"];
+    }
+    if (value.is_array()) {
+        const size_t n = std::min(value.size(), values.size());
+        for (size_t i = 0; i < n; ++i)
+            setFromString(value[i].get<std::string>(), int(i));
+    } else {
+        const std::string text = value.get<std::string>();
+        for (unsigned i = 0; i < values.size(); ++i)
+            setFromString(text, int(i));
+    }
+    _restoreModulators(j, manager, version);
+    constrain();
+}
