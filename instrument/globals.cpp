@@ -30,7 +30,22 @@ PitchScaleManager scaleManager;
 // 12: DSP::mainClock, DSP::track, DSP::touchpad
 // 13: DSP::voiceManager
 // 14: Key::encoder, Key::key, Key::trackSelect
+#include "drivers/Encoder.h"
+#include "drivers/KeyDebouncer.h"
+namespace Key {
+std::array<Encoder, kNumEncoders> encoder;
+std::array<KeyDebouncer, kNumKeys> key;
+std::array<KeyDebouncer, kNumTrackButtons> trackSelect;
+}  // namespace Key
 // 15: drivers, Key::shiftRegisterInput
+#include "connectivity/SerialMIDI.h"
+namespace Driver {
+SerialMIDI dinMIDI;
+}  // namespace Driver
+#include "drivers/ShiftRegisterIn.h"
+namespace Key {
+ShiftRegisterIn shiftRegisterInput;
+}  // namespace Key
 // 16: DSP::random, DSP::wavetable
 #include "dsp/Random.h"
 #include "dsp/WaveTable.h"

@@ -6,6 +6,8 @@
 #include "platform/Paths.h"
 #include "platform/RtPrintf.h"
 #include "platform/Stepped.h"
+#include "platform/devices/PanelSimulator.h"
+#include "platform/devices/SerialPort.h"
 
 #include <pthread.h>
 #include <xmmintrin.h>
@@ -159,6 +161,8 @@ const struct option kHostOptions[] = {
     {"seconds", required_argument, nullptr, kOptSeconds},
     {"audio-out", required_argument, nullptr, kOptAudioOut},
     {"audio-in", required_argument, nullptr, kOptAudioIn},
+    {"midi-port", required_argument, nullptr, kOptMidiPort},
+    {"panel-script", required_argument, nullptr, kOptPanelScript},
 };
 
 }  // namespace
@@ -181,7 +185,12 @@ void Bela_usage() {
             "   --seconds S:                        Stop after S seconds of audio\n"
             "   --audio-out FILE.wav:               Write the 8 output channels to a WAV file\n"
             "                                       (default: output.wav in the root)\n"
-            "   --audio-in FILE:                    Feed the inputs from an audio file\n",
+            "   --audio-in FILE:                    Feed the inputs from an audio file\n"
+            "   --midi-port PATH:                   Serial device or pseudo-terminal for DIN MIDI\n"
+            "                                       (default: a new pseudo-terminal, whose name is printed)\n"
+            "   --panel-script FILE:                Play the panel from a file of timed events\n"
+            "                                       (lines \"<block> key <k> down|up\",\n"
+            "                                       \"<block> encoder <e> turn <n>|push [down|up]\")\n",
             host::defaultRoot().c_str());
 }
 
@@ -273,6 +282,9 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
             return -1;
         }
     }
+    host::setMidiPort(settings->midiPort);
+    if (!host::panelStart(settings->panelScript))
+        return -1;
     if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped) {
         h.settings.audioOutFile = host::root() + "/output.wav";
         fprintf(stderr, "Audio output is written to %s\n", h.settings.audioOutFile.c_str());
@@ -334,6 +346,7 @@ void Bela_cleanupAudio() {
     if (!h.initialised)
         return;
     Bela_stopAudio();
+    host::panelStop();
     if (h.settings.cleanup)
         h.settings.cleanup(&h.context, h.settings.userData);
     host::tasksStopAll();

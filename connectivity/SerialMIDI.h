@@ -1,0 +1,52 @@
+// The DIN MIDI port on the board's UART. Its two slots run on the I/O task:
+// readInput turns received bytes into records in "midipipe", writeOutput
+// turns the records the audio thread queued into bytes on the UART.
+#pragma once
+
+#include "connectivity/Midi.h"
+#include "connectivity/MidiParser.h"
+
+#include <cstdint>
+#include <deque>
+
+class SerialMIDI : public MIDI, private MidiParserListener {
+public:
+    static constexpr const char* kDevice = "/dev/ttyS4";
+    static constexpr uint32_t kBaud = 31250;
+    static constexpr size_t kChunk = 256;  // bytes read or written per run at most
+    static constexpr int kPollMs = 5;
+
+    SerialMIDI() = default;
+    ~SerialMIDI();
+
+    // Opens the UART raw at `baud` and creates "midipipe". On failure the
+    // port stays closed: the audio side reads nothing and sends go nowhere.
+    bool setup(const char* device, uint32_t baud);
+
+    void readInput() override;
+    void writeOutput() override;
+
+    // Bytes waiting to be written to the UART.
+    size_t queuedBytes() const { return queue_.size(); }
+
+private:
+    // > 0 bytes read, 0 time-out, < 0 error (printed).
+    int _readWithTimeout(uint8_t* buffer, size_t length);
+    // length 0xFFFFFFFF: the buffer is a zero-terminated text.
+    int _writeBytes(const uint8_t* buffer, uint32_t length);
+    void _queue(const MidiMessage& message);
+
+    void received(const MidiMessage& message) override;
+    void invalidStatus(uint8_t status) override;
+    void unexpectedData(uint8_t data, uint32_t runningType) override;
+
+    int fd_ = -1;
+    std::deque<uint8_t> queue_;
+    uint8_t rx_[kChunk] = {};
+    MidiByteParser parser_;
+    bool waitFailing_ = false;  // report a wait that keeps failing once
+};
+
+namespace Driver {
+extern SerialMIDI dinMIDI;
+}  // namespace Driver

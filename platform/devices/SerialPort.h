@@ -1,0 +1,44 @@
+// The board's serial devices on this host. "/dev/ttyS4", the DIN MIDI UART,
+// is the host MIDI port: a device path given by --midi-port (a real serial
+// device or a pseudo-terminal), or by default a new pseudo-terminal whose
+// other end is printed so that another program can open it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace host {
+
+// What "/dev/ttyS4" opens from now on: a path, or empty for a new
+// pseudo-terminal on each open.
+void setMidiPort(const std::string& path);
+std::string midiPort();
+// The end of the most recent pseudo-terminal that another program opens
+// (empty when none was made).
+std::string midiPortPeerName();
+
+// Opens a device by its path on the board, read and write, never as the
+// controlling terminal. Writes never block: when the device's buffer is
+// full they come back short, or -1 with EAGAIN. Returns -1 with errno set
+// when there is no such device.
+int serialOpen(const char* path);
+void serialClose(int fd);
+
+enum SerialConfigResult { kSerialConfigured = 0, kSerialGetFailed = 1, kSerialSetFailed = 2 };
+// Raw 8N1 at `baud` through the custom-rate interface; reads return as soon
+// as one byte is there. A device that refuses the rate is told so on
+// standard error and keeps its own rate. On failure errno tells why.
+int serialConfigure(int fd, uint32_t baud);
+
+// Waits up to timeoutMs for input: 1 input ready, 0 timed out, -1 the wait
+// failed (errno set), -2 the wait ended without input (hang-up or device
+// error). A pseudo-terminal of the layer whose peer has gone counts as
+// quiet: it waits out the time and returns 0.
+int serialWaitInput(int fd, int timeoutMs);
+ssize_t serialRead(int fd, void* buffer, size_t size);
+ssize_t serialWrite(int fd, const void* buffer, size_t size);
+
+}  // namespace host
