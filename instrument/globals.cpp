@@ -62,9 +62,11 @@ namespace GUI {
 std::atomic<GuiEditor*> currentEditor{nullptr};
 }  // namespace GUI
 std::atomic<bool> gRedrawPending{false};
+#include "gui/ListSelect.h"
 namespace Driver {
 Confirm confirm;
 GuiNotify guiNotify;
 }  // namespace Driver
 // 18: Driver::selfTest
 // 19: expression-language tables
+ListSelect listSelection;
