@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -246,18 +247,14 @@ Message& Message::pushInt64(int64_t v) {
 }
 
 Message& Message::pushFloat(float v) {
-    uint32_t bits;
-    std::memcpy(&bits, &v, 4);
     tags_ += 'f';
-    putU32(data_, bits);
+    putU32(data_, std::bit_cast<uint32_t>(v));
     return *this;
 }
 
 Message& Message::pushDouble(double v) {
-    uint64_t bits;
-    std::memcpy(&bits, &v, 8);
     tags_ += 'd';
-    putU64(data_, bits);
+    putU64(data_, std::bit_cast<uint64_t>(v));
     return *this;
 }
 
@@ -299,19 +296,13 @@ Message::ArgReader& Message::ArgReader::popInt64(int64_t& v) {
 
 Message::ArgReader& Message::ArgReader::popFloat(float& v) {
     const uint8_t* at;
-    if (take('f', 4, at)) {
-        uint32_t bits = getU32(at);
-        std::memcpy(&v, &bits, 4);
-    }
+    if (take('f', 4, at)) v = std::bit_cast<float>(getU32(at));
     return *this;
 }
 
 Message::ArgReader& Message::ArgReader::popDouble(double& v) {
     const uint8_t* at;
-    if (take('d', 8, at)) {
-        uint64_t bits = getU64(at);
-        std::memcpy(&v, &bits, 8);
-    }
+    if (take('d', 8, at)) v = std::bit_cast<double>(getU64(at));
     return *this;
 }
 
