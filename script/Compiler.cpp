@@ -377,16 +377,24 @@ int32_t Compiler::_resolveLocal(const Token& name) {
     return -1;
 }
 
+// Distance of a local's slot from the top of the data stack. A variable whose
+// initialiser is being compiled is listed already but has no slot yet, so it
+// must not count, or every read inside an initialiser is off by one.
+uint32_t Compiler::_distance(int32_t index) const {
+    size_t slots = locals.size();
+    if (slots > 0 && locals.back().depth == -1) --slots;
+    return static_cast<uint32_t>(slots - 1 - static_cast<size_t>(index));
+}
+
 void Compiler::_traceAccess(const Token& name, int32_t index) {
-    long count = static_cast<long>(locals.size());
     writeTo(traceOut, "Variable %s is at %d, offset = %ld  (total vars in scope %ld)\n", _lexeme(name).c_str(), index,
-            count - 1 - index, count);
+            static_cast<long>(_distance(index)), static_cast<long>(locals.size()));
 }
 
 uint32_t Compiler::_namedVariable(const Token& name, uint32_t reg, bool canAssign) {
     int32_t idx = _resolveLocal(name);
     if (idx == -1) return _function(name, reg);
-    uint32_t k = static_cast<uint32_t>(locals.size() - 1 - idx);
+    uint32_t k = _distance(idx);
     _traceAccess(name, idx);
     ValueType varType = locals[idx].type;
 
@@ -429,7 +437,7 @@ uint32_t Compiler::_namedVariable(const Token& name, uint32_t reg, bool canAssig
 uint32_t Compiler::_readLocal(const Token& name) {
     int32_t idx = _resolveLocal(name);
     if (idx == -1) return kNoRegister;  // only after an error was reported
-    uint32_t k = static_cast<uint32_t>(locals.size() - 1 - idx);
+    uint32_t k = _distance(idx);
     _traceAccess(name, idx);
     uint32_t r = _allocRegister(locals[idx].type);
     _emitImmediate(OP_SREAD, r, static_cast<int32_t>(k));
@@ -683,7 +691,7 @@ void Compiler::_forStatement() {
     uint32_t w = _readLocal(variable);
     _emit(OP_INC, {w});
     int32_t idx = _resolveLocal(variable);
-    int32_t k = idx >= 0 ? static_cast<int32_t>(locals.size()) - 1 - idx : 0;
+    int32_t k = idx >= 0 ? static_cast<int32_t>(_distance(idx)) : 0;
     _emitImmediate(OP_SWRITE, w, k);
     _freeRegister(w);
     _emitJump(startLabel);

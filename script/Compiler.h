@@ -106,6 +106,7 @@ private:
     uint32_t _or(uint32_t left);
     void _cast(uint32_t r, ValueType to);
     int32_t _resolveLocal(const Token& name);
+    uint32_t _distance(int32_t index) const;
     void _traceAccess(const Token& name, int32_t index);
 
     // Declarations and statements.

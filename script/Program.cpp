@@ -94,7 +94,7 @@ bool Program::assembleLine(const std::string& original, bool listing, bool pass1
     while (first < text.size() && isBlank(text[first])) ++first;
     // A line of blanks only counts as an empty line.
     if (first == text.size()) {
-        if (listing) _list(original, "-", "");
+        if (listing) _list(text, "-", "");
         ++line;
         return true;
     }
@@ -110,12 +110,12 @@ bool Program::assembleLine(const std::string& original, bool listing, bool pass1
             }
             labels[word] = index;
         }
-        if (listing) _list(original, "label", "");
+        if (listing) _list(text, "label", "");
         ++line;
         return true;
     }
     if (text[first] == ';') {
-        if (listing) _list(original, "cmt", "");
+        if (listing) _list(text, "cmt", "");
         ++line;
         return true;
     }
@@ -125,7 +125,7 @@ bool Program::assembleLine(const std::string& original, bool listing, bool pass1
         return true;
     }
     if (!pass2) {
-        if (listing) _list(original, "OP", "?");
+        if (listing) _list(text, "OP", "?");
         ++index;
         ++line;
         return true;
@@ -234,7 +234,7 @@ bool Program::assembleLine(const std::string& original, bool listing, bool pass1
         char detail[128];
         std::snprintf(detail, sizeof detail, "%4d %-5s %3d %3d %3d   %s", static_cast<int>(index), word.c_str(), ins.a,
                       ins.b, ins.c, label.c_str());
-        _list(original, "OP", std::string(detail).substr(0, 33));
+        _list(text, "OP", std::string(detail).substr(0, 33));
     }
     instructions.push_back(ins);
     ++index;
