@@ -25,6 +25,14 @@ constexpr float kDefaultReference = 440.0f;
 constexpr float kHopScale = 0.0001220703125f;  // 1 / 8192
 constexpr float kNearestOnlyRadius = 0.0001f;
 
+// Frame positions: any number, or a boolean taken as 0 or 1.
+double frameValue(const nlohmann::json& object, const char* key, double fallback) {
+    const auto it = object.find(key);
+    if (it == object.end())
+        return fallback;
+    return it->is_boolean() ? double(it->get<bool>()) : it->get<double>();
+}
+
 template <class T>
 T valueOr(const nlohmann::json& object, const char* key, T fallback) {
     const auto it = object.find(key);
@@ -91,12 +99,12 @@ std::string AudioSampleGroup::listNameFor(std::string_view requested) {
 // ---- the list
 
 AudioSampleGroup::AudioSampleGroup(const AudioSampleGroup& other)
-    : entries(other.entries.share()), dirty(other.dirty.load()), featureSet(other.featureSet.share()) {}
+    : entries(other.entries.get()), dirty(other.dirty.load()), featureSet(other.featureSet.get()) {}
 
 AudioSampleGroup& AudioSampleGroup::operator=(const AudioSampleGroup& other) {
     if (this != &other) {
-        entries.publish(other.entries.share());
-        featureSet.publish(other.featureSet.share());
+        entries.publish(other.entries.get());
+        featureSet.publish(other.featureSet.get());
         dirty = other.dirty.load();
     }
     return *this;
@@ -104,14 +112,12 @@ AudioSampleGroup& AudioSampleGroup::operator=(const AudioSampleGroup& other) {
 
 template <class Edit>
 void AudioSampleGroup::_edit(Edit&& edit) {
-    auto next = std::make_shared<AudioSampleGroupEntries>(*entries.share());
-    edit(*next);
-    entries.publish(std::move(next));
+    entries.update(edit);
     dirty.store(true, std::memory_order_release);
 }
 
 size_t AudioSampleGroup::size() const {
-    return Bela_isAudioThread() ? entries.peek()->size() : entries.share()->size();
+    return Bela_isAudioThread() ? entries.rt()->size() : entries.get()->size();
 }
 
 AudioSampleGroupEntryPtr AudioSampleGroup::entryAt(size_t index) const {
@@ -139,14 +145,14 @@ void AudioSampleGroup::insertRange(int32_t index, const AudioSampleGroupEntries&
 }
 
 bool AudioSampleGroup::remove(uint32_t index) {
-    if (index >= entries.share()->size())
+    if (index >= entries.get()->size())
         return false;
     _edit([&](AudioSampleGroupEntries& list) { list.erase(list.begin() + index); });
     return true;
 }
 
 bool AudioSampleGroup::swap(uint32_t i, uint32_t j) {
-    if (std::max(i, j) >= entries.share()->size())
+    if (std::max(i, j) >= entries.get()->size())
         return false;
     _edit([&](AudioSampleGroupEntries& list) { std::swap(list[i], list[j]); });
     return true;
@@ -161,11 +167,11 @@ void AudioSampleGroup::shuffle() {
 // ---- feature tree
 
 bool AudioSampleGroup::rebuildTree(SampleSource& pool) {
-    if (!dirty.load(std::memory_order_acquire) || entries.share()->empty())
+    if (!dirty.load(std::memory_order_acquire) || entries.get()->empty())
         return false;
     // Cleared before reading the entries: an edit made during the build sets it again.
     dirty.store(false, std::memory_order_seq_cst);
-    const auto list = entries.share();
+    const auto list = entries.get();
     if (list->empty()) {
         dirty.store(true, std::memory_order_release);
         return false;
@@ -213,11 +219,11 @@ bool AudioSampleGroup::rebuildTree(SampleSource& pool) {
 
 std::vector<FeatureHit> AudioSampleGroup::getSampleFromFeatures(const std::vector<float>& point, float radius) const {
     std::vector<FeatureHit> hits;
-    if (entries.share()->empty()) {
+    if (entries.get()->empty()) {
         rt_printf("AudioSampleGroup::getSampleFromFeatures(): sample list is empty \n");
         return hits;
     }
-    const auto set = featureSet.share();
+    const auto set = featureSet.get();
     std::vector<uint32_t> indices;
     // A query point must have every dimension of the tree's points.
     const bool fits = !set->points.empty() && point.size() == set->points.front().size();
@@ -248,7 +254,7 @@ std::vector<FeatureHit> AudioSampleGroup::getSampleFromFeatures(const std::vecto
 // ---- JSON
 
 nlohmann::json AudioSampleGroup::toJson() const {
-    const auto list = entries.share();
+    const auto list = entries.get();
     if (list->empty())
         return nullptr;
     nlohmann::json out = nlohmann::json::array();
@@ -309,7 +315,7 @@ int AudioSampleGroup::fromJson(const nlohmann::json& value, SampleSource& pool) 
         entry->startFromZero = valueOr(element, kKeyStartFromZero, false);
         entry->setVolume(valueOr(element, kKeyVolume, 0.0f));
         entry->setRate(valueOr(element, kKeyRate, 1.0f));
-        entry->setRange(valueOr(element, kKeyStartTime, 0.0), valueOr(element, kKeyEndTime, double(frames)));
+        entry->setRange(frameValue(element, kKeyStartTime, 0.0), valueOr(element, kKeyEndTime, double(frames)));
         next->push_back(std::move(entry));
     }
     return missing;

@@ -5,12 +5,12 @@
 // Threads: the interface thread edits the list, the sample worker rebuilds
 // the tree, the grain look-up task queries it and the audio thread picks
 // entries. The entry vector and the tree are immutable snapshots that the
-// writer replaces as a whole (see Snapshot.h); entry settings are atomics.
+// writer replaces as a whole (Snapshot); entry settings are atomics.
 #pragma once
 
 #include "samples/KDTree.h"
 #include "samples/SampleSource.h"
-#include "samples/Snapshot.h"
+#include "parameters/Snapshot.h"
 
 #include <nlohmann/json.hpp>
 
@@ -113,7 +113,7 @@ public:
     bool rebuildTree(SampleSource& pool);
     // Grain look-up task.
     std::vector<FeatureHit> getSampleFromFeatures(const std::vector<float>& point, float radius) const;
-    std::shared_ptr<const FeatureSet> features() const { return featureSet.share(); }
+    std::shared_ptr<const FeatureSet> features() const { return featureSet.get(); }
 
     nlohmann::json toJson() const;
     // Replaces the entries with the array's; returns the number of samples that
@@ -136,7 +136,7 @@ template <class Choose>
 AudioSampleGroupEntryPtr AudioSampleGroup::pickEntry(Choose&& choose) const {
     // The audio thread must not share (and so maybe free) a snapshot: it peeks.
     std::shared_ptr<const AudioSampleGroupEntries> shared;
-    const AudioSampleGroupEntries* list = Bela_isAudioThread() ? entries.peek() : (shared = entries.share()).get();
+    const AudioSampleGroupEntries* list = Bela_isAudioThread() ? entries.rt() : (shared = entries.get()).get();
     if (list->empty())
         return {};
     const size_t index = choose(list->size());

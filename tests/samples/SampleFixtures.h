@@ -1,0 +1,104 @@
+// Sound files made on the spot and a stand-in for the sample pool.
+#pragma once
+
+#include "samples/AudioResource.h"
+#include "samples/SampleSource.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include "tests/support/TempDir.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace samplefixtures {
+
+inline std::string folder() {
+    static const std::string dir = [] {
+        std::string d = testsupport::tempDir() + "samples/";
+        std::filesystem::create_directories(d);
+        return d;
+    }();
+    return dir;
+}
+
+// Interleaved frames through libsndfile; false when it refuses.
+inline bool writeSound(const std::string& path, int format, int channels, int rate, const std::vector<float>& data) {
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = rate;
+    info.format = format;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    sf_writef_float(file, data.data(), sf_count_t(data.size() / size_t(channels)));
+    sf_close(file);
+    return true;
+}
+
+inline std::vector<float> sine(size_t frames, double hz, double rate, float amplitude = 1.0f) {
+    std::vector<float> out(frames);
+    for (size_t i = 0; i < frames; ++i)
+        out[i] = amplitude * float(std::sin(2.0 * M_PI * hz * double(i) / rate));
+    return out;
+}
+
+inline std::vector<float> noise(size_t frames, unsigned seed, float amplitude = 0.5f) {
+    std::mt19937 generator(seed);
+    std::uniform_real_distribution<float> uniform(-amplitude, amplitude);
+    std::vector<float> out(frames);
+    for (auto& v : out)
+        v = uniform(generator);
+    return out;
+}
+
+// A mono WAV of the given frames.
+inline std::string monoWav(const std::string& name, const std::vector<float>& frames, int rate = 48000) {
+    const std::string path = folder() + name;
+    EXPECT_TRUE(writeSound(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate, frames));
+    return path;
+}
+
+inline int run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+// A resource whose audio is set directly, as if loaded from a file.
+inline std::unique_ptr<AudioResource> resourceOf(std::vector<std::vector<float>> channels, float rate = 48000.0f) {
+    auto r = std::make_unique<AudioResource>(folder() + "in-memory.wav");
+    r->channels = std::move(channels);
+    r->sampleRate = rate;
+    r->loaded = !r->channels.empty();
+    return r;
+}
+
+// The pool as far as sample lists need it: real resources kept by path.
+class FakePool : public SampleSource {
+public:
+    bool loadSample(const std::string& path) override {
+        if (path.empty() || !std::filesystem::exists(path))
+            return false;
+        if (!resources.count(path))
+            resources[path] = std::make_shared<AudioResource>(path);
+        return true;
+    }
+    std::shared_ptr<AudioResource> getResource(const std::string& path) override {
+        const auto it = resources.find(path);
+        return it == resources.end() ? nullptr : it->second;
+    }
+    // Loads and analyses, as the worker would.
+    std::shared_ptr<AudioResource> analysed(const std::string& path) {
+        if (!loadSample(path))
+            return nullptr;
+        resources[path]->analyse();
+        return resources[path];
+    }
+    std::map<std::string, std::shared_ptr<AudioResource>> resources;
+};
+
+}  // namespace samplefixtures
