@@ -141,83 +141,65 @@ TEST(OscReceiverPeers, MessageFromOscsendArrivesWithItsArguments) {
     Inbox inbox;
     OscReceiver receiver(0, inbox.callback());
     ASSERT_TRUE(receiver.isOk());
-    ASSERT_GT(receiver.port(), 0);
     std::string port = std::to_string(receiver.port());
     ASSERT_EQ(run("oscsend localhost " + port + " /1/syn/cutoff fi 0.5 3"), 0);
     ASSERT_EQ(run("oscsend localhost " + port + " /2/seq/name shTF hello -9000000000"), 0);
     ASSERT_TRUE(inbox.waitFor(2));
     auto items = inbox.items();
     EXPECT_EQ(items[0].message.addressPattern(), "/1/syn/cutoff");
-    EXPECT_EQ(items[0].message.typeTags(), "fi");
     EXPECT_EQ(items[0].sender.rfind("127.0.0.1:", 0), 0u) << items[0].sender;
     EXPECT_GT(std::atoi(items[0].sender.c_str() + 10), 0);
     float f = 0;
     int32_t i = 0;
-    auto r = items[0].message.arg();
-    EXPECT_TRUE(r.popFloat(f).popInt32(i).isOkNoMoreArgs());
+    EXPECT_TRUE(items[0].message.arg().popFloat(f).popInt32(i).isOkNoMoreArgs());
     EXPECT_EQ(f, 0.5f);
     EXPECT_EQ(i, 3);
-
-    EXPECT_EQ(items[1].message.typeTags(), "shTF");
     std::string s;
     int64_t h = 0;
     bool t = false, fa = true;
-    auto r2 = items[1].message.arg();
-    EXPECT_TRUE(r2.popStr(s).popInt64(h).popBool(t).popBool(fa).isOkNoMoreArgs());
+    EXPECT_TRUE(items[1].message.arg().popStr(s).popInt64(h).popBool(t).popBool(fa).isOkNoMoreArgs());
     EXPECT_EQ(s, "hello");
     EXPECT_EQ(h, -9000000000LL);
-    EXPECT_TRUE(t);
-    EXPECT_FALSE(fa);
+    EXPECT_TRUE(t && !fa);
 }
 
-TEST(OscReceiverPeers, MalformedPacketsAreDroppedAndTheNextGoodOneArrives) {
+TEST(OscReceiverPeers, MalformedPacketsAreDroppedAndGoodOnesAfterThemArrive) {
     Inbox inbox;
     OscReceiver receiver(0, inbox.callback());
     ASSERT_TRUE(receiver.isOk());
-    Message good("/after");
-    good.pushInt32(42);
-    std::vector<uint8_t> wire = good.encode();
+    std::vector<uint8_t> first = Message("/first").pushInt32(42).encode();
+    // A bundle of two messages: each is delivered, in order.
+    std::vector<uint8_t> bundle = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    for (const char* address : {"/second", "/third"}) {
+        std::vector<uint8_t> m = Message(address).encode();
+        bundle.insert(bundle.end(), {0, 0, 0, uint8_t(m.size())});
+        bundle.insert(bundle.end(), m.begin(), m.end());
+    }
+    std::vector<uint8_t> liar(bundle.begin(), bundle.begin() + 20);
+    liar[16] = 0x7f;  // an element far beyond the packet
 
     testing::internal::CaptureStdout();
-    sendRaw(receiver.port(), wire.data(), wire.size() - 2);   // truncated
-    sendRaw(receiver.port(), "\xff\x00garbage!", 10);          // garbage
-    std::vector<uint8_t> liar = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x7f, 0xff, 0xff, 0xf0};
-    sendRaw(receiver.port(), liar.data(), liar.size());       // bundle element beyond the packet
-    sendRaw(receiver.port(), wire.data(), wire.size());
-    bool arrived = inbox.waitFor(1);
+    sendRaw(receiver.port(), first.data(), first.size() - 2);  // truncated
+    sendRaw(receiver.port(), "\xff\x00garbage!", 10);
+    sendRaw(receiver.port(), liar.data(), liar.size());
+    sendRaw(receiver.port(), first.data(), first.size());
+    sendRaw(receiver.port(), bundle.data(), bundle.size());
+    bool arrived = inbox.waitFor(3);
     std::string console = testing::internal::GetCapturedStdout();
     ASSERT_TRUE(arrived);
     auto items = inbox.items();
-    ASSERT_EQ(items.size(), 1u);
-    EXPECT_EQ(items[0].message.addressPattern(), "/after");
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].message.addressPattern(), "/first");
     int32_t v = 0;
     EXPECT_TRUE(items[0].message.arg().popInt32(v).isOkNoMoreArgs());
     EXPECT_EQ(v, 42);
+    EXPECT_EQ(items[1].message.addressPattern(), "/second");
+    EXPECT_EQ(items[2].message.addressPattern(), "/third");
     // One console line per dropped packet.
     size_t lines = 0;
     for (size_t at = 0; (at = console.find("OSC: dropped malformed packet", at)) != std::string::npos; ++at) ++lines;
     EXPECT_EQ(lines, 3u) << console;
     EXPECT_NE(console.find("(10 bytes) from 127.0.0.1:"), std::string::npos) << console;
-}
-
-TEST(OscReceiverPeers, BundleDeliversEachMessageInOrder) {
-    Inbox inbox;
-    OscReceiver receiver(0, inbox.callback());
-    ASSERT_TRUE(receiver.isOk());
-    std::vector<uint8_t> packet = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    for (const char* address : {"/one", "/two", "/three"}) {
-        std::vector<uint8_t> m = Message(address).pushInt32(1).encode();
-        uint32_t n = uint32_t(m.size());
-        packet.insert(packet.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
-        packet.insert(packet.end(), m.begin(), m.end());
-    }
-    sendRaw(receiver.port(), packet.data(), packet.size());
-    ASSERT_TRUE(inbox.waitFor(3));
-    auto items = inbox.items();
-    ASSERT_EQ(items.size(), 3u);
-    EXPECT_EQ(items[0].message.addressPattern(), "/one");
-    EXPECT_EQ(items[1].message.addressPattern(), "/two");
-    EXPECT_EQ(items[2].message.addressPattern(), "/three");
 }
 
 TEST(OscReceiverPeers, ThrowingCallbackDoesNotEndTheReceiver) {
@@ -259,26 +241,6 @@ TEST(OscReceiverLifecycle, SetupAgainMovesToTheNewPortAndStopReleasesIt) {
     receiver.stop();  // twice is harmless
 }
 
-TEST(OscReceiverLifecycle, PortInUseByAnotherProgramFails) {
-    // SO_REUSEADDR does not let two UDP sockets without it share a port:
-    // hold one with a plain socket.
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    socklen_t n = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    testing::internal::CaptureStdout();
-    OscReceiver receiver;
-    bool ok = receiver.setup(ntohs(a.sin_port), [](Message*, const char*, void*) {});
-    std::string console = testing::internal::GetCapturedStdout();
-    close(fd);
-    EXPECT_FALSE(ok);
-    EXPECT_FALSE(receiver.isOk());
-    EXPECT_NE(console.find("OSC: cannot listen on port"), std::string::npos);
-}
-
 TEST(OscSenderPeers, OscdumpPrintsWhatTheSenderSends) {
     int port = freePort();
     Oscdump dump(port);
@@ -309,26 +271,4 @@ TEST(OscSenderPeers, SendReportsWhenNothingWentOut) {
     broken.setError();
     EXPECT_FALSE(sender.send(broken));
     EXPECT_TRUE(sender.send(Message("/fine")));
-}
-
-TEST(OscSenderPeers, SenderToReceiverRoundTrip) {
-    Inbox inbox;
-    OscReceiver receiver(0, inbox.callback());
-    ASSERT_TRUE(receiver.isOk());
-    OscSender sender(receiver.port());
-    for (int i = 0; i < 20; ++i) {
-        sender.newMessage("/n").add(int32_t(i)).add(float(i) * 0.5f).add(i % 2 == 0);
-        ASSERT_TRUE(sender.send());
-    }
-    ASSERT_TRUE(inbox.waitFor(20));
-    auto items = inbox.items();
-    for (int i = 0; i < 20; ++i) {
-        int32_t v = -1;
-        float f = -1;
-        bool b = false;
-        EXPECT_TRUE(items[i].message.arg().popInt32(v).popFloat(f).popBool(b).isOkNoMoreArgs());
-        EXPECT_EQ(v, i);
-        EXPECT_EQ(f, float(i) * 0.5f);
-        EXPECT_EQ(b, i % 2 == 0);
-    }
 }
