@@ -259,3 +259,9 @@ bool Parameter::_finiteFloat(double d, float& out) {
     out = float(d);
     return true;
 }
+
+double Parameter::_jsonNumber(const json& j) {
+    if (j.is_boolean())
+        return j.get<bool>() ? 1.0 : 0.0;
+    return j.get<double>();
+}

@@ -160,6 +160,9 @@ protected:
     static bool _readOscNumber(const oscpkt::Message& message, OscNumber& out);
     // False for NaN, infinities and numbers beyond the float range.
     static bool _finiteFloat(double d, float& out);
+    // A JSON number or boolean (false 0, true 1); the library's type error
+    // for anything else.
+    static double _jsonNumber(const json& j);
     // Title of the value editors.
     std::string _editorTitle() const;
 };

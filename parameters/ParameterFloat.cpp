@@ -363,7 +363,7 @@ void ParameterFloat::fromJson(json& j, ModulationManager* manager, FileVersion v
     // A number that does not fit a float (or is no number) keeps the slot.
     auto store = [&](unsigned slot, const json& number) {
         float v;
-        if (_finiteFloat(number.get<double>(), v))
+        if (_finiteFloat(_jsonNumber(number), v))
             values[slot] = std::clamp(v, std::min(minimum, maximum), std::max(minimum, maximum));
     };
     if (value.is_array()) {
@@ -371,7 +371,7 @@ void ParameterFloat::fromJson(json& j, ModulationManager* manager, FileVersion v
         for (size_t i = 0; i < n; ++i)
             store(unsigned(i), value[i]);
     } else {
-        value.get<double>();  // a type error before any slot changes
+        _jsonNumber(value);  // a type error before any slot changes
         for (unsigned i = 0; i < values.size(); ++i)
             store(i, value);
     }

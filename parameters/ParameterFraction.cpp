@@ -283,7 +283,7 @@ void ParameterFraction::fromJson(json& j, ModulationManager* manager, FileVersio
     json& value = j["value"];
     auto store = [&](unsigned slot, const json& number) {
         float v;
-        if (_finiteFloat(number.get<double>(), v))
+        if (_finiteFloat(_jsonNumber(number), v))
             values[slot] = v;
     };
     if (value.is_array()) {
@@ -291,7 +291,7 @@ void ParameterFraction::fromJson(json& j, ModulationManager* manager, FileVersio
         for (size_t i = 0; i < n; ++i)
             store(unsigned(i), value[i]);
     } else {
-        value.get<double>();
+        _jsonNumber(value);
         for (unsigned i = 0; i < values.size(); ++i)
             store(i, value);
     }

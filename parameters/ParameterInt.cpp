@@ -133,14 +133,14 @@ bool ParameterInt::changeBy(int ticks, bool alternate, bool force) {
     if (ticks != 0 && _countTicks(ticks, force)) {
         // In 64 bits, so a step past the ends cannot overflow.
         int64_t v = old;
-        if (displayMode == Multiplicative && !(v == 0 || alternate)) {
-            if (ticks >= 1)
-                v = v * (int64_t(fineStep) * ticks);
-            else
-                v = v / (-int64_t(ticks) * fineStep);
-        } else {
+        if (displayMode != Multiplicative)
             v += int64_t(alternate ? coarseStep : fineStep) * ticks;
-        }
+        else if (v == 0 || alternate)
+            v += int64_t(coarseStep) * ticks;  // 0 leaves 0 by adding
+        else if (ticks >= 1)
+            v = v * (int64_t(fineStep) * ticks);
+        else
+            v = v / (-int64_t(ticks) * fineStep);
         values[activeSlot] = saturate(v);
     }
     constrain();
