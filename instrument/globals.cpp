@@ -21,6 +21,10 @@ AudioBlock outputStream;
 // 7: Driver::instrument
 // 8: DSP::motion
 // 9: DSP::noteManager
+#include "sequencing/NoteManager.h"
+namespace DSP {
+NoteManager noteManager;
+}  // namespace DSP
 // 10: DSP::scaleManager
 #include "sequencing/PitchScale.h"
 namespace DSP {

@@ -1,6 +1,5 @@
 #include "sequencing/PitchScale.h"
 
-#include "platform/Audio.h"
 #include "platform/RtPrintf.h"
 
 #include <algorithm>
@@ -73,19 +72,17 @@ void PitchScale::_sort() {
 }
 
 PitchScaleManager::PitchScaleManager() {
-    auto* scales = new ScaleMap;
+    auto scales = std::make_shared<ScaleMap>();
     for (int steps : {5, 7, 9, 12, 19, 24}) {
         PitchScale scale;
         scale.buildEqualDivision(steps, 9, 440.0f);
         scales->emplace(std::to_string(steps) + " edo", std::move(scale));
     }
-    scales_.store(scales, std::memory_order_release);
+    scales_.publish(std::move(scales));
 }
 
-PitchScaleManager::~PitchScaleManager() { delete scales_.load(std::memory_order_acquire); }
-
 const PitchScale* PitchScaleManager::getScale(std::string_view name) const {
-    const ScaleMap* scales = scales_.load(std::memory_order_acquire);
+    const ScaleMap* scales = scales_.rt();
     auto it = scales->find(name);
     return it == scales->end() ? nullptr : &it->second;
 }
@@ -93,27 +90,23 @@ const PitchScale* PitchScaleManager::getScale(std::string_view name) const {
 bool PitchScaleManager::addScale(const std::string& path, const std::vector<double>& ratios, std::string* error) {
     const size_t slash = path.rfind('/');
     const std::string key = slash == std::string::npos ? path : path.substr(slash + 1);
-
-    std::lock_guard<std::mutex> lock(writers_);
-    const ScaleMap* old = scales_.load(std::memory_order_acquire);
-    auto it = old->find(key);
-    PitchScale scale = it == old->end() ? PitchScale() : it->second;
-    scale.setIntervals(ratios, path);
-    if (scale.intervals.empty()) {
-        if (error)
-            *error = "the scale " + key + " has no intervals";
-        return false;
-    }
-    auto* fresh = new ScaleMap(*old);
-    (*fresh)[key] = std::move(scale);
-    scales_.store(fresh, std::memory_order_release);
-    Bela_blockFence();  // the audio thread may still hold a scale of the old map
-    delete old;
-    return true;
+    bool added = false;
+    scales_.update([&](ScaleMap& scales) {
+        auto it = scales.find(key);
+        PitchScale scale = it == scales.end() ? PitchScale() : it->second;
+        scale.setIntervals(ratios, path);
+        if (scale.intervals.empty())
+            return;
+        scales[key] = std::move(scale);
+        added = true;
+    });
+    if (!added && error)
+        *error = "the scale " + key + " has no intervals";
+    return added;
 }
 
 std::vector<std::string> PitchScaleManager::scaleNames() const {
-    const ScaleMap* scales = scales_.load(std::memory_order_acquire);
+    auto scales = scales_.get();
     std::vector<std::string> names;
     names.reserve(scales->size());
     for (const auto& entry : *scales)

@@ -1,10 +1,10 @@
 // Pitch scales: a degree and an octave in a named tuning become a frequency.
 #pragma once
 
-#include <atomic>
+#include "parameters/Snapshot.h"
+
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,21 +38,19 @@ private:
 };
 
 // The registry of scales by name. Lookups come from the audio thread while a
-// tuning load may add a scale, so the map is an immutable snapshot behind an
-// atomic pointer: a writer copies it, swaps the copy in and frees the old one
-// after a block fence.
+// tuning load may add a scale, so the map is an immutable snapshot: a load
+// copies it, adds to the copy and swaps it in whole.
 class PitchScaleManager {
 public:
     using ScaleMap = std::map<std::string, PitchScale, std::less<>>;
 
     PitchScaleManager();
-    ~PitchScaleManager();
     PitchScaleManager(const PitchScaleManager&) = delete;
     PitchScaleManager& operator=(const PitchScaleManager&) = delete;
 
     // The scale of exactly that name, or null. On the audio thread the
-    // pointer stays valid until the end of the block; elsewhere until the
-    // next addScale.
+    // pointer stays valid until the end of the block; on the thread that
+    // loads tunings until its next addScale.
     const PitchScale* getScale(std::string_view name) const;
 
     // Registers the ratios under the path's file name, replacing the degrees
@@ -63,8 +61,7 @@ public:
     std::vector<std::string> scaleNames() const;
 
 private:
-    std::atomic<const ScaleMap*> scales_;
-    std::mutex writers_;  // never taken by the audio thread
+    Snapshot<ScaleMap> scales_;
 };
 
 namespace DSP {
