@@ -1,7 +1,5 @@
 #include "script/Tables.h"
 
-#include <algorithm>
-
 namespace CorvaneVM {
 
 namespace {

@@ -142,7 +142,9 @@ TEST(Compiler, RegisterExhaustionIsACompileError) {
 }
 
 TEST(Compiler, NestingAndStackLimitsAreErrors) {
-    EXPECT_FALSE(compile(std::string(5000, '(')).ok);
+    Compiled parens = compile(std::string(5000, '('));
+    EXPECT_FALSE(parens.ok);
+    EXPECT_EQ(parens.diag, "ERROR at line 1: Program nested too deeply\n");
     EXPECT_FALSE(compile(std::string(5000, '{')).ok);
     EXPECT_FALSE(compile(std::string(5000, '-') + "1;").ok);
     std::string ifs;
