@@ -3,6 +3,7 @@
 #include "gui/ListSelect.h"
 #include "gui/MonoGFX.h"
 #include "platform/Audio.h"
+#include "platform/Stepped.h"
 
 #include <gtest/gtest.h>
 
@@ -41,12 +42,12 @@ TEST(NotifyThreaded, NoticesFromTheAudioThreadAndAnotherThreadArriveWholeAndExpi
     BelaInitSettings s;
     s.setup = quietSetup;
     s.render = postingRender;
-    s.mode = HostMode::Offline;
-    s.stopAfterBlocks = 2000;
+    s.mode = HostMode::Stepped;
     s.root = testsupport::tempDir() + "notify-root";
-    s.audioOutFile = testsupport::tempDir() + "notify.wav";
     ASSERT_EQ(Bela_initAudio(&s, nullptr), 0);
     ASSERT_EQ(Bela_startAudio(), 0);
+    // The stepping thread is the audio thread while it steps.
+    std::thread audio([] { host::stepBlocks(kEach, false); });
     std::thread other([&] {
         for (int i = 0; i < kEach; ++i)
             notify.warning("other " + std::to_string(i) + std::string(size_t(i % 40), '.'));
@@ -68,21 +69,20 @@ TEST(NotifyThreaded, NoticesFromTheAudioThreadAndAnotherThreadArriveWholeAndExpi
             std::this_thread::yield();
     }
     other.join();
-    while (!Bela_stopRequested())
-        std::this_thread::yield();
+    audio.join();
     Bela_stopAudio();
     Bela_cleanupAudio();
 
-    int audio = 0, others = 0;
+    int fromAudio = 0, others = 0;
     for (const std::string& text : seen) {
         if (text.rfind("audio ", 0) == 0)
-            ++audio;
+            ++fromAudio;
         else if (text.rfind("other ", 0) == 0)
             ++others;
         else
             ADD_FAILURE() << "torn notice: " << text;
     }
-    EXPECT_EQ(audio, kEach);
+    EXPECT_EQ(fromAudio, kEach);
     EXPECT_EQ(others, kEach);
 
     // Everything shown expires by itself once nothing more is posted.
