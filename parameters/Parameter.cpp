@@ -48,11 +48,14 @@ float Parameter::getModulated(uint32_t channel, bool trigA, bool trigB, float ex
                     v += m->process(channel, trigA, trigB) * modulationDepth;
         v += extra * modulationDepth;
     } else if (modulationMode == 1) {
+        // One power of two for the product of all: 2^a x 2^b = 2^(a + b).
+        float exponent = extra;
         if (listFree)
             for (const auto& m : modulators)
                 if (channel < m->channelCount)
-                    v *= exp2f(m->process(channel, trigA, trigB) * modulationDepth);
-        v *= exp2f(extra * modulationDepth);
+                    exponent += m->process(channel, trigA, trigB);
+        if (exponent != 0.0f)
+            v *= exp2f(exponent * modulationDepth);
     }
     if (modulationMin >= v)
         v = modulationMin;

@@ -1,0 +1,127 @@
+// The audio thread reads modulator lists, choice lists, MIDI maps and texts
+// while another thread replaces them.
+#include "../support/TempDir.h"
+#include "TestModulator.h"
+#include "connectivity/MidiMessage.h"
+#include "parameters/ParameterFloat.h"
+#include "parameters/ParameterGroup.h"
+#include "parameters/ParameterInt.h"
+#include "parameters/ParameterString.h"
+#include "platform/Audio.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+struct Shared {
+    ParameterFloat level{"level", ParameterFloat::Percent, Stored | PerChannel, 0.5f};
+    ParameterInt list{"list", 2, Stored | Smoothed, 0, ParameterInt::kNoMinimum, ParameterInt::kNoMaximum};
+    ParameterString name{"name", ParameterString::Text, Stored, "start"};
+    ParameterGroup group;
+    std::atomic<long> renders{0};
+    std::atomic<bool> badValue{false};
+
+    Shared() {
+        group.add(&level);
+        group.add(&list);
+        group.add(&name);
+        group.setName("stress");
+    }
+};
+
+Shared* gShared = nullptr;
+
+bool stressSetup(BelaContext*, void*) { return true; }
+
+void stressRender(BelaContext*, void*) {
+    Shared& s = *gShared;
+    s.group.updateBlock();
+    for (uint32_t ch = 0; ch < 8; ++ch) {
+        float v = s.level.getModulated(ch, ch == 0, false);
+        if (!std::isfinite(v) || v < 0.0f || v > 1.0f)
+            s.badValue = true;
+    }
+    MidiMessage cc;
+    cc.type = uint32_t(MIDIMsgType::ControlChange);
+    cc.channel = 0;
+    cc.data1 = 20;
+    cc.data2 = uint32_t(s.renders.load() % 128);
+    s.group.applyMidi(cc);
+    s.renders.fetch_add(1);
+}
+
+}  // namespace
+
+TEST(ParameterThreaded, ListsReplacedWhileTheAudioThreadReadsThem) {
+    Shared shared;
+    gShared = &shared;
+    TestManager manager;
+    BelaInitSettings settings;
+    settings.setup = stressSetup;
+    settings.render = stressRender;
+    settings.mode = HostMode::Offline;
+    settings.root = testsupport::tempDir() + "params-root";
+    settings.audioOutFile = testsupport::tempDir() + "params.wav";
+    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+    ASSERT_EQ(Bela_startAudio(), 0);
+
+    std::atomic<bool> stopReader{false};
+    std::thread display([&] {
+        // the display task reading what the others replace
+        while (!stopReader) {
+            std::string text = shared.name.toString();
+            if (text != "start" && text.rfind("name ", 0) != 0)
+                shared.badValue = true;
+            shared.list.toString();
+            shared.level.modulatorName(0);
+        }
+    });
+
+    testing::internal::CaptureStdout();
+    constexpr int kRounds = 200;
+    for (int round = 0; round < kRounds; ++round) {
+        auto m = manager.addModulator("LFO", 8, "level", "stress");
+        static_cast<TestModulator*>(m.get())->value = 0.01f * float(round % 50);
+        shared.level.addModulator(m);
+        shared.level.addModulator(manager.addModulator("random", 8, "level", "stress"));
+        if (round % 3 == 0)
+            shared.level.removeModulator(0);
+        if (round % 5 == 0) {
+            nlohmann::json j = shared.level.toJson();
+            shared.level.fromJson(j, &manager, FileVersion("", 0, 1, 30));
+        }
+        if (round % 7 == 0)
+            shared.level.resetToDefault();
+        std::vector<std::string> names;
+        std::vector<int32_t> values;
+        for (int i = 0; i <= round % 9; ++i) {
+            names.push_back("entry " + std::to_string((i + round) % 11));
+            values.push_back(i * 10);
+        }
+        shared.list.setChoicesWithValues(names, values, -1);
+        if (round % 2 == 0)
+            shared.group.addMidiMapping({0, 20, -1}, "level");
+        else
+            shared.group.removeMidiMapping("level");
+        shared.name.setFromString("name " + std::to_string(round));
+        manager.modulators.clear();  // the parameter's references keep them alive
+    }
+    testing::internal::GetCapturedStdout();
+    stopReader = true;
+    display.join();
+    Bela_requestStop();
+    Bela_stopAudio();
+    Bela_cleanupAudio();
+    gShared = nullptr;
+
+    EXPECT_GT(shared.renders.load(), kRounds);
+    EXPECT_FALSE(shared.badValue.load());
+    EXPECT_FALSE(shared.level.busy.load());
+    EXPECT_LE(shared.level.modulators.size(), Parameter::kMaxModulators);
+    EXPECT_EQ(shared.name.toString(), "name " + std::to_string(kRounds - 1));
+    EXPECT_EQ(shared.list.choiceCount(), size_t((kRounds - 1) % 9 + 1));
+}
