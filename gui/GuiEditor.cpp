@@ -1,5 +1,9 @@
 #include "gui/GuiEditor.h"
 
+#include "gui/Confirm.h"
+#include "gui/ListSelect.h"
+#include "gui/Numpad.h"
+
 namespace GUI {
 
 bool openEditor(GuiEditor* page, bool toggle) {
@@ -37,3 +41,8 @@ bool closeEditor() {
 void setRedrawPending() { gRedrawPending.store(true, std::memory_order_release); }
 void clearRedrawPending() { gRedrawPending.store(false, std::memory_order_release); }
 bool isRedrawDone() { return !gRedrawPending.load(std::memory_order_acquire); }
+
+bool isModalOpen() {
+    return Driver::numpad.isOpen() || Driver::confirm.state() != kPopupIdle ||
+           Driver::listSelection.state() != kPopupIdle;
+}

@@ -42,6 +42,10 @@ bool closeEditor();
 
 }  // namespace GUI
 
+// True while the number pad, the confirmation or the list selection is
+// open (or holds an unread answer): keys then go to the pop-up, not a page.
+bool isModalOpen();
+
 // Holds key input back until the first frame after a focus change was sent.
 extern std::atomic<bool> gRedrawPending;
 void setRedrawPending();

@@ -79,36 +79,21 @@ TEST_F(Screenshot, FramedBlackImageHasTheRingOfGreySix) {
     int w = 0, h = 0, maxval = 0;
     const auto values = plainValues(text, &w, &h, &maxval);
     ASSERT_EQ(values.size(), 272u * 80u);
-    int sixes = 0;
-    for (int v : values)
-        sixes += v == 6;
-    EXPECT_EQ(sixes, 700);
     for (int y = 0; y < 80; ++y)
-        for (int x = 0; x < 272; ++x) {
-            const bool ring = x == 0 || y == 0 || x == 271 || y == 79;
-            ASSERT_EQ(values[y * 272 + x], ring ? 6 : 0) << x << "," << y;
-        }
-    // Every value, the last of a line too, is followed by a space; 64 image
-    // lines (the first carrying the top border) and 8 bottom-border lines
-    // after the four header lines.
+        for (int x = 0; x < 272; ++x)
+            ASSERT_EQ(values[y * 272 + x], x == 0 || y == 0 || x == 271 || y == 79 ? 6 : 0) << x << "," << y;
+    // Four header lines, 64 image lines (the first carrying the top border)
+    // and 8 of the bottom border; every value is followed by a space.
     size_t lines = 0;
     for (size_t i = 0; i < text.size(); ++i)
-        if (text[i] == '\n') {
-            ++lines;
-            if (lines >= 3) {
-                EXPECT_EQ(text[i - 1], ' ');
-            }
-        }
+        if (text[i] == '\n' && ++lines >= 3)
+            EXPECT_EQ(text[i - 1], ' ');
     EXPECT_EQ(lines, 4u + 64u + 8u);
-}
 
-TEST_F(Screenshot, UnframedPixelsComeInDisplayNibbleOrder) {
     gfx.setColour(15);
     gfx.setPixel(0, 0);
-    ASSERT_EQ(gfx.framebuffer()[0], 0xF0);
     ASSERT_TRUE(saveScreenshot("/home/corvane/", gfx.framebuffer(), false));
-    const std::string text = readAll(file);
-    EXPECT_EQ(text.rfind("P2\n#\n256 64 \n15 \n15 0 ", 0), 0u) << text.substr(0, 40);
+    EXPECT_EQ(readAll(file).rfind("P2\n#\n256 64 \n15 \n15 0 ", 0), 0u);
 }
 
 TEST_F(Screenshot, NetpbmReadsBackWhatTheSurfaceShows) {
