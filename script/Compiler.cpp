@@ -242,8 +242,8 @@ uint32_t Compiler::_call(uint32_t fn, bool canAssign, uint32_t reg) {
     case PF_VARIABLE: return _variable(canAssign, reg);
     case PF_CALL: _error(previous, "CALL NOT IMPLEMENTED YET"); return reg;
     case PF_DOT: _warning(previous, "OBJECTS NOT IMPLEMENTED YET"); return reg;
-    case PF_AND: return _and(reg);
-    case PF_OR: return _or(reg);
+    case PF_AND: return _shortCut(OP_BZ, PREC_AND, reg);
+    case PF_OR: return _shortCut(OP_BNZ, PREC_OR, reg);
     default: _error(previous, "No rule to parse " + _lexeme(previous)); return reg;
     }
 }
@@ -467,23 +467,10 @@ uint32_t Compiler::_function(const Token& name, uint32_t reg) {
 
 // The result is always left in the left operand's register, so the short-cut
 // path (where the right side is skipped) yields the tested left value.
-uint32_t Compiler::_and(uint32_t left) {
+uint32_t Compiler::_shortCut(Op branch, uint32_t precedence, uint32_t left) {
     std::string label = _newLabel();
-    _emitBranch(OP_BZ, left, label);
-    uint32_t right = _parsePrecedence(PREC_AND, left);
-    if (right != left) {
-        _emit(OP_MOV, {left, right});
-        _setType(left, _type(right));
-        _freeRegister(right);
-    }
-    _emitLabel(label);
-    return left;
-}
-
-uint32_t Compiler::_or(uint32_t left) {
-    std::string label = _newLabel();
-    _emitBranch(OP_BNZ, left, label);
-    uint32_t right = _parsePrecedence(PREC_OR, left);
+    _emitBranch(branch, left, label);
+    uint32_t right = _parsePrecedence(precedence, left);
     if (right != left) {
         _emit(OP_MOV, {left, right});
         _setType(left, _type(right));

@@ -102,8 +102,8 @@ private:
     uint32_t _namedVariable(const Token& name, uint32_t reg, bool canAssign);
     uint32_t _readLocal(const Token& name);
     uint32_t _function(const Token& name, uint32_t reg);
-    uint32_t _and(uint32_t left);
-    uint32_t _or(uint32_t left);
+    // "and" (branch bz) and "or" (branch bnz).
+    uint32_t _shortCut(Op branch, uint32_t precedence, uint32_t left);
     void _cast(uint32_t r, ValueType to);
     int32_t _resolveLocal(const Token& name);
     uint32_t _distance(int32_t index) const;
