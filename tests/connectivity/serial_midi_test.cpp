@@ -1,0 +1,281 @@
+// DIN MIDI through real pseudo-terminals: the port holds one end, the test
+// plays the other device on the far end.
+#include "connectivity/SerialMIDI.h"
+#include "platform/devices/SerialPort.h"
+
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Texts = std::vector<std::string>;
+
+struct Pty {
+    int master = -1;
+    std::string slave;
+    Pty() {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        char name[128];
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 && ptsname_r(master, name, sizeof name) == 0)
+            slave = name;
+    }
+    ~Pty() {
+        if (master >= 0)
+            close(master);
+    }
+};
+
+void writeAll(int fd, const Bytes& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        ASSERT_GT(n, 0);
+        done += size_t(n);
+    }
+}
+
+// Whatever arrives within the time given, or until `count` bytes came.
+Bytes readFor(int fd, size_t count, int ms = 1000) {
+    Bytes got;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (got.size() < count && std::chrono::steady_clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN))
+            continue;
+        uint8_t buffer[4096];
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+}
+
+// Runs the port's receive until `count` records came through "midipipe".
+Texts receive(SerialMIDI& port, size_t count) {
+    Texts seen;
+    for (int run = 0; run < 200 && seen.size() < count; ++run) {
+        port.readInput();
+        MidiMessage m;
+        while (port.readMessage(m))
+            seen.push_back(midiMessageToString(m));
+    }
+    return seen;
+}
+
+class SerialMidiPty : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(pty.slave.empty());
+        host::setMidiPort(pty.slave);
+        ASSERT_TRUE(port.setup("/dev/ttyS4", 31250));
+    }
+    void TearDown() override { host::setMidiPort(""); }
+    Pty pty;
+    SerialMIDI port;
+};
+
+TEST_F(SerialMidiPty, LineIsRawAt31250Baud) {
+    int fd = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    struct termios2 t;
+    ASSERT_EQ(ioctl(fd, TCGETS2, &t), 0);
+    close(fd);
+    EXPECT_EQ(t.c_ispeed, 31250u);
+    EXPECT_EQ(t.c_ospeed, 31250u);
+    EXPECT_EQ(t.c_cflag & CBAUD, unsigned(BOTHER));
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), unsigned(CS8));
+    EXPECT_EQ(t.c_iflag, unsigned(IGNPAR));
+    EXPECT_EQ(t.c_oflag, 0u);
+    EXPECT_EQ(t.c_lflag, 0u);
+    EXPECT_EQ(t.c_cc[VMIN], 1);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST_F(SerialMidiPty, ReceivedBytesComeOutOfThePipeAsRecords) {
+    testing::internal::CaptureStdout();
+    writeAll(pty.master, {
+                             0x42,                                // stray data before any status
+                             0x93, 0x3C, 0x64, 0x3E, 0x64,        // running status
+                             0x3C, 0x00,                          // velocity 0: note off
+                             0xB2, 0x07, 0xF8, 0x50,              // clock inside a message
+                             0xF0, 0x7D, 0x01, 0xF8, 0x02, 0xF7,  // SysEx with a clock in it
+                             0xE1, 0x00, 0xF9, 0x40,              // undefined byte inside a bend
+                             0x90, 0x30, 0x80, 0x31, 0x32,        // abandoned by a new status
+                             0xFA, 0xFC,
+                         });
+    Texts seen = receive(port, 10);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(seen, (Texts{"NoteOn ch: 3 data: 60 100", "NoteOn ch: 3 data: 62 100", "NoteOff ch: 3 data: 60 0",
+                           "TimingClock ch: 0 data: 0 0", "ControlChange ch: 2 data: 7 80",
+                           "TimingClock ch: 0 data: 0 0", "PitchBend ch: 1 data: 0 64", "NoteOff ch: 0 data: 49 50",
+                           "StartSequence ch: 0 data: 0 0", "StopSequence ch: 0 data: 0 0"}));
+    EXPECT_NE(out.find("DIN MIDI received data byte 0x42 while not expecting one: last status byte was None\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("DIN MIDI received invalid status byte: 0xf9\n"), std::string::npos) << out;
+}
+
+TEST_F(SerialMidiPty, OneReadOf255BytesGives85Records) {
+    Bytes bytes;
+    for (int i = 0; i < 85; ++i)
+        bytes.insert(bytes.end(), {uint8_t(0x90 | (i % 16)), uint8_t(i), 0x7F});
+    writeAll(pty.master, bytes);
+    usleep(20000);
+    port.readInput();
+    int records = 0;
+    MidiMessage m;
+    while (port.readMessage(m)) {
+        EXPECT_EQ(m.data1, uint32_t(records));
+        EXPECT_EQ(m.channel, uint32_t(records % 16));
+        ++records;
+    }
+    EXPECT_EQ(records, 85);
+}
+
+TEST_F(SerialMidiPty, SentRecordsLeaveAsBytesWithTheirStatus) {
+    port.sendNoteOn(3, 60, 100);
+    port.sendNoteOn(3, 62, 100);  // no running status on output
+    port.sendNoteOff(15, 60, 0);
+    port.sendPitchBend(1, 8192);
+    port.sendClock();
+    port.sendStart();
+    port.sendContinue();
+    port.sendStop();
+    port.send({uint32_t(MIDIMsgType::ProgramChange), 4, 9, 99});
+    port.send({uint32_t(MIDIMsgType::SongPositionPointer), 0, 1, 2});
+    port.send({uint32_t(MIDIMsgType::ControlChange), 0x12, 0x85, 0x1FF});  // out-of-range parts are cut
+    port.send({uint32_t(MIDIMsgType::TuneRequest), 0, 0, 0});
+    port.send({3, 0, 1, 1});  // not one kind: nothing
+    testing::internal::CaptureStdout();
+    port.send({0, 0, 0, 0});
+    port.writeOutput();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[ ]\tMIDI: wrong MIDI message called?\n");
+    Bytes expected = {0x93, 60, 100, 0x93, 62, 100, 0x8F, 60, 0, 0xE1, 0, 64, 0xF8, 0xFA, 0xFB, 0xFC,
+                      0xC4, 9,  0xF2, 1,  2,  0xB2, 0x05, 0x7F, 0xF6};
+    EXPECT_EQ(readFor(pty.master, expected.size()), expected);
+    EXPECT_EQ(port.queuedBytes(), 0u);
+}
+
+TEST_F(SerialMidiPty, AtMost256BytesLeavePerRun) {
+    for (int i = 0; i < 100; ++i)
+        port.sendNoteOn(0, uint32_t(i), 1);
+    testing::internal::CaptureStdout();
+    port.writeOutput();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[!]\tSerialMIDI: large amounts of MIDI out bytes in queue, some will not be output yet..\n");
+    EXPECT_EQ(readFor(pty.master, 300, 200).size(), 256u);
+    EXPECT_EQ(port.queuedBytes(), 44u);
+    port.writeOutput();
+    Bytes rest = readFor(pty.master, 44);
+    ASSERT_EQ(rest.size(), 44u);
+    EXPECT_EQ(Bytes(rest.end() - 3, rest.end()), (Bytes{0x90, 99, 1}));
+}
+
+// The layer's own pseudo-terminal, with a peer that comes late and goes.
+class SerialMidiDefaultPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host::setMidiPort("");
+        testing::internal::CaptureStderr();
+        bool ok = port.setup("/dev/ttyS4", 31250);
+        std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(ok);
+        peerName = host::midiPortPeerName();
+        ASSERT_FALSE(peerName.empty());
+        EXPECT_EQ(err, "MIDI port: " + peerName + "\n");
+    }
+    SerialMIDI port;
+    std::string peerName;
+};
+
+TEST_F(SerialMidiDefaultPort, APeerPlaysAndHearsTheInstrument) {
+    int peer = open(peerName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(peer, 0);
+    writeAll(peer, {0x9A, 0x24, 0x50});
+    EXPECT_EQ(receive(port, 1), (Texts{"NoteOn ch: 10 data: 36 80"}));
+    port.sendNoteOff(10, 36, 64);
+    port.writeOutput();
+    EXPECT_EQ(readFor(peer, 3), (Bytes{0x8A, 0x24, 0x40}));
+
+    // With the peer gone the port is merely quiet.
+    close(peer);
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 5; ++i)
+        port.readInput();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(SerialMidiDefaultPort, BytesTheDeviceCannotTakeYetStayQueuedInOrder) {
+    // Nobody reads yet: the terminal's buffer fills and writes come back
+    // short or refused; nothing may be lost.
+    const int records = 6000;
+    for (int i = 0; i < records; ++i)
+        port.sendNoteOn(uint32_t(i % 16), uint32_t(i % 128), uint32_t(1 + i % 127));
+    testing::internal::CaptureStdout();
+    for (int run = 0; run < 120; ++run)
+        port.writeOutput();
+    testing::internal::GetCapturedStdout();
+    ASSERT_GT(port.queuedBytes(), 0u) << "the device took everything; the test needs a fuller queue";
+    ASSERT_LT(port.queuedBytes(), size_t(3 * records));
+
+    int peer = open(peerName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(peer, 0);
+    Bytes got;
+    testing::internal::CaptureStdout();
+    for (int round = 0; round < 2000 && got.size() < size_t(3 * records); ++round) {
+        port.writeOutput();
+        Bytes more = readFor(peer, 1, 5);
+        got.insert(got.end(), more.begin(), more.end());
+    }
+    testing::internal::GetCapturedStdout();
+    close(peer);
+    ASSERT_EQ(got.size(), size_t(3 * records));
+    for (int i = 0; i < records; ++i) {
+        ASSERT_EQ(got[3 * i], 0x90 | (i % 16)) << "record " << i;
+        ASSERT_EQ(got[3 * i + 1], i % 128) << "record " << i;
+        ASSERT_EQ(got[3 * i + 2], 1 + i % 127) << "record " << i;
+    }
+    EXPECT_EQ(port.queuedBytes(), 0u);
+}
+
+TEST(SerialMidiSetup, AMissingOrWrongDeviceLeavesADeadPortThatDoesNoHarm) {
+    host::setMidiPort("/nonexistent/tty-midi");
+    SerialMIDI missing;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(missing.setup("/dev/ttyS4", 31250));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error opening /dev/ttyS4: No such file or directory\n");
+    MidiMessage m;
+    EXPECT_FALSE(missing.readMessage(m));
+    EXPECT_EQ(missing.sendNoteOn(0, 60, 100), -1);
+    missing.readInput();
+    missing.writeOutput();
+
+    std::string file = testing::TempDir() + "not-a-tty";
+    std::ofstream(file) << "x";
+    host::setMidiPort(file);
+    SerialMIDI notTty;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(notTty.setup("/dev/ttyS4", 31250));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error IOCTL TCGETS2: Inappropriate ioctl for device\n");
+    EXPECT_EQ(notTty.sendClock(), -1);
+
+    SerialMIDI otherUart;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(otherUart.setup("/dev/ttyS1", 31250));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error opening /dev/ttyS1: No such file or directory\n");
+    host::setMidiPort("");
+}
+
+}  // namespace
