@@ -50,7 +50,9 @@ TEST(Tables, NamesKeywordsOpcodesAndRulesAgree) {
     // Every mnemonic names itself back; the table is in key order.
     for (uint32_t i = 0; i < kMnemonicCount; ++i) {
         EXPECT_EQ(opName(kMnemonics[i].value), kMnemonics[i].name);
-        if (i > 0) EXPECT_LT(kMnemonics[i - 1].name, kMnemonics[i].name);
+        if (i > 0) {
+            EXPECT_LT(kMnemonics[i - 1].name, kMnemonics[i].name);
+        }
     }
     EXPECT_EQ(lookupOp("nonsense"), OP_INVALID);
     EXPECT_EQ(opName(0), "");
