@@ -1,0 +1,52 @@
+#include "effects/EffectFactory.h"
+
+#include "effects/LimiterFX.h"
+#include "effects/StereoPanFX.h"
+
+#include <cstdio>
+#include <new>
+
+namespace {
+
+using Constructor = std::shared_ptr<AudioEffect> (*)();
+
+template <typename T>
+std::shared_ptr<AudioEffect> construct() {
+    // make_shared honours over-aligned classes (vector state) by itself.
+    return std::make_shared<T>();
+}
+
+struct FactoryEntry {
+    AudioEffectType type;
+    Constructor make;
+};
+
+constexpr FactoryEntry kFactory[] = {
+    {AudioEffectType::Stereo, &construct<StereoPanFX>},
+    {AudioEffectType::Limiter, &construct<LimiterFX>},
+};
+
+Constructor _constructorOf(AudioEffectType type) {
+    for (const FactoryEntry& entry : kFactory)
+        if (entry.type == type)
+            return entry.make;
+    return nullptr;
+}
+
+}  // namespace
+
+bool effectTypeAvailable(AudioEffectType type) { return _constructorOf(type) != nullptr; }
+
+std::shared_ptr<AudioEffect> createEffect(AudioEffectType type) {
+    Constructor make = _constructorOf(type);
+    if (!make) {
+        std::fprintf(stderr, "EffectChain: no effect of type %d [%s]\n", int(type), effectTypeName(type).c_str());
+        return nullptr;
+    }
+    try {
+        return make();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "EffectChain: out of memory creating [%s]\n", effectTypeName(type).c_str());
+        return nullptr;
+    }
+}
