@@ -156,15 +156,17 @@ void MonoGFX::drawCornerFrame(int x0, int y0, int x1, int y1, int n) {
     drawLine(x1, y1, x1, y1 - n);
 }
 
-void MonoGFX::drawCircle(int cx, int cy, int r) {
+namespace {
+
+// Midpoint stepping over one quadrant: visit(x, y) with x running from -r up
+// to 0, ending early once the program is stopping.
+template <typename Visit>
+void circleSteps(int r, Visit visit) {
     if (r < 0 || r > kMaxRadius)
         return;
     int64_t x = -int64_t(r), y = 0, err = 2 - 2 * int64_t(r);
     do {
-        _plot(int64_t(cx) - x, int64_t(cy) + y);
-        _plot(int64_t(cx) - y, int64_t(cy) - x);
-        _plot(int64_t(cx) + x, int64_t(cy) - y);
-        _plot(int64_t(cx) + y, int64_t(cy) + x);
+        visit(x, y);
         const int64_t e = err;
         if (e <= y) {
             ++y;
@@ -177,25 +179,26 @@ void MonoGFX::drawCircle(int cx, int cy, int r) {
     } while (x < 0 && !Bela_stopRequested());
 }
 
+}  // namespace
+
+void MonoGFX::drawCircle(int cx, int cy, int r) {
+    const int64_t X = cx, Y = cy;
+    circleSteps(r, [&](int64_t x, int64_t y) {
+        _plot(X - x, Y + y);
+        _plot(X - y, Y - x);
+        _plot(X + x, Y - y);
+        _plot(X + y, Y + x);
+    });
+}
+
 void MonoGFX::fillCircle(int cx, int cy, int r) {
-    if (r < 0 || r > kMaxRadius)
-        return;
-    int64_t x = -int64_t(r), y = 0, err = 2 - 2 * int64_t(r);
-    do {
-        // Spans are cut at the clip window, so a circle crossing the right
-        // edge keeps its middle rows.
-        _fillClipped(int64_t(cx) + x, int64_t(cy) - y, int64_t(cx) - x, int64_t(cy) - y);
-        _fillClipped(int64_t(cx) + x, int64_t(cy) + y, int64_t(cx) - x, int64_t(cy) + y);
-        const int64_t e = err;
-        if (e <= y) {
-            ++y;
-            err += 2 * y + 1;
-        }
-        if (e > x || err > y) {
-            ++x;
-            err += 2 * x + 1;
-        }
-    } while (x < 0 && !Bela_stopRequested());
+    const int64_t X = cx, Y = cy;
+    // Spans are cut at the clip window, so a circle crossing the right edge
+    // keeps its middle rows.
+    circleSteps(r, [&](int64_t x, int64_t y) {
+        _fillClipped(X + x, Y - y, X - x, Y - y);
+        _fillClipped(X + x, Y + y, X - x, Y + y);
+    });
 }
 
 int MonoGFX::drawScrollBar(int x, int y, int h, int cursor, int total, int rows) {
