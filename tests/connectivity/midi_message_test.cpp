@@ -3,26 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 namespace {
-
-TEST(MidiMessage, RecordIsFourNativeWordsInOrder) {
-    MidiMessage m{2, 3, 60, 100};
-    uint32_t words[4];
-    static_assert(sizeof m == sizeof words);
-    std::memcpy(words, &m, sizeof m);
-    EXPECT_EQ(words[0], 2u);
-    EXPECT_EQ(words[1], 3u);
-    EXPECT_EQ(words[2], 60u);
-    EXPECT_EQ(words[3], 100u);
-}
 
 TEST(MidiMessage, TypeNamesForSingleBitsOnly) {
     EXPECT_STREQ(midiTypeName(0u), "None");
     EXPECT_STREQ(midiTypeName(MIDIMsgType::NoteOff), "NoteOff");
-    EXPECT_STREQ(midiTypeName(MIDIMsgType::PitchBend), "PitchBend");
-    EXPECT_STREQ(midiTypeName(MIDIMsgType::MIDITimingCode), "MIDITimingCode");
     EXPECT_STREQ(midiTypeName(MIDIMsgType::SysExStop), "SysExStop");
     EXPECT_STREQ(midiTypeName(3u), "Invalid or combinedMIDIMessageType");
     EXPECT_STREQ(midiTypeName(1u << 19), "Invalid or combinedMIDIMessageType");
@@ -31,26 +17,12 @@ TEST(MidiMessage, TypeNamesForSingleBitsOnly) {
 
 TEST(MidiMessage, StatusBytesDecodeByNibbleAndTable) {
     EXPECT_EQ(midiTypeFromStatus(0x8F), MIDIMsgType::NoteOff);
-    EXPECT_EQ(midiTypeFromStatus(0x93), MIDIMsgType::NoteOn);
-    EXPECT_EQ(midiTypeFromStatus(0xA0), MIDIMsgType::PolyphonicKeyPressure);
-    EXPECT_EQ(midiTypeFromStatus(0xB5), MIDIMsgType::ControlChange);
-    EXPECT_EQ(midiTypeFromStatus(0xC0), MIDIMsgType::ProgramChange);
-    EXPECT_EQ(midiTypeFromStatus(0xDF), MIDIMsgType::ChannelPressure);
     EXPECT_EQ(midiTypeFromStatus(0xE1), MIDIMsgType::PitchBend);
-    const std::pair<uint8_t, MIDIMsgType> system[] = {
-        {0xF0, MIDIMsgType::SysExStart},     {0xF1, MIDIMsgType::MIDITimingCode},
-        {0xF2, MIDIMsgType::SongPositionPointer}, {0xF3, MIDIMsgType::SongSelect},
-        {0xF4, MIDIMsgType::None},           {0xF5, MIDIMsgType::None},
-        {0xF6, MIDIMsgType::TuneRequest},    {0xF7, MIDIMsgType::SysExStop},
-        {0xF8, MIDIMsgType::TimingClock},    {0xF9, MIDIMsgType::None},
-        {0xFA, MIDIMsgType::StartSequence},  {0xFB, MIDIMsgType::ContinueSequence},
-        {0xFC, MIDIMsgType::StopSequence},   {0xFD, MIDIMsgType::None},
-        {0xFE, MIDIMsgType::ActiveSensing},  {0xFF, MIDIMsgType::SystemReset},
-    };
-    for (auto [status, type] : system)
-        EXPECT_EQ(midiTypeFromStatus(status), type) << int(status);
-    EXPECT_EQ(midiTypeFromStatus(0x00), MIDIMsgType::None);
-    EXPECT_EQ(midiTypeFromStatus(0x7F), MIDIMsgType::None);
+    EXPECT_EQ(midiTypeFromStatus(0xF2), MIDIMsgType::SongPositionPointer);
+    EXPECT_EQ(midiTypeFromStatus(0xF6), MIDIMsgType::TuneRequest);
+    EXPECT_EQ(midiTypeFromStatus(0xFF), MIDIMsgType::SystemReset);
+    for (uint8_t undefined : {0xF4, 0xF5, 0xF9, 0xFD, 0x00, 0x7F})
+        EXPECT_EQ(midiTypeFromStatus(undefined), MIDIMsgType::None) << int(undefined);
 }
 
 TEST(MidiMessage, TextForm) {
@@ -115,7 +87,6 @@ public:
     void readInput() override {}
     void writeOutput() override {}
     bool deliver(const MidiMessage& m) { return pipe_.writeNonRt(m); }
-    bool collect(MidiMessage& m) { return pipe_.readNonRt(m); }
 };
 
 TEST(MidiPort, ReadsWholeRecordsAndEmptyPipeLeavesTheRecordCleared) {
@@ -134,31 +105,6 @@ TEST(MidiPort, ReadsWholeRecordsAndEmptyPipeLeavesTheRecordCleared) {
     ASSERT_TRUE(port.readMessage(m));
     EXPECT_TRUE(m.is(MIDIMsgType::TimingClock));
     EXPECT_FALSE(port.readMessage(m));
-}
-
-TEST(MidiPort, SendOperationsQueueTheirRecords) {
-    LoopPort port;
-    ASSERT_TRUE(port.open());
-    EXPECT_EQ(port.sendClock(), 16);
-    port.sendStart();
-    port.sendContinue();
-    port.sendStop();
-    port.sendNoteOn(2, 60, 100);
-    port.sendNoteOff(2, 60, 0);
-    port.sendPitchBend(15, 16383);
-    port.sendPitchBend(1, 0x2000 | 5);
-    const char* expected[] = {
-        "TimingClock ch: 0 data: 0 0",      "StartSequence ch: 0 data: 0 0", "ContinueSequence ch: 0 data: 0 0",
-        "StopSequence ch: 0 data: 0 0",     "NoteOn ch: 2 data: 60 100",     "NoteOff ch: 2 data: 60 0",
-        "PitchBend ch: 15 data: 127 127",   "PitchBend ch: 1 data: 5 64",
-    };
-    for (const char* text : expected) {
-        MidiMessage m;
-        ASSERT_TRUE(port.collect(m));
-        EXPECT_EQ(midiMessageToString(m), text);
-    }
-    MidiMessage none;
-    EXPECT_FALSE(port.collect(none));
 }
 
 }  // namespace

@@ -127,23 +127,6 @@ TEST_F(SerialMidiPty, ReceivedBytesComeOutOfThePipeAsRecords) {
     EXPECT_NE(out.find("DIN MIDI received invalid status byte: 0xf9\n"), std::string::npos) << out;
 }
 
-TEST_F(SerialMidiPty, OneReadOf255BytesGives85Records) {
-    Bytes bytes;
-    for (int i = 0; i < 85; ++i)
-        bytes.insert(bytes.end(), {uint8_t(0x90 | (i % 16)), uint8_t(i), 0x7F});
-    writeAll(pty.master, bytes);
-    usleep(20000);
-    port.readInput();
-    int records = 0;
-    MidiMessage m;
-    while (port.readMessage(m)) {
-        EXPECT_EQ(m.data1, uint32_t(records));
-        EXPECT_EQ(m.channel, uint32_t(records % 16));
-        ++records;
-    }
-    EXPECT_EQ(records, 85);
-}
-
 TEST_F(SerialMidiPty, SentRecordsLeaveAsBytesWithTheirStatus) {
     port.sendNoteOn(3, 60, 100);
     port.sendNoteOn(3, 62, 100);  // no running status on output
@@ -220,11 +203,11 @@ TEST_F(SerialMidiDefaultPort, APeerPlaysAndHearsTheInstrument) {
 TEST_F(SerialMidiDefaultPort, BytesTheDeviceCannotTakeYetStayQueuedInOrder) {
     // Nobody reads yet: the terminal's buffer fills and writes come back
     // short or refused; nothing may be lost.
-    const int records = 6000;
+    const int records = 30000;  // more than any terminal buffers
     for (int i = 0; i < records; ++i)
         port.sendNoteOn(uint32_t(i % 16), uint32_t(i % 128), uint32_t(1 + i % 127));
     testing::internal::CaptureStdout();
-    for (int run = 0; run < 120; ++run)
+    for (int run = 0; run < 400; ++run)
         port.writeOutput();
     testing::internal::GetCapturedStdout();
     ASSERT_GT(port.queuedBytes(), 0u) << "the device took everything; the test needs a fuller queue";
@@ -234,7 +217,7 @@ TEST_F(SerialMidiDefaultPort, BytesTheDeviceCannotTakeYetStayQueuedInOrder) {
     ASSERT_GE(peer, 0);
     Bytes got;
     testing::internal::CaptureStdout();
-    for (int round = 0; round < 2000 && got.size() < size_t(3 * records); ++round) {
+    for (int round = 0; round < 5000 && got.size() < size_t(3 * records); ++round) {
         port.writeOutput();
         Bytes more = readFor(peer, 1, 5);
         got.insert(got.end(), more.begin(), more.end());

@@ -12,7 +12,6 @@ namespace {
 // blocks that ask for it, clock high on even frames; records data pin 5.
 struct Lines {
     bool driveLoad = true;
-    bool loadEveryBlock = true;
     std::vector<std::vector<int>> pin5;  // per block, per frame
 };
 Lines* gLines = nullptr;
@@ -31,7 +30,7 @@ void linesRender(BelaContext* c, void*) {
     for (uint32_t f = 0; f < c->digitalFrames; ++f) {
         block.push_back(digitalReadFrame(c, f, 5));
         digitalWriteFrame(c, f, 1, f % 2 == 0);
-        digitalWriteFrame(c, f, 8, !(f == 0 && gLines->loadEveryBlock));
+        digitalWriteFrame(c, f, 8, f != 0);
     }
     gLines->pin5.push_back(block);
 }
@@ -79,16 +78,6 @@ TEST_F(PanelPins, BitsAnswerTheLoadOfTheBlockBeforeTwoFramesEach) {
     EXPECT_EQ(host::panel().turnPending(0), 2);
 }
 
-TEST_F(PanelPins, WithoutALoadTheChainOnlyShiftsOut) {
-    lines.loadEveryBlock = false;
-    start();
-    host::panel().setPush(0, true);
-    host::stepBlocks(3);
-    for (const auto& block : {lines.pin5[1], lines.pin5[2]})
-        for (int v : block)
-            EXPECT_EQ(v, 1);
-}
-
 TEST_F(PanelPins, PinsAreLeftAloneWhileNoLoadLineIsAnOutput) {
     lines.driveLoad = false;
     start();
@@ -100,25 +89,6 @@ TEST_F(PanelPins, PinsAreLeftAloneWhileNoLoadLineIsAnOutput) {
     for (const auto& block : lines.pin5)
         for (int v : block)
             EXPECT_EQ(v, 1);
-}
-
-TEST(PanelState, TurnsAccumulateAndOutOfRangeIndexesAreIgnored) {
-    host::PanelSimulator& p = host::panel();
-    p.reset();
-    p.turnEncoder(3, 2);
-    p.turnEncoder(3, -5);
-    EXPECT_EQ(p.turnPending(3), -12);
-    p.pressKey(60);
-    p.setPush(32, true);
-    p.turnEncoder(32, 1);
-    EXPECT_FALSE(p.keyDown(60));
-    EXPECT_FALSE(p.pushed(32));
-    EXPECT_EQ(p.turnPending(32), 0);
-    p.pressKey(59);
-    EXPECT_TRUE(p.keyDown(59));
-    p.reset();
-    EXPECT_FALSE(p.keyDown(59));
-    EXPECT_EQ(p.turnPending(3), 0);
 }
 
 }  // namespace
