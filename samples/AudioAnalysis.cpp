@@ -3,24 +3,16 @@
 // and a level overview for drawing.
 #include "samples/AudioResource.h"
 
+#include "dsp/WaveTable.h"
 #include "platform/RtPrintf.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 
-namespace {
+static_assert(AudioResource::kWindowLength == WaveTableBank::kHannSize);
 
-// The 4096-point Hann window; it repeats four times across a frame.
-const std::array<float, AudioResource::kWindowLength>& hannWindow() {
-    static const auto table = [] {
-        std::array<float, AudioResource::kWindowLength> t{};
-        for (unsigned i = 0; i < t.size(); ++i)
-            t[i] = float(0.5 * (1.0 - std::cos(2.0 * M_PI * double(i) / 4095.0)));
-        return t;
-    }();
-    return table;
-}
+namespace {
 
 float loudnessOf(double level) {
     const double floorLevel = std::pow(10.0, AudioResource::kLoudnessFloor / 20.0);
@@ -57,7 +49,8 @@ void AudioResource::analyse() {
     fft.setup(kFftSize);
     fftInput.resize(kFftSize, 0.0f);
     const double binWidth = double(sampleRate) / double(kFftSize);
-    const auto& window = hannWindow();
+    // The shared 4096-point Hann window; it repeats four times across a frame.
+    const float* window = DSP::wavetable.hann();
 
     constexpr unsigned kBlocksPerFrame = kFftSize / kOverviewBlock;
     std::array<float, kBlocksPerFrame> blockLevels{};

@@ -16,7 +16,7 @@ public:
     static constexpr unsigned kHopFrames = 8192;
     static constexpr unsigned kSpectrumBins = 8192;
     static constexpr unsigned kOverviewBlock = 128;
-    static constexpr unsigned kWindowLength = 4096;
+    static constexpr unsigned kWindowLength = 4096;  // the shared Hann table's
     // Silent frames get this loudness instead of minus infinity, so features stay finite.
     static constexpr float kLoudnessFloor = -120.0f;
 
