@@ -57,10 +57,11 @@ float Parameter::getModulated(uint32_t channel, bool trigA, bool trigB, float ex
         if (exponent != 0.0f)
             v *= exp2f(exponent * modulationDepth);
     }
-    if (modulationMin >= v)
-        v = modulationMin;
+    const float lo = modulationMin, hi = modulationMax;
+    if (lo >= v)
+        v = lo;
     // NaN fails both comparisons and ends at the maximum.
-    return v <= modulationMax ? v : modulationMax;
+    return v <= hi ? v : hi;
 }
 
 void Parameter::addModulator(std::shared_ptr<Modulator> modulator) {

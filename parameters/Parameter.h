@@ -4,6 +4,7 @@
 #pragma once
 
 #include "instrument/FileVersion.h"
+#include "parameters/Relaxed.h"
 
 #include <nlohmann/json.hpp>
 
@@ -92,10 +93,12 @@ public:
     std::vector<std::shared_ptr<Modulator>> modulators;
     uint32_t channelCount = 0;
     float modulationDepth = 1.0f;
-    float modulationMax = 0.0f;
-    float modulationMin = 0.0f;
-    int32_t modulationMaxInt = 0;
-    int32_t modulationMinInt = 0;
+    // Bounds and values below are read by the audio thread while other
+    // threads set them.
+    Relaxed<float> modulationMax = 0.0f;
+    Relaxed<float> modulationMin = 0.0f;
+    Relaxed<int32_t> modulationMaxInt = 0;
+    Relaxed<int32_t> modulationMinInt = 0;
     int32_t tickAccumulator = 0;
     int32_t lastTicks = 0;
     int32_t ticksPerStep = 5;
@@ -112,10 +115,10 @@ public:
     float riseDivisor = 25.0f;
     float fallDivisor = 25.0f;
     float smoothed = 0.0f;
-    float output = 0.0f;
+    Relaxed<float> output = 0.0f;
     bool stored = false;
     bool multiSlot = false;
-    uint32_t activeSlot = 0;
+    Relaxed<uint32_t> activeSlot = 0u;
 
 protected:
     // Sets busy and waits out the audio block in progress; clears busy when

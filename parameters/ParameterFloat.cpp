@@ -111,7 +111,7 @@ float ParameterFloat::convert(float v) const {
 void ParameterFloat::constrain() {
     float v = values[activeSlot];
     if (std::isnan(v))
-        v = std::clamp(defaultValue, std::min(minimum, maximum), std::max(minimum, maximum));
+        v = std::clamp(defaultValue, std::min<float>(minimum, maximum), std::max<float>(minimum, maximum));
     if (!wrap) {
         if (v <= minimum)
             v = minimum;
@@ -344,7 +344,7 @@ void ParameterFloat::openEditor() {
 Parameter::json ParameterFloat::toJson() const {
     json j = json::object();
     if (values.size() == 1) {
-        j["value"] = values[0];
+        j["value"] = float(values[0]);
     } else {
         json list = json::array();
         for (float v : values)
@@ -364,7 +364,7 @@ void ParameterFloat::fromJson(json& j, ModulationManager* manager, FileVersion v
     auto store = [&](unsigned slot, const json& number) {
         float v;
         if (_finiteFloat(_jsonNumber(number), v))
-            values[slot] = std::clamp(v, std::min(minimum, maximum), std::max(minimum, maximum));
+            values[slot] = std::clamp(v, std::min<float>(minimum, maximum), std::max<float>(minimum, maximum));
     };
     if (value.is_array()) {
         const size_t n = std::min(value.size(), values.size());

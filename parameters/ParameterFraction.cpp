@@ -265,7 +265,7 @@ void ParameterFraction::openEditor() {
 Parameter::json ParameterFraction::toJson() const {
     json j = json::object();
     if (values.size() == 1) {
-        j["value"] = values[0];
+        j["value"] = float(values[0]);
     } else {
         json list = json::array();
         for (float v : values)

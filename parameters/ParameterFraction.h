@@ -47,15 +47,15 @@ public:
     float getValue() const { return values[activeSlot]; }
 
     uint32_t displayMode;
-    std::vector<float> values;
+    std::vector<Relaxed<float>> values;
     float defaultValue = 1.0f;
-    float numerator = 1.0f;
-    float denominator = 1.0f;
-    float maxDenominator = -FLT_MAX;
-    float maxNumerator = FLT_MAX;
+    Relaxed<float> numerator = 1.0f;
+    Relaxed<float> denominator = 1.0f;
+    Relaxed<float> maxDenominator = -FLT_MAX;
+    Relaxed<float> maxNumerator = FLT_MAX;
     float step = 1.0f;
     float alternateStep = 0.1f;
-    bool inverted = false;
+    Relaxed<bool> inverted = false;
 
 private:
     void _derive(float v);

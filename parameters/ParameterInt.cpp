@@ -179,7 +179,7 @@ bool ParameterInt::setFromString(const std::string& text, int slot) {
     if (!_validSlot(slot))
         return false;
     if (displayMode == ChoiceMode) {
-        int index = _choiceIndex(*choiceList.get(), text);
+        int index = _withChoices([&](const ChoiceList& list) { return _choiceIndex(list, text); });
         if (index < 0)
             return false;
         values[slot] = index;
@@ -275,11 +275,16 @@ int32_t ParameterInt::getModulated(uint32_t channel, bool trigA, bool trigB, flo
     return int32_t(std::clamp<long>(v, modulationMinInt, std::max(modulationMinInt, modulationMaxInt)));
 }
 
+size_t ParameterInt::choiceCount() const {
+    return _withChoices([](const ChoiceList& list) { return list.names.size(); });
+}
+
 std::string ParameterInt::choiceName(int32_t index) const {
-    auto list = choiceList.get();
-    if (index < 0 || size_t(index) >= list->names.size())
-        return "";
-    return list->names[size_t(index)];
+    return _withChoices([&](const ChoiceList& list) -> std::string {
+        if (index < 0 || size_t(index) >= list.names.size())
+            return "";
+        return list.names[size_t(index)];
+    });
 }
 
 std::string ParameterInt::toString(bool alternate) const {
@@ -311,7 +316,7 @@ void ParameterInt::openEditor() {
         return;
     }
     char text[kTextBuffer];
-    std::snprintf(text, sizeof text, "%d", values[activeSlot]);
+    std::snprintf(text, sizeof text, "%d", int32_t(values[activeSlot]));
     Driver::numpad.open(Numpad::kNumber, _editorTitle(), text, 32);
     Driver::numpad.target = this;
 }

@@ -5,6 +5,7 @@
 
 #include "parameters/Parameter.h"
 #include "parameters/Snapshot.h"
+#include "platform/Audio.h"
 
 #include <climits>
 #include <cstdint>
@@ -13,7 +14,7 @@
 
 struct ChoiceList {
     std::vector<std::string> names;
-    std::vector<int32_t> values;  // empty, or one value per name
+    std::vector<Relaxed<int32_t>> values;  // empty, or one value per name
 };
 
 class ParameterInt : public Parameter {
@@ -60,15 +61,15 @@ public:
     void setChoicesWithValues(const std::vector<std::string>& names, const std::vector<int32_t>& values,
                               int selectIndex = -1, bool warn = false);
     std::shared_ptr<const ChoiceList> getChoices() const { return choiceList.get(); }
-    size_t choiceCount() const { return choiceList.get()->names.size(); }
+    size_t choiceCount() const;
     // "" for an index outside the list.
     std::string choiceName(int32_t index) const;
 
     uint32_t displayMode;
-    std::vector<int32_t> values;
+    std::vector<Relaxed<int32_t>> values;
     int32_t defaultValue = 0;
-    int32_t minimum = -2147483647;
-    int32_t maximum = 2147483646;
+    Relaxed<int32_t> minimum = -2147483647;
+    Relaxed<int32_t> maximum = 2147483646;
     std::atomic<int32_t> value{0};
     Snapshot<ChoiceList> choiceList;
     int32_t fineStep = 1;
@@ -80,4 +81,12 @@ private:
     int32_t _limited(int64_t v) const;
     void _constrainSlot(unsigned slot);
     int _choiceIndex(const ChoiceList& list, const std::string& name) const;
+    // The audio thread reads the list without locking; others hold a copy.
+    template <typename F>
+    auto _withChoices(F&& f) const {
+        if (Bela_isAudioThread())
+            return f(*choiceList.rt());
+        auto list = choiceList.get();
+        return f(*list);
+    }
 };

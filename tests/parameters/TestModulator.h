@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class TestModulator : public Modulator {
 public:
@@ -48,4 +49,10 @@ inline std::shared_ptr<TestModulator> makeTestModulator(float value, uint32_t ch
     auto m = std::make_shared<TestModulator>(type, channels, "target", "group");
     m->value = value;
     return m;
+}
+
+// The value slots as plain numbers, for comparisons.
+template <typename T>
+std::vector<T> plain(const std::vector<Relaxed<T>>& values) {
+    return std::vector<T>(values.begin(), values.end());
 }

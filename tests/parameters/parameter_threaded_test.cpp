@@ -8,6 +8,7 @@
 #include "parameters/ParameterInt.h"
 #include "parameters/ParameterString.h"
 #include "platform/Audio.h"
+#include "platform/Stepped.h"
 
 #include <gtest/gtest.h>
 
@@ -63,11 +64,16 @@ TEST(ParameterThreaded, ListsReplacedWhileTheAudioThreadReadsThem) {
     BelaInitSettings settings;
     settings.setup = stressSetup;
     settings.render = stressRender;
-    settings.mode = HostMode::Offline;
+    settings.mode = HostMode::Stepped;
     settings.root = testsupport::tempDir() + "params-root";
-    settings.audioOutFile = testsupport::tempDir() + "params.wav";
     ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
     ASSERT_EQ(Bela_startAudio(), 0);
+
+    std::atomic<bool> stopAudio{false};
+    std::thread audio([&] {
+        while (!stopAudio)
+            host::stepBlocks(1, false);
+    });
 
     std::atomic<bool> stopReader{false};
     std::thread display([&] {
@@ -77,7 +83,6 @@ TEST(ParameterThreaded, ListsReplacedWhileTheAudioThreadReadsThem) {
             if (text != "start" && text.rfind("name ", 0) != 0)
                 shared.badValue = true;
             shared.list.toString();
-            shared.level.modulatorName(0);
         }
     });
 
@@ -113,8 +118,8 @@ TEST(ParameterThreaded, ListsReplacedWhileTheAudioThreadReadsThem) {
     testing::internal::GetCapturedStdout();
     stopReader = true;
     display.join();
-    Bela_requestStop();
-    Bela_stopAudio();
+    stopAudio = true;
+    audio.join();
     Bela_cleanupAudio();
     gShared = nullptr;
 
