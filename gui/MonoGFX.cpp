@@ -146,14 +146,16 @@ void MonoGFX::drawRect(int x0, int y0, int x1, int y1) {
 }
 
 void MonoGFX::drawCornerFrame(int x0, int y0, int x1, int y1, int n) {
-    drawLine(x0, y0, x0 + n, y0);
-    drawLine(x0, y0, x0, y0 + n);
-    drawLine(x1, y0, x1 - n, y0);
-    drawLine(x1, y0, x1, y0 + n);
-    drawLine(x0, y1, x0 + n, y1);
-    drawLine(x0, y1, x0, y1 - n);
-    drawLine(x1, y1, x1 - n, y1);
-    drawLine(x1, y1, x1, y1 - n);
+    const int ax = clampToInt(int64_t(x0) + n), ay = clampToInt(int64_t(y0) + n);
+    const int bx = clampToInt(int64_t(x1) - n), by = clampToInt(int64_t(y1) - n);
+    drawLine(x0, y0, ax, y0);
+    drawLine(x0, y0, x0, ay);
+    drawLine(x1, y0, bx, y0);
+    drawLine(x1, y0, x1, ay);
+    drawLine(x0, y1, ax, y1);
+    drawLine(x0, y1, x0, by);
+    drawLine(x1, y1, bx, y1);
+    drawLine(x1, y1, x1, by);
 }
 
 namespace {
@@ -203,14 +205,16 @@ void MonoGFX::fillCircle(int cx, int cy, int r) {
 
 int MonoGFX::drawScrollBar(int x, int y, int h, int cursor, int total, int rows) {
     setColour(8);
-    const int half = int(std::ceil(float(rows) * 0.5f));
-    const int first = std::max(cursor - (rows - half), 0);
+    const int64_t half = int64_t(std::ceil(double(rows) * 0.5));
+    const int first = clampToInt(std::max<int64_t>(int64_t(cursor) - (rows - half), 0));
     if (total <= 0) {
-        drawLine(x, y, x, y + h);
+        drawLine(x, y, x, clampToInt(int64_t(y) + h));
     } else {
-        const int top = int(float(y) + (float(first) / float(total)) * float(h));
-        const int length = int(std::min(float(half) / float(total), 1.0f) * float(h));
-        drawLine(x, top, x, std::min(top + length, 64));
+        // In floating point: first / total is a fraction of the bar.
+        const double top = std::trunc(double(y) + (float(first) / float(total)) * float(h));
+        const double length = std::trunc(std::min(float(half) / float(total), 1.0f) * float(h));
+        const int64_t t = int64_t(std::clamp(top, double(INT_MIN), double(INT_MAX)));
+        drawLine(x, int(t), x, int(std::min<int64_t>(t + int64_t(std::max(length, 0.0)), 64)));
     }
     return first;
 }

@@ -8,4 +8,4 @@
 // folder is an instrument path such as "/home/corvane/"; framebuffer holds
 // 256 x 64 pixels in the display's byte order. False when the file could not
 // be written completely.
-bool saveScreenshot(const std::string& folder, const uint8_t* framebuffer, bool framed);
+bool saveScreenshot(const std::string& folder, const uint8_t* framebuffer, bool framed = true);

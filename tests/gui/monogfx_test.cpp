@@ -296,6 +296,10 @@ TEST_F(Surface, ScrollBarReturnsTheFirstVisibleRow) {
     gfx.clear();
     EXPECT_EQ(gfx.drawScrollBar(10, 0, 20, 3, 0, 4), 1);
     EXPECT_EQ(lit(), 21);
+    // Extreme arguments neither overflow nor run away.
+    EXPECT_EQ(gfx.drawScrollBar(0, INT_MAX, INT_MAX, INT_MIN, 1, INT_MAX), 0);
+    gfx.drawCornerFrame(0, 0, INT_MAX, INT_MAX, INT_MAX);
+    EXPECT_TRUE(gfx.pixel(255, 0) && gfx.pixel(0, 63));
 }
 
 }  // namespace

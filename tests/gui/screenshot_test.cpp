@@ -85,9 +85,11 @@ TEST_F(Screenshot, FramedBlackImageHasTheRingOfGreySix) {
     // Four header lines, 64 image lines (the first carrying the top border)
     // and 8 of the bottom border; every value is followed by a space.
     size_t lines = 0;
-    for (size_t i = 0; i < text.size(); ++i)
-        if (text[i] == '\n' && ++lines >= 3)
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && ++lines >= 3) {
             EXPECT_EQ(text[i - 1], ' ');
+        }
+    }
     EXPECT_EQ(lines, 4u + 64u + 8u);
 
     gfx.setColour(15);
