@@ -14,6 +14,7 @@ namespace {
 const std::vector<std::string> kLaneChoices = {"pulse 1", "pulse 2", "pulse 3", "pulse 4"};
 const std::vector<std::string> kNoteSelChoices = {"forward", "reverse", "fwd+rev", "random", "markov"};
 constexpr float kSamplesPerMs = 48.0f;
+constexpr float kMaxDelay = 1073741824.0f;
 
 int32_t intValue(const ParameterInt& p) { return p.values[p.activeSlot]; }
 
@@ -141,7 +142,8 @@ void Corvane::process(const EngineVoicing& engine) {
         int32_t swingDelay = 0;
         if (amount > 0.0f && swingPeriod > 0.0f) {
             const float w = std::pow(position, std::pow(2.0f, -4.0f * amount * amount));
-            swingDelay = int32_t((w - position) * swingPeriod);
+            // A crawling tempo must not overflow the conversion.
+            swingDelay = int32_t(std::min((w - position) * swingPeriod, kMaxDelay));
         }
         if (_playPulse(lane, uint32_t(k), engine, swingDelay, used))
             l.fired.store(1, std::memory_order_relaxed);

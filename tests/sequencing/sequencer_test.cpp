@@ -269,6 +269,17 @@ TEST_F(SequencerTest, EveryOtherSixteenthSwungByTheSpecifiedAmount) {
         const uint32_t expected = e.event.step % 2 == 0 ? 0u : uint32_t((std::sqrt(0.5) - 0.5) * 12000.0);
         EXPECT_NEAR(double(e.event.delay), double(expected), 1.0) << e.event.step;
     }
+    // A crawling tempo gives a long but bounded delay.
+    tempo.setValue(0.0001f, false);
+    recorder.events.clear();
+    for (int i = 0; i < 4; ++i)
+        tick();
+    ASSERT_EQ(recorder.events.size(), 2u);
+    for (const auto& e : recorder.events) {
+        EXPECT_LE(e.event.delay, 1u << 30);
+        if (e.event.step % 2 == 1)
+            EXPECT_GT(e.event.delay, 1000000u);
+    }
     // A stopped or missing tempo gives no swing rather than a wild delay.
     tempo.setValue(0.0f, false);
     recorder.events.clear();
