@@ -166,6 +166,19 @@ TEST_F(SerialMidiPty, AtMost256BytesLeavePerRun) {
     EXPECT_EQ(Bytes(rest.end() - 3, rest.end()), (Bytes{0x90, 99, 1}));
 }
 
+TEST_F(SerialMidiPty, AFailedWriteIsReportedAndKeepsTheQueue) {
+    close(pty.master);
+    pty.master = -1;
+    port.sendNoteOn(0, 60, 100);
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 5; ++i)
+        port.readInput();
+    port.writeOutput();
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "write failed: 5 Input/output error\n");
+    EXPECT_EQ(port.queuedBytes(), 3u);
+}
+
 // The layer's own pseudo-terminal, with a peer that comes late and goes.
 class SerialMidiDefaultPort : public ::testing::Test {
 protected:
