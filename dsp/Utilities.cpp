@@ -45,7 +45,9 @@ float snapToDivision(int32_t n, float v, float s) {
     if (k > last) k = last;
     float best = 1.0f;
     float bestError = 20000.0f;
-    for (double j = k; j <= k + 2.0 && j <= last; j += 1.0) {
+    for (int step = 0; step < 3; ++step) {
+        double j = k + double(step);
+        if (j > last) break;
         float candidate = 1.0f / (1.0f + float(j) * s);
         float error = std::fabs(candidate - v);
         if (error < bestError) {
