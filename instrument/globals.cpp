@@ -62,15 +62,15 @@ constinit Noise noise;  // initialised data: usable before any constructor runs
 #include "gui/Confirm.h"
 #include "gui/GuiEditor.h"
 #include "gui/GuiNotify.h"
+#include "gui/ListSelect.h"
 namespace GUI {
 std::atomic<GuiEditor*> currentEditor{nullptr};
 }  // namespace GUI
 std::atomic<bool> gRedrawPending{false};
-#include "gui/ListSelect.h"
 namespace Driver {
 Confirm confirm;
+ListSelect listSelection;
 GuiNotify guiNotify;
 }  // namespace Driver
 // 18: Driver::selfTest
 // 19: expression-language tables
-ListSelect listSelection;
