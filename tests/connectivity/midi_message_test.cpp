@@ -15,16 +15,6 @@ TEST(MidiMessage, TypeNamesForSingleBitsOnly) {
     EXPECT_STREQ(midiTypeName(0x80000000u), "Invalid or combinedMIDIMessageType");
 }
 
-TEST(MidiMessage, StatusBytesDecodeByNibbleAndTable) {
-    EXPECT_EQ(midiTypeFromStatus(0x8F), MIDIMsgType::NoteOff);
-    EXPECT_EQ(midiTypeFromStatus(0xE1), MIDIMsgType::PitchBend);
-    EXPECT_EQ(midiTypeFromStatus(0xF2), MIDIMsgType::SongPositionPointer);
-    EXPECT_EQ(midiTypeFromStatus(0xF6), MIDIMsgType::TuneRequest);
-    EXPECT_EQ(midiTypeFromStatus(0xFF), MIDIMsgType::SystemReset);
-    for (uint8_t undefined : {0xF4, 0xF5, 0xF9, 0xFD, 0x00, 0x7F})
-        EXPECT_EQ(midiTypeFromStatus(undefined), MIDIMsgType::None) << int(undefined);
-}
-
 TEST(MidiMessage, TextForm) {
     EXPECT_EQ(midiMessageToString({2, 3, 60, 100}), "NoteOn ch: 3 data: 60 100");
     EXPECT_EQ(midiMessageToString({0, 0, 0, 0}), "None ch: 0 data: 0 0");

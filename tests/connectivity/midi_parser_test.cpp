@@ -25,17 +25,6 @@ std::vector<std::string> parse(std::vector<uint8_t> bytes, MidiByteParser* parse
 
 using Texts = std::vector<std::string>;
 
-TEST(MidiParser, RunningStatusAndVelocityZero) {
-    EXPECT_EQ(parse({0x93, 0x3C, 0x64, 0x3E, 0x64}),
-              (Texts{"NoteOn ch: 3 data: 60 100", "NoteOn ch: 3 data: 62 100"}));
-    // A note-on of velocity 0 is a note-off; the running kind stays note-on.
-    EXPECT_EQ(parse({0x93, 0x3C, 0x00, 0x3E, 0x64}),
-              (Texts{"NoteOff ch: 3 data: 60 0", "NoteOn ch: 3 data: 62 100"}));
-    EXPECT_EQ(parse({0xC5, 0x01, 0x02, 0xE0, 0x00, 0x40, 0x7F, 0x7F}),
-              (Texts{"ProgramChange ch: 5 data: 1 0", "ProgramChange ch: 5 data: 2 0", "PitchBend ch: 0 data: 0 64",
-                     "PitchBend ch: 0 data: 127 127"}));
-}
-
 TEST(MidiParser, RealTimeBytesPassThroughAMessageUntouched) {
     EXPECT_EQ(parse({0x93, 0x3C, 0xF8, 0x64}), (Texts{"TimingClock ch: 0 data: 0 0", "NoteOn ch: 3 data: 60 100"}));
     EXPECT_EQ(parse({0xB1, 0xFA, 0x07, 0xFE, 0xFC, 0x10, 0xFF}),

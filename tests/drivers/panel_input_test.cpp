@@ -108,19 +108,6 @@ protected:
     paneltest::PanelRun run;
 };
 
-TEST_F(PanelThroughPins, ScannerDrivesTheLinesAsWired) {
-    host::stepBlocks(2);
-    BelaContext* c = host::context();
-    for (uint32_t f = 0; f < 64; ++f) {
-        EXPECT_EQ(c->digital[f] & 0xFFFFu & ((1u << 0) | (1u << 1) | (1u << 8)), 0u) << "outputs";
-        EXPECT_EQ(digitalReadFrame(c, f, 1), f % 2 == 0);
-        EXPECT_TRUE(digitalReadFrame(c, f, 8) == (f != 0));
-        EXPECT_TRUE(digitalReadFrame(c, f, 0));  // second block of the key scan: no load
-        for (uint32_t pin : {2u, 5u, 9u, 12u, 13u})
-            EXPECT_TRUE((c->digital[f] >> pin) & 1u) << "pin " << pin << " is an input";
-    }
-}
-
 TEST_F(PanelThroughPins, EveryKeyGivesExactlyOneKeydownOnItsOwnIndex) {
     warmUp();
     for (uint32_t k = 0; k < Key::kNumKeys; ++k) {
