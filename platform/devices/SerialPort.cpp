@@ -87,7 +87,13 @@ int serialOpen(const char* path) {
     std::lock_guard<std::mutex> lock(gPortMutex);
     if (gMidiPort.empty())
         return openPseudoTerminal();
-    return open(gMidiPort.c_str(), O_RDWR | O_NOCTTY | O_SYNC | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(gMidiPort.c_str(), O_RDWR | O_NOCTTY | O_SYNC | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        int error = errno;
+        fprintf(stderr, "MIDI port %s: %s\n", gMidiPort.c_str(), strerror(error));
+        errno = error;
+    }
+    return fd;
 }
 
 void serialClose(int fd) {

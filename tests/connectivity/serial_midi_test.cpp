@@ -251,7 +251,9 @@ TEST(SerialMidiSetup, AMissingOrWrongDeviceLeavesADeadPortThatDoesNoHarm) {
     SerialMIDI missing;
     testing::internal::CaptureStderr();
     EXPECT_FALSE(missing.setup("/dev/ttyS4", 31250));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error opening /dev/ttyS4: No such file or directory\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "MIDI port /nonexistent/tty-midi: No such file or directory\n"
+              "Error opening /dev/ttyS4: No such file or directory\n");
     MidiMessage m;
     EXPECT_FALSE(missing.readMessage(m));
     EXPECT_EQ(missing.sendNoteOn(0, 60, 100), -1);
