@@ -10,37 +10,26 @@
 #include "tests/support/TempDir.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <random>
-#include <string>
-#include <vector>
 
 namespace samplefixtures {
 
 inline std::string folder() {
-    static const std::string dir = [] {
-        std::string d = testsupport::tempDir() + "samples/";
-        std::filesystem::create_directories(d);
-        return d;
-    }();
+    static const std::string dir = testsupport::tempDir() + "samples/";
+    std::filesystem::create_directories(dir);
     return dir;
 }
 
-// Interleaved frames through libsndfile; false when it refuses.
 inline bool writeSound(const std::string& path, int format, int channels, int rate, const std::vector<float>& data) {
-    SF_INFO info{};
-    info.channels = channels;
-    info.samplerate = rate;
-    info.format = format;
+    SF_INFO info{0, rate, channels, format, 0, 0};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file)
         return false;
     sf_writef_float(file, data.data(), sf_count_t(data.size() / size_t(channels)));
-    sf_close(file);
-    return true;
+    return sf_close(file) == 0;
 }
 
 inline std::vector<float> sine(size_t frames, double hz, double rate, float amplitude = 1.0f) {
@@ -50,30 +39,27 @@ inline std::vector<float> sine(size_t frames, double hz, double rate, float ampl
     return out;
 }
 
-inline std::vector<float> noise(size_t frames, unsigned seed, float amplitude = 0.5f) {
+// Uniform in +-0.5.
+inline std::vector<float> noise(size_t frames, unsigned seed) {
     std::mt19937 generator(seed);
-    std::uniform_real_distribution<float> uniform(-amplitude, amplitude);
+    std::uniform_real_distribution<float> uniform(-0.5f, 0.5f);
     std::vector<float> out(frames);
     for (auto& v : out)
         v = uniform(generator);
     return out;
 }
 
-// A mono WAV of the given frames.
 inline std::string monoWav(const std::string& name, const std::vector<float>& frames, int rate = 48000) {
-    const std::string path = folder() + name;
-    EXPECT_TRUE(writeSound(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate, frames));
-    return path;
+    EXPECT_TRUE(writeSound(folder() + name, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1, rate, frames));
+    return folder() + name;
 }
-
-inline int run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
 
 // A resource whose audio is set directly, as if loaded from a file.
 inline std::unique_ptr<AudioResource> resourceOf(std::vector<std::vector<float>> channels, float rate = 48000.0f) {
     auto r = std::make_unique<AudioResource>(folder() + "in-memory.wav");
     r->channels = std::move(channels);
     r->sampleRate = rate;
-    r->loaded = !r->channels.empty();
+    r->loaded = true;
     return r;
 }
 
