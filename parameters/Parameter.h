@@ -95,10 +95,10 @@ public:
     float modulationDepth = 1.0f;
     // Bounds and values below are read by the audio thread while other
     // threads set them.
-    Relaxed<float> modulationMax = 0.0f;
-    Relaxed<float> modulationMin = 0.0f;
-    Relaxed<int32_t> modulationMaxInt = 0;
-    Relaxed<int32_t> modulationMinInt = 0;
+    Relaxed<float> modulationMax{0.0f};
+    Relaxed<float> modulationMin{0.0f};
+    Relaxed<int32_t> modulationMaxInt{0};
+    Relaxed<int32_t> modulationMinInt{0};
     int32_t tickAccumulator = 0;
     int32_t lastTicks = 0;
     int32_t ticksPerStep = 5;
@@ -115,10 +115,10 @@ public:
     float riseDivisor = 25.0f;
     float fallDivisor = 25.0f;
     float smoothed = 0.0f;
-    Relaxed<float> output = 0.0f;
+    Relaxed<float> output{0.0f};
     bool stored = false;
     bool multiSlot = false;
-    Relaxed<uint32_t> activeSlot = 0u;
+    Relaxed<uint32_t> activeSlot{0u};
 
 protected:
     // Sets busy and waits out the audio block in progress; clears busy when

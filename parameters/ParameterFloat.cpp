@@ -36,7 +36,7 @@ ParameterFloat::ParameterFloat(const std::string& parameterName, uint32_t mode, 
     _applyFlags(flags);
     if (displayMode == Hertz)
         def = log2Of(def);
-    values.assign(multiSlot ? kMultiSlots : xyMorph ? kMorphSlots : 1, def);
+    values.assign(multiSlot ? kMultiSlots : xyMorph ? kMorphSlots : 1, Relaxed(def));
 
     switch (displayMode) {
     case Plain:

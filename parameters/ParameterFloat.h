@@ -57,9 +57,9 @@ public:
     uint32_t displayMode;
     std::vector<Relaxed<float>> values;
     float defaultValue = 0.0f;
-    Relaxed<float> minimum = -FLT_MAX;
-    Relaxed<float> maximum = FLT_MAX;
-    Relaxed<float> converted = 0.0f;
+    Relaxed<float> minimum{-FLT_MAX};
+    Relaxed<float> maximum{FLT_MAX};
+    Relaxed<float> converted{0.0f};
     float coarseStep = 1.0f;
     float fineStep = 0.1f;
     float floorDb = -96.0f;

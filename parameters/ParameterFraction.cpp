@@ -21,7 +21,7 @@ ParameterFraction::ParameterFraction(const std::string& parameterName, uint32_t 
     name = parameterName;
     ticksPerStep = 3;
     _applyFlags(flags);
-    values.assign(multiSlot ? kMultiSlots : xyMorph ? kMorphSlots : 1, def);
+    values.assign(multiSlot ? kMultiSlots : xyMorph ? kMorphSlots : 1, Relaxed(def));
     _derive(def);
     if (displayMode <= Halves) {
         setMin(kDefaultRange);

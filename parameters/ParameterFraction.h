@@ -49,13 +49,13 @@ public:
     uint32_t displayMode;
     std::vector<Relaxed<float>> values;
     float defaultValue = 1.0f;
-    Relaxed<float> numerator = 1.0f;
-    Relaxed<float> denominator = 1.0f;
-    Relaxed<float> maxDenominator = -FLT_MAX;
-    Relaxed<float> maxNumerator = FLT_MAX;
+    Relaxed<float> numerator{1.0f};
+    Relaxed<float> denominator{1.0f};
+    Relaxed<float> maxDenominator{-FLT_MAX};
+    Relaxed<float> maxNumerator{FLT_MAX};
     float step = 1.0f;
     float alternateStep = 0.1f;
-    Relaxed<bool> inverted = false;
+    Relaxed<bool> inverted{false};
 
 private:
     void _derive(float v);

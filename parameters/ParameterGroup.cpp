@@ -3,9 +3,31 @@
 #include "connectivity/MidiMessage.h"
 #include "platform/RtPrintf.h"
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
 namespace {
 constexpr float kMidiValueScale = 0.007874016f;  // 1/127
 constexpr const char* kMidiInputKey = "MIDI input";
+
+// Integers, booleans and floating-point numbers (fraction dropped, limited
+// to the 32-bit range); the library's type error for anything else.
+int32_t jsonInt(const nlohmann::json& j) {
+    if (j.is_boolean())
+        return j.get<bool>() ? 1 : 0;
+    if (j.is_number_float()) {
+        const double d = j.get<double>();
+        if (std::isnan(d))
+            return 0;
+        return d >= 2147483647.0 ? INT32_MAX : d <= -2147483648.0 ? INT32_MIN : int32_t(d);
+    }
+    if (j.is_number_unsigned())
+        return int32_t(std::min<uint64_t>(j.get<uint64_t>(), INT32_MAX));
+    if (j.is_number_integer())
+        return int32_t(std::clamp<int64_t>(j.get<int64_t>(), INT32_MIN, INT32_MAX));
+    return j.get<int32_t>();
+}
 }  // namespace
 
 std::string midiMappingToString(const MidiMappingKey& key) {
@@ -212,11 +234,11 @@ void ParameterGroup::fromJson(json& j, ModulationManager* manager, FileVersion v
             if (saved.is_object() && saved.contains(kMidiInputKey)) {
                 json& input = saved[kMidiInputKey];
                 MidiMappingKey key;
-                key.channel = input["channel"].get<int32_t>() - 1;
+                key.channel = int32_t(std::max<int64_t>(int64_t(jsonInt(input["channel"])) - 1, INT32_MIN));
                 if (input.contains("CC"))
-                    key.cc = input["CC"].get<int32_t>();
+                    key.cc = jsonInt(input["CC"]);
                 else
-                    key.note = input["note"].get<int32_t>();
+                    key.note = jsonInt(input["note"]);
                 if (!addMidiMapping(key, p->name))
                     rt_printf("[ParameterGroup] couldn't restore MIDI input mapping from file: %s -> %s\n",
                               midiMappingToString(key).c_str(), p->name.c_str());

@@ -41,7 +41,7 @@ ParameterInt::ParameterInt(const std::string& parameterName, uint32_t mode, Para
     : displayMode(mode), choiceList(initialChoices(mode)) {
     name = parameterName;
     _applyFlags(flags);
-    values.assign(multiSlot ? kMultiSlots : xyMorph ? kMorphSlots : 1, def);
+    values.assign(multiSlot ? kMultiSlots : xyMorph ? kMorphSlots : 1, Relaxed(def));
     switch (displayMode) {
     case PlainInt:
         fineStep = 1, coarseStep = 8;

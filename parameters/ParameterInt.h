@@ -14,7 +14,7 @@
 
 struct ChoiceList {
     std::vector<std::string> names;
-    std::vector<Relaxed<int32_t>> values;  // empty, or one value per name
+    std::vector<int32_t> values;  // empty, or one value per name
 };
 
 class ParameterInt : public Parameter {
@@ -68,8 +68,8 @@ public:
     uint32_t displayMode;
     std::vector<Relaxed<int32_t>> values;
     int32_t defaultValue = 0;
-    Relaxed<int32_t> minimum = -2147483647;
-    Relaxed<int32_t> maximum = 2147483646;
+    Relaxed<int32_t> minimum{-2147483647};
+    Relaxed<int32_t> maximum{2147483646};
     std::atomic<int32_t> value{0};
     Snapshot<ChoiceList> choiceList;
     int32_t fineStep = 1;

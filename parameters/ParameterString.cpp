@@ -34,6 +34,41 @@ bool readAddress(const std::string& text, int32_t out[4]) {
     return true;
 }
 
+// Texts are saved as JSON, whose writer refuses anything but UTF-8.
+bool validUtf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t extra;
+        uint32_t cp;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        } else if ((c & 0xE0) == 0xC0) {
+            extra = 1, cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2, cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3, cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (i + extra >= text.size())
+            return false;
+        for (size_t k = 1; k <= extra; ++k) {
+            const unsigned char d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        static constexpr uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kSmallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 ParameterString::ParameterString(const std::string& parameterName, uint32_t mode, ParameterFlags flags,
@@ -65,7 +100,7 @@ void ParameterString::constrain() {
 bool ParameterString::setFromString(const std::string& text, int slot) {
     if (slot == -1)
         slot = int(activeSlot);
-    if (!_validSlot(slot))
+    if (!_validSlot(slot) || !validUtf8(text))
         return false;
     if (displayMode == Address) {
         int32_t o[4];

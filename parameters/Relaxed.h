@@ -9,7 +9,9 @@
 template <typename T>
 class Relaxed {
 public:
-    constexpr Relaxed(T v = T()) noexcept : v_(v) {}
+    constexpr Relaxed() noexcept : v_(T()) {}
+    // Explicit, so that a condition mixing it with a number is not ambiguous.
+    constexpr explicit Relaxed(T v) noexcept : v_(v) {}
     Relaxed(const Relaxed& other) noexcept : v_(other.load()) {}
     Relaxed& operator=(const Relaxed& other) noexcept {
         store(other.load());

@@ -26,6 +26,10 @@ public:
 
     void set(std::string_view text) {
         size_t length = text.size() < kCapacity ? text.size() : kCapacity;
+        // never cut a UTF-8 sequence in half: the JSON writer refuses those
+        if (length < text.size())
+            while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+                --length;
         uint64_t s = sequence_.load(std::memory_order_relaxed);
         for (;;) {  // odd: another writer is busy
             if ((s & 1u) == 0 &&

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <initializer_list>
 #include <vector>
 
 class TestModulator : public Modulator {
@@ -55,4 +56,11 @@ inline std::shared_ptr<TestModulator> makeTestModulator(float value, uint32_t ch
 template <typename T>
 std::vector<T> plain(const std::vector<Relaxed<T>>& values) {
     return std::vector<T>(values.begin(), values.end());
+}
+
+template <typename T>
+void setSlots(std::vector<Relaxed<T>>& values, std::initializer_list<T> list) {
+    size_t i = 0;
+    for (T v : list)
+        values.at(i++) = v;
 }

@@ -195,7 +195,7 @@ TEST(ParameterJson, OverrideAndPartialArrays) {
     p.setMin(-10.0f);
     p.setMax(10.0f);
     json j = json::parse(R"({"value": [1, 2, 3]})");
-    p.values = {9, 9, 9, 9, 9};
+    setSlots<float>(p.values, {9, 9, 9, 9, 9});
     p.fromJson(j, nullptr, FileVersion());
     EXPECT_EQ(plain(p.values), (std::vector<float>{1, 2, 3, 9, 9}));
     EXPECT_TRUE(p.overridden);

@@ -146,7 +146,7 @@ TEST(ParameterFloatText, NonFiniteValuesFromAnySetterAreRefused) {
 
 TEST(ParameterFloatSnapshots, MorphMidpointAndOverride) {
     ParameterFloat p("x", ParameterFloat::Plain, XYMorph, 0.0f, -10.0f, 10.0f);
-    p.values = {0, 0, 1, 2, 3};
+    setSlots<float>(p.values, {0, 0, 1, 2, 3});
     p.overridden = false;
     p.morphXY(0.5f, 0.5f);
     EXPECT_FLOAT_EQ(p.values[0], 1.5f);

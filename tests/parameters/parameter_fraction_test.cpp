@@ -1,5 +1,6 @@
 // The fraction kind: texts, stepping across one, the normalised mapping and
 // JSON.
+#include "TestModulator.h"
 #include "gui/Numpad.h"
 #include "parameters/ParameterFraction.h"
 
@@ -129,7 +130,7 @@ TEST(ParameterFractionState, ResetJsonAndSlots) {
 
 TEST(ParameterFractionState, MorphDerivesTheFraction) {
     ParameterFraction r("ratio", ParameterFraction::Ratio, XYMorph, 1.0f);
-    r.values = {1, 0.5f, 0.5f, 0.25f, 0.25f};
+    setSlots<float>(r.values, {1, 0.5f, 0.5f, 0.25f, 0.25f});
     r.overridden = false;
     r.morphXY(0.3f, 0.5f);
     EXPECT_FLOAT_EQ(r.values[0], 0.375f);

@@ -177,7 +177,7 @@ TEST(ParameterIntOsc, TagsRoundingAndRefusals) {
 
 TEST(ParameterIntSnapshots, MorphRoundsToTheNearest) {
     ParameterInt p("steps", 0, XYMorph, 0, 0, 100);
-    p.values = {0, 0, 10, 20, 31};
+    setSlots<int32_t>(p.values, {0, 0, 10, 20, 31});
     p.overridden = false;
     p.morphXY(0.5f, 0.5f);
     EXPECT_EQ(p.values[0], 15);

@@ -58,9 +58,19 @@ TEST(ParameterStringText, PlainTextIgnoresEncoderAndNumbers) {
     ParameterString copy("name", ParameterString::Text, Stored, "");
     copy.setFromString(name.toString());
     EXPECT_EQ(copy.toString(), "bass line");
-    // longer texts are kept up to the buffer's size
+    // longer texts are kept up to the buffer's size, never cut inside a character
     copy.setFromString(std::string(300, 'x'));
     EXPECT_EQ(copy.toString().size(), SharedText::kCapacity);
+    std::string umlauts;
+    for (int i = 0; i < 100; ++i)
+        umlauts += "\xc3\xbc";
+    EXPECT_TRUE(copy.setFromString(umlauts));
+    EXPECT_EQ(copy.toString().size(), SharedText::kCapacity - 1);
+    EXPECT_NO_THROW(copy.toJson().dump());
+    // bytes that are no UTF-8 could never be saved: refused
+    EXPECT_FALSE(copy.setFromString("caf\xe9"));
+    EXPECT_FALSE(copy.setFromString("\xed\xa0\x80"));
+    EXPECT_EQ(copy.toString().size(), SharedText::kCapacity - 1);
 }
 
 TEST(ParameterStringText, ResetEmptiesTextButKeepsAnAddress) {
