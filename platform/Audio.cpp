@@ -54,8 +54,10 @@ HostAudio& hostAudio() {
     return h;
 }
 
-// Lock-free and async-signal-safe.
-volatile sig_atomic_t gStopRequested = 0;
+// Written by the signal handler, the audio thread (after its last block) and
+// anyone asking to stop; a lock-free atomic is async-signal-safe.
+std::atomic<int> gStopRequested{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 thread_local bool tAudioThread = false;
 
 void feedInputs(HostAudio& h) {
@@ -110,7 +112,7 @@ void audioLoop(HostAudio* h) {
     }
     int64_t start = monotonicNs();
     uint64_t n = 0;
-    while (!gStopRequested) {
+    while (!gStopRequested.load(std::memory_order_acquire)) {
         renderOneBlock(*h);
         ++n;
         if (!realTime)
@@ -358,9 +360,9 @@ void Bela_cleanupAudio() {
     h.initialised = false;
 }
 
-void Bela_requestStop() { gStopRequested = 1; }
+void Bela_requestStop() { gStopRequested.store(1, std::memory_order_release); }
 
-int Bela_stopRequested() { return gStopRequested ? 1 : 0; }
+int Bela_stopRequested() { return gStopRequested.load(std::memory_order_acquire) ? 1 : 0; }
 
 bool Bela_isAudioThread() { return tAudioThread; }
 
