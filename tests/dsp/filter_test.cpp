@@ -1,4 +1,5 @@
 #include "Measure.h"
+#include "dsp/DelayLine.h"
 #include "dsp/LadderFilter.h"
 #include "dsp/QuadSVF.h"
 #include "dsp/SVF.h"
@@ -241,4 +242,43 @@ TEST(LadderFilter, UnityAtLowLevelAndBoundedWhenDriven) {
         ladder.process(b);
         for (float s : b) ASSERT_LT(std::fabs(s), 1.0f);
     }
+}
+
+TEST(QuadOnePole, LanesMatchScalarTwin) {
+    QuadOnePole pole;
+    pole.setCutoff(0.01f);
+    const float a = pole.a[0], b = pole.b[0];
+    float y[4] = {};
+    for (int n = 0; n < 2000; ++n) {
+        float4 x{std::sin(0.01f * n), std::cos(0.3f * n), n % 7 == 0 ? 1.0f : 0.0f, -0.5f};
+        float in[4] = {x[0], x[1], x[2], x[3]};
+        pole.process4(x);
+        for (int l = 0; l < 4; ++l) {
+            y[l] = in[l] * b + y[l] * a;
+            ASSERT_NEAR(x[l], y[l], 1e-5) << n << " lane " << l;
+        }
+    }
+}
+
+TEST(DecayingSignals, FourLaneFiltersAndDelayFeedbackFlushToZero) {
+    FlushToZeroScope ftz;
+    QuadSVF quad;
+    quad.setCoefficients({1, 2, 5, 6}, {100, 300, 1000, 3000}, {8, 8, 8, 8}, {0, 0, 0, 0});
+    float buffer[4 * 64] = {1.0f, 0, 0, 0};
+    buffer[64] = buffer[128] = buffer[192] = 1.0f;
+    quad.process4Channels(buffer, 64);
+    for (int k = 0; k < 20000; ++k) {
+        std::fill(buffer, buffer + 4 * 64, 0.0f);
+        quad.process4Channels(buffer, 64);
+    }
+    for (int l = 0; l < 4; ++l) {
+        EXPECT_NE(std::fpclassify(quad.ic1eq[l]), FP_SUBNORMAL) << l;
+        EXPECT_NE(std::fpclassify(quad.ic2eq[l]), FP_SUBNORMAL) << l;
+    }
+    // An echo fed back at 0.5 falls through the subnormal range.
+    DelayLine line(100);
+    line.write(1.0f);
+    for (int i = 0; i < 100 * 400; ++i) line.writeCountingQuiet(0.5f * line.read(99));
+    for (float s : line.buffer) ASSERT_NE(std::fpclassify(s), FP_SUBNORMAL);
+    EXPECT_TRUE(line.isSilent());
 }
