@@ -18,6 +18,8 @@ struct Format {
     float tolerance;  // of the read-back sine
 };
 
+void PrintTo(const Format& f, std::ostream* out) { *out << f.name; }
+
 class SampleFileFormats : public ::testing::TestWithParam<Format> {};
 
 TEST_P(SampleFileFormats, LoadEveryChannelAtTheFilesRate) {
