@@ -31,8 +31,9 @@ TEST_P(SampleFileFormats, LoadEveryChannelAtTheFilesRate) {
     const std::string path = folder() + "format-" + f.name + "." + f.ext;
     const std::string source = f.format ? path : path + "-source.wav";
     ASSERT_TRUE(writeSound(source, f.format ? f.format : SF_FORMAT_WAV | SF_FORMAT_PCM_24, f.channels, f.rate, data));
-    if (!f.format)
+    if (!f.format) {
         ASSERT_EQ(std::system(("sox '" + source + "' '" + path + "' 2>/dev/null").c_str()), 0);
+    }
 
     AudioResource r(path);
     ASSERT_TRUE(r.loaded);
