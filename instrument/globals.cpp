@@ -72,5 +72,9 @@ Confirm confirm;
 ListSelect listSelection;
 GuiNotify guiNotify;
 }  // namespace Driver
+#include "gui/Numpad.h"
+namespace Driver {
+Numpad numpad;
+}  // namespace Driver
 // 18: Driver::selfTest
 // 19: expression-language tables
