@@ -14,6 +14,10 @@ MonoGFX screensaverWindow;
 #include "dsp/AudioBlock.h"
 AudioBlock outputStream;
 // 2: recording sources, DSP::audioPool
+#include "engines/SamplePool.h"
+namespace DSP {
+std::atomic<SamplePool*> samplePool{nullptr};  // set by the pool once it is built
+}  // namespace DSP
 // 3: Driver::audioRecorder
 // 4: DSP::samplePreviewer
 // 5: engine name map

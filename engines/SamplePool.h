@@ -1,0 +1,31 @@
+// What the sample engines need of the sample pool: an entry of a named list
+// by step and play order, the loaded audio of a sample, and keeping a list
+// parameter's choices in step with the pool's lists. The pool implements it
+// and installs itself in DSP::samplePool; tests install a double.
+#pragma once
+
+#include "samples/AudioSampleGroup.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class AudioResource;
+class ParameterInt;
+
+class SamplePool {
+public:
+    virtual ~SamplePool() = default;
+    // Audio thread at note start: no waiting. Empty when the list is missing or empty.
+    virtual AudioSampleGroupEntryPtr getGroupEntry(std::string_view list, int32_t step, uint32_t order) = 0;
+    // Empty when the sample is not loaded.
+    virtual std::shared_ptr<AudioResource> getResource(const std::string& sample) = 0;
+    virtual void registerListParameter(ParameterInt* parameter) = 0;
+};
+
+namespace DSP {
+// Null until the pool is built: sample sources then stay silent.
+extern std::atomic<SamplePool*> samplePool;
+}  // namespace DSP

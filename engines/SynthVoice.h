@@ -1,0 +1,47 @@
+// One sounding note of an engine. The voice manager owns the voices (40 per
+// engine: track x 8 + slot) and drives them on the audio thread: noteOn when
+// a note falls due, render every block while active, fadeOut to steal.
+#pragma once
+
+#include "instrument/NoteEvent.h"
+
+#include <cstdint>
+
+class SynthVoice {
+public:
+    // Word 0 of a note as the voices read it.
+    enum Kind : uint32_t {
+        NoteOn = 0,
+        NoteOnSlide = 1,
+        NoteSlide = 2,
+        Skip = 3,
+        NoteOff = 4,
+        NoteOffAll = 5,
+    };
+
+    SynthVoice();
+    virtual ~SynthVoice();
+
+    // Kinds 0 and 1 start afresh, kind 2 re-aims a sounding voice.
+    virtual void noteOn(NoteEvent event) = 0;
+    virtual void fadeOut(uint32_t samples) = 0;
+    // Adds `frames` (64) samples into the row; true on the note's first block.
+    virtual bool render(float* row, uint32_t frames) = 0;
+    virtual void updateParameters() = 0;
+
+    uint32_t sampleStep = 1;
+    bool active = false;
+    bool started = false;
+    NoteEvent note;
+    float glideUpDivisor = 25.0f;
+    float glideDownDivisor = 25.0f;
+    float currentFrequency = 440.0f;
+
+protected:
+    // 1 for a jump, max(1, slide x 0.075) for the sliding kinds.
+    static float glideDivisorFor(uint32_t kind, float slideMs);
+    void setGlide(uint32_t kind, float slideMs);
+    // One block's step of currentFrequency towards the note's pitch. A
+    // non-finite target (or a pitch that went non-finite) leaves a finite one.
+    float glideStep();
+};
