@@ -262,7 +262,11 @@ TEST_F(SampleList, EmptyOrUnbuiltListsSaySo) {
     testing::internal::CaptureStdout();
     EXPECT_TRUE(group.getSampleFromFeatures({0.5f, 0.5f}, 0.2f).empty());
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "AudioSampleGroup::getSampleFromFeatures(): sample list is empty \n");
-    add(a, 0, 8192);
+    const std::string junk = folder() + "junk-only.wav";
+    std::ofstream(junk) << "no audio in here";
+    ASSERT_EQ(group.fromJson(json::array({{{"sample", junk}}}), pool), 0);
+    EXPECT_TRUE(group.rebuildTree(pool));  // entries, but not one point
+    EXPECT_TRUE(group.features()->points.empty());
     testing::internal::CaptureStdout();
     EXPECT_TRUE(group.getSampleFromFeatures({0.5f, 0.5f}, 0.2f).empty());
     EXPECT_NE(testing::internal::GetCapturedStdout().find("not all KDTree indices could be resolved"), std::string::npos);
