@@ -10,190 +10,105 @@
 
 namespace {
 
-// Captures what the sequencer hands to the voice manager.
+// Captures what the sequencer hands to the voice manager, with its block.
 struct Recorder : NoteScheduler {
-    struct Entry {
-        NoteEvent event;
-        uint64_t block;
-    };
-    std::vector<Entry> events;
+    std::vector<std::pair<NoteEvent, uint64_t>> events;
     uint64_t block = 0;
-    size_t capacity = SIZE_MAX;  // events accepted before "the table is full"
+    size_t capacity = SIZE_MAX;  // the delayed-note table's room
     bool scheduleNote(NoteEvent e) override {
         if (events.size() >= capacity)
             return false;
-        events.push_back({e, block});
+        events.emplace_back(e, block);
         return true;
     }
-    // Absolute sample at which the note was asked for.
-    uint64_t sampleOf(size_t i) const { return events[i].block * 64 + events[i].event.delay; }
-};
-
-// The main clock's per-frame beat phase at a steady tempo, started one block
-// before its first beat.
-struct PhaseSource {
-    double bpm = 120.0;
-    int64_t frame = -64;
-    float buffer[64];
-    const float* next() {
-        for (int i = 0; i < 64; ++i, ++frame) {
-            const double beats = double(frame) * bpm / 60.0 / 48000.0;
-            buffer[i] = float(beats - std::floor(beats));
-        }
-        return buffer;
-    }
+    const NoteEvent& operator[](size_t i) const { return events[i].first; }
 };
 
 SynthVoiceCommon* const kEngine = reinterpret_cast<SynthVoiceCommon*>(uintptr_t(0x1000));
 
-Note note(int symbol, int octave = 0, int chance = 10, NoteType type = NoteType::NoteOn, float dbfs = -6.0f) {
+Note note(int symbol, int chance = 10, NoteType type = NoteType::NoteOn, int octave = 0, float dbfs = -6.0f) {
     return Note{type, symbol, octave, dbfs, chance};
 }
 
 class SequencerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        tempo.setValue(120.0f, false);
         tempo.updateBlock();  // the clock's output value is then in beats per second
-        SequencerLinks links;
-        links.scheduler = &recorder;
-        links.tempo = &tempo;
-        links.notes = &notes;
-        links.scales = &scales;
-        seq.setLinks(links);
+        seq.setLinks({&recorder, &tempo, &notes, &scales});
         seq.trackIndex = 3;
-        engine.engine = kEngine;
-        engine.polyphony = 8;
-        engine.unison = 1;
+        engine = {kEngine, 8, 1, 0};
         setSteps({{note(0)}, {note(2)}, {note(4)}, {note(5)}});
         DSP::random.seed(1);
     }
-
     void setSteps(const std::vector<std::vector<Note>>& steps, bool rebuild = false) {
         NoteList list;
-        for (const auto& s : steps) {
-            NoteStep step;
-            for (const Note& n : s)
-                step.add(n);
-            list.steps.push_back(step);
+        for (const auto& notesOfStep : steps) {
+            list.steps.emplace_back();
+            for (const Note& n : notesOfStep)
+                list.steps.back().add(n);
         }
         if (rebuild)
             list.rebuildTransitions();
         notes.setList(0, list);
     }
-
     void enable(int lane, int interval) {
         seq.lanes[size_t(lane)].enabled.setValue(1, false);
         seq.lanes[size_t(lane)].interval.setValue(interval, false);
     }
-
-    // One block as the block loop runs it; returns whether it ticked. The
-    // clock's start resets the sequencer on its first beat.
-    bool block(bool extraReset = false) {
-        const bool ticked = seq.clockTick(phase.next(), 64);
-        const bool flag = seq.resetDue() || extraReset || (ticked && !started);
+    // One block as the block loop runs it, the main clock at 120 BPM from one
+    // block before its first beat, whose tick resets the sequencer.
+    bool block() {
+        float phase[64];
+        for (int i = 0; i < 64; ++i, ++frame) {
+            const double beats = double(frame) / 24000.0;
+            phase[i] = float(beats - std::floor(beats));
+        }
+        const bool ticked = seq.clockTick(phase, 64);
+        seq.advanceTick(seq.resetDue() || (ticked && !started));
         started = started || ticked;
-        seq.advanceTick(flag);
         seq.process(engine);
         ++recorder.block;
         return ticked;
     }
-
-    // Runs blocks until the next tick has been processed.
-    void tick() {
-        while (!block()) {
-        }
+    void ticks(int n) {
+        for (int i = 0; i < n;)
+            i += block() ? 1 : 0;
     }
+    float hz(int degree, int octave = 0) { return scales.getScale("12 edo")->frequency(degree, octave); }
 
     ParameterFloat tempo{"BPM", ParameterFloat::Bpm, Stored, 120.0f, 0.0f, 240.0f};
     NoteManager notes;
     PitchScaleManager scales;
     Recorder recorder;
-    PhaseSource phase;
-    bool started = false;
     EngineVoicing engine;
     Corvane seq;
+    int64_t frame = -64;
+    bool started = false;
 };
 
-TEST_F(SequencerTest, GroupListsTheSharedParametersThenTheLanesInOrder) {
-    ASSERT_EQ(seq.group.parameters.size(), 14u + 32u + 1u);
-    EXPECT_EQ(seq.group.parameters[0]->name, "clock mult");
-    EXPECT_EQ(seq.group.parameters[2]->name, "reset by");
-    EXPECT_EQ(seq.group.parameters[13]->name, "swing ticks");
-    const char* lane2[] = {"2 interval", "2 offset", "2 octave", "2 reset", "2 note sel", "2 enabled",
-                           "2 rand time", "2 swing"};
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(seq.group.parameters[size_t(14 + 8 + i)]->name, lane2[i]);
-    EXPECT_EQ(seq.group.parameters.back()->name, "pulse");
-    EXPECT_EQ(seq.laneChoice.choiceName(3), "pulse 4");
-    EXPECT_EQ(seq.lanes[0].noteSel.choiceName(4), "markov");
-    EXPECT_NE(seq.group.find("4 rand time"), nullptr);
-}
-
-TEST_F(SequencerTest, ClockMultiplierGivesThatManyTicksPerBeat) {
-    for (int mult : {1, 3, 8, 64}) {
-        Corvane s;
-        s.clockMult.setValue(mult, false);
-        PhaseSource p;
-        p.bpm = 97.0;
-        int ticks = 0;
-        // The block before the first beat, then up to just before beat 10.
-        const int blocks = 1 + int(10 * 60.0 / 97.0 * 48000.0 / 64.0);
-        for (int b = 0; b < blocks; ++b)
-            ticks += s.clockTick(p.next(), 64) ? 1 : 0;
-        EXPECT_EQ(ticks, 10 * mult) << mult;
-    }
-}
-
-TEST_F(SequencerTest, ClockEdgeCases) {
-    Corvane s;
-    s.clockMult.setValue(1, false);
-    float buffer[64];
-    // Two wraps inside one block count once.
-    for (int i = 0; i < 64; ++i)
-        buffer[i] = float(i % 30) / 30.0f;
-    s.lastPhase = 0.5f;
-    EXPECT_TRUE(s.clockTick(buffer, 64));
-    // A wrap exactly at a block boundary: the first frame compares against
-    // the last frame of the previous block, once.
-    for (int i = 0; i < 64; ++i)
-        buffer[i] = 0.5f + 0.49f * float(i) / 63.0f;
-    EXPECT_FALSE(s.clockTick(buffer, 64));
-    for (int i = 0; i < 64; ++i)
-        buffer[i] = 0.3f * float(i) / 63.0f;
-    EXPECT_TRUE(s.clockTick(buffer, 64));
-    EXPECT_FALSE(s.clockTick(buffer + 63, 1));
-    EXPECT_FALSE(s.clockTick(buffer, 0));
-    EXPECT_EQ(s.ticked, 0);
-}
-
-TEST_F(SequencerTest, SeqResetCyclesTickNumbersAndResetsNeedATick) {
+TEST_F(SequencerTest, ClockTicksResetsAndLaneGrids) {
+    seq.clockMult.setValue(3, false);
     seq.seqReset.setValue(16, false);
     std::vector<uint32_t> seen;
-    for (int i = 0; i < 40; ++i) {
-        tick();
-        seen.push_back(seq.tickCounter);
-    }
-    // The first tick after construction counts from 0 to 1; from there the
-    // numbers run 0..15 with the 16th replaced by a reset.
-    for (size_t i = 1; i < seen.size(); ++i)
-        EXPECT_EQ(seen[i], seen[i - 1] == 15 ? 0u : seen[i - 1] + 1) << i;
+    int ticked = 0;
+    for (int b = 0; b < 1 + 10 * 24000 / 64; ++b)  // up to just before beat 10
+        if (block()) {
+            ++ticked;
+            seen.push_back(seq.tickCounter);
+        }
+    EXPECT_EQ(ticked, 30);
+    for (size_t i = 0; i < seen.size(); ++i)
+        EXPECT_EQ(seen[i], i % 16);
+    // Two wraps in one block are one tick; a reset needs a tick.
+    float saw[64];
+    for (int i = 0; i < 64; ++i)
+        saw[i] = float(i % 30) / 30.0f;
+    seq.clockMult.setValue(1, false);
+    EXPECT_TRUE(seq.clockTick(saw, 64));
+    seq.ticked = 0;
+    seq.advanceTick(true);
+    EXPECT_NE(seq.tickCounter, 0u);
 
-    Corvane s;
-    s.tickCounter = 7;
-    s.ticked = 0;
-    s.advanceTick(true);  // no tick in this block: dropped
-    EXPECT_EQ(s.tickCounter, 7u);
-    s.ticked = 1;
-    s.advanceTick(true);
-    EXPECT_EQ(s.tickCounter, 0u);
-    EXPECT_EQ(s.resetPending, 1);
-    s.seqReset.setValue(0, false);
-    s.tickCounter = 1000;
-    EXPECT_FALSE(s.resetDue());
-}
-
-TEST_F(SequencerTest, LaneGridsFollowIntervalResetAndOffset) {
     auto pulses = [&](int interval, int reset, int offset) {
         Corvane s;
         s.lanes[0].interval.setValue(interval, false);
@@ -205,344 +120,232 @@ TEST_F(SequencerTest, LaneGridsFollowIntervalResetAndOffset) {
                 at.push_back(t);
         return at;
     };
-    EXPECT_EQ(pulses(1, 0, 0).size(), 18u);
     EXPECT_EQ(pulses(3, 8, 0), (std::vector<uint32_t>{0, 3, 6, 8, 11, 14, 16}));
     EXPECT_EQ(pulses(4, 0, 1), (std::vector<uint32_t>{3, 7, 11, 15}));
-    // A negative offset counts back before tick 0 rather than wrapping round.
-    EXPECT_EQ(pulses(3, 8, -2), (std::vector<uint32_t>{2, 5, 8, 10, 13, 16}));
-    EXPECT_EQ(pulses(5, 0, -128), (std::vector<uint32_t>{3, 8, 13}));
+    EXPECT_EQ(pulses(3, 8, -2), (std::vector<uint32_t>{2, 5, 8, 10, 13, 16}));  // signed, not wrapped
 }
 
 TEST_F(SequencerTest, SixteenthsAt120BpmLandOnTheGrid) {
     enable(0, 2);  // 8 ticks per beat, every second one
-    const int beats = 64;
-    const uint64_t blocks = 1 + uint64_t(beats) * 24000 / 64;
-    for (uint64_t b = 0; b < blocks; ++b)
+    for (int b = 0; b < 1 + 64 * 24000 / 64; ++b)
         block();
-    ASSERT_EQ(recorder.events.size(), size_t(beats * 4));
-    for (size_t n = 0; n < recorder.events.size(); ++n) {
-        // The sixteenth's frame, rounded down to the block it falls in; the
-        // first beat is at frame 64.
+    ASSERT_EQ(recorder.events.size(), 256u);
+    for (size_t n = 0; n < 256; ++n) {
+        // The sixteenth's frame, from the first beat at frame 64, down to its block.
         const int64_t expected = 64 + int64_t(n * 6000 / 64 * 64);
-        EXPECT_LE(std::llabs(int64_t(recorder.sampleOf(n)) - expected), 1) << n;
-        EXPECT_EQ(recorder.events[n].event.step, uint32_t(n));
+        EXPECT_LE(std::llabs(int64_t(recorder.events[n].second * 64 + recorder[n].delay) - expected), 1) << n;
+        EXPECT_EQ(recorder[n].frequency, hz(std::vector<int>{0, 2, 4, 5}[n % 4]));
     }
-    // Forward order through the four steps: degrees 0, 2, 4, 5 in 12 edo.
-    EXPECT_NEAR(recorder.events[0].event.frequency, 261.626f, 0.01f);
-    EXPECT_NEAR(recorder.events[5].event.frequency, 293.665f, 0.01f);
 }
 
-TEST_F(SequencerTest, SwingDelaysLaterTicksOfEachPeriodByTheCurveInBeatsPerMinute) {
-    seq.clockMult.setValue(4, false);  // a tick per sixteenth; a swing period of one beat
+TEST_F(SequencerTest, SwingFollowsTheCurveInBeatsPerMinute) {
+    seq.clockMult.setValue(4, false);  // a tick per sixteenth: one beat per swing period
     enable(0, 1);
-    const double period = 24000.0;
     const double table[2][4] = {{0.0, 0.25, 0.207, 0.116}, {0.0, 0.667, 0.458, 0.232}};
-    const float amounts[2] = {0.5f, 1.0f};
     for (int a = 0; a < 2; ++a) {
-        seq.lanes[0].swing.setValue(amounts[a] * 100.0f, false);
-        ASSERT_FLOAT_EQ(seq.lanes[0].swing.getValue(), amounts[a]);
+        seq.lanes[0].swing.setValue(a ? 100.0f : 50.0f, false);
         recorder.events.clear();
-        for (int i = 0; i < 8; ++i)
-            tick();
-        ASSERT_EQ(recorder.events.size(), 8u);
-        for (size_t i = 0; i < 8; ++i) {
-            const uint32_t position = seq.tickCounter - 7 + uint32_t(i);
-            EXPECT_NEAR(recorder.events[i].event.delay, table[a][position % 4] * period, 0.001 * period + 1)
-                << amounts[a] << " " << i;
-        }
+        ticks(8);
+        for (size_t i = 0; i < 8; ++i)
+            EXPECT_NEAR(recorder[i].delay, table[a][recorder[i].step % 4] * 24000.0, 25.0) << a << " " << i;
     }
-    seq.lanes[0].swing.setValue(0.0f, false);
-    recorder.events.clear();
-    for (int i = 0; i < 4; ++i)
-        tick();
-    for (const auto& e : recorder.events)
-        EXPECT_EQ(e.event.delay, 0u);
-}
-
-TEST_F(SequencerTest, EveryOtherSixteenthSwungByTheSpecifiedAmount) {
-    enable(0, 2);  // 8 ticks per beat, swing period 4 ticks = half a beat
+    // Every second sixteenth at 8 ticks per beat: half a beat per period.
+    seq.clockMult.setValue(8, false);
+    seq.lanes[0].interval.setValue(2, false);
     seq.lanes[0].swing.setValue(50.0f, false);
-    for (int i = 0; i < 16; ++i)
-        tick();
-    ASSERT_GE(recorder.events.size(), 8u);
-    for (const auto& e : recorder.events) {
-        const uint32_t expected = e.event.step % 2 == 0 ? 0u : uint32_t((std::sqrt(0.5) - 0.5) * 12000.0);
-        EXPECT_NEAR(double(e.event.delay), double(expected), 1.0) << e.event.step;
-    }
-    // A crawling tempo gives a long but bounded delay.
-    tempo.setValue(0.0001f, false);
+    started = false;  // the clock restarts
     recorder.events.clear();
-    for (int i = 0; i < 4; ++i)
-        tick();
-    ASSERT_EQ(recorder.events.size(), 2u);
-    for (const auto& e : recorder.events) {
-        EXPECT_LE(e.event.delay, 1u << 30);
-        if (e.event.step % 2 == 1)
-            EXPECT_GT(e.event.delay, 1000000u);
+    ticks(8);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_NEAR(recorder[i].delay, i % 2 ? (std::sqrt(0.5) - 0.5) * 12000.0 : 0.0, 1.0);
+    // A crawling tempo gives a long but bounded delay; a stopped one none.
+    for (float bpm : {0.0001f, 0.0f}) {
+        tempo.setValue(bpm, false);
+        started = false;
+        recorder.events.clear();
+        ticks(4);
+        EXPECT_EQ(recorder[1].delay, bpm > 0.0f ? 1u << 30 : 0u);
     }
-    // A stopped or missing tempo gives no swing rather than a wild delay.
-    tempo.setValue(0.0f, false);
-    recorder.events.clear();
-    for (int i = 0; i < 4; ++i)
-        tick();
-    for (const auto& e : recorder.events)
-        EXPECT_EQ(e.event.delay, 0u);
 }
 
 TEST_F(SequencerTest, ChordsAndUnisonCopiesFillTheEventWords) {
-    setSteps({{note(0, 0, 10, NoteType::NoteOn, 0.0f), note(4, 1, 10, NoteType::NoteSlide, -20.0f),
-               note(7, -1, 10, NoteType::NoteOff, -6.0f)}});
+    setSteps({{note(0, 10, NoteType::NoteOn, 0, 0.0f), note(4, 10, NoteType::NoteSlide, 1, -20.0f),
+               note(7, 10, NoteType::NoteOff, -1)}});
     engine.unison = 3;
-    seq.lanes[1].enabled.setValue(1, false);
-    seq.lanes[1].interval.setValue(1, false);
+    enable(1, 1);
     seq.lanes[1].octave.setValue(1, false);
     seq.lanes[1].noteSel.setValue(2, false);
-    tick();
+    ticks(1);
     ASSERT_EQ(recorder.events.size(), 9u);
-    const PitchScale* s = scales.getScale("12 edo");
-    const float hz[3] = {s->frequency(0, 1), s->frequency(4, 2), s->frequency(7, 0)};
-    const uint32_t kind[3] = {0, 2, 4};
-    const float gain[3] = {1.0f, 0.1f, std::pow(10.0f, -0.3f)};
+    const float freq[3] = {hz(0, 1), hz(4, 2), hz(7, 0)};
+    const float gain[3] = {1.0f, 0.1f, 0.501187f};
     for (size_t i = 0; i < 9; ++i) {
-        const NoteEvent& e = recorder.events[i].event;
-        EXPECT_EQ(e.type, kind[i / 3]);
+        const NoteEvent& e = recorder[i];
+        const uint32_t words[] = {e.type, e.track, e.lane, e.step, e.order, e.voiceInTrack, e.unisonIndex, e.delay,
+                                  e.flags, e.voice};
+        const uint32_t expected[] = {std::vector<uint32_t>{0, 2, 4}[i / 3], 3, 1, 0, 2, 0, uint32_t(i % 3), 0, 0, 0};
+        EXPECT_TRUE(std::equal(words, words + 10, expected)) << i;
         EXPECT_EQ(e.engine, kEngine);
-        EXPECT_EQ(e.track, 3u);
-        EXPECT_EQ(e.lane, 1u);
-        EXPECT_EQ(e.step, 0u);
-        EXPECT_EQ(e.order, 2u);
-        EXPECT_EQ(e.voiceInTrack, 0u);
-        EXPECT_EQ(e.unisonIndex, uint32_t(i % 3));
-        EXPECT_FLOAT_EQ(e.frequency, hz[i / 3]);
+        EXPECT_FLOAT_EQ(e.frequency, freq[i / 3]);
         EXPECT_NEAR(e.gain, gain[i / 3], 1e-5);
-        EXPECT_EQ(e.delay, 0u);
-        EXPECT_EQ(e.flags, 0u);
-        EXPECT_EQ(e.voice, 0u);
     }
-    EXPECT_EQ(seq.lanes[1].fired.load(), 1);
-
-    recorder.events.clear();
-    seq.chordMode.setValue(1, false);  // lowest note
-    tick();
-    ASSERT_EQ(recorder.events.size(), 3u);
-    EXPECT_FLOAT_EQ(recorder.events[0].event.frequency, hz[0]);
-
-    recorder.events.clear();
-    seq.chordMode.setValue(2, false);  // random note: one of the three, three copies
-    tick();
-    ASSERT_EQ(recorder.events.size(), 3u);
-    EXPECT_EQ(recorder.events[0].event.frequency, recorder.events[2].event.frequency);
-
-    recorder.events.clear();
-    seq.chordMode.setValue(0, false);
-    engine.type = Corvane::kDrumEngineType;  // the drum engine plays a chord's first note
-    tick();
-    ASSERT_EQ(recorder.events.size(), 3u);
-
-    recorder.events.clear();
-    engine.type = 0;
-    engine.polyphony = 2;  // copies are limited by the polyphony too
-    seq.slideAllNotes.setValue(1, false);
-    tick();
-    ASSERT_EQ(recorder.events.size(), 4u);
-    EXPECT_EQ(recorder.events[0].event.type, 1u);  // NoteOn sent as NoteOnSlide
-    EXPECT_EQ(recorder.events[2].event.type, 2u);
+    auto countWith = [&](int mode, uint32_t type, int polyphony, int slide) {
+        seq.chordMode.setValue(mode, false);
+        seq.slideAllNotes.setValue(slide, false);
+        engine = {kEngine, polyphony, 3, type};
+        recorder.events.clear();
+        ticks(1);
+        return recorder.events.size();
+    };
+    EXPECT_EQ(countWith(1, 0, 8, 0), 3u);  // lowest note
+    EXPECT_EQ(recorder[0].frequency, freq[0]);
+    EXPECT_EQ(countWith(2, 0, 8, 0), 3u);  // random note, three copies of it
+    EXPECT_EQ(recorder[0].frequency, recorder[2].frequency);
+    EXPECT_EQ(countWith(0, Corvane::kDrumEngineType, 8, 0), 3u);
+    EXPECT_EQ(countWith(0, 0, 2, 1), 4u);  // copies limited by the polyphony too
+    EXPECT_EQ(recorder[0].type, 1u);       // NoteOn slid
 }
 
 TEST_F(SequencerTest, APolyphonyRemainderBelowZeroPlaysNothingMore) {
     setSteps({{note(0), note(4), note(7)}});
     engine.unison = 3;
-    enable(0, 1);
-    enable(1, 1);
-    enable(2, 1);
-    tick();
-    // Lane 1 queues 9 events at polyphony 8; lanes 2 and 3 then have none left.
+    for (int lane : {0, 1, 2})
+        enable(lane, 1);
+    ticks(1);  // lane 1 queues 9 events at polyphony 8: nothing left for the others
     ASSERT_EQ(recorder.events.size(), 9u);
-    for (const auto& e : recorder.events)
-        EXPECT_EQ(e.event.lane, 0u);
+    EXPECT_EQ(recorder[8].lane, 0u);
     EXPECT_EQ(seq.lanes[1].history.at(0), PulseLane::kSilentPulse);
     EXPECT_EQ(seq.lanes[1].fired.load(), 0);
-
     recorder.events.clear();
-    engine.unison = 1;
-    engine.polyphony = 4;  // 3 from lane 1, one more for lane 2, none for lane 3
-    tick();
+    engine = {kEngine, 4, 1, 0};
+    ticks(1);  // 3 for lane 1, the one left for lane 2
     ASSERT_EQ(recorder.events.size(), 4u);
-    EXPECT_EQ(recorder.events[3].event.lane, 1u);
+    EXPECT_EQ(recorder[3].lane, 1u);
 }
 
-TEST_F(SequencerTest, ChanceInTenthsWithTheSequencerOffset) {
-    setSteps({{note(0, 0, 10), note(1, 0, 0), note(2, 0, 5)}});
+TEST_F(SequencerTest, ChanceInTenthsPlusTheSequencerOffsetAndRandomTime) {
+    setSteps({{note(0, 10), note(1, 0), note(2, 5)}});
     enable(0, 1);
-    auto count = [&](float offset, int rounds) {
+    auto count = [&](float offset) {
         seq.chance.setValue(offset * 100.0f, false);
         recorder.events.clear();
-        for (int i = 0; i < rounds; ++i)
-            tick();
+        ticks(400);
         std::array<int, 3> perNote{};
         for (const auto& e : recorder.events)
             for (int d = 0; d < 3; ++d)
-                if (e.event.frequency == scales.getScale("12 edo")->frequency(d, 0))
-                    ++perNote[size_t(d)];
+                perNote[size_t(d)] += e.first.frequency == hz(d) ? 1 : 0;
         return perNote;
     };
-    auto atZero = count(0.0f, 400);
+    auto atZero = count(0.0f);
     EXPECT_EQ(atZero[0], 400);
     EXPECT_EQ(atZero[1], 0);
-    EXPECT_GT(atZero[2], 120);
-    EXPECT_LT(atZero[2], 280);
-    EXPECT_EQ(count(-1.0f, 50), (std::array<int, 3>{0, 0, 0}));
-    EXPECT_EQ(count(1.0f, 50), (std::array<int, 3>{50, 50, 50}));
-    auto half = count(0.5f, 400);  // +5 tenths: 10 and 5 certain, 0 about half
-    EXPECT_EQ(half[0], 400);
-    EXPECT_EQ(half[2], 400);
-    EXPECT_GT(half[1], 120);
-    EXPECT_LT(half[1], 280);
-}
+    EXPECT_NEAR(atZero[2], 200, 80);
+    EXPECT_EQ(count(-1.0f), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(count(1.0f), (std::array<int, 3>{400, 400, 400}));
 
-TEST_F(SequencerTest, RandomTimeAddsUpToItsMillisecondsAndZeroAddsNothing) {
-    enable(0, 1);
-    engine.unison = 2;
     seq.lanes[0].randTime.setValue(10.0f, false);
-    for (int i = 0; i < 100; ++i)
-        tick();
-    ASSERT_EQ(recorder.events.size(), 200u);
+    count(1.0f);
     uint32_t largest = 0;
-    bool copiesDiffer = false;
-    for (size_t i = 0; i < recorder.events.size(); ++i) {
-        largest = std::max(largest, recorder.events[i].event.delay);
-        if (i % 2 == 1 && recorder.events[i].event.delay != recorder.events[i - 1].event.delay)
-            copiesDiffer = true;
-    }
+    for (const auto& e : recorder.events)
+        largest = std::max(largest, e.first.delay);
     EXPECT_LE(largest, 480u);
-    EXPECT_GT(largest, 300u);
-    EXPECT_TRUE(copiesDiffer);
+    EXPECT_GT(largest, 400u);
 }
 
-TEST_F(SequencerTest, WindowDisabledLanesAndTheGateStillCountSteps) {
+TEST_F(SequencerTest, SilentPulsesStillCountSteps) {
     enable(0, 1);
     seq.lanes[0].enabled.setValue(0, false);
-    for (int i = 0; i < 3; ++i)
-        tick();
-    EXPECT_TRUE(recorder.events.empty());
-    EXPECT_EQ(seq.lanes[0].history.at(0), PulseLane::kSilentPulse);
+    ticks(3);
     seq.lanes[0].enabled.setValue(1, false);
-    tick();
+    ticks(1);
     ASSERT_EQ(recorder.events.size(), 1u);
-    EXPECT_EQ(recorder.events[0].event.step, 3u);  // continues from the counted steps
+    EXPECT_EQ(recorder[0].step, 3u);  // continues from the counted steps
 
-    recorder.events.clear();
-    seq.reset(0);
+    started = false;
     seq.start.setValue(2, false);
     seq.length.setValue(2, false);
-    for (int i = 0; i < 6; ++i)
-        tick();
-    // Ticks 1..6 after the reset: only 2 and 3 lie in the window.
-    ASSERT_EQ(recorder.events.size(), 2u);
-    EXPECT_EQ(seq.lanes[0].history.at(0), 5);  // step numbers kept outside the window
-    EXPECT_EQ(seq.windowHistory.at(0), 0);
-    EXPECT_EQ(seq.windowHistory.at(3), 1);
-
     recorder.events.clear();
-    seq.start.setValue(0, false);
+    ticks(6);  // ticks 0..5: only 2 and 3 lie in the window
+    EXPECT_EQ(recorder.events.size(), 2u);
+    EXPECT_EQ(seq.lanes[0].history.at(0), 5);
+    EXPECT_EQ(seq.windowHistory.at(3), 1);
     seq.length.setValue(0, false);
     seq.touchpadMode.setValue(1, false);
-    seq.gate = 0;
-    tick();
-    EXPECT_TRUE(recorder.events.empty());
+    recorder.events.clear();
+    ticks(1);
     seq.gate = 1;
-    tick();
+    ticks(1);
     EXPECT_EQ(recorder.events.size(), 1u);
-}
 
-TEST_F(SequencerTest, NothingPlaysWithoutAScaleStepsOrRoomAndThePulseShowsSilent) {
-    enable(0, 1);
-    notes.editList(0, [](NoteList& l) { l.tuning = "never loaded.scl"; });
-    tick();
-    EXPECT_TRUE(recorder.events.empty());
-    EXPECT_EQ(seq.lanes[0].history.at(0), PulseLane::kSilentPulse);
-
-    setSteps({});
-    tick();
-    EXPECT_EQ(seq.lanes[0].history.at(0), PulseLane::kSilentPulse);
-
-    setSteps({{note(0, 0, 10, NoteType::Skip)}, {}});
-    tick();
-    tick();
-    EXPECT_TRUE(recorder.events.empty());
-
-    setSteps({{note(0)}});
-    recorder.capacity = 0;  // the delayed-note table is full
-    tick();
-    EXPECT_EQ(seq.lanes[0].history.at(0), PulseLane::kSilentPulse);
-    EXPECT_EQ(seq.lanes[0].fired.load(), 0);
-    recorder.capacity = SIZE_MAX;
-    tick();
-    EXPECT_GE(seq.lanes[0].history.at(0), 0);
-}
-
-TEST_F(SequencerTest, MarkovWalksTheTransitionTable) {
-    // A, B, A: after A comes B or A, after B always A.
-    setSteps({{note(0)}, {note(4)}, {note(0)}}, true);
-    enable(0, 1);
-    seq.lanes[0].noteSel.setValue(PulseLane::kMarkov, false);
-    for (int i = 0; i < 200; ++i)
-        tick();
-    const float a = scales.getScale("12 edo")->frequency(0, 0);
-    ASSERT_EQ(recorder.events.size(), 200u);
-    EXPECT_EQ(recorder.events[0].event.frequency, a);  // the first key: the last step is empty
-    int bs = 0;
-    for (size_t i = 1; i < recorder.events.size(); ++i) {
-        const bool isB = recorder.events[i].event.frequency != a;
-        bs += isB ? 1 : 0;
-        if (isB)
-            EXPECT_EQ(recorder.events[i - 1].event.frequency, a) << i;  // B never follows B
+    // Only skips and an empty step, no steps, no scale, a full table: the
+    // pulse shows silent.
+    seq.touchpadMode.setValue(0, false);
+    setSteps({{note(0, 10, NoteType::Skip)}, {}});
+    for (int round = 0; round < 4; ++round) {
+        if (round == 1)
+            setSteps({});
+        if (round >= 2)
+            setSteps({{note(0)}});
+        if (round == 2)
+            notes.editList(0, [](NoteList& l) { l.tuning = "never loaded.scl"; });
+        recorder.capacity = round == 3 ? 0 : SIZE_MAX;
+        recorder.events.clear();
+        ticks(2);
+        EXPECT_TRUE(recorder.events.empty()) << round;
+        EXPECT_EQ(seq.lanes[0].history.at(0), PulseLane::kSilentPulse) << round;
     }
-    EXPECT_GT(bs, 40);
 }
 
-TEST_F(SequencerTest, MarkovWithAnEmptyTableFallsBackToTheNormalOrder) {
-    setSteps({{note(0)}, {note(2)}, {note(4)}});  // entered but never rebuilt
+TEST_F(SequencerTest, MarkovWalksTheTableOrFallsBackWithoutOne) {
+    setSteps({{note(0)}, {note(4)}, {note(0)}}, true);  // A, B, A
     enable(0, 1);
     seq.lanes[0].noteSel.setValue(PulseLane::kMarkov, false);
-    for (int i = 0; i < 6; ++i)
-        tick();
-    ASSERT_EQ(recorder.events.size(), 6u);
-    const PitchScale* s = scales.getScale("12 edo");
+    ticks(200);
+    EXPECT_EQ(recorder[0].frequency, hz(0));  // the table's first key
+    int bs = 0;
+    for (size_t i = 1; i < 200; ++i)
+        if (recorder[i].frequency == hz(4)) {
+            ++bs;
+            EXPECT_EQ(recorder[i - 1].frequency, hz(0)) << i;
+        }
+    EXPECT_GT(bs, 40);
+
+    // C, A, B: forward would start on C; a fresh lane's walk starts on the
+    // first key, A.
+    setSteps({{note(7)}, {note(0)}, {note(4)}}, true);
+    seq.lanes[0].enabled.setValue(0, false);
+    enable(1, 1);
+    seq.lanes[1].noteSel.setValue(PulseLane::kMarkov, false);
+    started = false;
+    recorder.events.clear();
+    ticks(6);
     for (size_t i = 0; i < 6; ++i)
-        EXPECT_EQ(recorder.events[i].event.frequency, s->frequency(int(i % 3) * 2, 0)) << i;
+        EXPECT_EQ(recorder[i].frequency, hz(std::vector<int>{0, 4, 7}[i % 3])) << i;
+
+    setSteps({{note(0)}, {note(2)}, {note(4)}});  // entered, never rebuilt
+    started = false;
+    recorder.events.clear();
+    ticks(6);
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(recorder[i].frequency, hz(int(i % 3) * 2)) << i;
 }
 
-TEST_F(SequencerTest, LiveNotesUseTheListScaleAndTheChosenLane) {
+TEST_F(SequencerTest, LiveNotesAndSlotUse) {
     engine.unison = 2;
     seq.laneChoice.setValue(2, false);
-    seq.lanes[2].octave.setValue(3, false);  // not applied to live notes
     seq.liveNote(engine, 9, 1, -6.0f, 77, 5);
     ASSERT_EQ(recorder.events.size(), 2u);
-    for (uint32_t j = 0; j < 2; ++j) {
-        const NoteEvent& e = recorder.events[j].event;
-        EXPECT_EQ(e.type, 0u);
-        EXPECT_FLOAT_EQ(e.frequency, 880.0f);
-        EXPECT_EQ(e.lane, 2u);
-        EXPECT_EQ(e.step, 77u);
-        EXPECT_EQ(e.order, 5u);
-        EXPECT_EQ(e.unisonIndex, j);
-        EXPECT_EQ(e.flags, 0u);
-        EXPECT_NEAR(e.gain, 0.501187f, 1e-5);
-    }
-    notes.editList(0, [](NoteList& l) { l.tuning = "nothing"; });
-    seq.liveNote(engine, 9, 1, -6.0f, 78, 0);
-    EXPECT_EQ(recorder.events.size(), 2u);
-}
+    EXPECT_FLOAT_EQ(recorder[1].frequency, 880.0f);
+    EXPECT_EQ(recorder[1].lane, 2u);
+    EXPECT_EQ(recorder[1].step, 77u);
+    EXPECT_EQ(recorder[1].order, 5u);
+    EXPECT_EQ(recorder[1].unisonIndex, 1u);
 
-TEST_F(SequencerTest, SlotUseFollowsTheEnabledSwitchPerPattern) {
-    EXPECT_FALSE(seq.isSlotUsed(0));
     seq.group.selectSlot(6);
     seq.lanes[3].enabled.setValue(1, false);
     EXPECT_TRUE(seq.isSlotUsed(6));
     EXPECT_FALSE(seq.isSlotUsed(0));
     EXPECT_FALSE(seq.isSlotUsed(25));
-    EXPECT_FALSE(seq.isSlotUsed(-1));
 }
 
 }  // namespace
