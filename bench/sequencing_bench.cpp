@@ -1,5 +1,6 @@
 // Per-block sequencer work of the five tracks: clocking and the four pulse
 // lanes, in the worst case of every lane pulsing a chord on every block.
+#include "engines/SynthVoiceCommon.h"
 #include "sequencing/Corvane.h"
 #include "sequencing/NoteManager.h"
 #include "sequencing/PitchScale.h"
@@ -10,6 +11,11 @@
 #include <memory>
 
 namespace {
+
+struct Engine : SynthVoiceCommon {
+    void drawOverview(MonoGFX&, uint32_t, uint32_t, int, int) override {}
+    uint32_t envSlots() const override { return 0; }
+};
 
 struct SinkScheduler : NoteScheduler {
     uint64_t count = 0;
@@ -25,7 +31,7 @@ struct Tracks {
     SinkScheduler sink;
     ParameterFloat tempo{"BPM", ParameterFloat::Bpm, Stored, 120.0f, 0.0f, 240.0f};
     Corvane seq[5];
-    EngineVoicing engine;
+    Engine engine;
     float phase[64];
     uint64_t frame = 0;
 
@@ -39,8 +45,8 @@ struct Tracks {
         }
         list.rebuildTransitions();
         notes.setList(0, list);
-        engine.polyphony = 8;
-        engine.unison = 2;
+        engine.polyphony.setValue(8, false);
+        engine.unison.setValue(2, false);
         for (Corvane& s : seq) {
             s.setLinks({&sink, &tempo, &notes, &scales});
             s.clockMult.setValue(everyBlock ? 1 : 8, false);
@@ -63,7 +69,7 @@ struct Tracks {
         for (Corvane& s : seq) {
             s.clockTick(phase, 64);
             s.advanceTick(s.resetDue());
-            s.process(engine);
+            s.process(&engine);
         }
     }
 };

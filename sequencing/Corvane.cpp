@@ -2,6 +2,7 @@
 
 #include "dsp/Random.h"
 #include "dsp/Utilities.h"
+#include "engines/SynthVoiceCommon.h"
 #include "sequencing/NoteManager.h"
 #include "sequencing/PitchScale.h"
 
@@ -17,6 +18,15 @@ constexpr float kSamplesPerMs = 48.0f;
 constexpr float kMaxDelay = 1073741824.0f;
 
 int32_t intValue(const ParameterInt& p) { return p.values[p.activeSlot]; }
+
+// What note generation reads of the engine.
+struct Voicing {
+    int32_t polyphony;
+    int32_t unison;
+    uint32_t type;
+    explicit Voicing(const SynthVoiceCommon& e)
+        : polyphony(intValue(e.polyphony)), unison(intValue(e.unison)), type(e.engineType) {}
+};
 
 float gainOf(float dbfs) { return std::pow(10.0f, dbfs * 0.05f); }
 
@@ -107,7 +117,7 @@ bool Corvane::isSlotUsed(int32_t slot) const {
     return false;
 }
 
-void Corvane::process(const EngineVoicing& engine) {
+void Corvane::process(SynthVoiceCommon* engine) {
     for (PulseLane& l : lanes)
         l.fired.store(0, std::memory_order_relaxed);
     if (!ticked)
@@ -152,8 +162,11 @@ void Corvane::process(const EngineVoicing& engine) {
     }
 }
 
-bool Corvane::_playPulse(int lane, uint32_t k, const EngineVoicing& engine, int32_t swingDelay, int32_t& used) {
+bool Corvane::_playPulse(int lane, uint32_t k, SynthVoiceCommon* engineObject, int32_t swingDelay, int32_t& used) {
+    if (!engineObject)
+        return false;
     PulseLane& l = lanes[size_t(lane)];
+    const Voicing engine(*engineObject);
     const NoteList* list = _notes().rtList(intValue(noteList));
     if (!list || list->steps.empty())
         return false;
@@ -208,7 +221,7 @@ bool Corvane::_playPulse(int lane, uint32_t k, const EngineVoicing& engine, int3
             continue;
         NoteEvent e = eventTemplate();
         e.type = uint32_t(note.type == NoteType::NoteOn && slide ? NoteType::NoteOnSlide : note.type);
-        e.engine = engine.engine;
+        e.engine = engineObject;
         e.track = trackIndex;
         e.lane = uint32_t(lane);
         e.step = k;
@@ -229,17 +242,17 @@ bool Corvane::_playPulse(int lane, uint32_t k, const EngineVoicing& engine, int3
     return queued;
 }
 
-void Corvane::liveNote(const EngineVoicing& engine, int32_t degree, int32_t octave, float dbfs, uint32_t id,
+void Corvane::liveNote(SynthVoiceCommon* engine, int32_t degree, int32_t octave, float dbfs, uint32_t id,
                        uint32_t extra) {
     const NoteList* list = _notes().rtList(intValue(noteList));
-    if (!list)
+    if (!list || !engine)
         return;
     const PitchScale* scale = _scales().getScale(list->tuning);
     if (!scale)
         return;
     NoteEvent e = eventTemplate();
     e.type = uint32_t(intValue(slideAllNotes) != 0 ? NoteType::NoteOnSlide : NoteType::NoteOn);
-    e.engine = engine.engine;
+    e.engine = engine;
     e.track = trackIndex;
     e.lane = uint32_t(std::max(0, intValue(laneChoice)));
     e.step = id;
@@ -247,7 +260,7 @@ void Corvane::liveNote(const EngineVoicing& engine, int32_t degree, int32_t octa
     e.frequency = scale->frequency(degree, octave);
     e.gain = gainOf(dbfs);
     e.delay = 0;
-    for (int32_t j = 0; j < engine.unison; ++j) {
+    for (int32_t j = 0, copies = intValue(engine->unison); j < copies; ++j) {
         e.unisonIndex = uint32_t(j);
         if (links_.scheduler)
             links_.scheduler->scheduleNote(e);

@@ -71,9 +71,9 @@ public:
 
     Corvane();
 
-    void liveNote(const EngineVoicing& engine, int32_t degree, int32_t octave, float dbfs, uint32_t id,
+    void liveNote(SynthVoiceCommon* engine, int32_t degree, int32_t octave, float dbfs, uint32_t id,
                   uint32_t extra) override;
-    void process(const EngineVoicing& engine) override;
+    void process(SynthVoiceCommon* engine) override;
     bool isSlotUsed(int32_t slot) const override;
     void reset(uint32_t tick) override;
 
@@ -90,5 +90,5 @@ public:
 private:
     // Plays pulse k of a lane, counting the events handed over in `used`;
     // true when any was queued.
-    bool _playPulse(int lane, uint32_t k, const EngineVoicing& engine, int32_t swingDelay, int32_t& used);
+    bool _playPulse(int lane, uint32_t k, SynthVoiceCommon* engine, int32_t swingDelay, int32_t& used);
 };

@@ -14,15 +14,6 @@ class NoteManager;
 class PitchScaleManager;
 class SynthVoiceCommon;
 
-// What the sequencer reads of the engine it plays: the track reads these
-// from its engine each block.
-struct EngineVoicing {
-    SynthVoiceCommon* engine = nullptr;
-    int32_t polyphony = 1;  // "polyphony"
-    int32_t unison = 1;     // "unison"
-    uint32_t type = 0;      // engine type word (5: the four-part drum engine)
-};
-
 // What the sequencer reaches of the instrument around it.
 struct SequencerLinks {
     NoteScheduler* scheduler = nullptr;     // the voice manager
@@ -44,9 +35,10 @@ public:
     virtual void button(int index, int event) {}
     // The sequencer's view on the track page; the pages draw it.
     virtual void draw(MonoGFX& gfx, int index, int control) {}
-    virtual void liveNote(const EngineVoicing& engine, int32_t degree, int32_t octave, float dbfs, uint32_t id,
+    virtual void liveNote(SynthVoiceCommon* engine, int32_t degree, int32_t octave, float dbfs, uint32_t id,
                           uint32_t extra) {}
-    virtual void process(const EngineVoicing& engine) = 0;
+    // Once per block after the clocking, with the track's current engine.
+    virtual void process(SynthVoiceCommon* engine) = 0;
     virtual bool isSlotUsed(int32_t slot) const = 0;
     virtual void reset(uint32_t tick) = 0;
 

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/seq_engine.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ struct Rig : NoteScheduler {
     PitchScaleManager scales;
     ParameterFloat tempo{"BPM", ParameterFloat::Bpm, Stored, 240.0f, 0.0f, 240.0f};
     Corvane seq[2];
+    testsupport::SequencerTestEngine engine;
     uint64_t queued = 0, frame = 0;
     bool badPitch = false;
     bool scheduleNote(NoteEvent e) override {
@@ -38,7 +40,7 @@ void render(BelaContext*, void*) {
     for (Corvane& s : gRig->seq) {
         s.clockTick(phase, 64);
         s.advanceTick(false);
-        s.process({nullptr, 8, 1, 0});
+        s.process(&gRig->engine);
     }
 }
 
@@ -58,6 +60,7 @@ NoteList chords(int steps, const char* tuning) {
 TEST(NoteListThreaded, ListsAndScalesReplacedWhileTheAudioThreadPlaysThem) {
     Rig rig;
     gRig = &rig;
+    rig.engine.set(8, 1);
     for (int t = 0; t < 2; ++t) {
         rig.seq[t].setLinks({&rig, &rig.tempo, &rig.notes, &rig.scales});
         rig.seq[t].clockMult.setValue(1, false);

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <vector>
 
+#include "tests/support/seq_engine.h"
+
 namespace {
 
 // Captures what the sequencer hands to the voice manager, with its block.
@@ -24,7 +26,7 @@ struct Recorder : NoteScheduler {
     const NoteEvent& operator[](size_t i) const { return events[i].first; }
 };
 
-SynthVoiceCommon* const kEngine = reinterpret_cast<SynthVoiceCommon*>(uintptr_t(0x1000));
+using TestEngine = testsupport::SequencerTestEngine;
 
 Note note(int symbol, int chance = 10, NoteType type = NoteType::NoteOn, int octave = 0, float dbfs = -6.0f) {
     return Note{type, symbol, octave, dbfs, chance};
@@ -36,7 +38,7 @@ protected:
         tempo.updateBlock();  // the clock's output value is then in beats per second
         seq.setLinks({&recorder, &tempo, &notes, &scales});
         seq.trackIndex = 3;
-        engine = {kEngine, 8, 1, 0};
+        engine.set(8, 1);
         setSteps({{note(0)}, {note(2)}, {note(4)}, {note(5)}});
         DSP::random.seed(1);
     }
@@ -66,7 +68,7 @@ protected:
         const bool ticked = seq.clockTick(phase, 64);
         seq.advanceTick(seq.resetDue() || (ticked && !started));
         started = started || ticked;
-        seq.process(engine);
+        seq.process(&engine);
         ++recorder.block;
         return ticked;
     }
@@ -80,7 +82,7 @@ protected:
     NoteManager notes;
     PitchScaleManager scales;
     Recorder recorder;
-    EngineVoicing engine;
+    TestEngine engine;
     Corvane seq;
     int64_t frame = -64;
     bool started = false;
@@ -171,7 +173,7 @@ TEST_F(SequencerTest, SwingFollowsTheCurveInBeatsPerMinute) {
 TEST_F(SequencerTest, ChordsAndUnisonCopiesFillTheEventWords) {
     setSteps({{note(0, 10, NoteType::NoteOn, 0, 0.0f), note(4, 10, NoteType::NoteSlide, 1, -20.0f),
                note(7, 10, NoteType::NoteOff, -1)}});
-    engine.unison = 3;
+    engine.unison.setValue(3, false);
     enable(1, 1);
     seq.lanes[1].octave.setValue(1, false);
     seq.lanes[1].noteSel.setValue(2, false);
@@ -185,14 +187,14 @@ TEST_F(SequencerTest, ChordsAndUnisonCopiesFillTheEventWords) {
                                   e.flags, e.voice};
         const uint32_t expected[] = {std::vector<uint32_t>{0, 2, 4}[i / 3], 3, 1, 0, 2, 0, uint32_t(i % 3), 0, 0, 0};
         EXPECT_TRUE(std::equal(words, words + 10, expected)) << i;
-        EXPECT_EQ(e.engine, kEngine);
+        EXPECT_EQ(e.engine, &engine);
         EXPECT_FLOAT_EQ(e.frequency, freq[i / 3]);
         EXPECT_NEAR(e.gain, gain[i / 3], 1e-5);
     }
     auto countWith = [&](int mode, uint32_t type, int polyphony, int slide) {
         seq.chordMode.setValue(mode, false);
         seq.slideAllNotes.setValue(slide, false);
-        engine = {kEngine, polyphony, 3, type};
+        engine.set(polyphony, 3, type);
         recorder.events.clear();
         ticks(1);
         return recorder.events.size();
@@ -208,7 +210,7 @@ TEST_F(SequencerTest, ChordsAndUnisonCopiesFillTheEventWords) {
 
 TEST_F(SequencerTest, APolyphonyRemainderBelowZeroPlaysNothingMore) {
     setSteps({{note(0), note(4), note(7)}});
-    engine.unison = 3;
+    engine.unison.setValue(3, false);
     for (int lane : {0, 1, 2})
         enable(lane, 1);
     ticks(1);  // lane 1 queues 9 events at polyphony 8: nothing left for the others
@@ -217,7 +219,7 @@ TEST_F(SequencerTest, APolyphonyRemainderBelowZeroPlaysNothingMore) {
     EXPECT_EQ(seq.lanes[1].history.at(0), PulseLane::kSilentPulse);
     EXPECT_EQ(seq.lanes[1].fired.load(), 0);
     recorder.events.clear();
-    engine = {kEngine, 4, 1, 0};
+    engine.set(4, 1);
     ticks(1);  // 3 for lane 1, the one left for lane 2
     ASSERT_EQ(recorder.events.size(), 4u);
     EXPECT_EQ(recorder[3].lane, 1u);
@@ -331,9 +333,9 @@ TEST_F(SequencerTest, MarkovWalksTheTableOrFallsBackWithoutOne) {
 }
 
 TEST_F(SequencerTest, LiveNotesAndSlotUse) {
-    engine.unison = 2;
+    engine.unison.setValue(2, false);
     seq.laneChoice.setValue(2, false);
-    seq.liveNote(engine, 9, 1, -6.0f, 77, 5);
+    seq.liveNote(&engine, 9, 1, -6.0f, 77, 5);
     ASSERT_EQ(recorder.events.size(), 2u);
     EXPECT_FLOAT_EQ(recorder[1].frequency, 880.0f);
     EXPECT_EQ(recorder[1].lane, 2u);
