@@ -7,7 +7,10 @@
 #include "platform/Osc.h"
 #include "platform/RtPrintf.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cfloat>
+#include <cstdlib>
 #include <cmath>
 #include <cstring>
 
@@ -211,6 +214,34 @@ void Parameter::_restoreModulators(json& j, ModulationManager* manager, FileVers
         json copy = entry;
         m->fromJson(copy, manager, version);
     }
+}
+
+void Parameter::_readFloatSlots(json& value, std::vector<Relaxed<float>>& values, bool clamp, float lo, float hi) {
+    auto store = [&](size_t slot, const json& number) {
+        float v;
+        if (_finiteFloat(_jsonNumber(number), v))
+            values[slot] = clamp ? std::clamp(v, std::min(lo, hi), std::max(lo, hi)) : v;
+    };
+    if (value.is_array()) {
+        const size_t n = std::min(value.size(), values.size());
+        for (size_t i = 0; i < n; ++i)
+            store(i, value[i]);
+    } else {
+        _jsonNumber(value);  // a type error before any slot changes
+        for (size_t i = 0; i < values.size(); ++i)
+            store(i, value);
+    }
+}
+
+bool Parameter::_parseFloat(const std::string& text, float& out) {
+    const char* start = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const float v = std::strtof(start, &end);
+    if (end == start || errno == ERANGE || !std::isfinite(v))
+        return false;
+    out = v;
+    return true;
 }
 
 std::string Parameter::_editorTitle() const { return kEditorTitle + name; }

@@ -152,6 +152,68 @@ protected:
     void _writeModulators(json& j) const;
     void _restoreModulators(json& j, ModulationManager* manager, FileVersion version);
     bool _validSlot(int slot) const { return slot >= 0 && unsigned(slot) < slotCount(); }
+
+    // Slot work shared by the numeric kinds.
+    template <typename T>
+    void _storeSnapshotIn(std::vector<Relaxed<T>>& values, unsigned index) {
+        if (values.size() >= kMorphSlots)
+            values[(index & 3) + 1] = values[0];
+        overridden = false;
+        _storeModulatorSnapshots(index);
+    }
+    template <typename T>
+    void _resetSnapshotsIn(std::vector<Relaxed<T>>& values) {
+        if (overridden && values.size() >= kMorphSlots) {
+            for (unsigned i = 1; i < kMorphSlots; ++i)
+                values[i] = values[0];
+            overridden = false;
+        }
+        _resetModulatorSnapshots();
+    }
+    template <typename T>
+    void _copySlotIn(std::vector<Relaxed<T>>& values, unsigned from, unsigned to) {
+        if (multiSlot && from < values.size() && to < values.size())
+            values[to] = values[from];
+    }
+    template <typename T>
+    void _resetSlotsTo(std::vector<Relaxed<T>>& values, T value) {
+        for (auto& v : values)
+            v = value;
+        overridden = false;
+        _releaseModulators();
+    }
+    // The XY mix of the four snapshots (slots 1-4), unclamped.
+    template <typename T>
+    static float _bilinear(const std::vector<Relaxed<T>>& v, float x, float y) {
+        const float bottom = float(T(v[1])) * (1.0f - x) + float(T(v[2])) * x;
+        const float top = float(T(v[3])) * (1.0f - x) + float(T(v[4])) * x;
+        return top * y + bottom * (1.0f - y);
+    }
+    // The value object: "value" (one entry or an array), "override" with
+    // XYMorph, "modulator" when any are attached.
+    template <typename T, typename Entry>
+    json _slotsJson(const std::vector<Relaxed<T>>& values, Entry entry) const {
+        json j = json::object();
+        if (values.size() == 1) {
+            j["value"] = entry(T(values[0]));
+        } else {
+            json list = json::array();
+            for (const auto& v : values)
+                list.push_back(entry(T(v)));
+            j["value"] = std::move(list);
+        }
+        if (xyMorph)
+            j["override"] = bool(overridden);
+        _writeModulators(j);
+        return j;
+    }
+    // "value" into float slots: a number (or boolean) for every slot, or an
+    // array for the first ones. Numbers that do not fit a float keep their
+    // slot; with clamp, the others are limited to lo..hi.
+    void _readFloatSlots(json& value, std::vector<Relaxed<float>>& values, bool clamp, float lo, float hi);
+    // Standard text-to-float reading without exceptions: false for no
+    // number, an overflow or a non-finite value.
+    static bool _parseFloat(const std::string& text, float& out);
     // First argument of an OSC message by its type tag ('i', 'h', 'f', 'd',
     // big-endian); a tag without data reads 0. False for any other tag, an
     // empty tag list or a message in its error state.

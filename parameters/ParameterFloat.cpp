@@ -232,11 +232,8 @@ float ParameterFloat::getNormalised() const {
 
 bool ParameterFloat::setFromString(const std::string& text, int) {
     // Refused rather than thrown: the pad hands over whatever was typed.
-    const char* start = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    float v = std::strtof(start, &end);
-    if (end == start || errno == ERANGE || !std::isfinite(v))
+    float v;
+    if (!_parseFloat(text, v))
         return false;
     setValue(v, false);
     return true;
@@ -255,36 +252,20 @@ bool ParameterFloat::setFromOSC(const oscpkt::Message& message) {
 
 void ParameterFloat::morphXY(float x, float y) {
     if (xyMorph && !overridden && values.size() >= kMorphSlots && std::isfinite(x) && std::isfinite(y)) {
-        values[0] = y * ((1.0f - x) * values[3] + x * values[4]) + (1.0f - y) * ((1.0f - x) * values[1] + x * values[2]);
+        values[0] = _bilinear(values, x, y);
         converted = convert(values[0]);
     }
     _morphModulators(x, y);
 }
 
-void ParameterFloat::storeSnapshot(unsigned index) {
-    if (values.size() >= kMorphSlots)
-        values[(index & 3) + 1] = values[0];
-    overridden = false;
-    _storeModulatorSnapshots(index);
-}
+void ParameterFloat::storeSnapshot(unsigned index) { _storeSnapshotIn(values, index); }
 
-void ParameterFloat::resetSnapshots() {
-    if (overridden && values.size() >= kMorphSlots) {
-        std::fill(values.begin() + 1, values.begin() + kMorphSlots, values[0]);
-        overridden = false;
-    }
-    _resetModulatorSnapshots();
-}
+void ParameterFloat::resetSnapshots() { _resetSnapshotsIn(values); }
 
-void ParameterFloat::copySlot(unsigned from, unsigned to) {
-    if (multiSlot && from < values.size() && to < values.size())
-        values[to] = values[from];
-}
+void ParameterFloat::copySlot(unsigned from, unsigned to) { _copySlotIn(values, from, to); }
 
 void ParameterFloat::resetToDefault() {
-    std::fill(values.begin(), values.end(), defaultValue);
-    overridden = false;
-    _releaseModulators();
+    _resetSlotsTo(values, defaultValue);
     constrain();
 }
 
@@ -342,39 +323,12 @@ void ParameterFloat::openEditor() {
 }
 
 Parameter::json ParameterFloat::toJson() const {
-    json j = json::object();
-    if (values.size() == 1) {
-        j["value"] = float(values[0]);
-    } else {
-        json list = json::array();
-        for (float v : values)
-            list.push_back(v);
-        j["value"] = std::move(list);
-    }
-    if (xyMorph)
-        j["override"] = bool(overridden);
-    _writeModulators(j);
-    return j;
+    return _slotsJson(values, [](float v) { return json(v); });
 }
 
 void ParameterFloat::fromJson(json& j, ModulationManager* manager, FileVersion version) {
     overridden = _readOverride(j);
-    json& value = j["value"];
-    // A number that does not fit a float (or is no number) keeps the slot.
-    auto store = [&](unsigned slot, const json& number) {
-        float v;
-        if (_finiteFloat(_jsonNumber(number), v))
-            values[slot] = std::clamp(v, std::min<float>(minimum, maximum), std::max<float>(minimum, maximum));
-    };
-    if (value.is_array()) {
-        const size_t n = std::min(value.size(), values.size());
-        for (size_t i = 0; i < n; ++i)
-            store(unsigned(i), value[i]);
-    } else {
-        _jsonNumber(value);  // a type error before any slot changes
-        for (unsigned i = 0; i < values.size(); ++i)
-            store(i, value);
-    }
+    _readFloatSlots(j["value"], values, true, minimum, maximum);
 
     if (displayMode == Hertz && version < kModAmountFixedIn && j.is_object()) {
         auto it = j.find("modulator");

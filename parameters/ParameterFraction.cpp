@@ -166,11 +166,8 @@ float ParameterFraction::getNormalised() const {
 }
 
 bool ParameterFraction::setFromString(const std::string& text, int) {
-    const char* start = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    float v = std::strtof(start, &end);
-    if (end == start || errno == ERANGE || !std::isfinite(v))
+    float v;
+    if (!_parseFloat(text, v))
         return false;
     setValue(v, false);
     return true;
@@ -187,26 +184,15 @@ bool ParameterFraction::setFromOSC(const oscpkt::Message& message) {
 
 void ParameterFraction::morphXY(float x, float y) {
     if (xyMorph && !overridden && values.size() >= kMorphSlots && std::isfinite(x) && std::isfinite(y)) {
-        values[0] = y * ((1.0f - x) * values[3] + x * values[4]) + (1.0f - y) * ((1.0f - x) * values[1] + x * values[2]);
+        values[0] = _bilinear(values, x, y);
         _derive(values[0]);
     }
     _morphModulators(x, y);
 }
 
-void ParameterFraction::storeSnapshot(unsigned index) {
-    if (values.size() >= kMorphSlots)
-        values[(index & 3) + 1] = values[0];
-    overridden = false;
-    _storeModulatorSnapshots(index);
-}
+void ParameterFraction::storeSnapshot(unsigned index) { _storeSnapshotIn(values, index); }
 
-void ParameterFraction::resetSnapshots() {
-    if (overridden && values.size() >= kMorphSlots) {
-        std::fill(values.begin() + 1, values.begin() + kMorphSlots, values[0]);
-        overridden = false;
-    }
-    _resetModulatorSnapshots();
-}
+void ParameterFraction::resetSnapshots() { _resetSnapshotsIn(values); }
 
 void ParameterFraction::selectSlot(unsigned index) {
     if (multiSlot && index < values.size()) {
@@ -215,15 +201,10 @@ void ParameterFraction::selectSlot(unsigned index) {
     }
 }
 
-void ParameterFraction::copySlot(unsigned from, unsigned to) {
-    if (multiSlot && from < values.size() && to < values.size())
-        values[to] = values[from];
-}
+void ParameterFraction::copySlot(unsigned from, unsigned to) { _copySlotIn(values, from, to); }
 
 void ParameterFraction::resetToDefault() {
-    std::fill(values.begin(), values.end(), defaultValue);
-    overridden = false;
-    _releaseModulators();
+    _resetSlotsTo(values, defaultValue);
     _derive(defaultValue);
     constrain();
 }
@@ -263,38 +244,12 @@ void ParameterFraction::openEditor() {
 }
 
 Parameter::json ParameterFraction::toJson() const {
-    json j = json::object();
-    if (values.size() == 1) {
-        j["value"] = float(values[0]);
-    } else {
-        json list = json::array();
-        for (float v : values)
-            list.push_back(v);
-        j["value"] = std::move(list);
-    }
-    if (xyMorph)
-        j["override"] = bool(overridden);
-    _writeModulators(j);
-    return j;
+    return _slotsJson(values, [](float v) { return json(v); });
 }
 
 void ParameterFraction::fromJson(json& j, ModulationManager* manager, FileVersion version) {
     overridden = _readOverride(j);
-    json& value = j["value"];
-    auto store = [&](unsigned slot, const json& number) {
-        float v;
-        if (_finiteFloat(_jsonNumber(number), v))
-            values[slot] = v;
-    };
-    if (value.is_array()) {
-        const size_t n = std::min(value.size(), values.size());
-        for (size_t i = 0; i < n; ++i)
-            store(unsigned(i), value[i]);
-    } else {
-        _jsonNumber(value);
-        for (unsigned i = 0; i < values.size(); ++i)
-            store(i, value);
-    }
+    _readFloatSlots(j["value"], values, false, 0.0f, 0.0f);
     _derive(values[activeSlot]);
     _restoreModulators(j, manager, version);
     constrain();

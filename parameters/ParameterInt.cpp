@@ -221,10 +221,8 @@ bool ParameterInt::setFromOSC(const oscpkt::Message& message) {
 
 void ParameterInt::morphXY(float x, float y) {
     if (xyMorph && !overridden && values.size() >= kMorphSlots && std::isfinite(x) && std::isfinite(y)) {
-        const float bottom = float(values[1]) * (1.0f - x) + float(values[2]) * x;
-        const float top = float(values[3]) * (1.0f - x) + float(values[4]) * x;
         int32_t v;
-        if (roundedInt(top * y + bottom * (1.0f - y), v)) {
+        if (roundedInt(_bilinear(values, x, y), v)) {
             values[0] = v;
             value = v;
         }
@@ -232,30 +230,14 @@ void ParameterInt::morphXY(float x, float y) {
     _morphModulators(x, y);
 }
 
-void ParameterInt::storeSnapshot(unsigned index) {
-    if (values.size() >= kMorphSlots)
-        values[(index % 4) + 1] = values[0];
-    overridden = false;
-    _storeModulatorSnapshots(index);
-}
+void ParameterInt::storeSnapshot(unsigned index) { _storeSnapshotIn(values, index); }
 
-void ParameterInt::resetSnapshots() {
-    if (overridden && values.size() >= kMorphSlots) {
-        std::fill(values.begin() + 1, values.begin() + kMorphSlots, values[0]);
-        overridden = false;
-    }
-    _resetModulatorSnapshots();
-}
+void ParameterInt::resetSnapshots() { _resetSnapshotsIn(values); }
 
-void ParameterInt::copySlot(unsigned from, unsigned to) {
-    if (multiSlot && from < values.size() && to < values.size())
-        values[to] = values[from];
-}
+void ParameterInt::copySlot(unsigned from, unsigned to) { _copySlotIn(values, from, to); }
 
 void ParameterInt::resetToDefault() {
-    std::fill(values.begin(), values.end(), defaultValue);
-    overridden = false;
-    _releaseModulators();
+    _resetSlotsTo(values, defaultValue);
     constrain();
 }
 
@@ -376,24 +358,11 @@ void ParameterInt::_setChoices(const std::vector<std::string>& names, const std:
 }
 
 Parameter::json ParameterInt::toJson() const {
-    auto entry = [&](int32_t v) -> json {
+    return _slotsJson(values, [&](int32_t v) -> json {
         if (displayMode == ChoiceMode)
-            return choiceName(v);
+            return choiceName(v);  // lists are saved by name
         return v;
-    };
-    json j = json::object();
-    if (values.size() == 1) {
-        j["value"] = entry(values[0]);
-    } else {
-        json list = json::array();
-        for (int32_t v : values)
-            list.push_back(entry(v));
-        j["value"] = std::move(list);
-    }
-    if (xyMorph)
-        j["override"] = bool(overridden);
-    _writeModulators(j);
-    return j;
+    });
 }
 
 void ParameterInt::fromJson(json& j, ModulationManager* manager, FileVersion version) {
