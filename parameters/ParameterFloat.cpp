@@ -143,7 +143,8 @@ void ParameterFloat::setValue(float v, bool markOverride) {
 }
 
 void ParameterFloat::setMin(float v) {
-    if (std::isnan(v))
+    // A frequency bound is taken as log2: it must be above 0 Hz.
+    if (std::isnan(v) || (displayMode == Hertz && !(v > 0.0f)))
         return;
     if (displayMode == Hertz) {
         modulationMin = v;
@@ -160,7 +161,7 @@ void ParameterFloat::setMin(float v) {
 }
 
 void ParameterFloat::setMax(float v) {
-    if (std::isnan(v))
+    if (std::isnan(v) || (displayMode == Hertz && !(v > 0.0f)))
         return;
     if (displayMode == Hertz) {
         modulationMax = v;

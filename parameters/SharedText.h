@@ -38,6 +38,8 @@ public:
             std::this_thread::yield();
             s = sequence_.load(std::memory_order_relaxed);
         }
+        // a reader that sees any of the new words also sees the odd count
+        std::atomic_thread_fence(std::memory_order_release);
         uint8_t bytes[kWords * 8] = {};
         bytes[0] = static_cast<uint8_t>(length);
         std::memcpy(bytes + 1, text.data(), length);

@@ -11,15 +11,6 @@
 
 using json = nlohmann::json;
 
-namespace {
-
-ParameterFloat unitParameter() {
-    // Percent: range 0..1 and additive modulation with depth 1.
-    return ParameterFloat("level", ParameterFloat::Percent, Smoothed, 0.5f);
-}
-
-}  // namespace
-
 TEST(ParameterModulation, AdditiveAddsEachModulatorAndExtraThenClamps) {
     ParameterFloat p("level", ParameterFloat::Percent, NoFlags, 0.5f);
     p.output = 0.5f;
@@ -165,16 +156,8 @@ TEST(ParameterTicks, StepsOnlyWhenTheCountMatchesExactly) {
     EXPECT_EQ(int(p.value), 3);
 }
 
-TEST(ParameterMidiFlag, SetAndClear) {
-    ParameterFloat p("x", ParameterFloat::Plain, NoFlags, 0.0f);
-    EXPECT_TRUE(p.setMidiMapped());
-    EXPECT_FALSE(p.setMidiMapped());
-    EXPECT_TRUE(p.clearMidiMapped());
-    EXPECT_FALSE(p.clearMidiMapped());
-}
-
 TEST(ParameterSmoothing, ReachesItsTargetAndGlidesFromZero) {
-    ParameterFloat p = unitParameter();
+    ParameterFloat p("level", ParameterFloat::Percent, Smoothed, 0.5f);
     p.updateBlock();
     EXPECT_NEAR(p.output, 0.5f / 25.0f, 1e-6f);
     for (int i = 0; i < 24; ++i)

@@ -43,6 +43,10 @@ TEST(ParameterFloatModes, HertzStoresLog2AndStepsInOctaves) {
     EXPECT_NEAR(f.converted, 20.0f, 0.01f);
     EXPECT_NEAR(f.modulationMin, 20.0f, 1e-4f);
     EXPECT_NEAR(f.modulationMax, 19000.0f, 1e-2f);
+    // a bound of 0 Hz has no logarithm: refused
+    f.setMin(0.0f);
+    EXPECT_NEAR(f.modulationMin, 20.0f, 1e-4f);
+    EXPECT_TRUE(std::isfinite(f.getNormalised()));
 }
 
 TEST(ParameterFloatModes, DecibelsFloorAndCoarserLowSteps) {

@@ -288,6 +288,13 @@ TEST(ParameterGroupJson, BadMidiInputAndUnmappableEntries) {
               std::string::npos);
     EXPECT_FLOAT_EQ(a.getValue(), 0.7f);
     EXPECT_FLOAT_EQ(b.getValue(), 0.7f);
+    // numbers are read as integers whatever their JSON type
+    json lenient = json::parse(R"({"same": {"value": 0.1, "MIDI input": {"channel": 2.9, "CC": true}}})");
+    testing::internal::CaptureStdout();
+    g.fromJson(lenient, nullptr, FileVersion());
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(g.midiMappings()->size(), 1u);
+    EXPECT_EQ(g.midiMappings()->begin()->first, (MidiMappingKey{1, 1, -1}));
 }
 
 TEST(ParameterGroupJson, NothingToWriteLeavesNull) {
