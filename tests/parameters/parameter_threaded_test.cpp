@@ -8,12 +8,16 @@
 #include "parameters/ParameterInt.h"
 #include "parameters/ParameterString.h"
 #include "platform/Audio.h"
+#include "platform/Osc.h"
 #include "platform/Stepped.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -129,4 +133,51 @@ TEST(ParameterThreaded, ListsReplacedWhileTheAudioThreadReadsThem) {
     EXPECT_LE(shared.level.modulators.size(), Parameter::kMaxModulators);
     EXPECT_EQ(shared.name.toString(), "name " + std::to_string(kRounds - 1));
     EXPECT_EQ(shared.list.choiceCount(), size_t((kRounds - 1) % 9 + 1));
+}
+
+TEST(ParameterThreaded, ValuesFromOscsendInEveryNumberType) {
+    // The receiver thread sets parameters as the router does: found by name
+    // in the group, then setFromOSC with the whole message.
+    ParameterFloat freq("cutoff", ParameterFloat::Hertz, Stored, 440.0f);
+    ParameterFloat level("level", ParameterFloat::Plain, Stored, 0.0f, -1e12f, 1e12f);
+    ParameterInt steps("steps", 0, Stored, 0, ParameterInt::kNoMinimum, ParameterInt::kNoMaximum);
+    ParameterGroup group("osc");
+    group.add(&freq);
+    group.add(&level);
+    group.add(&steps);
+    std::mutex lock;  // the test reads what the receiver thread set
+    std::atomic<int> received{0}, accepted{0};
+    OscReceiver receiver(0, [&](oscpkt::Message* message, const char*, void*) {
+        std::lock_guard<std::mutex> guard(lock);
+        const std::string& address = message->addressPattern();
+        Parameter* p = group.find(address.substr(address.rfind('/') + 1));
+        if (p && p->setFromOSC(*message))
+            ++accepted;
+        ++received;
+    });
+    ASSERT_TRUE(receiver.isOk());
+    const std::string send = "oscsend localhost " + std::to_string(receiver.port()) + " ";
+    auto deliver = [&](const std::string& arguments) {
+        const int before = received;
+        ASSERT_EQ(std::system((send + arguments + " >/dev/null 2>&1").c_str()), 0) << arguments;
+        for (int i = 0; i < 400 && received == before; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_GT(received.load(), before) << arguments;
+    };
+    deliver("/1/syn/cutoff f 1000.0");
+    deliver("/1/syn/level d -2.5e9");
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        EXPECT_FLOAT_EQ(level.getValue(), -2.5e9f);
+    }
+    deliver("/1/syn/steps h 8589934599");  // the low 32 bits: 7
+    deliver("/1/syn/level i -12");
+    deliver("/1/syn/steps s 12");  // no number
+    receiver.stop();
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(accepted.load(), 4);
+    EXPECT_NEAR(freq.converted, 1000.0f, 0.05f);
+    EXPECT_FLOAT_EQ(level.getValue(), -12.0f);
+    EXPECT_EQ(int(steps.value), 7);
+    EXPECT_TRUE(freq.overridden);
 }
