@@ -102,7 +102,6 @@ TEST(EffectChainThreaded, ChangesWhileTheAudioThreadAndLookupsWalkTheChain) {
     });
 
     testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
     // The interface task and the loader: the same changes on a model list.
     std::vector<std::string> model;
     constexpr int kRounds = 410;  // ends with effects in the chain
@@ -128,7 +127,6 @@ TEST(EffectChainThreaded, ChangesWhileTheAudioThreadAndLookupsWalkTheChain) {
         ASSERT_EQ(shared.chain.effectCount(), model.size());
     }
     testing::internal::GetCapturedStdout();
-    testing::internal::GetCapturedStderr();
     std::string expected;
     for (size_t i = 0; i < model.size(); ++i)
         expected += (i ? "," : "") + model[i];
