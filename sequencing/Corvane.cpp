@@ -30,7 +30,8 @@ struct Voicing {
 
 float gainOf(float dbfs) { return std::pow(10.0f, dbfs * 0.05f); }
 
-// The first frame of a note event as the sequencer fills it.
+// Every event starts from this: kind Skip until set, gain 1, queued, all
+// else zero.
 NoteEvent eventTemplate() {
     NoteEvent e;
     e.flags = 0;  // queued
