@@ -13,8 +13,9 @@ struct FileVersion {
     uint32_t patch = 0;
 
     FileVersion() = default;
-    FileVersion(const std::string& label, uint32_t major, uint32_t minor, uint32_t patch)
-        : label(label), major(major), minor(minor), patch(patch) {}
+    // Braces, not parentheses: some C headers define major() and minor() as macros.
+    FileVersion(const std::string& text, uint32_t a, uint32_t b, uint32_t c)
+        : label{text}, major{a}, minor{b}, patch{c} {}
 
     // Reads "major.minor.patch". A piece that is not a number reads as 0; the
     // odd forms of older files keep their meaning ("5" is 5.5.5, "1.2" 1.2.1).
