@@ -14,12 +14,7 @@ public:
     // the phase can always index a table.
     float next() {
         float p = phase + phaseIncrement;
-        p -= std::trunc(p);
-        if (p < 0.0f) {
-            p += 1.0f;
-            if (p >= 1.0f) p = 0.0f;
-        }
-        if (!(p == p)) p = 0.0f;
+        if (__builtin_expect(!(p >= 0.0f && p < 1.0f), 0)) p = _wrap(p);
         phase = p;
         return p;
     }
@@ -30,6 +25,16 @@ public:
     // For a phasor stepped once per 64-sample block.
     void setBlockFrequency(float hz) { phaseIncrement = perHertz * (hz * 64.0f); }
     void setPhase(float p) { phase = p >= 0.0f ? p : 0.0f; }
+
+private:
+    static float _wrap(float p) {
+        p -= std::trunc(p);
+        if (p < 0.0f) {
+            p += 1.0f;
+            if (p >= 1.0f) p = 0.0f;
+        }
+        return p == p ? p : 0.0f;
+    }
 };
 
 // Two phasors, the second frequency-modulated by the first: a metallic tone.

@@ -5,6 +5,7 @@
 #include <cmath>
 
 static inline double wrapPhase(double p) {
+    if (__builtin_expect(p >= 0.0 && p < 1.0, 1)) return p;
     p -= std::trunc(p);
     if (p < 0.0) p += 1.0;
     return p;
