@@ -4,6 +4,7 @@
 #include "engines/SynthEngineType.h"
 #include "engines/subtractive/SubtractiveCommon.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -12,17 +13,23 @@ namespace {
 constexpr float kPhaseScale = 3.1415f;
 // Below this a lane's drive scale (48000 / f) would overflow into inf x 0.
 constexpr float kMinLaneHz = 1.0e-3f;
+constexpr float kMaxLaneHz = 1.0e9f;
 
 float finiteOr(float v, float fallback) {
     return std::isfinite(v) ? v : fallback;
 }
 }  // namespace
 
-SubtractiveVoice::SubtractiveVoice() {
-    if (!isAligned(this, 8)) {
+bool SubtractiveVoice::_checkPlacement(const void* self) {
+    // The vector members need their own alignment (16 bytes here, 8 on NEON).
+    if (!isAligned(self, alignof(float4))) {
         std::fputs("SubtractiveVoice object is improperly aligned\n", stderr);
         throw std::bad_alloc();
     }
+    return true;
+}
+
+SubtractiveVoice::SubtractiveVoice() {
     for (uint32_t i = 0; i < kBlock; ++i) buffer1[i] = buffer2[i] = bufferB[i] = 0.0f;
     outputGain.rampActive = 0;
     outputGain.rampCounter = 0;
@@ -135,7 +142,8 @@ void SubtractiveVoice::_updateLanes(float f) {
         (1.0f + d * laneDetune[3]) * f * ratio2,
     };
     for (int lane = 0; lane < 4; ++lane) {
-        const float laneHz = finiteOr(hz[lane], 0.0f);
+        // Far beyond hearing the sine's argument would overflow to inf.
+        const float laneHz = std::clamp(finiteOr(hz[lane], 0.0f), -kMaxLaneHz, kMaxLaneHz);
         const float argument = float(double(float(6.2831855f * laneHz)) * (1.0 / (2.0 * 48000.0)));
         coefficient[lane] = 2.0f * std::sin(argument);
         // Keeps the sign (a lane pulled below 0 Hz runs backwards) but never

@@ -26,6 +26,12 @@ public:
     bool render(float* row, uint32_t frames) override;
     void updateParameters() override;
 
+private:
+    // First of the members: checked before any vector member is written.
+    static bool _checkPlacement(const void* self);
+    bool placementChecked_ = _checkPlacement(this);
+
+public:
     SubtractiveCommon* common = nullptr;
     float detuneDepth = 0.0f;  // 0.2 x detune^3
     float detuneRaw = 0.0f;    // "detune" as the sample source takes it
