@@ -293,7 +293,7 @@ void ParameterInt::openEditor() {
     if (locked)
         return;
     if (displayMode == ChoiceMode) {
-        Driver::listSelection.open(_editorTitle(), choiceList.get()->names, false);
+        _withChoices([&](const ChoiceList& list) { return Driver::listSelection.open(_editorTitle(), list.names, false); });
         Driver::listSelection.target = this;
         return;
     }

@@ -61,6 +61,8 @@ public:
     void setChoicesWithValues(const std::vector<std::string>& names, const std::vector<int32_t>& values,
                               int selectIndex = -1, bool warn = false);
     std::shared_ptr<const ChoiceList> getChoices() const { return choiceList.get(); }
+    // A copy of the names (not for the audio thread).
+    std::vector<std::string> choices() const { return choiceList.get()->names; }
     size_t choiceCount() const;
     // "" for an index outside the list.
     std::string choiceName(int32_t index) const;
