@@ -41,7 +41,9 @@ TEST(AHDEnvelope, AttackAndDecayRoundToWholeBlocks) {
         EXPECT_NE(env.state, AHDEnvelope::Hold);  // zero hold is skipped
         float out[64];
         env.fill(out);
-        if (blocks == 6) EXPECT_NEAR(out[63], 1.0f, 1e-5);
+        if (blocks == 6) {
+            EXPECT_NEAR(out[63], 1.0f, 1e-5);
+        }
         last = out[63];
         ++blocks;
     }

@@ -111,7 +111,9 @@ TEST(SineOscillator, FeedbackOscillator) {
         plain.render(a, 64, 330.0f);
         fb.render(b, 64, 330.0f, amount, 1.0f);
         for (int i = 0; i < 64; ++i) {
-            if (amount == 0.0f) ASSERT_FLOAT_EQ(a[i], b[i]);
+            if (amount == 0.0f) {
+                ASSERT_FLOAT_EQ(a[i], b[i]);
+            }
             maxDiff = std::max(maxDiff, std::fabs(a[i] - b[i]));
         }
     }
