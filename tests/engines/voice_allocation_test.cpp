@@ -1,0 +1,86 @@
+// Voices must not allocate on the audio thread: this program counts every
+// plain allocation while voices start notes and render.
+#include "engines/subtractive/SubtractiveCommon.h"
+#include "engines/subtractive/SubtractiveVoice.h"
+
+#include "tests/support/engines_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<bool> gCounting{false};
+std::atomic<size_t> gAllocations{0};
+
+void* counted(size_t n) {
+    if (gCounting.load(std::memory_order_relaxed)) gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(size_t n) { return counted(n); }
+void* operator new[](size_t n) { return counted(n); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+// Counts the allocations made by f.
+template <class F>
+size_t allocationsIn(F&& f) {
+    gAllocations = 0;
+    gCounting = true;
+    f();
+    gCounting = false;
+    return gAllocations.load();
+}
+
+TEST(VoiceAllocation, CountingSeesAllocations) {
+    EXPECT_GE(allocationsIn([] { delete new int(3); }), 1u);
+}
+
+TEST(VoiceAllocation, SubtractiveNotesAndBlocksAllocateNothing) {
+    enginetest::TestSamplePool pool;
+    pool.addResource("a.wav", {std::vector<float>(20000, 0.2f), std::vector<float>(20000, -0.2f)}, 44100.0f);
+    auto e = pool.addEntry("loop", "a.wav", 20000, 44100.0f);
+    e->looping = true;
+    e->setRange(100, 3000);
+    SubtractiveCommon c;
+    c.registerSampleLists();
+    c.samples.setValue(1, true);
+    c.volumeB.setValue(0.0f, true);
+    enginetest::VoiceHarness<SubtractiveVoice> h(c);
+    c.polyphony.setValue(8, true);
+
+    for (int variant = 0; variant < 4; ++variant) {
+        c.sourceB.setValue(variant & 1, true);
+        c.filtType.setValue((variant >> 1) & 1, true);
+        std::vector<NoteEvent> notes;
+        for (uint32_t i = 0; i < 8; ++i) {
+            NoteEvent n = h.makeNote(110.0f * float(i + 1), 0.9f, i % 3);
+            n.unisonIndex = i;
+            notes.push_back(n);
+        }
+        size_t count = allocationsIn([&] {
+            for (const NoteEvent& n : notes) h.play(n);
+        });
+        EXPECT_EQ(count, 0u) << "noteOn, variant " << variant;
+        count = allocationsIn([&] {
+            for (int b = 0; b < 200; ++b) {
+                h.renderBlock();
+                if (b == 100) h.fadeOut(3, 512);
+            }
+        });
+        EXPECT_EQ(count, 0u) << "render, variant " << variant;
+        // The sample source really played (a loop keeps its sample).
+        EXPECT_TRUE(variant % 2 == 0 || h.voice(0).samplePlayer.playing()) << variant;
+    }
+}
+
+}  // namespace
