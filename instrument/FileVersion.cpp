@@ -7,10 +7,10 @@
 
 namespace {
 
-// Signed decimal at the start of the piece (white space and a sign allowed),
+// Signed decimal at the start of a field (white space and a sign allowed),
 // stored as unsigned; no number gives 0. Out-of-range numbers saturate
 // instead of throwing, so a bad version text can never bring a reader down.
-uint32_t pieceNumber(const std::string& text, size_t from, bool* ok = nullptr) {
+uint32_t numberAt(const std::string& text, size_t from, bool* ok = nullptr) {
     const char* start = text.c_str() + (from < text.size() ? from : text.size());
     char* end = nullptr;
     long long v = std::strtoll(start, &end, 10);
@@ -30,13 +30,13 @@ void FileVersion::parse(const std::string& text, const std::string& newLabel) {
     major = minor = patch = 0;
     size_t p1 = text.find('.');
     size_t p2 = p1 == std::string::npos ? std::string::npos : text.find('.', p1 + 1);
-    // Without a dot every piece starts at the beginning; without a second dot
-    // the third piece does.
+    // Without a dot every field starts at the beginning; without a second dot
+    // the third field does.
     size_t minorFrom = p1 == std::string::npos ? 0 : p1 + 1;
     size_t patchFrom = p2 == std::string::npos ? 0 : p2 + 1;
-    major = pieceNumber(text, 0);
-    minor = pieceNumber(text, minorFrom);
-    patch = pieceNumber(text, patchFrom);
+    major = numberAt(text, 0);
+    minor = numberAt(text, minorFrom);
+    patch = numberAt(text, patchFrom);
 }
 
 FileVersion FileVersion::fromText(const std::string& text, const std::string& label) {
@@ -49,9 +49,9 @@ bool FileVersion::isWellFormed(const std::string& text) {
     size_t p1 = text.find('.');
     size_t p2 = p1 == std::string::npos ? std::string::npos : text.find('.', p1 + 1);
     bool a = false, b = false, c = false;
-    pieceNumber(text, 0, &a);
-    pieceNumber(text, p1 == std::string::npos ? 0 : p1 + 1, &b);
-    pieceNumber(text, p2 == std::string::npos ? 0 : p2 + 1, &c);
+    numberAt(text, 0, &a);
+    numberAt(text, p1 == std::string::npos ? 0 : p1 + 1, &b);
+    numberAt(text, p2 == std::string::npos ? 0 : p2 + 1, &c);
     return a && b && c;
 }
 

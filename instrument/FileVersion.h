@@ -17,11 +17,11 @@ struct FileVersion {
     FileVersion(const std::string& text, uint32_t a, uint32_t b, uint32_t c)
         : label{text}, major{a}, minor{b}, patch{c} {}
 
-    // Reads "major.minor.patch". A piece that is not a number reads as 0; the
+    // Reads "major.minor.patch". A field that is not a number reads as 0; the
     // odd forms of older files keep their meaning ("5" is 5.5.5, "1.2" 1.2.1).
     void parse(const std::string& text, const std::string& label);
     static FileVersion fromText(const std::string& text, const std::string& label = "");
-    // False when a piece of the text does not start with a number.
+    // False when a field of the text does not start with a number.
     static bool isWellFormed(const std::string& text);
 
     std::string toString() const;
