@@ -2,19 +2,13 @@
 #pragma once
 
 #include "dsp/AudioBlock.h"
+#include "effects/EffectChain.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <initializer_list>
+#include <string>
 
 namespace fxtest {
-
-inline void setStates(AudioBlock& block, std::initializer_list<ChannelState> states) {
-    uint32_t c = 0;
-    for (ChannelState s : states)
-        block.channelState[c++] = s;
-}
 
 inline void fillChannel(AudioBlock& block, uint32_t c, float value) {
     std::fill(block.channel(c), block.channel(c) + AudioBlock::kFrames, value);
@@ -27,11 +21,12 @@ inline float peak(const AudioBlock& block, uint32_t c) {
     return p;
 }
 
-inline bool allFinite(const AudioBlock& block) {
-    for (float x : block.samples)
-        if (!std::isfinite(x))
-            return false;
-    return true;
+inline std::string typesOf(EffectChain& chain) {
+    std::string s;
+    for (unsigned i = 0; i < chain.effectCount(); ++i)
+        if (auto e = chain.getEffect(i))
+            s += (i ? "," : "") + e->typeName;
+    return s;
 }
 
 }  // namespace fxtest
