@@ -15,6 +15,21 @@ constexpr float kPhaseScale = 3.1415f;
 constexpr float kMinLaneHz = 1.0e-3f;
 constexpr float kMaxLaneHz = 1.0e9f;
 
+// Rows become columns: a[i], b[i], c[i], d[i] end up in the i-th vector.
+inline void transpose4(float4& a, float4& b, float4& c, float4& d) {
+#if defined(__SSE__)
+    __m128 r0 = (__m128)a, r1 = (__m128)b, r2 = (__m128)c, r3 = (__m128)d;
+    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+    a = (float4)r0, b = (float4)r1, c = (float4)r2, d = (float4)r3;
+#else
+    const float4 x = a, y = b, z = c, t = d;
+    a = float4{x[0], y[0], z[0], t[0]};
+    b = float4{x[1], y[1], z[1], t[1]};
+    c = float4{x[2], y[2], z[2], t[2]};
+    d = float4{x[3], y[3], z[3], t[3]};
+#endif
+}
+
 float finiteOr(float v, float fallback) {
     return std::isfinite(v) ? v : fallback;
 }
@@ -174,13 +189,20 @@ bool SubtractiveVoice::render(float* row, uint32_t frames) {
     const float4 k = coefficient, scale = driveScale, w = cosineWeight, u = outputWeight;
     const float4 one = splat4(1.0f);
     float4 y = laneOut;
-    for (uint32_t n = 0; n < kBlock; ++n) {
+    auto lanes = [&]() {
         s = s - k * c;
         c = c + k * s;
         const float4 x = s * scale;
         y = u * x * reciprocalEstimate4(one + abs4(x)) * (one + w * c);
-        buffer1[n] = y[0] * y[1];
-        buffer2[n] = y[2] + y[3];
+        return y;
+    };
+    // Four samples at a time, turned from lanes-per-sample into samples-per-
+    // lane, so that the ring product and the sum are whole-vector operations.
+    for (uint32_t n = 0; n < kBlock; n += 4) {
+        float4 a = lanes(), b = lanes(), d = lanes(), e = lanes();
+        transpose4(a, b, d, e);
+        store4(buffer1 + n, a * b);
+        store4(buffer2 + n, d + e);
     }
     sine = s;
     cosine = c;
@@ -193,11 +215,12 @@ bool SubtractiveVoice::render(float* row, uint32_t frames) {
     if (!sampleSource) {
         DSP::noise.fill(bufferB, kBlock);
         envelope[2].applyQuarticGain(bufferB, gainB);
-        for (uint32_t n = 0; n < kBlock; ++n) buffer1[n] += buffer2[n] + bufferB[n];
+        for (uint32_t n = 0; n < kBlock; n += 4)
+            store4(buffer1 + n, load4(buffer1 + n) + load4(buffer2 + n) + load4(bufferB + n));
     } else {
         samplePlayer.render(bufferB, kBlock, int32_t(note.unisonIndex), f, detuneRaw, 1.0f);
         envelope[2].applyQuarticGain(bufferB, 3.0f * gainB);
-        for (uint32_t n = 0; n < kBlock; ++n) buffer1[n] += buffer2[n];
+        for (uint32_t n = 0; n < kBlock; n += 4) store4(buffer1 + n, load4(buffer1 + n) + load4(buffer2 + n));
     }
 
     if (filterType == SubtractiveCommon::Ladder24dB) {
@@ -211,10 +234,17 @@ bool SubtractiveVoice::render(float* row, uint32_t frames) {
 
     outputGain.apply(buffer1);
 
-    if (sampleSource)
-        for (uint32_t n = 0; n < frames; ++n) row[n] += bufferB[n] + 0.8f * buffer1[n];
-    else
-        for (uint32_t n = 0; n < frames; ++n) row[n] += 0.8f * buffer1[n];
+    // The row is a channel of a block: whole vectors unless a caller asks for less.
+    const float4 level = splat4(0.8f);
+    uint32_t n = 0;
+    if (sampleSource) {
+        for (; n + 4 <= frames; n += 4)
+            storeUnaligned4(row + n, loadUnaligned4(row + n) + load4(bufferB + n) + level * load4(buffer1 + n));
+        for (; n < frames; ++n) row[n] += bufferB[n] + 0.8f * buffer1[n];
+    } else {
+        for (; n + 4 <= frames; n += 4) storeUnaligned4(row + n, loadUnaligned4(row + n) + level * load4(buffer1 + n));
+        for (; n < frames; ++n) row[n] += 0.8f * buffer1[n];
+    }
 
     const bool first = started;
     started = false;
