@@ -35,7 +35,7 @@ float finiteOr(float v, float fallback) {
 }
 }  // namespace
 
-bool SubtractiveVoice::_checkPlacement(const void* self) {
+bool SubtractiveVoice::checkPlacement(const void* self) {
     // The vector members need their own alignment (16 bytes here, 8 on NEON).
     if (!isAligned(self, alignof(float4))) {
         std::fputs("SubtractiveVoice object is improperly aligned\n", stderr);

@@ -26,10 +26,13 @@ public:
     bool render(float* row, uint32_t frames) override;
     void updateParameters() override;
 
+    // Throws std::bad_alloc (after saying so) for an address the vector
+    // members cannot live at.
+    static bool checkPlacement(const void* self);
+
 private:
     // First of the members: checked before any vector member is written.
-    static bool _checkPlacement(const void* self);
-    bool placementChecked_ = _checkPlacement(this);
+    bool placementChecked_ = checkPlacement(this);
 
 public:
     SubtractiveCommon* common = nullptr;

@@ -353,9 +353,12 @@ TEST(SubtractiveVoice, RandomSweepsNeverProduceNaNOrInfinity) {
 }
 
 TEST(SubtractiveVoice, MisplacedVoiceIsRefused) {
-    alignas(64) static unsigned char storage[sizeof(SubtractiveVoice) + 64];
+    // The check the constructor runs first (building an object at a bad
+    // address would itself be undefined).
+    alignas(64) static unsigned char storage[128];
+    EXPECT_TRUE(SubtractiveVoice::checkPlacement(storage + 16));
     testing::internal::CaptureStderr();
-    EXPECT_THROW(new (storage + 8) SubtractiveVoice(), std::bad_alloc);
+    EXPECT_THROW(SubtractiveVoice::checkPlacement(storage + 8), std::bad_alloc);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "SubtractiveVoice object is improperly aligned\n");
 }
 
