@@ -59,7 +59,8 @@ public:
     // The plain pointer is for the audio thread within its block and for
     // the thread that changes the chain.
     Parameter* getParameter(int index);
-    // For any thread: the group stays alive while the caller holds it.
+    // For threads other than the audio thread (which must never hold the
+    // last reference): the group stays alive while the caller holds it.
     std::shared_ptr<ParameterGroup> getParameterGroup(unsigned index);
     std::shared_ptr<AudioEffect> getEffect(unsigned index);
     // -1: every XY-morph member of every effect; else one exposed parameter.
