@@ -2,6 +2,7 @@
 
 #include "dsp/Random.h"
 #include "engines/SamplePool.h"
+#include "engines/SynthVoice.h"
 #include "samples/AudioResource.h"
 
 #include <cmath>
@@ -14,12 +15,7 @@ constexpr float kEndFadeLead = 270.0f;
 }  // namespace
 
 SamplePlayer::SamplePlayer() {
-    gainRamp.rampActive = 0;
-    gainRamp.rampCounter = 0;
-    gainRamp.rampLength = kBlock;
-    gainRamp.target = 0.0f;
-    gainRamp.gain = 0.0f;
-    gainRamp.gainStep = 0.0f;
+    restGainRamp(gainRamp, 0.0f);  // the first start fades in from silence
 }
 
 float SamplePlayer::_detuneFactor(float detune) {

@@ -4,7 +4,7 @@
 
 SynthVoice::SynthVoice() {
     note = NoteEvent{};
-    note.type = Skip;
+    note.type = kindWord(NoteType::Skip);
     note.gain = 1.0f;
     note.flags = 1;
 }
@@ -12,7 +12,7 @@ SynthVoice::SynthVoice() {
 SynthVoice::~SynthVoice() = default;
 
 float SynthVoice::glideDivisorFor(uint32_t kind, float slideMs) {
-    if (kind != NoteOnSlide && kind != NoteSlide) return 1.0f;
+    if (kind != kindWord(NoteType::NoteOnSlide) && kind != kindWord(NoteType::NoteSlide)) return 1.0f;
     const float d = slideMs * 0.075f;
     return d > 1.0f ? d : 1.0f;  // also NaN
 }

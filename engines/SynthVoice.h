@@ -4,20 +4,21 @@
 #pragma once
 
 #include "instrument/NoteEvent.h"
+#include "sequencing/NoteList.h"
+
+#include "dsp/GainRamp.h"
 
 #include <cstdint>
 
+// A gain ramp at rest at `gain` (GainRamp leaves this to its owner).
+inline void restGainRamp(GainRamp& ramp, float gain) {
+    ramp = GainRamp{0, 0, 64, gain, gain, 0.0f};
+}
+
 class SynthVoice {
 public:
-    // Word 0 of a note as the voices read it.
-    enum Kind : uint32_t {
-        NoteOn = 0,
-        NoteOnSlide = 1,
-        NoteSlide = 2,
-        Skip = 3,
-        NoteOff = 4,
-        NoteOffAll = 5,
-    };
+    // Word 0 of a note for a kind.
+    static constexpr uint32_t kindWord(NoteType kind) { return uint32_t(kind); }
 
     SynthVoice();
     virtual ~SynthVoice();

@@ -46,12 +46,7 @@ bool SubtractiveVoice::checkPlacement(const void* self) {
 
 SubtractiveVoice::SubtractiveVoice() {
     for (uint32_t i = 0; i < kBlock; ++i) buffer1[i] = buffer2[i] = bufferB[i] = 0.0f;
-    outputGain.rampActive = 0;
-    outputGain.rampCounter = 0;
-    outputGain.rampLength = kBlock;
-    outputGain.target = 1.0f;
-    outputGain.gain = 1.0f;
-    outputGain.gainStep = 0.0f;
+    restGainRamp(outputGain, 1.0f);
 }
 
 SubtractiveVoice::~SubtractiveVoice() = default;
@@ -136,7 +131,7 @@ void SubtractiveVoice::noteOn(NoteEvent event) {
     note.gain = finiteOr(note.gain, 0.0f);
     common = static_cast<SubtractiveCommon*>(engine);
     updateParameters();
-    if (note.type != NoteSlide) _startSources();
+    if (note.type != kindWord(NoteType::NoteSlide)) _startSources();
     setGlide(note.type, common->slide.getValue());
     outputGain.set(kBlock, 1.0f);
     active = true;

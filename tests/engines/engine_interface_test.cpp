@@ -189,7 +189,7 @@ TEST(SynthVoice, FirstBlockReportedOnceAndSlideDoesNotRestart) {
     h.renderBlock();
     EXPECT_EQ(h.block.channelState[slot], ChannelState::Playing);
 
-    h.play(h.makeNote(330.0f, 1.0f, SynthVoice::NoteSlide));
+    h.play(h.makeNote(330.0f, 1.0f, NoteType::NoteSlide));
     EXPECT_FALSE(h.voice(slot).started);
     h.renderBlock();
     EXPECT_EQ(h.block.channelState[slot], ChannelState::Playing);

@@ -176,7 +176,7 @@ TEST(SubtractiveVoice, GlideMovesThePitchOverTheSlideTime) {
     uint32_t slot = h.play(h.makeNote(220.0f));
     h.renderBlock();
     EXPECT_FLOAT_EQ(h.voice(slot).currentFrequency, 220.0f);  // a plain note jumps
-    slot = h.play(h.makeNote(440.0f, 1.0f, SynthVoice::NoteOnSlide));
+    slot = h.play(h.makeNote(440.0f, 1.0f, NoteType::NoteOnSlide));
     EXPECT_FLOAT_EQ(h.voice(slot).glideUpDivisor, 3.75f);
     auto out = h.renderChannel(slot, 300);
     // The slide starts from the voice's present pitch: first block 220 + 220 / 3.75.
@@ -186,14 +186,14 @@ TEST(SubtractiveVoice, GlideMovesThePitchOverTheSlideTime) {
     Harness g(c);
     const uint32_t s = g.play(g.makeNote(220.0f));
     g.renderBlock();
-    g.play(g.makeNote(440.0f, 1.0f, SynthVoice::NoteOnSlide));
+    g.play(g.makeNote(440.0f, 1.0f, NoteType::NoteOnSlide));
     g.renderBlock();
     EXPECT_NEAR(g.voice(s).currentFrequency, 220.0f + 220.0f / 3.75f, 0.01f);
     for (int i = 0; i < 11; ++i) g.renderBlock();  // 220 x (1 - 1 / 3.75)^12 short of 440
     EXPECT_NEAR(g.voice(s).currentFrequency, 440.0f - 220.0f * std::pow(1.0f - 1.0f / 3.75f, 12.0f), 0.05f);
 
     c.slide.setValue(13.0f, true);  // below 40/3 ms: no glide
-    g.play(g.makeNote(330.0f, 1.0f, SynthVoice::NoteOnSlide));
+    g.play(g.makeNote(330.0f, 1.0f, NoteType::NoteOnSlide));
     EXPECT_FLOAT_EQ(g.voice(s).glideDownDivisor, 1.0f);
 }
 
@@ -208,7 +208,7 @@ TEST(SubtractiveVoice, LegatoSlideKeepsEnvelopesPhasesAndDrive) {
     const uint32_t counter = v.envelope[1].counter;
     const float4 sine = v.sine;
     const uint32_t seedA = DSP::noise.seedA();
-    h.play(h.makeNote(600.0f, 0.2f, SynthVoice::NoteSlide));
+    h.play(h.makeNote(600.0f, 0.2f, NoteType::NoteSlide));
     EXPECT_EQ(DSP::noise.seedA(), seedA);  // nothing drawn
     EXPECT_EQ(v.envelope[1].counter, counter);
     EXPECT_EQ(v.sine[0], sine[0]);
@@ -340,7 +340,7 @@ TEST(SubtractiveVoice, RandomSweepsNeverProduceNaNOrInfinity) {
             if (p != &c.polyphony) p->setNormalised(unit(rng));
         c.polyphony.setValue(8, true);
         if (round % 7 == 0) h.settle(3);
-        NoteEvent n = h.makeNote(pitches[rng() % 7] * (0.5f + unit(rng)), unit(rng) * 1.5f, rng() % 3);
+        NoteEvent n = h.makeNote(pitches[rng() % 7] * (0.5f + unit(rng)), unit(rng) * 1.5f, NoteType(rng() % 3));
         n.unisonIndex = rng() % 8;
         n.step = rng() % 100;
         h.play(n);

@@ -63,7 +63,7 @@ TEST(VoiceAllocation, SubtractiveNotesAndBlocksAllocateNothing) {
         c.filtType.setValue((variant >> 1) & 1, true);
         std::vector<NoteEvent> notes;
         for (uint32_t i = 0; i < 8; ++i) {
-            NoteEvent n = h.makeNote(110.0f * float(i + 1), 0.9f, i % 3);
+            NoteEvent n = h.makeNote(110.0f * float(i + 1), 0.9f, NoteType(i % 3));
             n.unisonIndex = i;
             notes.push_back(n);
         }

@@ -85,9 +85,9 @@ public:
 
     Voice& voice(uint32_t slot) { return (*voices)[slot]; }
 
-    NoteEvent makeNote(float hz, float level = 1.0f, uint32_t kind = SynthVoice::NoteOn) const {
+    NoteEvent makeNote(float hz, float level = 1.0f, NoteType kind = NoteType::NoteOn) const {
         NoteEvent e;
-        e.type = kind;
+        e.type = SynthVoice::kindWord(kind);
         e.engine = &common;
         e.track = trackIndex;
         e.frequency = hz;
@@ -101,7 +101,7 @@ public:
         lastSlot = (lastSlot + 1) % uint32_t(poly);
         return lastSlot;
     }
-    uint32_t play(NoteEvent e) { return playAt(e.type == SynthVoice::NoteSlide ? lastSlot : nextSlot(), e); }
+    uint32_t play(NoteEvent e) { return playAt(e.type == SynthVoice::kindWord(NoteType::NoteSlide) ? lastSlot : nextSlot(), e); }
     uint32_t playAt(uint32_t slot, NoteEvent e) {
         e.voiceInTrack = slot;
         e.voice = trackIndex * kSlots + slot;
