@@ -1,7 +1,8 @@
 // Cost of the subtractive voice per 64-frame block: one voice alone, and a
 // track of eight voices with its per-block parameter update. For a repeatable
 // instruction count run BM_SubtractiveFixedBlocks under callgrind twice, with
-// CORVANE_BENCH_BLOCKS=N and =0, and divide the difference by N.
+// CORVANE_BENCH_BLOCKS=N and =0, and divide the difference by N (likewise
+// BM_SubtractiveTrackFixedBlocks for eight voices).
 #include "engines/subtractive/SubtractiveCommon.h"
 #include "engines/subtractive/SubtractiveVoice.h"
 #include "platform/Audio.h"
@@ -81,5 +82,24 @@ void BM_SubtractiveFixedBlocks(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SubtractiveFixedBlocks)->Iterations(1);
+
+// The same for a track of eight voices with the engine's per-block update.
+void BM_SubtractiveTrackFixedBlocks(benchmark::State& state) {
+    Bela_setFlushToZero();
+    const char* env = std::getenv("CORVANE_BENCH_BLOCKS");
+    const long blocks = env ? std::atol(env) : 10000;
+    SubtractiveCommon c;
+    prepare(c);
+    enginetest::VoiceHarness<SubtractiveVoice> h(c);
+    c.polyphony.setValue(8, true);
+    for (uint32_t i = 0; i < 8; ++i) h.play(h.makeNote(110.0f * float(i + 1), 0.8f));
+    for (auto _ : state) {
+        for (long b = 0; b < blocks; ++b) {
+            h.renderBlock();
+            benchmark::DoNotOptimize(h.block.samples);
+        }
+    }
+}
+BENCHMARK(BM_SubtractiveTrackFixedBlocks)->Iterations(1);
 
 }  // namespace

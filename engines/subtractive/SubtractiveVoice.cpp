@@ -181,14 +181,15 @@ bool SubtractiveVoice::render(float* row, uint32_t frames) {
     }
 
     float4 s = sine, c = cosine;
-    const float4 k = coefficient, scale = driveScale, w = cosineWeight, u = outputWeight;
+    const float4 k = coefficient, scale = driveScale, u = outputWeight, uw = outputWeight * cosineWeight;
     const float4 one = splat4(1.0f);
     float4 y = laneOut;
     auto lanes = [&]() {
         s = s - k * c;
         c = c + k * s;
         const float4 x = s * scale;
-        y = u * x * reciprocalEstimate4(one + abs4(x)) * (one + w * c);
+        // u x / (1 + |x|) x (1 + w c), with u (1 + w c) as u + u w c.
+        y = x * reciprocalEstimate4(one + abs4(x)) * (u + uw * c);
         return y;
     };
     // Four samples at a time, turned from lanes-per-sample into samples-per-
