@@ -1,53 +1,44 @@
-// Measurements of rendered engine audio: spectrum peak, band energy, block
-// levels. No golden files: pitches, levels and ratios only.
+// Measurements of rendered engine audio: spectrum peak, band share, levels.
 #pragma once
 
 #include "platform/Fft.h"
 
 #include <cmath>
-#include <cstddef>
 #include <vector>
 
 namespace enginemeasure {
 
 constexpr unsigned kFftSize = 16384;
-
-// Magnitude spectrum of the first kFftSize samples (Hann-windowed).
-inline std::vector<double> spectrum(const std::vector<float>& x, size_t offset = 0) {
-    std::vector<float> in(kFftSize);
-    for (unsigned i = 0; i < kFftSize; ++i) {
-        const double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * i / kFftSize);
-        in[i] = offset + i < x.size() ? float(x[offset + i] * w) : 0.0f;
-    }
-    Fft fft(kFftSize);
-    fft.fft(in.data());
-    std::vector<double> mag(kFftSize / 2 + 1);
-    for (unsigned k = 0; k <= kFftSize / 2; ++k) mag[k] = std::hypot(fft.fdr(k), fft.fdi(k));
-    return mag;
-}
-
 inline double binHz(double bin) { return bin * 48000.0 / kFftSize; }
 
-// Strongest peak above minHz, refined by a parabola through its neighbours.
-inline double peakHz(const std::vector<float>& x, size_t offset = 0, double minHz = 20.0) {
-    auto mag = spectrum(x, offset);
-    size_t best = 1;
-    for (size_t k = 1; k + 1 < mag.size(); ++k)
-        if (binHz(double(k)) >= minHz && mag[k] > mag[best]) best = k;
-    const double a = std::log(mag[best - 1] + 1e-12), b = std::log(mag[best] + 1e-12),
-                 c = std::log(mag[best + 1] + 1e-12);
-    const double shift = 0.5 * (a - c) / (a - 2 * b + c);
-    return binHz(double(best) + shift);
+// Power spectrum of kFftSize samples from `offset`, Hann-windowed.
+inline std::vector<double> power(const std::vector<float>& x, size_t offset) {
+    std::vector<float> in(kFftSize);
+    for (unsigned i = 0; i < kFftSize; ++i)
+        in[i] = offset + i < x.size() ? float(x[offset + i] * (0.5 - 0.5 * std::cos(2.0 * M_PI * i / kFftSize))) : 0.0f;
+    Fft fft(kFftSize);
+    fft.fft(in.data());
+    std::vector<double> p(kFftSize / 2 + 1);
+    for (unsigned k = 0; k < p.size(); ++k) p[k] = double(fft.fdr(k)) * fft.fdr(k) + double(fft.fdi(k)) * fft.fdi(k);
+    return p;
 }
 
-// Energy between two frequencies relative to the whole spectrum.
-inline double bandShare(const std::vector<float>& x, double loHz, double hiHz, size_t offset = 0) {
-    auto mag = spectrum(x, offset);
+// Strongest peak, refined by a parabola through the log of its neighbours.
+inline double peakHz(const std::vector<float>& x, size_t offset) {
+    auto p = power(x, offset);
+    size_t m = 2;
+    for (size_t k = 2; k + 1 < p.size(); ++k)
+        if (p[k] > p[m]) m = k;
+    const double a = std::log(p[m - 1] + 1e-30), b = std::log(p[m] + 1e-30), c = std::log(p[m + 1] + 1e-30);
+    return binHz(double(m) + 0.5 * (a - c) / (a - 2 * b + c));
+}
+
+inline double bandShare(const std::vector<float>& x, double loHz, double hiHz, size_t offset) {
+    auto p = power(x, offset);
     double band = 0.0, all = 0.0;
-    for (size_t k = 1; k < mag.size(); ++k) {
-        const double e = mag[k] * mag[k];
-        all += e;
-        if (binHz(double(k)) >= loHz && binHz(double(k)) < hiHz) band += e;
+    for (size_t k = 1; k < p.size(); ++k) {
+        all += p[k];
+        if (binHz(double(k)) >= loHz && binHz(double(k)) < hiHz) band += p[k];
     }
     return all > 0.0 ? band / all : 0.0;
 }
@@ -58,15 +49,9 @@ inline double rms(const float* x, size_t n) {
     return std::sqrt(s / double(n));
 }
 
-inline std::vector<double> blockLevels(const std::vector<float>& x) {
-    std::vector<double> out;
-    for (size_t b = 0; b + 64 <= x.size(); b += 64) out.push_back(rms(&x[b], 64));
-    return out;
-}
-
-inline bool allFinite(const std::vector<float>& x) {
-    for (float v : x)
-        if (!std::isfinite(v)) return false;
+inline bool allFinite(const float* x, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (!std::isfinite(x[i])) return false;
     return true;
 }
 
