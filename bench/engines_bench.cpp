@@ -63,13 +63,15 @@ void BM_SubtractiveTrackOfEight(benchmark::State& state) {
 }
 BENCHMARK(BM_SubtractiveTrackOfEight);
 
-// One run of CORVANE_BENCH_BLOCKS voice blocks (default 10000), for callgrind.
+// One run of CORVANE_BENCH_BLOCKS voice blocks (default 10000), for callgrind;
+// CORVANE_BENCH_LADDER=1 measures the 24 dB filter.
 void BM_SubtractiveFixedBlocks(benchmark::State& state) {
     Bela_setFlushToZero();
     const char* env = std::getenv("CORVANE_BENCH_BLOCKS");
     const long blocks = env ? std::atol(env) : 10000;
     SubtractiveCommon c;
     prepare(c);
+    c.filtType.setValue(std::getenv("CORVANE_BENCH_LADDER") ? 1 : 0, true);
     enginetest::VoiceHarness<SubtractiveVoice> h(c);
     const uint32_t slot = h.play(h.makeNote(220.0f, 0.9f));
     SubtractiveVoice& v = h.voice(slot);
