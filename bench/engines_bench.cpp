@@ -27,6 +27,11 @@ void prepare(SubtractiveCommon& c) {
     c.volumeB.setValue(-12.0f, true);
 }
 
+long fixedBlocks() {
+    const char* env = std::getenv("CORVANE_BENCH_BLOCKS");
+    return env ? std::atol(env) : 10000;
+}
+
 void BM_SubtractiveVoice(benchmark::State& state) {
     Bela_setFlushToZero();
     SubtractiveCommon c;
@@ -67,8 +72,7 @@ BENCHMARK(BM_SubtractiveTrackOfEight);
 // CORVANE_BENCH_LADDER=1 measures the 24 dB filter.
 void BM_SubtractiveFixedBlocks(benchmark::State& state) {
     Bela_setFlushToZero();
-    const char* env = std::getenv("CORVANE_BENCH_BLOCKS");
-    const long blocks = env ? std::atol(env) : 10000;
+    const long blocks = fixedBlocks();
     SubtractiveCommon c;
     prepare(c);
     c.filtType.setValue(std::getenv("CORVANE_BENCH_LADDER") ? 1 : 0, true);
@@ -88,8 +92,7 @@ BENCHMARK(BM_SubtractiveFixedBlocks)->Iterations(1);
 // The same for a track of eight voices with the engine's per-block update.
 void BM_SubtractiveTrackFixedBlocks(benchmark::State& state) {
     Bela_setFlushToZero();
-    const char* env = std::getenv("CORVANE_BENCH_BLOCKS");
-    const long blocks = env ? std::atol(env) : 10000;
+    const long blocks = fixedBlocks();
     SubtractiveCommon c;
     prepare(c);
     enginetest::VoiceHarness<SubtractiveVoice> h(c);
