@@ -1,7 +1,7 @@
 #include "engines/SamplePlayer.h"
 
 #include "dsp/Random.h"
-#include "engines/SamplePool.h"
+#include "samples/SamplePool.h"
 #include "engines/SynthVoice.h"
 #include "samples/AudioResource.h"
 

@@ -14,7 +14,7 @@ MonoGFX screensaverWindow;
 #include "dsp/AudioBlock.h"
 AudioBlock outputStream;
 // 2: recording sources, DSP::audioPool
-#include "engines/SamplePool.h"
+#include "samples/SamplePool.h"
 namespace DSP {
 std::atomic<SamplePool*> samplePool{nullptr};  // set by the pool once it is built
 }  // namespace DSP

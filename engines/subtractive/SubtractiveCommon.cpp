@@ -1,6 +1,6 @@
 #include "engines/subtractive/SubtractiveCommon.h"
 
-#include "engines/SamplePool.h"
+#include "samples/SamplePool.h"
 #include "engines/SynthEngineType.h"
 #include "gui/MonoGFX.h"
 

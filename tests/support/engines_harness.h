@@ -6,7 +6,7 @@
 
 #include "dsp/AudioBlock.h"
 #include "dsp/Utilities.h"
-#include "engines/SamplePool.h"
+#include "samples/SamplePool.h"
 #include "engines/SynthVoice.h"
 #include "engines/SynthVoiceCommon.h"
 #include "instrument/NoteEvent.h"
@@ -35,6 +35,7 @@ public:
         const int32_t i = playOrderIndex(step, count, order);
         return i >= 0 && i < count ? it->second[size_t(i)] : AudioSampleGroupEntryPtr{};
     }
+    bool loadSample(const std::string& path) override { return resources.count(path) != 0; }
     std::shared_ptr<AudioResource> getResource(const std::string& sample) override {
         auto it = resources.find(sample);
         return it == resources.end() ? nullptr : it->second;

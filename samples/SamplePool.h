@@ -1,10 +1,12 @@
-// What the sample engines need of the sample pool: an entry of a named list
-// by step and play order, the loaded audio of a sample, and keeping a list
-// parameter's choices in step with the pool's lists. The pool implements it
-// and installs itself in DSP::samplePool; tests install a double.
+// What the sample engines need of the sample pool, beyond what sample lists
+// need of it (loading and looking up samples): an entry of a named list by
+// step and play order, and keeping a list parameter's choices in step with
+// the pool's lists. The pool implements it and installs itself in
+// DSP::samplePool; tests install a double.
 #pragma once
 
 #include "samples/AudioSampleGroup.h"
+#include "samples/SampleSource.h"
 
 #include <atomic>
 #include <cstdint>
@@ -12,16 +14,13 @@
 #include <string>
 #include <string_view>
 
-class AudioResource;
 class ParameterInt;
 
-class SamplePool {
+class SamplePool : public SampleSource {
 public:
     virtual ~SamplePool() = default;
     // Audio thread at note start: no waiting. Empty when the list is missing or empty.
     virtual AudioSampleGroupEntryPtr getGroupEntry(std::string_view list, int32_t step, uint32_t order) = 0;
-    // Empty when the sample is not loaded.
-    virtual std::shared_ptr<AudioResource> getResource(const std::string& sample) = 0;
     virtual void registerListParameter(ParameterInt* parameter) = 0;
 };
 
