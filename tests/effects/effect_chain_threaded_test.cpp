@@ -37,7 +37,9 @@ void stressRender(BelaContext*, void*) {
         if (!std::isfinite(x) || std::fabs(x) > 8.0f)
             s.badValue = true;
     s.chain.morphXY(float(n % 100) * 0.01f, 0.5f);
-    s.chain.encoder(16 + int(n % 16), n % 2 ? 1 : -1, false);
+    // Each encoder turns one way, then back on its next visit: values wander
+    // without drifting to their limits.
+    s.chain.encoder(16 + int(n % 16), (n / 16) % 2 ? -1 : 1, false);
     s.chain.button(5, 2, int(n % 5) - 1);
     if (n % 50 == 0)
         s.chain.storeSnapshot(1);
