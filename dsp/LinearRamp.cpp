@@ -1,5 +1,7 @@
 #include "dsp/LinearRamp.h"
 
+#include "dsp/Float4.h"
+
 void LinearRamp::fill(float* out) {
     clampValue();
     float v = value;
@@ -13,10 +15,19 @@ void LinearRamp::fill(float* out) {
 void LinearRamp::applyQuarticGain(float* buffer, float gain) {
     clampValue();
     float v = value;
-    for (uint32_t i = 0; i < kBlock; ++i) {
-        v += increment;
-        float v2 = v * v;
-        buffer[i] *= v2 * v2 * gain;
+    const float step = increment;
+    const float4 g = splat4(gain);
+    for (uint32_t i = 0; i < kBlock; i += 4) {
+        // The ramp stays a running sum, one addition per sample, so its values
+        // are exactly those of the sample-by-sample form; only the products go
+        // four at a time.
+        const float r0 = v += step;
+        const float r1 = v += step;
+        const float r2 = v += step;
+        const float r3 = v += step;
+        const float4 r = {r0, r1, r2, r3};
+        const float4 squared = r * r;
+        storeUnaligned4(buffer + i, loadUnaligned4(buffer + i) * (squared * squared * g));
     }
     value = v;
 }

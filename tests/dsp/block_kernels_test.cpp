@@ -1,0 +1,52 @@
+// The block loops that work four samples at a time, or on local copies of a
+// filter's state, must give exactly what the sample-by-sample forms give.
+#include "dsp/LinearRamp.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+namespace {
+
+// Arbitrary but repeatable audio-range contents.
+void scramble(float* p, int n, uint32_t seed) {
+    for (int i = 0; i < n; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        p[i] = float(int32_t(seed)) * 4.656613e-10f;
+    }
+}
+
+TEST(LinearRamp, QuarticGainMatchesPerSampleRamp) {
+    struct Case {
+        float value, increment, level, gain;
+    };
+    // Rising past the level within the block, falling, clamped from above and
+    // below first, and a step too small to move a large value.
+    const Case cases[] = {{0.3f, 0.013f, 1.0f, 0.7f}, {0.9f, -0.0037f, 1.0f, 1.0f}, {2.0f, -0.01f, 0.6f, 3.0f},
+                          {-1.0f, 0.002f, 1.0f, 0.25f}, {0.75f, 1e-9f, 1.0f, 0.5f}};
+    for (const Case& c : cases) {
+        alignas(16) float storage[66];
+        storage[0] = storage[65] = 123.0f;
+        float* buffer = storage + 1;  // not on a vector boundary
+        scramble(buffer, 64, 7);
+        float expected[64];
+        float v = c.value < 0.0f ? 0.0f : c.value > c.level ? c.level : c.value;
+        for (int i = 0; i < 64; ++i) {
+            v += c.increment;
+            const float v2 = v * v;
+            expected[i] = buffer[i] * (v2 * v2 * c.gain);
+        }
+
+        LinearRamp ramp;
+        ramp.value = c.value;
+        ramp.increment = c.increment;
+        ramp.level = c.level;
+        ramp.applyQuarticGain(buffer, c.gain);
+        for (int i = 0; i < 64; ++i) ASSERT_EQ(buffer[i], expected[i]) << "value " << c.value << " sample " << i;
+        EXPECT_EQ(ramp.value, v);
+        EXPECT_EQ(storage[0], 123.0f);  // nothing written around the buffer
+        EXPECT_EQ(storage[65], 123.0f);
+    }
+}
+
+}  // namespace
