@@ -106,6 +106,24 @@ void SVF::setShape(float shape, float hz, float q) {
 }
 
 void SVF::process(float* buffer, uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i) buffer[i] = tick(buffer[i]);
+    // The same steps as tick(), on local copies: written through the buffer,
+    // the members would have to go back to memory after every sample.
+    const float c1 = a1, c2 = a2, c3 = a3, k0 = m0, k1 = m1, k2 = m2;
+    float s1 = ic1eq, s2 = ic2eq, b = band, l = low, d = diff;
+#pragma GCC unroll 4
+    for (uint32_t i = 0; i < n; ++i) {
+        const float x = buffer[i];
+        d = x - s2;
+        b = c1 * s1 + c2 * d;
+        l = s2 + c2 * s1 + c3 * d;
+        s1 = 2.0f * b - s1;
+        s2 = 2.0f * l - s2;
+        buffer[i] = k0 * x + k1 * b + k2 * l;
+    }
+    band = b;
+    low = l;
+    diff = d;
+    ic1eq = s1;
+    ic2eq = s2;
     _sanitize();
 }
