@@ -1,10 +1,12 @@
 // The block loops that work four samples at a time, or on local copies of a
 // filter's state, must give exactly what the sample-by-sample forms give.
 #include "dsp/LinearRamp.h"
+#include "dsp/Random.h"
 #include "dsp/SVF.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -82,6 +84,22 @@ TEST(SVF, BlockProcessMatchesTick) {
     EXPECT_EQ(f.band, band);
     EXPECT_EQ(f.ic1eq, s1);
     EXPECT_EQ(f.ic2eq, s2);
+}
+
+TEST(Noise, FillOfAnyLengthContinuesTheSequence) {
+    Noise bulk, single;
+    bulk.seed(0x12345678u, 0x9ABCDEF0u);
+    single.seed(0x12345678u, 0x9ABCDEF0u);
+    alignas(16) float storage[16];
+    for (uint32_t n = 0; n <= 9; ++n) {
+        std::fill(storage, storage + 16, 123.0f);
+        float* out = storage + 3;  // not on a vector boundary
+        bulk.fill(out, n);
+        for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(out[i], single.next()) << "n " << n << " i " << i;
+        for (uint32_t i = n; i < 13; ++i) ASSERT_EQ(out[i], 123.0f) << "written past " << n;
+        EXPECT_EQ(bulk.seedA(), single.seedA());
+        EXPECT_EQ(bulk.seedB(), single.seedB());
+    }
 }
 
 }  // namespace
