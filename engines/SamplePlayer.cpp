@@ -4,6 +4,7 @@
 #include "samples/SamplePool.h"
 #include "engines/SynthVoice.h"
 #include "samples/AudioResource.h"
+#include "samples/ReleaseQueue.h"
 
 #include <cmath>
 
@@ -25,11 +26,11 @@ float SamplePlayer::_detuneFactor(float detune) {
 
 void SamplePlayer::start(std::string_view list, int32_t step, uint32_t order, float detune) {
     SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire);
-    entry = pool ? pool->getGroupEntry(list, step, order) : AudioSampleGroupEntryPtr{};
-    if (!entry) {
-        resource.reset();
+    AudioSampleGroupEntryPtr next = pool ? pool->getGroupEntry(list, step, order) : AudioSampleGroupEntryPtr{};
+    _letGo();
+    entry = std::move(next);
+    if (!entry)
         return;
-    }
     resource = pool->getResource(entry->sample);
     position = entry->startFromZero ? 0.0f : float(entry->startFrame.load());
     restartPending = false;
@@ -38,9 +39,15 @@ void SamplePlayer::start(std::string_view list, int32_t step, uint32_t order, fl
 }
 
 void SamplePlayer::stop() {
-    entry.reset();
-    resource.reset();
+    _letGo();
     restartPending = false;
+}
+
+void SamplePlayer::_letGo() {
+    // The list or the pool may have dropped these meanwhile: the last
+    // reference must not go on the audio thread.
+    DSP::releaseQueue.retire(entry);
+    DSP::releaseQueue.retire(resource);
 }
 
 void SamplePlayer::_silence(float* out, uint32_t n) {
@@ -110,7 +117,7 @@ bool SamplePlayer::render(float* out, uint32_t n, int32_t channelSelector, float
         if (looping)
             restartPending = true;
         else
-            resource.reset();
+            DSP::releaseQueue.retire(resource);
     }
     lastSample = value;
     if (n == kBlock) gainRamp.apply(out);

@@ -36,5 +36,7 @@ public:
 
 private:
     static float _detuneFactor(float detune);
+    // Hands entry and resource over to be released off the audio thread.
+    void _letGo();
     void _silence(float* out, uint32_t n);
 };

@@ -18,6 +18,10 @@ AudioBlock outputStream;
 namespace DSP {
 std::atomic<SamplePool*> samplePool{nullptr};  // set by the pool once it is built
 }  // namespace DSP
+#include "samples/ReleaseQueue.h"
+namespace DSP {
+ReleaseQueue releaseQueue;  // drained by the interface task
+}  // namespace DSP
 // 3: Driver::audioRecorder
 // 4: DSP::samplePreviewer
 // 5: engine name map

@@ -1,0 +1,627 @@
+// The audio thread never allocates, frees, locks or waits. This program
+// drives what render drives, inside a stepped render on the test thread, and
+// counts within an armed scope every operator new and delete, every mutex
+// taken and every sleep or yield on that thread.
+#include "connectivity/Midi.h"
+#include "connectivity/MidiMessage.h"
+#include "drivers/Encoder.h"
+#include "drivers/KeyDebouncer.h"
+#include "drivers/ShiftRegisterIn.h"
+#include "effects/EffectChain.h"
+#include "engines/SamplePlayer.h"
+#include "gui/Confirm.h"
+#include "gui/GuiEditor.h"
+#include "gui/GuiNotify.h"
+#include "gui/ListSelect.h"
+#include "gui/MonoGFX.h"
+#include "parameters/ParameterFloat.h"
+#include "parameters/ParameterFraction.h"
+#include "parameters/ParameterGroup.h"
+#include "parameters/ParameterInt.h"
+#include "parameters/ParameterString.h"
+#include "platform/Audio.h"
+#include "platform/AuxiliaryTask.h"
+#include "platform/CpuMonitor.h"
+#include "platform/Pipe.h"
+#include "platform/RtPrintf.h"
+#include "platform/Stepped.h"
+#include "samples/AudioSampleGroup.h"
+#include "samples/ReleaseQueue.h"
+#include "sequencing/Corvane.h"
+#include "sequencing/NoteManager.h"
+#include "sequencing/PitchScale.h"
+
+#include "tests/parameters/TestModulator.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/engines_harness.h"
+#include "tests/support/seq_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
+
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(__SANITIZE_THREAD__)
+#define RT_CHECK_LOCKS 0
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define RT_CHECK_LOCKS 0
+#endif
+#endif
+#ifndef RT_CHECK_LOCKS
+#define RT_CHECK_LOCKS 1
+#endif
+
+namespace {
+
+// Armed on one thread only: the logger and task threads may do as they like.
+thread_local bool tArmed = false;
+std::atomic<size_t> gAllocations{0};
+std::atomic<size_t> gFrees{0};
+std::atomic<size_t> gLocks{0};
+std::atomic<size_t> gWaits{0};
+
+void* counted(size_t n) {
+    if (tArmed)
+        gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(n ? n : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void* countedAligned(size_t n, std::align_val_t a) {
+    if (tArmed)
+        gAllocations.fetch_add(1, std::memory_order_relaxed);
+    const size_t align = size_t(a);
+    if (void* p = std::aligned_alloc(align, (n + align - 1) / align * align))
+        return p;
+    throw std::bad_alloc();
+}
+
+void release(void* p) {
+    if (p && tArmed)
+        gFrees.fetch_add(1, std::memory_order_relaxed);
+    std::free(p);
+}
+
+}  // namespace
+
+void* operator new(size_t n) { return counted(n); }
+void* operator new[](size_t n) { return counted(n); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept {
+    try {
+        return counted(n);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+void* operator new(size_t n, std::align_val_t a) { return countedAligned(n, a); }
+void* operator new[](size_t n, std::align_val_t a) { return countedAligned(n, a); }
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, size_t) noexcept { release(p); }
+void operator delete[](void* p, size_t) noexcept { release(p); }
+void operator delete(void* p, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, size_t, std::align_val_t) noexcept { release(p); }
+
+#if RT_CHECK_LOCKS
+// Locks and waits, counted on the armed thread and passed on to the C library.
+extern "C" int __nanosleep(const struct timespec*, struct timespec*);
+extern "C" int __sched_yield(void);
+
+namespace {
+template <typename F>
+F nextSymbol(const char* name, F& cache) {
+    F f = __atomic_load_n(&cache, __ATOMIC_ACQUIRE);
+    if (!f) {
+        f = reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+        __atomic_store_n(&cache, f, __ATOMIC_RELEASE);
+    }
+    return f;
+}
+int (*gRealLock)(pthread_mutex_t*) = nullptr;
+int (*gRealTryLock)(pthread_mutex_t*) = nullptr;
+int (*gRealClockSleep)(clockid_t, int, const struct timespec*, struct timespec*) = nullptr;
+}  // namespace
+
+extern "C" {
+
+int pthread_mutex_lock(pthread_mutex_t* m) {
+    if (tArmed)
+        gLocks.fetch_add(1, std::memory_order_relaxed);
+    return nextSymbol("pthread_mutex_lock", gRealLock)(m);
+}
+int pthread_mutex_trylock(pthread_mutex_t* m) {
+    if (tArmed)
+        gLocks.fetch_add(1, std::memory_order_relaxed);
+    return nextSymbol("pthread_mutex_trylock", gRealTryLock)(m);
+}
+int nanosleep(const struct timespec* t, struct timespec* rest) {
+    if (tArmed)
+        gWaits.fetch_add(1, std::memory_order_relaxed);
+    return __nanosleep(t, rest);
+}
+int clock_nanosleep(clockid_t c, int flags, const struct timespec* t, struct timespec* rest) {
+    if (tArmed)
+        gWaits.fetch_add(1, std::memory_order_relaxed);
+    return nextSymbol("clock_nanosleep", gRealClockSleep)(c, flags, t, rest);
+}
+int sched_yield(void) {
+    if (tArmed)
+        gWaits.fetch_add(1, std::memory_order_relaxed);
+    return __sched_yield();
+}
+}  // extern "C"
+#endif
+
+namespace {
+
+struct Counts {
+    size_t allocations = 0;
+    size_t frees = 0;
+    size_t locks = 0;
+    size_t waits = 0;
+};
+
+std::ostream& operator<<(std::ostream& os, const Counts& c) {
+    return os << c.allocations << " allocations, " << c.frees << " frees, " << c.locks << " locks, " << c.waits
+              << " waits";
+}
+
+bool clean(const Counts& c) { return c.allocations == 0 && c.frees == 0 && c.locks == 0 && c.waits == 0; }
+
+// What render runs in this program: the body of the current check.
+std::function<void(BelaContext*)>* gBody = nullptr;
+bool gArmBody = false;
+
+bool testSetup(BelaContext*, void*) { return true; }
+
+void testRender(BelaContext* context, void*) {
+    if (!gBody)
+        return;
+    tArmed = gArmBody;
+    (*gBody)(context);
+    tArmed = false;
+}
+
+// Runs body inside render for `warm` blocks unarmed, then for `blocks`
+// armed, on this thread (the audio thread meanwhile), and returns what the
+// armed blocks did.
+template <typename F>
+Counts inRender(F&& body, uint32_t blocks = 64, uint32_t warm = 4) {
+    std::function<void(BelaContext*)> f = [&body](BelaContext* c) { body(c); };
+    gBody = &f;
+    gArmBody = false;
+    host::stepBlocks(warm, false);
+    gAllocations = 0;
+    gFrees = 0;
+    gLocks = 0;
+    gWaits = 0;
+    gArmBody = true;
+    host::stepBlocks(blocks, false);
+    gArmBody = false;
+    gBody = nullptr;
+    return {gAllocations.load(), gFrees.load(), gLocks.load(), gWaits.load()};
+}
+
+class RealTime : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        BelaInitSettings settings;
+        settings.setup = testSetup;
+        settings.render = testRender;
+        settings.mode = HostMode::Stepped;
+        settings.root = testsupport::tempDir() + "realtime-root";
+        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+        ASSERT_EQ(Bela_startAudio(), 0);
+        // As on the instrument: console output from render goes to the ring.
+        host::rtLoggerStart();
+    }
+    static void TearDownTestSuite() { Bela_cleanupAudio(); }
+};
+
+TEST_F(RealTime, CounterSeesWhatItMustSee) {
+    const Counts c = inRender([](BelaContext*) {
+        delete new int(3);
+        std::mutex m;
+        std::lock_guard<std::mutex> lock(m);
+        std::this_thread::yield();
+    }, 1, 0);
+    EXPECT_EQ(c.allocations, 1u);
+    EXPECT_EQ(c.frees, 1u);
+#if RT_CHECK_LOCKS
+    EXPECT_EQ(c.locks, 1u);
+    EXPECT_EQ(c.waits, 1u);
+#endif
+    // Outside render nothing is counted.
+    delete new int(4);
+    EXPECT_EQ(gAllocations.load(), 1u);
+}
+
+TEST_F(RealTime, PlatformCallsOfRender) {
+    Pipe pipe("rt-check-pipe", 1 << 16);
+    for (uint32_t i = 0; i < 16; ++i)
+        ASSERT_TRUE(pipe.writeNonRt(i));
+    host::tasksSetThreaded(true, false);
+    std::atomic<int> runs{0};
+    AuxiliaryTask task = Bela_createAuxiliaryTask([](void* a) { static_cast<std::atomic<int>*>(a)->fetch_add(1); },
+                                                  10, "rt-check-task", &runs);
+    host::tasksSetThreaded(false, false);
+    ASSERT_NE(task, nullptr);
+    uint32_t read = 0, sum = 0;
+    int block = 0;
+    const Counts c = inRender([&](BelaContext*) {
+        BelaCpuData* cpu = Bela_cpuMonitoringGet();
+        Bela_cpuTic(cpu);
+        uint32_t v;
+        while (pipe.readRt(v)) {
+            ++read;
+            sum += v;
+        }
+        pipe.writeRt(uint32_t(block));
+        rt_printf("render block %d, %.2f%%\n", block++, double(cpu->percentage));
+        Bela_scheduleAuxiliaryTask(task);
+        Bela_cpuToc(cpu);
+    });
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_EQ(read, 16u);
+    EXPECT_EQ(sum, 120u);
+    uint32_t v, echoed = 0;
+    while (pipe.readNonRt(v))
+        ++echoed;
+    EXPECT_EQ(echoed, uint32_t(block));
+    EXPECT_EQ(host::rtLoggerDropped(), 0u);
+}
+
+AudioBlock sounding(uint64_t& frame) {
+    AudioBlock block;
+    for (uint32_t c = 0; c < AudioBlock::kChannels; ++c) {
+        for (uint32_t i = 0; i < AudioBlock::kFrames; ++i)
+            block.channel(c)[i] = 1.5f * std::sin(0.05f * float(frame + i) * float(c + 1));
+        block.channelState[c] = frame == 0 ? ChannelState::Started : ChannelState::Playing;
+    }
+    frame += AudioBlock::kFrames;
+    return block;
+}
+
+TEST_F(RealTime, EffectChainAndItsPage) {
+    EffectChain chain;
+    ASSERT_TRUE(chain.insertEffect(AudioEffectType::Limiter, 0));
+    ASSERT_TRUE(chain.insertEffect(AudioEffectType::Stereo, 1));
+    uint64_t frame = 0;
+    float peak = 0.0f;
+    bool finite = true;
+    int turn = 1;
+    const Counts c = inRender([&](BelaContext*) {
+        AudioBlock block = sounding(frame);
+        chain.process(block);
+        for (float s : block.samples) {
+            finite = finite && std::isfinite(s);
+            peak = std::max(peak, std::fabs(s));
+        }
+        // The keys and encoders of the chain page, routed from render.
+        turn = -turn;
+        for (int e = EffectChain::kFirstEffectEncoder; e < EffectChain::kFirstEffectEncoder + 8; ++e) {
+            chain.encoder(e, turn, false);
+            if (Parameter* p = chain.getParameter(e))
+                p->changeBy(turn, true, true);
+        }
+        chain.button(5, 2, 1);
+        chain.button(15, 2, 1);
+        chain.morphXY(0.25f, 0.75f);
+        chain.storeSnapshot(2);
+        chain.resetSnapshots();
+        chain.clearOverrides(17);
+        chain.clearOverrides(-1);
+    });
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_TRUE(finite);
+    EXPECT_GT(peak, 0.1f);
+
+    // The menu key with shift held asks the interface task for the menu.
+    KeyDebouncer& shift = Key::key[48];
+    for (uint32_t bit : {1u, 0u, 0u, 0u})
+        shift.update(bit);
+    ASSERT_TRUE(shift.held());
+    const Counts menu = inRender([&](BelaContext*) { chain.button(22, 2, 0); }, 1, 0);
+    EXPECT_TRUE(clean(menu)) << menu;
+    EXPECT_EQ(chain.editorMode(), EffectChain::MenuOpen);
+    chain.update();  // the interface task opens the list
+    ASSERT_EQ(Driver::listSelection.state(), kPopupOpen);
+    const Counts list = inRender([&](BelaContext*) {
+        Driver::listSelection.encoder(ListSelect::kEncoder, 1, false);
+        Driver::listSelection.encoder(ListSelect::kEncoder, 1, false);
+        if (!isModalOpen())
+            std::abort();
+    }, 1, 0);
+    EXPECT_TRUE(clean(list)) << list;
+    const Counts accept = inRender([&](BelaContext*) { Driver::listSelection.key(ListSelect::kAcceptKey, 2); }, 1, 0);
+    EXPECT_TRUE(clean(accept)) << accept;
+    EXPECT_EQ(Driver::listSelection.state(), kPopupAccepted);
+    chain.update();  // "remove effect": the list of the two effects opens
+    const Counts cancel = inRender([&](BelaContext*) { Driver::listSelection.key(ListSelect::kCancelKey, 2); }, 1, 0);
+    EXPECT_TRUE(clean(cancel)) << cancel;
+    chain.update();
+    EXPECT_EQ(chain.editorMode(), EffectChain::Idle);
+    EXPECT_EQ(chain.effectCount(), 2u);
+    for (uint32_t bit : {1u, 1u, 1u, 1u})
+        shift.update(bit);
+}
+
+TEST_F(RealTime, ConfirmKeysAndNotices) {
+    Driver::guiNotify.setup();
+    ASSERT_TRUE(Driver::confirm.open("Delete?", "yes", "no"));
+    const Counts c = inRender([&](BelaContext*) {
+        Driver::guiNotify.warning("Track has no effects");
+        // Too long for a record: refused with a console line.
+        Driver::guiNotify.info("a notice far too long to travel through the notice pipe at all");
+        Driver::confirm.key(Confirm::kAcceptKey, 3);  // a repeat answers nothing
+    }, 8, 0);
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_EQ(Driver::confirm.state(), kPopupOpen);
+    const Counts k = inRender([&](BelaContext*) { Driver::confirm.key(Confirm::kAcceptKey, 2); }, 1, 0);
+    EXPECT_TRUE(clean(k)) << k;
+    EXPECT_EQ(Driver::confirm.result(), kPopupAccepted);
+    MonoGFX window;
+    window.init(256, 64);
+    Driver::guiNotify.draw(window);
+    EXPECT_EQ(Driver::guiNotify.queue().size(), 8u);
+    Driver::guiNotify.dismiss(true);
+}
+
+TEST_F(RealTime, ParametersPerBlockAndFromMidi) {
+    ParameterFloat cutoff("cutoff", ParameterFloat::Hertz, XYMorph | Smoothed | Stored | PerChannel, 1000.0f);
+    ParameterFloat level("level", ParameterFloat::Decibels, Smoothed | Stored, -6.0f);
+    ParameterInt mode("mode", ParameterInt::ChoiceMode, Stored | Smoothed, 0);
+    mode.setChoicesWithValues({"one", "two", "four"}, {1, 2, 4}, 1);
+    ParameterInt steps("steps", ParameterInt::Multiplicative, MultiSlot | Stored | PerChannel, 4, 1, 64);
+    ParameterFraction ratio("ratio", ParameterFraction::Halves, XYMorph | Smoothed | Stored, 2.0f);
+    ParameterString address("address", ParameterString::Address, Stored, "10.0.0.1");
+    ParameterGroup group("test");
+    for (Parameter* p : std::initializer_list<Parameter*>{&cutoff, &level, &mode, &steps, &ratio, &address})
+        group.add(p);
+    auto modulator = makeTestModulator(0.25f);
+    cutoff.addModulator(modulator);
+    steps.addModulator(makeTestModulator(0.5f));
+    ASSERT_TRUE(group.addMidiMapping({0, 7, -1}, "level"));
+    ASSERT_TRUE(group.addMidiMapping({0, -1, 60}, "ratio"));
+    group.storeSnapshot(1);
+
+    float sum = 0.0f;
+    int32_t steppedSum = 0;
+    uint32_t value = 0;
+    bool mapped = true;
+    const Counts c = inRender([&](BelaContext*) {
+        group.updateBlock();
+        mode.updateBlock();
+        for (uint32_t ch = 0; ch < Parameter::kVoiceChannels; ++ch) {
+            sum += cutoff.getModulated(ch, ch == 0, false, 0.1f);
+            steppedSum += steps.getModulated(ch, false, ch == 1);
+        }
+        value = (value + 13) % 128;
+        mapped = group.applyMidi({uint32_t(MIDIMsgType::ControlChange), 0, 7, value}) && mapped;
+        mapped = group.applyMidi({uint32_t(MIDIMsgType::NoteOn), 0, 60, value}) && mapped;
+        group.applyMidi({uint32_t(MIDIMsgType::ControlChange), 3, 7, value});  // not mapped
+        for (Parameter* p : group.parameters)
+            p->changeBy((value & 1) ? 1 : -1, value & 2, true);
+        group.morphXY(0.5f, 0.5f);
+        group.selectSlot(value % 25);
+        (void)mode.choiceCount();
+    });
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_TRUE(mapped);
+    EXPECT_TRUE(std::isfinite(sum));
+    EXPECT_GT(sum, 0.0f);
+    EXPECT_GT(steppedSum, 0);
+    EXPECT_GT(modulator->calls.load(), 0);
+}
+
+struct FixedRecorder : NoteScheduler {
+    std::array<NoteEvent, 4096> events;
+    size_t count = 0;
+    bool scheduleNote(NoteEvent e) override {
+        if (count == events.size())
+            return false;
+        events[count++] = e;
+        return true;
+    }
+};
+
+TEST_F(RealTime, SequencerClockingAndNotes) {
+    NoteManager notes;
+    PitchScaleManager scales;
+    FixedRecorder recorder;
+    ParameterFloat tempo("BPM", ParameterFloat::Bpm, Stored, 120.0f);
+    tempo.updateBlock();
+    testsupport::SequencerTestEngine engine;
+    engine.set(8, 2);
+    Corvane seq;
+    seq.setLinks({&recorder, &tempo, &notes, &scales});
+    NoteList list;
+    for (int s = 0; s < 6; ++s) {
+        NoteStep step;
+        for (int n = 0; n <= s % 3; ++n)
+            step.add(Note{NoteType::NoteOn, s + 2 * n, n - 1, -6.0f, 8});
+        list.steps.push_back(step);
+    }
+    list.rebuildTransitions();
+    notes.setList(0, list);
+    for (int lane = 0; lane < Corvane::kLanes; ++lane) {
+        PulseLane& l = seq.lanes[size_t(lane)];
+        l.enabled.setValue(1, false);
+        l.interval.setValue(lane + 1, false);
+        l.noteSel.setValue(lane + 1, false);  // reverse, fwd+rev, random, markov
+        l.randTime.setValue(5.0f, false);
+        l.swing.setValue(40.0f, false);
+    }
+    seq.chordMode.setValue(2, false);
+    seq.seqReset.setValue(16, false);
+
+    uint64_t frame = 0;
+    bool started = false;
+    int live = 0;
+    const Counts c = inRender([&](BelaContext*) {
+        float phase[64];
+        for (int i = 0; i < 64; ++i, ++frame) {
+            const double beats = double(frame) / 6000.0;
+            phase[i] = float(beats - std::floor(beats));
+        }
+        const bool ticked = seq.clockTick(phase, 64);
+        seq.advanceTick(seq.resetDue() || (ticked && !started));
+        started = started || ticked;
+        seq.process(&engine);
+        if (++live % 7 == 0)
+            seq.liveNote(&engine, live % 12, 0, -3.0f, uint32_t(live), 0);
+        if (!notes.rtList(0) || notes.rtList(25))
+            std::abort();
+    }, 2000);
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_GT(recorder.count, 100u);
+    for (size_t i = 0; i < recorder.count; ++i)
+        ASSERT_GT(recorder.events[i].frequency, 0.0f) << i;
+}
+
+TEST_F(RealTime, PanelScanDebounceAndDecode) {
+    ShiftRegisterIn scanner;
+    std::array<KeyDebouncer, Key::kNumKeys> keys;
+    std::array<Encoder, Key::kNumEncoders> encoders;
+    ASSERT_TRUE(scanner.setup(host::context()));
+    uint32_t downs = 0;
+    int32_t steps = 0;
+    uint32_t phase = 0;
+    const Counts c = inRender([&](BelaContext* context) {
+        scanner.process(context);
+        for (uint32_t k = 0; k < Key::kNumKeys; ++k)
+            downs += keys[k].update(scanner.key(k) ^ ((phase / 8) & 1u)) == KeyDebouncer::kKeyDown ? 1 : 0;
+        // Encoder 0 turns on: A and B in quadrature; the others as scanned.
+        static constexpr uint32_t kA[4] = {0, 1, 1, 0}, kB[4] = {0, 0, 1, 1};
+        steps += encoders[0].update(kA[phase % 4], kB[phase % 4], 0);
+        ++phase;
+        for (uint32_t e = 1; e < Key::kNumEncoders; ++e)
+            encoders[e].update(scanner.encoderA(e), scanner.encoderB(e), int32_t(scanner.encoderPush(e)));
+    }, 256);
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_GT(downs, 0u);
+    EXPECT_NE(steps, 0);
+}
+
+class LoopbackPort : public MIDI {
+public:
+    LoopbackPort() { createPipe(); }
+    ~LoopbackPort() = default;
+    void readInput() override {}
+    void writeOutput() override {}
+    Pipe& pipe() { return pipe_; }
+};
+
+TEST_F(RealTime, MidiReadAndSend) {
+    LoopbackPort port;
+    for (uint32_t i = 0; i < 32; ++i)
+        ASSERT_TRUE(port.pipe().writeNonRt(MidiMessage{uint32_t(MIDIMsgType::NoteOn), 1, 60 + i % 12, 100}));
+    ParameterFloat level("level", ParameterFloat::Decibels, Stored, 0.0f);
+    ParameterGroup group("midi");
+    group.add(&level);
+    ASSERT_TRUE(group.addMidiMapping({1, -1, 64}, "level"));
+    uint32_t received = 0, blocks = 0;
+    bool sent = true;
+    const Counts c = inRender([&](BelaContext*) {
+        ++blocks;
+        MidiMessage m;
+        while (port.readMessage(m)) {
+            ++received;
+            group.applyMidi(m);
+        }
+        sent = port.sendClock() == 16 && sent;
+        sent = port.sendNoteOn(2, 64, 90) == 16 && sent;
+        sent = port.sendNoteOff(2, 64, 0) == 16 && sent;
+        sent = port.sendPitchBend(2, 8192) == 16 && sent;
+        sent = port.sendStart() == 16 && port.sendStop() == 16 && port.sendContinue() == 16 && sent;
+    });
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_EQ(received, 32u);
+    EXPECT_TRUE(sent);
+    MidiMessage m;
+    uint32_t out = 0;
+    while (port.pipe().readNonRt(m))
+        ++out;
+    EXPECT_EQ(out, blocks * 7u);
+}
+
+TEST_F(RealTime, SamplePlaybackAndListPicks) {
+    enginetest::TestSamplePool pool;
+    pool.addResource("a.wav", {std::vector<float>(4000, 0.25f), std::vector<float>(4000, -0.25f)}, 48000.0f);
+    auto looping = pool.addEntry("loop", "a.wav", 4000, 48000.0f);
+    looping->looping = true;
+    pool.addEntry("loop", "a.wav", 4000, 48000.0f)->setRange(100, 1000);
+    AudioSampleGroup group;
+    for (uint32_t i = 0; i < 5; ++i)
+        group.insert("s" + std::to_string(i) + ".wav", 1000 + i, i, 48000.0f, 440.0f);
+
+    SamplePlayer player;
+    float out[64];
+    float energy = 0.0f;
+    uint32_t picks = 0;
+    int32_t step = 0;  // blocks so far
+    const Counts c = inRender([&](BelaContext*) {
+        if (step % 16 == 0)
+            player.start("loop", step / 16, 0, 0.2f);
+        ++step;
+        if (player.render(out, 64, step, 440.0f, 0.2f, 1.0f))
+            for (float s : out)
+                energy += s * s;
+        if (group.pickEntry([](size_t n) { return n - 1; }))
+            ++picks;
+        picks += group.size() == 5 ? 1 : 0;
+        if (group.entryAt(7))
+            std::abort();
+    }, 256);
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_GT(energy, 1.0f);
+    EXPECT_EQ(picks, 2u * uint32_t(step));
+}
+
+// A list edited or a sample unloaded while a voice plays it: the voice then
+// holds the last references, which it must not let go of on the audio thread.
+TEST_F(RealTime, SampleTakenAwayWhilePlaying) {
+    DSP::releaseQueue.drain();
+    std::weak_ptr<AudioResource> gone;
+    SamplePlayer player;
+    {
+        enginetest::TestSamplePool pool;
+        gone = pool.addResource("b.wav", {std::vector<float>(3000, 0.5f)}, 48000.0f);
+        pool.addEntry("once", "b.wav", 3000, 48000.0f);
+        player.start("once", 0, 0, 0.0f);
+        ASSERT_TRUE(player.playing());
+    }  // the pool lets go of its list and its sample
+    float out[64];
+    uint32_t sounding = 0;
+    const Counts c = inRender([&](BelaContext*) {
+        sounding += player.render(out, 64, 0, 440.0f, 0.0f, 1.0f) && player.playing() ? 1 : 0;
+        player.start("once", 1, 0, 0.0f);  // no pool: nothing starts, the entry goes
+    }, 4, 0);
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_EQ(sounding, 1u);
+    EXPECT_FALSE(player.playing());
+    EXPECT_EQ(host::rtLoggerDropped(), 0u);
+    EXPECT_FALSE(gone.expired());
+    EXPECT_EQ(DSP::releaseQueue.drain(), 2u);  // off the audio thread, as the interface task does
+    EXPECT_TRUE(gone.expired());
+}
+
+}  // namespace
