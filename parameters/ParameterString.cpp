@@ -1,6 +1,7 @@
 #include "parameters/ParameterString.h"
 
 #include "gui/Numpad.h"
+#include "platform/Audio.h"
 
 #include <algorithm>
 #include <cctype>
@@ -84,17 +85,44 @@ ParameterString::ParameterString(const std::string& parameterName, uint32_t mode
     constrain();
 }
 
-void ParameterString::constrain() {
-    if (displayMode != Address)
-        return;
+void ParameterString::_formatAddress(char (&text)[20], bool store) {
     int32_t o[4];
     for (int k = 0; k < 4; ++k) {
         o[k] = std::clamp<int32_t>(octets[k], 0, 255);
-        octets[k] = o[k];
+        if (store)
+            octets[k] = o[k];
     }
-    char text[20];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", o[0], o[1], o[2], o[3]);
+}
+
+void ParameterString::constrain() {
+    if (displayMode != Address)
+        return;
+    char text[20];
+    _formatAddress(text, true);
+    // The encoder turns on the audio thread, which must not wait for a
+    // writer it may have interrupted; the readers catch up instead.
+    if (Bela_isAudioThread()) {
+        if (!values[activeSlot].trySet(text))
+            textStale_.store(true, std::memory_order_release);
+        return;
+    }
     values[activeSlot].set(text);
+}
+
+void ParameterString::_refreshAddress() const {
+    if (displayMode != Address || Bela_isAudioThread() || !textStale_.exchange(false, std::memory_order_acq_rel))
+        return;
+    // The same address again, only brought up to date: logically const.
+    auto& self = const_cast<ParameterString&>(*this);
+    char text[20];
+    self._formatAddress(text, false);
+    self.values[activeSlot].set(text);
+}
+
+std::string ParameterString::slotText(unsigned slot) const {
+    _refreshAddress();
+    return slot < values.size() ? values[slot].get() : "";
 }
 
 bool ParameterString::setFromString(const std::string& text, int slot) {
@@ -141,11 +169,15 @@ void ParameterString::resetToDefault() {
 }
 
 void ParameterString::copySlot(unsigned from, unsigned to) {
+    _refreshAddress();
     if (multiSlot && from < values.size() && to < values.size())
         values[to] = values[from];
 }
 
-std::string ParameterString::toString(bool) const { return values[activeSlot].get(); }
+std::string ParameterString::toString(bool) const {
+    _refreshAddress();
+    return values[activeSlot].get();
+}
 
 void ParameterString::openEditor() {
     if (locked)
@@ -157,6 +189,7 @@ void ParameterString::openEditor() {
 }
 
 Parameter::json ParameterString::toJson() const {
+    _refreshAddress();
     json j = json::object();
     if (values.size() == 1) {
         j["value"] = values[0].get();

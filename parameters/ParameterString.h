@@ -8,6 +8,7 @@
 #include "parameters/SharedText.h"
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,7 @@ public:
     void openEditor() override;
     unsigned slotCount() const override { return unsigned(values.size()); }
 
-    std::string slotText(unsigned slot) const { return slot < values.size() ? values[slot].get() : ""; }
+    std::string slotText(unsigned slot) const;
 
     int32_t fineStep = 1;
     int32_t coarseStep = 8;
@@ -48,4 +49,15 @@ public:
     // replaces them.
     std::vector<SharedText> values;
     std::atomic<int32_t> octets[4] = {0, 0, 0, 0};
+
+private:
+    // The address as text, from the numbers (limited to 0..255, and stored
+    // so with store).
+    void _formatAddress(char (&text)[20], bool store);
+    // Rewrites an address text the audio thread could not write.
+    void _refreshAddress() const;
+
+    // Set by the audio thread when another writer held the text: the numbers
+    // are newer than the text until a reader rewrites it.
+    mutable std::atomic<bool> textStale_{false};
 };

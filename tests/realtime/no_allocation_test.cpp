@@ -624,4 +624,35 @@ TEST_F(RealTime, SampleTakenAwayWhilePlaying) {
     EXPECT_TRUE(gone.expired());
 }
 
+// An address turned by its encoder while another thread writes the same
+// text: the audio thread never waits for that writer, and the text shown
+// afterwards is the one the numbers make.
+TEST_F(RealTime, AddressTurnedWhileItsTextIsWritten) {
+    ParameterString ip("OSC out IP", ParameterString::Address, Stored, "10.0.0.1");
+    std::atomic<bool> stop{false};
+    std::atomic<int> writes{0};
+    std::thread writer([&] {
+        while (!stop.load(std::memory_order_relaxed)) {
+            ip.setFromString("10.0.0.1");
+            writes.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    while (writes.load() == 0)
+        std::this_thread::yield();
+    int turn = 1;
+    const Counts c = inRender([&](BelaContext*) {
+        for (int i = 0; i < 50; ++i) {
+            turn = -turn;
+            ip.changeBy(turn, false, true);
+        }
+    }, 400);
+    stop = true;
+    writer.join();
+    EXPECT_TRUE(clean(c)) << c;
+    const Counts last = inRender([&](BelaContext*) { ip.changeBy(5, true, true); }, 1, 0);
+    EXPECT_TRUE(clean(last)) << last;
+    EXPECT_EQ(ip.toString(), "10.0.0." + std::to_string(ip.octets[3].load()));
+    EXPECT_NE(ip.octets[3].load(), 1);
+}
+
 }  // namespace
