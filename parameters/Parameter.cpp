@@ -41,9 +41,8 @@ void Parameter::selectSlot(unsigned index) {
         activeSlot = index;
 }
 
-float Parameter::getModulated(uint32_t channel, bool trigA, bool trigB, float extra) {
+float Parameter::_modulated(uint32_t channel, bool trigA, bool trigB, float extra, bool listFree) {
     float v = output;
-    const bool listFree = !busy.load(std::memory_order_seq_cst);
     if (modulationMode == 0) {
         if (listFree)
             for (const auto& m : modulators)
@@ -60,11 +59,7 @@ float Parameter::getModulated(uint32_t channel, bool trigA, bool trigB, float ex
         if (exponent != 0.0f)
             v *= exp2f(exponent * modulationDepth);
     }
-    const float lo = modulationMin, hi = modulationMax;
-    if (lo >= v)
-        v = lo;
-    // NaN fails both comparisons and ends at the maximum.
-    return v <= hi ? v : hi;
+    return _clampModulated(v);
 }
 
 void Parameter::addModulator(std::shared_ptr<Modulator> modulator) {

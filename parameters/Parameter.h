@@ -70,8 +70,18 @@ public:
     virtual void updateBlock() = 0;
     virtual void openEditor() = 0;
 
-    // Audio thread, per voice channel and block.
-    float getModulated(uint32_t channel, bool trigA, bool trigB, float extra = 0.0f);
+    // Audio thread, per voice channel and block. A voice reads some twenty
+    // of these per block, most without modulators: that case stays inline.
+    float getModulated(uint32_t channel, bool trigA, bool trigB, float extra = 0.0f) {
+        const bool listFree = !busy.load(std::memory_order_seq_cst);
+        if (listFree && !modulators.empty())
+            return _modulated(channel, trigA, trigB, extra, listFree);
+        if (modulationMode == 0)
+            return _clampModulated(output + extra * modulationDepth);
+        if (modulationMode == 1 && extra != 0.0f)  // also NaN
+            return _modulated(channel, trigA, trigB, extra, false);
+        return _clampModulated(output);
+    }
 
     // Attaching and detaching go through the busy hand-over, so the audio
     // thread never walks a list that is being changed. At most
@@ -121,6 +131,15 @@ public:
     Relaxed<uint32_t> activeSlot{0u};
 
 protected:
+    float _modulated(uint32_t channel, bool trigA, bool trigB, float extra, bool listFree);
+    float _clampModulated(float v) const {
+        const float lo = modulationMin, hi = modulationMax;
+        if (lo >= v)
+            v = lo;
+        // NaN fails both comparisons and ends at the maximum.
+        return v <= hi ? v : hi;
+    }
+
     // Sets busy and waits out the audio block in progress; clears busy when
     // it goes, whatever happens in between.
     class ModulatorListEdit {
