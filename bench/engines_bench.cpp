@@ -2,7 +2,8 @@
 // track of eight voices with its per-block parameter update. For a repeatable
 // instruction count run BM_SubtractiveFixedBlocks under callgrind twice, with
 // CORVANE_BENCH_BLOCKS=N and =0, and divide the difference by N (likewise
-// BM_SubtractiveTrackFixedBlocks for eight voices).
+// BM_SubtractiveTrackFixedBlocks for eight voices). CORVANE_BENCH_DECAY=1
+// measures the envelopes decaying rather than holding.
 #include "engines/subtractive/SubtractiveCommon.h"
 #include "engines/subtractive/SubtractiveVoice.h"
 #include "platform/Audio.h"
@@ -15,12 +16,14 @@
 
 namespace {
 
-// Filter and all three envelopes running for the whole measurement.
+// Filter and all three envelopes running for the whole measurement: holding,
+// or with CORVANE_BENCH_DECAY=1 in a long decay (a new ramp step every block).
 void prepare(SubtractiveCommon& c) {
+    const bool decay = std::getenv("CORVANE_BENCH_DECAY") != nullptr;
     for (int i = 0; i < 3; ++i) {
         c.envAttack[i].setValue(5.0f, true);
-        c.envHold[i].setValue(60000.0f, true);
-        c.envDecay[i].setValue(500.0f, true);
+        c.envHold[i].setValue(decay ? 0.0f : 60000.0f, true);
+        c.envDecay[i].setValue(decay ? 60000.0f : 500.0f, true);
     }
     c.filtFreq.setValue(2000.0f, true);
     c.filtReso.setValue(50.0f, true);

@@ -17,6 +17,16 @@ void LinearRamp::applyQuarticGain(float* buffer, float gain) {
     float v = value;
     const float step = increment;
     const float4 g = splat4(gain);
+    if (step == 0.0f) {
+        // Delay, hold and idle: every sample sees the same value (v + 0 is v).
+        v += step;
+        const float4 r = splat4(v);
+        const float4 squared = r * r;
+        const float4 k = squared * squared * g;
+        for (uint32_t i = 0; i < kBlock; i += 4) storeUnaligned4(buffer + i, loadUnaligned4(buffer + i) * k);
+        value = v;
+        return;
+    }
     for (uint32_t i = 0; i < kBlock; i += 4) {
         // The ramp stays a running sum, one addition per sample, so its values
         // are exactly those of the sample-by-sample form; only the products go

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace {
@@ -24,9 +25,11 @@ TEST(LinearRamp, QuarticGainMatchesPerSampleRamp) {
         float value, increment, level, gain;
     };
     // Rising past the level within the block, falling, clamped from above and
-    // below first, and a step too small to move a large value.
-    const Case cases[] = {{0.3f, 0.013f, 1.0f, 0.7f}, {0.9f, -0.0037f, 1.0f, 1.0f}, {2.0f, -0.01f, 0.6f, 3.0f},
-                          {-1.0f, 0.002f, 1.0f, 0.25f}, {0.75f, 1e-9f, 1.0f, 0.5f}};
+    // below first, a step too small to move a large value, and held (a step
+    // of zero, also clamped and from a negative zero).
+    const Case cases[] = {{0.3f, 0.013f, 1.0f, 0.7f},  {0.9f, -0.0037f, 1.0f, 1.0f}, {2.0f, -0.01f, 0.6f, 3.0f},
+                          {-1.0f, 0.002f, 1.0f, 0.25f}, {0.75f, 1e-9f, 1.0f, 0.5f},    {0.8f, 0.0f, 1.0f, 0.9f},
+                          {1.5f, -0.0f, 0.7f, 2.0f},   {-0.0f, 0.0f, 1.0f, 1.0f},      {0.0f, 0.0f, 0.0f, 1.0f}};
     for (const Case& c : cases) {
         alignas(16) float storage[66];
         storage[0] = storage[65] = 123.0f;
@@ -47,6 +50,7 @@ TEST(LinearRamp, QuarticGainMatchesPerSampleRamp) {
         ramp.applyQuarticGain(buffer, c.gain);
         for (int i = 0; i < 64; ++i) ASSERT_EQ(buffer[i], expected[i]) << "value " << c.value << " sample " << i;
         EXPECT_EQ(ramp.value, v);
+        EXPECT_EQ(std::signbit(ramp.value), std::signbit(v));
         EXPECT_EQ(storage[0], 123.0f);  // nothing written around the buffer
         EXPECT_EQ(storage[65], 123.0f);
     }
