@@ -4,6 +4,7 @@
 #include "dsp/DelayLine.h"
 #include "dsp/Phasor.h"
 #include "dsp/QuadSVF.h"
+#include "dsp/Random.h"
 #include "dsp/SVF.h"
 #include "dsp/SineOscillator.h"
 #include "platform/Audio.h"
@@ -112,5 +113,32 @@ void BM_AHDEnvelope(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_AHDEnvelope);
+
+// The envelope gain alone, on a ramp (a new value every sample) and held.
+void BM_QuarticGain(benchmark::State& state) {
+    LinearRamp ramp;
+    ramp.level = 1.0f;
+    const float step = state.range(0) ? 1.0e-7f : 0.0f;
+    alignas(16) float buffer[64];
+    for (auto _ : state) {
+        for (float& s : buffer) s = 0.5f;
+        ramp.value = 0.5f;
+        ramp.increment = step;
+        ramp.applyQuarticGain(buffer, 0.8f);
+        benchmark::DoNotOptimize(buffer);
+    }
+    state.SetLabel(state.range(0) ? "ramp" : "held");
+}
+BENCHMARK(BM_QuarticGain)->Arg(1)->Arg(0);
+
+void BM_NoiseFill(benchmark::State& state) {
+    Noise noise;
+    alignas(16) float buffer[64];
+    for (auto _ : state) {
+        noise.fill(buffer, 64);
+        benchmark::DoNotOptimize(buffer);
+    }
+}
+BENCHMARK(BM_NoiseFill);
 
 }  // namespace
