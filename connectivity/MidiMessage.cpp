@@ -76,9 +76,18 @@ uint32_t midiDataBytes(MIDIMsgType type) {
 }
 
 void MidiMessageFilter::reset() {
-    channelMin_ = data1Min_ = data2Min_ = 0;
-    channelMax_ = data1Max_ = data2Max_ = UINT32_MAX;
-    typeMask_ = 0;
+    channels_.store(_range(0, UINT32_MAX), std::memory_order_relaxed);
+    data1_.store(_range(0, UINT32_MAX), std::memory_order_relaxed);
+    data2_.store(_range(0, UINT32_MAX), std::memory_order_relaxed);
+    typeMask_.store(0, std::memory_order_relaxed);
+}
+
+MidiMessageFilter& MidiMessageFilter::operator=(const MidiMessageFilter& other) {
+    channels_.store(other.channels_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    data1_.store(other.data1_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    data2_.store(other.data2_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    typeMask_.store(other.typeMask_.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    return *this;
 }
 
 void MidiMessageFilter::setChannel(int32_t channel) {
@@ -89,24 +98,25 @@ void MidiMessageFilter::setChannel(int32_t channel) {
 }
 
 void MidiMessageFilter::setChannelRange(uint32_t min, uint32_t max) {
-    channelMin_ = min;
-    channelMax_ = max;
+    channels_.store(_range(min, max), std::memory_order_relaxed);
 }
 
 void MidiMessageFilter::setNoteRange(uint32_t min, uint32_t max) {
-    data1Min_ = min;
-    data1Max_ = max;
+    data1_.store(_range(min, max), std::memory_order_relaxed);
 }
 
 bool MidiMessageFilter::matches(const MidiMessage& message) const {
-    const MIDIMsgType mask = MIDIMsgType(typeMask_);
-    if ((message.type & typeMask_) == 0)
+    const uint32_t bits = typeMask_.load(std::memory_order_relaxed);
+    const MIDIMsgType mask = MIDIMsgType(bits);
+    if ((message.type & bits) == 0)
         return false;
+    auto inRange = [](uint32_t v, uint64_t range) { return within(v, uint32_t(range), uint32_t(range >> 32)); };
     // The channel test follows the mask, not the record: a mask mixing
     // channel and system kinds holds system records (channel 0) to it too.
-    if (any(mask & kMidiChannelTypes) && !within(message.channel, channelMin_, channelMax_))
+    if (any(mask & kMidiChannelTypes) && !inRange(message.channel, channels_.load(std::memory_order_relaxed)))
         return false;
     if (!any(mask & kNoteTypes))
         return true;
-    return within(message.data1, data1Min_, data1Max_) && within(message.data2, data2Min_, data2Max_);
+    return inRange(message.data1, data1_.load(std::memory_order_relaxed)) &&
+           inRange(message.data2, data2_.load(std::memory_order_relaxed));
 }

@@ -2,6 +2,7 @@
 // that picks the records meant for a listener.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -62,14 +63,19 @@ std::string midiMessageToString(const MidiMessage& message);
 // data and for SysEx).
 uint32_t midiDataBytes(MIDIMsgType type);
 
+// Set by the interface task while the audio thread matches: every range is
+// one word, so a match never sees the minimum of one setting with the
+// maximum of another.
 class MidiMessageFilter {
 public:
     MidiMessageFilter() { reset(); }
+    MidiMessageFilter(const MidiMessageFilter& other) { *this = other; }
+    MidiMessageFilter& operator=(const MidiMessageFilter& other);
 
     // Every range open, no kind accepted.
     void reset();
-    void setTypes(MIDIMsgType mask) { typeMask_ = uint32_t(mask); }
-    void setTypes(uint32_t mask) { typeMask_ = mask; }
+    void setTypes(MIDIMsgType mask) { setTypes(uint32_t(mask)); }
+    void setTypes(uint32_t mask) { typeMask_.store(mask, std::memory_order_relaxed); }
     // Negative: every channel.
     void setChannel(int32_t channel);
     void setChannelRange(uint32_t min, uint32_t max);
@@ -78,11 +84,14 @@ public:
 
     bool matches(const MidiMessage& message) const;
 
-    uint32_t types() const { return typeMask_; }
+    uint32_t types() const { return typeMask_.load(std::memory_order_relaxed); }
 
 private:
-    uint32_t channelMin_ = 0, channelMax_ = 0;
-    uint32_t data2Min_ = 0, data2Max_ = 0;
-    uint32_t data1Min_ = 0, data1Max_ = 0;
-    uint32_t typeMask_ = 0;
+    // Minimum in the low half, maximum in the high half.
+    static constexpr uint64_t _range(uint32_t min, uint32_t max) { return uint64_t(min) | (uint64_t(max) << 32); }
+
+    std::atomic<uint64_t> channels_{0};
+    std::atomic<uint64_t> data2_{0};
+    std::atomic<uint64_t> data1_{0};
+    std::atomic<uint32_t> typeMask_{0};
 };
