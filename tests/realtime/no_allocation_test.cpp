@@ -350,22 +350,46 @@ TEST_F(RealTime, EffectChainAndItsPage) {
     EXPECT_EQ(chain.editorMode(), EffectChain::MenuOpen);
     chain.update();  // the interface task opens the list
     ASSERT_EQ(Driver::listSelection.state(), kPopupOpen);
-    const Counts list = inRender([&](BelaContext*) {
-        Driver::listSelection.encoder(ListSelect::kEncoder, 1, false);
-        Driver::listSelection.encoder(ListSelect::kEncoder, 1, false);
-        if (!isModalOpen())
-            std::abort();
+    // "add effect", then "limiter" (the eighth name in order), then the
+    // place after the first effect: keys and encoders in render, the lists
+    // and the insertion in the interface task.
+    const auto scroll = [](int times) {
+        return inRender([times](BelaContext*) {
+            for (int i = 0; i < times; ++i)
+                Driver::listSelection.encoder(ListSelect::kEncoder, 1, false);
+            if (!isModalOpen())
+                std::abort();
+        }, 1, 0);
+    };
+    const auto accept = [] {
+        return inRender([](BelaContext*) { Driver::listSelection.key(ListSelect::kAcceptKey, 2); }, 1, 0);
+    };
+    const Counts add = accept();
+    EXPECT_TRUE(clean(add)) << add;
+    chain.update();
+    ASSERT_EQ(chain.editorMode(), EffectChain::AddListOpen);
+    const Counts down = scroll(35);  // five ticks make a step
+    EXPECT_TRUE(clean(down)) << down;
+    const Counts chosen = accept();
+    EXPECT_TRUE(clean(chosen)) << chosen;
+    chain.update();
+    ASSERT_EQ(chain.editorMode(), EffectChain::ChoosingPosition);
+    const Counts place = inRender([&](BelaContext*) {
+        for (int i = 0; i < 5; ++i)
+            chain.encoder(EffectChain::kPositionEncoder, 1, false);
+        chain.button(3, 2, 0);
     }, 1, 0);
-    EXPECT_TRUE(clean(list)) << list;
-    const Counts accept = inRender([&](BelaContext*) { Driver::listSelection.key(ListSelect::kAcceptKey, 2); }, 1, 0);
-    EXPECT_TRUE(clean(accept)) << accept;
-    EXPECT_EQ(Driver::listSelection.state(), kPopupAccepted);
-    chain.update();  // "remove effect": the list of the two effects opens
-    const Counts cancel = inRender([&](BelaContext*) { Driver::listSelection.key(ListSelect::kCancelKey, 2); }, 1, 0);
-    EXPECT_TRUE(clean(cancel)) << cancel;
+    EXPECT_TRUE(clean(place)) << place;
+    EXPECT_EQ(chain.editorMode(), EffectChain::InsertPending);
     chain.update();
     EXPECT_EQ(chain.editorMode(), EffectChain::Idle);
-    EXPECT_EQ(chain.effectCount(), 2u);
+    ASSERT_EQ(chain.effectCount(), 3u);
+    EXPECT_EQ(chain.getEffect(1)->typeName, "limiter");
+    const Counts after = inRender([&](BelaContext*) {
+        AudioBlock block = sounding(frame);
+        chain.process(block);
+    });
+    EXPECT_TRUE(clean(after)) << after;
     for (uint32_t bit : {1u, 1u, 1u, 1u})
         shift.update(bit);
 }
