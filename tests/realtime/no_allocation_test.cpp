@@ -36,6 +36,7 @@
 #include "tests/parameters/TestModulator.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/engines_harness.h"
+#include "tests/support/realtime_stepped.h"
 #include "tests/support/seq_engine.h"
 
 #include <gtest/gtest.h>
@@ -193,8 +194,6 @@ bool clean(const Counts& c) { return c.allocations == 0 && c.frees == 0 && c.loc
 std::function<void(BelaContext*)>* gBody = nullptr;
 bool gArmBody = false;
 
-bool testSetup(BelaContext*, void*) { return true; }
-
 void testRender(BelaContext* context, void*) {
     if (!gBody)
         return;
@@ -226,13 +225,7 @@ Counts inRender(F&& body, uint32_t blocks = 64, uint32_t warm = 4) {
 class RealTime : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        BelaInitSettings settings;
-        settings.setup = testSetup;
-        settings.render = testRender;
-        settings.mode = HostMode::Stepped;
-        settings.root = testsupport::tempDir() + "realtime-root";
-        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-        ASSERT_EQ(Bela_startAudio(), 0);
+        ASSERT_TRUE(testsupport::startStepped(testRender, "realtime-root"));
         // As on the instrument: console output from render goes to the ring.
         host::rtLoggerStart();
     }

@@ -4,7 +4,7 @@
 #include "platform/Stepped.h"
 #include "samples/ReleaseQueue.h"
 
-#include "tests/support/TempDir.h"
+#include "tests/support/realtime_stepped.h"
 
 #include <gtest/gtest.h>
 
@@ -27,8 +27,6 @@ struct Handover {
 };
 Handover* gHandover = nullptr;
 
-bool quietSetup(BelaContext*, void*) { return true; }
-
 void retiringRender(BelaContext*, void*) {
     Handover& h = *gHandover;
     for (size_t i = 0; i < kPerBlock && h.next < kObjects; ++i)
@@ -45,13 +43,7 @@ TEST(ReleaseQueueThreaded, AudioRetiresWhileAnotherThreadDrains) {
             delete v;
         });
     }
-    BelaInitSettings settings;
-    settings.setup = quietSetup;
-    settings.render = retiringRender;
-    settings.mode = HostMode::Stepped;
-    settings.root = testsupport::tempDir() + "release-root";
-    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-    ASSERT_EQ(Bela_startAudio(), 0);
+    ASSERT_TRUE(testsupport::startStepped(retiringRender, "release-root"));
     std::atomic<bool> done{false};
     std::thread audio([&] {
         host::stepBlocks(kObjects / kPerBlock, false);
@@ -92,13 +84,7 @@ TEST(ReleaseQueueThreaded, FullQueueCountsAndStillLetsGo) {
         });
     gFull = queue.get();
     gMany = many.get();
-    BelaInitSettings settings;
-    settings.setup = quietSetup;
-    settings.render = overfillingRender;
-    settings.mode = HostMode::Stepped;
-    settings.root = testsupport::tempDir() + "full-root";
-    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-    ASSERT_EQ(Bela_startAudio(), 0);
+    ASSERT_TRUE(testsupport::startStepped(overfillingRender, "full-root"));
     host::stepBlocks(1, false);
     Bela_cleanupAudio();
     // The three that found no room were let go of in place: the voice's
