@@ -17,7 +17,10 @@ constexpr double kBlockNs = 64.0 * 1e9 / 48000.0;
 }  // namespace
 
 int Bela_cpuMonitoringInit(int count) {
-    gRenderCpu = BelaCpuData{};
+    gRenderCpu.currentCount = 0;
+    gRenderCpu.busyNs = 0;
+    gRenderCpu.ticNs = 0;
+    gRenderCpu.percentage.store(0.0f, std::memory_order_relaxed);
     gRenderCpu.count = count > 0 ? uint32_t(count) : 1;
     return 0;
 }
@@ -36,7 +39,7 @@ void Bela_cpuToc(BelaCpuData* data) {
     data->ticNs = 0;
     uint32_t count = data->count ? data->count : 1;
     if (++data->currentCount >= count) {
-        data->percentage = float(100.0 * double(data->busyNs) / (kBlockNs * count));
+        data->percentage.store(float(100.0 * double(data->busyNs) / (kBlockNs * count)), std::memory_order_relaxed);
         data->busyNs = 0;
         data->currentCount = 0;
     }

@@ -2,6 +2,7 @@
 // tic/toc read the monotonic clock only (vDSO): real-time safe.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 struct BelaCpuData {
@@ -9,7 +10,9 @@ struct BelaCpuData {
     uint32_t currentCount = 0;
     uint64_t busyNs = 0;       // time inside tic/toc in the current window
     uint64_t ticNs = 0;
-    float percentage = 0.0f;   // of the time the blocks of the last window took
+    // Of the time the blocks of the last window took; written by the audio
+    // thread, read by whoever shows the load.
+    std::atomic<float> percentage{0.0f};
 };
 
 // Monitoring of the whole render call, averaged over `count` blocks.

@@ -22,12 +22,12 @@ TEST(CpuMonitor, LoadIsPublishedOncePerWindowAsAShareOfTheBlockTime) {
         busyFor(700000);  // about half of a 1333 us block
         Bela_cpuToc(&section);
     }
-    EXPECT_EQ(section.percentage, 0.0f);  // the window is not full yet
+    EXPECT_EQ(section.percentage.load(), 0.0f);  // the window is not full yet
     Bela_cpuTic(&section);
     busyFor(700000);
     Bela_cpuToc(&section);
     // At least the busy time; an upper bound would be a timing assertion.
-    EXPECT_GE(section.percentage, 50.0f);
+    EXPECT_GE(section.percentage.load(), 50.0f);
     EXPECT_EQ(section.currentCount, 0u);
 }
 

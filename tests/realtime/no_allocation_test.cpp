@@ -271,7 +271,7 @@ TEST_F(RealTime, PlatformCallsOfRender) {
             sum += v;
         }
         pipe.writeRt(uint32_t(block));
-        rt_printf("render block %d, %.2f%%\n", block++, double(cpu->percentage));
+        rt_printf("render block %d, %.2f%%\n", block++, double(cpu->percentage.load()));
         Bela_scheduleAuxiliaryTask(task);
         Bela_cpuToc(cpu);
     });
