@@ -46,25 +46,22 @@ TEST(ParameterModulation, ShortPathMatchesTheFullWalk) {
     }
 }
 
-TEST(ParameterModulation, ShortPathStillHonoursBusyAndModes) {
+TEST(ParameterModulation, BusyListIsSkippedInEitherMode) {
     ParameterFloat p("freq", ParameterFloat::Plain, NoFlags, 0.0f);
-    p.modulationMin = 0.0f;
     p.modulationMax = 20000.0f;
     p.output = 440.0f;
-    p.modulationMode = 1;
     p.modulationDepth = 2.0f;
-    EXPECT_FLOAT_EQ(p.getModulated(0, false, false, 0.5f), 880.0f);  // 2^(0.5 x 2)
-    EXPECT_FLOAT_EQ(p.getModulated(0, false, false), 440.0f);
-    EXPECT_EQ(p.getModulated(0, false, false, NAN), 20000.0f);  // NaN ends at the maximum
-
-    // Attached but busy: the list is skipped, the extra input still counts.
     auto m = makeTestModulator(1.0f);
     p.addModulator(m);
     p.busy = true;
-    EXPECT_FLOAT_EQ(p.getModulated(0, false, false, 0.5f), 880.0f);
+    for (uint32_t mode : {0u, 1u}) {
+        p.modulationMode = mode;
+        // Only the extra input counts: 440 + 0.5 x 2, or 440 x 2^(0.5 x 2).
+        EXPECT_FLOAT_EQ(p.getModulated(0, false, false, 0.5f), mode ? 880.0f : 441.0f);
+    }
     EXPECT_EQ(m->calls.load(), 0);
     p.busy = false;
-    EXPECT_FLOAT_EQ(p.getModulated(0, false, false, 0.5f), 3520.0f);  // 2^((1 + 0.5) x 2) = 8
+    EXPECT_FLOAT_EQ(p.getModulated(0, false, false, 0.5f), 3520.0f);  // 440 x 2^((1 + 0.5) x 2)
     EXPECT_EQ(m->calls.load(), 1);
 }
 
