@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Shell.h"
+
 #include <cstdio>
 #include <fstream>
 
@@ -27,16 +29,6 @@ std::shared_ptr<T> at(EffectChain& chain, unsigned i) {
     return std::dynamic_pointer_cast<T>(chain.getEffect(i));
 }
 
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof buffer, pipe))
-            out += buffer;
-        pclose(pipe);
-    }
-    return out;
-}
 
 const FileVersion kCurrent("", 1, 0, 0);
 constexpr auto kStereo = AudioEffectType::Stereo;
@@ -137,9 +129,9 @@ TEST(EffectChainJson, AChainOfFourRoundTripsAndJqReadsIt) {
     chain.toJson(root);
     const std::string path = testsupport::tempDir() + "chain4.json";
     std::ofstream(path) << root.dump(2);
-    EXPECT_EQ(run("jq -r '.effects | map(.AudioEffectType) | join(\",\")' " + path),
+    EXPECT_EQ(testsupport::shellOutput("jq -r '.effects | map(.AudioEffectType) | join(\",\")' " + path),
               "stereo,limiter,stereo,limiter\n");
-    EXPECT_EQ(run("jq -r '.effects[0] | has(\"movement\") and has(\"routing\")' " + path), "true\n");
+    EXPECT_EQ(testsupport::shellOutput("jq -r '.effects[0] | has(\"movement\") and has(\"routing\")' " + path), "true\n");
 
     json back = json::parse(std::ifstream(path));
     EffectChain other;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Shell.h"
+
 #include "tests/support/TempDir.h"
 
 #include <unistd.h>
@@ -24,18 +26,6 @@ std::string readAll(const std::string& path) {
     return ss.str();
 }
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
-}
 
 // Values of a plain grey map after its header (P2, comment, size, maximum).
 std::vector<int> plainValues(const std::string& text, int* width, int* height, int* maxval) {
@@ -109,14 +99,14 @@ TEST_F(Screenshot, NetpbmReadsBackWhatTheSurfaceShows) {
     gfx.drawMessageBox("Saved", 1, 0, 2);
     ASSERT_TRUE(saveScreenshot("/home/corvane/", gfx.framebuffer(), true));
 
-    const std::string info = run("pamfile '" + file + "' 2>&1");
+    const std::string info = testsupport::shellOutput("pamfile '" + file + "' 2>&1");
     EXPECT_NE(info.find("272 by 80"), std::string::npos) << info;
     EXPECT_NE(info.find("maxval 15"), std::string::npos) << info;
 
     // Through PNG and back as netpbm writes it.
     const std::string png = root + "/screenshot.png";
     ASSERT_EQ(std::system(("pnmtopng '" + file + "' > '" + png + "'").c_str()), 0);
-    const std::string back = run("pngtopnm '" + png + "' | pnmtoplainpnm");
+    const std::string back = testsupport::shellOutput("pngtopnm '" + png + "' | pnmtoplainpnm");
     int w = 0, h = 0, maxval = 0;
     const auto values = plainValues(back, &w, &h, &maxval);
     ASSERT_EQ(w, 272);

@@ -2,6 +2,8 @@
 // and the captured output audio.
 #include <gtest/gtest.h>
 
+#include "tests/support/Shell.h"
+
 #include "tests/support/TempDir.h"
 #include <sndfile.h>
 
@@ -63,17 +65,6 @@ ProcessResult run(const std::vector<std::string>& args) {
     return r;
 }
 
-std::string shell(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p)
-        return out;
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, p))
-        out += buffer;
-    pclose(p);
-    return out;
-}
 
 TEST(Process, HelpPrintsTheUsageAndExitsZero) {
     for (const char* option : {"--help", "-h"}) {
@@ -106,8 +97,8 @@ TEST(Process, OfflineRunWritesExactlyTheRequestedAudio) {
     EXPECT_EQ(info.samplerate, 48000);
     sf_close(f);
     // And a second, independent reader agrees.
-    EXPECT_EQ(shell("soxi -s '" + wav + "' 2>/dev/null"), "48000\n");
-    EXPECT_EQ(shell("soxi -c '" + wav + "' 2>/dev/null"), "8\n");
+    EXPECT_EQ(testsupport::shellOutput("soxi -s '" + wav + "' 2>/dev/null"), "48000\n");
+    EXPECT_EQ(testsupport::shellOutput("soxi -c '" + wav + "' 2>/dev/null"), "8\n");
 }
 
 TEST(Process, SigtermInRealTimeModeStopsCleanlyWithStatusZero) {

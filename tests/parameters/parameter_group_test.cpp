@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Shell.h"
+
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -50,18 +52,6 @@ struct Owner {
     }
 };
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return out;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
 
 }  // namespace
 
@@ -203,13 +193,13 @@ TEST(ParameterGroupJson, RoundTripThroughAFileReadByJqAndPython) {
     // keys in ascending byte order: "OSC out IP" before "cutoff"
     EXPECT_LT(text.find("\"OSC out IP\""), text.find("\"cutoff\""));
 
-    const std::string jq = run("jq -r '.cutoff.value[0], .mix.value, .ratio.value[3], .mode.value, .name.value, "
+    const std::string jq = testsupport::shellOutput("jq -r '.cutoff.value[0], .mix.value, .ratio.value[3], .mode.value, .name.value, "
                                ".[\"OSC out IP\"].value, .mix[\"MIDI input\"].CC, .mix[\"MIDI input\"].channel, "
                                ".view[\"MIDI input\"].note, (.view | keys | join(\",\")), "
                                ".cutoff.modulator[0][\"modulator type\"]' " +
                                path.string());
     EXPECT_EQ(jq, "8.781359672546387\n0.25\n0.25\nsquare\nbass \"one\"\n10.1.2.3\n74\n1\n36\nMIDI input\nLFO\n");
-    const std::string tool = run("python3 -m json.tool --sort-keys --tab " + path.string());
+    const std::string tool = testsupport::shellOutput("python3 -m json.tool --sort-keys --tab " + path.string());
     EXPECT_EQ(tool, text);
 
     // and back, into a fresh owner

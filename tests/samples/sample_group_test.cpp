@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Shell.h"
+
 #include "tests/samples/SampleFixtures.h"
 
 #include <fstream>
@@ -12,16 +14,6 @@ using nlohmann::json;
 
 namespace {
 
-std::string shell(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (fgets(buffer, sizeof buffer, pipe))
-            out += buffer;
-        pclose(pipe);
-    }
-    return out;
-}
 
 class SampleList : public ::testing::Test {
 protected:
@@ -89,11 +81,11 @@ TEST_F(SampleList, JsonRoundTripReadByJq) {
     const std::string file = folder() + "list.json";
     std::ofstream(file) << written.dump(2);
 
-    EXPECT_EQ(shell("jq -c '.[1] | keys' " + file),
+    EXPECT_EQ(testsupport::shellOutput("jq -c '.[1] | keys' " + file),
               "[\"end time\",\"looping\",\"pitch tracking\",\"rate\",\"reference\",\"sample\",\"start from zero\","
               "\"start time\",\"volume\"]\n");
-    EXPECT_EQ(shell("jq -r '.[0].sample, .[0][\"end time\"], .[0].rate' " + file), a + "\n8192\n1\n");
-    EXPECT_EQ(shell("jq -r '.[1] | .[\"start time\"], .[\"end time\"], .volume, .[\"pitch tracking\"]' " + file),
+    EXPECT_EQ(testsupport::shellOutput("jq -r '.[0].sample, .[0][\"end time\"], .[0].rate' " + file), a + "\n8192\n1\n");
+    EXPECT_EQ(testsupport::shellOutput("jq -r '.[1] | .[\"start time\"], .[\"end time\"], .volume, .[\"pitch tracking\"]' " + file),
               "1000\n15000\n-12.5\ntrue\n");
 
     AudioSampleGroup back;
