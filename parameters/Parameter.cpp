@@ -8,6 +8,7 @@
 #include "platform/RtPrintf.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cfloat>
 #include <cstdlib>
@@ -23,13 +24,25 @@ Parameter::Parameter() { modulators.reserve(kMaxModulators); }
 Parameter::~Parameter() = default;
 
 Parameter::ModulatorListEdit::ModulatorListEdit(Parameter& p) : p_(p) {
-    wasBusy_ = p_.busy.exchange(true, std::memory_order_seq_cst);
+    const std::thread::id self = std::this_thread::get_id();
+    if (p_.listEditor.load(std::memory_order_acquire) == self) {
+        nested_ = true;
+        return;
+    }
+    bool expected = false;
+    while (!p_.busy.compare_exchange_weak(expected, true, std::memory_order_seq_cst)) {
+        expected = false;
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    p_.listEditor.store(self, std::memory_order_release);
     Bela_blockFence();
 }
 
 Parameter::ModulatorListEdit::~ModulatorListEdit() {
-    if (!wasBusy_)
-        p_.busy.store(false, std::memory_order_seq_cst);
+    if (nested_)
+        return;
+    p_.listEditor.store(std::thread::id{}, std::memory_order_release);
+    p_.busy.store(false, std::memory_order_seq_cst);
 }
 
 bool Parameter::setFromString(const std::string&, int) { return false; }
@@ -65,22 +78,25 @@ float Parameter::_modulated(uint32_t channel, bool trigA, bool trigB, float extr
 void Parameter::addModulator(std::shared_ptr<Modulator> modulator) {
     if (!modulator)
         return;
-    if (modulators.size() >= kMaxModulators) {
-        rt_printf("[Parameter][%s] can't add modulator [%s]: %zu are attached already\n", name.c_str(),
-                  modulator->typeName().c_str(), modulators.size());
-        return;
-    }
+    size_t attached;
     {
         ModulatorListEdit edit(*this);
-        modulators.push_back(modulator);
+        attached = modulators.size();
+        if (attached < kMaxModulators)
+            modulators.push_back(modulator);
+    }
+    if (attached >= kMaxModulators) {
+        rt_printf("[Parameter][%s] can't add modulator [%s]: %zu are attached already\n", name.c_str(),
+                  modulator->typeName().c_str(), attached);
+        return;
     }
     rt_printf("[Parameter][%s] added modulator [%s]\n", name.c_str(), modulator->typeName().c_str());
 }
 
 std::shared_ptr<Modulator> Parameter::removeModulator(unsigned index) {
+    ModulatorListEdit edit(*this);
     if (index >= modulators.size())
         return {};
-    ModulatorListEdit edit(*this);
     std::shared_ptr<Modulator> removed = modulators[index];
     modulators.erase(modulators.begin() + index);
     return removed;

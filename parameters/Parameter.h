@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace oscpkt {
@@ -101,6 +102,9 @@ public:
     uint32_t modulationMode = 0;
     std::atomic<bool> busy{false};
     std::vector<std::shared_ptr<Modulator>> modulators;
+    // The thread inside a list edit, so that an edit may nest in its own
+    // thread while another thread's edit waits for it.
+    std::atomic<std::thread::id> listEditor{};
     uint32_t channelCount = 0;
     float modulationDepth = 1.0f;
     // Bounds and values below are read by the audio thread while other
@@ -141,7 +145,8 @@ protected:
     }
 
     // Sets busy and waits out the audio block in progress; clears busy when
-    // it goes, whatever happens in between.
+    // it goes, whatever happens in between. An edit from another thread
+    // waits for the one under way; one nested in the same thread goes on.
     class ModulatorListEdit {
     public:
         explicit ModulatorListEdit(Parameter& p);
@@ -151,7 +156,7 @@ protected:
 
     private:
         Parameter& p_;
-        bool wasBusy_;
+        bool nested_ = false;
     };
 
     // Option fields from the flags (every kind but the text kind).

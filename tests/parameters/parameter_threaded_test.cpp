@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -133,6 +134,46 @@ TEST(ParameterThreaded, ListsReplacedWhileTheAudioThreadReadsThem) {
     EXPECT_LE(shared.level.modulators.size(), Parameter::kMaxModulators);
     EXPECT_EQ(shared.name.toString(), "name " + std::to_string(kRounds - 1));
     EXPECT_EQ(shared.list.choiceCount(), size_t((kRounds - 1) % 9 + 1));
+}
+
+TEST(ParameterThreaded, ListEditsFromTwoThreadsWaitForEachOther) {
+    Shared shared;
+    gShared = &shared;
+    TestManager manager;
+    BelaInitSettings settings;
+    settings.setup = stressSetup;
+    settings.render = stressRender;
+    settings.mode = HostMode::Stepped;
+    settings.root = testsupport::tempDir() + "params-edit-root";
+    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+    ASSERT_EQ(Bela_startAudio(), 0);
+    std::atomic<bool> stopAudio{false};
+    std::thread audio([&] {
+        while (!stopAudio)
+            host::stepBlocks(1, false);
+    });
+    // Say, the interface task's menu flow and a loader touching one list.
+    std::vector<std::shared_ptr<Modulator>> made;
+    for (int i = 0; i < 2; ++i)
+        made.push_back(manager.addModulator("LFO", 8, "level", "stress"));
+    testing::internal::CaptureStdout();
+    auto editor = [&](int which) {
+        for (int round = 0; round < 300; ++round) {
+            shared.level.addModulator(made[size_t(which)]);
+            shared.level.removeModulator(0);
+        }
+    };
+    std::thread first(editor, 0), second(editor, 1);
+    first.join();
+    second.join();
+    testing::internal::GetCapturedStdout();
+    stopAudio = true;
+    audio.join();
+    Bela_cleanupAudio();
+    gShared = nullptr;
+    EXPECT_TRUE(shared.level.modulators.empty());
+    EXPECT_FALSE(shared.level.busy.load());
+    EXPECT_FALSE(shared.badValue.load());
 }
 
 TEST(ParameterThreaded, ValuesFromOscsendInEveryNumberType) {
