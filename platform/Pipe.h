@@ -22,7 +22,9 @@ public:
     Pipe& operator=(const Pipe&) = delete;
 
     // size: bytes each direction holds. The real-time side never blocks,
-    // whatever blockingRt says.
+    // whatever blockingRt says. setup and cleanup replace the buffers: call
+    // them only while neither side is in use (before audio starts, after it
+    // has stopped).
     bool setup(const std::string& name, size_t size, bool blockingRt = false, bool blockingNonRt = false);
     void cleanup();
     bool isOk() const { return ring_[0] != nullptr; }
