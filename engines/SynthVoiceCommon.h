@@ -9,6 +9,7 @@
 #include "parameters/ParameterInt.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -58,7 +59,9 @@ public:
     // anything else (the effect rows' indices) does nothing here.
     void clearOverrides(int32_t index);
 
-    std::array<Parameter*, kExposed> exposedParameters{};
+    // The page's sixteen places; rewritten by page actions on the audio thread
+    // while the interface task draws them, so each place is one atomic word.
+    std::array<std::atomic<Parameter*>, kExposed> exposedParameters{};
     ParameterGroup parameters;
     std::vector<std::string> envSlotNames;
     ParameterFloat trackVolume;

@@ -44,9 +44,12 @@ SubtractiveCommon::SubtractiveCommon()
                          static_cast<Parameter*>(&samples)})
         parameters.add(p);
 
-    exposedParameters = {&offset1,  &mix,        &filtShape, &volumeB,   &ratio1,       &ratio2,
-                         &filtFreq, nullptr,     &shape1,    &sawSquare2, &filtReso,    &detune,
-                         nullptr,   &envAttack[0], &envHold[0], &envDecay[0]};
+    const std::array<Parameter*, kExposed> places = {&offset1,  &mix,       &filtShape,    &volumeB,
+                                                     &ratio1,   &ratio2,    &filtFreq,     nullptr,
+                                                     &shape1,   &sawSquare2, &filtReso,    &detune,
+                                                     nullptr,   &envAttack[0], &envHold[0], &envDecay[0]};
+    for (uint32_t i = 0; i < kExposed; ++i)
+        exposedParameters[i] = places[i];
 
     const float times[kEnvelopeBanks][3] = {{0, 100, 200}, {0, 100, 200}, {0, 0, 200}, {0, 0, 200}};
     for (uint32_t i = 0; i < kEnvelopeBanks; ++i) {

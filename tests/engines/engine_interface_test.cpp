@@ -31,10 +31,10 @@ TEST(EngineType, NamesBothWaysAndSampleEngines) {
 TEST(EngineCommon, EnvelopeSlotsAndTheirInfo) {
     SubtractiveCommon c;
     c.selectEnvSlot(4);
-    for (uint32_t i = 13; i < 16; ++i) EXPECT_EQ(c.exposedParameters[i], nullptr);
+    for (uint32_t i = 13; i < 16; ++i) EXPECT_EQ(c.exposedParameters[i].load(), nullptr);
     c.selectEnvSlot(0);
-    EXPECT_EQ(c.exposedParameters[13], &c.envAttack[0]);
-    EXPECT_EQ(c.exposedParameters[15], &c.envDecay[0]);
+    EXPECT_EQ(c.exposedParameters[13].load(), &c.envAttack[0]);
+    EXPECT_EQ(c.exposedParameters[15].load(), &c.envDecay[0]);
 
     c.envAttack[2].setValue(123.0f, true);
     std::array<EnvelopeInfo, 4> info{};

@@ -11,25 +11,25 @@ namespace {
 
 TEST(SubtractiveCommon, ConditionalPagePlacesFollowTheActions) {
     SubtractiveCommon c;
-    EXPECT_EQ(c.exposedParameters[2], &c.filtShape);
-    EXPECT_EQ(c.exposedParameters[7], nullptr);
+    EXPECT_EQ(c.exposedParameters[2].load(), &c.filtShape);
+    EXPECT_EQ(c.exposedParameters[7].load(), nullptr);
     c.handleAction(15, 0);
     EXPECT_EQ(c.sourceB.toString(), "sample");
-    EXPECT_EQ(c.exposedParameters[7], &c.samples);
+    EXPECT_EQ(c.exposedParameters[7].load(), &c.samples);
     c.handleAction(15, 0);
-    EXPECT_EQ(c.exposedParameters[7], nullptr);
+    EXPECT_EQ(c.exposedParameters[7].load(), nullptr);
     c.handleAction(10, 0);
-    EXPECT_EQ(c.exposedParameters[2], nullptr);
+    EXPECT_EQ(c.exposedParameters[2].load(), nullptr);
     c.handleAction(10, 0);  // wraps back to "12dB SVF"
     EXPECT_EQ(c.filtType.toString(), "12dB SVF");
-    EXPECT_EQ(c.exposedParameters[2], &c.filtShape);
+    EXPECT_EQ(c.exposedParameters[2].load(), &c.filtShape);
 
     // A change from elsewhere shows after a refresh, which keeps the envelope slot.
     c.selectEnvSlot(2);
     c.sourceB.setValue(1, true);
     c.refreshEnvSlot();
-    EXPECT_EQ(c.exposedParameters[7], &c.samples);
-    EXPECT_EQ(c.exposedParameters[13], &c.envAttack[2]);
+    EXPECT_EQ(c.exposedParameters[7].load(), &c.samples);
+    EXPECT_EQ(c.exposedParameters[13].load(), &c.envAttack[2]);
 }
 
 TEST(SubtractiveCommon, SampleListChoicesComeFromThePool) {
