@@ -1,6 +1,6 @@
 // The audio thread walks the chain and the track's and the OSC receiver's
 // lookups read it while another thread inserts, removes, clears and reloads.
-#include "../support/TempDir.h"
+#include "tests/support/realtime_stepped.h"
 #include "EffectTestSupport.h"
 #include "platform/Audio.h"
 #include "platform/Stepped.h"
@@ -20,8 +20,6 @@ struct Shared {
     std::atomic<bool> badValue{false};
 };
 Shared* gShared = nullptr;
-
-bool stressSetup(BelaContext*, void*) { return true; }
 
 // A track's block through its chain, then the track's own readers.
 void stressRender(BelaContext*, void*) {
@@ -51,18 +49,9 @@ void stressRender(BelaContext*, void*) {
 TEST(EffectChainThreaded, ChangesWhileTheAudioThreadAndLookupsWalkTheChain) {
     Shared shared;
     gShared = &shared;
-    BelaInitSettings settings;
-    settings.setup = stressSetup;
-    settings.render = stressRender;
-    settings.mode = HostMode::Stepped;
-    settings.root = testsupport::tempDir() + "fx-root";
-    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-    ASSERT_EQ(Bela_startAudio(), 0);
+    ASSERT_TRUE(testsupport::startStepped(stressRender, "fx-root"));
+    testsupport::SteppingAudio audio;
     std::atomic<bool> stop{false};
-    std::thread audio([&] {
-        while (!stop)
-            host::stepBlocks(1, false);
-    });
     std::atomic<long> groupsFound{0};
     std::thread osc([&] {
         for (unsigned i = 0; !stop; ++i) {
@@ -109,7 +98,7 @@ TEST(EffectChainThreaded, ChangesWhileTheAudioThreadAndLookupsWalkTheChain) {
         std::this_thread::sleep_for(std::chrono::microseconds(100));
     stop = true;
     osc.join();
-    audio.join();
+    audio.stop();
     Bela_cleanupAudio();
     gShared = nullptr;
     EXPECT_GT(groupsFound.load(), found);

@@ -1,6 +1,6 @@
 // The audio thread reads modulator lists, choice lists, MIDI maps and texts
 // while another thread replaces them.
-#include "../support/TempDir.h"
+#include "tests/support/realtime_stepped.h"
 #include "TestModulator.h"
 #include "connectivity/MidiMessage.h"
 #include "parameters/ParameterFloat.h"
@@ -41,8 +41,6 @@ struct Shared {
 
 Shared* gShared = nullptr;
 
-bool stressSetup(BelaContext*, void*) { return true; }
-
 void stressRender(BelaContext*, void*) {
     Shared& s = *gShared;
     s.group.updateBlock();
@@ -66,19 +64,8 @@ TEST(ParameterThreaded, ListsReplacedWhileTheAudioThreadReadsThem) {
     Shared shared;
     gShared = &shared;
     TestManager manager;
-    BelaInitSettings settings;
-    settings.setup = stressSetup;
-    settings.render = stressRender;
-    settings.mode = HostMode::Stepped;
-    settings.root = testsupport::tempDir() + "params-root";
-    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-    ASSERT_EQ(Bela_startAudio(), 0);
-
-    std::atomic<bool> stopAudio{false};
-    std::thread audio([&] {
-        while (!stopAudio)
-            host::stepBlocks(1, false);
-    });
+    ASSERT_TRUE(testsupport::startStepped(stressRender, "params-root"));
+    testsupport::SteppingAudio audio;
 
     std::atomic<bool> stopReader{false};
     std::thread display([&] {
@@ -123,8 +110,7 @@ TEST(ParameterThreaded, ListsReplacedWhileTheAudioThreadReadsThem) {
     testing::internal::GetCapturedStdout();
     stopReader = true;
     display.join();
-    stopAudio = true;
-    audio.join();
+    audio.stop();
     Bela_cleanupAudio();
     gShared = nullptr;
 
@@ -140,18 +126,8 @@ TEST(ParameterThreaded, ListEditsFromTwoThreadsWaitForEachOther) {
     Shared shared;
     gShared = &shared;
     TestManager manager;
-    BelaInitSettings settings;
-    settings.setup = stressSetup;
-    settings.render = stressRender;
-    settings.mode = HostMode::Stepped;
-    settings.root = testsupport::tempDir() + "params-edit-root";
-    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-    ASSERT_EQ(Bela_startAudio(), 0);
-    std::atomic<bool> stopAudio{false};
-    std::thread audio([&] {
-        while (!stopAudio)
-            host::stepBlocks(1, false);
-    });
+    ASSERT_TRUE(testsupport::startStepped(stressRender, "params-edit-root"));
+    testsupport::SteppingAudio audio;
     // Say, the interface task's menu flow and a loader touching one list.
     std::vector<std::shared_ptr<Modulator>> made;
     for (int i = 0; i < 2; ++i)
@@ -167,8 +143,7 @@ TEST(ParameterThreaded, ListEditsFromTwoThreadsWaitForEachOther) {
     first.join();
     second.join();
     testing::internal::GetCapturedStdout();
-    stopAudio = true;
-    audio.join();
+    audio.stop();
     Bela_cleanupAudio();
     gShared = nullptr;
     EXPECT_TRUE(shared.level.modulators.empty());

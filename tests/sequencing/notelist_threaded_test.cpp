@@ -12,7 +12,7 @@
 #include <cmath>
 #include <thread>
 
-#include "tests/support/TempDir.h"
+#include "tests/support/realtime_stepped.h"
 #include "tests/support/seq_engine.h"
 
 namespace {
@@ -75,17 +75,8 @@ TEST(NoteListThreaded, ListsAndScalesReplacedWhileTheAudioThreadPlaysThem) {
     rig.notes.setList(1, chords(5, "live.scl"));
     ASSERT_TRUE(rig.scales.addScale("a/live.scl", {1.0, 1.2, 1.5}));
 
-    BelaInitSettings settings;
-    settings.setup = [](BelaContext*, void*) { return true; };
-    settings.render = render;
-    settings.mode = HostMode::Stepped;
-    settings.root = testsupport::tempDir() + "notelist-threaded";
-    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-    std::atomic<bool> done{false};
-    std::thread audio([&] {
-        while (!done)
-            host::stepBlocks(1, false);
-    });
+    ASSERT_TRUE(testsupport::startStepped(render, "notelist-threaded"));
+    testsupport::SteppingAudio audio;
     while (host::blocksRendered() < 10)
         std::this_thread::yield();
     for (int round = 0; round < 3000; ++round) {
@@ -103,8 +94,7 @@ TEST(NoteListThreaded, ListsAndScalesReplacedWhileTheAudioThreadPlaysThem) {
         }
     }
     const uint64_t blocksDuring = host::blocksRendered();
-    done = true;
-    audio.join();
+    audio.stop();
     Bela_cleanupAudio();
     gRig = nullptr;
 

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace testsupport {
 
@@ -28,5 +30,27 @@ inline ::testing::AssertionResult startStepped(BelaRenderFn render, const std::s
         return ::testing::AssertionFailure() << "Bela_startAudio refused the stepped run";
     return ::testing::AssertionSuccess();
 }
+
+// The audio side of a threaded test: steps blocks on a thread of its own
+// from construction until stop() or destruction.
+class SteppingAudio {
+public:
+    SteppingAudio() : thread_([this] {
+        while (!stop_.load())
+            host::stepBlocks(1, false);
+    }) {}
+    ~SteppingAudio() { stop(); }
+    SteppingAudio(const SteppingAudio&) = delete;
+    SteppingAudio& operator=(const SteppingAudio&) = delete;
+    void stop() {
+        stop_.store(true);
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 }  // namespace testsupport
