@@ -2,6 +2,7 @@
 // budget).
 #include "dsp/AHDEnvelope.h"
 #include "dsp/DelayLine.h"
+#include "dsp/LadderFilter.h"
 #include "dsp/Phasor.h"
 #include "dsp/QuadSVF.h"
 #include "dsp/Random.h"
@@ -57,6 +58,20 @@ void BM_SVF(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SVF);
+
+// Resonant and driven past the knee of its saturation, as a voice plays it.
+void BM_LadderFilter(benchmark::State& state) {
+    Bela_setFlushToZero();
+    LadderFilter filter;
+    filter.setCutoff(2000.0f, 0.5f);
+    float buffer[64];
+    for (auto _ : state) {
+        fillSignal(buffer, 64);
+        filter.process(buffer);
+        benchmark::DoNotOptimize(buffer);
+    }
+}
+BENCHMARK(BM_LadderFilter);
 
 void BM_SineOscillator(benchmark::State& state) {
     SineOscillator osc;

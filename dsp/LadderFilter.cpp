@@ -11,21 +11,49 @@ void LadderFilter::setCutoff(float hz, float resonance) {
     if (!std::isfinite(k)) k = 0.0f;
 }
 
-inline void LadderFilter::_step(float x) {
-    float u = x + (x - s4) * k;
-    double d = double(u / (std::fabs(u) + 1.0f)) - double(u);
-    u = float(double(u) + d * 0.984);
-    s1 += (u - s1) * g;
-    s2 += (s1 - s2) * g;
-    s3 += (s2 - s3) * g;
-    s4 += (s3 - s4) * g;
+namespace {
+
+// Soft clip towards u / (|u| + 1); the difference is taken in double.
+inline float saturate(float u) {
+    const double d = double(u / (std::fabs(u) + 1.0f)) - double(u);
+    return float(double(u) + d * 0.984);
 }
 
+}  // namespace
+
+// GCC's straight-line vectoriser packs the four stage updates into one vector
+// operation per step, after computing them one by one anyway for the chain:
+// about a fifth more instructions per sample.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-slp-vectorize")))
+#endif
 void LadderFilter::process(float* buffer) {
+    // The states live in locals for the block: the buffer could alias the
+    // members, which would otherwise force a load and store of every state
+    // on every stage.
+    const float gain = g, feedback = k;
+    float a = s1, b = s2, c = s3, d = s4;
     for (uint32_t i = 0; i < 64; ++i) {
-        _step(buffer[i]);
-        _step(s4);
-        buffer[i] = s4;
+        const float x = buffer[i];
+        float u = saturate(x + (x - d) * feedback);
+        a += (u - a) * gain;
+        b += (a - b) * gain;
+        c += (b - c) * gain;
+        d += (c - d) * gain;
+        // Second step with x = s4: its feedback term (s4 - s4) x k is zero.
+        // Leaving it out only differs for s4 = -0 (the sum would be +0), and
+        // the saturation maps -0 to +0 anyway; a non-finite s4 gives NaN
+        // either way.
+        u = saturate(d);
+        a += (u - a) * gain;
+        b += (a - b) * gain;
+        c += (b - c) * gain;
+        d += (c - d) * gain;
+        buffer[i] = d;
     }
+    s1 = a;
+    s2 = b;
+    s3 = c;
+    s4 = d;
     if (!std::isfinite(s4) || !std::isfinite(s1)) reset();
 }

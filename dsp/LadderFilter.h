@@ -14,7 +14,4 @@ public:
     void reset() { s1 = s2 = s3 = s4 = s5 = 0.0f; }
     // 64 samples in place.
     void process(float* buffer);
-
-private:
-    void _step(float x);
 };
