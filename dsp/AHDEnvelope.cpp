@@ -18,17 +18,34 @@ void AHDEnvelope::trigger(float newLevel, float delayMs) {
     segmentLength = 0;
     level = newLevel;
     delaySamples = _toSamples(delayMs);
+    _delayBlocks = _blocks(delaySamples);
     _fromRelease = false;
     _enterSegment();
     running = true;
 }
 
 void AHDEnvelope::setTimes(float attackMs, float holdMs, float decayMs, float newDecayEnd) {
+    // Equal times convert to equal lengths (NaN never compares equal, so it
+    // is converted every time).
+    if (!(attackMs == _lastMs[0] && holdMs == _lastMs[1] && decayMs == _lastMs[2] && sampleRate == _lastRate &&
+          blockSize == _lastBlockSize))
+        _setTimesFrom(attackMs, holdMs, decayMs);
+    decayEnd = newDecayEnd;
+    _enterSegment();
+}
+
+void AHDEnvelope::_setTimesFrom(float attackMs, float holdMs, float decayMs) {
     attackSamples = _toSamples(attackMs);
     holdSamples = _toSamples(holdMs);
     decaySamples = _toSamples(decayMs);
-    decayEnd = newDecayEnd;
-    _enterSegment();
+    _attackBlocks = _blocks(attackSamples);
+    _holdBlocks = _blocks(holdSamples);
+    _decayBlocks = _blocks(decaySamples);
+    _lastMs[0] = attackMs;
+    _lastMs[1] = holdMs;
+    _lastMs[2] = decayMs;
+    _lastRate = sampleRate;
+    _lastBlockSize = blockSize;
 }
 
 void AHDEnvelope::fastRelease(uint32_t samples) {
@@ -36,6 +53,7 @@ void AHDEnvelope::fastRelease(uint32_t samples) {
     counter = 0;
     segmentLength = 0;
     fastReleaseSamples = samples;
+    _releaseBlocks = _blocks(samples);
     state = Release;
     _enterSegment();
 }
@@ -77,7 +95,7 @@ void AHDEnvelope::_enterSegment() {
         switch (state) {
         case Delay:
             if (atStart) value = 0.0f;
-            segmentLength = _blocks(delaySamples);
+            segmentLength = _delayBlocks;
             if (segmentLength != 0) {
                 value = 0.0f;
                 increment = 0.0f;
@@ -87,7 +105,7 @@ void AHDEnvelope::_enterSegment() {
             continue;
         case Attack:
             if (atStart) value = 0.0f;
-            segmentLength = _blocks(attackSamples);
+            segmentLength = _attackBlocks;
             if (segmentLength != 0) {
                 _rampTo(value, level);
                 return;
@@ -96,7 +114,7 @@ void AHDEnvelope::_enterSegment() {
             continue;
         case Hold:
             if (atStart) value = level;
-            segmentLength = _blocks(holdSamples);
+            segmentLength = _holdBlocks;
             if (segmentLength != 0) {
                 value = level;
                 increment = 0.0f;
@@ -106,7 +124,7 @@ void AHDEnvelope::_enterSegment() {
             continue;
         case Decay:
             if (atStart) value = level;
-            segmentLength = _blocks(decaySamples);
+            segmentLength = _decayBlocks;
             if (segmentLength != 0) {
                 _rampTo(value, level * decayEnd);
                 return;
@@ -114,7 +132,7 @@ void AHDEnvelope::_enterSegment() {
             state = Idle;
             continue;
         case Release:
-            segmentLength = _blocks(fastReleaseSamples);
+            segmentLength = _releaseBlocks;
             if (segmentLength != 0) {
                 _rampTo(value, 0.0f);
                 return;

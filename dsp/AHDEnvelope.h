@@ -24,6 +24,8 @@ public:
     uint32_t attackSamples = 64;
     uint32_t holdSamples = 64;
     uint32_t decaySamples = 64;
+    // The sample counts above are set through trigger, setTimes and
+    // fastRelease, which also keep their lengths in blocks.
 
     void trigger(float level, float delayMs);
     // Called every block with the current parameters; a running segment follows.
@@ -38,8 +40,21 @@ public:
 private:
     uint32_t _toSamples(float ms) const;
     int32_t _blocks(uint32_t samples) const;
+    void _setTimesFrom(float attackMs, float holdMs, float decayMs);
     void _advanceState();
     void _enterSegment();
     void _rampTo(float start, float end);
     bool _fromRelease = false;
+    // Segment lengths in blocks, worked out where the lengths in samples are
+    // set (trigger, setTimes, fastRelease) rather than on every block.
+    int32_t _delayBlocks = 0;
+    int32_t _attackBlocks = 1;
+    int32_t _holdBlocks = 1;
+    int32_t _decayBlocks = 1;
+    int32_t _releaseBlocks = 2;
+    // Voices pass the same times block after block: the last ones converted,
+    // with the rate and block size they were converted at.
+    float _lastMs[3] = {0.0f, 0.0f, 0.0f};
+    float _lastRate = 0.0f;
+    uint32_t _lastBlockSize = 0;
 };

@@ -94,6 +94,42 @@ TEST(AHDEnvelope, ShortenedAttackEndsWithinTheReleaseTime) {
     EXPECT_EQ(env.state, AHDEnvelope::Hold);
 }
 
+// Voices repeat the same times block after block and the envelope reuses
+// its last conversion; any change, back to an earlier value too, must reach
+// the segment lengths at once.
+TEST(AHDEnvelope, SegmentLengthsFollowEveryChangeOfTimes) {
+    auto samples = [](float ms) {
+        const uint32_t n = uint32_t(ms * 0.001f * 48000.0f);
+        return n - n % 64;
+    };
+    AHDEnvelope env;
+    env.trigger(1.0f, 0.0f);
+    const float times[][3] = {{100.0f, 0.0f, 300.0f}, {100.0f, 0.0f, 300.0f}, {40.0f, 0.0f, 300.0f},
+                              {100.0f, 0.0f, 300.0f}, {100.0f, 20.0f, 300.0f}, {100.0f, 20.0f, 2.0f},
+                              {100.0f, -0.0f, 500.0f}, {100.0f, 0.0f, 500.0f}};
+    for (int b = 0; b < 60; ++b) {
+        const float* t = times[(b / 3) % 8];
+        runBlock(env, t[0], t[1], t[2], 0.0f);
+        ASSERT_EQ(env.attackSamples, samples(t[0])) << b;
+        ASSERT_EQ(env.holdSamples, samples(t[1])) << b;
+        ASSERT_EQ(env.decaySamples, samples(t[2])) << b;
+        const uint32_t current[] = {0, env.attackSamples, env.holdSamples, env.decaySamples};
+        if (env.state >= AHDEnvelope::Attack && env.state <= AHDEnvelope::Decay) {
+            ASSERT_EQ(env.segmentLength, int32_t(current[env.state] / 64)) << b;
+        }
+    }
+    // A new delay and a new release length are used by the same envelope.
+    env.trigger(1.0f, 30.0f);
+    EXPECT_EQ(env.state, AHDEnvelope::Delay);
+    EXPECT_EQ(env.segmentLength, 22);
+    env.fastRelease(640);
+    EXPECT_EQ(env.segmentLength, 10);
+    env.trigger(1.0f, 0.0f);
+    env.setTimes(100.0f, 0.0f, 500.0f, 0.0f);
+    EXPECT_EQ(env.state, AHDEnvelope::Attack);
+    EXPECT_EQ(env.segmentLength, 75);
+}
+
 TEST(AHDEnvelope, FastReleaseFromDecay) {
     AHDEnvelope env;
     env.trigger(1.0f, 0.0f);
