@@ -167,8 +167,14 @@ void AHDEnvelope::_rampTo(float start, float end) {
     increment = (end - start) / float(remaining * int64_t(blockSize));
     const float limit = 1.0f / float(blockSize);
     if (increment > limit || increment < -limit) {
-        rt_printf("AHD increment too big for a segment:%f\tstart: %f\tend: %f\tsegment: %d\tcounter: %d\t segment: %d\n",
-                  increment, start, end, segmentLength, int(counter), int(state));
+        _reportSteepRamp(start, end);
         increment = increment > 0.0f ? limit : -limit;
     }
+}
+
+// Out of line: the print's argument set-up would otherwise weigh on every
+// ramp.
+void AHDEnvelope::_reportSteepRamp(float start, float end) const {
+    rt_printf("AHD increment too big for a segment:%f\tstart: %f\tend: %f\tsegment: %d\tcounter: %d\t segment: %d\n",
+              increment, start, end, segmentLength, int(counter), int(state));
 }

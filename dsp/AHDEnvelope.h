@@ -44,6 +44,7 @@ private:
     void _advanceState();
     void _enterSegment();
     void _rampTo(float start, float end);
+    [[gnu::noinline, gnu::cold]] void _reportSteepRamp(float start, float end) const;
     bool _fromRelease = false;
     // Segment lengths in blocks, worked out where the lengths in samples are
     // set (trigger, setTimes, fastRelease) rather than on every block.
