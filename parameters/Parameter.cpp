@@ -311,3 +311,11 @@ double Parameter::_jsonNumber(const json& j) {
         return j.get<bool>() ? 1.0 : 0.0;
     return j.get<double>();
 }
+
+Parameter::json Parameter::_valueOf(json& j) {
+    if (j.is_object()) {
+        auto it = j.find("value");
+        return it != j.end() ? *it : json();
+    }
+    return j.is_null() ? json() : j["value"];
+}

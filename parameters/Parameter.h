@@ -173,6 +173,9 @@ protected:
     void _resetModulatorSnapshots();
     // JSON parts shared by the kinds.
     bool _readOverride(json& j);
+    // The "value" of a parameter's JSON: null when an object has none; a
+    // document that is neither object nor null raises the library's type error.
+    static json _valueOf(json& j);
     void _writeModulators(json& j) const;
     void _restoreModulators(json& j, ModulationManager* manager, FileVersion version);
     bool _validSlot(int slot) const { return slot >= 0 && unsigned(slot) < slotCount(); }

@@ -367,14 +367,7 @@ Parameter::json ParameterInt::toJson() const {
 
 void ParameterInt::fromJson(json& j, ModulationManager* manager, FileVersion version) {
     overridden = _readOverride(j);
-    json value;
-    if (j.is_object()) {
-        auto it = j.find("value");
-        if (it != j.end())
-            value = *it;
-    } else if (!j.is_null()) {
-        value = j["value"];  // the library's type error
-    }
+    json value = _valueOf(j);
     auto number = [&](unsigned slot, const json& n) {
         int64_t v;
         if (n.is_number_integer())

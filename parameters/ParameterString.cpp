@@ -204,14 +204,7 @@ Parameter::json ParameterString::toJson() const {
 }
 
 void ParameterString::fromJson(json& j, ModulationManager* manager, FileVersion version) {
-    json value;
-    if (j.is_object()) {
-        auto it = j.find("value");
-        if (it != j.end())
-            value = *it;
-    } else if (!j.is_null()) {
-        value = j["value"];
-    }
+    json value = _valueOf(j);
     if (value.is_array()) {
         const size_t n = std::min(value.size(), values.size());
         for (size_t i = 0; i < n; ++i)
