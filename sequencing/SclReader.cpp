@@ -7,6 +7,8 @@
 namespace {
 
 constexpr double kSemitone = 1.0594630943592953;
+// Ten octaves, with room for the rounding of a pitch given in cents.
+constexpr double kMaxRatio = 1024.0 * (1.0 + 1e-9);
 
 bool isBlankChar(char c) { return c == ' ' || c == '\t'; }
 
@@ -99,6 +101,10 @@ SclParseResult parseSclFile(std::istream& in) {
         const float narrowed = float(ratio);
         if (!(std::isfinite(narrowed) && narrowed > 0.0f))
             return fail("the pitch \"" + token + "\" is not a ratio above zero");
+        // A degree far beyond any musical interval would take the notes of the
+        // higher and lower octaves past what a frequency can hold.
+        if (ratio > kMaxRatio || ratio < 1.0 / kMaxRatio)
+            return fail("the pitch \"" + token + "\" lies more than ten octaves from the unison");
         result.ratios.push_back(ratio);
         ++pitchLines;
     }

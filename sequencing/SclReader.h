@@ -14,6 +14,7 @@ struct SclParseResult {
 };
 
 // Reads a scale file from the stream. Never throws: a token that cannot be
-// read, a ratio that is not finite and above zero, or a file without pitch
+// read, a ratio that is not finite and above zero or lies more than ten
+// octaves from the unison, or a file without pitch
 // lines gives an error text that names the line.
 SclParseResult parseSclFile(std::istream& in);

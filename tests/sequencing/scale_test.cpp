@@ -97,7 +97,8 @@ TEST(SclReader, RealWorldShapedFilesParse) {
 
 TEST(SclReader, UnreadableOrUnplayableFilesAreErrorsNamingTheLine) {
     for (const char* pitch : {"3/0", "0/5", "-3/2", "3/-2", "0", "1000000.0", "-1000000.0", "1e400.", "nan.",
-                              "abc.def", "x/2", "99999999999", "5/"}) {
+                              "abc.def", "x/2", "99999999999", "5/",
+                              "151502.0", "-12000.1", "1025", "1/1025", "2049/2"}) {
         SclParseResult result = parse(std::string("desc\n2\n3/2\n") + pitch + "\n");
         EXPECT_FALSE(result.ok()) << pitch;
         EXPECT_TRUE(result.ratios.empty()) << pitch;
@@ -108,6 +109,7 @@ TEST(SclReader, UnreadableOrUnplayableFilesAreErrorsNamingTheLine) {
     for (const char* empty : {"", "! only comments\n\n", "description only\n", "desc\n0\n", "desc\n1\nword\n"})
         EXPECT_FALSE(parse(empty).ok()) << empty;
     EXPECT_TRUE(parse("desc\n1\n2/1\n").ok());
+    EXPECT_TRUE(parse("desc\n2\n1024\n-12000.0\n").ok());  // exactly ten octaves either way
 }
 
 }  // namespace
