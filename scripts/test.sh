@@ -45,8 +45,10 @@ if ls tests/fuzz/*_fuzz.cpp >/dev/null 2>&1; then
     work=$(mktemp -d)
     [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
     echo "-- $name"
-    if ! build/fuzz/tests/fuzz/"$name" -max_total_time="${FUZZ_SECONDS:-30}" -rss_limit_mb=2048 \
-         -print_final_stats=0 "$work" >"$work.log" 2>&1; then
+    # A fixed seed keeps the run repeatable: the inputs tried here are the first
+    # ones of any longer run with the same seed (FUZZ_SEED to explore others).
+    if ! build/fuzz/tests/fuzz/"$name" -max_total_time="${FUZZ_SECONDS:-30}" -seed="${FUZZ_SEED:-1}" \
+         -rss_limit_mb=2048 -print_final_stats=0 "$work" >"$work.log" 2>&1; then
       tail -n 40 "$work.log"; status=1
     fi
     rm -rf "$work" "$work.log"
