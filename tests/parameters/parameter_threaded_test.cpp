@@ -105,7 +105,7 @@ TEST(ParameterThreaded, ListsReplacedWhileTheAudioThreadReadsThem) {
         else
             shared.group.removeMidiMapping("level");
         shared.name.setFromString("name " + std::to_string(round));
-        manager.modulators.clear();  // the parameter's references keep them alive
+        manager.removeAll();  // the parameter's references keep them alive
     }
     testing::internal::GetCapturedStdout();
     stopReader = true;
