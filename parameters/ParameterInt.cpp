@@ -355,6 +355,7 @@ void ParameterInt::_setChoices(const std::vector<std::string>& names, const std:
         defaultValue = selectIndex;
         std::fill(values.begin(), values.end(), selectIndex);
     }
+    constrain();  // the current value follows the slots just set
 }
 
 Parameter::json ParameterInt::toJson() const {
