@@ -4,6 +4,7 @@
 #include "dsp/Utilities.h"
 #include "dsp/WaveTable.h"
 #include "gui/MonoGFX.h"
+#include "instrument/MainClock.h"
 
 #include <algorithm>
 #include <array>
@@ -19,8 +20,6 @@ constexpr unsigned kMaxPictureHeight = 64;
 
 float tableSine(float q) { return DSP::wavetable.sine(q); }
 }  // namespace
-
-std::atomic<const double*> BasicLFO::tempoCounter{nullptr};
 
 BasicLFO::BasicLFO(uint32_t channelCount, const std::string& targetName, const std::string& targetGroupName)
     : Modulator(channelCount, targetName, targetGroupName),
@@ -98,8 +97,8 @@ float BasicLFO::process(uint32_t channel, bool trigA, bool trigB) {
     if (trig.value.load(std::memory_order_relaxed) == kTrigSync) {
         const float m =
             snapToDivision(kMaxDivision, clockMult.getModulated(channel, trigA, trigB, 0.0f), kMultStep);
-        const double* beats = tempoCounter.load(std::memory_order_acquire);
-        p = syncedPhase(m, beats ? *beats : 0.0);
+        // "sync" follows the main clock's tempo counter, in beats.
+        p = syncedPhase(m, DSP::mainClock.tempoBeats());
     } else {
         p = phasor.next();
     }

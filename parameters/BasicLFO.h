@@ -11,7 +11,6 @@
 #include "parameters/ParameterFraction.h"
 #include "parameters/ParameterInt.h"
 
-#include <atomic>
 #include <vector>
 
 class BasicLFO : public Modulator {
@@ -25,10 +24,6 @@ public:
     float process(uint32_t channel, bool trigA, bool trigB) override;
     void refreshControls() override;
     void _drawGFX(MonoGFX* gfx, unsigned x, unsigned y, unsigned w, unsigned h) override;
-
-    // The beat count "sync" follows: the main clock's tempo counter. Set
-    // once where the clock is built; null reads as beat 0.
-    static std::atomic<const double*> tempoCounter;
 
     // frac(m x beats), worked out in double so that the phase neither steps
     // nor stands still however long the clock has run.

@@ -1,7 +1,7 @@
 #include "parameters/ModulationManager.h"
 
 #include "gui/GuiNotify.h"
-#include "gui/ParameterCell.h"
+#include "gui/PageWidgets.h"
 #include "parameters/BasicEnvelope.h"
 #include "parameters/BasicLFO.h"
 #include "parameters/ChannelOffset.h"

@@ -2,6 +2,7 @@
 // sync, envelope stages, random ranges and channel offsets.
 #include "dsp/Random.h"
 #include "dsp/SVF.h"
+#include "instrument/MainClock.h"
 #include "parameters/BasicEnvelope.h"
 #include "parameters/BasicLFO.h"
 #include "parameters/ChannelOffset.h"
@@ -25,14 +26,15 @@ float block(Modulator& m, uint32_t channel = 0, bool trigA = false, bool trigB =
     return m.outputs[channel];
 }
 
-// The main clock's tempo counter as the LFO reads it.
-struct TestClock {
-    double beats = 0.0;
-    TestClock() { BasicLFO::tempoCounter = &beats; }
-    ~TestClock() { BasicLFO::tempoCounter = nullptr; }
-    void advance(float bpm) { beats += double(bpm) / 60.0 / 750.0; }
+// The main clock, which "sync" follows, running at a tempo; stepped per
+// block as the block loop does.
+struct RunningClock {
+    float phase[64] = {};
+    explicit RunningClock(float bpm) { setTempo(bpm), DSP::mainClock.start(true); }
+    ~RunningClock() { DSP::mainClock.stop(true); }
+    void setTempo(float bpm) { DSP::mainClock.bpm.setValue(bpm, true); }
+    void block() { DSP::mainClock.process(phase, 64, nullptr); }
 };
-
 
 }  // namespace
 
@@ -59,7 +61,6 @@ TEST(LfoShape, PeriodMatchesTheRateToASample) {
 }
 
 TEST(LfoShape, WaveformValuesAtQuarterPoints) {
-    TestClock clock;
     BasicLFO lfo(8, "level", "amp");
     lfo.trig.setValue(BasicLFO::kTrigSync, true);  // the phase is the clock's beat fraction
     struct Case {
@@ -77,7 +78,7 @@ TEST(LfoShape, WaveformValuesAtQuarterPoints) {
     for (const Case& c : cases) {
         lfo.shape.setValue(c.shape, true);
         for (int q = 0; q < 4; ++q) {
-            clock.beats = 1000.0 + 0.25 * q;
+            DSP::mainClock.tempoCounter = 1000.0 + 0.25 * q;
             float v = 0.0f;
             for (int settle = 0; settle < 4; ++settle)  // the stepped shapes' smoother settles
                 v = block(lfo);
@@ -86,7 +87,7 @@ TEST(LfoShape, WaveformValuesAtQuarterPoints) {
     }
     // The ranges map a full-scale output before "amount".
     lfo.shape.setValue(BasicLFO::Rising, true);
-    clock.beats = 0.75;  // rising: 0.5
+    DSP::mainClock.tempoCounter = 0.75;  // rising: 0.5
     const std::pair<BasicLFO::Range, float> ranges[] = {
         {BasicLFO::Invert, -0.5f}, {BasicLFO::Positive, 0.75f}, {BasicLFO::Negative, -0.25f}};
     for (auto [range, expected] : ranges) {
@@ -136,17 +137,19 @@ TEST(LfoShape, FoldRetriggerAndRandomSteps) {
 }
 
 TEST(LfoSync, FollowsATempoChange) {
-    TestClock clock;
+    testing::internal::CaptureStdout();
+    RunningClock clock(120.0f);
     BasicLFO lfo(8, "level", "amp");
     lfo.trig.setValue(BasicLFO::kTrigSync, true);
     lfo.shape.setValue(BasicLFO::Rising, true);
     lfo.clockMult.setValue(2.0f, true);  // two cycles a beat
     // Blocks between the ramp's wraps: 375 / 2 at 120 BPM, 500 / 2 at 90.
     auto cycleBlocks = [&](float bpm) {
+        clock.setTempo(bpm);
         std::vector<int> wraps;
         float previous = block(lfo);
         for (int k = 1; k < 2000 && wraps.size() < 4; ++k) {
-            clock.advance(bpm);
+            clock.block();
             const float v = block(lfo);
             if (previous - v > 1.0f)
                 wraps.push_back(k);
@@ -156,11 +159,15 @@ TEST(LfoSync, FollowsATempoChange) {
     };
     EXPECT_NEAR(cycleBlocks(120.0f), 187.5, 1.0);
     EXPECT_NEAR(cycleBlocks(90.0f), 250.0, 1.0);
+    // In step with the clock's beat: the ramp sits at twice its phase.
+    clock.block();
+    block(lfo);
+    EXPECT_NEAR(lfo.lastPhase[0], std::fmod(2.0 * DSP::mainClock.tempoBeats(), 1.0), 1e-5);
     // Multipliers snap to the musical grid.
-    clock.beats = 0.3;
     lfo.clockMult.setValue(3.3f, true);  // snaps to 3.5
     block(lfo);
-    EXPECT_NEAR(lfo.lastPhase[0], std::fmod(3.5 * 0.3, 1.0), 1e-5);
+    EXPECT_NEAR(lfo.lastPhase[0], std::fmod(3.5 * DSP::mainClock.tempoBeats(), 1.0), 1e-5);
+    testing::internal::GetCapturedStdout();
 }
 
 TEST(LfoSync, PhaseKeepsMovingAfterHoursOfClock) {
