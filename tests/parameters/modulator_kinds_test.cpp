@@ -299,8 +299,9 @@ TEST(RandomSource, JumpsWrapAndTheWalkFollowsWalking) {
         const float before = r.randomValues[0];
         block(r, 0);
         const float step = std::fabs(r.randomValues[0] - before);
-        if (std::fabs(r.randomValues[0]) < 1.0f)
+        if (std::fabs(r.randomValues[0]) < 1.0f) {
             EXPECT_TRUE(step > 0.055f && step <= 0.1001f) << step;
+        }
     }
     // A smoother at 0.001 Hz hardly moves.
     r.smoothing.setValue(0.001f, true);
