@@ -118,14 +118,15 @@ TEST(ModulationThreaded, MenuEditsWhileAudioRendersAndOscLooksUp) {
                 manager.removeUnused();
             }
         }
-        manager.removeUnused();
-        testing::internal::GetCapturedStdout();
-        // Let the lookups meet the final list as well.
+        // Let the lookups meet the final list as well; a group the OSC side
+        // still holds keeps its modulator listed, so it stops first.
         const long seen = lookups.load();
         while (lookups.load() < seen + 50 && manager.size() > 0)
             std::this_thread::yield();
         stop = true;
         osc.join();
+        manager.removeUnused();
+        testing::internal::GetCapturedStdout();
         EXPECT_EQ(manager.size(), rig.level.modulatorCount() + rig.cutoff.modulatorCount());
         EXPECT_LE(rig.level.modulatorCount(), Parameter::kMaxModulators);
         // The parameters release theirs, then the list drops them.
