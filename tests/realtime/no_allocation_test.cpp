@@ -16,6 +16,8 @@
 #include "gui/GuiNotify.h"
 #include "gui/ListSelect.h"
 #include "gui/MonoGFX.h"
+#include "parameters/BasicLFO.h"
+#include "parameters/ModulationManager.h"
 #include "parameters/ParameterFloat.h"
 #include "parameters/ParameterFraction.h"
 #include "parameters/ParameterGroup.h"
@@ -453,6 +455,34 @@ TEST_F(RealTime, ParametersPerBlockAndFromMidi) {
     EXPECT_GT(sum, 0.0f);
     EXPECT_GT(steppedSum, 0);
     EXPECT_GT(modulator->calls.load(), 0);
+}
+
+TEST_F(RealTime, RealModulatorsOnEveryChannel) {
+    // Every kind, and a modulator on a modulator's own parameter, read per
+    // channel with triggers, the clock-synced LFO and the page's button.
+    ModulationManager manager;
+    ParameterFloat cutoff("cutoff", ParameterFloat::Hertz, Smoothed | Stored | PerChannel, 1000.0f);
+    testing::internal::CaptureStdout();
+    for (const char* kind : {"LFO", "AD env", "random", "offset"})
+        manager.addModulatorTo(kind, cutoff)->amount.setValue(20.0f, true);
+    auto lfo = std::static_pointer_cast<BasicLFO>(manager.list()->at(0));
+    manager.addModulatorTo("LFO", lfo->frequency);
+    testing::internal::GetCapturedStdout();
+    lfo->shape.setValue(BasicLFO::RandomSteps, true);
+    float sum = 0.0f;
+    uint32_t block = 0;
+    const Counts c = inRender([&](BelaContext*) {
+        cutoff.updateBlock();
+        for (uint32_t ch = 0; ch < Parameter::kVoiceChannels; ++ch)
+            sum += cutoff.getModulated(ch, block % 16 == 0, (block + ch) % 5 == 0);
+        if (block % 20 == 0)
+            manager.buttonPressed(0, 5);  // through "sync" and back
+        manager.changeParameter(1, 0, 1, false);
+        ++block;
+    }, 96, 4);
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_TRUE(std::isfinite(sum));
+    EXPECT_EQ(lfo->storeCounts[7], 100u);
 }
 
 struct FixedRecorder : NoteScheduler {
