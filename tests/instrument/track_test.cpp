@@ -176,6 +176,13 @@ TEST_F(TrackTest, ResetsKeepWhatTheyShould) {
 TEST_F(TrackTest, EngineChoiceTakesEffectInTheNextBlock) {
     track->synthesis.setValue(1, false);  // from the settings page
     EXPECT_EQ(track->currentEngine(), &track->noneCommon);
+    {
+        // While a loader holds the track, the audio thread leaves it alone.
+        Track::BusySection loading(*track);
+        track->blockUpdate();
+        EXPECT_EQ(track->currentEngine(), &track->noneCommon);
+    }
+    EXPECT_FALSE(track->isBusy());
     track->blockUpdate();
     EXPECT_EQ(track->currentEngine(), &track->subtractiveCommon);
     EXPECT_EQ(track->encoderParameters[2].load(), &track->subtractiveCommon.slide);
@@ -353,6 +360,28 @@ TEST_F(TrackTest, PanelKeysPlayNotesOnceAndStoreSnapshots) {
     EXPECT_NEAR(std::exp2(cutoff.getValue()), 1000.0f, 1.0f);
     cutoff.morphXY(1.0f, 0.0f);
     EXPECT_NEAR(std::exp2(cutoff.getValue()), 2000.0f, 1.0f);
+}
+
+TEST_F(TrackTest, PageDrawsTheEnvelopesAndTheLearnBox) {
+    useSubtractive();
+    track->focus = 28;
+    track->slot.setValue(1, false);
+    track->draw(window);
+    int graph = 0;
+    for (int y = 0; y < 44; ++y)
+        for (int x = 67; x < 255; ++x)
+            graph += window.pixel(x, y) != 0;
+    EXPECT_GT(graph, 100);
+    EXPECT_EQ(track->window, &window);
+    window.clear();
+    track->focus = 16;
+    chooseInMenu(16, "add MIDI mapping");
+    int box = 0;
+    for (int x = 60; x < 200; ++x)
+        box += window.pixel(x, 32) != 0;
+    EXPECT_GT(box, 0);
+    track->button(2, 2, true);  // key 2 cancels learning
+    EXPECT_EQ(track->menuState.load(), uint32_t(Track::MenuIdle));
 }
 
 TEST(MidiMappingText, NamesControllersAndNotes) {
