@@ -72,8 +72,6 @@ public:
         if (recording_ || fileOpen_ || refuse || std::filesystem::exists(fullPath(path))) return false;
         startedPath = path;
         channels = ch;
-        pushes = 0;
-        used_ = 0;
         fileOpen_ = recording_ = true;
         return true;
     }
@@ -104,6 +102,7 @@ public:
     float level(uint32_t c) const override { return c < 8 ? levels[c] : 0.0f; }
     uint32_t blocksPushed() const override { return blocks; }
 
+    // Everything pushed since construction (the audio side must be at rest).
     std::vector<float> captured() const { return std::vector<float>(data_.begin(), data_.begin() + long(used_)); }
 
     std::atomic<uint32_t> pushes{0};
