@@ -198,15 +198,17 @@ public:
     std::vector<std::array<uint32_t, 5>> gateHistory;
     std::vector<std::vector<float>> outs;
     uint64_t frame = 0;
+    bool keepHistory = true;  // off where nothing may allocate
 
 private:
     void blockCore() {
         for (uint32_t t = 0; t < VoiceManager::kTracks; ++t)
             if (SynthVoiceCommon* e = vm->currentEngine(t)) e->updateBlock();
         vm->processBlock(&context, out, kFrames, gates);
+        frame += kFrames;
+        if (!keepHistory) return;
         outs.emplace_back(out.samples, out.samples + AudioBlock::kSamples);
         gateHistory.push_back({gates[0], gates[1], gates[2], gates[3], gates[4]});
-        frame += kFrames;
     }
 };
 
