@@ -449,3 +449,34 @@ TEST(VoiceRecording, OverlayDrawsBarsAndTime) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(VoiceOutputPage, ClosesOnlyWhileTheMasterChainIsAtRestAndDrawsItsCells) {
+    Rig rig;
+    rig.vm->resetOutputFX();
+    rig.vm->open();
+    EXPECT_TRUE(rig.vm->isOpen());
+    rig.vm->masterChain.mode.store(EffectChain::ChoosingPosition);
+    EXPECT_FALSE(rig.vm->close());
+    rig.vm->masterChain.mode.store(EffectChain::Idle);
+    EXPECT_TRUE(rig.vm->close());
+    EXPECT_FALSE(rig.vm->isOpen());
+
+    for (int i = 0; i < 8; ++i) rig.vm->encoder(18, 1, false);  // the limiter's "release"
+    EXPECT_EQ(rig.vm->selectedEffect(), 0u);
+    MonoGFX gfx;
+    gfx.init(256, 64);
+    rig.vm->draw(gfx);
+    auto lit = [&](int x0, int y0, int x1, int y1) {
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                if (gfx.pixel(x, y)) return true;
+        return false;
+    };
+    EXPECT_TRUE(lit(0, 0, 50, 8));           // "output FX"
+    EXPECT_TRUE(lit(67, 44, 67 + 47, 63));   // cell 8: the limiter's first parameter
+    EXPECT_EQ(gfx.pixel(67 + 2 * 47 + 2, 46), 2u);  // cell 10 lit: its encoder was turned last
+}
+
+}  // namespace
