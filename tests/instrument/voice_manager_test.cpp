@@ -4,6 +4,7 @@
 
 #include "dsp/Random.h"
 #include "gui/MonoGFX.h"
+#include "instrument/track/Track.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -477,6 +478,16 @@ TEST(VoiceOutputPage, ClosesOnlyWhileTheMasterChainIsAtRestAndDrawsItsCells) {
     EXPECT_TRUE(lit(0, 0, 50, 8));           // "output FX"
     EXPECT_TRUE(lit(67, 44, 67 + 47, 63));   // cell 8: the limiter's first parameter
     EXPECT_EQ(gfx.pixel(67 + 2 * 47 + 2, 46), 2u);  // cell 10 lit: its encoder was turned last
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VoiceManagerGlobal, HoldsTheTracksEnginesFromTheStart) {
+    for (uint32_t t = 0; t < VoiceManager::kTracks; ++t)
+        EXPECT_EQ(DSP::voiceManager.currentEngine(t), DSP::track[t].currentEngine()) << t;
+    EXPECT_EQ(DSP::voiceManager.masterChain.effectCount(), 1u);  // the limiter
 }
 
 }  // namespace
