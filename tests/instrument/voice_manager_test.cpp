@@ -216,6 +216,24 @@ TEST(VoiceScheduling, StealingAFullTrackFadesWithoutAClick) {
     EXPECT_TRUE(allFinite(rig));
 }
 
+TEST(VoiceScheduling, ABusyTrackIsSilentUntilItIsFree) {
+    Rig rig;
+    ASSERT_TRUE(rig.vm->scheduleNote(rig.note(3, 440.0f)));
+    rig.blocks(6);
+    rig.tracks[3].busy = true;
+    rig.blocks(3);
+    rig.tracks[3].busy = false;
+    rig.blocks(3);
+    auto level = [&](size_t b) {
+        float peak = 0.0f;
+        for (uint32_t i = 0; i < 64; ++i) peak = std::max(peak, std::fabs(rig.outs[b][i]));
+        return peak;
+    };
+    EXPECT_GT(level(5), 0.0f);
+    for (size_t b = 6; b < 9; ++b) EXPECT_EQ(level(b), 0.0f) << b;
+    EXPECT_GT(level(10), 0.0f);
+}
+
 TEST(VoiceScheduling, NoteOnAnEngineOfNoTypeWarnsAndStaysSilent) {
     Rig rig;
     ToneCommon none(EngineNone);
@@ -421,6 +439,12 @@ TEST(VoiceRecording, NamesFilesAndSetsTheTapOnlyWhileRecording) {
     EXPECT_EQ(rig.vm->recordingName(), "IN45");
     rig.blocks(3);
     EXPECT_EQ(rec.pushes.load(), 0u);
+    rig.vm->stopRecording();
+    // A one-channel output recording gets one-channel blocks.
+    path.clear();
+    ASSERT_TRUE(rig.vm->startRecording(path, 3, 0, 1, 0));
+    rig.blocks(1);
+    EXPECT_EQ(rec.pushedChannels.load(), 1u);
     rig.vm->stopRecording();
 }
 
