@@ -57,8 +57,10 @@ void VoiceManager::attachTrack(uint32_t track, SynthVoiceCommon* engine, EffectC
     if (!tv.current) tv.current = tv.previous = engine;
     links_[track].chain = chain;
     links_[track].routes = inputRoutes;
-    links_[track].busy = busy;
-    links_[track].owner = owner;
+    if (busy) {
+        links_[track].busy = busy;
+        links_[track].owner = owner;
+    }
 }
 
 void VoiceManager::resetOutputFX() {

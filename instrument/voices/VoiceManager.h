@@ -64,11 +64,12 @@ public:
     using BusyTest = bool (*)(const void* track);
     // A track's engine at that moment, its effect chain and its four input
     // routes ("in 1 to chan" .. "in 4 to chan"). The engine becomes current
-    // only while the track has none yet.
+    // only while the track has none yet; a busy test given once stays.
     void attachTrack(uint32_t track, SynthVoiceCommon* engine, EffectChain* chain,
                      std::array<const ParameterInt*, kInputs> inputRoutes, BusyTest busy = nullptr,
                      const void* owner = nullptr);
     void setRecorder(AudioRecorder* recorder) { recorder_.store(recorder, std::memory_order_release); }
+    AudioRecorder* recorder() const { return recorder_.load(std::memory_order_acquire); }
     // Replaces the pool of an engine type (tests; an engine built outside the
     // pool list). Not while audio runs.
     void installPool(uint32_t engineType, std::unique_ptr<VoicePool> pool) {
