@@ -5,18 +5,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// Looks a step further than the gain could fall within the look-ahead only
-// when the envelope lags (long attacks, a held peak let go): the applied gain
-// is then cut so that the delayed sample stays at the ceiling.
-inline float _safeGain(float g, float delayed) {
-    const float a = std::fabs(delayed);
-    return a * g > LimiterFX::kCeiling ? LimiterFX::kCeiling / a : g;
-}
-
-}  // namespace
-
 LimiterFX::LimiterFX()
     : input("input", ParameterFloat::Decibels, XYMorph | Smoothed | Stored, 0.0f, -32.0f, 64.0f),
       attack("attack", ParameterFloat::Milliseconds, Stored, 2.0f, 0.0f, 20.0f),
@@ -97,7 +85,7 @@ void LimiterFX::process(AudioBlock& block) {
                 g += g < target ? (target - g) / R : (target - g) / A;
                 line.write(in);
                 const float d = line.readCrossfading(0);
-                const float y = Ko * _safeGain(g, d) * d;
+                const float y = Ko * g * d;
                 x[i] = y;
                 clip |= y > 1.0f || y < -1.0f;
             }
