@@ -78,8 +78,9 @@ TEST(Limiter, AnOvershootDuringTheAttackIsBounded) {
             fx.attack.setValue(ms, false);
             const auto out = render(fx, 0.75f * 3.981f, hz, 300, 200);
             EXPECT_LE(peakOf(out), bound) << ms << " ms, " << hz << " Hz";
-            if (ms == 20.0f)
+            if (ms == 20.0f) {
                 EXPECT_GT(peakOf(out), 1.2f) << hz << " Hz";  // passed on, not clipped
+            }
             // Within 2 %: a hold shorter than the sine's gaps lets the gain
             // rise between peaks.
             EXPECT_NEAR(peakOf(out, out.size() - 64 * 20), LimiterFX::kCeiling, 0.02f) << ms << " ms, " << hz << " Hz";
