@@ -53,7 +53,10 @@ TEST(ParameterStringText, PlainTextLengthEncodingAndReset) {
     EXPECT_TRUE(name.setFromString(umlauts));
     EXPECT_EQ(name.toString(), umlauts);
     EXPECT_NO_THROW(name.toJson().dump());
+    testing::internal::CaptureStdout();
     EXPECT_FALSE(name.setFromString(umlauts + "y"));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Text for [name] refused: 1024 bytes, at most 1023"),
+              std::string::npos);
     json tooLong = {{"value", std::string(2000, 'p')}};
     name.fromJson(tooLong, nullptr, FileVersion());
     EXPECT_EQ(name.toString(), umlauts);
