@@ -1,10 +1,13 @@
 #include "dsp/DelayLine.h"
 
+#include "dsp/Float4.h"
+
 #include "dsp/Random.h"
 #include "dsp/Saturate.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 // A line of zero length would make every tap a division by zero.
 DelayLine::DelayLine(uint32_t size) : buffer(size ? size : 1, 0.0f), quietCount(size ? size : 1) {}
@@ -15,6 +18,56 @@ void DelayLine::writeCountingQuiet(float x) {
     if (std::fabs(slot) < quietThreshold && quietCount > 0) --quietCount;
     slot = x;
     if (std::fabs(x) < quietThreshold) ++quietCount;
+}
+
+namespace {
+
+// The line runs downwards, blocks upwards: four samples at a time, turned.
+inline float4 reversed(float4 v) {
+#if defined(__clang__)
+    return __builtin_shufflevector(v, v, 3, 2, 1, 0);
+#else
+    return __builtin_shuffle(v, int4{3, 2, 1, 0});
+#endif
+}
+
+}  // namespace
+
+void DelayLine::writeBlock(const float* x, uint32_t n) {
+    while (n > 0) {
+        if (writeIndex == 0)
+            writeIndex = size();
+        const uint32_t k = n < writeIndex ? n : writeIndex;
+        float* end = buffer.data() + writeIndex;  // x[j] goes to end[-1 - j]
+        const size_t whole = k & ~3u;
+        size_t j = 0;
+        for (; j < whole; j += 4)
+            storeUnaligned4(end - 4 - j, reversed(loadUnaligned4(x + j)));
+        for (; j < k; ++j)
+            end[-1 - ptrdiff_t(j)] = x[j];
+        writeIndex -= k;
+        x += k;
+        n -= k;
+    }
+}
+
+void DelayLine::readBehind(float* out, uint32_t n, uint32_t tap) const {
+    if (n == 0)
+        return;
+    uint32_t p = _wrap(uint64_t(writeIndex) + tap + n - 1);
+    while (n > 0) {
+        const uint32_t k = n < p + 1 ? n : p + 1;
+        const float* from = buffer.data() + p;  // out[j] is from[-j]
+        const size_t whole = k & ~3u;
+        size_t j = 0;
+        for (; j < whole; j += 4)
+            storeUnaligned4(out + j, reversed(loadUnaligned4(from - 3 - j)));
+        for (; j < k; ++j)
+            out[j] = from[-ptrdiff_t(j)];
+        out += k;
+        n -= k;
+        p = size() - 1;
+    }
 }
 
 float DelayLine::readInterpolated(float d) const {

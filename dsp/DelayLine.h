@@ -31,6 +31,12 @@ public:
         buffer[writeIndex] = x;
     }
     void writeCountingQuiet(float x);
+    // The same as n calls of write, oldest sample first.
+    void writeBlock(const float* x, uint32_t n);
+    // What read(tap) gave after each of the last n writes, oldest first
+    // (tap + n <= size, so no later write of the n overwrote it): after
+    // writeBlock, the block's plain delayed read in one pass.
+    void readBehind(float* out, uint32_t n, uint32_t tap) const;
     float read(uint32_t d) const { return buffer[_wrap(uint64_t(writeIndex) + d)]; }
     // Linear interpolation; d is clamped into the line.
     float readInterpolated(float d) const;
