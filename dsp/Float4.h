@@ -56,3 +56,6 @@ inline bool isAligned(const void* p, uintptr_t alignment) {
 // Objects holding vector state check their placement at construction: on
 // failure they print this text and throw std::bad_alloc.
 void reportMisalignedVectorObject();
+// The same check for any class: prints "<className> object is improperly
+// aligned" and throws std::bad_alloc when self is not on the boundary.
+void requirePlacement(const void* self, uintptr_t alignment, const char* className);

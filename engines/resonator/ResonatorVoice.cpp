@@ -1,0 +1,175 @@
+#include "engines/resonator/ResonatorVoice.h"
+
+#include "dsp/Random.h"
+#include "dsp/Saturate.h"
+#include "engines/SynthEngineType.h"
+#include "engines/resonator/ResonatorCommon.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr double kPi = 3.141592653589793;
+
+// exp(-2 pi f / 48000), the products in single precision.
+float onePole(float hz) {
+    return std::exp((hz * (1.0f / 48000.0f)) * -6.283185307f);
+}
+}  // namespace
+
+ResonatorVoice::ResonatorVoice() {
+    for (uint32_t i = 0; i < kBlock; ++i) excitation[i] = sampleBuffer[i] = noiseBuffer[i] = output[i] = 0.0f;
+    restGainRamp(outputGain, 1.0f);
+}
+
+ResonatorVoice::~ResonatorVoice() = default;
+
+void ResonatorVoice::updateParameters() {
+    ResonatorCommon* c = common;
+    if (!c) return;
+    const uint32_t ch = note.voiceInTrack;
+    const bool trig = started;
+    auto read = [&](Parameter& p) { return p.getModulated(ch, false, trig, 0.0f); };
+
+    for (uint32_t i = 0; i < 4; ++i)
+        envelopes[i].setTimes(read(c->envAttack[i]), read(c->envHold[i]), read(c->envDecay[i]), 0.0f);
+    const float d = read(c->detune);
+    detuneRaw = d;
+    detuneDepth = d * d * d * 0.2f;
+    noiseGain = read(c->noiseVolume) * 0.1f;
+    ratchetFactor = 0.999f + 10.0f * read(c->ratchet);
+    noiseCoefficient = onePole(read(c->noiseFilter));
+    noiseInput = 1.0f - noiseCoefficient;
+    sampleGain = 4.0f * read(c->sampleVolume);
+    sampleCoefficient = onePole(read(c->sampleFilter));
+    sampleInput = 1.0f - sampleCoefficient;
+    line1.feedback = std::pow(read(c->posDecay), 0.1f) * 0.99999f;
+    line2.feedback = std::pow(read(c->negDecay), 0.1f) * -0.99999f;
+    quantise = std::pow(2.0f, float(c->bitDepth.getModulated(ch, false, trig, 0.0f)));
+    quantiseInverse = 1.0f / quantise;
+
+    const float p = read(c->posNeg);
+    line1.gain = p <= 0.5f ? 1.0f : p < 1.0f ? float(std::sin((1.0f - p) * kPi)) : 0.0f;
+    line2.gain = p <= 0.0f ? 0.0f : p < 0.5f ? float(std::sin(p * kPi)) : 1.0f;
+
+    const float v = read(c->dampening), w = v * v * v;
+    cutoffFactor = 2.0f / w;  // infinite at 0: the 20 kHz limit below
+    pitchFactor = 1.0f - 0.06f * w;
+}
+
+void ResonatorVoice::_startSample() {
+    // The list by its shown name, read in place: nothing is built here.
+    const ParameterInt& list = common->samples;
+    const ChoiceList* choices = list.choiceList.rt();
+    const int32_t index = list.values[list.activeSlot];
+    std::string_view name;
+    if (index >= 0 && size_t(index) < choices->names.size()) name = choices->names[size_t(index)];
+    samplePlayer.start(name, int32_t(note.step), note.order, common->detune.getValue());
+}
+
+void ResonatorVoice::noteOn(NoteEvent event) {
+    SynthVoiceCommon* engine = event.engine;
+    if (!engine || engine->engineType != EngineResonator) return;
+    note = event;
+    if (!(note.frequency >= kMinHz)) note.frequency = kMinHz;  // NaN too
+    if (!std::isfinite(note.frequency)) note.frequency = kMinHz;
+    if (!std::isfinite(note.gain)) note.gain = 0.0f;
+    common = static_cast<ResonatorCommon*>(engine);
+    updateParameters();
+    if (note.type != kindWord(NoteType::NoteSlide)) {
+        envelopes[0].trigger(1.0f, 0.0f);
+        for (uint32_t i = 1; i < 4; ++i) envelopes[i].trigger(note.gain, 0.0f);
+        started = true;
+        line1.line.clear();
+        line2.line.clear();
+        _startSample();
+    }
+    line1.offset = DSP::noise.next();
+    line2.offset = DSP::noise.next();
+    setGlide(note.type, common->slide.getValue());
+    outputGain.set(128, 1.0f);
+    active = true;
+}
+
+void ResonatorVoice::fadeOut(uint32_t samples) {
+    for (auto& e : envelopes)
+        if (!e.isIdle()) e.fastRelease(samples);
+    outputGain.set(samples, 0.0f);
+}
+
+void ResonatorVoice::Loop::run(const float* in, float* out, uint32_t frames, float q, float inverse, bool add) {
+    // The write of this sample comes after the read, so a pass is one sample
+    // longer than the tap: reading one short keeps the loop at `delay`.
+    const float tap = std::max(delay - 1.0f, 0.0f);
+    const float b = input, a = coefficient, fb = feedback, g = gain;
+    float z = state;
+    for (uint32_t i = 0; i < frames; ++i) {
+        z = b * line.readInterpolated(tap) + a * z;
+        const float s = in[i] + z;
+        // Saturating, as the instrument's core converts: a plain x86
+        // conversion would flip an overflowing value's sign inside the loop.
+        line.writeCountingQuiet(float(saturateToI32(fb * q * s)) * inverse);
+        out[i] = add ? out[i] + g * s : g * s;
+    }
+    state = z;
+}
+
+bool ResonatorVoice::render(float* row, uint32_t frames) {
+    if (frames > kBlock) frames = kBlock;
+    updateParameters();
+    const float f = glideStep();
+
+    const double depth = detuneDepth, pf = pitchFactor;
+    line1.delay = float(std::max(48000.0 / ((1.0 + depth * line1.offset) * f) * pf, 1.0));
+    line2.delay = float(std::max(24000.0 / ((1.0 + depth * line2.offset) * f) * (pf * pf), 1.0));
+    if (!std::isfinite(line1.delay)) line1.delay = 1.0f;
+    if (!std::isfinite(line2.delay)) line2.delay = 1.0f;
+    const float damping = onePole(std::min(f * cutoffFactor, 20000.0f));
+    line1.coefficient = line2.coefficient = damping;
+    line1.input = line2.input = 1.0f - damping;
+
+    bool sounding = false;
+    for (auto& e : envelopes) {
+        e.tick();
+        sounding = sounding || !e.isIdle();
+    }
+    active = sounding;
+
+    envelopes[0].fill(excitation);
+    DSP::noise.fill(noiseBuffer, frames);
+    const float level = note.gain;
+    const float scale = noiseGain * noiseInput * level * level;
+    float y = noiseState;
+    for (uint32_t i = 0; i < frames; ++i) {
+        const float e = std::clamp(excitation[i], 0.0f, 1.0f);
+        const float e2 = e * e;
+        const float k = e2 * e2 * ratchetFactor;
+        float g = k - std::trunc(k);
+        if (g < 0.0f) g += 1.0f;
+        y = noiseCoefficient * y + noiseBuffer[i] * scale * g;
+        excitation[i] = y;
+    }
+    noiseState = y;
+
+    if (samplePlayer.render(sampleBuffer, frames, int32_t(note.unisonIndex), f, detuneRaw, 1.0f)) {
+        float s = sampleState;
+        for (uint32_t i = 0; i < frames; ++i) sampleBuffer[i] = s = sampleInput * sampleBuffer[i] + sampleCoefficient * s;
+        sampleState = s;
+        envelopes[1].applyQuarticGain(sampleBuffer, sampleGain);
+        for (uint32_t i = 0; i < frames; ++i) excitation[i] += sampleBuffer[i];
+    } else {
+        envelopes[1].applyQuarticGain(sampleBuffer, sampleGain);  // the envelope still moves
+    }
+
+    line1.run(excitation, output, frames, quantise, quantiseInverse, false);
+    line2.run(excitation, output, frames, quantise, quantiseInverse, true);
+    if (!line1.line.isSilent() || !line2.line.isSilent()) active = true;
+
+    outputGain.apply(output);
+    if (outputGain.gain == 0.0f) active = false;
+    for (uint32_t i = 0; i < frames; ++i) row[i] += output[i] * 1.4f;
+
+    const bool first = started;
+    started = false;
+    return first;
+}
