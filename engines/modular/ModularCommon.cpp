@@ -36,7 +36,7 @@ ModularCommon::~ModularCommon() = default;
 
 void ModularCommon::controlTick() {
     if (sendToggle) {
-        if (OSCV* client = Driver::oscv.load(std::memory_order_acquire)) {
+        if (OSCV* client = Driver::oscv.load(std::memory_order_acquire); client && client->isConnected()) {
             int32_t levels[kCvOuts];
             for (uint32_t i = 0; i < kCvOuts; ++i) levels[i] = int32_t(std::lround(cvOut[i].getValue() * 1000.0f));
             client->sendCvOuts(kFirstCvOut, levels);

@@ -18,7 +18,7 @@ ModularVoice::~ModularVoice() = default;
 void ModularVoice::updateParameters() {
     ModularCommon* c = common;
     if (!c) return;
-    const float ms = c->gateLength.getModulated(note.voiceInTrack, false, started, 0.0f);
+    const float ms = c->gateLength.getValue();  // no modulation: a plain stored time
     gateBlocks = float(saturateToU32(ms * 0.75f));
 }
 
@@ -54,7 +54,8 @@ bool ModularVoice::render(float* row, uint32_t frames) {
     const float f = glideStep();
     if (float(blockCounter) > gateBlocks) gate = false;
     if ((blockCounter & 1u) == 0)
-        if (OSCV* client = Driver::oscv.load(std::memory_order_acquire)) client->sendNote(noteOutput, gate, f);
+        if (OSCV* client = Driver::oscv.load(std::memory_order_acquire); client && client->isConnected())
+            client->sendNote(noteOutput, gate, f);
     ++blockCounter;
 
     gainRamp.apply(silentBuffer);
