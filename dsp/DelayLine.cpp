@@ -9,22 +9,15 @@
 // A line of zero length would make every tap a division by zero.
 DelayLine::DelayLine(uint32_t size) : buffer(size ? size : 1, 0.0f), quietCount(size ? size : 1) {}
 
-void DelayLine::writeCountingQuiet(float x) {
-    writeIndex = (writeIndex ? writeIndex : size()) - 1;
-    float& slot = buffer[writeIndex];
-    if (std::fabs(slot) < quietThreshold && quietCount > 0) --quietCount;
-    slot = x;
-    if (std::fabs(x) < quietThreshold) ++quietCount;
-}
-
-float DelayLine::readInterpolated(float d) const {
+DelayLine::Tap DelayLine::tap(float d) const {
     const float maxDelay = float(size() - 1);
     if (!(d > 0.0f)) d = 0.0f;  // also NaN
     if (d > maxDelay) d = maxDelay;
-    uint32_t i = saturateToU32(d);
-    float f = d - float(i);
-    uint32_t j = saturateToU32(std::ceil(d));
-    return (1.0f - f) * buffer[_wrap(uint64_t(writeIndex) + i)] + f * buffer[_wrap(uint64_t(writeIndex) + j)];
+    Tap t;
+    t.whole = saturateToU32(d);
+    t.fraction = d - float(t.whole);
+    t.next = saturateToU32(std::ceil(d));
+    return t;
 }
 
 void DelayLine::setJumpTarget(uint32_t target, uint32_t minDistance) {

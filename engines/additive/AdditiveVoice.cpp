@@ -32,6 +32,7 @@ AdditiveVoice::AdditiveVoice() : placementChecked_((requirePlacement(this, 8, "A
     }
     for (auto& b : groupBuffer)
         for (float& s : b) s = 0.0f;
+    for (float& hz : coefficientHz) hz = NAN;
     const float a = std::exp(-0.00837758f);  // 2 pi x 64 / 48000: once per block
     for (Smoother* s : {&detuneSmoother, &oddSmoother, &evenSmoother}) *s = Smoother{1.0f - a, a, 0.0f};
     _resetOscillators();
@@ -115,6 +116,13 @@ bool AdditiveVoice::render(float* row, uint32_t frames) {
     }
     active = sounding;
 
+    // Targets and coefficients are worked out again only when their inputs
+    // moved: a held note costs the oscillators and little else.
+    if (combStep != targetComb || peakIndex != targetPeak) {
+        targetComb = combStep;
+        targetPeak = peakIndex;
+        for (uint32_t k = 0; k < kPartials; ++k) partialTarget[k] = AdditiveCommon::partialAmplitude(k, combStep, peakIndex);
+    }
     const double top = kTopHz / double(kStep);
     const float detune = detuneSmoother.state;
     float lastHz = f;
@@ -132,10 +140,14 @@ bool AdditiveVoice::render(float* row, uint32_t frames) {
             partialGain[k] = 0.0f;
             continue;
         }
-        const float target = AdditiveCommon::partialAmplitude(k, combStep, peakIndex);
+        const float target = partialTarget[k];
         const float keep = 0.99f * target;
         partialGain[k] = gainsFresh ? target : keep * partialGain[k] + (1.0f - keep) * target;
-        partialCoefficient[k] = 2.0f * float(std::sin(double(hz) * 6.2831855 * double(kStep) / 96000.0));
+        if (hz != coefficientHz[k]) {
+            coefficientHz[k] = hz;
+            coefficientOfHz[k] = 2.0f * std::sin(float(double(hz) * 6.2831855 * double(kStep) / 96000.0));
+        }
+        partialCoefficient[k] = coefficientOfHz[k];
     }
     gainsFresh = false;
     outputFilter.setCutoff(float(double(lastHz) / 48000.0));
@@ -144,29 +156,27 @@ bool AdditiveVoice::render(float* row, uint32_t frames) {
         laneGain[laneOf[k]] = partialGain[k];
     }
 
-    for (auto& b : groupBuffer)
-        for (uint32_t i = 0; i < kBlock; i += 4) store4(b + i, splat4(0.0f));
-    float4 x[kLaneVectors], y[kLaneVectors], c[kLaneVectors], gain[kLaneVectors];
-    for (uint32_t v = 0; v < kLaneVectors; ++v) {
-        x[v] = load4(partialX + 4 * v);
-        y[v] = load4(partialY + 4 * v);
-        c[v] = load4(laneCoefficient + 4 * v);
-        gain[v] = load4(laneGain + 4 * v);
-    }
-    for (uint32_t t = 0; t < frames; t += kStep) {
-        for (uint32_t g = 0; g < kGroups; ++g) {
-            float4 sum = splat4(0.0f);
-            for (uint32_t v = kGroupStart[g]; v < kGroupStart[g + 1]; ++v) {
-                x[v] = x[v] - c[v] * y[v];
-                y[v] = y[v] + c[v] * x[v];
-                sum += gain[v] * y[v];
+    // One vector of four partials at a time through the whole block, its
+    // states in registers; each step's sum per lane collects per group and
+    // the lanes are added up once at the end.
+    const uint32_t steps = (frames + kStep - 1) / kStep;
+    for (uint32_t g = 0; g < kGroups; ++g) {
+        float4 sums[kBlock / kStep];
+        for (uint32_t t = 0; t < steps; ++t) sums[t] = splat4(0.0f);
+        for (uint32_t v = kGroupStart[g]; v < kGroupStart[g + 1]; ++v) {
+            float4 x = load4(partialX + 4 * v), y = load4(partialY + 4 * v);
+            const float4 c = load4(laneCoefficient + 4 * v), gain = load4(laneGain + 4 * v);
+            for (uint32_t t = 0; t < steps; ++t) {
+                x = x - c * y;
+                y = y + c * x;
+                sums[t] += gain * y;
             }
-            groupBuffer[g][t] = hsum(sum);
+            store4(partialX + 4 * v, x);
+            store4(partialY + 4 * v, y);
         }
-    }
-    for (uint32_t v = 0; v < kLaneVectors; ++v) {
-        store4(partialX + 4 * v, x[v]);
-        store4(partialY + 4 * v, y[v]);
+        float* out = groupBuffer[g];
+        for (uint32_t i = 0; i < kBlock; i += 4) store4(out + i, splat4(0.0f));
+        for (uint32_t t = 0; t < steps; ++t) out[t * kStep] = hsum(sums[t]);
     }
 
     for (uint32_t g = 0; g < kGroups; ++g) envelopes[g].applyQuarticGain(groupBuffer[g], volume[g]);

@@ -9,6 +9,8 @@
 #include "engines/SynthVoice.h"
 #include "engines/additive/AdditiveCommon.h"
 
+#include <cmath>
+
 class AdditiveVoice : public SynthVoice {
 public:
     static constexpr uint32_t kBlock = 64;
@@ -64,6 +66,11 @@ public:
     QuadOnePole outputFilter;
     Smoother detuneSmoother, oddSmoother, evenSmoother;
     float partialRandom[kPartials] = {};
+    // What the last block worked out, and from what (NaN: nothing yet).
+    float partialTarget[kPartials] = {};
+    float targetComb = NAN, targetPeak = NAN;
+    float coefficientHz[kPartials];
+    float coefficientOfHz[kPartials] = {};
     float volume[kGroups] = {};
     // The first update sets the smoothers and the first render the partial
     // gains at their targets: from 0 a first note would sweep in from f.

@@ -10,9 +10,15 @@ namespace {
 constexpr uint32_t kBlock = FMVoice::kBlock;
 
 void clear(float* b) {
+#pragma GCC unroll 16
     for (uint32_t i = 0; i < kBlock; i += 4) store4(b + i, splat4(0.0f));
 }
+void copy(float* to, const float* from) {
+#pragma GCC unroll 16
+    for (uint32_t i = 0; i < kBlock; i += 4) store4(to + i, load4(from + i));
+}
 void accumulate(float* to, const float* from) {
+#pragma GCC unroll 16
     for (uint32_t i = 0; i < kBlock; i += 4) store4(to + i, load4(to + i) + load4(from + i));
 }
 }  // namespace
@@ -64,6 +70,9 @@ void FMVoice::updateParameters() {
     // Hold or end mode follows the routes here, so a routing loaded or set
     // by OSC or MIDI counts at once, page shown or not.
     isCarrier = FMCommon::carriersOf(routes);
+    for (uint32_t op = 0; op < kOperators; ++op) feeds[op] = isCarrier[op] ? kFeedsMix : 0;
+    for (uint32_t r = 0; r < FMCommon::kRoutes; ++r)
+        if (routes[r]) feeds[FMCommon::kRouteFrom[r] - 1] |= uint8_t(1u << (FMCommon::kRouteTo[r] - 1));
     for (uint32_t op = 0; op < kOperators; ++op) {
         volume[op] = read(c->volume[op]);
         ratio[op] = read(c->ratio[op]);
@@ -83,9 +92,18 @@ void FMVoice::fadeOut(uint32_t samples) {
 void FMVoice::_finishOperator(uint32_t op) {
     float* b = operatorBuffer[op];
     envelopes[op].applyQuarticGain(b, volume[op]);
-    if (isCarrier[op]) accumulate(mixBuffer, b);
-    for (uint32_t r = 0; r < FMCommon::kRoutes; ++r)
-        if (routes[r] && FMCommon::kRouteFrom[r] == op + 1) accumulate(operatorBuffer[FMCommon::kRouteTo[r] - 1], b);
+    const uint32_t to = feeds[op];
+    // The first output into a buffer this block copies, the others add.
+    auto into = [&](uint32_t bit, float* target) {
+        if (filled_ & bit)
+            accumulate(target, b);
+        else
+            copy(target, b);
+        filled_ |= bit;
+    };
+    if (to & kFeedsMix) into(kFeedsMix, mixBuffer);
+    for (uint32_t target = op + 1; target < kOperators; ++target)
+        if (to & (1u << target)) into(1u << target, operatorBuffer[target]);
 }
 
 bool FMVoice::render(float* row, uint32_t frames) {
@@ -99,30 +117,39 @@ bool FMVoice::render(float* row, uint32_t frames) {
         sounding = sounding || (isCarrier[op] && _audible(op) && !envelopes[op].isIdle());
     active = sounding;
 
-    // The modulation inputs start empty; each operator adds its output into
-    // the inputs of the operators it feeds before they run.
-    clear(mixBuffer);
-    for (auto& b : operatorBuffer) clear(b);
-
-    if (_audible(0)) op1.render(operatorBuffer[0], kBlock, _hz(0, f));
+    // Each operator puts its output into the inputs of the operators it
+    // feeds before they run; an input nothing fed is empty, and a silent
+    // operator passes nothing on.
+    filled_ = 0;
+    auto input = [&](uint32_t op) {
+        if (!(filled_ & (1u << op))) clear(operatorBuffer[op]);
+        return operatorBuffer[op];
+    };
+    if (_audible(0))
+        op1.render(input(0), kBlock, _hz(0, f));
+    else
+        clear(operatorBuffer[0]);
     _finishOperator(0);
     if (_audible(1))
-        op2.render(operatorBuffer[1], kBlock, _hz(1, f), feedbackAmount, feedbackColour);
+        op2.render(input(1), kBlock, _hz(1, f), feedbackAmount, feedbackColour);
     else
         clear(operatorBuffer[1]);
     _finishOperator(1);
     if (_audible(2))
-        op3.render(operatorBuffer[2], kBlock, _hz(2, f));
+        op3.render(input(2), kBlock, _hz(2, f));
     else
         clear(operatorBuffer[2]);
     _finishOperator(2);
     if (_audible(3))
-        op4.render(operatorBuffer[3], kBlock, _hz(3, f));
+        op4.render(input(3), kBlock, _hz(3, f));
     else
         clear(operatorBuffer[3]);
     _finishOperator(3);
+    if (!(filled_ & kFeedsMix)) clear(mixBuffer);
 
-    for (uint32_t i = 0; i < frames; ++i) row[i] += mixBuffer[i];
+    uint32_t i = 0;
+    for (; i + 4 <= frames; i += 4) storeUnaligned4(row + i, loadUnaligned4(row + i) + load4(mixBuffer + i));
+    for (; i < frames; ++i) row[i] += mixBuffer[i];
 
     const bool first = started;
     started = false;

@@ -39,6 +39,9 @@ public:
     // 1.0 until a note draws it: a slide onto a never-started voice must not
     // run the operators at 0 Hz.
     float detuneFactor[kOperators] = {1, 1, 1, 1};
+    // Per operator: bit j for each operator j it modulates, kFeedsMix when heard.
+    static constexpr uint8_t kFeedsMix = 16;
+    uint8_t feeds[kOperators] = {kFeedsMix, kFeedsMix, kFeedsMix, kFeedsMix};
     float feedbackAmount = 0.0f;
     float feedbackColour = 0.0f;
 
@@ -47,4 +50,5 @@ private:
     float _hz(uint32_t op, float f) const { return ratio[op] * detuneFactor[op] * f; }
     // Envelope and gain of one operator, then its output along the routes.
     void _finishOperator(uint32_t op);
+    uint32_t filled_ = 0;  // buffers written this block, as in feeds
 };

@@ -100,15 +100,16 @@ void ResonatorVoice::fadeOut(uint32_t samples) {
 void ResonatorVoice::Loop::run(const float* in, float* out, uint32_t frames, float q, float inverse, bool add) {
     // The write of this sample comes after the read, so a pass is one sample
     // longer than the tap: reading one short keeps the loop at `delay`.
-    const float tap = std::max(delay - 1.0f, 0.0f);
+    const DelayLine::Tap tap = line.tap(std::max(delay - 1.0f, 0.0f));
     const float b = input, a = coefficient, fb = feedback, g = gain;
     float z = state;
+    DelayLine::Cursor cursor(line);
     for (uint32_t i = 0; i < frames; ++i) {
-        z = b * line.readInterpolated(tap) + a * z;
+        z = b * cursor.readTap(tap) + a * z;
         const float s = in[i] + z;
         // Saturating, as the instrument's core converts: a plain x86
         // conversion would flip an overflowing value's sign inside the loop.
-        line.writeCountingQuiet(float(saturateToI32(fb * q * s)) * inverse);
+        cursor.writeCountingQuiet(float(saturateToI32(fb * q * s)) * inverse);
         out[i] = add ? out[i] + g * s : g * s;
     }
     state = z;
