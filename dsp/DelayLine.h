@@ -59,6 +59,14 @@ public:
         return (1.0f - t.fraction) * line[a] + t.fraction * line[b];
     }
 
+    // Block forms for a loop whose tap lies at least n samples back, so that
+    // the next n writes cannot reach it: out[i] = what readTap returns just
+    // before the i-th of those writes. False (nothing read) when the tap is
+    // nearer than that.
+    bool readTapBlock(const Tap& t, float* out, uint32_t n) const;
+    // n writes as writeCountingQuiet makes them.
+    void writeCountingQuietBlock(const float* x, uint32_t n);
+
     // The line's storage, write position and quiet count held in locals for
     // a per-sample loop (the same operations as above); written back when the
     // cursor goes. Nothing else may touch the line while a cursor is open.

@@ -1,5 +1,6 @@
 #include "engines/resonator/ResonatorVoice.h"
 
+#include "dsp/Float4.h"
 #include "dsp/Random.h"
 #include "dsp/Saturate.h"
 #include "engines/SynthEngineType.h"
@@ -10,6 +11,18 @@
 
 namespace {
 constexpr double kPi = 3.141592653589793;
+
+// truncSaturated four at a time. Saturating, as the instrument's core
+// converts: a plain x86 conversion would flip an overflowing value's sign
+// inside the loop.
+float4 truncSaturated4(float4 x) {
+    const float4 big = splat4(8388608.0f), top = splat4(2147483648.0f), bottom = splat4(-2147483648.0f);
+    // From 2^23 up a float is whole already; below, the conversion truncates.
+    float4 t = abs4(x) < big ? __builtin_convertvector(__builtin_convertvector(x, int4), float4) : x;
+    t = t < top ? t : top;
+    t = t > bottom ? t : bottom;
+    return x == x ? t : splat4(0.0f);
+}
 
 // exp(-2 pi f / 48000), the products in single precision.
 float onePole(float hz) {
@@ -38,19 +51,19 @@ void ResonatorVoice::updateParameters() {
     detuneDepth = d * d * d * 0.2f;
     noiseGain = read(c->noiseVolume) * 0.1f;
     ratchetFactor = 0.999f + 10.0f * read(c->ratchet);
-    noiseCoefficient = onePole(read(c->noiseFilter));
+    noiseCoefficient = memo_[0](read(c->noiseFilter), onePole);
     noiseInput = 1.0f - noiseCoefficient;
     sampleGain = 4.0f * read(c->sampleVolume);
-    sampleCoefficient = onePole(read(c->sampleFilter));
+    sampleCoefficient = memo_[1](read(c->sampleFilter), onePole);
     sampleInput = 1.0f - sampleCoefficient;
-    line1.feedback = std::pow(read(c->posDecay), 0.1f) * 0.99999f;
-    line2.feedback = std::pow(read(c->negDecay), 0.1f) * -0.99999f;
-    quantise = std::pow(2.0f, float(c->bitDepth.getModulated(ch, false, trig, 0.0f)));
+    line1.feedback = memo_[2](read(c->posDecay), [](float x) { return std::pow(x, 0.1f) * 0.99999f; });
+    line2.feedback = memo_[3](read(c->negDecay), [](float x) { return std::pow(x, 0.1f) * -0.99999f; });
+    quantise = memo_[4](float(c->bitDepth.getModulated(ch, false, trig, 0.0f)), [](float bits) { return std::pow(2.0f, bits); });
     quantiseInverse = 1.0f / quantise;
 
     const float p = read(c->posNeg);
-    line1.gain = p <= 0.5f ? 1.0f : p < 1.0f ? float(std::sin((1.0f - p) * kPi)) : 0.0f;
-    line2.gain = p <= 0.0f ? 0.0f : p < 0.5f ? float(std::sin(p * kPi)) : 1.0f;
+    line1.gain = memo_[5](p, [](float x) { return x <= 0.5f ? 1.0f : x < 1.0f ? float(std::sin((1.0f - x) * kPi)) : 0.0f; });
+    line2.gain = memo_[6](p, [](float x) { return x <= 0.0f ? 0.0f : x < 0.5f ? float(std::sin(x * kPi)) : 1.0f; });
 
     const float v = read(c->dampening), w = v * v * v;
     cutoffFactor = 2.0f / w;  // infinite at 0: the 20 kHz limit below
@@ -101,16 +114,36 @@ void ResonatorVoice::Loop::run(const float* in, float* out, uint32_t frames, flo
     // The write of this sample comes after the read, so a pass is one sample
     // longer than the tap: reading one short keeps the loop at `delay`.
     const DelayLine::Tap tap = line.tap(std::max(delay - 1.0f, 0.0f));
-    const float b = input, a = coefficient, fb = feedback, g = gain;
+    const float b = input, a = coefficient, fb = feedback * q, g = gain;
     float z = state;
-    DelayLine::Cursor cursor(line);
-    for (uint32_t i = 0; i < frames; ++i) {
-        z = b * cursor.readTap(tap) + a * z;
-        const float s = in[i] + z;
-        // Saturating, as the instrument's core converts: a plain x86
-        // conversion would flip an overflowing value's sign inside the loop.
-        cursor.writeCountingQuiet(float(saturateToI32(fb * q * s)) * inverse);
-        out[i] = add ? out[i] + g * s : g * s;
+    alignas(16) float pass[kBlock];
+    if (frames <= kBlock && line.readTapBlock(tap, pass, frames)) {
+        // A tap a block or more back: read the block, run the damping, then
+        // requantise and write the block.
+        for (uint32_t i = 0; i < frames; ++i) {
+            z = b * pass[i] + a * z;
+            pass[i] = in[i] + z;
+        }
+        const float4 g4 = splat4(g), fb4 = splat4(fb), inverse4 = splat4(inverse);
+        uint32_t i = 0;
+        for (; i + 4 <= frames; i += 4) {
+            const float4 s = load4(pass + i);
+            store4(out + i, add ? load4(out + i) + g4 * s : g4 * s);
+            store4(pass + i, truncSaturated4(fb4 * s) * inverse4);
+        }
+        for (; i < frames; ++i) {
+            out[i] = add ? out[i] + g * pass[i] : g * pass[i];
+            pass[i] = truncSaturated(fb * pass[i]) * inverse;
+        }
+        line.writeCountingQuietBlock(pass, frames);
+    } else {
+        DelayLine::Cursor cursor(line);
+        for (uint32_t i = 0; i < frames; ++i) {
+            z = b * cursor.readTap(tap) + a * z;
+            const float s = in[i] + z;
+            cursor.writeCountingQuiet(truncSaturated(fb * s) * inverse);
+            out[i] = add ? out[i] + g * s : g * s;
+        }
     }
     state = z;
 }
@@ -125,7 +158,7 @@ bool ResonatorVoice::render(float* row, uint32_t frames) {
     line2.delay = float(std::max(24000.0 / ((1.0 + depth * line2.offset) * f) * (pf * pf), 1.0));
     if (!std::isfinite(line1.delay)) line1.delay = 1.0f;
     if (!std::isfinite(line2.delay)) line2.delay = 1.0f;
-    const float damping = onePole(std::min(f * cutoffFactor, 20000.0f));
+    const float damping = memo_[7](std::min(f * cutoffFactor, 20000.0f), onePole);
     line1.coefficient = line2.coefficient = damping;
     line1.input = line2.input = 1.0f - damping;
 
@@ -140,16 +173,30 @@ bool ResonatorVoice::render(float* row, uint32_t frames) {
     DSP::noise.fill(noiseBuffer, frames);
     const float level = note.gain;
     const float scale = noiseGain * noiseInput * level * level;
-    float y = noiseState;
-    for (uint32_t i = 0; i < frames; ++i) {
+    // The burst's shape first (no dependency between samples), then the
+    // filter.
+    uint32_t i = 0;
+    const float4 zero = splat4(0.0f), one = splat4(1.0f), ratchet4 = splat4(ratchetFactor), scale4 = splat4(scale);
+    for (; i + 4 <= frames; i += 4) {
+        float4 e = load4(excitation + i);
+        e = e > zero ? e : zero;
+        e = e < one ? e : one;
+        const float4 e2 = e * e;
+        const float4 k = e2 * e2 * ratchet4;  // 0 .. 11: the conversion truncates
+        float4 g = k - __builtin_convertvector(__builtin_convertvector(k, int4), float4);
+        g = g < zero ? g + one : g;
+        store4(noiseBuffer + i, load4(noiseBuffer + i) * (scale4 * g));
+    }
+    for (; i < frames; ++i) {
         const float e = std::clamp(excitation[i], 0.0f, 1.0f);
         const float e2 = e * e;
         const float k = e2 * e2 * ratchetFactor;
         float g = k - std::trunc(k);
-        if (g < 0.0f) g += 1.0f;
-        y = noiseCoefficient * y + noiseBuffer[i] * scale * g;
-        excitation[i] = y;
+        g = g < 0.0f ? g + 1.0f : g;
+        noiseBuffer[i] *= scale * g;
     }
+    float y = noiseState;
+    for (uint32_t i = 0; i < frames; ++i) excitation[i] = y = noiseCoefficient * y + noiseBuffer[i];
     noiseState = y;
 
     if (samplePlayer.render(sampleBuffer, frames, int32_t(note.unisonIndex), f, detuneRaw, 1.0f)) {
@@ -168,7 +215,10 @@ bool ResonatorVoice::render(float* row, uint32_t frames) {
 
     outputGain.apply(output);
     if (outputGain.gain == 0.0f) active = false;
-    for (uint32_t i = 0; i < frames; ++i) row[i] += output[i] * 1.4f;
+    i = 0;
+    const float4 outputLevel = splat4(1.4f);
+    for (; i + 4 <= frames; i += 4) storeUnaligned4(row + i, loadUnaligned4(row + i) + load4(output + i) * outputLevel);
+    for (; i < frames; ++i) row[i] += output[i] * 1.4f;
 
     const bool first = started;
     started = false;

@@ -10,6 +10,8 @@
 #include "engines/SamplePlayer.h"
 #include "engines/SynthVoice.h"
 
+#include <cmath>
+
 class ResonatorCommon;
 
 class ResonatorVoice : public SynthVoice {
@@ -66,5 +68,21 @@ public:
     AHDEnvelope envelopes[4];
 
 private:
+    // A value worked out again only when its input changes: the block's
+    // exponentials, powers and sines mostly repeat.
+    struct Memo {
+        float input = NAN;
+        float value = 0.0f;
+        template <class F>
+        float operator()(float x, F&& f) {
+            if (!(x == input)) {
+                input = x;
+                value = f(x);
+            }
+            return value;
+        }
+    };
+    Memo memo_[8];
+
     void _startSample();
 };
