@@ -50,27 +50,30 @@ public:
     AdditiveCommon* common = nullptr;
     AHDEnvelope envelopes[kGroups];
     uint32_t partialGroup[kPartials];
+    // Where partial k lives in the per-partial arrays below, which are all in
+    // lane order (pad lanes never sound).
     uint32_t laneOf[kPartials];
-    alignas(16) float groupBuffer[kGroups][kBlock];
-    float partialCoefficient[kPartials] = {};
-    // Lane order (laneOf): what the oscillator loop reads.
-    alignas(16) float laneCoefficient[kLanes] = {};
-    alignas(16) float laneGain[kLanes] = {};
+    // Group g's envelope value^4 x volume per sample: group g + 1 of the
+    // partials is weighed by it.
+    alignas(16) float groupGain[kGroups][kBlock];
+    alignas(16) float laneNumber[kLanes];  // k, or far beyond any count for a pad lane
+    alignas(16) int32_t laneOdd[kLanes];   // -1 where k is odd: spaced by "even space"
+    alignas(16) float partialCoefficient[kLanes] = {};
     alignas(16) float partialX[kLanes];
     alignas(16) float partialY[kLanes];
-    float partialGain[kPartials] = {};
+    alignas(16) float partialGain[kLanes] = {};
+    alignas(16) float partialRandom[kLanes] = {};
+    alignas(16) float partialTarget[kLanes] = {};
+    // The frequency each lane's coefficient was worked out for (NaN: none).
+    alignas(16) float coefficientHz[kLanes];
+    alignas(16) float coefficientOfHz[kLanes] = {};
+    float targetComb = NAN, targetPeak = NAN;
     float peakIndex = 0.0f;
     float combStep = 0.0f;
     float oddSpacing = 0.0f, evenSpacing = 0.0f;
     int32_t partialCount = 0;
     QuadOnePole outputFilter;
     Smoother detuneSmoother, oddSmoother, evenSmoother;
-    float partialRandom[kPartials] = {};
-    // What the last block worked out, and from what (NaN: nothing yet).
-    float partialTarget[kPartials] = {};
-    float targetComb = NAN, targetPeak = NAN;
-    float coefficientHz[kPartials];
-    float coefficientOfHz[kPartials] = {};
     float volume[kGroups] = {};
     // The first update sets the smoothers and the first render the partial
     // gains at their targets: from 0 a first note would sweep in from f.
@@ -79,4 +82,8 @@ public:
 
 private:
     void _resetOscillators();
+    // Advances `Vectors` vectors of partials from `lane` over the block and
+    // adds (or, first, writes) their weighed sums per step.
+    template <uint32_t Vectors>
+    void runPartials(float4* sums, bool first, uint32_t lane, uint32_t steps);
 };
