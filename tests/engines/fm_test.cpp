@@ -99,6 +99,8 @@ TEST(FMVoice, SlideToANeverStartedVoiceEndsAndItsNextNoteSoundsWhole) {
     h.renderBlock();
     EXPECT_FALSE(h.voice(1).active);
     EXPECT_EQ(h.block.channelState[1], ChannelState::Playing);
+    for (float d : h.voice(1).detuneFactor) EXPECT_EQ(d, 1.0f);  // never 0 Hz operators
+    EXPECT_TRUE(std::isfinite(h.voice(1).op2.phase));
 
     h.playAt(1, h.makeNote(220.0f));
     const auto slid = h.renderChannel(1, 60);
