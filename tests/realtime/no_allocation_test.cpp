@@ -687,45 +687,6 @@ TEST_F(RealTime, AddressTurnedWhileItsTextIsWritten) {
     EXPECT_NE(ip.octets[3].load(), 1);
 }
 
-// The voices as render plays them: on the audio thread the engine reads its
-// sample list in place, and nothing locks, waits or frees.
-TEST_F(RealTime, SubtractiveVoicesInRender) {
-    DSP::releaseQueue.drain();
-    enginetest::TestSamplePool pool;
-    pool.addResource("c.wav", {std::vector<float>(6000, 0.3f)}, 48000.0f);
-    pool.addEntry("loop", "c.wav", 6000, 48000.0f)->looping = true;
-    SubtractiveCommon common;
-    common.registerSampleLists();
-    common.samples.setValue(1, true);
-    common.sourceB.setValue(SubtractiveCommon::SampleSource, true);
-    common.polyphony.setValue(8, true);
-    enginetest::VoiceHarness<SubtractiveVoice> voices(common);
-    float level = 0.0f;
-    bool finite = true;
-    uint32_t block = 0;
-    const Counts c = inRender([&](BelaContext*) {
-        if (block % 32 == 0)
-            voices.play(voices.makeNote(110.0f * float(1 + block % 5), 0.8f, NoteType(block / 32 % 3)));
-        if (block % 32 == 20)
-            voices.fadeOut(block / 32 % 8, 256);
-        ++block;
-        voices.renderBlock();
-        for (uint32_t ch = 0; ch < enginetest::VoiceHarness<SubtractiveVoice>::kSlots; ++ch)
-            for (uint32_t i = 0; i < AudioBlock::kFrames; ++i) {
-                const float s = voices.block.channel(ch)[i];
-                finite = finite && std::isfinite(s);
-                level = std::max(level, std::fabs(s));
-            }
-    }, 512);
-    EXPECT_TRUE(clean(c)) << c;
-    EXPECT_TRUE(finite);
-    EXPECT_GT(level, 0.01f);
-    bool sampled = false;
-    for (uint32_t v = 0; v < enginetest::VoiceHarness<SubtractiveVoice>::kSlots; ++v)
-        sampled = sampled || voices.voice(v).samplePlayer.playing();
-    EXPECT_TRUE(sampled);  // the list was found by its name, in place
-}
-
 // The other engines' voices the same way: notes of every kind, slides onto
 // unstarted voices and fades, all on the audio thread.
 template <class Voice>
@@ -793,6 +754,45 @@ TEST_F(RealTime, FMAdditiveResonatorAndModularVoicesInRender) {
         EXPECT_TRUE(clean(c)) << "modular: " << c;
         EXPECT_GT(oscv.sent, 100u);
     }
+}
+
+// The voices as render plays them: on the audio thread the engine reads its
+// sample list in place, and nothing locks, waits or frees.
+TEST_F(RealTime, SubtractiveVoicesInRender) {
+    DSP::releaseQueue.drain();
+    enginetest::TestSamplePool pool;
+    pool.addResource("c.wav", {std::vector<float>(6000, 0.3f)}, 48000.0f);
+    pool.addEntry("loop", "c.wav", 6000, 48000.0f)->looping = true;
+    SubtractiveCommon common;
+    common.registerSampleLists();
+    common.samples.setValue(1, true);
+    common.sourceB.setValue(SubtractiveCommon::SampleSource, true);
+    common.polyphony.setValue(8, true);
+    enginetest::VoiceHarness<SubtractiveVoice> voices(common);
+    float level = 0.0f;
+    bool finite = true;
+    uint32_t block = 0;
+    const Counts c = inRender([&](BelaContext*) {
+        if (block % 32 == 0)
+            voices.play(voices.makeNote(110.0f * float(1 + block % 5), 0.8f, NoteType(block / 32 % 3)));
+        if (block % 32 == 20)
+            voices.fadeOut(block / 32 % 8, 256);
+        ++block;
+        voices.renderBlock();
+        for (uint32_t ch = 0; ch < enginetest::VoiceHarness<SubtractiveVoice>::kSlots; ++ch)
+            for (uint32_t i = 0; i < AudioBlock::kFrames; ++i) {
+                const float s = voices.block.channel(ch)[i];
+                finite = finite && std::isfinite(s);
+                level = std::max(level, std::fabs(s));
+            }
+    }, 512);
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_TRUE(finite);
+    EXPECT_GT(level, 0.01f);
+    bool sampled = false;
+    for (uint32_t v = 0; v < enginetest::VoiceHarness<SubtractiveVoice>::kSlots; ++v)
+        sampled = sampled || voices.voice(v).samplePlayer.playing();
+    EXPECT_TRUE(sampled);  // the list was found by its name, in place
 }
 
 }  // namespace
