@@ -40,6 +40,10 @@ PitchScaleManager scaleManager;
 }  // namespace DSP
 // 11: Driver::settings
 // 12: DSP::mainClock, DSP::track, DSP::touchpad
+#include "drivers/Touchpad.h"
+namespace DSP {
+Touchpad touchpad[kNumTouchpads];
+}  // namespace DSP
 // 13: DSP::voiceManager
 // 14: Key::encoder, Key::key, Key::trackSelect
 #include "drivers/Encoder.h"
@@ -58,6 +62,14 @@ SerialMIDI dinMIDI;
 namespace Key {
 ShiftRegisterIn shiftRegisterInput;
 }  // namespace Key
+#include "drivers/EncoderLedDriver.h"
+#include "drivers/MCP3008.h"
+#include "drivers/SSD1322.h"
+namespace Driver {
+SSD1322 oledDriver;
+EncoderLedDriver ledDriver;
+MCP3008 ADC[2];
+}  // namespace Driver
 // 16: DSP::random, DSP::wavetable
 #include "dsp/Random.h"
 #include "dsp/WaveTable.h"
