@@ -1,5 +1,6 @@
 #include "effects/EffectFactory.h"
 
+#include "effects/DelayFX.h"
 #include "effects/LimiterFX.h"
 #include "effects/StereoPanFX.h"
 
@@ -23,6 +24,7 @@ struct FactoryEntry {
 
 constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::Stereo, &construct<StereoPanFX>},
+    {AudioEffectType::Delay, &construct<DelayFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
 };
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 namespace fxtest {
 
@@ -28,5 +29,42 @@ inline std::string typesOf(EffectChain& chain) {
             s += (i ? "," : "") + e->typeName;
     return s;
 }
+
+}  // namespace fxtest
+
+namespace fxtest {
+
+// Brings every smoothed parameter of the effect exactly to its value (a
+// smoother alone stops a rounding step short of it).
+inline void settleParameters(AudioEffect& fx) {
+    for (Parameter* p : fx.group.parameters) {
+        const bool smoothing = p->smoothing;
+        p->smoothing = false;
+        p->updateBlock();
+        p->smoothed = p->output;
+        p->smoothing = smoothing;
+    }
+}
+
+// Runs `in` through channel c of the effect block by block, every channel in
+// `state` (channel c in `active` while the input lasts); channel c's output.
+inline std::vector<float> renderChannel(AudioEffect& fx, const std::vector<float>& in, uint32_t c,
+                                        ChannelState state = ChannelState::Silent,
+                                        ChannelState active = ChannelState::Playing) {
+    std::vector<float> out;
+    for (size_t n = 0; n < in.size(); n += AudioBlock::kFrames) {
+        AudioBlock block;
+        for (uint32_t k = 0; k < AudioBlock::kChannels; ++k)
+            block.channelState[k] = state;
+        block.channelState[c] = active;
+        for (uint32_t i = 0; i < AudioBlock::kFrames && n + i < in.size(); ++i)
+            block.channel(c)[i] = in[n + i];
+        fx.process(block);
+        out.insert(out.end(), block.channel(c), block.channel(c) + AudioBlock::kFrames);
+    }
+    return out;
+}
+
+inline double dB(double v) { return 20.0 * std::log10(std::max(std::fabs(v), 1e-30)); }
 
 }  // namespace fxtest
