@@ -2,6 +2,7 @@
 
 #include "effects/DelayFX.h"
 #include "effects/LimiterFX.h"
+#include "effects/ReverbFX.h"
 #include "effects/StereoPanFX.h"
 
 #include <cstdio>
@@ -25,6 +26,7 @@ struct FactoryEntry {
 constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::Stereo, &construct<StereoPanFX>},
     {AudioEffectType::Delay, &construct<DelayFX>},
+    {AudioEffectType::Reverb, &construct<ReverbFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
 };
 

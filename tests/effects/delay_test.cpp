@@ -55,7 +55,7 @@ TEST(Delay, CleanEchoesAtTheDelayPlusOneWithFeedbackGains) {
 TEST(Delay, SyncedTimeLongerThanTheLineIsHeldInsideIt) {
     DelaySetup s(DelayFX::Clean, true, 600.0f, 0);
     s.fx->interval.setValue(16.0f, true);
-    s.fx->feedback.setValue(1.0f, true);
+    s.fx->feedback.setValue(100.0f, true);  // percent
     fxtest::settleParameters(*s.fx);
     gBpm = 39.0f;
     const std::vector<float> out = impulseResponse(*s.fx, DelayFX::kLineLength + 100);
