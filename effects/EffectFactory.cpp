@@ -1,5 +1,6 @@
 #include "effects/EffectFactory.h"
 
+#include "effects/CompressorFX.h"
 #include "effects/DelayFX.h"
 #include "effects/LimiterFX.h"
 #include "effects/ReverbFX.h"
@@ -27,6 +28,7 @@ constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::Stereo, &construct<StereoPanFX>},
     {AudioEffectType::Delay, &construct<DelayFX>},
     {AudioEffectType::Reverb, &construct<ReverbFX>},
+    {AudioEffectType::Compressor, &construct<CompressorFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
 };
 
