@@ -4,6 +4,7 @@
 #include "effects/DelayFX.h"
 #include "effects/LimiterFX.h"
 #include "effects/ReverbFX.h"
+#include "effects/StateVariableFilterFX.h"
 #include "effects/StereoPanFX.h"
 
 #include <cstdio>
@@ -29,6 +30,7 @@ constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::Delay, &construct<DelayFX>},
     {AudioEffectType::Reverb, &construct<ReverbFX>},
     {AudioEffectType::Compressor, &construct<CompressorFX>},
+    {AudioEffectType::Filter, &construct<StateVariableFilterFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
 };
 

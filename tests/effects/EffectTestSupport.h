@@ -68,3 +68,29 @@ inline std::vector<float> renderChannel(AudioEffect& fx, const std::vector<float
 inline double dB(double v) { return 20.0 * std::log10(std::max(std::fabs(v), 1e-30)); }
 
 }  // namespace fxtest
+
+namespace fxtest {
+
+inline std::vector<float> sine(double hz, size_t length, double amplitude = 0.5) {
+    std::vector<float> v(length);
+    for (size_t n = 0; n < length; ++n)
+        v[n] = float(amplitude * std::sin(2.0 * 3.141592653589793 * hz * double(n) / 48000.0));
+    return v;
+}
+
+// Level of the hz component of `out` over that of `in`, in dB, from `from` on
+// (a lock-in measure: phase does not matter).
+inline double toneGainDb(const std::vector<float>& in, const std::vector<float>& out, double hz, size_t from) {
+    auto amplitude = [&](const std::vector<float>& v) {
+        double re = 0.0, im = 0.0;
+        for (size_t n = from; n < v.size() && n < in.size(); ++n) {
+            const double w = 2.0 * 3.141592653589793 * hz * double(n) / 48000.0;
+            re += v[n] * std::cos(w);
+            im += v[n] * std::sin(w);
+        }
+        return std::hypot(re, im);
+    };
+    return dB(amplitude(out) / amplitude(in));
+}
+
+}  // namespace fxtest
