@@ -2,6 +2,7 @@
 
 #include "effects/CompressorFX.h"
 #include "effects/DelayFX.h"
+#include "effects/EqualizerFX.h"
 #include "effects/LimiterFX.h"
 #include "effects/ReverbFX.h"
 #include "effects/StateVariableFilterFX.h"
@@ -31,6 +32,7 @@ constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::Reverb, &construct<ReverbFX>},
     {AudioEffectType::Compressor, &construct<CompressorFX>},
     {AudioEffectType::Filter, &construct<StateVariableFilterFX>},
+    {AudioEffectType::Equalizer, &construct<EqualizerFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
 };
 
