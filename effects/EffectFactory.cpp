@@ -5,6 +5,7 @@
 #include "effects/EqualizerFX.h"
 #include "effects/LimiterFX.h"
 #include "effects/ReverbFX.h"
+#include "effects/SaturationFX.h"
 #include "effects/StateVariableFilterFX.h"
 #include "effects/StereoPanFX.h"
 
@@ -33,6 +34,7 @@ constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::Compressor, &construct<CompressorFX>},
     {AudioEffectType::Filter, &construct<StateVariableFilterFX>},
     {AudioEffectType::Equalizer, &construct<EqualizerFX>},
+    {AudioEffectType::Drive, &construct<SaturationFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
 };
 
