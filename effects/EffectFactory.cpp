@@ -1,5 +1,6 @@
 #include "effects/EffectFactory.h"
 
+#include "effects/AmplitudeModFX.h"
 #include "effects/CompressorFX.h"
 #include "effects/DelayFX.h"
 #include "effects/EqualizerFX.h"
@@ -35,6 +36,7 @@ constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::Filter, &construct<StateVariableFilterFX>},
     {AudioEffectType::Equalizer, &construct<EqualizerFX>},
     {AudioEffectType::Drive, &construct<SaturationFX>},
+    {AudioEffectType::AmpMod, &construct<AmplitudeModFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
 };
 

@@ -78,19 +78,22 @@ inline std::vector<float> sine(double hz, size_t length, double amplitude = 0.5)
     return v;
 }
 
-// Level of the hz component of `out` over that of `in`, in dB, from `from` on
-// (a lock-in measure: phase does not matter).
+// Amplitude of the hz component of v[from, to) (a lock-in measure: phase
+// does not matter).
+inline double toneAmplitude(const std::vector<float>& v, double hz, size_t from, size_t to) {
+    double re = 0.0, im = 0.0;
+    for (size_t n = from; n < to && n < v.size(); ++n) {
+        const double w = 2.0 * 3.141592653589793 * hz * double(n) / 48000.0;
+        re += v[n] * std::cos(w);
+        im += v[n] * std::sin(w);
+    }
+    return 2.0 * std::hypot(re, im) / double(to - from);
+}
+
+// Level of the hz component of `out` over that of `in`, in dB, from `from` on.
 inline double toneGainDb(const std::vector<float>& in, const std::vector<float>& out, double hz, size_t from) {
-    auto amplitude = [&](const std::vector<float>& v) {
-        double re = 0.0, im = 0.0;
-        for (size_t n = from; n < v.size() && n < in.size(); ++n) {
-            const double w = 2.0 * 3.141592653589793 * hz * double(n) / 48000.0;
-            re += v[n] * std::cos(w);
-            im += v[n] * std::sin(w);
-        }
-        return std::hypot(re, im);
-    };
-    return dB(amplitude(out) / amplitude(in));
+    const size_t to = std::min(in.size(), out.size());
+    return dB(toneAmplitude(out, hz, from, to) / toneAmplitude(in, hz, from, to));
 }
 
 }  // namespace fxtest
