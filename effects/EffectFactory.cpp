@@ -5,6 +5,8 @@
 #include "effects/DelayFX.h"
 #include "effects/EqualizerFX.h"
 #include "effects/LimiterFX.h"
+#include "effects/MonoSumFX.h"
+#include "effects/ReRouteFX.h"
 #include "effects/ReverbFX.h"
 #include "effects/SaturationFX.h"
 #include "effects/StateVariableFilterFX.h"
@@ -37,6 +39,8 @@ constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::Equalizer, &construct<EqualizerFX>},
     {AudioEffectType::Drive, &construct<SaturationFX>},
     {AudioEffectType::AmpMod, &construct<AmplitudeModFX>},
+    {AudioEffectType::Mono, &construct<MonoSumFX>},
+    {AudioEffectType::ReRoute, &construct<ReRouteFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
 };
 
