@@ -1,6 +1,7 @@
 #include "effects/EffectFactory.h"
 
 #include "effects/AmplitudeModFX.h"
+#include "effects/CirclePanFX.h"
 #include "effects/CompressorFX.h"
 #include "effects/DelayFX.h"
 #include "effects/EqualizerFX.h"
@@ -41,6 +42,7 @@ constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::AmpMod, &construct<AmplitudeModFX>},
     {AudioEffectType::Mono, &construct<MonoSumFX>},
     {AudioEffectType::ReRoute, &construct<ReRouteFX>},
+    {AudioEffectType::Circle, &construct<CirclePanFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
 };
 
