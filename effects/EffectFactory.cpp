@@ -1,6 +1,7 @@
 #include "effects/EffectFactory.h"
 
 #include "effects/AmplitudeModFX.h"
+#include "effects/BandSplitFX.h"
 #include "effects/CirclePanFX.h"
 #include "effects/CompressorFX.h"
 #include "effects/DelayFX.h"
@@ -43,6 +44,7 @@ constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::Mono, &construct<MonoSumFX>},
     {AudioEffectType::ReRoute, &construct<ReRouteFX>},
     {AudioEffectType::Circle, &construct<CirclePanFX>},
+    {AudioEffectType::Multiband, &construct<BandSplitFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
 };
 
