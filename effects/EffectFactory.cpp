@@ -4,6 +4,7 @@
 #include "effects/BandSplitFX.h"
 #include "effects/CirclePanFX.h"
 #include "effects/CompressorFX.h"
+#include "effects/DegradeFX.h"
 #include "effects/DelayFX.h"
 #include "effects/EqualizerFX.h"
 #include "effects/LimiterFX.h"
@@ -46,6 +47,7 @@ constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::Circle, &construct<CirclePanFX>},
     {AudioEffectType::Multiband, &construct<BandSplitFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
+    {AudioEffectType::Degrade, &construct<DegradeFX>},
 };
 
 Constructor _constructorOf(AudioEffectType type) {
