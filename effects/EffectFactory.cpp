@@ -7,6 +7,7 @@
 #include "effects/DegradeFX.h"
 #include "effects/DelayFX.h"
 #include "effects/EqualizerFX.h"
+#include "effects/FadeDelayFX.h"
 #include "effects/LimiterFX.h"
 #include "effects/MonoSumFX.h"
 #include "effects/ReRouteFX.h"
@@ -46,6 +47,7 @@ constexpr FactoryEntry kFactory[] = {
     {AudioEffectType::ReRoute, &construct<ReRouteFX>},
     {AudioEffectType::Circle, &construct<CirclePanFX>},
     {AudioEffectType::Multiband, &construct<BandSplitFX>},
+    {AudioEffectType::FadeDelay, &construct<FadeDelayFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
     {AudioEffectType::Degrade, &construct<DegradeFX>},
 };
