@@ -13,12 +13,13 @@ TEST(FadeDelay, ATonesComesBackAsWindowsAndVacantChannelsFeedNothing) {
     fxtest::settleParameters(*fx);
     std::vector<float> in = fxtest::sine(500.0, 48000 * 2, 0.2);
     std::fill(in.begin() + 48000, in.end(), 0.0f);
-    const std::vector<float> out = fxtest::renderChannel(*fx, in, 0);
+    // The other channels Vacant: the ducker counts every channel that is not.
+    const std::vector<float> out = fxtest::renderChannel(*fx, in, 0, ChannelState::Vacant);
     // The echo lies 0.125 s to 1.5 s back: the second after the tone still sounds.
     double energy = 0.0;
     for (size_t n = 48000 + 6000; n < 48000 + 24000; ++n)
         energy += double(out[n]) * out[n];
-    EXPECT_GT(std::sqrt(energy / 18000.0), 0.005);
+    EXPECT_GT(std::sqrt(energy / 18000.0), 0.02);
     for (float v : out)
         ASSERT_TRUE(std::isfinite(v) && std::fabs(v) < 1.0f);
 
