@@ -35,19 +35,19 @@ struct FactoryEntry {
 };
 
 constexpr FactoryEntry kFactory[] = {
+    {AudioEffectType::Mono, &construct<MonoSumFX>},
+    {AudioEffectType::Circle, &construct<CirclePanFX>},
     {AudioEffectType::Stereo, &construct<StereoPanFX>},
-    {AudioEffectType::Delay, &construct<DelayFX>},
-    {AudioEffectType::Reverb, &construct<ReverbFX>},
-    {AudioEffectType::Compressor, &construct<CompressorFX>},
+    {AudioEffectType::ReRoute, &construct<ReRouteFX>},
     {AudioEffectType::Filter, &construct<StateVariableFilterFX>},
     {AudioEffectType::Equalizer, &construct<EqualizerFX>},
+    {AudioEffectType::Multiband, &construct<BandSplitFX>},
+    {AudioEffectType::Delay, &construct<DelayFX>},
+    {AudioEffectType::FadeDelay, &construct<FadeDelayFX>},
+    {AudioEffectType::Reverb, &construct<ReverbFX>},
     {AudioEffectType::Drive, &construct<SaturationFX>},
     {AudioEffectType::AmpMod, &construct<AmplitudeModFX>},
-    {AudioEffectType::Mono, &construct<MonoSumFX>},
-    {AudioEffectType::ReRoute, &construct<ReRouteFX>},
-    {AudioEffectType::Circle, &construct<CirclePanFX>},
-    {AudioEffectType::Multiband, &construct<BandSplitFX>},
-    {AudioEffectType::FadeDelay, &construct<FadeDelayFX>},
+    {AudioEffectType::Compressor, &construct<CompressorFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
     {AudioEffectType::Degrade, &construct<DegradeFX>},
 };
