@@ -9,14 +9,6 @@
 // A line of zero length would make every tap a division by zero.
 DelayLine::DelayLine(uint32_t size) : buffer(size ? size : 1, 0.0f), quietCount(size ? size : 1) {}
 
-void DelayLine::writeCountingQuiet(float x) {
-    writeIndex = (writeIndex ? writeIndex : size()) - 1;
-    float& slot = buffer[writeIndex];
-    if (std::fabs(slot) < quietThreshold && quietCount > 0) --quietCount;
-    slot = x;
-    if (std::fabs(x) < quietThreshold) ++quietCount;
-}
-
 float DelayLine::readInterpolated(float d) const {
     const float maxDelay = float(size() - 1);
     if (!(d > 0.0f)) d = 0.0f;  // also NaN

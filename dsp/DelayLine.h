@@ -4,6 +4,7 @@
 // walk of that tap, and a count of near-silent samples for a cheap silence test.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -30,7 +31,13 @@ public:
         writeIndex = (writeIndex ? writeIndex : size()) - 1;
         buffer[writeIndex] = x;
     }
-    void writeCountingQuiet(float x);
+    void writeCountingQuiet(float x) {
+        writeIndex = (writeIndex ? writeIndex : size()) - 1;
+        float& slot = buffer[writeIndex];
+        if (std::fabs(slot) < quietThreshold && quietCount > 0) --quietCount;
+        slot = x;
+        if (std::fabs(x) < quietThreshold) ++quietCount;
+    }
     float read(uint32_t d) const { return buffer[_wrap(uint64_t(writeIndex) + d)]; }
     // Linear interpolation; d is clamped into the line.
     float readInterpolated(float d) const;
@@ -38,6 +45,10 @@ public:
     void setJumpTarget(uint32_t target, uint32_t minDistance);
     // One call per sample.
     float readCrossfading(uint32_t offset);
+    // No jump under way: readCrossfading would only read the tap, so a
+    // caller may read it directly for a stretch of samples.
+    bool tapSteady() const { return !jumpPending && !fadingIn; }
+    float readTap(uint32_t offset) const { return fadeGain * read(offset + currentTap); }
     void randomWalkTap();
 
     void clear();

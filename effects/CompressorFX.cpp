@@ -1,5 +1,6 @@
 #include "effects/CompressorFX.h"
 
+#include "dsp/FastLog.h"
 #include "gui/MonoGFX.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 namespace {
 
 constexpr float kLog2Of10Over20 = 0.16609640474f;  // 10^(x / 20) = 2^(x * this)
+constexpr float kDbPerOctave = 6.02059991f;         // 20 log10(x) = log2(x) * this
 
 }  // namespace
 
@@ -39,42 +41,58 @@ void CompressorFX::process(AudioBlock& block) {
     const uint32_t frames = std::min(block.frames, AudioBlock::kFrames);
     const uint32_t channels = std::min(block.channels, kChannels);
 
-    for (uint32_t c = 0; c < channels; ++c) {
-        Envelope& env = envelopes[c];
-        float e = env.gainDb;
-        const ChannelState s = block.channelState[c];
-        if (!isActive(s)) {
+    // Four channels side by side; a silent lane relaxes towards 0 dB (the
+    // same step with a target of 0) and leaves its samples as they are.
+    for (uint32_t first = 0; first < channels; first += 4) {
+        float4 T = splat4(1.0f), Ko = splat4(1.0f), perRelease, perAttack, e, p, thresholdDb;
+        int4 active = {0, 0, 0, 0};
+        const float* in[4];
+        float* out[4];
+        float dummy[AudioBlock::kFrames] = {};
+        for (uint32_t k = 0; k < 4; ++k) {
+            const uint32_t c = first + k;
+            Envelope& env = envelopes[std::min(c, kChannels - 1)];
+            const ChannelState s = c < channels ? block.channelState[c] : ChannelState::Vacant;
+            in[k] = c < channels ? block.channel(c) : dummy;
+            out[k] = c < channels ? block.channel(c) : dummy;
+            if (isActive(s)) {
+                const bool started = s == ChannelState::Started;
+                T[k] = std::max(threshold.getModulated(c, false, started), 1e-6f);
+                Ko[k] = output.getModulated(c, false, started);
+                env.releaseSamples = float(std::max(double(release.getModulated(c, false, started)) * 48.0, 1.0));
+                env.attackSamples = float(std::max(double(attack.getModulated(c, false, started)) * 48.0, 1.0));
+                active[k] = -1;
+            }
+            perRelease[k] = 1.0f / env.releaseSamples;
+            perAttack[k] = 1.0f / env.attackSamples;
+            e[k] = c < channels ? env.gainDb : 0.0f;
+            p[k] = previous[std::min(c, kChannels - 1)];
+        }
+        if (active[0] == 0 && active[1] == 0 && active[2] == 0 && active[3] == 0) {
             for (uint32_t i = 0; i < frames; ++i)
-                e += -e / (e < 0.0f ? env.releaseSamples : env.attackSamples);
-            env.gainDb = e;
-            meterDb[c].store(e, std::memory_order_relaxed);
-            continue;
+                e += -e * (e < 0.0f ? perRelease : perAttack);
+        } else {
+            thresholdDb = kDbPerOctave * fastlog::log2(T);
+            for (uint32_t i = 0; i < frames; ++i) {
+                const float4 x = {in[0][i], in[1][i], in[2][i], in[3][i]};
+                const float4 a = abs4(p);
+                // Below the threshold the target is 0 dB.
+                const float4 level = fastlog::log2(a >= T ? a : T);
+                const float4 target = (thresholdDb - kDbPerOctave * level) * slope;
+                e += (target - e) * (e < target ? perRelease : perAttack);
+                const float4 compressed = x * fastlog::exp2(e * kLog2Of10Over20);
+                p = active ? compressed : p;
+                const float4 y = active ? compressed * Ko : x;
+                for (uint32_t k = 0; k < 4; ++k)
+                    out[k][i] = y[k];
+            }
         }
-        const bool started = s == ChannelState::Started;
-        const float T = std::max(threshold.getModulated(c, false, started), 1e-6f);
-        const float Ko = output.getModulated(c, false, started);
-        const float R = float(std::max(double(release.getModulated(c, false, started)) * 48.0, 1.0));
-        const float A = float(std::max(double(attack.getModulated(c, false, started)) * 48.0, 1.0));
-        env.releaseSamples = R;
-        env.attackSamples = A;
-        const float thresholdDb = 20.0f * std::log10(T);
-
-        float* x = block.channel(c);
-        float p = previous[c];
-        for (uint32_t i = 0; i < frames; ++i) {
-            // Below the threshold the target is 0 dB: no logarithm needed.
-            const float a = std::fabs(p);
-            float target = 0.0f;
-            if (a >= T)
-                target = (thresholdDb - 20.0f * std::log10(a)) * slope;
-            e += (target - e) / (e < target ? R : A);
-            const float gain = std::exp2(e * kLog2Of10Over20);
-            p = x[i] * gain;
-            x[i] = p * Ko;
+        for (uint32_t k = 0; k < 4 && first + k < channels; ++k) {
+            const uint32_t c = first + k;
+            envelopes[c].gainDb = e[k];
+            previous[c] = p[k];
+            meterDb[c].store(e[k], std::memory_order_relaxed);
         }
-        previous[c] = p;
-        env.gainDb = e;
-        meterDb[c].store(e, std::memory_order_relaxed);
     }
     _storeChannelStates(block);
 }

@@ -49,3 +49,29 @@ TEST(Compressor, SilentChannelsRelaxAndAreNotTouched) {
     EXPECT_EQ(block.channel(3)[5], 0.25f);
     EXPECT_GT(fx.meterDb[3].load(), -0.01f);
 }
+
+TEST(Compressor, FastGainMathStaysWithinAHundredthOfADecibel) {
+    CompressorFX fx;
+    fx.threshold.setValue(-30.0f, true);
+    fx.attack.setValue(1.0f, true);
+    fx.release.setValue(30.0f, true);
+    fx.ratio.setValue(5, true);  // "10:1"
+    fxtest::settleParameters(fx);
+    std::vector<float> in(48000);
+    for (size_t n = 0; n < in.size(); ++n)
+        in[n] = float(std::sin(0.013 * double(n)) * (0.5 + 0.5 * std::sin(0.0002 * double(n))));
+    const std::vector<float> out = fxtest::renderChannel(fx, in, 0);
+    // The same detector in double precision with the library's functions.
+    const double slope = 1.0 - 1.0 / 10.0, T = std::pow(10.0, -30.0 / 20.0), R = 30.0 * 48.0, A = 1.0 * 48.0;
+    double e = 0.0, p = 0.0, worst = 0.0;
+    for (size_t n = 0; n < in.size(); ++n) {
+        const double a = std::fabs(p);
+        const double target = a >= T ? 20.0 * std::log10(T / a) * slope : 0.0;
+        e += (target - e) / (e < target ? R : A);
+        const double gain = std::pow(10.0, e * 0.05);
+        p = in[n] * gain;
+        if (std::fabs(in[n]) > 1e-3f)
+            worst = std::max(worst, std::fabs(fxtest::dB(out[n]) - fxtest::dB(p)));
+    }
+    EXPECT_LT(worst, 0.01);
+}
