@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 namespace {
 
@@ -128,12 +129,45 @@ void DelayFX::process(AudioBlock& block) {
             const uint32_t target = std::min(d, line.size() - 1);
             const bool external = synced && tempo.clockSource != 0;
             line.setJumpTarget(target, external ? kExternalJumpThreshold : kJumpThreshold);
-            for (uint32_t i = 0; i < frames; ++i) {
-                const float in = x[i];
-                const float echo = line.readCrossfading(0);
-                line.writeCountingQuiet(store(i, in, echo));
-                x[i] = mix.wet * echo + mix.dry * in;
+            if (!line.tapSteady()) {
+                for (uint32_t i = 0; i < frames; ++i) {
+                    const float in = x[i];
+                    const float echo = line.readCrossfading(0);
+                    line.writeCountingQuiet(store(i, in, echo));
+                    x[i] = mix.wet * echo + mix.dry * in;
+                }
+                break;
             }
+            // No jump under way: the tap is read straight from the buffer.
+            float* buffer = line.buffer.data();
+            const uint32_t n = line.size();
+            const uint32_t tap = std::min(line.currentTap, n - 1);
+            const float fade = line.fadeGain, threshold = line.quietThreshold;
+            uint32_t w = line.writeIndex;
+            int32_t quietChange = 0;
+            auto run = [&](auto crossed) {
+                for (uint32_t i = 0; i < frames; ++i) {
+                    const float in = x[i];
+                    const uint32_t r = w + tap;
+                    const float echo = fade * buffer[r >= n ? r - n : r];
+                    float F = echo;
+                    if constexpr (crossed) {
+                        F = crossfeed[i];
+                        crossfeed[i] = echo;
+                    }
+                    const float v = in + f * F;
+                    w = (w ? w : n) - 1;
+                    quietChange += int32_t(std::fabs(v) < threshold) - int32_t(std::fabs(buffer[w]) < threshold);
+                    buffer[w] = v;
+                    x[i] = mix.wet * echo + mix.dry * in;
+                }
+            };
+            if (pingpong)
+                run(std::true_type{});
+            else
+                run(std::false_type{});
+            line.writeIndex = w;
+            line.quietCount = uint32_t(std::max<int64_t>(int64_t(line.quietCount) + quietChange, 0));
             break;
         }
         case Digital: {
