@@ -95,15 +95,50 @@ void ReverbFX::process(AudioBlock& block) {
 
     const uint32_t frames = std::min(block.frames, AudioBlock::kFrames);
     float* samples = block.samples;
+    // The lines are written together every frame, so they share one write
+    // index; with no tap jump under way the taps are read straight from the
+    // buffers (the same samples readCrossfading would give).
+    bool steady = true;
+    for (uint32_t k = 1; k < kLines; ++k)
+        steady = steady && reverbLines[k].tapSteady() && reverbLines[k].writeIndex == reverbLines[0].writeIndex;
+    bool identity = true;
+    for (uint32_t k = 0; k < kLines; ++k)
+        identity = identity && lineToChannel[k] == k;
+    const uint32_t n = reverbLineCapacity;
+    float* buffers[kLines];
+    uint32_t taps[kLines];
+    float fades[kLines];
+    for (uint32_t k = 0; k < kLines; ++k) {
+        buffers[k] = reverbLines[k].buffer.data();
+        taps[k] = std::min(reverbLines[k].currentTap, n - 1);
+        fades[k] = reverbLines[k].fadeGain;
+    }
+    uint32_t w = reverbLines[0].writeIndex;
+    const float maxDelay = float(n - 1);
+
     for (uint32_t i = 0; i < frames; ++i) {
         float in[kLines];
         for (uint32_t k = 0; k < kLines; ++k)
             in[k] = samples[k * AudioBlock::kFrames + i];
-        const float s = DSP::wavetable.sine(modulator.next());
+        const float s = DSP::wavetable.sineInCycle(modulator.next());
         float y[kLines];
-        y[0] = G * reverbLines[0].readInterpolated(modulatedBase + depth * s);
-        for (uint32_t k = 1; k < kLines; ++k)
-            y[k] = G * reverbLines[k].readCrossfading(0);
+        if (steady) {
+            float d = std::clamp(modulatedBase + depth * s, 0.0f, maxDelay);
+            const uint32_t whole = uint32_t(d);
+            const float u = d - float(whole);
+            uint32_t a = w + whole, b = w + std::min(whole + 1, n - 1);
+            a = a >= n ? a - n : a;
+            b = b >= n ? b - n : b;
+            y[0] = G * ((1.0f - u) * buffers[0][a] + u * buffers[0][b]);
+            for (uint32_t k = 1; k < kLines; ++k) {
+                const uint32_t r = w + taps[k];
+                y[k] = G * (fades[k] * buffers[k][r >= n ? r - n : r]);
+            }
+        } else {
+            y[0] = G * reverbLines[0].readInterpolated(modulatedBase + depth * s);
+            for (uint32_t k = 1; k < kLines; ++k)
+                y[k] = G * reverbLines[k].readCrossfading(0);
+        }
         if (levels > 0.0f)
             for (float& v : y)
                 v = std::trunc(v * levels) / levels;
@@ -115,14 +150,28 @@ void ReverbFX::process(AudioBlock& block) {
         const float M = kMix * (sum4[0] + sum4[1] + sum4[2] + sum4[3]);
         low += M;
         high += M;
-        float v[kLines] = {low[0], low[1], low[2], low[3], high[0], high[1], high[2], high[3]};
-        for (uint32_t k = 0; k < kLines; ++k) {
-            reverbLines[k].write(v[k] + in[k]);
-            samples[k * AudioBlock::kFrames + i] = 0.0f;
+        const float v[kLines] = {low[0], low[1], low[2], low[3], high[0], high[1], high[2], high[3]};
+        if (steady) {
+            w = (w ? w : n) - 1;
+            for (uint32_t k = 0; k < kLines; ++k)
+                buffers[k][w] = v[k] + in[k];
+        } else {
+            for (uint32_t k = 0; k < kLines; ++k)
+                reverbLines[k].write(v[k] + in[k]);
         }
-        for (uint32_t k = 0; k < kLines; ++k)
-            samples[lineOffset[k] + i] += mix.wet * v[k] + mix.dry * in[k];
+        if (identity) {
+            for (uint32_t k = 0; k < kLines; ++k)
+                samples[k * AudioBlock::kFrames + i] = mix.wet * v[k] + mix.dry * in[k];
+        } else {
+            for (uint32_t k = 0; k < kLines; ++k)
+                samples[k * AudioBlock::kFrames + i] = 0.0f;
+            for (uint32_t k = 0; k < kLines; ++k)
+                samples[lineOffset[k] + i] += mix.wet * v[k] + mix.dry * in[k];
+        }
     }
+    if (steady)
+        for (DelayLine& line : reverbLines)
+            line.writeIndex = w;
 
     for (uint32_t c = 0; c < kChannels; ++c)
         block.channelState[c] = ChannelState::Vacant;
