@@ -73,8 +73,7 @@ void CompressorFX::process(AudioBlock& block) {
                 e += -e * (e < 0.0f ? perRelease : perAttack);
         } else {
             thresholdDb = kDbPerOctave * fastlog::log2(T);
-            for (uint32_t i = 0; i < frames; ++i) {
-                const float4 x = {in[0][i], in[1][i], in[2][i], in[3][i]};
+            auto step = [&](float4 x) __attribute__((always_inline)) {
                 const float4 a = abs4(p);
                 // Below the threshold the target is 0 dB.
                 const float4 level = fastlog::log2(a >= T ? a : T);
@@ -82,7 +81,25 @@ void CompressorFX::process(AudioBlock& block) {
                 e += (target - e) * (e < target ? perRelease : perAttack);
                 const float4 compressed = x * fastlog::exp2(e * kLog2Of10Over20);
                 p = active ? compressed : p;
-                const float4 y = active ? compressed * Ko : x;
+                return active ? compressed * Ko : x;
+            };
+            uint32_t i = 0;
+            if (first + 4 <= channels) {
+                // Four frames of the four channels at a time, turned to frames.
+                float* rows = block.channel(first);
+                constexpr uint32_t F = AudioBlock::kFrames;
+                for (; i + 4 <= frames; i += 4) {
+                    float4 x0 = loadUnaligned4(rows + i), x1 = loadUnaligned4(rows + F + i);
+                    float4 x2 = loadUnaligned4(rows + 2 * F + i), x3 = loadUnaligned4(rows + 3 * F + i);
+                    transpose4(x0, x1, x2, x3);
+                    x0 = step(x0), x1 = step(x1), x2 = step(x2), x3 = step(x3);
+                    transpose4(x0, x1, x2, x3);
+                    storeUnaligned4(rows + i, x0), storeUnaligned4(rows + F + i, x1);
+                    storeUnaligned4(rows + 2 * F + i, x2), storeUnaligned4(rows + 3 * F + i, x3);
+                }
+            }
+            for (; i < frames; ++i) {
+                const float4 y = step(float4{in[0][i], in[1][i], in[2][i], in[3][i]});
                 for (uint32_t k = 0; k < 4; ++k)
                     out[k][i] = y[k];
             }
