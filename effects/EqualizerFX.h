@@ -31,4 +31,7 @@ public:
     float laneResonances[4] = {0.7f, 0.7f, 0.7f, 0.7f};
     float laneGains[4] = {};
     QuadSVF filters[kChannels];
+
+private:
+    void _runGroup(AudioBlock& block, uint32_t group, uint32_t frames);
 };
