@@ -100,24 +100,24 @@ void ReverbFX::process(AudioBlock& block) {
     // buffers (the same samples readCrossfading would give).
     bool steady = true;
     for (uint32_t k = 1; k < kLines; ++k)
-        steady = steady && reverbLines[k].tapSteady() && reverbLines[k].writeIndex == reverbLines[0].writeIndex;
+        steady = steady && reverbLines[k].tapSteady() && reverbLines[k].fadeGain == 1.0f &&
+                 reverbLines[k].writeIndex == reverbLines[0].writeIndex;
     bool identity = true;
     for (uint32_t k = 0; k < kLines; ++k)
         identity = identity && lineToChannel[k] == k;
     const uint32_t n = reverbLineCapacity;
     float* buffers[kLines];
     uint32_t taps[kLines];
-    float fades[kLines];
     for (uint32_t k = 0; k < kLines; ++k) {
         buffers[k] = reverbLines[k].buffer.data();
         taps[k] = std::min(reverbLines[k].currentTap, n - 1);
-        fades[k] = reverbLines[k].fadeGain;
     }
     uint32_t w = reverbLines[0].writeIndex;
     const float maxDelay = float(n - 1);
 
     for (uint32_t i = 0; i < frames; ++i) {
         float in[kLines];
+#pragma GCC unroll 8
         for (uint32_t k = 0; k < kLines; ++k)
             in[k] = samples[k * AudioBlock::kFrames + i];
         const float s = DSP::wavetable.sineInCycle(modulator.next());
@@ -130,9 +130,10 @@ void ReverbFX::process(AudioBlock& block) {
             a = a >= n ? a - n : a;
             b = b >= n ? b - n : b;
             y[0] = G * ((1.0f - u) * buffers[0][a] + u * buffers[0][b]);
+#pragma GCC unroll 8
             for (uint32_t k = 1; k < kLines; ++k) {
                 const uint32_t r = w + taps[k];
-                y[k] = G * (fades[k] * buffers[k][r >= n ? r - n : r]);
+                y[k] = G * buffers[k][r >= n ? r - n : r];
             }
         } else {
             y[0] = G * reverbLines[0].readInterpolated(modulatedBase + depth * s);
@@ -153,6 +154,7 @@ void ReverbFX::process(AudioBlock& block) {
         const float v[kLines] = {low[0], low[1], low[2], low[3], high[0], high[1], high[2], high[3]};
         if (steady) {
             w = (w ? w : n) - 1;
+#pragma GCC unroll 8
             for (uint32_t k = 0; k < kLines; ++k)
                 buffers[k][w] = v[k] + in[k];
         } else {
@@ -160,6 +162,7 @@ void ReverbFX::process(AudioBlock& block) {
                 reverbLines[k].write(v[k] + in[k]);
         }
         if (identity) {
+#pragma GCC unroll 8
             for (uint32_t k = 0; k < kLines; ++k)
                 samples[k * AudioBlock::kFrames + i] = mix.wet * v[k] + mix.dry * in[k];
         } else {
