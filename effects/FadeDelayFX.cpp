@@ -53,6 +53,8 @@ void FadeDelayFX::process(AudioBlock& block) {
         wet = 0.25f * std::sin(std::numbers::pi_v<float> * x / 2.0f);
     }
     const uint32_t frames = std::min(block.frames, AudioBlock::kFrames);
+    if (frames == 0)
+        return;
     phasor.setFrequency(F);
     const double window = 48000.0 / double(std::max(F, 0.1f));
     for (uint32_t i = 0; i < frames; ++i) {
@@ -67,36 +69,67 @@ void FadeDelayFX::process(AudioBlock& block) {
 
     const uint32_t channels = std::min(block.channels, kChannels);
     uint32_t count = 0;
+    // The heads' places and windows depend only on the frame and one of four
+    // phase offsets: worked out once per block.
+    float places[4][AudioBlock::kFrames], windows[4][AudioBlock::kFrames];
+    for (uint32_t o = 0; o < 4; ++o) {
+        const float offset = headPhaseOffsets[o];
+        for (uint32_t i = 0; i < frames; ++i) {
+            float p = phaseBuffer[i] + offset;  // below 2
+            p = p >= 1.0f ? p - 1.0f : p;
+            float q = p + 0.75f;
+            q = q >= 1.0f ? q - 1.0f : q;
+            places[o][i] = p;
+            windows[o][i] = 0.5f + 0.5f * DSP::wavetable.sineInCycle(q);
+        }
+    }
+    const float* buffer = fadeLine.buffer.data();
+    const uint32_t n = fadeLine.size();
+    const uint32_t w0 = fadeLine.writeIndex;
+    float bus[AudioBlock::kFrames] = {};  // a local: the compiler may keep it apart from the block
     for (uint32_t c = 0; c < channels; ++c) {
         if (block.channelState[c] == ChannelState::Vacant)
             continue;
         ++count;
         float* samples = block.channel(c);
-        for (uint32_t i = 0; i < frames; ++i) {
-            const float in = samples[i];
-            float w = 0.0f;
-            for (uint32_t h = 0; h < headCount; ++h) {
-                const uint32_t t = headsPerChannel * c + h;
-                ReadHead& head = heads[t];
-                float p = phaseBuffer[i] + headPhaseOffsets[t % 8];
-                p -= std::floor(p);
-                uint32_t delay = head.delay.load(kRelaxed);
-                if (head.lastPhase - p > 0.9f) {
-                    head.moving = shiftChance > std::fabs(DSP::noise.next()) ? 1 : 0;
+        float in[AudioBlock::kFrames];
+        std::copy(samples, samples + frames, in);
+        // Head by head over the block: each frame's bus and sum see the heads
+        // in the same order as a frame-by-frame walk.
+        float sum[AudioBlock::kFrames] = {};
+        for (uint32_t h = 0; h < headCount; ++h) {
+            const uint32_t t = headsPerChannel * c + h;
+            ReadHead& head = heads[t];
+            // The offsets repeat every four heads.
+            const float* place = places[t % 4];
+            const float* window = windows[t % 4];
+            uint32_t delay = head.delay.load(kRelaxed);
+            uint32_t moving = head.moving;
+            float last = head.lastPhase;
+            // The still head's place in the buffer, one newer every frame.
+            uint32_t r = (w0 + delay) % n;
+            for (uint32_t i = 0; i < frames; ++i) {
+                const float p = place[i];
+                if (last - p > 0.9f) {
+                    moving = shiftChance > std::fabs(DSP::noise.next()) ? 1 : 0;
                     delay = lo + DSP::random.nextHigh() % range;
-                    head.delay.store(delay, kRelaxed);
+                    r = (w0 + delay - i) % n;  // delay - i < n
                 }
-                head.lastPhase = p;
-                const uint32_t back = head.moving ? saturateToU32((1.0f - p) * fadeLength[i]) : 0;
-                const float s = fadeLine.read(back + delay - i);
-                const float g = 0.5f + 0.5f * DSP::wavetable.sine(p + 0.75f);
-                w += g * s;
-                head.gain.store(g, kRelaxed);
-                writeBus[i] = in + writeBus[i] + w * G;
+                last = p;
+                const float s = moving ? fadeLine.read(saturateToU32((1.0f - p) * fadeLength[i]) + delay - i) : buffer[r];
+                r = (r ? r : n) - 1;
+                sum[i] += window[i] * s;
+                bus[i] = in[i] + bus[i] + sum[i] * G;
             }
-            samples[i] = w * wet + dry * in;
+            head.lastPhase = last;
+            head.moving = moving;
+            head.delay.store(delay, kRelaxed);
+            head.gain.store(window[frames - 1], kRelaxed);
         }
+        for (uint32_t i = 0; i < frames; ++i)
+            samples[i] = sum[i] * wet + dry * in[i];
     }
+    std::copy(bus, bus + frames, writeBus.begin());
 
     for (uint32_t i = 0; i < frames; ++i) {
         float v = writeBus[i];
