@@ -64,17 +64,35 @@ void DegradeFX::process(AudioBlock& block) {
 
         float noise[AudioBlock::kFrames];
         DSP::noise.fill(noise, frames);
+        // The filters' states in locals for the block (the block's samples
+        // could alias them as far as the compiler knows); the line is written
+        // and read in place, as write and readInterpolated would.
+        OnePole low = bandLow[c], high = bandHigh[c], wow = wowSmoother[c], flutterLp = flutterSmoother[c];
+        const float inverseQ = 1.0f / Q;
+        float* buffer = line.buffer.data();
+        const uint32_t n = line.size();
+        uint32_t w = line.writeIndex;
         float* x = block.channel(c);
         for (uint32_t i = 0; i < frames; ++i) {
-            const float lp = bandLow[c].tick(x[i]);
-            float v = lp - bandHigh[c].tick(lp);
-            v = std::trunc(v * Q) / Q;
+            const float lp = low.tick(x[i]);
+            float v = lp - high.tick(lp);
+            v = std::trunc(v * Q) * inverseQ;
             v = v / (K * v * v + 1.0f) * M;
-            const float g = wowSmoother[c].tick(position) * 100.0f + noise[i] * flutter;
-            const float fs = flutterSmoother[c].tick(g);
-            line.write(v);
-            x[i] = line.readInterpolated(std::clamp(1.0f + 19.9f * fs, 0.0f, maxDelay));
+            const float g = wow.tick(position) * 100.0f + noise[i] * flutter;
+            const float fs = flutterLp.tick(g);
+            w = (w ? w : n) - 1;
+            buffer[w] = v;
+            // Limited to the line: a negative flutter swing reads the newest sample.
+            const float d = std::clamp(1.0f + 19.9f * fs, 0.0f, maxDelay);
+            const uint32_t whole = uint32_t(d);
+            const float u = d - float(whole);
+            uint32_t a = w + whole, b = a + 1;
+            a = a >= n ? a - n : a;
+            b = b >= n ? b - n : b;
+            x[i] = u > 0.0f ? (1.0f - u) * buffer[a] + u * buffer[b] : buffer[a];
         }
+        line.writeIndex = w;
+        bandLow[c] = low, bandHigh[c] = high, wowSmoother[c] = wow, flutterSmoother[c] = flutterLp;
     }
     _storeChannelStates(block);
 }
