@@ -4,6 +4,7 @@
 #pragma once
 
 #include "dsp/DelayLine.h"
+#include "dsp/Float4.h"
 #include "dsp/OnePole.h"
 #include "effects/AudioEffect.h"
 #include "parameters/ParameterFloat.h"
@@ -35,4 +36,16 @@ public:
     OnePole flutterSmoother[kChannels];
     float wowPosition[kChannels] = {};
     float wowStep[kChannels];
+    // The "filter" value the band coefficients were set for (none yet).
+    float bandFilter[kChannels] = {-1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f, -1.0f};
+
+private:
+    struct Settings {
+        float Q, K, M, flutter;
+    };
+    // Reads the channel's controls, sets its band filters, steps its wow and
+    // draws its flutter noise.
+    Settings _prepare(uint32_t c, bool started, float* noise, uint32_t frames);
+    void _runChannel(AudioBlock& block, uint32_t c, uint32_t frames);
+    void _runGroup(AudioBlock& block, uint32_t first, uint32_t frames);
 };
