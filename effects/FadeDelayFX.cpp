@@ -1,5 +1,6 @@
 #include "effects/FadeDelayFX.h"
 
+#include "dsp/Float4.h"
 #include "dsp/Random.h"
 #include "dsp/Saturate.h"
 #include "dsp/WaveTable.h"
@@ -74,8 +75,18 @@ void FadeDelayFX::process(AudioBlock& block) {
     float places[4][AudioBlock::kFrames], windows[4][AudioBlock::kFrames];
     for (uint32_t o = 0; o < 4; ++o) {
         const float offset = headPhaseOffsets[o];
-        for (uint32_t i = 0; i < frames; ++i) {
-            float p = phaseBuffer[i] + offset;  // below 2
+        uint32_t i = 0;
+        for (; i + 4 <= frames; i += 4) {
+            float4 p = loadUnaligned4(phaseBuffer.data() + i) + offset;  // below 2
+            p = p >= splat4(1.0f) ? p - 1.0f : p;
+            float4 q = p + 0.75f;
+            q = q >= splat4(1.0f) ? q - 1.0f : q;
+            storeUnaligned4(places[o] + i, p);
+            for (uint32_t k = 0; k < 4; ++k)
+                windows[o][i + k] = 0.5f + 0.5f * DSP::wavetable.sineInCycle(q[k]);
+        }
+        for (; i < frames; ++i) {
+            float p = phaseBuffer[i] + offset;
             p = p >= 1.0f ? p - 1.0f : p;
             float q = p + 0.75f;
             q = q >= 1.0f ? q - 1.0f : q;
@@ -83,6 +94,14 @@ void FadeDelayFX::process(AudioBlock& block) {
             windows[o][i] = 0.5f + 0.5f * DSP::wavetable.sineInCycle(q);
         }
     }
+    // Whether a window wraps inside each group of four frames after the first
+    // (the first depends on each head's own last place).
+    bool wrapsIn[4][AudioBlock::kFrames / 4] = {};
+    for (uint32_t o = 0; o < 4; ++o)
+        for (uint32_t i = 4; i + 4 <= frames; i += 4) {
+            const int4 m = loadUnaligned4(places[o] + i - 1) - loadUnaligned4(places[o] + i) > splat4(0.9f);
+            wrapsIn[o][i / 4] = (m[0] | m[1] | m[2] | m[3]) != 0;
+        }
     const float* buffer = fadeLine.buffer.data();
     const uint32_t n = fadeLine.size();
     const uint32_t w0 = fadeLine.writeIndex;
@@ -109,6 +128,25 @@ void FadeDelayFX::process(AudioBlock& block) {
             // The still head's place in the buffer, one newer every frame.
             uint32_t r = (w0 + delay) % n;
             for (uint32_t i = 0; i < frames; ++i) {
+                // Four frames at once while the head stands still, does not
+                // wrap and reads no buffer edge.
+                if (!moving && (i & 3) == 0 && i + 4 <= frames && r >= 4) {
+                    bool wraps = wrapsIn[t % 4][i / 4];
+                    if (i == 0)
+                        for (uint32_t k = 0; k < 4; ++k)
+                            wraps |= (k ? place[k - 1] : last) - place[k] > 0.9f;
+                    if (!wraps) {
+                        const float4 back = loadUnaligned4(buffer + r - 3);
+                        const float4 s4 = float4{back[3], back[2], back[1], back[0]};
+                        const float4 sum4 = loadUnaligned4(sum + i) + loadUnaligned4(window + i) * s4;
+                        storeUnaligned4(sum + i, sum4);
+                        storeUnaligned4(bus + i, loadUnaligned4(in + i) + loadUnaligned4(bus + i) + sum4 * G);
+                        last = place[i + 3];
+                        r -= 4;
+                        i += 3;
+                        continue;
+                    }
+                }
                 const float p = place[i];
                 if (last - p > 0.9f) {
                     moving = shiftChance > std::fabs(DSP::noise.next()) ? 1 : 0;
@@ -126,7 +164,10 @@ void FadeDelayFX::process(AudioBlock& block) {
             head.delay.store(delay, kRelaxed);
             head.gain.store(window[frames - 1], kRelaxed);
         }
-        for (uint32_t i = 0; i < frames; ++i)
+        uint32_t i = 0;
+        for (; i + 4 <= frames; i += 4)
+            storeUnaligned4(samples + i, loadUnaligned4(sum + i) * wet + dry * loadUnaligned4(in + i));
+        for (; i < frames; ++i)
             samples[i] = sum[i] * wet + dry * in[i];
     }
     std::copy(bus, bus + frames, writeBus.begin());
