@@ -84,7 +84,8 @@ void DelayFX::process(AudioBlock& block) {
     const bool synced = _current(sync) != 0;
     const bool pingpong = _current(type) == 1;
     const int32_t algorithm = _current(algo);
-    const TempoReading tempo = tempoReader.load(std::memory_order_relaxed)();
+    const TempoReader reader = tempoReader.load(std::memory_order_relaxed);
+    const TempoReading tempo = reader ? reader() : TempoReading{};
     const float bpm = std::round(tempo.bpm);
     const uint32_t frames = std::min(block.frames, AudioBlock::kFrames);
     const uint32_t channels = std::min(block.channels, kChannels);

@@ -32,7 +32,7 @@ public:
     static constexpr uint32_t kBuckets = 4096;
     enum Algorithm : int32_t { Clean = 0, Digital = 1, Analog = 2, Bucket = 3 };
 
-    // Set once the main clock exists; until then 100 BPM, internal.
+    // Set once the main clock exists; until then (or when null) 100 BPM, internal.
     static std::atomic<TempoReader> tempoReader;
 
     struct BucketRing {

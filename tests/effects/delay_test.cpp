@@ -13,6 +13,7 @@ TempoReading fakeTempo() { return {gBpm, 0}; }
 
 struct DelaySetup {
     std::shared_ptr<DelayFX> fx = std::make_shared<DelayFX>();
+    TempoReader previous = DelayFX::tempoReader.load();
     explicit DelaySetup(int algorithm, bool synced, float ms, int pingpong = 0) {
         DelayFX::tempoReader = &fakeTempo;
         fx->algo.setValue(algorithm, true);
@@ -21,7 +22,7 @@ struct DelaySetup {
         fx->time.setValue(ms, true);
         fxtest::settleParameters(*fx);
     }
-    ~DelaySetup() { DelayFX::tempoReader = nullptr; }
+    ~DelaySetup() { DelayFX::tempoReader = previous; }
 };
 
 // An impulse after a 1024-sample settle; the output from the impulse on.

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -26,6 +28,7 @@ float sweep(std::initializer_list<AudioEffectType> types, uint32_t seed) {
     Noise noise;
     DSP::noise.seed(Noise::kSeedA, Noise::kSeedB);
     DSP::random.seed(seed);
+    const TempoReader previous = DelayFX::tempoReader.load();
     DelayFX::tempoReader = &sweptTempo;
     MonoGFX gfx;
     gfx.init(256, 64);
@@ -59,6 +62,7 @@ float sweep(std::initializer_list<AudioEffectType> types, uint32_t seed) {
         for (float v : block.samples) {
             if (!std::isfinite(v)) {
                 ADD_FAILURE() << "block " << b << ": " << v;
+                DelayFX::tempoReader = previous;
                 return INFINITY;
             }
             largest = std::max(largest, std::fabs(v));
@@ -66,7 +70,7 @@ float sweep(std::initializer_list<AudioEffectType> types, uint32_t seed) {
         if (b % 50 == 0)
             chain.draw(&gfx, 0, 0, 0, int(rng() % 4));
     }
-    DelayFX::tempoReader = nullptr;
+    DelayFX::tempoReader = previous;
     return largest;
 }
 
@@ -86,4 +90,31 @@ TEST(EffectSweep, RoutingAheadOfRoutingAndTheSpaceEffects) {
                      AudioEffectType::Reverb}, 102), 1e5f);
     EXPECT_LT(sweep({AudioEffectType::Circle, AudioEffectType::FadeDelay, AudioEffectType::Compressor,
                      AudioEffectType::Filter}, 103), 1e5f);
+}
+
+// The "effects" file section keeps every kind with its settings: written as
+// text and read into another chain.
+TEST(EffectFiles, EveryKindComesBackWithItsSettings) {
+    const FileVersion current("", 1, 0, 0);
+    for (int first = 2; first <= 16; first += 4) {
+        EffectChain chain;
+        std::vector<std::string> texts;
+        for (int id = first; id < first + 4 && id <= 16; ++id) {
+            ASSERT_TRUE(chain.insertEffect(AudioEffectType(id), unsigned(id - first)));
+            auto effect = chain.getEffect(unsigned(id - first));
+            Parameter* p = effect->group.parameters.front();
+            p->setNormalised(0.3f);
+            texts.push_back(effect->typeName + "=" + p->toString());
+        }
+        nlohmann::json root;
+        chain.toJson(root);
+        nlohmann::json back = nlohmann::json::parse(root.dump());
+        EffectChain other;
+        ASSERT_TRUE(other.fromJson(back, nullptr, current));
+        ASSERT_EQ(other.effectCount(), texts.size());
+        for (unsigned i = 0; i < other.effectCount(); ++i) {
+            auto effect = other.getEffect(i);
+            EXPECT_EQ(effect->typeName + "=" + effect->group.parameters.front()->toString(), texts[i]);
+        }
+    }
 }
