@@ -1,5 +1,10 @@
 // The fade delay: states, heads and the echo of a tone.
 #include "EffectTestSupport.h"
+#include "dsp/DelayLine.h"
+#include "dsp/OnePole.h"
+#include "dsp/Phasor.h"
+#include "dsp/Random.h"
+#include "dsp/WaveTable.h"
 #include "effects/FadeDelayFX.h"
 
 #include <gtest/gtest.h>
@@ -48,4 +53,99 @@ TEST(FadeDelay, ShiftDecidesWhichWindowsGlide) {
         EXPECT_EQ(fx->heads[2].moving + fx->heads[3].moving, percent > 0.0f ? 2u : 0u);
         EXPECT_GE(fx->heads[2].delay.load(), 4000u + 72000u / 800u);
     }
+}
+
+namespace {
+
+// The fade delay walked plainly, frame by frame within each head, for the
+// block-wise walk to be checked against.
+struct PlainFadeDelay {
+    DelayLine line{FadeDelayFX::kLineLength};
+    Phasor phasor;
+    OnePole highPassLow, ducker, lowPass, windowSmoother;
+    float lastPhase[16] = {};
+    uint32_t delay[16], moving[16] = {};
+    const float offsets[8] = {0.0f, 0.5f, 0.25f, 0.75f, 0.0f, 0.5f, 0.25f, 0.75f};
+
+    explicit PlainFadeDelay(const FadeDelayFX& fx) {
+        highPassLow.setCutoff(40.0), ducker.setCutoff(1.0), lowPass.setCutoff(10000.0), windowSmoother.setCutoff(1.0);
+        for (uint32_t t = 0; t < 16; ++t)
+            delay[t] = fx.heads[t].delay.load();
+    }
+    void process(AudioBlock& block, float F, float G, float shift, float dry, float wet) {
+        float phase[64], fadeLength[64], bus[64] = {};
+        phasor.setFrequency(F);
+        for (uint32_t i = 0; i < 64; ++i) {
+            phase[i] = phasor.next();
+            fadeLength[i] = windowSmoother.tick(float(48000.0 / double(F)));
+        }
+        F = std::max(F, 0.25f);
+        const uint32_t lo = uint32_t(4000.0f + 72000.0f * 0.125f / F);
+        uint32_t count = 0;
+        for (uint32_t c = 0; c < 8; ++c) {
+            if (block.channelState[c] == ChannelState::Vacant)
+                continue;
+            ++count;
+            float sum[64] = {};
+            for (uint32_t h = 0; h < 2; ++h) {
+                const uint32_t t = 2 * c + h;
+                for (uint32_t i = 0; i < 64; ++i) {
+                    float p = phase[i] + offsets[t % 8];
+                    p -= std::floor(p);
+                    if (lastPhase[t] - p > 0.9f) {
+                        moving[t] = shift > std::fabs(DSP::noise.next()) ? 1 : 0;
+                        delay[t] = lo + DSP::random.nextHigh() % (72000 - lo);
+                    }
+                    lastPhase[t] = p;
+                    const uint32_t back = moving[t] ? uint32_t((1.0f - p) * fadeLength[i]) : 0;
+                    const float s = line.read(back + delay[t] - i);
+                    sum[i] += (0.5f + 0.5f * DSP::wavetable.sine(p + 0.75f)) * s;
+                    bus[i] = block.channel(c)[i] + bus[i] + sum[i] * G;
+                }
+            }
+            for (uint32_t i = 0; i < 64; ++i)
+                block.channel(c)[i] = sum[i] * wet + dry * block.channel(c)[i];
+        }
+        for (uint32_t i = 0; i < 64; ++i) {
+            float v = bus[i];
+            v -= highPassLow.tick(v);
+            v = lowPass.tick(v);
+            const float d = ducker.tick(1.0f - std::min(1.0f, std::fabs(v * float(count))));
+            line.write(d * v);
+        }
+    }
+};
+
+}  // namespace
+
+TEST(FadeDelay, BlockWiseWalkMatchesThePlainOne) {
+    auto fx = std::make_shared<FadeDelayFX>();
+    fx->freq.setValue(40.0f, true);
+    fx->shift.setValue(50.0f, true);
+    fx->feedback.setValue(-6.0f, true);
+    fx->dryWet.setValue(100.0f, true);
+    fxtest::settleParameters(*fx);
+    PlainFadeDelay plain(*fx);
+    float worst = 0.0f, level = 0.0f;
+    for (int b = 0; b < 2000; ++b) {
+        AudioBlock block;
+        for (uint32_t c = 0; c < 8; ++c) {
+            block.channelState[c] = (b / 50 + c) % 5 == 0 ? ChannelState::Vacant : ChannelState::Playing;
+            for (uint32_t i = 0; i < 64; ++i)
+                block.channel(c)[i] = 0.3f * std::sin(0.002f * float(b * 64 + int(i)) * float(c + 3));
+        }
+        AudioBlock copy = block;
+        DSP::noise.seed(Noise::kSeedA + uint32_t(b), Noise::kSeedB);
+        DSP::random.seed(uint64_t(b));
+        fx->process(block);
+        DSP::noise.seed(Noise::kSeedA + uint32_t(b), Noise::kSeedB);
+        DSP::random.seed(uint64_t(b));
+        plain.process(copy, fx->freq.output, fx->feedback.output, fx->shift.getValue(), 0.0f, 0.25f);
+        for (uint32_t k = 0; k < AudioBlock::kSamples; ++k) {
+            worst = std::max(worst, std::fabs(block.samples[k] - copy.samples[k]));
+            level = std::max(level, std::fabs(block.samples[k]));
+        }
+    }
+    EXPECT_LT(worst, 1e-6f);
+    EXPECT_GT(level, 0.01f);
 }
