@@ -94,14 +94,15 @@ void FadeDelayFX::process(AudioBlock& block) {
             windows[o][i] = 0.5f + 0.5f * DSP::wavetable.sineInCycle(q);
         }
     }
-    // Whether a window wraps inside each group of four frames after the first
-    // (the first depends on each head's own last place).
-    bool wrapsIn[4][AudioBlock::kFrames / 4] = {};
-    for (uint32_t o = 0; o < 4; ++o)
-        for (uint32_t i = 4; i + 4 <= frames; i += 4) {
-            const int4 m = loadUnaligned4(places[o] + i - 1) - loadUnaligned4(places[o] + i) > splat4(0.9f);
-            wrapsIn[o][i / 4] = (m[0] | m[1] | m[2] | m[3]) != 0;
-        }
+    // For each offset and frame, the next frame from 1 on where the window
+    // wraps (frame 0 depends on each head's own last place); frames if none.
+    uint32_t nextWrap[4][AudioBlock::kFrames + 1];
+    for (uint32_t o = 0; o < 4; ++o) {
+        nextWrap[o][frames] = frames;
+        for (uint32_t i = frames - 1; i > 0; --i)
+            nextWrap[o][i] = places[o][i - 1] - places[o][i] > 0.9f ? i : nextWrap[o][i + 1];
+        nextWrap[o][0] = nextWrap[o][1];
+    }
     const float* buffer = fadeLine.buffer.data();
     const uint32_t n = fadeLine.size();
     const uint32_t w0 = fadeLine.writeIndex;
@@ -127,23 +128,23 @@ void FadeDelayFX::process(AudioBlock& block) {
             float last = head.lastPhase;
             // The still head's place in the buffer, one newer every frame.
             uint32_t r = (w0 + delay) % n;
-            for (uint32_t i = 0; i < frames; ++i) {
-                // Four frames at once while the head stands still, does not
-                // wrap and reads no buffer edge.
-                if (!moving && (i & 3) == 0 && i + 4 <= frames && r >= 4) {
-                    bool wraps = wrapsIn[t % 4][i / 4];
-                    if (i == 0)
-                        for (uint32_t k = 0; k < 4; ++k)
-                            wraps |= (k ? place[k - 1] : last) - place[k] > 0.9f;
-                    if (!wraps) {
-                        const float4 back = loadUnaligned4(buffer + r - 3);
-                        const float4 s4 = float4{back[3], back[2], back[1], back[0]};
-                        const float4 sum4 = loadUnaligned4(sum + i) + loadUnaligned4(window + i) * s4;
-                        storeUnaligned4(sum + i, sum4);
-                        storeUnaligned4(bus + i, loadUnaligned4(in + i) + loadUnaligned4(bus + i) + sum4 * G);
-                        last = place[i + 3];
-                        r -= 4;
-                        i += 3;
+            const uint32_t* wrapAhead = nextWrap[t % 4];
+            uint32_t i = 0;
+            while (i < frames) {
+                // A still head between window wraps reads four frames at a
+                // time, up to the edge of the buffer.
+                if (!moving && !(i == 0 && last - place[0] > 0.9f)) {
+                    const uint32_t end = std::min(wrapAhead[i], i + r);
+                    if (i + 4 <= end) {
+                        for (; i + 4 <= end; i += 4) {
+                            const float4 back = loadUnaligned4(buffer + r - 3);
+                            const float4 s4 = float4{back[3], back[2], back[1], back[0]};
+                            const float4 sum4 = loadUnaligned4(sum + i) + loadUnaligned4(window + i) * s4;
+                            storeUnaligned4(sum + i, sum4);
+                            storeUnaligned4(bus + i, loadUnaligned4(in + i) + loadUnaligned4(bus + i) + sum4 * G);
+                            r -= 4;
+                        }
+                        last = place[i - 1];
                         continue;
                     }
                 }
@@ -158,6 +159,7 @@ void FadeDelayFX::process(AudioBlock& block) {
                 r = (r ? r : n) - 1;
                 sum[i] += window[i] * s;
                 bus[i] = in[i] + bus[i] + sum[i] * G;
+                ++i;
             }
             head.lastPhase = last;
             head.moving = moving;
