@@ -45,10 +45,9 @@ public:
     void setJumpTarget(uint32_t target, uint32_t minDistance);
     // One call per sample.
     float readCrossfading(uint32_t offset);
-    // No jump under way: readCrossfading would only read the tap, so a
-    // caller may read it directly for a stretch of samples.
+    // No jump under way: readCrossfading would only read the tap (times
+    // fadeGain), so a caller may read it directly for a stretch of samples.
     bool tapSteady() const { return !jumpPending && !fadingIn; }
-    float readTap(uint32_t offset) const { return fadeGain * read(offset + currentTap); }
     void randomWalkTap();
 
     void clear();
