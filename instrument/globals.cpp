@@ -53,6 +53,13 @@ Track track[Track::kTracks] = {Track(0, &mainClock), Track(1, &mainClock), Track
                                Track(3, &mainClock), Track(4, &mainClock)};
 Touchpad touchpad[kNumTouchpads];
 }  // namespace DSP
+#include "effects/DelayFX.h"
+namespace {
+// The delay's tempo-locked times follow the main clock.
+const bool gDelayFollowsClock = (DelayFX::tempoReader.store(+[]() {
+    return TempoReading{DSP::mainClock.bpm.getValue(), DSP::mainClock.clockSource.value.load()};
+}), true);
+}  // namespace
 // 13: DSP::voiceManager
 #include "instrument/voices/VoiceManager.h"
 #include "instrument/voices/VoiceManagerTracks.h"
