@@ -62,11 +62,11 @@ public:
         ++sequencerResets;
     }
     void selectPattern(int32_t p, bool force) override { selectedPattern = p; }
-    int32_t synthesisIndex() const override { return synthesis.value.load(); }
+    int32_t synthesisIndex() const override { return synthesis.values[synthesis.activeSlot]; }
     std::string synthesisName() const override { return synthesis.toString(); }
     bool setSynthesisName(const std::string& n) override { return synthesis.setFromString(n); }
     void applySynthesis() override {
-        applied = synthesis.value.load();
+        applied = synthesisIndex();
         ++applyCount;
     }
     ParameterGroup& engineGroup() override {
@@ -84,7 +84,7 @@ public:
         quad.group.resetToDefaults();
         granular.group.resetToDefaults();
         synthesis.resetToDefault();
-        applied = synthesis.value.load();
+        applied = synthesisIndex();
         ++synthesisResets;
     }
     uint32_t engineType() const override { return uint32_t(applied); }
