@@ -22,6 +22,10 @@ public:
     // Audio thread at note start: no waiting. Empty when the list is missing or empty.
     virtual AudioSampleGroupEntryPtr getGroupEntry(std::string_view list, int32_t step, uint32_t order) = 0;
     virtual void registerListParameter(ParameterInt* parameter) = 0;
+    // The pool's page: open, and the entry selected in the list it edits
+    // (-1 for none). The panel keyboard then previews that entry.
+    virtual bool isOpen() const { return false; }
+    virtual int32_t selectedEntryIndex() const { return -1; }
 };
 
 namespace DSP {
