@@ -223,11 +223,13 @@ LoadResult readFile(const std::string& path, TrackFiles& target, bool partOfProj
     // One guard from the first look at the document to the last reader: a
     // bad file ends in a result, never in the caller.
     try {
+        TrackLoad hold(target);
         return interpret(path, document, target, partOfProject, sections);
     } catch (const std::exception& e) {
         rt_printf("JSON exception during reading data from [%s] \n%s\n", path.c_str(), e.what());
     }
     try {
+        TrackLoad hold(target);
         resetAfterFailure(sections, target);
     } catch (const std::exception& e) {
         rt_printf("[FileReadWrite] reset after a failed load: %s\n", e.what());
