@@ -68,7 +68,7 @@ TEST_F(PartFileTest, NothingToSaveCreatesNoFile) {
 
 TEST_F(PartFileTest, BadFilesGiveTheirLoadResult) {
     World world;
-    Track& t = world.track(0);
+    TestTrack& t = world.track(0);
     auto load = [&](const std::string& text) {
         spit(kPath, text);
         return readFile(kPath, t, false);
@@ -103,7 +103,7 @@ TEST_F(PartFileTest, BadFilesGiveTheirLoadResult) {
 
 TEST_F(PartFileTest, TypeErrorResetsThePresentSectionsAndSkipsTheRest) {
     World world;
-    Track& t = world.track(0);
+    TestTrack& t = world.track(0);
     NoteList list;
     list.steps.resize(2);
     list.steps[0].add(Note{});
@@ -123,7 +123,7 @@ TEST_F(PartFileTest, TypeErrorResetsThePresentSectionsAndSkipsTheRest) {
 
 TEST_F(PartFileTest, FileWithoutVersionIsOlderAndNewerOneIsNotUpgraded) {
     World world;
-    Track& t = world.track(0);
+    TestTrack& t = world.track(0);
     const std::string old = R"({"synthesis": {"synth engine": "subtractive", "freq": {"value": 9.0}}})";
     spit(kPath, old);
     ASSERT_EQ(readFile(kPath, t, false), LoadSuccess);

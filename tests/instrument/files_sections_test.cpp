@@ -14,7 +14,7 @@ using json = nlohmann::json;
 
 class SectionTest : public FileTest {
 protected:
-    LoadResult load(const std::string& text, Track& t) {
+    LoadResult load(const std::string& text, TrackFiles& t) {
         spit(kPath, text);
         return readFile(kPath, t, false);
     }
@@ -36,7 +36,7 @@ TEST_F(SectionTest, SequencerRoundTripSelectsThePatternWithoutForcing) {
 
 TEST_F(SectionTest, EffectsSkipUnknownAndSurplusEntriesKeepingTheRest) {
     World w;
-    Track& t = w.track(0);
+    TestTrack& t = w.track(0);
     json doc;
     t.chain.clear();
     writeEffectsSection(doc, t.chain);
@@ -56,7 +56,7 @@ TEST_F(SectionTest, EffectsSkipUnknownAndSurplusEntriesKeepingTheRest) {
 
 TEST_F(SectionTest, InstrumentAloneCarriesSampleGroupsInsideAProjectTheTrackGroup) {
     World w;
-    Track& t = w.track(0);
+    TestTrack& t = w.track(0);
     t.useEngine(EngineGranular);
     w.samples.addGroup("drums", {"kick.wav"});
     json alone, inProject;
@@ -85,7 +85,7 @@ TEST_F(SectionTest, InstrumentOpenedAloneDropsSampleListsOnlyWhenNoOtherTrackPla
 
 TEST_F(SectionTest, OlderInstrumentsMoveToTheNewKeys) {
     World w;
-    Track& t = w.track(0);
+    TestTrack& t = w.track(0);
     // 0.1.10 subtractive: "freq" becomes "filt freq"; a missing old key leaves
     // its new one at the default instead of failing the file.
     ASSERT_EQ(load(R"({"firmware version": "0.1.10", "synthesis": {"synth engine": "subtractive",

@@ -40,12 +40,12 @@ struct StandInEngine {
     std::vector<std::unique_ptr<ParameterFloat>> params;
 };
 
-class Track : public TrackFiles {
+class TestTrack : public TrackFiles {
 public:
     static inline const std::vector<std::string> kEngines = {"none", "FM", "additive", "resonator",
                                                              "subtractive", "quad engine", "granular", "eurorack"};
 
-    explicit Track(int index, int defaultEngine = 0) : index_(index), defaultEngine_(defaultEngine) {
+    explicit TestTrack(int index, int defaultEngine = 0) : index_(index), defaultEngine_(defaultEngine) {
         group.add(&nameParam);
         group.add(&volume);
         synthesis.setChoices(kEngines, defaultEngine);
@@ -200,7 +200,7 @@ class World {
 public:
     World() {
         for (int i = 0; i < FileTargets::kTracks; ++i) {
-            tracks[size_t(i)] = std::make_unique<Track>(i, i == 0 ? int(EngineSubtractive) : 0);
+            tracks[size_t(i)] = std::make_unique<TestTrack>(i, i == 0 ? int(EngineSubtractive) : 0);
             tracks[size_t(i)]->useEngine(i == 0 ? EngineSubtractive : 0);
         }
         clock.add(&bpm);
@@ -235,9 +235,9 @@ public:
         output.insertEffect(AudioEffectType::Limiter, 0);
         ++outputResets;
     }
-    Track& track(int i) { return *tracks[size_t(i)]; }
+    TestTrack& track(int i) { return *tracks[size_t(i)]; }
 
-    std::array<std::unique_ptr<Track>, FileTargets::kTracks> tracks;
+    std::array<std::unique_ptr<TestTrack>, FileTargets::kTracks> tracks;
     ParameterGroup clock{"clock"};
     ParameterFloat bpm{"BPM", ParameterFloat::Bpm, Stored, 120.0f, 20.0f, 300.0f};
     ParameterGroup project{"project"};
