@@ -12,8 +12,16 @@
 
 namespace {
 
-const std::vector<std::string> kLaneChoices = {"pulse 1", "pulse 2", "pulse 3", "pulse 4"};
-const std::vector<std::string> kNoteSelChoices = {"forward", "reverse", "fwd+rev", "random", "markov"};
+// Functions, not namespace-scope objects: the tracks are built by the
+// static initialisers, maybe before this file's objects.
+const std::vector<std::string>& laneNames() {
+    static const std::vector<std::string> names = {"pulse 1", "pulse 2", "pulse 3", "pulse 4"};
+    return names;
+}
+const std::vector<std::string>& noteSelNames() {
+    static const std::vector<std::string> names = {"forward", "reverse", "fwd+rev", "random", "markov"};
+    return names;
+}
 constexpr float kSamplesPerMs = 48.0f;
 constexpr float kMaxDelay = 1073741824.0f;
 
@@ -51,10 +59,10 @@ PulseLane::PulseLane()
       enabled("enabled", ParameterInt::ChoiceMode, Stored | MultiSlot, 0) {}
 
 Corvane::Corvane() {
-    laneChoice.setChoices(kLaneChoices, 0);
+    laneChoice.setChoices(laneNames(), 0);
     for (int lane = 0; lane < kLanes; ++lane) {
         setLaneNumber(lane, uint32_t(lane + 1));
-        lanes[size_t(lane)].noteSel.setChoices(kNoteSelChoices, 0);
+        lanes[size_t(lane)].noteSel.setChoices(noteSelNames(), 0);
     }
     for (PulseLane& l : lanes)
         for (Parameter* p : {static_cast<Parameter*>(&l.interval), static_cast<Parameter*>(&l.offset),

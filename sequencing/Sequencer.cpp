@@ -6,15 +6,26 @@
 #include <cmath>
 
 namespace {
-const std::vector<std::string> kSlotSwitchingChoices = {"direct", "on next beat", "on seq reset"};
-const std::vector<std::string> kTouchpadModeChoices = {"normal", "sequencer gate"};
-const std::vector<std::string> kChordModeChoices = {"chord", "lowest note", "random note"};
+// Functions, not namespace-scope objects: the tracks are built by the
+// static initialisers, maybe before this file's objects.
+const std::vector<std::string>& slotSwitchingNames() {
+    static const std::vector<std::string> names = {"direct", "on next beat", "on seq reset"};
+    return names;
+}
+const std::vector<std::string>& touchpadModeNames() {
+    static const std::vector<std::string> names = {"normal", "sequencer gate"};
+    return names;
+}
+const std::vector<std::string>& chordModeNames() {
+    static const std::vector<std::string> names = {"chord", "lowest note", "random note"};
+    return names;
+}
 }  // namespace
 
 Sequencer::Sequencer() {
-    slotSwitching.setChoices(kSlotSwitchingChoices, 0);
-    touchpadMode.setChoices(kTouchpadModeChoices, 0);
-    chordMode.setChoices(kChordModeChoices, 0);
+    slotSwitching.setChoices(slotSwitchingNames(), 0);
+    touchpadMode.setChoices(touchpadModeNames(), 0);
+    chordMode.setChoices(chordModeNames(), 0);
     // The group's order is the order of its listing and of its JSON.
     for (Parameter* p : {static_cast<Parameter*>(&clockMult), static_cast<Parameter*>(&seqReset),
                          static_cast<Parameter*>(&resetBy), static_cast<Parameter*>(&start),
