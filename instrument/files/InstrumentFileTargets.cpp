@@ -25,17 +25,27 @@ public:
     void selectPattern(int32_t pattern, bool force) override { track_.selectPattern(pattern, force); }
     int32_t synthesisIndex() const override { return track_.synthesis.values[track_.synthesis.activeSlot]; }
     std::string synthesisName() const override { return track_.synthesis.toString(); }
-    bool setSynthesisName(const std::string& name) override { return track_.synthesis.setFromString(name); }
+    bool setSynthesisName(const std::string& name) override {
+        if (!track_.synthesis.setFromString(name))
+            return false;
+        track_.synthesis.constrain();  // the published value follows the slot
+        return true;
+    }
     void applySynthesis() override { track_.applySynthesis(); }
-    ParameterGroup& engineGroup() override { return track_.currentEngine()->parameters; }
-    void refreshEnvSlot() override { track_.currentEngine()->refreshEnvSlot(); }
+    ParameterGroup& engineGroup() override { return engine().parameters; }
+    void refreshEnvSlot() override { engine().refreshEnvSlot(); }
     void refreshSlotChoices() override { track_.refreshSlotChoices(); }
     void resetSynthesis() override { track_.resetSynthesis(true); }
-    uint32_t engineType() const override { return track_.currentEngine()->engineType; }
+    uint32_t engineType() const override { return engine().engineType; }
     EffectChain& effectChain() override { return track_.effectChain; }
     void resetEffects(bool withDefault) override { track_.resetEffects(withDefault); }
 
 private:
+    SynthVoiceCommon& engine() const {
+        SynthVoiceCommon* e = track_.currentEngine();
+        return e ? *e : track_.noneCommon;
+    }
+
     Track& track_;
     std::vector<std::unique_ptr<Track::BusySection>> holds_;
 };

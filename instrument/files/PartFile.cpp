@@ -44,6 +44,8 @@ bool writeAll(int fd, const std::string& text) {
         const ssize_t n = ::write(fd, p, left);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = ENOSPC;
         if (n <= 0)
             return false;
         p += n;
@@ -73,15 +75,19 @@ SaveResult replaceFile(const std::string& target, const std::string& text) {
         rt_printf("[FileReadWrite] can't create a file in [%s]: %s\n", folder.c_str(), std::strerror(errno));
         return SaveCreateFailed;
     }
-    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ok = (::close(fd) == 0) && ok;
+    int error = 0;
+    auto step = [&error](bool done) {
+        if (!done && error == 0)
+            error = errno ? errno : EIO;
+        return done;
+    };
+    bool ok = step(::fchmod(fd, 0644) == 0) && step(writeAll(fd, text)) && step(::fsync(fd) == 0);
+    ok = step(::close(fd) == 0) && ok;
     if (ok && PartFile::gBeforeRename)
         PartFile::gBeforeRename(temporary);
-    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0)
-        ok = false;
+    ok = ok && step(::rename(temporary.c_str(), target.c_str()) == 0);
     if (!ok) {
-        rt_printf("[FileReadWrite] writing [%s] failed: %s\n", target.c_str(), std::strerror(savedErrno ? savedErrno : errno));
+        rt_printf("[FileReadWrite] writing [%s] failed: %s\n", target.c_str(), std::strerror(error));
         ::unlink(temporary.c_str());
         return SaveCreateFailed;
     }

@@ -165,14 +165,23 @@ TEST_F(ProjectTest, TrackFileNamesStayInTheFolderAndAreUnique) {
 // The instrument's own tracks through the file layer's default targets.
 TEST_F(ProjectTest, InstrumentTracksSaveAndLoadTheirParts) {
     fileTargets() = instrumentFileTargets();
-    DSP::track[0].nameParameter.setFromString("real");
-    DSP::track[0].subtractiveCommon.filtFreq.setValue(9.5f, false);
+    Track& from = DSP::track[0];
+    Track& to = DSP::track[3];
+    const std::string name = from.nameParameter.toString();
+    from.subtractiveCommon.filtFreq.setNormalised(0.3f);
+    const float saved = from.subtractiveCommon.filtFreq.getValue();
     ASSERT_EQ(saveByFileType("/home/corvane/real.inst", FileTypeInstrument, *fileTargets().tracks[0], true, false),
               SaveSuccess);
     EXPECT_EQ(sh("jq -r '.synthesis.\"synth engine\"' " + hostFile("/home/corvane/real.inst")), "subtractive\n");
     ASSERT_EQ(readFile("/home/corvane/real.inst", *fileTargets().tracks[3], false), LoadSuccess);
-    EXPECT_EQ(DSP::track[3].synthesis.toString(), "subtractive");
-    EXPECT_FLOAT_EQ(DSP::track[3].subtractiveCommon.filtFreq.getValue(), 9.5f);
-    EXPECT_FALSE(DSP::track[3].isBusy());
+    EXPECT_EQ(to.synthesis.toString(), "subtractive");
+    EXPECT_EQ(to.currentEngine(), &to.subtractiveCommon);
+    EXPECT_FLOAT_EQ(to.subtractiveCommon.filtFreq.getValue(), saved);
+    EXPECT_FALSE(to.isBusy());
+    // Leave the instrument as it was built for the other tests.
+    from.subtractiveCommon.parameters.resetToDefaults();
+    to.resetSynthesis(true);
+    to.nameParameter.setFromString(name);
+    to.parameterGroup.resetToDefaults();
     fileTargets() = FileTargets{};
 }
