@@ -96,6 +96,35 @@ SaveResult replaceFile(const std::string& target, const std::string& text) {
     return SaveSuccess;
 }
 
+// Builds the document like the library's own parser, and stops at the value
+// count limit before the document grows any further.
+class CountingDomParser : public nlohmann::detail::json_sax_dom_parser<json> {
+public:
+    using Base = nlohmann::detail::json_sax_dom_parser<json>;
+    explicit CountingDomParser(json& out) : Base(out, true) {}
+
+    bool null() { return _count() && Base::null(); }
+    bool boolean(bool v) { return _count() && Base::boolean(v); }
+    bool number_integer(json::number_integer_t v) { return _count() && Base::number_integer(v); }
+    bool number_unsigned(json::number_unsigned_t v) { return _count() && Base::number_unsigned(v); }
+    bool number_float(json::number_float_t v, const std::string& s) { return _count() && Base::number_float(v, s); }
+    bool string(json::string_t& v) { return _count() && Base::string(v); }
+    bool binary(json::binary_t& v) { return _count() && Base::binary(v); }
+    bool start_object(std::size_t n) { return _count() && Base::start_object(n); }
+    bool start_array(std::size_t n) { return _count() && Base::start_array(n); }
+
+    bool tooMany = false;
+
+private:
+    bool _count() {
+        if (++values_ <= PartFile::kMaxValues)
+            return true;
+        tooMany = true;
+        return false;
+    }
+    uint64_t values_ = 0;
+};
+
 struct Sections {
     bool files = false, sampleGroups = false, sequencer = false, synthesis = false, effects = false,
          noteList = false, morph = false, config = false;
@@ -199,8 +228,14 @@ LoadResult parseJsonFile(const std::string& path, json& out) {
         return LoadOpenFailed;
     if (in.peek() == std::ifstream::traits_type::eof())
         return LoadFileEmpty;
+    json parsed;
+    CountingDomParser sax(parsed);
     try {
-        json parsed = json::parse(in);
+        if (!json::sax_parse(in, &sax)) {
+            rt_printf("[FileReadWrite] [%s] holds more than %llu values, not read\n", path.c_str(),
+                      (unsigned long long)PartFile::kMaxValues);
+            return sax.tooMany ? LoadOpenFailed : LoadParseFailed;
+        }
         out = std::move(parsed);
     } catch (const json::exception& e) {
         const size_t byte = [&]() -> size_t {

@@ -95,6 +95,12 @@ TEST_F(PartFileTest, BadFilesGiveTheirLoadResult) {
     ASSERT_EQ(mkfifo(hostFile("/home/corvane/fifo.inst").c_str(), 0644), 0);
     EXPECT_EQ(readFile("/home/corvane/fifo.inst", t, false), LoadOpenFailed);
 
+    // More values than a document may hold: refused while it is read.
+    std::string many = "{\"padding\": [";
+    for (uint64_t i = 0; i < PartFile::kMaxValues; ++i)
+        many += "0,";
+    EXPECT_EQ(load(many + "0]}"), LoadOpenFailed);
+
     // Past the size cap: refused before anything is read (a sparse file).
     spit(kPath, "{}");
     ASSERT_EQ(truncate(hostFile(kPath).c_str(), off_t(PartFile::kMaxFileSize) + 1), 0);
