@@ -4,6 +4,7 @@
 #include "instrument/track/Track.h"
 
 #include "drivers/KeyDebouncer.h"
+#include "effects/EffectFactory.h"
 #include "gui/ListSelect.h"
 #include "gui/MonoGFX.h"
 #include "sequencing/NoteManager.h"
@@ -87,10 +88,11 @@ TEST(TrackConstruction, FreshInstrumentFollowsTheConstructionRules) {
         EXPECT_EQ(track.index, t);
         EXPECT_EQ(track.synthesis.toString(), t == 0 ? "subtractive" : "none");
         EXPECT_EQ(track.currentEngine()->engineType, t == 0 ? 4u : 0u);
-        // Tracks 1-4 spread in stereo; track 5's delay joins when the effect exists.
-        EXPECT_EQ(track.effectChain.effectCount(), t < 4 ? 1u : 0u);
-        if (t < 4)
-            EXPECT_EQ(track.effectChain.getEffect(0)->typeName, "stereo");
+        // Tracks 1-4 spread in stereo, track 5 echoes (once the delay exists).
+        const bool hasEffect = t < 4 || effectTypeAvailable(AudioEffectType(9));
+        ASSERT_EQ(track.effectChain.effectCount(), hasEffect ? 1u : 0u);
+        if (hasEffect)
+            EXPECT_EQ(track.effectChain.getEffect(0)->typeName, t < 4 ? "stereo" : "delay");
         EXPECT_EQ(track.subtractiveCommon.parameters.ownerName, "/track/" + std::to_string(t + 1) + "/syn/");
         EXPECT_EQ(track.encoderParameters[0].load(), &DSP::mainClock.bpm);
         EXPECT_EQ(track.encoderParameters[3].load(), &track.currentEngine()->polyphony);
@@ -171,11 +173,19 @@ TEST_F(TrackTest, ResetsKeepWhatTheyShould) {
     EXPECT_EQ(track->effectChain.effectCount(), 0u);
     track->resetEffects(true);
     EXPECT_EQ(track->effectChain.effectCount(), 1u);
+    EXPECT_EQ(track->effectChain.getEffect(0)->typeName, "stereo");
 }
 
 TEST_F(TrackTest, EngineChoiceTakesEffectInTheNextBlock) {
     track->synthesis.setValue(1, false);  // from the settings page
     EXPECT_EQ(track->currentEngine(), &track->noneCommon);
+    {
+        // While a loader holds the track, the audio thread leaves it alone.
+        Track::BusySection loading(*track);
+        track->blockUpdate();
+        EXPECT_EQ(track->currentEngine(), &track->noneCommon);
+    }
+    EXPECT_FALSE(track->isBusy());
     track->blockUpdate();
     EXPECT_EQ(track->currentEngine(), &track->subtractiveCommon);
     EXPECT_EQ(track->encoderParameters[2].load(), &track->subtractiveCommon.slide);
@@ -353,6 +363,28 @@ TEST_F(TrackTest, PanelKeysPlayNotesOnceAndStoreSnapshots) {
     EXPECT_NEAR(std::exp2(cutoff.getValue()), 1000.0f, 1.0f);
     cutoff.morphXY(1.0f, 0.0f);
     EXPECT_NEAR(std::exp2(cutoff.getValue()), 2000.0f, 1.0f);
+}
+
+TEST_F(TrackTest, PageDrawsTheEnvelopesAndTheLearnBox) {
+    useSubtractive();
+    track->focus = 28;
+    track->slot.setValue(1, false);
+    track->draw(window);
+    int graph = 0;
+    for (int y = 0; y < 44; ++y)
+        for (int x = 67; x < 255; ++x)
+            graph += window.pixel(x, y) != 0;
+    EXPECT_GT(graph, 100);
+    EXPECT_EQ(track->window, &window);
+    window.clear();
+    track->focus = 16;
+    chooseInMenu(16, "add MIDI mapping");
+    int box = 0;
+    for (int x = 60; x < 200; ++x)
+        box += window.pixel(x, 32) != 0;
+    EXPECT_GT(box, 0);
+    track->button(2, 2, true);  // key 2 cancels learning
+    EXPECT_EQ(track->menuState.load(), uint32_t(Track::MenuIdle));
 }
 
 TEST(MidiMappingText, NamesControllersAndNotes) {
