@@ -15,6 +15,7 @@
 #include "platform/RtPrintf.h"
 #include "sequencing/NoteManager.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +64,18 @@ bool syncFolder(const std::string& folder) {
     return ok;
 }
 
+// Temporary files of earlier saves of the same file that never reached
+// their rename (the power went, the process was killed).
+void removeLeftovers(const std::string& folder, const std::string& prefix) {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir))
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
+            ::unlink((folder + entry->d_name).c_str());
+    ::closedir(dir);
+}
+
 // Temporary file beside the target, synced and closed, then renamed over it:
 // the target holds the old content or the new one, never a part of either.
 SaveResult replaceFile(const std::string& target, const std::string& text) {
@@ -93,6 +106,7 @@ SaveResult replaceFile(const std::string& target, const std::string& text) {
     }
     // The rename itself reaches the disk with the folder.
     syncFolder(folder);
+    removeLeftovers(folder, "." + base + ".tmp-");
     return SaveSuccess;
 }
 

@@ -184,6 +184,11 @@ TEST_F(PartFileTest, FailedWritesLeaveThePreviousFileAndReportFailure) {
     EXPECT_EQ(slurp(kPath), before);
     World world;
     EXPECT_EQ(readFile(kPath, world.track(0), false), LoadSuccess);
+    // The next save takes the killed one's temporary file away.
+    auto leftovers = [&] { return sh("ls -A " + folder + " | grep -c '^.part.inst.tmp-'"); };
+    EXPECT_EQ(leftovers(), "1\n");
+    ASSERT_EQ(writeFile(kPath, good), SaveSuccess);
+    EXPECT_EQ(leftovers(), "0\n");
 
     // A folder where the file should be.
     ASSERT_TRUE(host::makeFolders(hostFile("/home/corvane/taken.inst")));
