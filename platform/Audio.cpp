@@ -3,6 +3,7 @@
 #include "platform/AudioFile.h"
 #include "platform/AuxiliaryTask.h"
 #include "platform/CpuMonitor.h"
+#include "platform/Osc.h"
 #include "platform/Paths.h"
 #include "platform/RtPrintf.h"
 #include "platform/Stepped.h"
@@ -154,6 +155,7 @@ enum HostOption {
     kOptMidiPort,
     kOptPanelScript,
     kOptDisplayMirror,
+    kOptOscListen,
 };
 
 const struct option kHostOptions[] = {
@@ -165,6 +167,7 @@ const struct option kHostOptions[] = {
     {"audio-in", required_argument, nullptr, kOptAudioIn},
     {"midi-port", required_argument, nullptr, kOptMidiPort},
     {"panel-script", required_argument, nullptr, kOptPanelScript},
+    {"osc-listen", required_argument, nullptr, kOptOscListen},
 };
 
 }  // namespace
@@ -192,7 +195,9 @@ void Bela_usage() {
             "                                       (default: a new pseudo-terminal, whose name is printed)\n"
             "   --panel-script FILE:                Play the panel from a file of timed events\n"
             "                                       (lines \"<block> key <k> down|up\",\n"
-            "                                       \"<block> encoder <e> turn <n>|push [down|up]\")\n",
+            "                                       \"<block> encoder <e> turn <n>|push [down|up]\")\n"
+            "   --osc-listen ADDR:                  Address the OSC receiver listens on\n"
+            "                                       (default: 127.0.0.1; 0.0.0.0 for every interface)\n",
             host::defaultRoot().c_str());
 }
 
@@ -234,6 +239,7 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
         case kOptMidiPort: settings->midiPort = optarg; break;
         case kOptPanelScript: settings->panelScript = optarg; break;
         case kOptDisplayMirror: settings->displayMirror = optarg; break;
+        case kOptOscListen: settings->oscListen = optarg; break;
         case ':':
             fprintf(stderr, "%s: option needs a value: %s\n", argv[0], argv[optind - 1]);
             return '?';
@@ -285,6 +291,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         }
     }
     host::setMidiPort(settings->midiPort);
+    host::setOscListenAddress(settings->oscListen);
     if (!host::panelStart(settings->panelScript))
         return -1;
     if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped) {

@@ -1,0 +1,38 @@
+// Process-wide state of the entry module, shared by setup, render, the
+// interface and I/O tasks and cleanup. Words that two threads touch are
+// atomics.
+#pragma once
+
+#include "platform/AuxiliaryTask.h"
+#include "platform/CpuMonitor.h"
+#include "platform/Gpio.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+struct AudioBlock;
+class MonoGFX;
+
+// Timing of the three sections of render (averaged over 750 blocks).
+extern BelaCpuData gCpuInterface;
+extern BelaCpuData gCpuSequencer;
+extern BelaCpuData gCpuSynthesis;
+
+extern uint32_t gUnderrunCount;
+extern uint32_t gFramesSinceUnderrun;
+// [0], [1]: clock-out pins 6 and 7 while clock output is off; [2..4]: gateOut.
+extern std::array<std::atomic<uint32_t>, 5> gGateOutputs;
+extern std::atomic<bool> gUpdateBaseline;
+extern std::atomic<bool> gTakeScreenshot;
+extern AuxiliaryTask gInOutTask;
+extern AuxiliaryTask gInterfaceTask;
+extern std::atomic<uint32_t> gInterfaceFrame;
+extern std::array<Gpio, 3> gateOut;
+extern AudioBlock outputStream;
+
+// Pins of the clock and gate lines.
+constexpr uint32_t kClockInPin = 3;
+constexpr uint32_t kResetInPin = 4;
+constexpr uint32_t kClockOutPins[2] = {6, 7};
+constexpr uint32_t kGateOutGpio[3] = {8, 80, 78};
