@@ -41,6 +41,10 @@ PitchScaleManager scaleManager;
 // 11: Driver::settings
 // 12: DSP::mainClock, DSP::track, DSP::touchpad
 // 13: DSP::voiceManager
+#include "instrument/voices/VoiceManager.h"
+namespace DSP {
+VoiceManager voiceManager;
+}  // namespace DSP
 // 14: Key::encoder, Key::key, Key::trackSelect
 #include "drivers/Encoder.h"
 #include "drivers/KeyDebouncer.h"
