@@ -39,7 +39,18 @@ namespace DSP {
 PitchScaleManager scaleManager;
 }  // namespace DSP
 // 11: Driver::settings
+#include "instrument/Settings.h"
+namespace Driver {
+Settings settings;
+}  // namespace Driver
 // 12: DSP::mainClock, DSP::track, DSP::touchpad
+#include "instrument/MainClock.h"
+#include "instrument/track/Track.h"
+namespace DSP {
+MainClock mainClock;
+Track track[Track::kTracks] = {Track(0, &mainClock), Track(1, &mainClock), Track(2, &mainClock),
+                               Track(3, &mainClock), Track(4, &mainClock)};
+}  // namespace DSP
 // 13: DSP::voiceManager
 #include "instrument/voices/VoiceManager.h"
 namespace DSP {

@@ -31,6 +31,8 @@ int32_t jsonInt(const nlohmann::json& j) {
 }  // namespace
 
 std::string midiMappingToString(const MidiMappingKey& key) {
+    if (key.channel == -1)
+        return "...";
     const std::string channel = " (ch " + std::to_string(key.channel + 1) + ")";
     if (key.cc >= 0)
         return "CC " + std::to_string(key.cc) + channel;

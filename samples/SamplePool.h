@@ -29,6 +29,10 @@ public:
                                                              float radius) {
         return {};
     }
+    // The pool's page: open, and the entry selected in the list it edits
+    // (-1 for none). The panel keyboard then previews that entry.
+    virtual bool isOpen() const { return false; }
+    virtual int32_t selectedEntryIndex() const { return -1; }
 };
 
 namespace DSP {

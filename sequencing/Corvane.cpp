@@ -65,6 +65,22 @@ Corvane::Corvane() {
     group.add(&laneChoice);
 }
 
+void Corvane::bindLaneParameters(EncoderPlaces& places) const {
+    const int32_t lane = laneChoice.values[laneChoice.activeSlot];
+    const bool valid = lane >= 0 && lane < kLanes;
+    const PulseLane* l = valid ? &lanes[size_t(lane)] : nullptr;
+    auto bind = [&](size_t place, const Parameter* p) {
+        places[place].store(const_cast<Parameter*>(l ? p : nullptr), std::memory_order_release);
+    };
+    bind(8, l ? &l->interval : nullptr);
+    bind(9, l ? &l->offset : nullptr);
+    bind(10, l ? &l->octave : nullptr);
+    bind(11, l ? &l->reset : nullptr);
+    bind(13, l ? &l->noteSel : nullptr);
+    bind(14, l ? &l->randTime : nullptr);
+    bind(15, l ? &l->swing : nullptr);
+}
+
 void Corvane::setLaneNumber(int lane, uint32_t number) {
     PulseLane& l = lanes[size_t(lane)];
     l.laneNumber = number;

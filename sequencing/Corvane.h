@@ -81,6 +81,11 @@ public:
     // pulse that plays nothing, -2 for no pulse.
     int32_t laneStep(int lane, uint32_t t);
     void setLaneNumber(int lane, uint32_t number);
+    // Points the track's encoder places 8..11 and 13..15 at the lane that
+    // the lane choice selects; clears them for a choice outside 0..3. Place
+    // 12 (the lane choice itself) is left as it is.
+    using EncoderPlaces = std::array<std::atomic<Parameter*>, 16>;
+    void bindLaneParameters(EncoderPlaces& places) const;
 
     TickHistory<uint32_t> resetHistory;
     TickHistory<uint8_t> windowHistory;

@@ -41,6 +41,7 @@ void NoteManager::setList(int index, NoteList list) {
 void NoteManager::reset() {
     for (int i = 0; i < kListCount; ++i)
         editList(i, [](NoteList& list) { list.clear(); });
+    keyboardOctave.resetToDefault();
 }
 
 void NoteManager::applyTunings() { applyTunings(DSP::scaleManager); }

@@ -5,10 +5,12 @@
 // a change builds a new list off the audio thread and swaps it in whole.
 #pragma once
 
+#include "parameters/ParameterInt.h"
 #include "parameters/Snapshot.h"
 #include "sequencing/NoteList.h"
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -58,6 +60,11 @@ public:
     // Where the operations post their notices (kind, text); the screen's
     // notifications when empty.
     std::function<void(int kind, const std::string& text)> notify;
+
+    // Octave of the 25 note keys; the track steps it with keys 25 and 26
+    // and raises `changed` so the page redraws.
+    ParameterInt keyboardOctave{"keyboard octave", ParameterInt::PlainInt, NoFlags, -1, -5, 5};
+    std::atomic<bool> changed{false};
 
 private:
     static bool _valid(int index) { return index >= 0 && index < kListCount; }
