@@ -61,6 +61,10 @@ public:
     // True when the configuration file was read, or there was none: only
     // then may saveConfig write it.
     bool configSavable = true;
+
+private:
+    void _addRoutingPage();
+    void _addNoteListPage();
 };
 
 namespace Driver {

@@ -22,12 +22,16 @@ extern BelaCpuData gCpuSynthesis;
 extern uint32_t gUnderrunCount;
 extern uint32_t gFramesSinceUnderrun;
 // [0], [1]: clock-out pins 6 and 7 while clock output is off; [2..4]: gateOut.
-extern std::array<std::atomic<uint32_t>, 5> gGateOutputs;
+// Audio thread only (the voice manager and the self test write them).
+extern uint32_t gGateOutputs[5];
 extern std::atomic<bool> gUpdateBaseline;
 extern std::atomic<bool> gTakeScreenshot;
 extern AuxiliaryTask gInOutTask;
 extern AuxiliaryTask gInterfaceTask;
 extern std::atomic<uint32_t> gInterfaceFrame;
+// Blocks since start, never wrapping (the instrument's block counter is
+// 32 bits): the I/O task's millisecond clock.
+extern std::atomic<uint64_t> gBlocksElapsed;
 extern std::array<Gpio, 3> gateOut;
 extern AudioBlock outputStream;
 

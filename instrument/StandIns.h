@@ -109,7 +109,7 @@ public:
     static constexpr uint32_t kIdle = 10;
     bool running() const { return state.load(std::memory_order_acquire) != kIdle; }
     void midiReceived(const MidiMessage&) {}
-    void processBlock(BelaContext*, std::array<std::atomic<uint32_t>, 5>&) {}
+    void processBlock(BelaContext*, uint32_t*) {}
     void ledLevels(float*) {}
     std::atomic<uint32_t> state{kIdle};
 };

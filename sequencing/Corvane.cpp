@@ -12,8 +12,16 @@
 
 namespace {
 
-const std::vector<std::string> kLaneChoices = {"pulse 1", "pulse 2", "pulse 3", "pulse 4"};
-const std::vector<std::string> kNoteSelChoices = {"forward", "reverse", "fwd+rev", "random", "markov"};
+// Built on first use: the global objects that need it are constructed
+// in another file, possibly before this one's globals.
+const std::vector<std::string>& kLaneChoices() {
+    static const std::vector<std::string> names = {"pulse 1", "pulse 2", "pulse 3", "pulse 4"};
+    return names;
+}
+const std::vector<std::string>& kNoteSelChoices() {
+    static const std::vector<std::string> names = {"forward", "reverse", "fwd+rev", "random", "markov"};
+    return names;
+}
 constexpr float kSamplesPerMs = 48.0f;
 constexpr float kMaxDelay = 1073741824.0f;
 
@@ -51,10 +59,10 @@ PulseLane::PulseLane()
       enabled("enabled", ParameterInt::ChoiceMode, Stored | MultiSlot, 0) {}
 
 Corvane::Corvane() {
-    laneChoice.setChoices(kLaneChoices, 0);
+    laneChoice.setChoices(kLaneChoices(), 0);
     for (int lane = 0; lane < kLanes; ++lane) {
         setLaneNumber(lane, uint32_t(lane + 1));
-        lanes[size_t(lane)].noteSel.setChoices(kNoteSelChoices, 0);
+        lanes[size_t(lane)].noteSel.setChoices(kNoteSelChoices(), 0);
     }
     for (PulseLane& l : lanes)
         for (Parameter* p : {static_cast<Parameter*>(&l.interval), static_cast<Parameter*>(&l.offset),
@@ -95,6 +103,17 @@ void Corvane::setLaneNumber(int lane, uint32_t number) {
     l.enabled.name = n + " enabled";
     for (int i = 0; i < TickHistory<int32_t>::kLength; ++i)
         l.history.push(PulseLane::kNoPulse);
+}
+
+void Corvane::button(int index, int event) {
+    constexpr int kFirstLaneKey = 5;
+    constexpr int kRepeat = 3;
+    if (event == kRepeat || index < kFirstLaneKey || index >= kFirstLaneKey + kLanes)
+        return;
+    ParameterInt& enabled = lanes[size_t(index - kFirstLaneKey)].enabled;
+    // Incremented past "true" it wraps to "false": each press toggles.
+    const int32_t next = enabled.value.load(std::memory_order_relaxed) + 1;
+    enabled.setValue(next > enabled.maximum ? enabled.minimum.load() : next, true);
 }
 
 int32_t Corvane::laneStep(int lane, uint32_t t) {

@@ -12,9 +12,17 @@
 namespace {
 
 // The "synthesis" choices, in their order (an index is what files store).
-const std::vector<std::string> kSynthesisChoices = {"none",      "subtractive", "FM",      "additive",
+// Built on first use: the global objects that need it are constructed
+// in another file, possibly before this one's globals.
+const std::vector<std::string>& kSynthesisChoices() {
+    static const std::vector<std::string> names = {"none",      "subtractive", "FM",      "additive",
                                                     "resonator", "quad engine", "granular"};
-const std::vector<std::string> kRoutingChoices = {"-", "1", "2", "3", "4", "5", "6", "7", "8"};
+    return names;
+}
+const std::vector<std::string>& kRoutingChoices() {
+    static const std::vector<std::string> names = {"-", "1", "2", "3", "4", "5", "6", "7", "8"};
+    return names;
+}
 constexpr int32_t kSubtractiveChoice = 1;
 // Room for every engine name, so a switch on the audio thread never grows it.
 constexpr size_t kEngineNameCapacity = 32;
@@ -84,12 +92,12 @@ Track::Track(uint32_t trackIndex, MainClock* mainClock)
     sequencerImpl.resetBy.setChoices(resetBy, int(index));
     sequencerImpl.resetBy.setValue(int32_t(index), false);
 
-    synthesis.setChoices(kSynthesisChoices, 0);
+    synthesis.setChoices(kSynthesisChoices(), 0);
     const std::string owner = "/track/" + std::to_string(index + 1) + "/syn/";
     for (SynthVoiceCommon* e : engines())
         e->parameters.setOwnerName(owner);
     for (auto& routing : inputRouting)
-        routing.setChoices(kRoutingChoices, 0);
+        routing.setChoices(kRoutingChoices(), 0);
 
     synthesis.setValue(index == 0 ? kSubtractiveChoice : 0, false);
     _applySynthesis(false);

@@ -24,7 +24,12 @@ constexpr const char* kAddModulator = "add modulator";
 constexpr const char* kRemoveModulator = "remove modulator";
 constexpr const char* kAddMapping = "add MIDI mapping";
 constexpr const char* kRemoveMapping = "remove MIDI mapping";
-const std::vector<std::string> kModulatorTypes = {"LFO", "AD env", "random", "offset"};
+// Built on first use: the global objects that need it are constructed
+// in another file, possibly before this one's globals.
+const std::vector<std::string>& kModulatorTypes() {
+    static const std::vector<std::string> names = {"LFO", "AD env", "random", "offset"};
+    return names;
+}
 constexpr uint32_t kListOpen = 1;
 constexpr uint32_t kListChosen = 2;
 constexpr float kMinimumGraphMs = 2000.0f;
@@ -103,7 +108,7 @@ void Track::_runMenuFlows() {
             p->openEditor();
         } else if (item == kAddModulator) {
             if (p->channelCount > 0 &&
-                Driver::listSelection.open("Add modulator to " + p->name, kModulatorTypes, true)) {
+                Driver::listSelection.open("Add modulator to " + p->name, kModulatorTypes(), true)) {
                 menuState.store(MenuAddModulator, std::memory_order_release);
                 return;
             }

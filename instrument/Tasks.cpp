@@ -1,0 +1,279 @@
+#include "instrument/Tasks.h"
+
+#include "connectivity/SerialMIDI.h"
+#include "drivers/KeyDebouncer.h"
+#include "dsp/WaveTable.h"
+#include "effects/EffectChain.h"
+#include "engines/SynthVoiceCommon.h"
+#include "gui/Confirm.h"
+#include "gui/GuiEditor.h"
+#include "gui/GuiNotify.h"
+#include "gui/ListSelect.h"
+#include "gui/MonoGFX.h"
+#include "gui/Screenshot.h"
+#include "instrument/EditorRequests.h"
+#include "instrument/InstrumentState.h"
+#include "instrument/MainClock.h"
+#include "instrument/Process.h"
+#include "instrument/StandIns.h"
+#include "instrument/track/Track.h"
+#include "instrument/voices/VoiceManager.h"
+#include "platform/Audio.h"
+#include "platform/CpuMonitor.h"
+#include "samples/ReleaseQueue.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr uint32_t kRefreshEvery = 6;
+constexpr uint32_t kButtonPressedBelow = 500;
+constexpr uint32_t kTracks = 5;
+
+struct KnobInput {
+    uint32_t converter, channel;
+};
+constexpr KnobInput kAuxKnob[kTracks] = {{0, 1}, {0, 4}, {0, 7}, {1, 2}, {1, 5}};
+constexpr KnobInput kVolumeKnob[kTracks] = {{0, 2}, {0, 5}, {1, 0}, {1, 3}, {1, 6}};
+constexpr KnobInput kTrackButton[kTracks] = {{0, 0}, {0, 3}, {0, 6}, {1, 1}, {1, 4}};
+
+// Single producer (the audio thread), single consumer (the interface task).
+struct RequestQueue {
+    static constexpr uint32_t kSize = 16;
+    std::array<std::atomic<uint64_t>, kSize> slots{};
+    std::atomic<uint32_t> head{0}, tail{0};
+    std::atomic<uint32_t> dropped{0};
+};
+RequestQueue gRequests;
+
+Track& currentTrack() { return DSP::track[std::min<uint32_t>(GUI::currentTrack.load(), kTracks - 1)]; }
+
+bool chainIdle(Track& track) {
+    return track.effectChain.mode.load(std::memory_order_acquire) == EffectChain::Idle &&
+           !track.effectChain.busy.load(std::memory_order_acquire);
+}
+
+void carryOut(EditorRequest request, uint32_t argument) {
+    switch (request) {
+    case EditorRequest::NoteManager: break;  // the note-list page opens once it is built
+    case EditorRequest::FileBrowser: break;  // likewise the file browser
+    case EditorRequest::AudioPool: break;    // and the sample-lists page
+    case EditorRequest::VoiceManager: GUI::openEditor(&DSP::voiceManager, true); break;
+    case EditorRequest::VoicePageClose: GUI::closeEditor(); break;
+    case EditorRequest::EffectPage:
+        if (GUI::closeEditor()) {
+            Track& track = currentTrack();
+            if (track.effectPageShown.load() && track.focus.load() > 15) {
+                track.effectPageShown.store(false);
+            } else {
+                if (chainIdle(track))
+                    track.focus.store(16);
+                track.effectPageShown.store(true);
+            }
+        }
+        break;
+    case EditorRequest::MainMenu:
+        if (!GUI::currentEditor.load())
+            Driver::instrument.openMainMenu();
+        break;
+    case EditorRequest::InstrumentSettings: GUI::openEditor(&Driver::instrument.settingsPage, true); break;
+    case EditorRequest::ParameterMenu:
+        if (!GUI::currentEditor.load() && !isModalOpen())
+            currentTrack().openParameterMenu(int(argument));
+        break;
+    case EditorRequest::None: break;
+    }
+}
+
+int32_t knobRaw(const KnobInput& in) { return int32_t(Driver::ADC[in.converter].raw(in.channel)); }
+
+void pollInputs() {
+    for (auto& adc : Driver::ADC)
+        adc.readAll();
+    // A converter that did not start is left out: its buttons would read as
+    // pressed and its knobs as turned down.
+    for (uint32_t t = 0; t < kTracks; ++t) {
+        SynthVoiceCommon* engine = DSP::track[t].currentEngine();
+        if (!engine)
+            continue;
+        const MCP3008& auxAdc = Driver::ADC[kAuxKnob[t].converter];
+        const MCP3008& volumeAdc = Driver::ADC[kVolumeKnob[t].converter];
+        if (auxAdc.isOk())
+            engine->auxSend.setNormalised(knobCurve(auxAdc.value(kAuxKnob[t].channel)));
+        if (volumeAdc.isOk())
+            engine->trackVolume.setNormalised(knobCurve(volumeAdc.value(kVolumeKnob[t].channel)));
+    }
+    InstrumentState& state = Driver::instrument;
+    for (uint32_t i = 0; i < kTracks; ++i) {
+        const MCP3008& adc = Driver::ADC[kTrackButton[i].converter];
+        const bool pressed = adc.isOk() && uint32_t(knobRaw(kTrackButton[i])) < kButtonPressedBelow;
+        // The debouncer takes the key line's level: 0 while pressed.
+        const uint32_t event = Key::trackSelect[i].update(pressed ? 0u : 1u);
+        if (event == KeyDebouncer::kNothing)
+            continue;
+        state.idleCounter.store(0, std::memory_order_relaxed);
+        if (event != KeyDebouncer::kKeyDown || isModalOpen() || !GUI::closeEditor())
+            continue;
+        if (Key::key[1].held()) {
+            if (GUI::openEditor(&DSP::track[i].settingsPages, true))
+                GUI::currentTrack.store(i);
+        } else {
+            GUI::currentTrack.store(i);
+        }
+    }
+    auto down = [](uint32_t i) { return Key::trackSelect[i].held(); };
+    if (down(0) && down(1) && down(2) && down(3))
+        Bela_requestStop();
+    if (down(2) && down(3) && down(4))
+        for (auto& pad : DSP::touchpad)
+            pad.updateBaseline();
+}
+
+void drawMainPage() {
+    MonoGFX& w = mainWindow;
+    w.clear();
+    w.setFont(&font_compact, 1, 0);
+    w.setTextMode(1);
+    const float load = Bela_cpuMonitoringGet()->percentage.load();
+    if (load > 80.0f) {
+        w.setColour(15);
+        w.fillRect(40, 45, 63, 54);
+        w.setColour(0);
+    } else {
+        w.setColour(15);
+    }
+    char text[16];
+    snprintf(text, sizeof text, "%d%%", int(load));
+    w.drawText(62, 45, text);
+    w.setTextMode(0);
+    w.setColour(15);
+    snprintf(text, sizeof text, "%u", unsigned(DSP::voiceManager.activeVoiceCount()));
+    w.drawText(40, 56, text);
+    w.setColour(DSP::mainClock.isRunning() ? 15 : 4);
+    w.fillRect(48, 56, 48 + int(12.0 * DSP::mainClock.beatPhase()), 63);
+    if (GUI::currentEditor.load() == &DSP::voiceManager)
+        DSP::voiceManager.draw(w);
+    else
+        currentTrack().draw(w);
+    Driver::instrument.updateMenu();
+}
+
+void fillLeds(bool screensaver, uint32_t frame) {
+    std::array<float, 32> levels{};
+    if (Driver::selfTest.running()) {
+        Driver::selfTest.ledLevels(levels.data());
+    } else if (screensaver) {
+        float p = float(frame % 200) * 0.005f - 0.25f;
+        p -= std::floor(p);
+        levels[(frame / 200) % 32] = 0.125f + 0.125f * DSP::wavetable.sine(p);
+    } else {
+        Track& track = currentTrack();
+        for (size_t i = 0; i < 16; ++i)
+            if (Parameter* p = track.encoderParameters[i].load())
+                levels[i] = p->getNormalised();
+        auto chainLeds = [&](EffectChain& chain) {
+            for (uint32_t k = 0; k < 4; ++k)
+                for (uint32_t j = 0; j < 4; ++j)
+                    if (Parameter* p = chain.getParameter(16 + 4 * k + j))
+                        levels[16 + 4 * k + j] = p->getNormalised();
+        };
+        if (GUI::currentEditor.load() == &DSP::voiceManager && !DSP::voiceManager.masterChain.isBusy()) {
+            chainLeds(DSP::voiceManager.masterChain);
+        } else if (track.effectPageShown.load() && !track.effectChain.busy.load()) {
+            chainLeds(track.effectChain);
+        } else if (SynthVoiceCommon* engine = track.currentEngine()) {
+            for (size_t i = 0; i < 16; ++i)
+                if (Parameter* p = engine->exposedParameters[i].load())
+                    levels[16 + i] = p->getNormalised();
+        }
+    }
+    Driver::ledDriver.setLevels(levels.data());
+}
+
+void refreshScreen(uint32_t frame) {
+    InstrumentState& state = Driver::instrument;
+    bool screensaver = false;
+    if (!Driver::selfTest.running()) {
+        const int32_t seconds = GUI::screensaver.seconds();
+        screensaver = seconds > 0 &&
+                      state.idleCounter.load(std::memory_order_relaxed) > 750u * uint32_t(seconds) &&
+                      !DSP::mainClock.isRunning();
+    }
+    bool touched = false;
+    for (auto& pad : DSP::touchpad)
+        touched |= pad.read();
+    if (touched)
+        state.idleCounter.store(0, std::memory_order_relaxed);
+    if (screensaver && gUpdateBaseline.exchange(false, std::memory_order_acq_rel))
+        for (auto& pad : DSP::touchpad)
+            pad.updateBaseline();
+
+    GuiEditor* editor = GUI::currentEditor.load(std::memory_order_acquire);
+    if (!editor || editor == &DSP::voiceManager)
+        drawMainPage();
+    else
+        editor->draw(mainWindow);
+    Driver::listSelection.draw(mainWindow);
+    Driver::confirm.draw(mainWindow);
+    Driver::guiNotify.draw(mainWindow);
+    DSP::voiceManager.drawRecordingOverlay(mainWindow);  // draws only while recording
+
+    MonoGFX& shown = screensaver ? screensaverWindow : mainWindow;
+    if (screensaver)
+        GUI::screensaver.draw(screensaverWindow);
+    Driver::oledDriver.sendFramebuffer(shown.nextFrame());
+    clearRedrawPending();
+    if (gTakeScreenshot.load(std::memory_order_acquire)) {
+        saveScreenshot("/home/corvane/", shown.framebuffer());
+        gTakeScreenshot.store(false, std::memory_order_release);
+    }
+    fillLeds(screensaver, frame);
+}
+
+}  // namespace
+
+float knobCurve(float v) { return v < 0.25f ? 3.0f * v : 1.0f + (v - 1.0f) * 0.33333334f; }
+
+uint64_t blockMilliseconds(uint64_t blocks) { return blocks * 64u / 48u; }
+
+bool postEditorRequest(EditorRequest request, uint32_t argument) {
+    const uint32_t tail = gRequests.tail.load(std::memory_order_relaxed);
+    if (tail - gRequests.head.load(std::memory_order_acquire) >= RequestQueue::kSize) {
+        gRequests.dropped.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    gRequests.slots[tail % RequestQueue::kSize].store(uint64_t(request) << 32 | argument, std::memory_order_relaxed);
+    gRequests.tail.store(tail + 1, std::memory_order_release);
+    return true;
+}
+
+void serviceEditorRequests() {
+    uint32_t head = gRequests.head.load(std::memory_order_relaxed);
+    while (head != gRequests.tail.load(std::memory_order_acquire)) {
+        const uint64_t word = gRequests.slots[head % RequestQueue::kSize].load(std::memory_order_relaxed);
+        gRequests.head.store(++head, std::memory_order_release);
+        carryOut(EditorRequest(word >> 32), uint32_t(word));
+    }
+}
+
+uint32_t editorRequestsDropped() { return gRequests.dropped.load(std::memory_order_relaxed); }
+
+void ioTask(void*) {
+    Driver::dinMIDI.readInput();
+    Driver::dinMIDI.writeOutput();
+    Driver::oscv.update(blockMilliseconds(gBlocksElapsed.load(std::memory_order_relaxed)));
+}
+
+void interfaceFunc(void*) {
+    serviceEditorRequests();
+    for (auto& track : DSP::track)
+        track.serviceRequests();
+    pollInputs();
+    const uint32_t frame = gInterfaceFrame.fetch_add(1, std::memory_order_relaxed);
+    if (frame % kRefreshEvery == 0)
+        refreshScreen(frame);
+    DSP::releaseQueue.drain();
+}

@@ -1,0 +1,235 @@
+// The whole instrument in stepped mode: set up in a root of its own, played
+// from the pin-level panel and the MIDI pseudo-terminal, heard at its outputs.
+#include "engines/SynthVoiceCommon.h"
+#include "gui/GuiEditor.h"
+#include "instrument/Entry.h"
+#include "instrument/InstrumentState.h"
+#include "instrument/MainClock.h"
+#include "instrument/StandIns.h"
+#include "instrument/track/Track.h"
+#include "platform/Audio.h"
+#include "platform/Fft.h"
+#include "platform/Stepped.h"
+#include "platform/devices/PanelSimulator.h"
+#include "platform/devices/SerialPort.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kFrames = 64;
+
+class Instrument : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        BelaInitSettings settings;
+        settings.setup = setup;
+        settings.render = render;
+        settings.cleanup = cleanup;
+        settings.mode = HostMode::Stepped;
+        settings.root = testsupport::tempDir() + "instrument-root";
+        // A port of its own, so that parallel runs do not meet.
+        oscPort_ = 40000 + int(getpid() % 20000);
+        host::makeFolders(settings.root);
+        FILE* config = fopen((settings.root + "/corvane.json").c_str(), "w");
+        ASSERT_NE(config, nullptr);
+        fprintf(config, "{\"config\": {\"OSC in port\": {\"value\": %d}}}\n", oscPort_);
+        fclose(config);
+        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+        ASSERT_EQ(Bela_startAudio(), 0);
+        midi_ = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(midi_, 0) << host::midiPortPeerName();
+        host::stepBlocks(100);  // past the start-up blocks that ignore the panel
+    }
+    static void TearDownTestSuite() {
+        close(midi_);
+        Bela_cleanupAudio();
+    }
+
+    // Steps `blocks` blocks and returns the main output (channel 0) of them.
+    static std::vector<float> play(uint32_t blocks) {
+        std::vector<float> out;
+        out.reserve(blocks * kFrames);
+        BelaContext* c = host::context();
+        for (uint32_t b = 0; b < blocks; ++b) {
+            host::stepBlocks(1);
+            for (uint32_t f = 0; f < kFrames; ++f)
+                out.push_back(c->audioOut[f * c->audioOutChannels]);
+        }
+        return out;
+    }
+    static void tap(uint32_t key) {
+        host::panel().pressKey(key);
+        play(12);
+        host::panel().releaseKey(key);
+        play(12);
+    }
+    static void sendMidi(std::initializer_list<uint8_t> bytes) {
+        std::vector<uint8_t> b(bytes);
+        ASSERT_EQ(write(midi_, b.data(), b.size()), ssize_t(b.size()));
+    }
+    static double rms(const std::vector<float>& s, size_t from = 0, size_t to = SIZE_MAX) {
+        to = std::min(to, s.size());
+        double sum = 0;
+        for (size_t i = from; i < to; ++i)
+            sum += double(s[i]) * s[i];
+        return to > from ? std::sqrt(sum / double(to - from)) : 0.0;
+    }
+    // Frames where the level of 5 ms windows first rises above half the peak.
+    static std::vector<size_t> onsets(const std::vector<float>& s) {
+        const size_t w = 240;
+        std::vector<double> level;
+        for (size_t i = 0; i + w <= s.size(); i += w)
+            level.push_back(rms(s, i, i + w));
+        double peak = 0;
+        for (double v : level)
+            peak = std::max(peak, v);
+        std::vector<size_t> at;
+        bool quiet = true;
+        for (size_t i = 0; i < level.size(); ++i) {
+            if (quiet && level[i] > 0.5 * peak) {
+                at.push_back(i * w);
+                quiet = false;
+            } else if (level[i] < 0.25 * peak) {
+                quiet = true;
+            }
+        }
+        return at;
+    }
+    static double centroid(const std::vector<float>& s) {
+        const unsigned n = 4096;
+        Fft fft(n);
+        double weighted = 0, total = 0;
+        for (size_t start = 0; start + n <= s.size(); start += n) {
+            fft.fft(s.data() + start);
+            for (unsigned k = 1; k < n / 2; ++k) {
+                const double m = std::hypot(double(fft.fdr(k)), double(fft.fdi(k)));
+                weighted += m * double(k) * 48000.0 / double(n);
+                total += m;
+            }
+        }
+        return total > 0 ? weighted / total : 0.0;
+    }
+    static void silenceClock() {
+        if (DSP::mainClock.isRunning())
+            tap(24);
+        ASSERT_FALSE(DSP::mainClock.isRunning());
+        play(750);  // the last notes die away
+    }
+
+    static inline int midi_ = -1;
+    static inline int oscPort_ = 0;
+};
+
+TEST_F(Instrument, StartKeyRunsTheClockAndTrackOnePlaysOnTheBeat) {
+    EXPECT_FALSE(DSP::mainClock.isRunning());
+    EXPECT_LT(rms(play(100)), 1e-6);  // nothing plays before the clock runs
+
+    host::panel().pressKey(24);
+    std::vector<float> s;
+    uint32_t startBlock = 0;
+    for (uint32_t b = 0; b < 40 && !DSP::mainClock.isRunning(); ++b, ++startBlock) {
+        std::vector<float> one = play(1);
+        s.insert(s.end(), one.begin(), one.end());
+    }
+    host::panel().releaseKey(24);
+    ASSERT_TRUE(DSP::mainClock.isRunning());
+    std::vector<float> rest = play(750 * 4);
+    s.insert(s.end(), rest.begin(), rest.end());
+
+    const std::vector<size_t> at = onsets(s);
+    ASSERT_GE(at.size(), 4u) << "rms " << rms(s);
+    // The first note sounds within a beat and the scheduling lead (256
+    // frames rounded to blocks) of the clock's start.
+    const size_t start = size_t(startBlock) * kFrames;
+    EXPECT_GE(at[0] + 256, start);
+    const double beat = 48000.0 / DSP::mainClock.bpm.converted;
+    EXPECT_LT(double(at[0]), double(start) + beat + 256 + 2 * kFrames + 240);
+    // Later notes on the clock's grid: every gap a whole number of the
+    // smallest, which divides the beat.
+    size_t smallest = SIZE_MAX;
+    for (size_t i = 1; i < at.size(); ++i)
+        smallest = std::min(smallest, at[i] - at[i - 1]);
+    for (size_t i = 1; i < at.size(); ++i) {
+        const double r = double(at[i] - at[i - 1]) / double(smallest);
+        EXPECT_NEAR(r, std::round(r), 0.1) << i;
+    }
+    const double perBeat = beat / double(smallest);
+    EXPECT_NEAR(perBeat, std::round(perBeat), 0.1) << "beat " << beat << " gap " << smallest;
+
+    silenceClock();
+}
+
+TEST_F(Instrument, MidiNotesThroughThePseudoTerminalPlayTrackOne) {
+    silenceClock();
+    EXPECT_LT(rms(play(100)), 1e-5);
+    sendMidi({0x90, 60, 100});
+    const std::vector<float> on = play(375);
+    EXPECT_GT(rms(on, on.size() / 2), 0.005);
+    sendMidi({0x80, 60, 0});
+    play(750);
+    EXPECT_LT(rms(play(100)), 1e-4);
+}
+
+TEST_F(Instrument, EncoderTurnsTheCutoffDownAndTheSoundDarkens) {
+    silenceClock();
+    Track& track = DSP::track[0];
+    SynthVoiceCommon* engine = track.currentEngine();
+    ASSERT_NE(engine, nullptr);
+    int place = -1;
+    for (int i = 0; i < 16; ++i)
+        if (Parameter* p = engine->exposedParameters[size_t(i)].load(); p && p->name == "cutoff")
+            place = i;
+    ASSERT_GE(place, 0) << "no cutoff on the engine page";
+    Parameter* cutoff = engine->exposedParameters[size_t(place)].load();
+    const float before = cutoff->getNormalised();
+
+    sendMidi({0x90, 48, 110});
+    play(200);
+    const double bright = centroid(play(400));
+    host::panel().turnEncoder(16 + uint32_t(place), -40);
+    for (int i = 0; i < 2000 && host::panel().turnPending(16 + uint32_t(place)) != 0; ++i)
+        play(1);
+    play(100);
+    const double dark = centroid(play(400));
+    sendMidi({0x80, 48, 0});
+    play(750);
+    EXPECT_LT(cutoff->getNormalised(), before - 0.1f);
+    EXPECT_LT(dark, 0.8 * bright) << "centroid " << bright << " Hz -> " << dark << " Hz";
+}
+
+TEST_F(Instrument, SetupBroughtTheInterfacesUp) {
+    // The OSC receiver listens on the configured port, on the loopback
+    // address: liblo's oscsend reaches it there.
+    ASSERT_TRUE(Driver::network.receiving());
+    EXPECT_EQ(Driver::network.receivingPort(), oscPort_);
+    const uint32_t received = Driver::network.messagesReceived.load();
+    const std::string send = "oscsend 127.0.0.1 " + std::to_string(oscPort_) + " /track/1/syn/cutoff f 0.5";
+    ASSERT_EQ(system(send.c_str()), 0);
+    for (int i = 0; i < 20000 && Driver::network.messagesReceived.load() == received; ++i)
+        usleep(100);
+    EXPECT_EQ(Driver::network.messagesReceived.load(), received + 1);
+    EXPECT_FALSE(host::midiPortPeerName().empty());
+    // The SSH setting is only recorded on this host, never run.
+    EXPECT_EQ(Driver::network.lastServiceCommand(), "disable-root-ssh");
+    // The display took the splash and the interface task keeps sending frames.
+    const uint32_t frames = Driver::oledDriver.framesSent.load();
+    play(48);
+    EXPECT_GT(Driver::oledDriver.framesSent.load(), frames);
+    // No converter on this host: no phantom track button, no stop request.
+    EXPECT_FALSE(Bela_stopRequested());
+    EXPECT_EQ(GUI::currentTrack.load(), 0u);
+}
+
+}  // namespace
