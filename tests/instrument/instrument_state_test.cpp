@@ -84,7 +84,7 @@ TEST(MainMenu, ShutdownAskedAndAnsweredNoThenYes) {
         EXPECT_EQ(Driver::listSelection.title(), "Corvane 0.1.30");
         ASSERT_EQ(Driver::listSelection.items().size(), 5u);
         EXPECT_EQ(Driver::listSelection.items()[2], "shutdown Corvane");
-        for (int i = 0; i < item; ++i)
+        for (int i = 0; i < item * 5; ++i)  // five steps to an entry
             Driver::listSelection.encoder(ListSelect::kEncoder, 1, false);
         Driver::listSelection.key(ListSelect::kAcceptKey, 2);
         state.updateMenu();
