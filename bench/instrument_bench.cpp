@@ -1,125 +1,92 @@
-// Cost of one whole render of the instrument: five tracks, each playing eight
-// held subtractive voices through its default effect chain, the master
-// chain, the panel scan, MIDI and the clock running. The budget of a block
-// is 1333 us (64 frames at 48 kHz); BM_InstrumentRender reports the share.
-//
-// For a repeatable instruction count run BM_InstrumentFixedBlocks under
-// callgrind twice, with CORVANE_BENCH_BLOCKS=N and =0, and divide the
-// difference by N:
-//   CORVANE_BENCH_BLOCKS=2000 valgrind --tool=callgrind build/dev/bench/instrument_bench \
-//       --benchmark_filter=FixedBlocks
-#include "engines/SynthVoiceCommon.h"
-#include "engines/subtractive/SubtractiveCommon.h"
-#include "instrument/Entry.h"
+// Per-block control work of the five tracks of a fresh instrument, as the
+// block loop runs it, without voices: the main clock at 120 BPM, each
+// track's sequencer clocking and stepping, `blockUpdate` for all five and
+// `engineTick` for one track in turn. For a repeatable instruction count run
+// BM_FiveTracksFixedBlocks under callgrind twice, with CORVANE_BENCH_BLOCKS=N
+// and =0, and divide the difference by N.
 #include "instrument/MainClock.h"
-#include "instrument/NoteEvent.h"
 #include "instrument/track/Track.h"
-#include "instrument/voices/VoiceManager.h"
 #include "platform/Audio.h"
-#include "platform/Paths.h"
-#include "platform/Stepped.h"
-#include "platform/devices/PanelSimulator.h"
-#include "sequencing/NoteList.h"
 
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <cstdlib>
-#include <string>
 
 namespace {
 
-constexpr double kBlockBudgetNs = 1e9 * 64.0 / 48000.0;
+struct SinkScheduler : NoteScheduler {
+    uint64_t count = 0;
+    bool scheduleNote(NoteEvent e) override {
+        count += e.unisonIndex + 1;
+        return true;
+    }
+};
+
+struct Instrument {
+    SinkScheduler sink;
+    float phase[64] = {};
+    uint32_t blockCount = 0;
+
+    Instrument() {
+        for (Track& t : DSP::track) {
+            t.setNoteScheduler(&sink);
+            t.setup();
+        }
+        DSP::mainClock.bpm.setValue(120.0f, false);
+        DSP::mainClock.start(true);
+    }
+
+    void block() {
+        for (float& p : phase)
+            p = 0.0f;
+        const bool edge = DSP::mainClock.process(phase, 64, nullptr);
+        const bool restart = DSP::mainClock.takeResetRequest();
+        for (Track& t : DSP::track) {
+            t.blockUpdate();
+            bool reset = restart;
+            if (edge)
+                reset |= t.onClockEdge();
+            t.sequencer->clockTick(phase, 64);
+            reset |= t.sequencer->resetDue();
+            if (reset)
+                t.onSequencerReset();
+            t.sequencer->advanceTick(reset);
+            t.sequencer->process(t.currentEngine());
+        }
+        DSP::track[blockCount % Track::kTracks].engineTick();
+        ++blockCount;
+    }
+};
 
 long fixedBlocks() {
     const char* env = std::getenv("CORVANE_BENCH_BLOCKS");
     return env ? std::atol(env) : 10000;
 }
 
-void playHeldNotes() {
-    for (uint32_t t = 0; t < 5; ++t) {
-        Track& track = DSP::track[t];
-        SynthVoiceCommon* engine = track.currentEngine();
-        for (uint32_t v = 0; v < 8; ++v) {
-            NoteEvent e;
-            e.type = uint32_t(NoteType::NoteOn);
-            e.engine = engine;
-            e.track = t;
-            e.frequency = 110.0f * float(1 + v) * (1.0f + 0.01f * float(t));
-            e.gain = 0.2f;
-            e.delay = 64 * v;
-            e.flags = 0;
-            DSP::voiceManager.scheduleNote(e);
-        }
-    }
-    host::stepBlocks(16, false);
+Instrument& instrument() {
+    static Instrument i;
+    return i;
 }
 
-// The instrument, set up once per process in a scratch root, with every
-// track on the subtractive engine at eight voices, envelopes holding.
-bool instrumentReady() {
-    static const bool ready = [] {
-        char root[] = "/tmp/corvane-bench-XXXXXX";
-        if (!mkdtemp(root))
-            return false;
-        BelaInitSettings settings;
-        settings.setup = setup;
-        settings.render = render;
-        settings.cleanup = cleanup;
-        settings.mode = HostMode::Stepped;
-        settings.root = root;
-        if (Bela_initAudio(&settings, nullptr) != 0 || Bela_startAudio() != 0)
-            return false;
-        // The panel simulator is the host's, not the instrument's: leave it out.
-        host::detachDigitalDevice(&host::panel());
-        for (auto& track : DSP::track) {
-            track.synthesis.setFromString("subtractive");
-            track.applySynthesis();
-            SynthVoiceCommon* engine = track.currentEngine();
-            engine->polyphony.setValue(8, true);
-            for (int i = 0; i < 3; ++i) {
-                engine->envAttack[i].setValue(5.0f, true);
-                engine->envHold[i].setValue(60000.0f, true);
-            }
-        }
-        host::stepBlocks(100, true);
-        playHeldNotes();
-        return true;
-    }();
-    return ready;
+void BM_FiveTracksBlock(benchmark::State& state) {
+    Bela_setFlushToZero();
+    Instrument& i = instrument();
+    for (auto _ : state)
+        i.block();
+    benchmark::DoNotOptimize(i.sink.count);
 }
-
-void BM_InstrumentRender(benchmark::State& state) {
-    if (!instrumentReady()) {
-        state.SkipWithError("the instrument did not set up");
-        return;
-    }
-    int64_t blocks = 0;
-    for (auto _ : state) {
-        host::stepBlocks(1, false);
-        if (++blocks % 2000 == 0)
-            playHeldNotes();
-    }
-    state.counters["voices"] = double(DSP::voiceManager.activeVoiceCount());
-    // time per block / budget, in percent
-    state.counters["budget%"] = benchmark::Counter(kBlockBudgetNs * 1e-9 / 100.0,
-                                                   benchmark::Counter::kIsIterationInvariantRate |
-                                                       benchmark::Counter::kInvert);
-}
-BENCHMARK(BM_InstrumentRender);
+BENCHMARK(BM_FiveTracksBlock);
 
 // One run of CORVANE_BENCH_BLOCKS blocks (default 10000), for callgrind.
-void BM_InstrumentFixedBlocks(benchmark::State& state) {
-    if (!instrumentReady()) {
-        state.SkipWithError("the instrument did not set up");
-        return;
-    }
+void BM_FiveTracksFixedBlocks(benchmark::State& state) {
+    Bela_setFlushToZero();
     const long blocks = fixedBlocks();
+    Instrument& i = instrument();
     for (auto _ : state)
-        host::stepBlocks(uint32_t(blocks), false);
-    state.counters["voices"] = double(DSP::voiceManager.activeVoiceCount());
+        for (long b = 0; b < blocks; ++b)
+            i.block();
+    benchmark::DoNotOptimize(i.sink.count);
 }
-BENCHMARK(BM_InstrumentFixedBlocks)->Iterations(1);
+BENCHMARK(BM_FiveTracksFixedBlocks)->Iterations(1);
 
 }  // namespace

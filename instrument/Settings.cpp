@@ -3,6 +3,7 @@
 #include "gui/MonoGFX.h"
 #include "parameters/Parameter.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -155,13 +156,16 @@ void Settings::draw(MonoGFX& window) {
 void Settings::_drawRows(MonoGFX& window) {
     const int32_t rows = int32_t(rowCount());
     const int32_t cursor = setting.value;
-    const int first = window.drawScrollBar(255, 12, 50, cursor, rows, kVisibleRows);
+    // The bar keeps the cursor mid-way; at the end of the list the page
+    // still fills its five rows.
+    const int first = std::min(window.drawScrollBar(255, 12, 50, cursor, rows, kVisibleRows),
+                               std::max(0, rows - kVisibleRows));
     const RowLocation cursorAt = locateRow(cursor);
     window.setFont(&font_compact, 1, 0);
     for (int k = 0; k < kVisibleRows; ++k) {
         const int32_t r = first + k;
         const int y = kFirstRowY + kRowPitch * k;
-        if (r == cursor) {
+        if (r == cursor && r < rows) {
             window.setColour(2);
             window.fillRect(50, y - 1, 254, y + 8);
         }

@@ -12,13 +12,13 @@
 
 namespace {
 
-// Built on first use: the global objects that need it are constructed
-// in another file, possibly before this one's globals.
-const std::vector<std::string>& kLaneChoices() {
+// Functions, not namespace-scope objects: the tracks are built by the
+// static initialisers, maybe before this file's objects.
+const std::vector<std::string>& laneNames() {
     static const std::vector<std::string> names = {"pulse 1", "pulse 2", "pulse 3", "pulse 4"};
     return names;
 }
-const std::vector<std::string>& kNoteSelChoices() {
+const std::vector<std::string>& noteSelNames() {
     static const std::vector<std::string> names = {"forward", "reverse", "fwd+rev", "random", "markov"};
     return names;
 }
@@ -59,10 +59,10 @@ PulseLane::PulseLane()
       enabled("enabled", ParameterInt::ChoiceMode, Stored | MultiSlot, 0) {}
 
 Corvane::Corvane() {
-    laneChoice.setChoices(kLaneChoices(), 0);
+    laneChoice.setChoices(laneNames(), 0);
     for (int lane = 0; lane < kLanes; ++lane) {
         setLaneNumber(lane, uint32_t(lane + 1));
-        lanes[size_t(lane)].noteSel.setChoices(kNoteSelChoices(), 0);
+        lanes[size_t(lane)].noteSel.setChoices(noteSelNames(), 0);
     }
     for (PulseLane& l : lanes)
         for (Parameter* p : {static_cast<Parameter*>(&l.interval), static_cast<Parameter*>(&l.offset),

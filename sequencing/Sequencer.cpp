@@ -6,26 +6,26 @@
 #include <cmath>
 
 namespace {
-// Built on first use: the global objects that need it are constructed
-// in another file, possibly before this one's globals.
-const std::vector<std::string>& kSlotSwitchingChoices() {
+// Functions, not namespace-scope objects: the tracks are built by the
+// static initialisers, maybe before this file's objects.
+const std::vector<std::string>& slotSwitchingNames() {
     static const std::vector<std::string> names = {"direct", "on next beat", "on seq reset"};
     return names;
 }
-const std::vector<std::string>& kTouchpadModeChoices() {
+const std::vector<std::string>& touchpadModeNames() {
     static const std::vector<std::string> names = {"normal", "sequencer gate"};
     return names;
 }
-const std::vector<std::string>& kChordModeChoices() {
+const std::vector<std::string>& chordModeNames() {
     static const std::vector<std::string> names = {"chord", "lowest note", "random note"};
     return names;
 }
 }  // namespace
 
 Sequencer::Sequencer() {
-    slotSwitching.setChoices(kSlotSwitchingChoices(), 0);
-    touchpadMode.setChoices(kTouchpadModeChoices(), 0);
-    chordMode.setChoices(kChordModeChoices(), 0);
+    slotSwitching.setChoices(slotSwitchingNames(), 0);
+    touchpadMode.setChoices(touchpadModeNames(), 0);
+    chordMode.setChoices(chordModeNames(), 0);
     // The group's order is the order of its listing and of its JSON.
     for (Parameter* p : {static_cast<Parameter*>(&clockMult), static_cast<Parameter*>(&seqReset),
                          static_cast<Parameter*>(&resetBy), static_cast<Parameter*>(&start),

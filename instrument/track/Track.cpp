@@ -12,14 +12,14 @@
 namespace {
 
 // The "synthesis" choices, in their order (an index is what files store).
-// Built on first use: the global objects that need it are constructed
-// in another file, possibly before this one's globals.
-const std::vector<std::string>& kSynthesisChoices() {
+// Functions, not namespace-scope objects: the tracks are built by the
+// static initialisers, maybe before this file's objects.
+const std::vector<std::string>& synthesisNames() {
     static const std::vector<std::string> names = {"none",      "subtractive", "FM",      "additive",
                                                     "resonator", "quad engine", "granular"};
     return names;
 }
-const std::vector<std::string>& kRoutingChoices() {
+const std::vector<std::string>& routingNames() {
     static const std::vector<std::string> names = {"-", "1", "2", "3", "4", "5", "6", "7", "8"};
     return names;
 }
@@ -92,12 +92,12 @@ Track::Track(uint32_t trackIndex, MainClock* mainClock)
     sequencerImpl.resetBy.setChoices(resetBy, int(index));
     sequencerImpl.resetBy.setValue(int32_t(index), false);
 
-    synthesis.setChoices(kSynthesisChoices(), 0);
+    synthesis.setChoices(synthesisNames(), 0);
     const std::string owner = "/track/" + std::to_string(index + 1) + "/syn/";
     for (SynthVoiceCommon* e : engines())
         e->parameters.setOwnerName(owner);
     for (auto& routing : inputRouting)
-        routing.setChoices(kRoutingChoices(), 0);
+        routing.setChoices(routingNames(), 0);
 
     synthesis.setValue(index == 0 ? kSubtractiveChoice : 0, false);
     _applySynthesis(false);

@@ -277,7 +277,7 @@ void Track::draw(MonoGFX& w) {
     window = &w;
     serviceRequests();
     _runMenuFlows();
-    w.clear();
+    // The interface task cleared the window and drew its own corner first.
     _drawArea(w);
     if (effectPageShown.load(std::memory_order_acquire)) {
         const uint32_t count = effectChain.effectCount();

@@ -1,0 +1,116 @@
+// Engine switches and part-like reloads of a track from another thread
+// while the audio thread runs the track's per-block work.
+#include "tests/support/realtime_stepped.h"
+#include "instrument/MainClock.h"
+#include "instrument/track/Track.h"
+#include "platform/Audio.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace {
+
+struct NoteCounter : NoteScheduler {
+    std::atomic<long> notes{0};
+    bool scheduleNote(NoteEvent) override {
+        notes.fetch_add(1);
+        return true;
+    }
+};
+
+struct Shared {
+    MainClock clock;
+    NoteCounter counter;
+    std::unique_ptr<Track> track;
+    std::atomic<long> blocks{0};
+    std::atomic<bool> badEngine{false};
+    std::atomic<bool> audioSwitches{true};
+};
+Shared* gShared = nullptr;
+
+void trackRender(BelaContext*, void*) {
+    Shared& s = *gShared;
+    Track& t = *s.track;
+    const long n = s.blocks.load();
+    t.blockUpdate();
+    if (n % 5 == t.index)
+        t.engineTick();
+    SynthVoiceCommon* e = t.currentEngine();
+    if (e != &t.noneCommon && e != &t.subtractiveCommon)
+        s.badEngine = true;
+    t.midiIn({uint32_t(MIDIMsgType::NoteOn), 0, uint32_t(40 + n % 40), 100});
+    t.encoder(16 + int(n % 12), n % 2 ? 1 : -1, false);
+    // The settings page switches the engine on the audio thread too.
+    if (n % 97 == 0 && s.audioSwitches.load())
+        t.synthesis.setValue(int32_t(n / 97) % 2, false);
+    s.blocks.fetch_add(1);
+}
+
+}  // namespace
+
+TEST(TrackThreaded, EngineSwitchesAndReloadsWhileTheAudioThreadRunsTheTrack) {
+    Shared shared;
+    shared.track = std::make_unique<Track>(0, &shared.clock);
+    shared.track->setNoteScheduler(&shared.counter);
+    shared.track->setup();
+    shared.track->midiNoteIn.setValue(1, false);
+    shared.track->configureMidiFilter();
+    gShared = &shared;
+    ASSERT_TRUE(testsupport::startStepped(trackRender, "track-root"));
+    testsupport::SteppingAudio audio;
+    Track& t = *shared.track;
+
+    testing::internal::CaptureStdout();
+    for (int round = 0; round < 300; ++round) {
+        const long seen = shared.blocks.load();
+        switch (round % 4) {
+        case 0:  // the synthesis section of a part file
+            t.synthesis.setValue(round % 8 == 0 ? 1 : 0, false);
+            t.applySynthesis();
+            break;
+        case 1:  // a part load from scratch
+            t.resetSynthesis(round % 3 == 0);
+            break;
+        case 2: {
+            Track::BusySection loading(t);
+            t.sequencerImpl.group.resetToDefaults();
+            t.currentEngine()->parameters.resetToDefaults();
+            t.refreshSlotChoices();
+            break;
+        }
+        default:  // the interface task's run
+            t.serviceRequests();
+            t.resetEffects(round % 2 == 1);
+            break;
+        }
+        // Let the audio thread run a little between rounds.
+        for (int i = 0; i < 2000 && shared.blocks.load() < seen + 3; ++i)
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    // The final choice holds once the audio thread has seen it.
+    shared.audioSwitches = false;
+    const long switchesOff = shared.blocks.load();
+    for (int i = 0; i < 20000 && shared.blocks.load() < switchesOff + 2; ++i)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    t.synthesis.setValue(1, false);
+    t.applySynthesis();
+    const long last = shared.blocks.load();
+    for (int i = 0; i < 20000 && shared.blocks.load() < last + 200; ++i)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    audio.stop();
+    testing::internal::GetCapturedStdout();
+    Bela_cleanupAudio();
+    gShared = nullptr;
+    t.serviceRequests();
+    EXPECT_GT(shared.blocks.load(), last + 100);
+    EXPECT_FALSE(shared.badEngine.load());
+    EXPECT_FALSE(t.isBusy());
+    EXPECT_GT(shared.counter.notes.load(), 0);
+    EXPECT_EQ(t.synthesis.toString(), t.engineName);
+    EXPECT_EQ(t.currentEngine()->engineType, 4u);
+    EXPECT_EQ(t.slot.choiceCount(), 3u);
+}
