@@ -65,6 +65,11 @@ public:
     void attachTrack(uint32_t track, SynthVoiceCommon* engine, EffectChain* chain,
                      std::array<const ParameterInt*, kInputs> inputRoutes);
     void setRecorder(AudioRecorder* recorder) { recorder_.store(recorder, std::memory_order_release); }
+    // Replaces the pool of an engine type (tests; an engine built outside the
+    // pool list). Not while audio runs.
+    void installPool(uint32_t engineType, std::unique_ptr<VoicePool> pool) {
+        if (engineType > 0 && engineType < kEngineTypes) pools_[engineType] = std::move(pool);
+    }
     void setPreviewer(PreviewRender render) { previewer_.store(render, std::memory_order_release); }
 
     // ---- notes and voices (audio thread)

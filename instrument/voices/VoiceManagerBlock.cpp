@@ -6,6 +6,7 @@
 #include "samples/AudioRecorder.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 // Sample i of input k (1..4) is platform input channel 4 - k; an input the
@@ -16,6 +17,9 @@ inline const float* inputBase(const BelaContext* c, uint32_t input, uint32_t fra
     if (channel >= c->audioInChannels || c->audioFrames < frames) return nullptr;
     return c->audioIn + channel;
 }
+
+// An input file may hold anything; nothing that is not a number goes on.
+inline float finiteOrZero(float x) { return std::isfinite(x) ? x : 0.0f; }
 
 inline void scaleBlock(AudioBlock& b, float gain) {
     for (uint32_t i = 0; i < AudioBlock::kSamples; ++i) b.samples[i] *= gain;
@@ -29,7 +33,7 @@ void VoiceManager::_addInput(const BelaContext* context, uint32_t input, float g
     if (!in) return;
     const uint32_t stride = context->audioInChannels;
     float* row = block.channel(channel);
-    for (uint32_t i = 0; i < kFrames; ++i) row[i] += in[i * stride] * gain;
+    for (uint32_t i = 0; i < kFrames; ++i) row[i] += finiteOrZero(in[i * stride] * gain);
 }
 
 void VoiceManager::_gates(uint32_t* gates) {
@@ -54,7 +58,7 @@ void VoiceManager::_recordInputs(const BelaContext* context, const float gains[k
         if (!in) continue;
         const uint32_t stride = context->audioInChannels;
         const float g = gains[input - 1];
-        for (uint32_t i = 0; i < kFrames; ++i) frames[i * n + j] = in[i * stride] * g;
+        for (uint32_t i = 0; i < kFrames; ++i) frames[i * n + j] = finiteOrZero(in[i * stride] * g);
     }
     recorder->pushInterleaved(frames, n);
 }

@@ -5,6 +5,7 @@
 #include "drivers/KeyDebouncer.h"
 #include "gui/GuiNotify.h"
 #include "gui/MonoGFX.h"
+#include "gui/PageWidgets.h"
 #include "samples/AudioRecorder.h"
 
 #include <cmath>
@@ -83,7 +84,21 @@ void VoiceManager::draw(MonoGFX& window) {
     window.setFont(&font_default, 1, 0);
     window.setTextMode(0);
     window.drawText(0, 0, kTitle);
-    masterChain.draw(&window, 0, 67, 0, int(selectedEffect()));
+    const uint32_t selected = selectedEffect();
+    GUI::drawPageIndicator(window, 0, 45, 16 + 4 * selected, 4, -1);
+    if (selected < masterChain.effectCount()) {
+        const int touched = lastTouched_.load(std::memory_order_relaxed);
+        for (uint32_t i = 0; i < 4; ++i) {
+            const int encoderIndex = int(16 + 4 * selected + i);
+            Parameter* p = masterChain.getParameter(encoderIndex);
+            if (!p) continue;
+            // The cell of the encoder last turned, whichever effect is selected.
+            const bool lit = touched == encoderIndex;
+            GUI::drawParameterCell(window, 8 + i, p->name, p->toString(), p->modulatorCount() > 0, p->midiMapped, lit,
+                                   lit, p->getNormalised());
+        }
+    }
+    masterChain.draw(&window, 0, 67, 0, int(selected));
 }
 
 bool VoiceManager::startRecording(std::string& path, uint32_t mode, uint32_t first, uint32_t count, uint32_t track) {
