@@ -4,7 +4,7 @@
 #include "sequencing/PitchScale.h"
 
 FileTargets& fileTargets() {
-    static FileTargets targets;
+    static FileTargets targets = instrumentFileTargets();
     return targets;
 }
 

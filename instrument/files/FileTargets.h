@@ -26,6 +26,11 @@ class TrackFiles {
 public:
     virtual ~TrackFiles() = default;
 
+    // Held from the first section read into the track to the last: the
+    // audio thread skips the track meanwhile. Nests.
+    virtual void beginLoad() {}
+    virtual void endLoad() {}
+
     // Its "name" parameter's text.
     virtual std::string name() const = 0;
     virtual ParameterGroup& trackGroup() = 0;
@@ -108,8 +113,23 @@ struct FileTargets {
     bool trackChosen(int track) const { return !trackChoice || trackChoice(track); }
 };
 
-// The objects the file layer works on.
+// The objects the file layer works on: the instrument's own until something
+// else is installed (tests).
 FileTargets& fileTargets();
+// The instrument's objects: the five tracks of DSP::track and the main clock.
+FileTargets instrumentFileTargets();
+
+// Holds a track for a load while in scope.
+class TrackLoad {
+public:
+    explicit TrackLoad(TrackFiles& track) : track_(track) { track_.beginLoad(); }
+    ~TrackLoad() { track_.endLoad(); }
+    TrackLoad(const TrackLoad&) = delete;
+    TrackLoad& operator=(const TrackLoad&) = delete;
+
+private:
+    TrackFiles& track_;
+};
 
 // The version every file this firmware writes carries.
 const FileVersion& firmwareVersion();

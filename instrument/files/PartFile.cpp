@@ -44,6 +44,8 @@ bool writeAll(int fd, const std::string& text) {
         const ssize_t n = ::write(fd, p, left);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0)
+            errno = ENOSPC;
         if (n <= 0)
             return false;
         p += n;
@@ -73,15 +75,19 @@ SaveResult replaceFile(const std::string& target, const std::string& text) {
         rt_printf("[FileReadWrite] can't create a file in [%s]: %s\n", folder.c_str(), std::strerror(errno));
         return SaveCreateFailed;
     }
-    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ok = (::close(fd) == 0) && ok;
+    int error = 0;
+    auto step = [&error](bool done) {
+        if (!done && error == 0)
+            error = errno ? errno : EIO;
+        return done;
+    };
+    bool ok = step(::fchmod(fd, 0644) == 0) && step(writeAll(fd, text)) && step(::fsync(fd) == 0);
+    ok = step(::close(fd) == 0) && ok;
     if (ok && PartFile::gBeforeRename)
         PartFile::gBeforeRename(temporary);
-    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0)
-        ok = false;
+    ok = ok && step(::rename(temporary.c_str(), target.c_str()) == 0);
     if (!ok) {
-        rt_printf("[FileReadWrite] writing [%s] failed: %s\n", target.c_str(), std::strerror(savedErrno ? savedErrno : errno));
+        rt_printf("[FileReadWrite] writing [%s] failed: %s\n", target.c_str(), std::strerror(error));
         ::unlink(temporary.c_str());
         return SaveCreateFailed;
     }
@@ -223,11 +229,13 @@ LoadResult readFile(const std::string& path, TrackFiles& target, bool partOfProj
     // One guard from the first look at the document to the last reader: a
     // bad file ends in a result, never in the caller.
     try {
+        TrackLoad hold(target);
         return interpret(path, document, target, partOfProject, sections);
     } catch (const std::exception& e) {
         rt_printf("JSON exception during reading data from [%s] \n%s\n", path.c_str(), e.what());
     }
     try {
+        TrackLoad hold(target);
         resetAfterFailure(sections, target);
     } catch (const std::exception& e) {
         rt_printf("[FileReadWrite] reset after a failed load: %s\n", e.what());
