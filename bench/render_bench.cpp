@@ -1,12 +1,12 @@
-// Cost of one whole render of the instrument: five tracks, each playing eight
+// Cost of one whole render of the instrument (render_bench): five tracks, each playing eight
 // held subtractive voices through its default effect chain, the master
 // chain, the panel scan, MIDI and the clock running. The budget of a block
-// is 1333 us (64 frames at 48 kHz); BM_InstrumentRender reports the share.
+// is 1333 us (64 frames at 48 kHz); BM_Render reports the share.
 //
-// For a repeatable instruction count run BM_InstrumentFixedBlocks under
+// For a repeatable instruction count run BM_RenderFixedBlocks under
 // callgrind twice, with CORVANE_BENCH_BLOCKS=N and =0, and divide the
 // difference by N:
-//   CORVANE_BENCH_BLOCKS=2000 valgrind --tool=callgrind build/dev/bench/instrument_bench \
+//   CORVANE_BENCH_BLOCKS=2000 valgrind --tool=callgrind build/dev/bench/render_bench \
 //       --benchmark_filter=FixedBlocks
 #include "engines/SynthVoiceCommon.h"
 #include "engines/subtractive/SubtractiveCommon.h"
@@ -90,7 +90,7 @@ bool instrumentReady() {
     return ready;
 }
 
-void BM_InstrumentRender(benchmark::State& state) {
+void BM_Render(benchmark::State& state) {
     if (!instrumentReady()) {
         state.SkipWithError("the instrument did not set up");
         return;
@@ -107,10 +107,10 @@ void BM_InstrumentRender(benchmark::State& state) {
                                                    benchmark::Counter::kIsIterationInvariantRate |
                                                        benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_InstrumentRender);
+BENCHMARK(BM_Render);
 
 // One run of CORVANE_BENCH_BLOCKS blocks (default 10000), for callgrind.
-void BM_InstrumentFixedBlocks(benchmark::State& state) {
+void BM_RenderFixedBlocks(benchmark::State& state) {
     if (!instrumentReady()) {
         state.SkipWithError("the instrument did not set up");
         return;
@@ -120,6 +120,6 @@ void BM_InstrumentFixedBlocks(benchmark::State& state) {
         host::stepBlocks(uint32_t(blocks), false);
     state.counters["voices"] = double(DSP::voiceManager.activeVoiceCount());
 }
-BENCHMARK(BM_InstrumentFixedBlocks)->Iterations(1);
+BENCHMARK(BM_RenderFixedBlocks)->Iterations(1);
 
 }  // namespace

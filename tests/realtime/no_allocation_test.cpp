@@ -34,6 +34,13 @@
 #include "sequencing/NoteManager.h"
 #include "sequencing/PitchScale.h"
 
+#include "instrument/Entry.h"
+#include "instrument/MainClock.h"
+#include "instrument/Wiring.h"
+#include "instrument/track/Track.h"
+#include "instrument/voices/VoiceManager.h"
+#include "platform/devices/PanelSimulator.h"
+#include "platform/devices/SerialPort.h"
 #include "tests/instrument/VoiceRig.h"
 #include "tests/parameters/TestModulator.h"
 #include "tests/support/TempDir.h"
@@ -921,6 +928,69 @@ TEST_F(RealTime, VoiceManagerBlockWithEverythingRunning) {
     EXPECT_TRUE(finite);
     EXPECT_GT(rec.pushes.load(), 500u);
     EXPECT_GT(rig.vm->grains.requestsSent(), 0u);
+}
+
+// The whole block loop of the instrument, as set up by its own setup: the
+// panel scanned and keys routed (the start key, lane keys, slot keys that
+// play notes, encoders), DIN MIDI through the pseudo-terminal and the I/O
+// task, the main clock, five tracks on the subtractive engine with eight
+// voices each, the voice manager and the output copy. The interface and
+// I/O tasks run between the checked blocks, as they would on their threads.
+TEST_F(RealTime, WholeInstrumentRender) {
+    DSP::releaseQueue.drain();
+    ASSERT_TRUE(setup(host::context(), nullptr));
+    const int midi = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(midi, 0);
+    for (auto& track : DSP::track) {
+        track.synthesis.setFromString("subtractive");
+        track.applySynthesis();
+        track.currentEngine()->polyphony.setValue(8, true);
+        track.midiNoteIn.setValue(1, true);
+        for (auto& lane : track.sequencerImpl.lanes)
+            lane.enabled.setValue(1, true);
+    }
+    for (uint32_t t = 0; t < 5; ++t)
+        attachTrackToVoices(t);
+    host::stepBlocks(100, true);  // past the blocks that ignore the panel
+
+    host::PanelSimulator& panel = host::panel();
+    const auto body = [](BelaContext* c) { render(c, nullptr); };
+    Counts total;
+    float peak = 0.0f;
+    bool finite = true;
+    for (uint32_t round = 0; round < 150; ++round) {
+        switch (round % 50) {
+        case 0: panel.pressKey(24); break;  // start (and later stop) the clock
+        case 4: panel.releaseKey(24); break;
+        case 10: panel.pressKey(27 + round % 25); break;  // a slot key plays a note
+        case 14: panel.releaseKey(27 + round % 25); break;
+        case 20: panel.turnEncoder(16, 3); break;
+        case 30: {
+            const uint8_t on[] = {0x90, uint8_t(48 + round % 24), 100, 0x80, 40, 0};
+            ASSERT_EQ(write(midi, on, sizeof on), ssize_t(sizeof on));
+            break;
+        }
+        case 40: panel.turnEncoder(16, -3); break;
+        default: break;
+        }
+        const Counts c = inRender(body, 4, 0);
+        total.allocations += c.allocations;
+        total.frees += c.frees;
+        total.locks += c.locks;
+        total.waits += c.waits;
+        total.io += c.io;
+        const BelaContext* ctx = host::context();
+        for (uint32_t i = 0; i < ctx->audioFrames * ctx->audioOutChannels; ++i) {
+            finite = finite && std::isfinite(ctx->audioOut[i]);
+            peak = std::max(peak, std::fabs(ctx->audioOut[i]));
+        }
+        host::runPendingTasks();
+    }
+    close(midi);
+    EXPECT_TRUE(clean(total)) << total;
+    EXPECT_TRUE(finite);
+    EXPECT_GT(peak, 0.01f);
+    EXPECT_GT(DSP::voiceManager.activeVoiceCount(), 0u);
 }
 
 }  // namespace
