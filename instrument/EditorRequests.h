@@ -18,6 +18,7 @@ enum class EditorRequest : uint32_t {
     InstrumentSettings,  // key 23
     ParameterMenu,       // encoder push with key 1: argument = encoder
     VoicePageClose,      // encoder 0..15 pushed on the output page
+    EditorButton,        // a key for the open page: argument = key | event << 8
 };
 
 // Audio thread (or any single producer): real-time safe; a full queue drops

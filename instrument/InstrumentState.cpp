@@ -86,6 +86,8 @@ void InstrumentState::applySettings() {
 }
 
 void InstrumentState::loadConfig() {
+    if (!fileTargets().tracks[0])
+        return;
     const bool exists = instrumentFileExists(kConfigPath);
     const LoadResult result = readFile(kConfigPath, *fileTargets().tracks[0], false);
     if (result != LoadResult(0)) {
@@ -126,6 +128,8 @@ void InstrumentState::loadConfig() {
 }
 
 bool InstrumentState::saveConfig() {
+    if (!fileTargets().tracks[0])
+        return false;  // never set up: nothing of ours to save
     if (!configSavable) {
         printf("Config file was not saved: the file at start could not be read and is kept as it was\n");
         return false;

@@ -164,7 +164,7 @@ void routeKeys() {
         GuiEditor* editor = GUI::currentEditor.load(std::memory_order_acquire);
         currentTrack().button(k, int(event), editor == nullptr);
         if (editor && !modal)
-            editor->button(k, int(event));
+            postEditorRequest(EditorRequest::EditorButton, uint32_t(k) | event << 8);
         if (event == KeyDebouncer::kKeyDown)
             globalShortcut(k);
     }

@@ -84,6 +84,10 @@ void carryOut(EditorRequest request, uint32_t argument) {
         if (!GUI::currentEditor.load() && !isModalOpen())
             currentTrack().openParameterMenu(int(argument));
         break;
+    case EditorRequest::EditorButton:
+        if (GuiEditor* editor = GUI::currentEditor.load(std::memory_order_acquire); editor && !isModalOpen())
+            editor->button(int(argument & 0xFF), int(argument >> 8));
+        break;
     case EditorRequest::None: break;
     }
 }

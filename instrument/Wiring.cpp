@@ -76,4 +76,4 @@ void setupWorkers() {
     DSP::voiceManager.setupGrainLookup();
 }
 
-AudioRecorder* activeRecorder() { return nullptr; }
+AudioRecorder* activeRecorder() { return DSP::voiceManager.recorder(); }

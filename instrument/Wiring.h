@@ -12,5 +12,6 @@ void wireInstrument();
 void attachTrackToVoices(unsigned index);
 // The background tasks of the sample library and the voice manager, in order.
 void setupWorkers();
-// The disk recorder the voice manager records through, or null.
+// The recorder the voice manager records through, or null (the disk
+// recorder installs itself once it is part of the build).
 AudioRecorder* activeRecorder();

@@ -65,6 +65,7 @@ public:
     void attachTrack(uint32_t track, SynthVoiceCommon* engine, EffectChain* chain,
                      std::array<const ParameterInt*, kInputs> inputRoutes);
     void setRecorder(AudioRecorder* recorder) { recorder_.store(recorder, std::memory_order_release); }
+    AudioRecorder* recorder() const { return recorder_.load(std::memory_order_acquire); }
     // Replaces the pool of an engine type (tests; an engine built outside the
     // pool list). Not while audio runs.
     void installPool(uint32_t engineType, std::unique_ptr<VoicePool> pool) {

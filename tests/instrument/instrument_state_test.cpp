@@ -9,6 +9,12 @@
 #include "instrument/InstrumentState.h"
 #include "instrument/Tasks.h"
 #include "platform/Audio.h"
+#include "instrument/StandIns.h"
+#include "instrument/voices/VoiceManager.h"
+#include "samples/AudioRecorder.h"
+
+#include <atomic>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -96,7 +102,7 @@ TEST(MainMenu, ShutdownAskedAndAnsweredNoThenYes) {
     Driver::confirm.key(Confirm::kCancelKey, 2);
     state.updateMenu();
     EXPECT_EQ(state.menuState.load(), InstrumentState::kMenuIdle);
-    EXPECT_FALSE(Bela_stopRequested());
+    EXPECT_EQ(Driver::returnCode, 0);  // "no": everything goes on
 
     choose(2);
     Driver::confirm.key(Confirm::kAcceptKey, 2);
@@ -109,6 +115,49 @@ TEST(MainMenu, ShutdownAskedAndAnsweredNoThenYes) {
     Driver::confirm.key(Confirm::kAcceptKey, 2);
     state.updateMenu();
     EXPECT_EQ(Driver::returnCode, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A recording whose writer closes the file only some time after the stop,
+// as the disk writer does once it has drained its pipe.
+class SlowWriter : public AudioRecorder {
+public:
+    bool start(const std::string&, uint32_t) override { return false; }
+    void stop() override {
+        writer_ = std::thread([this] {
+            for (int i = 0; i < 200; ++i)
+                std::this_thread::yield();
+            open_.store(false);
+        });
+    }
+    std::string fullPath(const std::string& path) const override { return path; }
+    void pushInterleaved(const float*, uint32_t) override {}
+    void pushBlock(const float*, uint32_t, uint32_t) override {}
+    bool isRecording() const override { return open_.load(); }
+    bool isFileOpen() const override { return open_.load(); }
+    float level(uint32_t) const override { return 0.0f; }
+    uint32_t blocksPushed() const override { return 0; }
+    ~SlowWriter() override {
+        if (writer_.joinable())
+            writer_.join();
+    }
+
+private:
+    std::atomic<bool> open_{true};
+    std::thread writer_;
+};
+
+TEST(Cleanup, WaitsForTheRecordingFileToBeClosed) {
+    SlowWriter recorder;
+    DSP::voiceManager.setRecorder(&recorder);
+    BelaContext context;
+    cleanup(&context, nullptr);
+    EXPECT_FALSE(recorder.isFileOpen());  // closed before cleanup went on
+    EXPECT_FALSE(Driver::network.receiving());
+    DSP::voiceManager.setRecorder(nullptr);
 }
 
 }  // namespace

@@ -35,6 +35,7 @@
 #include "sequencing/PitchScale.h"
 
 #include "instrument/Entry.h"
+#include "instrument/InstrumentState.h"
 #include "instrument/MainClock.h"
 #include "instrument/Wiring.h"
 #include "instrument/track/Track.h"
@@ -958,6 +959,7 @@ TEST_F(RealTime, WholeInstrumentRender) {
     Counts total;
     float peak = 0.0f;
     bool finite = true;
+    bool sawSettings = false;
     for (uint32_t round = 0; round < 150; ++round) {
         switch (round % 50) {
         case 0: panel.pressKey(24); break;  // start (and later stop) the clock
@@ -971,6 +973,11 @@ TEST_F(RealTime, WholeInstrumentRender) {
             break;
         }
         case 40: panel.turnEncoder(16, -3); break;
+        case 42: panel.pressKey(23); break;  // the instrument's settings page opens
+        case 44: panel.releaseKey(23); break;
+        case 45: panel.turnEncoder(28, 3); break;  // a value on it changes
+        case 47: panel.pressKey(3); break;  // and the page's own key closes it
+        case 49: panel.releaseKey(3); break;
         default: break;
         }
         const Counts c = inRender(body, 4, 0);
@@ -985,8 +992,11 @@ TEST_F(RealTime, WholeInstrumentRender) {
             peak = std::max(peak, std::fabs(ctx->audioOut[i]));
         }
         host::runPendingTasks();
+        sawSettings = sawSettings || GUI::currentEditor.load() == &Driver::instrument.settingsPage;
     }
     close(midi);
+    EXPECT_TRUE(sawSettings);
+    EXPECT_EQ(GUI::currentEditor.load(), nullptr);
     EXPECT_TRUE(clean(total)) << total;
     EXPECT_TRUE(finite);
     EXPECT_GT(peak, 0.01f);
