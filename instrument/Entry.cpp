@@ -88,6 +88,10 @@ bool setup(BelaContext* context, void*) {
     state.loadConfig();
 
     Driver::oledDriver.setup(kSpiDevice);
+    // What the configuration held takes effect now that the display is up
+    // (its clock, the OSC ports, the SSH setting), clamped to the ranges,
+    // rather than waiting for an edit on the settings page.
+    state.applySettings();
     drawSplash(version, state.firmwareVersion.label);
 
     for (uint32_t f = 0; f < context->digitalFrames; ++f) {

@@ -122,9 +122,6 @@ void InstrumentState::loadConfig() {
         printf("Last exit code = %d\n", lastExitCode);
     }
     Driver::settings.runApplyCallbacks();
-    // What was read takes effect now (display clock, OSC, SSH), clamped to
-    // the ranges: the loaded values are not left waiting for a page edit.
-    applySettings();
 }
 
 bool InstrumentState::saveConfig() {

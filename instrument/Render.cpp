@@ -79,11 +79,14 @@ bool noEditor() { return GUI::currentEditor.load(std::memory_order_acquire) == n
 void slotKey(int k) {
     const int32_t slot = k - kFirstSlotKey;
     const bool all = held(kModifier0);
+    // At once while the clock stands; otherwise as the track's slot
+    // switching says.
+    const bool now = !DSP::mainClock.isRunning();
     Track& current = currentTrack();
     if (held(kPatternSlotKey) && noEditor()) {
         if (all) {
             for (auto& t : DSP::track)
-                t.selectPattern(slot, false);
+                t.selectPattern(slot, now);
         } else if (held(kModifier1)) {
             current.copyPattern(slot);
             current.selectPattern(slot, true);
@@ -91,16 +94,16 @@ void slotKey(int k) {
             snprintf(text, sizeof text, "Copied and switched to pattern %d", int(slot));
             Driver::guiNotify.info(text);
         } else {
-            current.selectPattern(slot, false);
+            current.selectPattern(slot, now);
         }
         setFocus(current, 12);
     }
     if (held(kNoteListSlotKey) && noEditor()) {
         if (all) {
             for (auto& t : DSP::track)
-                t.selectNoteList(slot, false);
+                t.selectNoteList(slot, now);
         } else {
-            current.selectNoteList(slot, false);
+            current.selectNoteList(slot, now);
         }
         setFocus(current, 12);
     }

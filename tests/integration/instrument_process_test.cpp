@@ -169,8 +169,9 @@ TEST(InstrumentProcess, ConfigurationWithATypoIsKeptByteForByte) {
     EXPECT_TRUE(contains(r.out, "Failed to load config file\n")) << r.out;
     EXPECT_EQ(slurp(root + "/corvane.json"), typo);
 
-    // A good file is read, applied and written back with the value it held.
-    spit(root + "/corvane.json", "{\"config\": {\"oled clock\": {\"value\": 160}, \"OSC in port\": {\"value\": 9123}}}");
+    // A good file is read, applied (a display clock out of range clamped to
+    // 160) and written back with the values it held.
+    spit(root + "/corvane.json", "{\"config\": {\"oled clock\": {\"value\": 999}, \"OSC in port\": {\"value\": 9123}}}");
     r = run("good-config", {"--root", root, "--offline", "--blocks", "200"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(contains(r.out, "Failed to load config file")) << r.out;

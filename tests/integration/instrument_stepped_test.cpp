@@ -237,11 +237,50 @@ TEST_F(Instrument, SetupBroughtTheInterfacesUp) {
     EXPECT_EQ(Driver::network.lastServiceCommand(), "disable-root-ssh");
     // The display took the splash and the interface task keeps sending frames.
     const uint32_t frames = Driver::oledDriver.framesSent.load();
+    const float volume = DSP::track[0].currentEngine()->trackVolume.getNormalised();
     play(48);
+    // The knobs of a converter that did not start leave the volume alone.
+    EXPECT_FLOAT_EQ(DSP::track[0].currentEngine()->trackVolume.getNormalised(), volume);
     EXPECT_GT(Driver::oledDriver.framesSent.load(), frames);
     // No converter on this host: no phantom track button, no stop request.
     EXPECT_FALSE(Bela_stopRequested());
     EXPECT_EQ(GUI::currentTrack.load(), 0u);
+}
+
+// A start with restart brings a reset request to the clock's first edge;
+// the track still sees that edge, so a pattern switch waiting for the next
+// beat happens on it, not a beat later.
+TEST_F(Instrument, ResetOnTheFirstEdgeStillAppliesTheWaitingPatternSwitch) {
+    silenceClock();
+    Track& track = DSP::track[0];
+    track.sequencerImpl.slotSwitching.setValue(Track::OnNextBeat, true);
+    tap(24);
+    ASSERT_TRUE(DSP::mainClock.isRunning());
+    host::panel().pressKey(4);  // pattern slot key held, slot key 30: slot 3
+    play(6);
+    tap(30);
+    host::panel().releaseKey(4);
+    tap(24);  // stopped; the switch still waits
+    ASSERT_FALSE(DSP::mainClock.isRunning());
+    ASSERT_EQ(track.pendingPattern.load(), 3);
+    ASSERT_NE(track.sequencerImpl.pattern.value.load(), 3);
+
+    host::panel().pressKey(0);  // with key 0: start with restart
+    play(4);
+    host::panel().pressKey(24);
+    for (int i = 0; i < 40 && !DSP::mainClock.isRunning(); ++i)
+        play(1);
+    ASSERT_TRUE(DSP::mainClock.isRunning());
+    play(2);  // the first edge falls four frames after the start
+    EXPECT_EQ(track.sequencerImpl.pattern.value.load(), 3);
+    EXPECT_EQ(track.pendingPattern.load(), -1);
+    host::panel().releaseKey(24);
+    host::panel().releaseKey(0);
+    play(12);
+
+    track.sequencerImpl.slotSwitching.setValue(Track::Direct, true);
+    track.selectPattern(0, true);
+    silenceClock();
 }
 
 }  // namespace
