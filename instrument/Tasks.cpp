@@ -40,14 +40,8 @@ constexpr KnobInput kAuxKnob[kTracks] = {{0, 1}, {0, 4}, {0, 7}, {1, 2}, {1, 5}}
 constexpr KnobInput kVolumeKnob[kTracks] = {{0, 2}, {0, 5}, {1, 0}, {1, 3}, {1, 6}};
 constexpr KnobInput kTrackButton[kTracks] = {{0, 0}, {0, 3}, {0, 6}, {1, 1}, {1, 4}};
 
-// Single producer (the audio thread), single consumer (the interface task).
-struct RequestQueue {
-    static constexpr uint32_t kSize = 16;
-    std::array<std::atomic<uint64_t>, kSize> slots{};
-    std::atomic<uint32_t> head{0}, tail{0};
-    std::atomic<uint32_t> dropped{0};
-};
-RequestQueue gRequests;
+// The audio thread posts, the interface task carries out.
+EditorRequestQueue gRequests;
 
 Track& currentTrack() { return DSP::track[std::min<uint32_t>(GUI::currentTrack.load(), kTracks - 1)]; }
 
@@ -244,26 +238,16 @@ float knobCurve(float v) { return v < 0.25f ? 3.0f * v : 1.0f + (v - 1.0f) * 0.3
 uint64_t blockMilliseconds(uint64_t blocks) { return blocks * 64u / 48u; }
 
 bool postEditorRequest(EditorRequest request, uint32_t argument) {
-    const uint32_t tail = gRequests.tail.load(std::memory_order_relaxed);
-    if (tail - gRequests.head.load(std::memory_order_acquire) >= RequestQueue::kSize) {
-        gRequests.dropped.fetch_add(1, std::memory_order_relaxed);
-        return false;
-    }
-    gRequests.slots[tail % RequestQueue::kSize].store(uint64_t(request) << 32 | argument, std::memory_order_relaxed);
-    gRequests.tail.store(tail + 1, std::memory_order_release);
-    return true;
+    return gRequests.push(uint64_t(request) << 32 | argument);
 }
 
 void serviceEditorRequests() {
-    uint32_t head = gRequests.head.load(std::memory_order_relaxed);
-    while (head != gRequests.tail.load(std::memory_order_acquire)) {
-        const uint64_t word = gRequests.slots[head % RequestQueue::kSize].load(std::memory_order_relaxed);
-        gRequests.head.store(++head, std::memory_order_release);
+    uint64_t word = 0;
+    while (gRequests.pop(word))
         carryOut(EditorRequest(word >> 32), uint32_t(word));
-    }
 }
 
-uint32_t editorRequestsDropped() { return gRequests.dropped.load(std::memory_order_relaxed); }
+uint32_t editorRequestsDropped() { return gRequests.dropped(); }
 
 void ioTask(void*) {
     Driver::dinMIDI.readInput();
