@@ -287,13 +287,20 @@ bool MainClock::process(float* phase, uint32_t frames, const BelaContext* contex
         }
         currentPhase.store(last, std::memory_order_relaxed);
 
-        const bool sendClock = _sendsMidiClock();
-        for (uint32_t i = 0; i < frames; ++i) {
-            const float x = float(kMidiTicksPerBeat) * phase[i];
-            const float q = x - std::floor(x);
-            if (sendClock && previousMidiPhase - q > 0.9f)
-                _send(kClock);
-            previousMidiPhase = q;
+        auto midiPhase = [](float p) {
+            const float x = float(kMidiTicksPerBeat) * p;
+            return x - std::floor(x);
+        };
+        if (_sendsMidiClock()) {
+            for (uint32_t i = 0; i < frames; ++i) {
+                const float q = midiPhase(phase[i]);
+                if (previousMidiPhase - q > 0.9f)
+                    _send(kClock);
+                previousMidiPhase = q;
+            }
+        } else if (frames > 0) {
+            // Only the last fraction is remembered while nothing is sent.
+            previousMidiPhase = midiPhase(phase[frames - 1]);
         }
         tempoCounter.store(accumulator, std::memory_order_relaxed);
     } else {

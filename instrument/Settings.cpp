@@ -101,8 +101,10 @@ void Settings::button(int key, int event) {
     if (event == 3)
         return;
     if (key == kEditKey) {
-        if (Parameter* p = parameterAt(setting.value))
-            p->openEditor();
+        // The editor opens on the interface task's next frame: opening one
+        // builds texts, which the audio thread does not.
+        if (parameterAt(setting.value))
+            editRow_.store(setting.value, std::memory_order_release);
     } else if (key == kCloseKey) {
         if (!isModalOpen())
             GUI::closeEditor();
@@ -129,6 +131,10 @@ void Settings::draw(MonoGFX& window) {
                 callback();
     if (applyNow.exchange(false, std::memory_order_acq_rel))
         runApplyCallbacks();
+    const int32_t editRow = editRow_.exchange(-1, std::memory_order_acq_rel);
+    if (editRow >= 0)
+        if (Parameter* p = parameterAt(editRow))
+            p->openEditor();
 
     window.clear();
     window.setColour(15);

@@ -95,6 +95,8 @@ private:
     std::string title_;
     std::atomic<bool> open_{false};
     std::atomic<uint32_t> rowCount_{0};
+    // The row whose value editor key 1 asked for; -1 for none.
+    std::atomic<int32_t> editRow_{-1};
 };
 
 namespace Driver {

@@ -7,13 +7,16 @@ NoneCommon::NoneCommon() {
     engineType = EngineNone;
     parameters.setName(engineTypeName(EngineNone));
     settingsGroup.setName(engineTypeName(EngineNone));
-    for (auto& place : exposedParameters)
-        place = nullptr;
+    for (auto& place : exposedParameters) place = nullptr;
     parameters.clear();
     parameters.add(&trackVolume);
 }
 
-void NoneCommon::drawOverview(MonoGFX& gfx, uint32_t, uint32_t, int x, int y) {
+NoneCommon::~NoneCommon() = default;
+
+void NoneCommon::drawOverview(MonoGFX& gfx, uint32_t pageA, uint32_t pageB, int x, int y) {
+    (void)pageA;
+    (void)pageB;
     gfx.setFont(&font_compact, 1, 0);
     gfx.setColour(8);
     gfx.drawText(x + 2, y, "no synth");

@@ -113,6 +113,14 @@ TEST(SettingsPage, EmptyPagesAndMissingRowsDoNothing) {
     q.page.button(1, 2);
     q.page.draw(q.window);
     EXPECT_EQ(q.owned[0]->value, 0);
+    EXPECT_FALSE(Driver::numpad.isOpen());
+    // On a row that exists, key 1 opens the value editor on the next frame.
+    q.turn(12, -2);
+    q.page.button(1, 2);
+    EXPECT_FALSE(Driver::numpad.isOpen());
+    q.page.draw(q.window);
+    EXPECT_TRUE(Driver::numpad.isOpen());
+    Driver::numpad.close();
 }
 
 TEST(SettingsPage, TwelveRowsWithTheCursorOnTheLastShowTheLastFive) {

@@ -4,6 +4,7 @@
 #include "instrument/track/Track.h"
 
 #include "drivers/KeyDebouncer.h"
+#include "effects/EffectFactory.h"
 #include "gui/ListSelect.h"
 #include "gui/MonoGFX.h"
 #include "sequencing/NoteManager.h"
@@ -87,10 +88,11 @@ TEST(TrackConstruction, FreshInstrumentFollowsTheConstructionRules) {
         EXPECT_EQ(track.index, t);
         EXPECT_EQ(track.synthesis.toString(), t == 0 ? "subtractive" : "none");
         EXPECT_EQ(track.currentEngine()->engineType, t == 0 ? 4u : 0u);
-        // Tracks 1-4 spread in stereo; track 5's delay joins when the effect exists.
-        EXPECT_EQ(track.effectChain.effectCount(), t < 4 ? 1u : 0u);
-        if (t < 4)
-            EXPECT_EQ(track.effectChain.getEffect(0)->typeName, "stereo");
+        // Tracks 1-4 spread in stereo, track 5 echoes (once the delay exists).
+        const bool hasEffect = t < 4 || effectTypeAvailable(AudioEffectType(9));
+        ASSERT_EQ(track.effectChain.effectCount(), hasEffect ? 1u : 0u);
+        if (hasEffect)
+            EXPECT_EQ(track.effectChain.getEffect(0)->typeName, t < 4 ? "stereo" : "delay");
         EXPECT_EQ(track.subtractiveCommon.parameters.ownerName, "/track/" + std::to_string(t + 1) + "/syn/");
         EXPECT_EQ(track.encoderParameters[0].load(), &DSP::mainClock.bpm);
         EXPECT_EQ(track.encoderParameters[3].load(), &track.currentEngine()->polyphony);
@@ -171,6 +173,7 @@ TEST_F(TrackTest, ResetsKeepWhatTheyShould) {
     EXPECT_EQ(track->effectChain.effectCount(), 0u);
     track->resetEffects(true);
     EXPECT_EQ(track->effectChain.effectCount(), 1u);
+    EXPECT_EQ(track->effectChain.getEffect(0)->typeName, "stereo");
 }
 
 TEST_F(TrackTest, EngineChoiceTakesEffectInTheNextBlock) {

@@ -82,6 +82,10 @@ TEST(TrackThreaded, EngineSwitchesAndReloadsWhileTheAudioThreadRunsTheTrack) {
             t.refreshSlotChoices();
             break;
         }
+        case 3:  // the settings page's apply callback, while notes arrive
+            t.midiInLowest.setValue(round % 7, false);
+            t.configureMidiFilter();
+            [[fallthrough]];
         default:  // the interface task's run
             t.serviceRequests();
             t.resetEffects(round % 2 == 1);
