@@ -70,7 +70,8 @@ public:
     // The task body (also called directly by tests).
     void processGrainRequests();
 
-    // Not the audio thread: the answered request of a voice (blank if none).
+    // At rest only (no task run in progress): the answered request of a
+    // voice, blank if none.
     GrainRequest answeredRequest(uint32_t voice) const;
     // Records written into the pipe so far.
     uint32_t requestsSent() const { return sent_.load(std::memory_order_relaxed); }

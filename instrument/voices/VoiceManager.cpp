@@ -50,12 +50,17 @@ VoiceManager::VoiceManager()
 VoiceManager::~VoiceManager() = default;
 
 void VoiceManager::attachTrack(uint32_t track, SynthVoiceCommon* engine, EffectChain* chain,
-                               std::array<const ParameterInt*, kInputs> inputRoutes) {
+                               std::array<const ParameterInt*, kInputs> inputRoutes, BusyTest busy,
+                               const void* owner) {
     if (track >= kTracks) return;
     TrackVoices& tv = tracks_[track];
     if (!tv.current) tv.current = tv.previous = engine;
     links_[track].chain = chain;
     links_[track].routes = inputRoutes;
+    if (busy) {
+        links_[track].busy = busy;
+        links_[track].owner = owner;
+    }
 }
 
 void VoiceManager::resetOutputFX() {

@@ -59,11 +59,15 @@ public:
     VoiceManager& operator=(const VoiceManager&) = delete;
 
     // ---- wiring (start-up, before audio runs)
+    // Whether a track is being changed by another thread (a load, an engine
+    // switch): its voices and chain are then silent for the block.
+    using BusyTest = bool (*)(const void* track);
     // A track's engine at that moment, its effect chain and its four input
     // routes ("in 1 to chan" .. "in 4 to chan"). The engine becomes current
-    // only while the track has none yet.
+    // only while the track has none yet; a busy test given once stays.
     void attachTrack(uint32_t track, SynthVoiceCommon* engine, EffectChain* chain,
-                     std::array<const ParameterInt*, kInputs> inputRoutes);
+                     std::array<const ParameterInt*, kInputs> inputRoutes, BusyTest busy = nullptr,
+                     const void* owner = nullptr);
     void setRecorder(AudioRecorder* recorder) { recorder_.store(recorder, std::memory_order_release); }
     AudioRecorder* recorder() const { return recorder_.load(std::memory_order_acquire); }
     // Replaces the pool of an engine type (tests; an engine built outside the
@@ -150,6 +154,8 @@ private:
     struct TrackLink {
         EffectChain* chain = nullptr;
         std::array<const ParameterInt*, kInputs> routes{};
+        BusyTest busy = nullptr;
+        const void* owner = nullptr;
     };
 
     static uint32_t _typeOf(const SynthVoiceCommon* engine);

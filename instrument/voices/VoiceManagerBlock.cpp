@@ -69,13 +69,15 @@ void VoiceManager::_processTrack(uint32_t t, const BelaContext* context, const f
     AudioBlock& block = trackBlock_;
     block.clear();
     block.positionCount = std::min(tv.polyphony, tv.unison);
+    const TrackLink& link = links_[t];
+    // Another thread is changing the track's parameters: nothing of it plays.
+    if (link.busy && link.busy(link.owner)) return;
 
     renderTrackVoices(_typeOf(tv.current), t, block, true);
     if (tv.blocksSinceSwitch < kOverlapBlocks && tv.previous && tv.previous != tv.current)
         renderTrackVoices(_typeOf(tv.previous), t, block, false);
     if (tv.blocksSinceSwitch < kOverlapBlocks) ++tv.blocksSinceSwitch;
 
-    const TrackLink& link = links_[t];
     for (uint32_t k = 1; k <= kInputs; ++k) {
         const ParameterInt* route = link.routes[k - 1];
         const int32_t r = route ? route->value.load(std::memory_order_relaxed) : 0;
@@ -89,7 +91,10 @@ void VoiceManager::_processTrack(uint32_t t, const BelaContext* context, const f
     }
 
     AudioRecorder* recorder = recorder_.load(std::memory_order_acquire);
-    if (tap.mode == RecordingTap::Track && tap.track == t && recorder) recorder->pushBlock(block.samples, 0, 2);
+    // As many channels as the file was started with, or the file is garbled.
+    if (tap.mode == RecordingTap::Track && tap.track == t && recorder && tap.count >= 1 &&
+        tap.count <= AudioBlock::kChannels)
+        recorder->pushBlock(block.samples, 0, tap.count);
 
     SynthVoiceCommon* engine = tv.current;
     scaleBlock(block, engine ? float(engine->trackVolume.output) : 0.0f);
@@ -130,5 +135,7 @@ void VoiceManager::processBlock(const BelaContext* context, AudioBlock& out, uin
     masterChain.process(out);
 
     AudioRecorder* recorder = recorder_.load(std::memory_order_acquire);
-    if (tap.mode == RecordingTap::Output && recorder) recorder->pushBlock(out.samples, 0, 2);
+    if (tap.mode == RecordingTap::Output && recorder && tap.count >= 1 && tap.first < AudioBlock::kChannels &&
+        tap.count <= AudioBlock::kChannels - tap.first)
+        recorder->pushBlock(out.samples, tap.first, tap.count);
 }

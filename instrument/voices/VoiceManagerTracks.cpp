@@ -8,6 +8,7 @@ void attachTracks(VoiceManager& voices, Track* tracks) {
         Track& track = tracks[t];
         voices.attachTrack(t, track.currentEngine(), &track.effectChain,
                            {&track.inputRouting[0], &track.inputRouting[1], &track.inputRouting[2],
-                            &track.inputRouting[3]});
+                            &track.inputRouting[3]},
+                           [](const void* owner) { return static_cast<const Track*>(owner)->isBusy(); }, &track);
     }
 }

@@ -11,6 +11,7 @@
 #include "platform/Context.h"
 #include "samples/AudioRecorder.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -130,6 +131,7 @@ struct TrackDouble {
         ParameterInt{"in 2 to chan", ParameterInt::PlainInt, Stored, 0, 0, 8},
         ParameterInt{"in 3 to chan", ParameterInt::PlainInt, Stored, 0, 0, 8},
         ParameterInt{"in 4 to chan", ParameterInt::PlainInt, Stored, 0, 0, 8}};
+    std::atomic<bool> busy{false};
 };
 
 class Rig {
@@ -139,7 +141,8 @@ public:
     explicit Rig(uint32_t inputChannels = 8) : vm(std::make_unique<VoiceManager>()), inputs(inputChannels) {
         for (uint32_t t = 0; t < VoiceManager::kTracks; ++t) {
             TrackDouble& d = tracks[t];
-            vm->attachTrack(t, &d.subtractive, &d.chain, {&d.routes[0], &d.routes[1], &d.routes[2], &d.routes[3]});
+            vm->attachTrack(t, &d.subtractive, &d.chain, {&d.routes[0], &d.routes[1], &d.routes[2], &d.routes[3]},
+                            [](const void* d) { return static_cast<const TrackDouble*>(d)->busy.load(); }, &d);
         }
         context.audioInChannels = inputChannels;
         in.assign(size_t(kFrames) * inputChannels, 0.0f);

@@ -4,6 +4,7 @@
 
 #include "dsp/Random.h"
 #include "gui/MonoGFX.h"
+#include "instrument/track/Track.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -167,31 +168,6 @@ TEST(VoiceScheduling, EngineSwitchFadesTheOldVoicesWhileTheNewNoteSounds) {
     EXPECT_TRUE(rig.vm->voice(EngineSubtractive, 0)->active);
 }
 
-TEST(VoiceScheduling, OverlapBlocksRenderBothEnginesIntoOneChannel) {
-    Rig rig;
-    rig.vm->installPool(EngineFM, std::make_unique<VoicePoolOf<ToneVoice>>());
-    ToneCommon fm(EngineFM);
-    SubtractiveCommon& sub = rig.tracks[0].subtractive;
-    sub.polyphony.setValue(1, true);
-    fm.polyphony.setValue(1, true);
-    // The FM note is long; the subtractive one starts on the same channel (voice 0)
-    // while the FM voice is still fading: NoteOffAll-free switch, fade 256.
-    ASSERT_TRUE(rig.vm->scheduleNote(rig.note(0, 1000.0f, 0, NoteType::NoteOn, &fm)));
-    rig.blocks(6);
-    auto* old = static_cast<ToneVoice*>(rig.vm->voice(EngineFM, 0));
-    old->fadeStep = 0.0f;
-    ASSERT_TRUE(rig.vm->scheduleNote(rig.note(0, 220.0f, 0, NoteType::NoteOn, &sub)));
-    rig.blocks(1);
-    old->fadeStep = 0.8f / 640.0f;  // still sounding when the new note starts
-    rig.blocks(4);
-    // The block in which the subtractive voice starts carries both sources.
-    ASSERT_TRUE(old->active);
-    EXPECT_EQ(rig.vm->activeVoiceCount(), 2u);
-    double energy = 0.0;
-    for (float s : rig.outs.back()) energy += double(s) * s;
-    EXPECT_GT(energy, 0.0);
-}
-
 TEST(VoiceScheduling, StealingAFullTrackFadesWithoutAClick) {
     Rig rig;
     SubtractiveCommon& sub = rig.tracks[0].subtractive;
@@ -213,6 +189,24 @@ TEST(VoiceScheduling, StealingAFullTrackFadesWithoutAClick) {
     ASSERT_GT(steady, 0.0f);
     EXPECT_LT(worst, 1.5f * steady) << "a steal clicks";
     EXPECT_TRUE(allFinite(rig));
+}
+
+TEST(VoiceScheduling, ABusyTrackIsSilentUntilItIsFree) {
+    Rig rig;
+    ASSERT_TRUE(rig.vm->scheduleNote(rig.note(3, 440.0f)));
+    rig.blocks(6);
+    rig.tracks[3].busy = true;
+    rig.blocks(3);
+    rig.tracks[3].busy = false;
+    rig.blocks(3);
+    auto level = [&](size_t b) {
+        float peak = 0.0f;
+        for (uint32_t i = 0; i < 64; ++i) peak = std::max(peak, std::fabs(rig.outs[b][i]));
+        return peak;
+    };
+    EXPECT_GT(level(5), 0.0f);
+    for (size_t b = 6; b < 9; ++b) EXPECT_EQ(level(b), 0.0f) << b;
+    EXPECT_GT(level(10), 0.0f);
 }
 
 TEST(VoiceScheduling, NoteOnAnEngineOfNoTypeWarnsAndStaysSilent) {
@@ -421,6 +415,12 @@ TEST(VoiceRecording, NamesFilesAndSetsTheTapOnlyWhileRecording) {
     rig.blocks(3);
     EXPECT_EQ(rec.pushes.load(), 0u);
     rig.vm->stopRecording();
+    // A one-channel output recording gets one-channel blocks.
+    path.clear();
+    ASSERT_TRUE(rig.vm->startRecording(path, 3, 0, 1, 0));
+    rig.blocks(1);
+    EXPECT_EQ(rec.pushedChannels.load(), 1u);
+    rig.vm->stopRecording();
 }
 
 TEST(VoiceRecording, OverlayDrawsBarsAndTime) {
@@ -446,6 +446,47 @@ TEST(VoiceRecording, OverlayDrawsBarsAndTime) {
     EXPECT_EQ(gfx.pixel(x1 + 8, 9), 8u);   // channel 2 bar, rows 7..11, 8 long
     EXPECT_EQ(gfx.pixel(x1 + 12, 9), 0u);
     rig.vm->stopRecording();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VoiceOutputPage, ClosesOnlyWhileTheMasterChainIsAtRestAndDrawsItsCells) {
+    Rig rig;
+    rig.vm->resetOutputFX();
+    rig.vm->open();
+    EXPECT_TRUE(rig.vm->isOpen());
+    rig.vm->masterChain.mode.store(EffectChain::ChoosingPosition);
+    EXPECT_FALSE(rig.vm->close());
+    rig.vm->masterChain.mode.store(EffectChain::Idle);
+    EXPECT_TRUE(rig.vm->close());
+    EXPECT_FALSE(rig.vm->isOpen());
+
+    for (int i = 0; i < 8; ++i) rig.vm->encoder(18, 1, false);  // the limiter's "release"
+    EXPECT_EQ(rig.vm->selectedEffect(), 0u);
+    MonoGFX gfx;
+    gfx.init(256, 64);
+    rig.vm->draw(gfx);
+    auto lit = [&](int x0, int y0, int x1, int y1) {
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                if (gfx.pixel(x, y)) return true;
+        return false;
+    };
+    EXPECT_TRUE(lit(0, 0, 50, 8));           // "output FX"
+    EXPECT_TRUE(lit(67, 44, 67 + 47, 63));   // cell 8: the limiter's first parameter
+    EXPECT_EQ(gfx.pixel(67 + 2 * 47 + 2, 46), 2u);  // cell 10 lit: its encoder was turned last
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VoiceManagerGlobal, HoldsTheTracksEnginesFromTheStart) {
+    for (uint32_t t = 0; t < VoiceManager::kTracks; ++t)
+        EXPECT_EQ(DSP::voiceManager.currentEngine(t), DSP::track[t].currentEngine()) << t;
+    EXPECT_EQ(DSP::voiceManager.masterChain.effectCount(), 1u);  // the limiter
 }
 
 }  // namespace
