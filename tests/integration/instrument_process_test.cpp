@@ -211,14 +211,15 @@ TEST(InstrumentProcess, MainMenuShutdownExitsWithThree) {
     const std::string root = freshRoot("menu-shutdown");
     // Key 1 held with key 23: the main menu; encoder 12 five detents (ten
     // steps, five to an entry) down to "shutdown Corvane"; key 3 chooses it, key 3 again answers "yes".
-    // In real time, so the interface task runs between the steps as it
-    // does on the instrument (each step a few hundred milliseconds apart).
+    // Offline, with the steps far apart, so the interface task (a thread
+    // of its own) has long carried out each step before the next.
     spit(root + "/menu.panel",
          "100 key 1 down\n104 key 23 down\n110 key 23 up\n112 key 1 up\n"
-         "400 encoder 12 turn 5\n"
-         "700 key 3 down\n706 key 3 up\n"
-         "1000 key 3 down\n1006 key 3 up\n");
-    Outcome r = run("menu-shutdown", {"--root", root, "--blocks", "3000", "--panel-script", root + "/menu.panel"});
+         "3000 encoder 12 turn 5\n"
+         "6000 key 3 down\n6006 key 3 up\n"
+         "9000 key 3 down\n9006 key 3 up\n");
+    Outcome r = run("menu-shutdown", {"--root", root, "--offline", "--blocks", "20000", "--panel-script",
+                                      root + "/menu.panel"});
     EXPECT_EQ(r.status, 3) << r.out << r.err;
 }
 

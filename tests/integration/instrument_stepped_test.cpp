@@ -283,5 +283,32 @@ TEST_F(Instrument, ResetOnTheFirstEdgeStillAppliesTheWaitingPatternSwitch) {
     silenceClock();
 }
 
+// Last: it asks the platform to stop. Key 1 with key 23 opens the main
+// menu, encoder 12 moves to "shutdown Corvane", key 3 chooses and confirms.
+TEST_F(Instrument, ZMainMenuShutdownSetsTheExitCode) {
+    silenceClock();
+    host::panel().pressKey(1);
+    play(4);
+    tap(23);
+    host::panel().releaseKey(1);
+    play(12);
+    ASSERT_EQ(Driver::instrument.menuState.load(), InstrumentState::kMenuOpen);
+    ASSERT_EQ(Driver::listSelection.title(), "Corvane 0.1.30");
+    host::panel().turnEncoder(12, 5);  // ten steps, five to an entry
+    for (int i = 0; i < 200 && host::panel().turnPending(12) != 0; ++i)
+        play(1);
+    play(12);
+    EXPECT_EQ(Driver::listSelection.cursor.value.load(), 2);
+    tap(3);
+    play(24);
+    ASSERT_EQ(Driver::instrument.menuState.load(), InstrumentState::kMenuConfirm);
+    EXPECT_FALSE(Bela_stopRequested());
+    tap(3);
+    play(24);
+    EXPECT_EQ(Driver::returnCode, 3);
+    EXPECT_TRUE(Bela_stopRequested());
+    Driver::returnCode = 0;  // a quick farewell for the rest of the run
+}
+
 }  // namespace
 
