@@ -2,7 +2,11 @@
 
 #include "connectivity/SerialMIDI.h"
 #include "drivers/KeyDebouncer.h"
+#include "drivers/EncoderLedDriver.h"
+#include "drivers/MCP3008.h"
+#include "drivers/SSD1322.h"
 #include "drivers/ShiftRegisterIn.h"
+#include "drivers/Touchpad.h"
 #include "gui/GuiNotify.h"
 #include "gui/MonoGFX.h"
 #include "instrument/InstrumentState.h"
@@ -20,6 +24,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -101,13 +106,13 @@ bool setup(BelaContext* context, void*) {
         pinModeFrame(context, f, kClockOutPins[1], false);
     }
     Key::shiftRegisterInput.setup(context);
-    for (size_t i = 0; i < Driver::ADC.size(); ++i)
-        Driver::ADC[i].setup(kAdcChipSelect[i], kSpiDevice);
+    for (size_t i = 0; i < std::size(Driver::ADC); ++i)
+        gConverterReady[i].store(Driver::ADC[i].setup(kAdcChipSelect[i], kSpiDevice), std::memory_order_release);
     for (size_t i = 0; i < gateOut.size(); ++i)
         if (gateOut[i].open(kGateOutGpio[i], Gpio::OUTPUT) != 0)
             fprintf(stderr, "Gate output on GPIO %u cannot be opened\n", kGateOutGpio[i]);
     Driver::dinMIDI.setup(SerialMIDI::kDevice, SerialMIDI::kBaud);
-    for (uint32_t i = 0; i < DSP::touchpad.size(); ++i)
+    for (unsigned i = 0; i < DSP::kNumTouchpads; ++i)
         DSP::touchpad[i].setup(i);
     Driver::network.applySettings();
 

@@ -5,6 +5,8 @@
 #include "gui/ListSelect.h"
 #include "instrument/Entry.h"
 #include "instrument/MainClock.h"
+#include "drivers/SSD1322.h"
+#include "drivers/Touchpad.h"
 #include "instrument/StandIns.h"
 #include "instrument/files/FileTargets.h"
 #include "instrument/files/PartFile.h"
@@ -81,7 +83,7 @@ void InstrumentState::applySettings() {
         appliedOledClock = value;
         const uint32_t code = oledClockCode(int32_t(value));
         printf("Reinit OLED to %04x\n", code);
-        Driver::oledDriver.init(code);
+        Driver::oledDriver.init(uint8_t(code));
     }
 }
 

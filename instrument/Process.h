@@ -33,6 +33,9 @@ extern std::atomic<uint32_t> gInterfaceFrame;
 // 32 bits): the I/O task's millisecond clock.
 extern std::atomic<uint64_t> gBlocksElapsed;
 extern std::array<Gpio, 3> gateOut;
+// Whether each converter started: one that did not is left out of the knob
+// and track-button polling (its readings would be phantom presses).
+extern std::atomic<bool> gConverterReady[2];
 extern AudioBlock outputStream;
 
 // Pins of the clock and gate lines.

@@ -8,40 +8,6 @@
 
 #include <cstdio>
 
-bool SSD1322::setup(const char* device) {
-    printf("OLED: %s (frames are kept in memory on this host)\n", device);
-    return true;
-}
-
-void SSD1322::sendFramebuffer(const uint8_t*) { framesSent.fetch_add(1, std::memory_order_relaxed); }
-
-void SSD1322::init(uint32_t code) { clockCode.store(code, std::memory_order_relaxed); }
-
-bool MCP3008::setup(uint32_t chipSelect, const char* device) {
-    // No converter is simulated on this host yet: like a missing chip, it
-    // reports and reads as released buttons and knobs left where they are.
-    chip_ = chipSelect;
-    ok_ = false;
-    fprintf(stderr, "MCP3008: no converter on %s with chip select %u\n", device, chipSelect);
-    return false;
-}
-
-void MCP3008::readAll() {}
-
-bool Touchpad::setup(uint32_t) { return false; }
-
-bool EncoderLedDriver::setup() { return true; }
-
-void EncoderLedDriver::allOff() {
-    for (auto& l : levels)
-        l.store(0.0f, std::memory_order_relaxed);
-}
-
-void EncoderLedDriver::setLevels(const float* newLevels) {
-    for (size_t i = 0; i < levels.size(); ++i)
-        levels[i].store(newLevels[i], std::memory_order_relaxed);
-}
-
 Network::Network()
     : hostnameIP("hostname IP", ParameterString::Text, Locked, "-"),
       ethernetIPv4("ethernet IPv4", ParameterString::Text, Locked, "-"),

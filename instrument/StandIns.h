@@ -1,10 +1,9 @@
-// The least the instrument core needs of devices and services whose own
-// classes are built elsewhere: the display, the converters, the touchpads,
-// the encoder LEDs, the network settings with the OSC receiver, the CV
+// The least the instrument core needs of services whose own classes are
+// built elsewhere: the network settings with the OSC receiver, the CV
 // expander client, the self test, the screensaver and the file browser's
 // "last project". Each keeps the interface the core calls, so that the real
 // class replaces it without a change to the core. Their state is readable by
-// tests (frames sent, LED levels, the recorded SSH command).
+// tests (messages received, the recorded SSH command).
 #pragma once
 
 #include "parameters/ParameterInt.h"
@@ -20,51 +19,6 @@
 class MonoGFX;
 struct MidiMessage;
 struct BelaContext;
-
-// The OLED display: takes whole frames.
-class SSD1322 {
-public:
-    bool setup(const char* device);
-    void sendFramebuffer(const uint8_t* framebuffer);
-    void init(uint32_t clockCode);
-    std::atomic<uint32_t> framesSent{0};
-    std::atomic<uint32_t> clockCode{0x11};
-};
-
-// One 8-channel 10-bit converter. Without a converter behind it (set-up
-// failed) its buttons read released and its knobs unchanged.
-class MCP3008 {
-public:
-    static constexpr uint32_t kChannels = 8;
-    static constexpr uint32_t kReleased = 1023;
-    static constexpr uint32_t kMidway = 512;
-    bool setup(uint32_t chipSelect, const char* device);
-    bool isOk() const { return ok_; }
-    void readAll();
-    float value(uint32_t channel) const { return channel < kChannels ? raw_[channel] / 1023.0f : 0.0f; }
-    uint32_t raw(uint32_t channel) const { return channel < kChannels ? raw_[channel] : kReleased; }
-
-private:
-    bool ok_ = false;
-    uint32_t chip_ = 0;
-    uint32_t raw_[kChannels] = {kReleased, kMidway, kMidway, kReleased, kMidway, kMidway, kReleased, kMidway};
-};
-
-class Touchpad {
-public:
-    bool setup(uint32_t index);
-    bool read() { return false; }
-    void updateBaseline() { baselines.fetch_add(1, std::memory_order_relaxed); }
-    std::atomic<uint32_t> baselines{0};
-};
-
-class EncoderLedDriver {
-public:
-    bool setup();
-    void allOff();
-    void setLevels(const float* levels);  // 32 levels 0..1
-    std::array<std::atomic<float>, 32> levels{};
-};
 
 // Network settings and the OSC receiver and sender. The receiver listens on
 // "OSC in port" on the host's OSC listen address (loopback by default).
@@ -133,17 +87,11 @@ public:
 };
 
 namespace Driver {
-extern SSD1322 oledDriver;
-extern std::array<MCP3008, 2> ADC;
-extern EncoderLedDriver ledDriver;
 extern Network network;
 extern OSCV oscv;
 extern SelfTest selfTest;
 extern FileBrowser fileBrowser;
 }  // namespace Driver
-namespace DSP {
-extern std::array<Touchpad, 5> touchpad;
-}  // namespace DSP
 namespace GUI {
 extern Screensaver screensaver;
 }  // namespace GUI

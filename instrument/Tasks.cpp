@@ -1,7 +1,11 @@
 #include "instrument/Tasks.h"
 
 #include "connectivity/SerialMIDI.h"
+#include "drivers/EncoderLedDriver.h"
 #include "drivers/KeyDebouncer.h"
+#include "drivers/MCP3008.h"
+#include "drivers/SSD1322.h"
+#include "drivers/Touchpad.h"
 #include "dsp/WaveTable.h"
 #include "effects/EffectChain.h"
 #include "engines/SynthVoiceCommon.h"
@@ -88,26 +92,28 @@ void carryOut(EditorRequest request, uint32_t argument) {
 
 int32_t knobRaw(const KnobInput& in) { return int32_t(Driver::ADC[in.converter].raw(in.channel)); }
 
+bool converterReady(uint32_t converter) { return gConverterReady[converter].load(std::memory_order_acquire); }
+
 void pollInputs() {
-    for (auto& adc : Driver::ADC)
-        adc.readAll();
+    for (uint32_t i = 0; i < std::size(Driver::ADC); ++i)
+        if (converterReady(i))
+            Driver::ADC[i].readAll();
     // A converter that did not start is left out: its buttons would read as
     // pressed and its knobs as turned down.
     for (uint32_t t = 0; t < kTracks; ++t) {
         SynthVoiceCommon* engine = DSP::track[t].currentEngine();
         if (!engine)
             continue;
-        const MCP3008& auxAdc = Driver::ADC[kAuxKnob[t].converter];
-        const MCP3008& volumeAdc = Driver::ADC[kVolumeKnob[t].converter];
-        if (auxAdc.isOk())
-            engine->auxSend.setNormalised(knobCurve(auxAdc.value(kAuxKnob[t].channel)));
-        if (volumeAdc.isOk())
-            engine->trackVolume.setNormalised(knobCurve(volumeAdc.value(kVolumeKnob[t].channel)));
+        const uint32_t auxAdc = kAuxKnob[t].converter, volumeAdc = kVolumeKnob[t].converter;
+        if (converterReady(auxAdc))
+            engine->auxSend.setNormalised(knobCurve(Driver::ADC[auxAdc].value(kAuxKnob[t].channel)));
+        if (converterReady(volumeAdc))
+            engine->trackVolume.setNormalised(knobCurve(Driver::ADC[volumeAdc].value(kVolumeKnob[t].channel)));
     }
     InstrumentState& state = Driver::instrument;
     for (uint32_t i = 0; i < kTracks; ++i) {
-        const MCP3008& adc = Driver::ADC[kTrackButton[i].converter];
-        const bool pressed = adc.isOk() && uint32_t(knobRaw(kTrackButton[i])) < kButtonPressedBelow;
+        const bool pressed = converterReady(kTrackButton[i].converter) &&
+                             uint32_t(knobRaw(kTrackButton[i])) < kButtonPressedBelow;
         // The debouncer takes the key line's level: 0 while pressed.
         const uint32_t event = Key::trackSelect[i].update(pressed ? 0u : 1u);
         if (event == KeyDebouncer::kNothing)
@@ -202,7 +208,7 @@ void refreshScreen(uint32_t frame) {
     }
     bool touched = false;
     for (auto& pad : DSP::touchpad)
-        touched |= pad.read();
+        touched |= pad.read() > 0;
     if (touched)
         state.idleCounter.store(0, std::memory_order_relaxed);
     if (screensaver && gUpdateBaseline.exchange(false, std::memory_order_acq_rel))

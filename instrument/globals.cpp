@@ -22,6 +22,7 @@ AuxiliaryTask gInOutTask = nullptr;
 AuxiliaryTask gInterfaceTask = nullptr;
 std::atomic<uint32_t> gInterfaceFrame{0};
 std::atomic<uint64_t> gBlocksElapsed{0};
+std::atomic<bool> gConverterReady[2] = {false, false};
 
 // 1: display windows, gate outputs, outputStream
 #include "gui/MonoGFX.h"
@@ -69,13 +70,14 @@ namespace Driver {
 Settings settings;
 }  // namespace Driver
 // 12: DSP::mainClock, DSP::track, DSP::touchpad
+#include "drivers/Touchpad.h"
 #include "instrument/MainClock.h"
 #include "instrument/track/Track.h"
 namespace DSP {
 MainClock mainClock;
 Track track[Track::kTracks] = {Track(0, &mainClock), Track(1, &mainClock), Track(2, &mainClock),
                                Track(3, &mainClock), Track(4, &mainClock)};
-std::array<Touchpad, 5> touchpad;
+Touchpad touchpad[kNumTouchpads];
 }  // namespace DSP
 // 13: DSP::voiceManager
 #include "instrument/voices/VoiceManager.h"
@@ -101,9 +103,12 @@ std::array<KeyDebouncer, kNumTrackButtons> trackSelect = [] {
 }();
 }  // namespace Key
 // 15: drivers, Key::shiftRegisterInput
+#include "drivers/EncoderLedDriver.h"
+#include "drivers/MCP3008.h"
+#include "drivers/SSD1322.h"
 namespace Driver {
 EncoderLedDriver ledDriver;
-std::array<MCP3008, 2> ADC;
+MCP3008 ADC[2];
 Network network;
 OSCV oscv;
 SSD1322 oledDriver;

@@ -36,6 +36,7 @@ struct BelaInitSettings {
     std::string panelScript;       // timed panel events
     std::string displayMirror;     // file the display image is mirrored to
     std::string oscListen;         // address the OSC receiver binds to; empty: loopback
+    std::string hardware;          // board name: its codec is made, configured and started
 };
 
 // A fresh settings record with the defaults (entry points unset).

@@ -1,15 +1,12 @@
 #include "platform/Gpio.h"
 
-#include <atomic>
+#include "platform/devices/Board.h"
 
-// Levels in memory until the board simulation takes the pins over.
-namespace {
-constexpr unsigned kPins = 128;
-std::atomic<bool> gLevels[kPins];
-}  // namespace
+#include <cstdio>
 
 int Gpio::open(unsigned pin, Direction direction) {
-    if (pin >= kPins)
+    close();
+    if (!host::board().pinOpen(pin))
         return -1;
     pin_ = int(pin);
     output_ = direction == OUTPUT;
@@ -18,9 +15,9 @@ int Gpio::open(unsigned pin, Direction direction) {
 
 void Gpio::close() { pin_ = -1; }
 
-bool Gpio::read() const { return pin_ >= 0 && gLevels[pin_].load(std::memory_order_relaxed); }
+bool Gpio::read() const { return pin_ >= 0 && host::board().pinLevel(unsigned(pin_)); }
 
 void Gpio::write(bool high) {
     if (pin_ >= 0 && output_)
-        gLevels[pin_].store(high, std::memory_order_relaxed);
+        host::board().pinWrite(unsigned(pin_), high);
 }

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <fstream>
@@ -107,13 +108,15 @@ TEST(InstrumentProcess, FirstSoundPlaysNotesOnTheBeat) {
             sum += double(s[k]) * s[k];
         level.push_back(std::sqrt(sum / 480));
     }
-    double peak = 0;
-    for (double v : level)
-        peak = std::max(peak, v);
+    // The level the notes reach, robust to the first note: the panel's knobs
+    // only set the track volume once the interface task has read them.
+    std::vector<double> sorted = level;
+    std::sort(sorted.begin(), sorted.end());
+    const double peak = sorted[sorted.size() * 95 / 100];
     std::vector<size_t> onsets;
     bool quiet = true;
     for (size_t w = 0; w < level.size(); ++w) {
-        if (quiet && level[w] > 0.2 * peak) {
+        if (quiet && level[w] > 0.3 * peak) {
             onsets.push_back(w);
             quiet = false;
         } else if (level[w] < 0.05 * peak) {
