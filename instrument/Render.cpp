@@ -18,6 +18,7 @@
 #include "instrument/Entry.h"
 #include "instrument/InstrumentState.h"
 #include "instrument/MainClock.h"
+#include "instrument/PanelFocus.h"
 #include "instrument/Process.h"
 #include "instrument/StandIns.h"
 #include "instrument/track/Track.h"
@@ -62,17 +63,10 @@ float gClockOut2[AudioBlock::kFrames];
 
 bool held(int key) { return Key::key[size_t(key)].held(); }
 
-bool chainIdle(Track& track) {
-    return track.effectChain.mode.load(std::memory_order_acquire) == EffectChain::Idle &&
-           !track.effectChain.busy.load(std::memory_order_acquire);
-}
-
 void setFocus(Track& track, uint32_t focus) {
-    if (chainIdle(track))
+    if (chainLetsFocusMove(track))
         track.focus.store(focus, std::memory_order_release);
 }
-
-Track& currentTrack() { return DSP::track[std::min<uint32_t>(GUI::currentTrack.load(std::memory_order_relaxed), kTracks - 1)]; }
 
 bool noEditor() { return GUI::currentEditor.load(std::memory_order_acquire) == nullptr; }
 
@@ -82,7 +76,7 @@ void slotKey(int k) {
     // At once while the clock stands; otherwise as the track's slot
     // switching says.
     const bool now = !DSP::mainClock.isRunning();
-    Track& current = currentTrack();
+    Track& current = panelTrack();
     if (held(kPatternSlotKey) && noEditor()) {
         if (all) {
             for (auto& t : DSP::track)
@@ -165,7 +159,7 @@ void routeKeys() {
             continue;
         }
         GuiEditor* editor = GUI::currentEditor.load(std::memory_order_acquire);
-        currentTrack().button(k, int(event), editor == nullptr);
+        panelTrack().button(k, int(event), editor == nullptr);
         if (editor && !modal)
             postEditorRequest(EditorRequest::EditorButton, uint32_t(k) | event << 8);
         if (event == KeyDebouncer::kKeyDown)
@@ -186,7 +180,7 @@ void routeEncoders() {
         const bool pushed = encoder.pressed();
         if (encoder.pressEdge()) {
             state.idleCounter.store(0, std::memory_order_relaxed);
-            Track& track = currentTrack();
+            Track& track = panelTrack();
             setFocus(track, e);
             GuiEditor* editor = GUI::currentEditor.load(std::memory_order_acquire);
             bool skipMenu = false;
@@ -210,7 +204,7 @@ void routeEncoders() {
         } else if (GuiEditor* editor = GUI::currentEditor.load(std::memory_order_acquire)) {
             editor->encoder(int(e), step, pushed);
         } else {
-            currentTrack().encoder(int(e), step, pushed);
+            panelTrack().encoder(int(e), step, pushed);
         }
     }
 }

@@ -18,6 +18,7 @@
 #include "instrument/EditorRequests.h"
 #include "instrument/InstrumentState.h"
 #include "instrument/MainClock.h"
+#include "instrument/PanelFocus.h"
 #include "instrument/Process.h"
 #include "instrument/StandIns.h"
 #include "instrument/track/Track.h"
@@ -45,14 +46,7 @@ constexpr KnobInput kVolumeKnob[kTracks] = {{0, 2}, {0, 5}, {1, 0}, {1, 3}, {1, 
 constexpr KnobInput kTrackButton[kTracks] = {{0, 0}, {0, 3}, {0, 6}, {1, 1}, {1, 4}};
 
 // The audio thread posts, the interface task carries out.
-EditorRequestQueue gRequests;
-
-Track& currentTrack() { return DSP::track[std::min<uint32_t>(GUI::currentTrack.load(), kTracks - 1)]; }
-
-bool chainIdle(Track& track) {
-    return track.effectChain.mode.load(std::memory_order_acquire) == EffectChain::Idle &&
-           !track.effectChain.busy.load(std::memory_order_acquire);
-}
+constinit EditorRequestQueue gRequests;
 
 void carryOut(EditorRequest request, uint32_t argument) {
     switch (request) {
@@ -63,11 +57,11 @@ void carryOut(EditorRequest request, uint32_t argument) {
     case EditorRequest::VoicePageClose: GUI::closeEditor(); break;
     case EditorRequest::EffectPage:
         if (GUI::closeEditor()) {
-            Track& track = currentTrack();
+            Track& track = panelTrack();
             if (track.effectPageShown.load() && track.focus.load() > 15) {
                 track.effectPageShown.store(false);
             } else {
-                if (chainIdle(track))
+                if (chainLetsFocusMove(track))
                     track.focus.store(16);
                 track.effectPageShown.store(true);
             }
@@ -80,7 +74,7 @@ void carryOut(EditorRequest request, uint32_t argument) {
     case EditorRequest::InstrumentSettings: GUI::openEditor(&Driver::instrument.settingsPage, true); break;
     case EditorRequest::ParameterMenu:
         if (!GUI::currentEditor.load() && !isModalOpen())
-            currentTrack().openParameterMenu(int(argument));
+            panelTrack().openParameterMenu(int(argument));
         break;
     case EditorRequest::EditorButton:
         if (GuiEditor* editor = GUI::currentEditor.load(std::memory_order_acquire); editor && !isModalOpen())
@@ -161,7 +155,7 @@ void drawMainPage() {
     if (GUI::currentEditor.load() == &DSP::voiceManager)
         DSP::voiceManager.draw(w);
     else
-        currentTrack().draw(w);
+        panelTrack().draw(w);
     Driver::instrument.updateMenu();
 }
 
@@ -174,7 +168,7 @@ void fillLeds(bool screensaver, uint32_t frame) {
         p -= std::floor(p);
         levels[(frame / 200) % 32] = 0.125f + 0.125f * DSP::wavetable.sine(p);
     } else {
-        Track& track = currentTrack();
+        Track& track = panelTrack();
         for (size_t i = 0; i < 16; ++i)
             if (Parameter* p = track.encoderParameters[i].load())
                 levels[i] = p->getNormalised();
