@@ -10,6 +10,7 @@
 #include "instrument/StandIns.h"
 #include "instrument/track/Track.h"
 #include "platform/Audio.h"
+#include "sequencing/NoteManager.h"
 #include "platform/Fft.h"
 #include "platform/Stepped.h"
 #include "platform/devices/Board.h"
@@ -54,10 +55,20 @@ protected:
         ASSERT_NE(config, nullptr);
         fprintf(config, "{\"config\": {\"OSC in port\": {\"value\": %d}}}\n", oscPort_);
         fclose(config);
+        // A template project that only sets the tempo: loaded at start.
+        host::makeFolders(settings.root + "/projects/template-project");
+        FILE* project = fopen((settings.root + "/projects/template-project/template.proj").c_str(), "w");
+        ASSERT_NE(project, nullptr);
+        fprintf(project, "{\"clock\": {\"BPM\": {\"value\": 120}}, \"files\": {}}\n");
+        fclose(project);
         ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
         ASSERT_EQ(Bela_startAudio(), 0);
         midi_ = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
         ASSERT_GE(midi_, 0) << host::midiPortPeerName();
+        // The template held no note lists, so loading it emptied them: give
+        // list 1 back its default step.
+        const NoteManager defaults;
+        DSP::noteManager.setList(0, *defaults.list(0));
         host::stepBlocks(100);  // past the start-up blocks that ignore the panel
         // The first pulse lane of track 1 on (key 5 on the track page).
         host::panel().pressKey(5);
@@ -228,6 +239,8 @@ TEST_F(Instrument, EncoderTurnsTheCutoffDownAndTheSoundDarkens) {
 }
 
 TEST_F(Instrument, SetupBroughtTheInterfacesUp) {
+    // No exit-code file: a first run, so the template project was loaded.
+    EXPECT_FLOAT_EQ(DSP::mainClock.bpm.getValue(), 120.0f);
     // The OSC receiver listens on the configured port, on the loopback
     // address: liblo's oscsend reaches it there.
     ASSERT_TRUE(Driver::network.receiving());
