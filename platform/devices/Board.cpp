@@ -59,8 +59,12 @@ void Board::pinWrite(unsigned pin, bool high) {
     if (pin >= kPins)
         return;
     if (Bela_isAudioThread()) {
-        // A gate line: the level is all the board keeps of it.
-        level_[pin].store(high, std::memory_order_relaxed);
+        // Gate lines from render: the level is all the board keeps of them,
+        // unlogged. (A stepped run's setup also counts as the audio thread:
+        // the display's reset line still resets its model then.)
+        const bool was = level_[pin].exchange(high, std::memory_order_relaxed);
+        if (pin == kOledReset && !was && high)
+            oled_.resetPulse();
         return;
     }
     std::lock_guard<std::recursive_mutex> lock(mutex_);
