@@ -279,10 +279,12 @@ void scheduleTasks(uint32_t n) {
     if (n % kBaselineBlocks == 0)
         gUpdateBaseline.store(true, std::memory_order_release);
     if (n % 4 == 0) {
-        const int error = Bela_scheduleAuxiliaryTask(gInOutTask);
-        if (error != 0)
-            rt_printf("[%010u] Error occurred while scheduling I/O task: %s\n", n,
-                      strerrordesc_np(error < 0 ? -error : error));
+        // The text of the error that happened (strerrordesc_np neither
+        // allocates nor locks).
+        if (const int error = Bela_scheduleAuxiliaryTask(gInOutTask); error != 0) {
+            const char* text = strerrordesc_np(error);
+            rt_printf("[%010u] Error occurred while scheduling I/O task: %s\n", n, text ? text : "unknown error");
+        }
     } else if (n % 4 == 2) {
         Bela_scheduleAuxiliaryTask(gInterfaceTask);
     }

@@ -9,11 +9,14 @@
 #include "instrument/InstrumentState.h"
 #include "instrument/Tasks.h"
 #include "platform/Audio.h"
+#include "platform/AuxiliaryTask.h"
 #include "instrument/StandIns.h"
 #include "instrument/voices/VoiceManager.h"
 #include "samples/AudioRecorder.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -39,6 +42,12 @@ TEST(Tasks, KnobCurveAndMilliseconds) {
     EXPECT_EQ(blockMilliseconds(dayAndHalf + 3), 3600ull * 36 * 1000 + 4);
     const uint64_t year = 750ull * 3600 * 24 * 365;
     EXPECT_EQ(blockMilliseconds(year), 3600ull * 24 * 365 * 1000);
+}
+
+// The block loop prints the text of the error a failed wake-up gives.
+TEST(Tasks, FailedWakeUpGivesItsOwnErrorNumber) {
+    EXPECT_EQ(Bela_scheduleAuxiliaryTask(nullptr), EINVAL);
+    EXPECT_STREQ(strerrordesc_np(EINVAL), "Invalid argument");
 }
 
 // A page that counts what the focus does to it.
