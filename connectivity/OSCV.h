@@ -20,6 +20,8 @@ public:
     // "/oscv/cvouts": int32 first, first + 7, then the eight levels.
     virtual void sendCvOuts(uint32_t first, const int32_t (&levels)[kCvOuts]) = 0;
     virtual bool isConnected() const = 0;
+    // The I/O task's clock, every run: pings and time-outs are kept with it.
+    virtual void update(uint64_t milliseconds) {}
 };
 
 namespace Driver {

@@ -1,9 +1,69 @@
 #include "instrument/Entry.h"
 
+#include "connectivity/SerialMIDI.h"
+#include "drivers/KeyDebouncer.h"
+#include "drivers/EncoderLedDriver.h"
+#include "drivers/MCP3008.h"
+#include "drivers/SSD1322.h"
+#include "drivers/ShiftRegisterIn.h"
+#include "drivers/Touchpad.h"
+#include "gui/GuiNotify.h"
+#include "gui/MonoGFX.h"
+#include "instrument/InstrumentState.h"
+#include "instrument/Process.h"
+#include "instrument/StandIns.h"
+#include "instrument/Tasks.h"
+#include "instrument/Wiring.h"
+#include "instrument/track/Track.h"
+#include "instrument/voices/VoiceManager.h"
 #include "platform/Audio.h"
+#include "platform/AuxiliaryTask.h"
+#include "platform/CpuMonitor.h"
+#include "samples/AudioRecorder.h"
 
+#include <unistd.h>
+
+#include <chrono>
+#include <iterator>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr const char* kSpiDevice = "/dev/spidev1.0";
+constexpr uint32_t kAdcChipSelect[2] = {5, 48};
+constexpr int kIoPriority = 80;
+constexpr int kInterfacePriority = 70;
+constexpr int kCpuMonitorBlocks = 187;
+// Long enough for the writer to flush a full pipe to a slow card.
+constexpr auto kRecordingCloseTimeout = std::chrono::seconds(3);
+
+void drawSplash(const std::string& version, const std::string& label) {
+    mainWindow.init(256, 64);
+    screensaverWindow.init(256, 64);
+    mainWindow.drawBitmap((255 - int(corvane_logo.width)) / 2, (64 - int(corvane_logo.height)) / 2, corvane_logo);
+    mainWindow.setFont(&font_default, 1, 0);
+    mainWindow.setColour(15);
+    mainWindow.drawText(0, 56, version + " (" + label + ")");
+    Driver::oledDriver.sendFramebuffer(mainWindow.nextFrame());
+}
+
+void farewell() {
+    const bool shutdown = Driver::returnCode == int(InstrumentState::kShutdownCode);
+    mainWindow.clear();
+    mainWindow.setTextMode(2);
+    mainWindow.setColour(15);
+    mainWindow.setFont(&font_default, 2, 0);
+    mainWindow.drawText(128, 20, shutdown ? "shutting down" : "rebooting firmware");
+    mainWindow.setFont(&font_default, 1, 0);
+    mainWindow.drawText(128, 40, shutdown ? "wait 10 seconds before removing power" : "");
+    Driver::oledDriver.sendFramebuffer(mainWindow.nextFrame());
+    usleep(shutdown ? 1000000 : 100000);
+}
+
+}  // namespace
 
 void interrupt_handler(int) { Bela_requestStop(); }
 
@@ -13,20 +73,90 @@ void printUsage(const char* programName) {
     fprintf(stderr, "   --help [-h]:                        Print this menu\n");
 }
 
-bool setup(BelaContext* context, void* userData) {
+bool setup(BelaContext* context, void*) {
     printf("in: %d, out %d\n", int(context->audioInChannels), int(context->audioOutChannels));
     // render works on whole 64-frame blocks of 8 output channels and reads
     // four inputs: any other context would be written or read past its end.
-    if (context->audioFrames != 64 || context->audioInChannels < 4 || context->audioOutChannels < 8) {
+    if (context->audioFrames != 64 || context->digitalFrames != 64 || context->audioInChannels < 4 ||
+        context->audioOutChannels < 8) {
         fprintf(stderr, "setup: need 64 frames, at least 4 inputs and 8 outputs (have %u frames, %u in, %u out)\n",
                 context->audioFrames, context->audioInChannels, context->audioOutChannels);
         return false;
     }
+    InstrumentState& state = Driver::instrument;
+    const std::string version = state.firmwareVersion.toString();
+    printf("-->\tInitializing Corvane firmware version [%s %s]\n", version.c_str(), state.firmwareVersion.label.c_str());
+    Driver::guiNotify.setup();
+    wireInstrument();
+
+    state.buildSettingsPages();
+    state.loadConfig();
+
+    Driver::oledDriver.setup(kSpiDevice);
+    // What the configuration held takes effect now that the display is up
+    // (its clock, the OSC ports, the SSH setting), clamped to the ranges,
+    // rather than waiting for an edit on the settings page.
+    state.applySettings();
+    drawSplash(version, state.firmwareVersion.label);
+
+    for (uint32_t f = 0; f < context->digitalFrames; ++f) {
+        pinModeFrame(context, f, kClockInPin, true);
+        pinModeFrame(context, f, kResetInPin, true);
+        pinModeFrame(context, f, kClockOutPins[0], false);
+        pinModeFrame(context, f, kClockOutPins[1], false);
+    }
+    Key::shiftRegisterInput.setup(context);
+    for (size_t i = 0; i < std::size(Driver::ADC); ++i)
+        gConverterReady[i].store(Driver::ADC[i].setup(kAdcChipSelect[i], kSpiDevice), std::memory_order_release);
+    for (size_t i = 0; i < gateOut.size(); ++i)
+        if (gateOut[i].open(kGateOutGpio[i], Gpio::OUTPUT) != 0)
+            fprintf(stderr, "Gate output on GPIO %u cannot be opened\n", kGateOutGpio[i]);
+    Driver::dinMIDI.setup(SerialMIDI::kDevice, SerialMIDI::kBaud);
+    for (unsigned i = 0; i < DSP::kNumTouchpads; ++i)
+        DSP::touchpad[i].setup(i);
+    Driver::network.applySettings();
+
+    gInOutTask = Bela_createAuxiliaryTask(ioTask, kIoPriority, "corvane-io");
+    if (!gInOutTask)
+        return false;
+    for (uint32_t i = 0; i < 5; ++i) {
+        DSP::track[i].setup();
+        attachTrackToVoices(i);
+    }
+    setupWorkers();
+    Bela_cpuMonitoringInit(kCpuMonitorBlocks);
+    Driver::ledDriver.setup();
+    for (auto& button : Key::trackSelect)
+        button.setRepeat(1, 1);
+    gInterfaceTask = Bela_createAuxiliaryTask(interfaceFunc, kInterfacePriority, "corvane-gui");
+    if (!gInterfaceTask)
+        return false;
+
+    if (state.crashDetected())
+        Driver::guiNotify.warning("It seems like the Corvane has crashed...");
+    else
+        state.loadTemplateProject();
+    printf("-->\tCorvane has been initialized!\n");
     return true;
 }
 
-void render(BelaContext* context, void* userData) {
-    memset(context->audioOut, 0, sizeof(float) * context->audioFrames * context->audioOutChannels);
+void cleanup(BelaContext*, void*) {
+    // No OSC message may reach an object that is about to go.
+    Driver::network.stop();
+    DSP::voiceManager.stopRecording();
+    // The writer task closes the file (and writes its header) after the
+    // last queued block: wait for it, within bounds, so no WAV is left
+    // without its header.
+    if (AudioRecorder* recorder = activeRecorder()) {
+        const auto deadline = std::chrono::steady_clock::now() + kRecordingCloseTimeout;
+        while (recorder->isFileOpen() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (recorder->isFileOpen())
+            fprintf(stderr, "The recording was not closed in time: its file may be incomplete\n");
+    }
+    Driver::instrument.saveConfig();
+    for (auto& gate : gateOut)
+        gate.clear();
+    Driver::ledDriver.allOff();
+    farewell();
 }
-
-void cleanup(BelaContext* context, void* userData) {}

@@ -1,16 +1,34 @@
 // Every global object of the firmware, in construction order (they are
-// destroyed in the reverse order at exit). Keep the order of the steps.
+// destroyed in the reverse order at exit). Keep the order of the steps:
+// nothing built earlier may read anything built later. The name tables the
+// steps mention are constant data (built at compile time), so they are ready
+// before any constructor runs.
 #include "instrument/Entry.h"
+#include "instrument/Process.h"
 
 // Entry module state.
 namespace Driver {
 int returnCode = 0;
 }  // namespace Driver
+BelaCpuData gCpuInterface{750};
+BelaCpuData gCpuSequencer{750};
+BelaCpuData gCpuSynthesis{750};
+uint32_t gUnderrunCount = 0;
+uint32_t gFramesSinceUnderrun = 0;
+uint32_t gGateOutputs[5] = {};
+std::atomic<bool> gUpdateBaseline{false};
+std::atomic<bool> gTakeScreenshot{false};
+AuxiliaryTask gInOutTask = nullptr;
+AuxiliaryTask gInterfaceTask = nullptr;
+std::atomic<uint32_t> gInterfaceFrame{0};
+std::atomic<uint64_t> gBlocksElapsed{0};
+std::atomic<bool> gConverterReady[2] = {false, false};
 
 // 1: display windows, gate outputs, outputStream
 #include "gui/MonoGFX.h"
 MonoGFX mainWindow;
 MonoGFX screensaverWindow;
+std::array<Gpio, 3> gateOut;
 #include "dsp/AudioBlock.h"
 AudioBlock outputStream;
 // 2: recording sources, DSP::audioPool
@@ -26,7 +44,15 @@ ReleaseQueue releaseQueue;  // drained by the interface task
 // 4: DSP::samplePreviewer
 // 5: engine name map
 // 6: file types, Driver::fileBrowser
+#include "instrument/StandIns.h"
+namespace Driver {
+FileBrowser fileBrowser;
+}  // namespace Driver
 // 7: Driver::instrument
+#include "instrument/InstrumentState.h"
+namespace Driver {
+InstrumentState instrument;
+}  // namespace Driver
 // 8: DSP::motion
 // 9: DSP::noteManager
 #include "sequencing/NoteManager.h"
@@ -76,9 +102,23 @@ const bool gVoicesAttached = (attachTracks(DSP::voiceManager, DSP::track), true)
 namespace Key {
 std::array<Encoder, kNumEncoders> encoder;
 std::array<KeyDebouncer, kNumKeys> key;
-std::array<KeyDebouncer, kNumTrackButtons> trackSelect;
+std::array<KeyDebouncer, kNumTrackButtons> trackSelect = [] {
+    std::array<KeyDebouncer, kNumTrackButtons> buttons;
+    for (auto& b : buttons)
+        b.setRepeat(0, 50);  // setup gives them 1 and 1
+    return buttons;
+}();
 }  // namespace Key
 // 15: drivers, Key::shiftRegisterInput
+#include "drivers/EncoderLedDriver.h"
+#include "drivers/MCP3008.h"
+#include "drivers/SSD1322.h"
+namespace Driver {
+EncoderLedDriver ledDriver;
+MCP3008 ADC[2];
+Network network;
+SSD1322 oledDriver;
+}  // namespace Driver
 #include "connectivity/SerialMIDI.h"
 namespace Driver {
 SerialMIDI dinMIDI;
@@ -91,14 +131,6 @@ std::atomic<OSCV*> oscv{nullptr};  // set by the CV expander client once it is b
 namespace Key {
 ShiftRegisterIn shiftRegisterInput;
 }  // namespace Key
-#include "drivers/EncoderLedDriver.h"
-#include "drivers/MCP3008.h"
-#include "drivers/SSD1322.h"
-namespace Driver {
-SSD1322 oledDriver;
-EncoderLedDriver ledDriver;
-MCP3008 ADC[2];
-}  // namespace Driver
 // 16: DSP::random, DSP::wavetable
 #include "dsp/Random.h"
 #include "dsp/WaveTable.h"
@@ -114,16 +146,23 @@ constinit Noise noise;  // initialised data: usable before any constructor runs
 #include "gui/ListSelect.h"
 namespace GUI {
 std::atomic<GuiEditor*> currentEditor{nullptr};
+std::atomic<uint32_t> currentTrack{0};
 }  // namespace GUI
 std::atomic<bool> gRedrawPending{false};
 namespace Driver {
 Confirm confirm;
-ListSelect listSelection;
 GuiNotify guiNotify;
+ListSelect listSelection;
 }  // namespace Driver
 #include "gui/Numpad.h"
 namespace Driver {
 Numpad numpad;
 }  // namespace Driver
+namespace GUI {
+Screensaver screensaver;
+}  // namespace GUI
 // 18: Driver::selfTest
-// 19: expression-language tables
+namespace Driver {
+SelfTest selfTest;
+}  // namespace Driver
+// 19: expression-language tables (constant data, script/Tables.h)

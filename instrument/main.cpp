@@ -8,6 +8,8 @@
 #include <cstring>
 
 int main(int argc, char* argv[]) {
+    // One line at a time, also into a log file: the launcher keeps the console.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     BelaInitSettings* settings = Bela_InitSettings_alloc();
     Bela_defaultSettings(settings);
     settings->setup = setup;

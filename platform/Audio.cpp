@@ -5,6 +5,7 @@
 #include "platform/AudioFile.h"
 #include "platform/AuxiliaryTask.h"
 #include "platform/CpuMonitor.h"
+#include "platform/Osc.h"
 #include "platform/Paths.h"
 #include "platform/RtPrintf.h"
 #include "platform/Stepped.h"
@@ -183,6 +184,7 @@ enum HostOption {
     kOptMidiPort,
     kOptPanelScript,
     kOptDisplayMirror,
+    kOptOscListen,
 };
 
 const struct option kHostOptions[] = {
@@ -194,6 +196,7 @@ const struct option kHostOptions[] = {
     {"audio-in", required_argument, nullptr, kOptAudioIn},
     {"midi-port", required_argument, nullptr, kOptMidiPort},
     {"panel-script", required_argument, nullptr, kOptPanelScript},
+    {"osc-listen", required_argument, nullptr, kOptOscListen},
     {"display-out", required_argument, nullptr, kOptDisplayMirror},
 };
 
@@ -223,6 +226,8 @@ void Bela_usage() {
             "   --panel-script FILE:                Play the panel from a file of timed events\n"
             "                                       (lines \"<block> key <k> down|up\",\n"
             "                                       \"<block> encoder <e> turn <n>|push [down|up]\")\n"
+            "   --osc-listen ADDR:                  Address the OSC receiver listens on\n"
+            "                                       (default: 127.0.0.1; 0.0.0.0 for every interface)\n"
             "   --display-out FILE.pgm:             Keep a picture of the display in FILE while running\n",
             host::defaultRoot().c_str());
 }
@@ -265,6 +270,7 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
         case kOptMidiPort: settings->midiPort = optarg; break;
         case kOptPanelScript: settings->panelScript = optarg; break;
         case kOptDisplayMirror: settings->displayMirror = optarg; break;
+        case kOptOscListen: settings->oscListen = optarg; break;
         case ':':
             fprintf(stderr, "%s: option needs a value: %s\n", argv[0], argv[optind - 1]);
             return '?';
@@ -316,6 +322,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         }
     }
     host::setMidiPort(settings->midiPort);
+    host::setOscListenAddress(settings->oscListen);
     host::setDisplayMirror(settings->displayMirror.empty() ? std::string() : settings->displayMirror);
     if (!settings->hardware.empty() && !startCodec(h, settings->hardware))
         return -1;

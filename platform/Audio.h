@@ -35,6 +35,7 @@ struct BelaInitSettings {
     std::string midiPort;          // serial device or empty for a pseudo-terminal
     std::string panelScript;       // timed panel events
     std::string displayMirror;     // file the display image is mirrored to
+    std::string oscListen;         // address the OSC receiver binds to; empty: loopback
     std::string hardware;          // board name: its codec is made, configured and started
 };
 

@@ -6,6 +6,7 @@
 #include <semaphore.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -94,9 +95,9 @@ AuxiliaryTask Bela_createAuxiliaryTask(void (*callback)(void*), int priority, co
 int Bela_scheduleAuxiliaryTask(AuxiliaryTask handle) {
     auto* task = static_cast<Task*>(handle);
     if (!task)
-        return -1;
-    if (!task->pending.exchange(true, std::memory_order_seq_cst) && task->threaded)
-        sem_post(&task->wake);
+        return EINVAL;
+    if (!task->pending.exchange(true, std::memory_order_seq_cst) && task->threaded && sem_post(&task->wake) != 0)
+        return errno;
     return 0;
 }
 

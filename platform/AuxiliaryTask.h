@@ -9,7 +9,8 @@ using AuxiliaryTask = void*;
 // otherwise). Returns nullptr when the task cannot be created.
 AuxiliaryTask Bela_createAuxiliaryTask(void (*callback)(void*), int priority, const char* name,
                                        void* arg = nullptr);
-// Real-time safe. Returns 0 on success.
+// Real-time safe. Returns 0 on success, else the error number of the
+// failure (EINVAL for no task).
 int Bela_scheduleAuxiliaryTask(AuxiliaryTask task);
 
 namespace host {

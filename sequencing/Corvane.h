@@ -73,6 +73,8 @@ public:
 
     void liveNote(SynthVoiceCommon* engine, int32_t degree, int32_t octave, float dbfs, uint32_t id,
                   uint32_t extra) override;
+    // Keys 5..8 switch lanes 1..4 on or off in the active pattern slot.
+    void button(int index, int event) override;
     void process(SynthVoiceCommon* engine) override;
     bool isSlotUsed(int32_t slot) const override;
     void reset(uint32_t tick) override;

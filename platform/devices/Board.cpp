@@ -1,5 +1,6 @@
 #include "platform/devices/Board.h"
 
+#include "platform/Audio.h"
 #include "platform/Paths.h"
 
 #include <chrono>
@@ -55,9 +56,18 @@ bool Board::pinOpen(unsigned pin) {
 }
 
 void Board::pinWrite(unsigned pin, bool high) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (pin >= kPins)
         return;
+    if (Bela_isAudioThread()) {
+        // Gate lines from render: the level is all the board keeps of them,
+        // unlogged. (A stepped run's setup also counts as the audio thread:
+        // the display's reset line still resets its model then.)
+        const bool was = level_[pin].exchange(high, std::memory_order_relaxed);
+        if (pin == kOledReset && !was && high)
+            oled_.resetPulse();
+        return;
+    }
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     bool was = level_[pin];
     level_[pin] = high;
     BoardEvent e;
@@ -69,10 +79,7 @@ void Board::pinWrite(unsigned pin, bool high) {
         oled_.resetPulse();
 }
 
-bool Board::pinLevel(unsigned pin) const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    return pin < kPins && level_[pin];
-}
+bool Board::pinLevel(unsigned pin) const { return pin < kPins && level_[pin].load(std::memory_order_relaxed); }
 
 void Board::setPinMissing(unsigned pin, bool missing) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -209,8 +216,10 @@ void Board::clearLog() {
 }
 
 Board& board() {
-    static Board b;
-    return b;
+    // Never destroyed: the firmware's global drivers let go of their pins in
+    // their destructors at exit, after any static of this file would be gone.
+    static Board* b = new Board;
+    return *b;
 }
 
 void setDisplayMirror(const std::string& path) {

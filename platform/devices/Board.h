@@ -10,6 +10,7 @@
 #include "platform/devices/ChipModels.h"
 #include "platform/devices/OledModel.h"
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -73,7 +74,9 @@ private:
     void _log(BoardEvent event);
 
     mutable std::recursive_mutex mutex_;
-    bool level_[kPins] = {};
+    // Written by the audio thread too (the gate outputs): atomics, and the
+    // audio thread neither locks nor logs.
+    std::atomic<bool> level_[kPins] = {};
     bool missing_[kPins] = {};
     unsigned spiFailures_ = 0;
     OledModel oled_;

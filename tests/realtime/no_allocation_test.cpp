@@ -1,7 +1,8 @@
 // The audio thread never allocates, frees, locks or waits. This program
 // drives what render drives, inside a stepped render on the test thread, and
 // counts within an armed scope every operator new and delete, every mutex
-// taken and every sleep or yield on that thread.
+// taken, every sleep or yield, and every file or device call (the read,
+// write, open and ioctl families, and stdio) on that thread.
 #include "connectivity/Midi.h"
 #include "connectivity/MidiMessage.h"
 #include "drivers/Encoder.h"
@@ -44,6 +45,14 @@
 #include "sequencing/NoteManager.h"
 #include "sequencing/PitchScale.h"
 
+#include "instrument/Entry.h"
+#include "instrument/InstrumentState.h"
+#include "instrument/MainClock.h"
+#include "instrument/Wiring.h"
+#include "instrument/track/Track.h"
+#include "instrument/voices/VoiceManager.h"
+#include "platform/devices/PanelSimulator.h"
+#include "platform/devices/SerialPort.h"
 #include "tests/instrument/VoiceRig.h"
 #include "tests/parameters/TestModulator.h"
 #include "tests/support/TempDir.h"
@@ -54,6 +63,13 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
 #include <pthread.h>
 #include <sched.h>
 #include <time.h>
@@ -85,6 +101,7 @@ namespace {
 
 // Armed on one thread only: the logger and task threads may do as they like.
 thread_local bool tArmed = false;
+std::atomic<size_t> gIo{0};
 std::atomic<size_t> gAllocations{0};
 std::atomic<size_t> gFrees{0};
 std::atomic<size_t> gLocks{0};
@@ -186,6 +203,153 @@ int sched_yield(void) {
 }  // extern "C"
 #endif
 
+// File and device calls: counted on the armed thread, then passed on.
+namespace {
+void countIo() {
+    if (tArmed)
+        gIo.fetch_add(1, std::memory_order_relaxed);
+}
+template <typename F>
+F realIo(const char* name) {
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+}  // namespace
+
+extern "C" {
+ssize_t read(int fd, void* buffer, size_t n) {
+    countIo();
+    static auto real = realIo<ssize_t (*)(int, void*, size_t)>("read");
+    return real(fd, buffer, n);
+}
+ssize_t write(int fd, const void* buffer, size_t n) {
+    countIo();
+    static auto real = realIo<ssize_t (*)(int, const void*, size_t)>("write");
+    return real(fd, buffer, n);
+}
+ssize_t readv(int fd, const struct iovec* v, int n) {
+    countIo();
+    static auto real = realIo<ssize_t (*)(int, const struct iovec*, int)>("readv");
+    return real(fd, v, n);
+}
+ssize_t writev(int fd, const struct iovec* v, int n) {
+    countIo();
+    static auto real = realIo<ssize_t (*)(int, const struct iovec*, int)>("writev");
+    return real(fd, v, n);
+}
+ssize_t pread64(int fd, void* buffer, size_t n, off64_t at) {
+    countIo();
+    static auto real = realIo<ssize_t (*)(int, void*, size_t, off64_t)>("pread64");
+    return real(fd, buffer, n, at);
+}
+ssize_t pwrite64(int fd, const void* buffer, size_t n, off64_t at) {
+    countIo();
+    static auto real = realIo<ssize_t (*)(int, const void*, size_t, off64_t)>("pwrite64");
+    return real(fd, buffer, n, at);
+}
+int open(const char* path, int flags, ...) {
+    countIo();
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(args, int)) : 0;
+    va_end(args);
+    static auto real = realIo<int (*)(const char*, int, ...)>("open");
+    return real(path, flags, mode);
+}
+int open64(const char* path, int flags, ...) {
+    countIo();
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(args, int)) : 0;
+    va_end(args);
+    static auto real = realIo<int (*)(const char*, int, ...)>("open64");
+    return real(path, flags, mode);
+}
+int openat(int dir, const char* path, int flags, ...) {
+    countIo();
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(args, int)) : 0;
+    va_end(args);
+    static auto real = realIo<int (*)(int, const char*, int, ...)>("openat");
+    return real(dir, path, flags, mode);
+}
+int close(int fd) {
+    countIo();
+    static auto real = realIo<int (*)(int)>("close");
+    return real(fd);
+}
+int ioctl(int fd, unsigned long request, ...) {
+    countIo();
+    va_list args;
+    va_start(args, request);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+    static auto real = realIo<int (*)(int, unsigned long, ...)>("ioctl");
+    return real(fd, request, argument);
+}
+int poll(struct pollfd* fds, nfds_t n, int timeout) {
+    countIo();
+    static auto real = realIo<int (*)(struct pollfd*, nfds_t, int)>("poll");
+    return real(fds, n, timeout);
+}
+FILE* fopen(const char* path, const char* mode) {
+    countIo();
+    static auto real = realIo<FILE* (*)(const char*, const char*)>("fopen");
+    return real(path, mode);
+}
+FILE* fopen64(const char* path, const char* mode) {
+    countIo();
+    static auto real = realIo<FILE* (*)(const char*, const char*)>("fopen64");
+    return real(path, mode);
+}
+size_t fwrite(const void* data, size_t size, size_t n, FILE* file) {
+    countIo();
+    static auto real = realIo<size_t (*)(const void*, size_t, size_t, FILE*)>("fwrite");
+    return real(data, size, n, file);
+}
+size_t fread(void* data, size_t size, size_t n, FILE* file) {
+    countIo();
+    static auto real = realIo<size_t (*)(void*, size_t, size_t, FILE*)>("fread");
+    return real(data, size, n, file);
+}
+int fputs(const char* text, FILE* file) {
+    countIo();
+    static auto real = realIo<int (*)(const char*, FILE*)>("fputs");
+    return real(text, file);
+}
+int fputc(int c, FILE* file) {
+    countIo();
+    static auto real = realIo<int (*)(int, FILE*)>("fputc");
+    return real(c, file);
+}
+int putchar(int c) { return fputc(c, stdout); }
+int puts(const char* text) {
+    countIo();
+    static auto real = realIo<int (*)(const char*)>("puts");
+    return real(text);
+}
+int vfprintf(FILE* file, const char* format, va_list args) {
+    countIo();
+    static auto real = realIo<int (*)(FILE*, const char*, va_list)>("vfprintf");
+    return real(file, format, args);
+}
+int vprintf(const char* format, va_list args) { return vfprintf(stdout, format, args); }
+int fprintf(FILE* file, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int n = vfprintf(file, format, args);
+    va_end(args);
+    return n;
+}
+int printf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int n = vfprintf(stdout, format, args);
+    va_end(args);
+    return n;
+}
+}  // extern "C"
+
 namespace {
 
 struct Counts {
@@ -193,14 +357,17 @@ struct Counts {
     size_t frees = 0;
     size_t locks = 0;
     size_t waits = 0;
+    size_t io = 0;
 };
 
 std::ostream& operator<<(std::ostream& os, const Counts& c) {
     return os << c.allocations << " allocations, " << c.frees << " frees, " << c.locks << " locks, " << c.waits
-              << " waits";
+              << " waits, " << c.io << " file or device calls";
 }
 
-bool clean(const Counts& c) { return c.allocations == 0 && c.frees == 0 && c.locks == 0 && c.waits == 0; }
+bool clean(const Counts& c) {
+    return c.allocations == 0 && c.frees == 0 && c.locks == 0 && c.waits == 0 && c.io == 0;
+}
 
 // What render runs in this program: the body of the current check.
 std::function<void(BelaContext*)>* gBody = nullptr;
@@ -227,11 +394,12 @@ Counts inRender(F&& body, uint32_t blocks = 64, uint32_t warm = 4) {
     gFrees = 0;
     gLocks = 0;
     gWaits = 0;
+    gIo = 0;
     gArmBody = true;
     host::stepBlocks(blocks, false);
     gArmBody = false;
     gBody = nullptr;
-    return {gAllocations.load(), gFrees.load(), gLocks.load(), gWaits.load()};
+    return {gAllocations.load(), gFrees.load(), gLocks.load(), gWaits.load(), gIo.load()};
 }
 
 class RealTime : public ::testing::Test {
@@ -250,7 +418,12 @@ TEST_F(RealTime, CounterSeesWhatItMustSee) {
         std::mutex m;
         std::lock_guard<std::mutex> lock(m);
         std::this_thread::yield();
+        char byte = 0;
+        ssize_t ignored = write(-1, &byte, 1);  // a failed call counts too
+        (void)ignored;
+        fprintf(stderr, "%s", "rt-check ");
     }, 1, 0);
+    EXPECT_EQ(c.io, 2u);
     EXPECT_EQ(c.allocations, 1u);
     EXPECT_EQ(c.frees, 1u);
 #if RT_CHECK_LOCKS
@@ -853,6 +1026,78 @@ TEST_F(RealTime, SubtractiveVoicesInRender) {
     for (uint32_t v = 0; v < enginetest::VoiceHarness<SubtractiveVoice>::kSlots; ++v)
         sampled = sampled || voices.voice(v).samplePlayer.playing();
     EXPECT_TRUE(sampled);  // the list was found by its name, in place
+}
+
+// The whole block loop of the instrument, as set up by its own setup: the
+// panel scanned and keys routed (the start key, lane keys, slot keys that
+// play notes, encoders), DIN MIDI through the pseudo-terminal and the I/O
+// task, the main clock, five tracks on the subtractive engine with eight
+// voices each, the voice manager and the output copy. The interface and
+// I/O tasks run between the checked blocks, as they would on their threads.
+TEST_F(RealTime, WholeInstrumentRender) {
+    DSP::releaseQueue.drain();
+    ASSERT_TRUE(setup(host::context(), nullptr));
+    const int midi = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(midi, 0);
+    for (auto& track : DSP::track) {
+        track.synthesis.setFromString("subtractive");
+        track.applySynthesis();
+        track.currentEngine()->polyphony.setValue(8, true);
+        track.midiNoteIn.setValue(1, true);
+        for (auto& lane : track.sequencerImpl.lanes)
+            lane.enabled.setValue(1, true);
+    }
+    for (uint32_t t = 0; t < 5; ++t)
+        attachTrackToVoices(t);
+    host::stepBlocks(100, true);  // past the blocks that ignore the panel
+
+    host::PanelSimulator& panel = host::panel();
+    const auto body = [](BelaContext* c) { render(c, nullptr); };
+    Counts total;
+    float peak = 0.0f;
+    bool finite = true;
+    bool sawSettings = false;
+    for (uint32_t round = 0; round < 150; ++round) {
+        switch (round % 50) {
+        case 0: panel.pressKey(24); break;  // start (and later stop) the clock
+        case 4: panel.releaseKey(24); break;
+        case 10: panel.pressKey(27 + round % 25); break;  // a slot key plays a note
+        case 14: panel.releaseKey(27 + round % 25); break;
+        case 20: panel.turnEncoder(16, 3); break;
+        case 30: {
+            const uint8_t on[] = {0x90, uint8_t(48 + round % 24), 100, 0x80, 40, 0};
+            ASSERT_EQ(write(midi, on, sizeof on), ssize_t(sizeof on));
+            break;
+        }
+        case 40: panel.turnEncoder(16, -3); break;
+        case 42: panel.pressKey(23); break;  // the instrument's settings page opens
+        case 44: panel.releaseKey(23); break;
+        case 45: panel.turnEncoder(28, 3); break;  // a value on it changes
+        case 47: panel.pressKey(3); break;  // and the page's own key closes it
+        case 49: panel.releaseKey(3); break;
+        default: break;
+        }
+        const Counts c = inRender(body, 4, 0);
+        total.allocations += c.allocations;
+        total.frees += c.frees;
+        total.locks += c.locks;
+        total.waits += c.waits;
+        total.io += c.io;
+        const BelaContext* ctx = host::context();
+        for (uint32_t i = 0; i < ctx->audioFrames * ctx->audioOutChannels; ++i) {
+            finite = finite && std::isfinite(ctx->audioOut[i]);
+            peak = std::max(peak, std::fabs(ctx->audioOut[i]));
+        }
+        host::runPendingTasks();
+        sawSettings = sawSettings || GUI::currentEditor.load() == &Driver::instrument.settingsPage;
+    }
+    close(midi);
+    EXPECT_TRUE(sawSettings);
+    EXPECT_EQ(GUI::currentEditor.load(), nullptr);
+    EXPECT_TRUE(clean(total)) << total;
+    EXPECT_TRUE(finite);
+    EXPECT_GT(peak, 0.01f);
+    EXPECT_GT(DSP::voiceManager.activeVoiceCount(), 0u);
 }
 
 TEST_F(RealTime, VoiceManagerBlockWithEverythingRunning) {

@@ -1,0 +1,229 @@
+// The instrument as a process: the first-sound example heard with sox, the
+// exit paths (SIGTERM, the main menu's shutdown), the configuration file kept
+// or saved, and the exit-code file that tells a crash from a clean restart.
+#include "tests/support/Shell.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void spit(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+pid_t start(const std::vector<std::string>& args, const std::string& outFile, const std::string& errFile) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        std::vector<char*> argv{const_cast<char*>(CORVANE_BINARY)};
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(CORVANE_BINARY, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+Outcome finish(pid_t pid, const std::string& outFile, const std::string& errFile) {
+    Outcome r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = slurp(outFile);
+    r.err = slurp(errFile);
+    return r;
+}
+
+Outcome run(const std::string& name, std::vector<std::string> args) {
+    const std::string out = testsupport::tempDir() + name + "-stdout.txt";
+    const std::string err = testsupport::tempDir() + name + "-stderr.txt";
+    return finish(start(args, out, err), out, err);
+}
+
+std::string freshRoot(const std::string& name) {
+    const std::string root = testsupport::tempDir() + name;
+    host::makeFolders(root);
+    return root;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(InstrumentProcess, FirstSoundPlaysNotesOnTheBeat) {
+    const std::string root = freshRoot("first-sound");
+    const std::string wav = root + "/first.wav";
+    Outcome r = run("first-sound", {"--root", root, "--offline", "--seconds", "10", "--panel-script",
+                                std::string(CORVANE_SOURCE_DIR) + "/examples/first-sound.panel", "--audio-out", wav});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "-->\tCorvane has been initialized!\n")) << r.out;
+    // The main output (channels 1 and 2) is well above silence.
+    const std::string stats = testsupport::shellOutput("sox '" + wav + "' -n remix 1 2 stat 2>&1");
+    const size_t at = stats.find("RMS     amplitude:");
+    ASSERT_NE(at, std::string::npos) << stats;
+    const double rms = std::stod(stats.substr(at + 18));
+    EXPECT_GT(rms, 0.005) << stats;
+
+    // Onsets: the RMS of every 10 ms window of the main output, as sox
+    // computes it; a note starts where the level jumps from low to high.
+    const std::string mono = root + "/first-mono.raw";
+    testsupport::shellOutput("sox '" + wav + "' -t f32 -e floating-point -c 1 '" + mono + "' remix 1 2");
+    std::string raw = slurp(mono);
+    std::vector<float> s(raw.size() / 4);
+    memcpy(s.data(), raw.data(), s.size() * 4);
+    ASSERT_GT(s.size(), 48000u * 9);
+    std::vector<double> level;
+    for (size_t i = 0; i + 480 <= s.size(); i += 480) {
+        double sum = 0;
+        for (size_t k = i; k < i + 480; ++k)
+            sum += double(s[k]) * s[k];
+        level.push_back(std::sqrt(sum / 480));
+    }
+    // The level the notes reach, robust to the first note: the panel's knobs
+    // only set the track volume once the interface task has read them.
+    std::vector<double> sorted = level;
+    std::sort(sorted.begin(), sorted.end());
+    const double peak = sorted[sorted.size() * 95 / 100];
+    std::vector<size_t> onsets;
+    bool quiet = true;
+    for (size_t w = 0; w < level.size(); ++w) {
+        if (quiet && level[w] > 0.3 * peak) {
+            onsets.push_back(w);
+            quiet = false;
+        } else if (level[w] < 0.05 * peak) {
+            quiet = true;
+        }
+    }
+    ASSERT_GE(onsets.size(), 4u) << "peak " << peak;
+    // Notes come on the clock's grid: the gaps are whole multiples of the
+    // smallest gap (within a window or two of 10 ms).
+    size_t smallest = SIZE_MAX;
+    for (size_t i = 1; i < onsets.size(); ++i)
+        smallest = std::min(smallest, onsets[i] - onsets[i - 1]);
+    ASSERT_GT(smallest, 3u);
+    for (size_t i = 1; i < onsets.size(); ++i) {
+        const double ratio = double(onsets[i] - onsets[i - 1]) / double(smallest);
+        EXPECT_NEAR(ratio, std::round(ratio), 2.5 / double(smallest)) << "gap " << i;
+    }
+    // And nothing sounds before the start key (block 100, about 0.13 s).
+    EXPECT_GT(onsets.front(), 12u);
+}
+
+TEST(InstrumentProcess, SigtermSavesTheConfigurationAndAValidWav) {
+    const std::string root = freshRoot("sigterm-config");
+    const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
+    pid_t pid = start({"--root", root}, out, err);
+    // Wait for audio to flow (the signal handlers are in place by then).
+    struct stat st {};
+    for (int i = 0; i < 20000; ++i) {
+        if (stat((root + "/output.wav").c_str(), &st) == 0 && st.st_size > 200000)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    Outcome r = finish(pid, out, err);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(testsupport::shellOutput("jq -c '.config[\"OSC in port\"]' '" + root + "/corvane.json'"),
+                         "909"))
+        << slurp(root + "/corvane.json");
+    EXPECT_EQ(testsupport::shellOutput("soxi -c '" + root + "/output.wav' 2>/dev/null"), "8\n");
+    SF_INFO info{};
+    SNDFILE* f = sf_open((root + "/output.wav").c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_GT(info.frames, 0);
+    sf_close(f);
+}
+
+TEST(InstrumentProcess, ConfigurationWithATypoIsKeptByteForByte) {
+    const std::string root = freshRoot("typo-config");
+    const std::string typo = "{\n\t\"config\": {\n\t\t\"OSC in port\": {\"value\": 1234,,}\n\t}\n}\n";
+    spit(root + "/corvane.json", typo);
+    Outcome r = run("typo-config", {"--root", root, "--offline", "--blocks", "200"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "Failed to load config file\n")) << r.out;
+    EXPECT_EQ(slurp(root + "/corvane.json"), typo);
+
+    // A good file is read, applied (a display clock out of range clamped to
+    // 160) and written back with the values it held.
+    spit(root + "/corvane.json", "{\"config\": {\"oled clock\": {\"value\": 999}, \"OSC in port\": {\"value\": 9123}}}");
+    r = run("good-config", {"--root", root, "--offline", "--blocks", "200"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(contains(r.out, "Failed to load config file")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Reinit OLED to 0000\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, ":9123")) << r.out;  // the receiver listens on the loaded port
+    EXPECT_TRUE(contains(testsupport::shellOutput("jq -c '.config[\"oled clock\"]' '" + root + "/corvane.json'"),
+                         "160"))
+        << slurp(root + "/corvane.json");
+}
+
+TEST(InstrumentProcess, ExitCodeFileTellsACrashFromARestart) {
+    const std::string root = freshRoot("exit-code");
+    Outcome first = run("exit-first", {"--root", root, "--offline", "--blocks", "100"});
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_TRUE(contains(first.out, "First time running since power on\n")) << first.out;
+    EXPECT_TRUE(contains(first.out, "No template project found\n"));
+
+    host::makeFolders(root + "/tmp");
+    spit(root + "/tmp/corvane-exit-code", "0\n");
+    Outcome clean = run("exit-clean", {"--root", root, "--offline", "--blocks", "100"});
+    EXPECT_TRUE(contains(clean.out, "Last exit code = 0\n")) << clean.out;
+    EXPECT_TRUE(contains(clean.out, "No template project found\n"));  // looked for: no crash
+
+    spit(root + "/tmp/corvane-exit-code", "139\n");
+    Outcome crashed = run("exit-crashed", {"--root", root, "--offline", "--blocks", "100"});
+    EXPECT_TRUE(contains(crashed.out, "Last exit code = 139\n")) << crashed.out;
+    EXPECT_FALSE(contains(crashed.out, "template project"));  // the crash warning instead
+
+    spit(root + "/tmp/corvane-exit-code", "oops\n");
+    Outcome garbled = run("exit-garbled", {"--root", root, "--offline", "--blocks", "100"});
+    EXPECT_TRUE(contains(garbled.out, "Exception occurred while reading last exit code\n")) << garbled.out;
+    EXPECT_TRUE(contains(garbled.out, "Last exit code = 3\n"));
+    EXPECT_FALSE(contains(garbled.out, "template project"));
+}
+
+TEST(InstrumentProcess, MainMenuShutdownExitsWithThree) {
+    const std::string root = freshRoot("menu-shutdown");
+    // Key 1 held with key 23: the main menu; encoder 12 five detents (ten
+    // steps, five to an entry) down to "shutdown Corvane"; key 3 chooses it, key 3 again answers "yes".
+    // Offline, with the steps far apart, so the interface task (a thread
+    // of its own) has long carried out each step before the next.
+    spit(root + "/menu.panel",
+         "100 key 1 down\n104 key 23 down\n110 key 23 up\n112 key 1 up\n"
+         "3000 encoder 12 turn 5\n"
+         "6000 key 3 down\n6006 key 3 up\n"
+         "9000 key 3 down\n9006 key 3 up\n");
+    Outcome r = run("menu-shutdown", {"--root", root, "--offline", "--blocks", "20000", "--panel-script",
+                                      root + "/menu.panel"});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+}
+
+}  // namespace

@@ -1,0 +1,336 @@
+// The whole instrument in stepped mode: set up in a root of its own, played
+// from the pin-level panel and the MIDI pseudo-terminal, heard at its outputs.
+#include "engines/SynthVoiceCommon.h"
+#include "gui/GuiEditor.h"
+#include "instrument/Entry.h"
+#include "instrument/InstrumentState.h"
+#include "gui/Confirm.h"
+#include "gui/ListSelect.h"
+#include "instrument/MainClock.h"
+#include "instrument/StandIns.h"
+#include "instrument/track/Track.h"
+#include "platform/Audio.h"
+#include "sequencing/NoteManager.h"
+#include "platform/Fft.h"
+#include "platform/Stepped.h"
+#include "platform/devices/Board.h"
+#include "platform/devices/PanelSimulator.h"
+#include "engines/subtractive/SubtractiveCommon.h"
+#include "instrument/Tasks.h"
+#include "platform/devices/SerialPort.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kFrames = 64;
+
+class Instrument : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        BelaInitSettings settings;
+        settings.setup = setup;
+        settings.render = render;
+        settings.cleanup = cleanup;
+        settings.mode = HostMode::Stepped;
+        settings.root = testsupport::tempDir() + "instrument-root";
+        // The second converter does not answer (its chip select is missing).
+        host::board().setPinMissing(48, true);
+        // A port of its own, so that parallel runs do not meet.
+        oscPort_ = 40000 + int(getpid() % 20000);
+        host::makeFolders(settings.root);
+        FILE* config = fopen((settings.root + "/corvane.json").c_str(), "w");
+        ASSERT_NE(config, nullptr);
+        fprintf(config, "{\"config\": {\"OSC in port\": {\"value\": %d}}}\n", oscPort_);
+        fclose(config);
+        // A template project that only sets the tempo: loaded at start.
+        host::makeFolders(settings.root + "/projects/template-project");
+        FILE* project = fopen((settings.root + "/projects/template-project/template.proj").c_str(), "w");
+        ASSERT_NE(project, nullptr);
+        fprintf(project, "{\"clock\": {\"BPM\": {\"value\": 120}}, \"files\": {}}\n");
+        fclose(project);
+        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+        ASSERT_EQ(Bela_startAudio(), 0);
+        midi_ = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(midi_, 0) << host::midiPortPeerName();
+        // The template held no note lists, so loading it emptied them: give
+        // list 1 back its default step.
+        const NoteManager defaults;
+        DSP::noteManager.setList(0, *defaults.list(0));
+        host::stepBlocks(100);  // past the start-up blocks that ignore the panel
+        // The first pulse lane of track 1 on (key 5 on the track page).
+        host::panel().pressKey(5);
+        host::stepBlocks(12);
+        host::panel().releaseKey(5);
+        host::stepBlocks(12);
+    }
+    static void TearDownTestSuite() {
+        close(midi_);
+        Bela_cleanupAudio();
+    }
+
+    // Steps `blocks` blocks and returns the main output (channel 0) of them.
+    static std::vector<float> play(uint32_t blocks) {
+        std::vector<float> out;
+        out.reserve(blocks * kFrames);
+        BelaContext* c = host::context();
+        for (uint32_t b = 0; b < blocks; ++b) {
+            host::stepBlocks(1);
+            for (uint32_t f = 0; f < kFrames; ++f)  // the main output's two channels
+                out.push_back(c->audioOut[f * c->audioOutChannels] + c->audioOut[f * c->audioOutChannels + 1]);
+        }
+        return out;
+    }
+    static void tap(uint32_t key) {
+        host::panel().pressKey(key);
+        play(12);
+        host::panel().releaseKey(key);
+        play(12);
+    }
+    static void sendMidi(std::initializer_list<uint8_t> bytes) {
+        std::vector<uint8_t> b(bytes);
+        ASSERT_EQ(write(midi_, b.data(), b.size()), ssize_t(b.size()));
+    }
+    static double rms(const std::vector<float>& s, size_t from = 0, size_t to = SIZE_MAX) {
+        to = std::min(to, s.size());
+        double sum = 0;
+        for (size_t i = from; i < to; ++i)
+            sum += double(s[i]) * s[i];
+        return to > from ? std::sqrt(sum / double(to - from)) : 0.0;
+    }
+    // Frames where the level of 5 ms windows first rises above half the peak.
+    static std::vector<size_t> onsets(const std::vector<float>& s) {
+        const size_t w = 240;
+        std::vector<double> level;
+        for (size_t i = 0; i + w <= s.size(); i += w)
+            level.push_back(rms(s, i, i + w));
+        std::vector<double> sorted = level;  // robust to one loud note
+        std::sort(sorted.begin(), sorted.end());
+        const double peak = sorted.empty() ? 0.0 : sorted[sorted.size() * 95 / 100];
+        std::vector<size_t> at;
+        bool quiet = true;
+        for (size_t i = 0; i < level.size(); ++i) {
+            if (quiet && level[i] > 0.3 * peak) {
+                at.push_back(i * w);
+                quiet = false;
+            } else if (level[i] < 0.05 * peak) {
+                quiet = true;
+            }
+        }
+        return at;
+    }
+    static double centroid(const std::vector<float>& s) {
+        const unsigned n = 4096;
+        Fft fft(n);
+        double weighted = 0, total = 0;
+        for (size_t start = 0; start + n <= s.size(); start += n) {
+            fft.fft(s.data() + start);
+            for (unsigned k = 1; k < n / 2; ++k) {
+                const double m = std::hypot(double(fft.fdr(k)), double(fft.fdi(k)));
+                weighted += m * double(k) * 48000.0 / double(n);
+                total += m;
+            }
+        }
+        return total > 0 ? weighted / total : 0.0;
+    }
+    static void silenceClock() {
+        if (DSP::mainClock.isRunning())
+            tap(24);
+        ASSERT_FALSE(DSP::mainClock.isRunning());
+        play(750);  // the last notes die away
+    }
+
+    static inline int midi_ = -1;
+    static inline int oscPort_ = 0;
+};
+
+TEST_F(Instrument, StartKeyRunsTheClockAndTrackOnePlaysOnTheBeat) {
+    EXPECT_FALSE(DSP::mainClock.isRunning());
+    EXPECT_LT(rms(play(100)), 1e-6);  // nothing plays before the clock runs
+
+    host::panel().pressKey(24);
+    std::vector<float> s;
+    uint32_t startBlock = 0;
+    for (uint32_t b = 0; b < 40 && !DSP::mainClock.isRunning(); ++b, ++startBlock) {
+        std::vector<float> one = play(1);
+        s.insert(s.end(), one.begin(), one.end());
+    }
+    host::panel().releaseKey(24);
+    ASSERT_TRUE(DSP::mainClock.isRunning());
+    std::vector<float> rest = play(750 * 4);
+    s.insert(s.end(), rest.begin(), rest.end());
+
+    const std::vector<size_t> at = onsets(s);
+    ASSERT_GE(at.size(), 4u) << "rms " << rms(s);
+    // The first note sounds within a beat and the scheduling lead (256
+    // frames rounded to blocks) of the clock's start.
+    const size_t start = size_t(startBlock) * kFrames;
+    EXPECT_GE(at[0] + 256, start);
+    const double beat = 48000.0 / DSP::mainClock.bpm.converted;
+    EXPECT_LT(double(at[0]), double(start) + beat + 256 + 2 * kFrames + 240);
+    // Later notes on the clock's grid: every gap a whole number of the
+    // smallest, which divides the beat.
+    size_t smallest = SIZE_MAX;
+    for (size_t i = 1; i < at.size(); ++i)
+        smallest = std::min(smallest, at[i] - at[i - 1]);
+    for (size_t i = 1; i < at.size(); ++i) {
+        const double r = double(at[i] - at[i - 1]) / double(smallest);
+        EXPECT_NEAR(r, std::round(r), 0.1) << i;
+    }
+    const double perBeat = beat / double(smallest);
+    EXPECT_NEAR(perBeat, std::round(perBeat), 0.1) << "beat " << beat << " gap " << smallest;
+
+    silenceClock();
+}
+
+TEST_F(Instrument, MidiNotesThroughThePseudoTerminalPlayTrackOne) {
+    silenceClock();
+    // Off until the player switches "MIDI note in" on in the track's settings.
+    sendMidi({0x90, 60, 100});
+    EXPECT_LT(rms(play(375)), 1e-5);
+    DSP::track[0].midiNoteIn.setValue(1, true);
+    EXPECT_LT(rms(play(100)), 1e-5);
+    sendMidi({0x90, 60, 100});
+    const std::vector<float> on = play(375);
+    EXPECT_GT(rms(on), 0.005);
+    sendMidi({0x80, 60, 0});
+    play(750);
+    EXPECT_LT(rms(play(100)), 1e-4);
+}
+
+TEST_F(Instrument, EncoderTurnsTheCutoffDownAndTheSoundDarkens) {
+    silenceClock();
+    DSP::track[0].midiNoteIn.setValue(1, true);
+    Track& track = DSP::track[0];
+    SynthVoiceCommon* engine = track.currentEngine();
+    ASSERT_NE(engine, nullptr);
+    int place = -1;
+    for (int i = 0; i < 16; ++i)
+        if (Parameter* p = engine->exposedParameters[size_t(i)].load(); p && p->name == "filt freq")
+            place = i;
+    ASSERT_GE(place, 0) << "no cutoff on the engine page";
+    Parameter* cutoff = engine->exposedParameters[size_t(place)].load();
+    const float before = cutoff->getNormalised();
+
+    sendMidi({0x90, 48, 110});
+    play(200);
+    const double bright = centroid(play(400));
+    host::panel().turnEncoder(16 + uint32_t(place), -40);
+    for (int i = 0; i < 2000 && host::panel().turnPending(16 + uint32_t(place)) != 0; ++i)
+        play(1);
+    play(100);
+    const double dark = centroid(play(400));
+    sendMidi({0x80, 48, 0});
+    play(750);
+    EXPECT_LT(cutoff->getNormalised(), before - 0.1f);
+    EXPECT_LT(dark, 0.8 * bright) << "centroid " << bright << " Hz -> " << dark << " Hz";
+}
+
+TEST_F(Instrument, SetupBroughtTheInterfacesUp) {
+    // No exit-code file: a first run, so the template project was loaded.
+    EXPECT_FLOAT_EQ(DSP::mainClock.bpm.getValue(), 120.0f);
+    // The OSC receiver listens on the configured port, on the loopback
+    // address: liblo's oscsend reaches it there.
+    ASSERT_TRUE(Driver::network.receiving());
+    EXPECT_EQ(Driver::network.receivingPort(), oscPort_);
+    const uint32_t received = Driver::network.messagesReceived.load();
+    const std::string send = "oscsend 127.0.0.1 " + std::to_string(oscPort_) + " /track/1/syn/cutoff f 0.5";
+    ASSERT_EQ(system(send.c_str()), 0);
+    for (int i = 0; i < 20000 && Driver::network.messagesReceived.load() == received; ++i)
+        usleep(100);
+    EXPECT_EQ(Driver::network.messagesReceived.load(), received + 1);
+    EXPECT_FALSE(host::midiPortPeerName().empty());
+    // The SSH setting is only recorded on this host, never run.
+    EXPECT_EQ(Driver::network.lastServiceCommand(), "disable-root-ssh");
+    // The display took the splash and the interface task keeps sending frames.
+    const unsigned frames = host::board().oled().framesCompleted();
+    play(48);
+    EXPECT_GT(host::board().oled().framesCompleted(), frames);
+    // The first converter's knobs set track 1's volume (mid-way: 5/6); the
+    // second converter did not start, so track 4's volume keeps its value
+    // and its track buttons are not read as pressed.
+    EXPECT_NEAR(DSP::track[0].currentEngine()->trackVolume.getNormalised(), knobCurve(512.0f / 1023.0f), 0.01f);
+    EXPECT_FLOAT_EQ(DSP::track[3].currentEngine()->trackVolume.getNormalised(),
+                    SubtractiveCommon().trackVolume.getNormalised());
+    // No phantom track button, no stop request.
+    EXPECT_FALSE(Bela_stopRequested());
+    EXPECT_EQ(GUI::currentTrack.load(), 0u);
+}
+
+// A start with restart brings a reset request to the clock's first edge;
+// the track still sees that edge, so a pattern switch waiting for the next
+// beat happens on it, not a beat later.
+TEST_F(Instrument, ResetOnTheFirstEdgeStillAppliesTheWaitingPatternSwitch) {
+    silenceClock();
+    Track& track = DSP::track[0];
+    track.sequencerImpl.slotSwitching.setValue(Track::OnNextBeat, true);
+    tap(24);
+    ASSERT_TRUE(DSP::mainClock.isRunning());
+    host::panel().pressKey(4);  // pattern slot key held, slot key 30: slot 3
+    play(6);
+    tap(30);
+    host::panel().releaseKey(4);
+    tap(24);  // stopped; the switch still waits
+    ASSERT_FALSE(DSP::mainClock.isRunning());
+    ASSERT_EQ(track.pendingPattern.load(), 3);
+    ASSERT_NE(track.sequencerImpl.pattern.value.load(), 3);
+
+    host::panel().pressKey(0);  // with key 0: start with restart
+    play(4);
+    host::panel().pressKey(24);
+    for (int i = 0; i < 40 && !DSP::mainClock.isRunning(); ++i)
+        play(1);
+    ASSERT_TRUE(DSP::mainClock.isRunning());
+    play(2);  // the first edge falls four frames after the start
+    EXPECT_EQ(track.sequencerImpl.pattern.value.load(), 3);
+    EXPECT_EQ(track.pendingPattern.load(), -1);
+    host::panel().releaseKey(24);
+    host::panel().releaseKey(0);
+    play(12);
+
+    track.sequencerImpl.slotSwitching.setValue(Track::Direct, true);
+    track.selectPattern(0, true);
+    silenceClock();
+}
+
+// Last: it asks the platform to stop. Key 1 with key 23 opens the main
+// menu, encoder 12 moves to "shutdown Corvane", key 3 chooses and confirms.
+TEST_F(Instrument, ZMainMenuShutdownSetsTheExitCode) {
+    silenceClock();
+    host::panel().pressKey(1);
+    play(4);
+    tap(23);
+    host::panel().releaseKey(1);
+    play(12);
+    ASSERT_EQ(Driver::instrument.menuState.load(), InstrumentState::kMenuOpen);
+    ASSERT_EQ(Driver::listSelection.title(), "Corvane 0.1.30");
+    host::panel().turnEncoder(12, 5);  // ten steps, five to an entry
+    for (int i = 0; i < 200 && host::panel().turnPending(12) != 0; ++i)
+        play(1);
+    play(12);
+    EXPECT_EQ(Driver::listSelection.cursor.value.load(), 2);
+    tap(3);
+    play(24);
+    ASSERT_EQ(Driver::instrument.menuState.load(), InstrumentState::kMenuConfirm);
+    EXPECT_FALSE(Bela_stopRequested());
+    tap(3);
+    play(24);
+    EXPECT_EQ(Driver::returnCode, 3);
+    EXPECT_TRUE(Bela_stopRequested());
+    Driver::returnCode = 0;  // a quick farewell for the rest of the run
+}
+
+}  // namespace
+
