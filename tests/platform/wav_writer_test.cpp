@@ -58,11 +58,6 @@ TEST(WavWriter, PastFourGibibytesTheHeaderIsRf64WithTheWholeLength) {
     ASSERT_EQ(ftruncate(fd, off_t(h.size() + dataBytes)), 0);
     close(fd);
     EXPECT_EQ(soxiWithErrors("-s", path), "144000000\n");
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(info.frames, 144000000);
-    sf_close(f);
     unlink(path.c_str());
 
     // Right at the limit the plain header still holds the size.
