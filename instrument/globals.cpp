@@ -65,6 +65,10 @@ std::array<KeyDebouncer, kNumTrackButtons> trackSelect;
 namespace Driver {
 SerialMIDI dinMIDI;
 }  // namespace Driver
+#include "connectivity/OSCV.h"
+namespace Driver {
+std::atomic<OSCV*> oscv{nullptr};  // set by the CV expander client once it is built
+}  // namespace Driver
 #include "drivers/ShiftRegisterIn.h"
 namespace Key {
 ShiftRegisterIn shiftRegisterInput;
