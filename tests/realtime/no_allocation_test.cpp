@@ -42,6 +42,7 @@
 #include "sequencing/NoteManager.h"
 #include "sequencing/PitchScale.h"
 
+#include "tests/instrument/VoiceRig.h"
 #include "tests/parameters/TestModulator.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/engines_harness.h"
@@ -793,6 +794,46 @@ TEST_F(RealTime, FMAdditiveResonatorAndModularVoicesInRender) {
         EXPECT_TRUE(clean(c)) << "modular: " << c;
         EXPECT_GT(oscv.sent, 100u);
     }
+}
+
+TEST_F(RealTime, VoiceManagerBlockWithEverythingRunning) {
+    DSP::releaseQueue.drain();
+    voicetest::Rig rig;
+    rig.keepHistory = false;
+    rig.vm->resetOutputFX();
+    rig.vm->installPool(EngineFM, std::make_unique<VoicePoolOf<voicetest::ToneVoice>>());
+    ASSERT_TRUE(rig.vm->setupGrainLookup());
+    voicetest::ToneCommon fm(EngineFM);
+    voicetest::CaptureRecorder rec(testsupport::tempDir() + "/", 1 << 12);
+    rig.vm->setRecorder(&rec);
+    std::string path;
+    ASSERT_TRUE(rig.vm->startRecording(path, 1, 0, 2, 0));
+    for (auto& d : rig.tracks) d.subtractive.polyphony.setValue(8, true);
+    rig.tracks[1].routes[2].setValue(5, true);
+    rig.vm->inToOut1.setValue(2, true);
+    rig.vm->sendRouting.setValue(3, true);
+    uint32_t block = 0;
+    bool finite = true;
+    const Counts c = inRender([&](BelaContext*) {
+        if (block % 4 == 0)
+            for (uint32_t t = 0; t < VoiceManager::kTracks; ++t) {
+                // Track 3 switches engines back and forth every 32 blocks.
+                SynthVoiceCommon* engine = t == 2 && block / 32 % 2 ? static_cast<SynthVoiceCommon*>(&fm) : nullptr;
+                rig.vm->scheduleNote(rig.note(t, 110.0f * float(t + 1), block % 3 * 40, NoteType(block / 4 % 3), engine));
+            }
+        if (block % 64 == 40) rig.vm->scheduleNote(rig.note(0, 0.0f, 0, NoteType::NoteOffAll));
+        const float point[2] = {float(block % 7) / 7.0f, 0.5f};
+        rig.vm->requestGrains("pads", point, block % 40, 0.2f);
+        (void)rig.vm->randomGrainEntry(block % 40);
+        ++block;
+        rig.block([](uint32_t ch, uint64_t f) { return ch < 4 ? 0.1f * std::sin(0.01f * float(f + ch)) : 0.0f; });
+        for (float s : rig.out.samples) finite = finite && std::isfinite(s);
+    }, 512);
+    rig.vm->stopRecording();
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_TRUE(finite);
+    EXPECT_GT(rec.pushes.load(), 500u);
+    EXPECT_GT(rig.vm->grains.requestsSent(), 0u);
 }
 
 }  // namespace
