@@ -158,6 +158,10 @@ SynthVoiceCommon* Track::engineForType(uint32_t type) {
     switch (type) {
     case EngineSubtractive:
         return &subtractiveCommon;
+    case EngineQuad:
+        return &quadCommon;
+    case EngineGranular:
+        return &granularCommon;
     default:
         // Engines this track does not hold yet play as "none".
         return &noneCommon;

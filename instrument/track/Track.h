@@ -16,7 +16,9 @@
 #pragma once
 
 #include "effects/EffectChain.h"
+#include "engines/granular/GranularCommon.h"
 #include "engines/none/NoneCommon.h"
+#include "engines/quad/QuadEngineCommon.h"
 #include "engines/subtractive/SubtractiveCommon.h"
 #include "connectivity/MidiMessage.h"
 #include "instrument/Settings.h"
@@ -152,7 +154,7 @@ public:
     // whose engine this track does not hold.
     SynthVoiceCommon* engineForType(uint32_t type);
     // The engine objects, "none" first.
-    std::array<SynthVoiceCommon*, 2> engines() { return {&noneCommon, &subtractiveCommon}; }
+    std::array<SynthVoiceCommon*, 4> engines() { return {&noneCommon, &subtractiveCommon, &quadCommon, &granularCommon}; }
     // The parameter the open menu acts on; null when none (interface task).
     Parameter* menuParameter() const { return menuParameter_; }
     bool slotSelectsModulator() const;
@@ -183,6 +185,8 @@ public:
     std::string engineName;
     NoneCommon noneCommon;
     SubtractiveCommon subtractiveCommon;
+    QuadEngineCommon quadCommon;
+    GranularCommon granularCommon;
     EffectChain effectChain;
     MidiMessageFilter midiInFilter;
     MidiMessageFilter midiLearnFilter;

@@ -3,12 +3,18 @@
 #include "instrument/voices/VoicePool.h"
 
 #include "engines/SynthEngineType.h"
+#include "engines/granular/GranularVoice.h"
+#include "engines/quad/QuadEngineVoice.h"
 #include "engines/subtractive/SubtractiveVoice.h"
 
 std::unique_ptr<VoicePool> makeVoicePool(uint32_t engineType) {
     switch (engineType) {
     case EngineSubtractive:
         return std::make_unique<VoicePoolOf<SubtractiveVoice>>();
+    case EngineQuad:
+        return std::make_unique<VoicePoolOf<QuadEngineVoice>>();
+    case EngineGranular:
+        return std::make_unique<VoicePoolOf<GranularVoice>>();
     default:
         return nullptr;
     }
