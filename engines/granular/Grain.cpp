@@ -98,7 +98,8 @@ bool Grain::render(float* out, float hz, float ratio) {
     const uint32_t count = uint32_t(frames.size());
     // An end frame may lie beyond a sample that was replaced by a shorter one.
     const double end = double(std::min<uint32_t>(entry.endFrame.load(std::memory_order_relaxed), count));
-    if (!(position + inc * kEndLead < end)) window.fastRelease(kEndRelease);
+    // A stalled, reversed or non-finite rate never reaches the end: close too.
+    if (!(position + inc * kEndLead < end) || !(inc > 0.0) || !std::isfinite(inc)) window.fastRelease(kEndRelease);
 
     // A block may read far more frames than the window is long (high rates,
     // pitch tracking), and a rate may be reversed or not a number: every read
