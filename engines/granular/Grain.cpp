@@ -1,5 +1,6 @@
 #include "engines/granular/Grain.h"
 
+#include "dsp/Float4.h"
 #include "dsp/Random.h"
 #include "platform/RtPrintf.h"
 #include "samples/AudioResource.h"
@@ -103,21 +104,32 @@ bool Grain::render(float* out, float hz, float ratio) {
 
     // A block may read far more frames than the window is long (high rates,
     // pitch tracking), and a rate may be reversed or not a number: every read
-    // stays inside the frames.
+    // stays inside the frames. A block whose reads all lie inside (the usual
+    // case) skips the per-sample bounds.
+    const float* data = frames.data();
     const double last = double(count - 1);
     double pos = position;
-    for (uint32_t i = 0; i < kBlock; ++i) {
-        double p = pos;
-        if (!(p >= 0.0)) p = 0.0;
-        if (p > last) p = last;
-        const uint32_t a = uint32_t(p);
-        const uint32_t b = a + 1 < count ? a + 1 : a;
-        const float f = float(p - double(a));
-        buffer[i] = (1.0f - f) * frames[a] + f * frames[b];
-        pos += inc;
+    if (inc > 0.0 && pos >= 0.0 && pos + double(kBlock - 1) * inc < last) {
+        for (uint32_t i = 0; i < kBlock; ++i) {
+            const uint32_t a = uint32_t(pos);
+            const float f = float(pos - double(a));
+            buffer[i] = (1.0f - f) * data[a] + f * data[a + 1];
+            pos += inc;
+        }
+    } else {
+        for (uint32_t i = 0; i < kBlock; ++i) {
+            double p = pos;
+            if (!(p >= 0.0)) p = 0.0;
+            if (p > last) p = last;
+            const uint32_t a = uint32_t(p);
+            const uint32_t b = a + 1 < count ? a + 1 : a;
+            const float f = float(p - double(a));
+            buffer[i] = (1.0f - f) * data[a] + f * data[b];
+            pos += inc;
+        }
     }
     position = std::isfinite(pos) ? pos : last;
     window.applyKnee(buffer, shape);
-    for (uint32_t i = 0; i < kBlock; ++i) out[i] += buffer[i];
+    for (uint32_t i = 0; i < kBlock; i += 4) storeUnaligned4(out + i, loadUnaligned4(out + i) + load4(buffer + i));
     return true;
 }

@@ -1,5 +1,6 @@
 #include "engines/granular/GranularVoice.h"
 
+#include "dsp/Float4.h"
 #include "engines/ChoiceText.h"
 #include "engines/SynthEngineType.h"
 #include "engines/granular/GranularCommon.h"
@@ -85,11 +86,13 @@ bool GranularVoice::render(float* row, uint32_t frames) {
         counter = u + 1;
     }
 
-    for (float& s : mix) s = 0.0f;
+    for (uint32_t i = 0; i < kBlock; i += 4) store4(mix + i, splat4(0.0f));
     grains[0].render(mix, hz, ratio);
     grains[1].render(mix, hz, ratio);
     amplitude.applyQuarticGain(mix, volume);
-    for (uint32_t i = 0; i < frames; ++i) row[i] += mix[i];
+    uint32_t i = 0;
+    for (; i + 4 <= frames; i += 4) storeUnaligned4(row + i, loadUnaligned4(row + i) + load4(mix + i));
+    for (; i < frames; ++i) row[i] += mix[i];
 
     const bool first = started;
     started = false;
