@@ -1,4 +1,5 @@
 // The quad engine's synthesized drums: kick, snare, ratchet and metal.
+#include "dsp/Float4.h"
 #include "dsp/Random.h"
 #include "dsp/WaveTable.h"
 #include "engines/quad/QuadEngineCommon.h"
@@ -52,26 +53,37 @@ void QuadEngineVoice::_drumSettings(MiniEngine& s, float hold) {
     }
 }
 
-void QuadEngineVoice::_renderKick(uint32_t n) {
-    second.fill(mainBuffer);
-    const float base = currentFrequency;
-    for (uint32_t i = 0; i < n; ++i) {
-        const float e = mainBuffer[i], e2 = e * e;
-        drumOsc.setFrequency(base + e2 * e2 * sweepDepth);
-        mainBuffer[i] = DSP::wavetable.sineOfWrapped(drumOsc.next());
+void QuadEngineVoice::_sweptSine(float depth, bool quartic) {
+    // mainBuffer holds the sweep envelope and gets the sine. The per-sample
+    // frequencies (and so the phase increments) four at a time, then the
+    // phase steps in order, then the table reads.
+    const float4 base = splat4(currentFrequency), d = splat4(depth), perHertz = splat4(drumOsc.perHertz);
+    for (uint32_t i = 0; i < kBlock; i += 4) {
+        const float4 e = load4(mainBuffer + i), e2 = e * e;
+        const float4 sweep = quartic ? e2 * e2 : e2 * e;
+        store4(mainBuffer + i, perHertz * (base + sweep * d));
     }
+    // A local copy: stores into the buffer cannot alias it.
+    Phasor osc = drumOsc;
+    const WaveTableBank& table = DSP::wavetable;
+    for (uint32_t i = 0; i < kBlock; ++i) {
+        osc.phaseIncrement = mainBuffer[i];
+        mainBuffer[i] = table.sineOfWrapped(osc.next());
+    }
+    drumOsc = osc;
+}
+
+void QuadEngineVoice::_renderKick(uint32_t n) {
+    (void)n;  // the envelope and the sine are whole blocks
+    second.fill(mainBuffer);
+    _sweptSine(sweepDepth, true);
     amplitude.applyQuarticGain(mainBuffer, gain);
 }
 
 void QuadEngineVoice::_renderSnare(uint32_t n) {
     active = !amplitude.isIdle() || !third.isIdle();
     second.fill(mainBuffer);
-    const float base = currentFrequency;
-    for (uint32_t i = 0; i < n; ++i) {
-        const float e = mainBuffer[i];
-        drumOsc.setFrequency(base + e * e * e * snareSweep);
-        mainBuffer[i] = DSP::wavetable.sineOfWrapped(drumOsc.next());
-    }
+    _sweptSine(snareSweep, false);
     DSP::noise.fill(auxBuffer, n);
     for (uint32_t i = 0; i < n; ++i) auxBuffer[i] *= 0.25f;
     noiseFilter.process(auxBuffer, n);
@@ -85,7 +97,21 @@ void QuadEngineVoice::_renderRatchet(uint32_t n) {
     noiseFilter.process(mainBuffer, n);
     amplitude.fill(auxBuffer);
     const float scale = gain * note.gain;
-    for (uint32_t i = 0; i < n; ++i) {
+    uint32_t i = 0;
+    // Four at a time: the fraction as the scalar form below computes it (the
+    // products are below 5, so the conversion truncates exactly).
+    const float4 zero = splat4(0.0f), one = splat4(1.0f), count = splat4(ratchetCount), scale4 = splat4(scale);
+    for (; i + 4 <= n; i += 4) {
+        float4 e = load4(auxBuffer + i);
+        e = e > zero ? e : zero;
+        e = e < one ? e : one;
+        store4(auxBuffer + i, e);
+        const float4 r = e * e * e * count;
+        float4 f = r - __builtin_convertvector(__builtin_convertvector(r, int4), float4);
+        f = f < zero ? f + one : f;
+        store4(mainBuffer + i, scale4 * load4(mainBuffer + i) * f);
+    }
+    for (; i < n; ++i) {
         const float e = std::clamp(auxBuffer[i], 0.0f, 1.0f);
         auxBuffer[i] = e;
         const float r = e * e * e * ratchetCount;

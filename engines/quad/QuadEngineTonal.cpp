@@ -35,11 +35,18 @@ void QuadEngineVoice::_renderSawStack(uint32_t n) {
     const float level = note.gain, l2 = level * level;
     float q = 4.0f * l2 * l2;
     q = q <= 0.74f ? q + 0.01f : 0.75f;  // quiet notes are softer
+    bool same = q == sawDrive_;
     for (uint32_t k = 0; k < 4; ++k) {
         hz[k] = f * (1.0f + laneRandom[k] * detuneSpread);
         drive[k] = q;
+        same = same && hz[k] == sawHz_[k];
     }
-    oscBank.setFrequencies(hz, mix, drive);
+    // Four sines in double precision: only when a lane's pitch or the drive moved.
+    if (!same) {
+        oscBank.setFrequencies(hz, mix, drive);
+        for (uint32_t k = 0; k < 4; ++k) sawHz_[k] = hz[k];
+        sawDrive_ = q;
+    }
     for (uint32_t i = 0; i < n; ++i) {
         const float4 v = oscBank.tick();
         mainBuffer[i] = (v[0] + v[1]) + (v[2] + v[3]);

@@ -67,6 +67,9 @@ private:
     // Settings and signal paths per kind.
     void _drumSettings(MiniEngine& s, float hold);
     void _tonalSettings(MiniEngine& s, float hold, float decay);
+    // mainBuffer: the sweep envelope in, the sine of drumOsc swept by
+    // depth x e^4 (quartic) or e^3 above the note out; a whole block.
+    void _sweptSine(float depth, bool quartic);
     void _renderKick(uint32_t n);
     void _renderSnare(uint32_t n);
     void _renderRatchet(uint32_t n);
@@ -79,6 +82,9 @@ private:
     // carries the phase modulation in.
     void _operatorStep(FeedbackSineOscillator& op, float hz, uint32_t n);
 
+    // The saw lanes' settings last given to oscBank.
+    float sawHz_[4] = {-1.0f, -1.0f, -1.0f, -1.0f};
+    float sawDrive_ = -1.0f;
     int filterType_ = 0;
     float filterHz_ = -1.0f;
     float filterQ_ = -1.0f;
