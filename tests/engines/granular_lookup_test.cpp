@@ -1,22 +1,20 @@
-// A granular voice against the real grain look-up (pipe and task, stepped)
+// A granular voice against the real grain look-up (pipe and task, run by hand)
 // and real analysed lists: one question per changed target, none while it
 // holds, and grains that sound once the answer is in.
 #include "engines/granular/GranularCommon.h"
 #include "engines/granular/GranularVoice.h"
 #include "instrument/voices/GrainLookup.h"
 
+#include "platform/AuxiliaryTask.h"
 #include "platform/Stepped.h"
 #include "samples/ReleaseQueue.h"
 #include "tests/engines/EngineMeasure.h"
 #include "tests/instrument/GrainPool.h"
 #include "tests/support/engines_harness.h"
-#include "tests/support/realtime_stepped.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-void silentRender(BelaContext*, void*) {}
 
 class Lookup : public GrainSource {
 public:
@@ -30,8 +28,10 @@ public:
 
 class GranularLookup : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(testsupport::startStepped(silentRender, "granular-root")); }
-    static void TearDownTestSuite() { Bela_cleanupAudio(); }
+    // The look-up task runs when the test runs pending tasks. No audio run
+    // is started: a stopped one would stay "stop requested" for the program.
+    static void SetUpTestSuite() { host::tasksSetThreaded(false, false); }
+    static void TearDownTestSuite() { host::tasksSetThreaded(true, false); }
     void SetUp() override {
         ASSERT_TRUE(lookup.setup());
         pool.makeList("pads", 3);

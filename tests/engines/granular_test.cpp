@@ -6,7 +6,9 @@
 #include "engines/granular/GranularVoice.h"
 #include "engines/SynthEngineType.h"
 
+#include "gui/MonoGFX.h"
 #include "samples/ReleaseQueue.h"
+#include "tests/instrument/GrainPool.h"
 #include "tests/engines/EngineMeasure.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
@@ -284,6 +286,50 @@ TEST(GranularCommon, FreshPageAndLimits) {
     EXPECT_EQ(c.exposedParameters[2].load(), nullptr);
     EXPECT_FLOAT_EQ(GranularCommon::previewBend(0.25f, 0.5f), 0.25f);
     EXPECT_FLOAT_EQ(GranularCommon::previewBend(0.5f, 1.0f), 1.0f + (0.5f - 1.0f) * 0.05f / 0.95f);
+}
+
+}  // namespace
+
+namespace {
+
+// Lists with analysed hops that the overview can find by name.
+class DrawPool : public voicetest::GrainPool {
+public:
+    const AudioSampleGroup* findGroup(std::string_view list) const override {
+        auto it = groups.find(std::string(list));
+        return it == groups.end() ? nullptr : it->second.get();
+    }
+};
+
+int countColour(const MonoGFX& g, int x0, int y0, int x1, int y1, uint32_t colour) {
+    int n = 0;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) n += g.pixel(x, y) == colour ? 1 : 0;
+    return n;
+}
+
+TEST(GranularCommon, OverviewShowsTargetRadiusPointsAndWindow) {
+    DrawPool pool;
+    pool.makeList("pads", 3);
+    GranularCommon c;
+    c.samples.setChoices({"none", "pads"});
+    c.variation.setValue(25.0f, true);
+    const int x = 60, y = 10;
+    MonoGFX g;
+    g.init(256, 64);
+    c.drawOverview(g, 0, 0, x, y);
+    EXPECT_EQ(g.pixel(x + 28, y), 8u);          // the crosshair's vertical line at loudness 0.5
+    EXPECT_EQ(g.pixel(x + 13, y + 15), 8u);     // and its horizontal one at brightness 0.5
+    EXPECT_EQ(g.pixel(x + 28 + 5, y + 15 + 3), 2u);  // inside the radius circle (7 pixels)
+    EXPECT_EQ(countColour(g, x + 14, y + 1, x + 42, y + 29, 15), 0);  // "none": no points
+    // The straight part of the window preview reaches ten rows up.
+    EXPECT_EQ(g.pixel(x + 28, y + 32), 4u);
+
+    c.samples.setValue(1, true);
+    g.clear();
+    c.drawOverview(g, 0, 0, x, y);
+    EXPECT_GT(countColour(g, x + 14, y + 1, x + 42, y + 29, 15), 0);
+    DSP::releaseQueue.drain();
 }
 
 }  // namespace

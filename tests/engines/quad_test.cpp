@@ -5,6 +5,7 @@
 #include "engines/quad/QuadEngineVoice.h"
 
 #include "gui/ListSelect.h"
+#include "gui/MonoGFX.h"
 #include "samples/ReleaseQueue.h"
 #include "tests/engines/EngineMeasure.h"
 #include "tests/support/engines_harness.h"
@@ -234,9 +235,19 @@ TEST_F(Quad, SawStackWithoutDetuneIsOneSawFromFourLanes) {
 }
 
 TEST_F(Quad, PhysicalIsSilentWhileItsEnvelopeRuns) {
-    common.subEngines[0].setTypeByName("physical");
     setKind(0, "physical");  // not a choice: the parameter keeps "kick"
     EXPECT_EQ(common.typeParameters[0].toString(), "kick");
+    // Reached only through a list that names it.
+    common.typeParameters[0].setChoices({"physical"}, 0);
+    const uint32_t slot = play(0, 220.0f);
+    EXPECT_EQ(h->voice(slot).subEngineKind, MiniPhysical);
+    int blocks = 0;
+    while (h->voice(slot).active && blocks < 1000) {
+        h->renderBlock();
+        for (uint32_t i = 0; i < 64; ++i) ASSERT_EQ(h->block.channel(slot)[i], 0.0f);
+        ++blocks;
+    }
+    EXPECT_NEAR(blocks, 225, 3);  // env 1: 0 + 100 + 200 ms
 }
 
 class QuadSamples : public Quad {
@@ -284,6 +295,35 @@ TEST_F(QuadSamples, WhenOneSampleEndsTheOtherGoesOnAtTheSameLevel) {
     const auto y = h->renderChannel(slot, 600);
     EXPECT_FALSE(h->voice(slot).active);
     EXPECT_FALSE(h->voice(slot).amplitude.isIdle());
+}
+
+}  // namespace
+
+namespace {
+
+// The brightest pixel of row i's name.
+uint32_t rowColour(const MonoGFX& g, int x, int y, int i) {
+    uint32_t c = 0;
+    for (int yy = y + 1 + 11 * i; yy < y + 10 + 11 * i; ++yy)
+        for (int xx = x + 11; xx < x + 50; ++xx) c = std::max(c, g.pixel(xx, yy));
+    return c;
+}
+
+TEST(QuadEngineCommon, OverviewAppliesChangedKindsAndHighlightsTheColumn) {
+    QuadEngineCommon c;
+    c.typeParameters[1].setValue(7, true);  // "FM", not yet applied
+    MonoGFX g;
+    g.init(256, 64);
+    const int x = 40, y = 0;
+    c.drawOverview(g, 0, 6, x, y);  // index 6: column 2
+    EXPECT_EQ(c.subEngines[1].kind(), MiniFM);
+    EXPECT_EQ(c.exposedParameters[5].load(), &c.subEngines[1].ratio);
+    EXPECT_EQ(c.appliedTypes[1].load(), 7);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(rowColour(g, x, y, i), i == 2 ? 15u : 8u) << i;
+    c.selectEnvSlot(3);
+    g.clear();
+    c.drawOverview(g, 0, 30, x, y);  // past the encoders: the envelope slot's column
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(rowColour(g, x, y, i), i == 3 ? 15u : 8u) << i;
 }
 
 }  // namespace
