@@ -38,27 +38,35 @@ public:
         slot = x;
         if (std::fabs(x) < quietThreshold) ++quietCount;
     }
+    // The same as n calls of write, oldest sample first.
+    void writeBlock(const float* x, uint32_t n);
+    // What read(tap) gave after each of the last n writes, oldest first
+    // (tap + n <= size, so no later write of the n overwrote it): after
+    // writeBlock, the block's plain delayed read in one pass.
+    void readBehind(float* out, uint32_t n, uint32_t tap) const;
     float read(uint32_t d) const { return buffer[_wrap(uint64_t(writeIndex) + d)]; }
     // Linear interpolation; d is clamped into the line.
-    float readInterpolated(float d) const { return readTap(tap(d)); }
+    float readInterpolated(float d) const;
 
-    // An interpolated tap worked out once for a block of reads at the same d.
+    void setJumpTarget(uint32_t target, uint32_t minDistance);
+    // One call per sample.
+    float readCrossfading(uint32_t offset);
+    // No jump under way: readCrossfading would only read the tap (times
+    // fadeGain), so a caller may read it directly for a stretch of samples.
+    bool tapSteady() const { return !jumpPending && !fadingIn; }
+    void randomWalkTap();
+
+    void clear();
+    bool isSilent();
+
+    // An interpolated tap worked out once for a block of reads at the same d
+    // (clamped into the line as readInterpolated clamps it).
     struct Tap {
         uint32_t whole = 0;
         uint32_t next = 0;
         float fraction = 0.0f;
     };
     Tap tap(float d) const;
-    // A tap from tap() lies inside the line, so one wrap is enough.
-    float readTap(const Tap& t) const {
-        const uint32_t n = size(), w = writeIndex;
-        uint32_t a = w + t.whole, b = w + t.next;
-        a = a >= n ? a - n : a;
-        b = b >= n ? b - n : b;
-        const float* line = buffer.data();
-        return (1.0f - t.fraction) * line[a] + t.fraction * line[b];
-    }
-
     // Block forms for a loop whose tap lies at least n samples back, so that
     // the next n writes cannot reach it: out[i] = what readTap returns just
     // before the i-th of those writes. False (nothing read) when the tap is
@@ -108,14 +116,6 @@ public:
         uint32_t quiet_;
         float threshold_;
     };
-
-    void setJumpTarget(uint32_t target, uint32_t minDistance);
-    // One call per sample.
-    float readCrossfading(uint32_t offset);
-    void randomWalkTap();
-
-    void clear();
-    bool isSilent();
 
 private:
     uint32_t _wrap(uint64_t i) const {

@@ -39,6 +39,21 @@ inline float4 abs4(float4 v) {
     return (float4)bits;
 }
 
+// Rows to columns: after the call a holds the first lanes of a, b, c, d, etc.
+inline void transpose4(float4& a, float4& b, float4& c, float4& d) {
+#if defined(__SSE__)
+    __m128 r0 = (__m128)a, r1 = (__m128)b, r2 = (__m128)c, r3 = (__m128)d;
+    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+    a = (float4)r0, b = (float4)r1, c = (float4)r2, d = (float4)r3;
+#else
+    const float4 A = a, B = b, C = c, D = d;
+    a = float4{A[0], B[0], C[0], D[0]};
+    b = float4{A[1], B[1], C[1], D[1]};
+    c = float4{A[2], B[2], C[2], D[2]};
+    d = float4{A[3], B[3], C[3], D[3]};
+#endif
+}
+
 // Fast reciprocal estimate (about 12 bits on SSE, 8 on NEON): callers must not
 // rely on its exact value.
 inline float4 reciprocalEstimate4(float4 v) {
@@ -49,21 +64,6 @@ inline float4 reciprocalEstimate4(float4 v) {
 #endif
 }
 
-// Rows become columns: a[i], b[i], c[i], d[i] end up in the i-th vector.
-inline void transpose4(float4& a, float4& b, float4& c, float4& d) {
-#if defined(__SSE__)
-    __m128 r0 = (__m128)a, r1 = (__m128)b, r2 = (__m128)c, r3 = (__m128)d;
-    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-    a = (float4)r0, b = (float4)r1, c = (float4)r2, d = (float4)r3;
-#else
-    const float4 x = a, y = b, z = c, t = d;
-    a = float4{x[0], y[0], z[0], t[0]};
-    b = float4{x[1], y[1], z[1], t[1]};
-    c = float4{x[2], y[2], z[2], t[2]};
-    d = float4{x[3], y[3], z[3], t[3]};
-#endif
-}
-
 inline bool isAligned(const void* p, uintptr_t alignment) {
     return (reinterpret_cast<uintptr_t>(p) & (alignment - 1)) == 0;
 }
@@ -71,6 +71,4 @@ inline bool isAligned(const void* p, uintptr_t alignment) {
 // Objects holding vector state check their placement at construction: on
 // failure they print this text and throw std::bad_alloc.
 void reportMisalignedVectorObject();
-// The same check for any class: prints "<className> object is improperly
-// aligned" and throws std::bad_alloc when self is not on the boundary.
-void requirePlacement(const void* self, uintptr_t alignment, const char* className);
+

@@ -15,7 +15,7 @@ static inline double wrapPhase(double p) {
 // the table's zero, as the wrapping read would.
 static inline float tableSine(const WaveTableBank& table, double p) {
     if (!(p >= 0.0 && p < 1.0)) p = 0.0;
-    return table.sineOfWrapped(float(p));
+    return table.sineInCycle(float(p));
 }
 
 void SineOscillator::render(float* buffer, uint32_t n, float hz) {

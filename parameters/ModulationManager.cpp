@@ -1,67 +1,201 @@
 #include "parameters/ModulationManager.h"
 
+#include "gui/GuiNotify.h"
+#include "gui/PageWidgets.h"
+#include "parameters/BasicEnvelope.h"
+#include "parameters/BasicLFO.h"
+#include "parameters/ChannelOffset.h"
+#include "parameters/Parameter.h"
+#include "parameters/RandomNumber.h"
 #include "platform/RtPrintf.h"
+
+namespace {
+constexpr const char* kNoChannels = "Can't add modulator to this parameter...";
+constexpr const char* kTooMany = "A parameter takes at most 8 modulators";
+static_assert(Parameter::kMaxModulators == 8, "the notice names the limit");
+// The page's encoder cells: row 2, columns 1 to 3 of the grid.
+constexpr uint32_t kFirstCell = 9;
+}  // namespace
 
 std::shared_ptr<Modulator> ModulationManager::addModulator(const std::string& typeName, uint32_t channelCount,
                                                            const std::string& targetName,
                                                            const std::string& targetGroupName) {
+    std::lock_guard<std::recursive_mutex> lock(edits_);
     rt_printf("[ModulationManager] adding [%s] with %d channels to [%s: %s]. Track had %d modulators before this\n",
-              typeName.c_str(), int(channelCount), targetGroupName.c_str(), targetName.c_str(),
-              int(modulators.size()));
-    ModulatorType type = modulatorTypeFromName(typeName);
+              typeName.c_str(), int(channelCount), targetGroupName.c_str(), targetName.c_str(), int(size()));
+    const ModulatorType type = modulatorTypeFromName(typeName);
     if (type == 0)
         return {};
-    std::shared_ptr<Modulator> m = _create(type, channelCount, targetName, targetGroupName);
+    if (channelCount == 0) {
+        // Nothing per channel to hold: process would index empty vectors.
+        rt_printf("[ModulationManager] can't add [%s] to [%s: %s]: it has no channels\n", typeName.c_str(),
+                  targetGroupName.c_str(), targetName.c_str());
+        return {};
+    }
+    return _list(_create(type, channelCount, targetName, targetGroupName));
+}
+
+std::shared_ptr<Modulator> ModulationManager::addModulatorTo(const std::string& typeName, Parameter& target) {
+    std::lock_guard<std::recursive_mutex> lock(edits_);
+    if (target.channelCount == 0) {
+        _refuse(typeName, target, kNoChannels);
+        return {};
+    }
+    if (target.modulatorCount() >= Parameter::kMaxModulators) {
+        _refuse(typeName, target, kTooMany);
+        return {};
+    }
+    std::shared_ptr<Modulator> m = addModulator(typeName, target.channelCount, target.name, target.groupName);
+    if (m && !target.addModulator(m)) {
+        // Another thread filled the list meanwhile: nothing may stay orphaned.
+        removeModulator(m);
+        return {};
+    }
+    return m;
+}
+
+void ModulationManager::_refuse(const std::string& typeName, const Parameter& target, const char* why) {
+    rt_printf("[ModulationManager] can't add [%s] to [%s: %s]: %s\n", typeName.c_str(), target.groupName.c_str(),
+              target.name.c_str(), why);
+    Driver::guiNotify.warning(why);
+}
+
+std::shared_ptr<Modulator> ModulationManager::_list(std::shared_ptr<Modulator> m) {
     if (!m)
         return {};
-    modulators.push_back(m);
-    return modulators.back();
+    auto next = std::make_shared<List>(*modulators.get());
+    next->push_back(m);
+    modulators.publish(std::move(next));
+    return m;
 }
 
-std::shared_ptr<Modulator> ModulationManager::_create(ModulatorType, uint32_t, const std::string&,
-                                                      const std::string&) {
-    return {};
-}
-
-void ModulationManager::removeModulator(std::shared_ptr<Modulator>& modulator) {
-    for (auto it = modulators.begin(); it != modulators.end(); ++it) {
-        if (*it == modulator) {
-            modulators.erase(it);
-            return;
-        }
+void ModulationManager::removeModulator(std::shared_ptr<Modulator>& m) {
+    if (!m)
+        return;
+    std::lock_guard<std::recursive_mutex> lock(edits_);
+    std::shared_ptr<const List> current = modulators.get();
+    for (size_t i = 0; i < current->size(); ++i) {
+        if ((*current)[i] != m)
+            continue;
+        rt_printf("[ModulationManager] removing [%s] assigned to [%s] which has %d refcounts\n",
+                  m->typeName().c_str(), m->targetName.c_str(), int(m.use_count()));
+        auto next = std::make_shared<List>(*current);
+        next->erase(next->begin() + ptrdiff_t(i));
+        modulators.publish(std::move(next));
+        return;  // the old list goes with `current`, here
     }
 }
 
 void ModulationManager::removeUnused() {
-    for (size_t i = modulators.size(); i-- > 0;)
-        if (modulators[i].use_count() <= 1)
-            modulators.erase(modulators.begin() + std::ptrdiff_t(i));
+    std::lock_guard<std::recursive_mutex> lock(edits_);
+    std::shared_ptr<const List> current = modulators.get();
+    auto next = std::make_shared<List>();
+    next->reserve(current->size());
+    for (const auto& m : *current) {
+        if (m && m.use_count() == 1) {
+            rt_printf("[ModulationManager] removing unused [%s] assigned to [%s]\n", m->typeName().c_str(),
+                      m->targetName.c_str());
+            continue;
+        }
+        next->push_back(m);
+    }
+    if (next->size() != current->size())
+        modulators.publish(std::move(next));
+    // The dropped ones are destroyed with `current`, on this thread.
 }
 
 void ModulationManager::removeAll() {
-    while (!modulators.empty()) {
-        std::shared_ptr<Modulator> m = modulators.back();
-        removeModulator(m);
+    std::lock_guard<std::recursive_mutex> lock(edits_);
+    for (;;) {
+        std::shared_ptr<const List> current = modulators.get();
+        if (current->empty())
+            return;
+        std::shared_ptr<Modulator> first = current->front();
+        current.reset();
+        removeModulator(first);
     }
 }
 
-std::string ModulationManager::typeNameAt(uint32_t index) const {
-    return index < modulators.size() ? modulators[index]->typeName() : std::string();
+size_t ModulationManager::size() const {
+    return Bela_isAudioThread() ? modulators.rt()->size() : modulators.get()->size();
 }
 
-ParameterGroup* ModulationManager::parameterGroupAt(uint32_t index) const {
-    return index < modulators.size() ? &modulators[index]->parameterGroup : nullptr;
+std::string ModulationManager::typeNameAt(size_t index) const {
+    return _withModulator(index, [](Modulator* m) { return m ? m->typeName() : std::string(); });
 }
 
-// The modulator kinds bring their page controls; until then no modulator
-// has any.
-Parameter* ModulationManager::encoderParameter(uint32_t, uint32_t) const { return nullptr; }
-
-bool ModulationManager::changeParameter(uint32_t index, uint32_t slot, int ticks, bool fine) {
-    Parameter* p = encoderParameter(index, 29 + slot);
-    return p && p->changeBy(ticks, fine, false);
+std::shared_ptr<ParameterGroup> ModulationManager::parameterGroupAt(size_t index) const {
+    std::shared_ptr<const List> l = modulators.get();
+    if (index >= l->size() || !(*l)[index])
+        return {};
+    // Shares the modulator's ownership, so the group outlives any edit.
+    return std::shared_ptr<ParameterGroup>((*l)[index], &(*l)[index]->parameterGroup);
 }
 
-void ModulationManager::buttonPressed(uint32_t, int) {}
+Parameter* ModulationManager::encoderParameter(size_t index, uint32_t encoder) const {
+    if (encoder < kFirstEncoder || encoder > kFirstEncoder + 2)
+        return nullptr;
+    return _withModulator(index, [&](Modulator* m) -> Parameter* {
+        return m ? m->controls[encoder - kFirstEncoder].load() : nullptr;
+    });
+}
 
-void ModulationManager::drawModulator(MonoGFX*, uint32_t, uint32_t, uint32_t, uint32_t) {}
+bool ModulationManager::changeParameter(size_t index, uint32_t slot, int ticks, bool fine) {
+    return _withModulator(index, [&](Modulator* m) {
+        Parameter* p = m && slot < Modulator::kControls ? m->controls[slot].load() : nullptr;
+        return p ? p->changeBy(ticks, fine, false) : false;
+    });
+}
+
+void ModulationManager::buttonPressed(size_t index, uint32_t button) {
+    _withModulator(index, [&](Modulator* m) {
+        if (!m)
+            return;
+        Parameter* control = nullptr;
+        for (size_t k = 0; k < 3; ++k)
+            if (button == kSlotButtons[k])
+                control = m->controls[3 + k];
+        // Every button slot of the kinds holds a choice.
+        if (auto* choice = dynamic_cast<ParameterInt*>(control)) {
+            const unsigned slot = choice->activeSlot;
+            if (slot < choice->values.size())
+                choice->values[slot] = choice->values[slot] + 1;
+            choice->overridden = true;
+            choice->constrain();  // a choice list wraps to its first entry
+        }
+        m->refreshControls();
+    });
+}
+
+void ModulationManager::drawModulator(MonoGFX* g, uint32_t x, uint32_t y, size_t index, uint32_t selectedEncoder) {
+    _withModulator(index, [&](Modulator* m) {
+        if (!m || !g)
+            return;
+        for (uint32_t k = 0; k < 3; ++k) {
+            const Parameter* p = m->controls[k];
+            if (!p)
+                continue;
+            GUI::drawParameterCell(*g, kFirstCell + k, p->name, p->toString(false), p->modulatorCount() != 0,
+                                   p->midiMapped.load(), kFirstEncoder + k == selectedEncoder,
+                                   p->xyMorph && p->overridden.load(), p->getNormalised());
+        }
+        m->drawPage(g, x, y);
+    });
+}
+
+std::shared_ptr<Modulator> ModulationManager::_create(ModulatorType type, uint32_t channelCount,
+                                                      const std::string& targetName,
+                                                      const std::string& targetGroupName) {
+    switch (type) {
+    case 1:
+        return std::make_shared<BasicLFO>(channelCount, targetName, targetGroupName);
+    case 2:
+        return std::make_shared<BasicEnvelope>(channelCount, targetName, targetGroupName);
+    case 3:
+        return std::make_shared<RandomNumber>(channelCount, targetName, targetGroupName);
+    case 4:
+        return std::make_shared<ChannelOffset>(channelCount, targetName, targetGroupName);
+    default:
+        return {};
+    }
+}

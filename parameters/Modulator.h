@@ -4,12 +4,19 @@
 #pragma once
 
 #include "instrument/FileVersion.h"
+#include "parameters/ParameterFloat.h"
 #include "parameters/ParameterGroup.h"
+#include "parameters/ParameterInt.h"
+#include "parameters/Relaxed.h"
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+class MonoGFX;
 
 using ModulatorType = uint32_t;
 
@@ -18,26 +25,68 @@ std::string modulatorTypeName(ModulatorType type);
 // Exact, case-sensitive; 0 when nothing matches.
 ModulatorType modulatorTypeFromName(const std::string& name);
 
+// Recent outputs of one channel for the page's scope: a ring filled in
+// descending index order, the newest at writeIndex. The page reads it while
+// the audio thread writes (a scope may mix two blocks), so the words are
+// relaxed atomics.
+struct ModulatorHistory {
+    static constexpr int32_t kSize = 20;
+    Relaxed<int32_t> writeIndex{0};
+    std::array<Relaxed<float>, kSize> values{};
+};
+
 class Modulator {
 public:
+    static constexpr unsigned kControls = 6;
+    // Panel slots: 0..2 for encoders 29..31, 3..5 for buttons 5, 10, 15.
+    static constexpr unsigned kFirstEncoder = 29;
+
     Modulator(uint32_t channelCount, const std::string& targetName, const std::string& targetGroupName);
     virtual ~Modulator();
     Modulator(const Modulator&) = delete;
     Modulator& operator=(const Modulator&) = delete;
 
     // Audio thread: the value for one voice channel in the current block;
-    // channel < channelCount.
+    // channel < channelCount (Parameter::getModulated checks it).
     virtual float process(uint32_t channel, bool trigA, bool trigB) = 0;
+    // Re-points the panel slots to fit the current choices.
+    virtual void refreshControls() {}
+    // A picture of the kind's shape in the box; the base draws nothing.
+    virtual void _drawGFX(MonoGFX* gfx, unsigned x, unsigned y, unsigned w, unsigned h) {}
+
+    // Records the channel's new output for the scope; returns it.
+    float storeOutput(uint32_t channel, float value);
 
     // "modulator type" and the group's stored parameters.
     void toJson(nlohmann::json& j);
     void fromJson(nlohmann::json& j, ModulationManager* manager, FileVersion version);
 
+    // Header, channel scopes, choice row and picture (interface task).
+    void drawPage(MonoGFX* g, uint32_t x, uint32_t y);
+
     std::string typeName() const { return modulatorTypeName(type); }
 
+    // Read by the interface task while a button press re-points them.
+    std::array<Relaxed<Parameter*>, kControls> controls{};
     ParameterGroup parameterGroup;
     ModulatorType type = 0;
     uint32_t channelCount = 0;
     std::string targetName;
     std::string targetGroupName;
+    ParameterInt trig;
+    ParameterInt range;
+    ParameterFloat amount;
+    std::vector<float> outputs;
+    std::vector<ModulatorHistory> history;
+    std::vector<Relaxed<bool>> written;
+    std::vector<uint32_t> storeCounts;
+
+protected:
+    // A trigger restarts the kind when the flag its "trig" choice names is set.
+    bool _triggered(bool trigA, bool trigB) const {
+        const int32_t t = trig.value.load(std::memory_order_relaxed);
+        return (trigA && t == kTrigSeqReset) || (trigB && t == kTrigNote);
+    }
+    static constexpr int32_t kTrigSeqReset = 1;
+    static constexpr int32_t kTrigNote = 2;
 };

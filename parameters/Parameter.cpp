@@ -75,9 +75,9 @@ float Parameter::_modulated(uint32_t channel, bool trigA, bool trigB, float extr
     return _clampModulated(v);
 }
 
-void Parameter::addModulator(std::shared_ptr<Modulator> modulator) {
+bool Parameter::addModulator(std::shared_ptr<Modulator> modulator) {
     if (!modulator)
-        return;
+        return false;
     size_t attached;
     {
         ModulatorListEdit edit(*this);
@@ -88,9 +88,10 @@ void Parameter::addModulator(std::shared_ptr<Modulator> modulator) {
     if (attached >= kMaxModulators) {
         rt_printf("[Parameter][%s] can't add modulator [%s]: %zu are attached already\n", name.c_str(),
                   modulator->typeName().c_str(), attached);
-        return;
+        return false;
     }
     rt_printf("[Parameter][%s] added modulator [%s]\n", name.c_str(), modulator->typeName().c_str());
+    return true;
 }
 
 std::shared_ptr<Modulator> Parameter::removeModulator(unsigned index) {
@@ -218,10 +219,10 @@ void Parameter::_restoreModulators(json& j, ModulationManager* manager, FileVers
         return;
     for (json& entry : *it) {
         std::string type = entry["modulator type"].get<std::string>();
-        std::shared_ptr<Modulator> m = manager->addModulator(type, channelCount, name, groupName);
+        // Refused (no channels, list full) like the menu refuses it.
+        std::shared_ptr<Modulator> m = manager->addModulatorTo(type, *this);
         if (!m)
             continue;
-        addModulator(m);
         json copy = entry;
         m->fromJson(copy, manager, version);
     }

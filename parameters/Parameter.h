@@ -86,8 +86,9 @@ public:
 
     // Attaching and detaching go through the busy hand-over, so the audio
     // thread never walks a list that is being changed. At most
-    // kMaxModulators are attached; the list never reallocates.
-    void addModulator(std::shared_ptr<Modulator> modulator);
+    // kMaxModulators are attached; the list never reallocates. False when
+    // refused.
+    bool addModulator(std::shared_ptr<Modulator> modulator);
     std::shared_ptr<Modulator> removeModulator(unsigned index);
     std::string modulatorName(unsigned index) const;
     size_t modulatorCount() const { return modulators.size(); }

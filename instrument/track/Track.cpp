@@ -235,7 +235,7 @@ uint32_t Track::refreshSlotChoices() {
     // Only the slot names the engine has envelopes for.
     if (names.size() > e->envSlots())
         names.resize(e->envSlots());
-    for (uint32_t i = 0; i < modulation.modulators.size(); ++i)
+    for (uint32_t i = 0; i < modulation.size(); ++i)
         names.push_back(std::to_string(i + 1) + " " + modulation.typeNameAt(i));
     slot.setChoices(names, -1, false);
     _selectEnvSlotIfEnvelope();

@@ -145,10 +145,11 @@ void Track::_runMenuFlows() {
         std::shared_ptr<Modulator> m;
         {
             BusySection busy(*this);
-            m = modulation.addModulator(item, p->channelCount, p->name, p->groupName);
+            // Created and attached together: refused with a notice when the
+            // parameter holds its maximum, so nothing is left unattached.
+            m = modulation.addModulatorTo(item, *p);
         }
         if (m) {
-            p->addModulator(m);
             BusySection busy(*this);
             const uint32_t choices = refreshSlotChoices();
             slot.setValue(int32_t(choices) - 1, false);

@@ -139,7 +139,7 @@ bool Track::encoder(int i, int delta, bool pushed) {
     const uint32_t n = e.envSlots();
     if (s >= 0 && uint32_t(s) >= n) {
         const uint32_t m = uint32_t(s) - n;
-        if (m >= modulation.modulators.size())
+        if (m >= modulation.size())
             return false;
         const bool changed = modulation.changeParameter(m, uint32_t(i) - kFirstModulatorEncoder, delta, pushed);
         if (changed)

@@ -11,6 +11,7 @@
 #include "platform/Context.h"
 #include "samples/AudioRecorder.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>

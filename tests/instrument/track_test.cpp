@@ -9,7 +9,6 @@
 #include "gui/MonoGFX.h"
 #include "sequencing/NoteManager.h"
 #include "sequencing/PitchScale.h"
-#include "tests/parameters/TestModulator.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +48,9 @@ protected:
         track->setNoteScheduler(&recorder);
         track->setup();
         window.init(256, 64);
+        // A debouncer sees a press only after it has seen the key released.
+        for (int k : {0, 4, 9, 14, 19})
+            holdKey(k, false);
     }
     void TearDown() override {
         for (int k : {0, 4, 9, 14, 19})
@@ -139,8 +141,8 @@ TEST_F(TrackTest, SavedMidiInSettingsActWithoutAnEditOnThePage) {
 
 TEST_F(TrackTest, SlotChoicesListEnvelopesThenModulators) {
     useSubtractive();
-    for (ModulatorType type : {1u, 2u, 3u})
-        track->modulation.modulators.push_back(std::make_shared<TestModulator>(type, 8, "x", "y"));
+    for (const char* kind : {"LFO", "AD env", "random"})
+        track->modulation.addModulator(kind, 8, "x", "y");
     EXPECT_EQ(track->refreshSlotChoices(), 6u);
     EXPECT_EQ(track->slot.choices(),
               (std::vector<std::string>{"env 1", "env 2", "env 3", "1 LFO", "2 AD env", "3 random"}));
@@ -302,9 +304,7 @@ TEST_F(TrackTest, RemovingAModulatorChecksTheListAsItIsNow) {
     Parameter* p = track->subtractiveCommon.exposedParameters[0];
     ASSERT_GT(p->channelCount, 0u);
     for (int k = 0; k < 2; ++k) {
-        auto m = std::make_shared<TestModulator>(1, p->channelCount, p->name, p->groupName);
-        track->modulation.modulators.push_back(m);
-        p->addModulator(m);
+        ASSERT_NE(track->modulation.addModulatorTo("LFO", *p), nullptr);
     }
     track->focus = 16;
     chooseInMenu(16, "remove modulator");
@@ -320,7 +320,7 @@ TEST_F(TrackTest, RemovingAModulatorChecksTheListAsItIsNow) {
     chooseInMenu(16, "remove modulator");
     pick("LFO");
     EXPECT_EQ(p->modulatorCount(), 0u);
-    EXPECT_TRUE(track->modulation.modulators.empty());
+    EXPECT_EQ(track->modulation.size(), 0u);
 }
 
 TEST_F(TrackTest, ShiftedEncoderMovesAllFourLanesTogether) {

@@ -29,6 +29,8 @@
 #include "gui/GuiNotify.h"
 #include "gui/ListSelect.h"
 #include "gui/MonoGFX.h"
+#include "parameters/BasicLFO.h"
+#include "parameters/ModulationManager.h"
 #include "parameters/ParameterFloat.h"
 #include "parameters/ParameterFraction.h"
 #include "parameters/ParameterGroup.h"
@@ -401,6 +403,35 @@ TEST_F(RealTime, EffectChainAndItsPage) {
         shift.update(bit);
 }
 
+// Every kind of effect in render, with its keys stepped and its encoders
+// turned; channels fall silent and start again along the way.
+TEST_F(RealTime, EveryEffectInRender) {
+    for (int id = 2; id <= 16; ++id) {
+        EffectChain chain;
+        ASSERT_TRUE(chain.insertEffect(AudioEffectType(id), 0)) << id;
+        uint64_t frame = 0;
+        bool finite = true;
+        int turn = 1, block = 0;
+        const Counts c = inRender([&](BelaContext*) {
+            AudioBlock b = sounding(frame);
+            for (uint32_t ch = 0; ch < AudioBlock::kChannels; ++ch)
+                if ((block / 8 + ch) % 3 == 0)
+                    b.channelState[ch] = ChannelState::Silent;
+            ++block;
+            chain.process(b);
+            for (float s : b.samples)
+                finite = finite && std::isfinite(s);
+            turn = -turn;
+            for (int e = EffectChain::kFirstEffectEncoder; e < EffectChain::kFirstEffectEncoder + 4; ++e)
+                chain.encoder(e, turn * 3, false);
+            if (block % 16 == 0)
+                chain.button(5 + 5 * (block / 16 % 3), 2, 0);
+        }, 128);
+        EXPECT_TRUE(clean(c)) << effectTypeName(id) << ": " << c;
+        EXPECT_TRUE(finite) << effectTypeName(id);
+    }
+}
+
 TEST_F(RealTime, ConfirmKeysAndNotices) {
     Driver::guiNotify.setup();
     ASSERT_TRUE(Driver::confirm.open("Delete?", "yes", "no"));
@@ -467,6 +498,34 @@ TEST_F(RealTime, ParametersPerBlockAndFromMidi) {
     EXPECT_GT(sum, 0.0f);
     EXPECT_GT(steppedSum, 0);
     EXPECT_GT(modulator->calls.load(), 0);
+}
+
+TEST_F(RealTime, RealModulatorsOnEveryChannel) {
+    // Every kind, and a modulator on a modulator's own parameter, read per
+    // channel with triggers, the clock-synced LFO and the page's button.
+    ModulationManager manager;
+    ParameterFloat cutoff("cutoff", ParameterFloat::Hertz, Smoothed | Stored | PerChannel, 1000.0f);
+    testing::internal::CaptureStdout();
+    for (const char* kind : {"LFO", "AD env", "random", "offset"})
+        manager.addModulatorTo(kind, cutoff)->amount.setValue(20.0f, true);
+    auto lfo = std::static_pointer_cast<BasicLFO>(manager.list()->at(0));
+    manager.addModulatorTo("LFO", lfo->frequency);
+    testing::internal::GetCapturedStdout();
+    lfo->shape.setValue(BasicLFO::RandomSteps, true);
+    float sum = 0.0f;
+    uint32_t block = 0;
+    const Counts c = inRender([&](BelaContext*) {
+        cutoff.updateBlock();
+        for (uint32_t ch = 0; ch < Parameter::kVoiceChannels; ++ch)
+            sum += cutoff.getModulated(ch, block % 16 == 0, (block + ch) % 5 == 0);
+        if (block % 20 == 0)
+            manager.buttonPressed(0, 5);  // through "sync" and back
+        manager.changeParameter(1, 0, 1, false);
+        ++block;
+    }, 96, 4);
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_TRUE(std::isfinite(sum));
+    EXPECT_EQ(lfo->storeCounts[7], 100u);
 }
 
 struct FixedRecorder : NoteScheduler {
@@ -692,45 +751,6 @@ TEST_F(RealTime, AddressTurnedWhileItsTextIsWritten) {
     EXPECT_NE(ip.octets[3].load(), 1);
 }
 
-// The voices as render plays them: on the audio thread the engine reads its
-// sample list in place, and nothing locks, waits or frees.
-TEST_F(RealTime, SubtractiveVoicesInRender) {
-    DSP::releaseQueue.drain();
-    enginetest::TestSamplePool pool;
-    pool.addResource("c.wav", {std::vector<float>(6000, 0.3f)}, 48000.0f);
-    pool.addEntry("loop", "c.wav", 6000, 48000.0f)->looping = true;
-    SubtractiveCommon common;
-    common.registerSampleLists();
-    common.samples.setValue(1, true);
-    common.sourceB.setValue(SubtractiveCommon::SampleSource, true);
-    common.polyphony.setValue(8, true);
-    enginetest::VoiceHarness<SubtractiveVoice> voices(common);
-    float level = 0.0f;
-    bool finite = true;
-    uint32_t block = 0;
-    const Counts c = inRender([&](BelaContext*) {
-        if (block % 32 == 0)
-            voices.play(voices.makeNote(110.0f * float(1 + block % 5), 0.8f, NoteType(block / 32 % 3)));
-        if (block % 32 == 20)
-            voices.fadeOut(block / 32 % 8, 256);
-        ++block;
-        voices.renderBlock();
-        for (uint32_t ch = 0; ch < enginetest::VoiceHarness<SubtractiveVoice>::kSlots; ++ch)
-            for (uint32_t i = 0; i < AudioBlock::kFrames; ++i) {
-                const float s = voices.block.channel(ch)[i];
-                finite = finite && std::isfinite(s);
-                level = std::max(level, std::fabs(s));
-            }
-    }, 512);
-    EXPECT_TRUE(clean(c)) << c;
-    EXPECT_TRUE(finite);
-    EXPECT_GT(level, 0.01f);
-    bool sampled = false;
-    for (uint32_t v = 0; v < enginetest::VoiceHarness<SubtractiveVoice>::kSlots; ++v)
-        sampled = sampled || voices.voice(v).samplePlayer.playing();
-    EXPECT_TRUE(sampled);  // the list was found by its name, in place
-}
-
 // The other engines' voices the same way: notes of every kind, slides onto
 // unstarted voices and fades, all on the audio thread.
 template <class Voice>
@@ -866,6 +886,45 @@ TEST_F(RealTime, QuadAndGranularVoicesInRender) {
     EXPECT_GT(grains.asked, 0u);
     grains.hit = FeatureHit{};
     DSP::releaseQueue.drain();
+}
+
+// The voices as render plays them: on the audio thread the engine reads its
+// sample list in place, and nothing locks, waits or frees.
+TEST_F(RealTime, SubtractiveVoicesInRender) {
+    DSP::releaseQueue.drain();
+    enginetest::TestSamplePool pool;
+    pool.addResource("c.wav", {std::vector<float>(6000, 0.3f)}, 48000.0f);
+    pool.addEntry("loop", "c.wav", 6000, 48000.0f)->looping = true;
+    SubtractiveCommon common;
+    common.registerSampleLists();
+    common.samples.setValue(1, true);
+    common.sourceB.setValue(SubtractiveCommon::SampleSource, true);
+    common.polyphony.setValue(8, true);
+    enginetest::VoiceHarness<SubtractiveVoice> voices(common);
+    float level = 0.0f;
+    bool finite = true;
+    uint32_t block = 0;
+    const Counts c = inRender([&](BelaContext*) {
+        if (block % 32 == 0)
+            voices.play(voices.makeNote(110.0f * float(1 + block % 5), 0.8f, NoteType(block / 32 % 3)));
+        if (block % 32 == 20)
+            voices.fadeOut(block / 32 % 8, 256);
+        ++block;
+        voices.renderBlock();
+        for (uint32_t ch = 0; ch < enginetest::VoiceHarness<SubtractiveVoice>::kSlots; ++ch)
+            for (uint32_t i = 0; i < AudioBlock::kFrames; ++i) {
+                const float s = voices.block.channel(ch)[i];
+                finite = finite && std::isfinite(s);
+                level = std::max(level, std::fabs(s));
+            }
+    }, 512);
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_TRUE(finite);
+    EXPECT_GT(level, 0.01f);
+    bool sampled = false;
+    for (uint32_t v = 0; v < enginetest::VoiceHarness<SubtractiveVoice>::kSlots; ++v)
+        sampled = sampled || voices.voice(v).samplePlayer.playing();
+    EXPECT_TRUE(sampled);  // the list was found by its name, in place
 }
 
 TEST_F(RealTime, VoiceManagerBlockWithEverythingRunning) {
