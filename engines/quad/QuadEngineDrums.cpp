@@ -68,7 +68,7 @@ void QuadEngineVoice::_sweptSine(float depth, bool quartic) {
     const WaveTableBank& table = DSP::wavetable;
     for (uint32_t i = 0; i < kBlock; ++i) {
         osc.phaseIncrement = mainBuffer[i];
-        mainBuffer[i] = table.sineOfWrapped(osc.next());
+        mainBuffer[i] = table.sineInCycle(osc.next());
     }
     drumOsc = osc;
 }

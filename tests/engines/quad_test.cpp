@@ -95,11 +95,19 @@ TEST_F(Quad, KindsByNameAndThePage) {
     common.mapEncoders();
     EXPECT_EQ(common.exposedParameters[0].load(), nullptr);
 
+    ListSelect& list = Driver::listSelection;
     common.handleAction(12, 0);
-    EXPECT_EQ(Driver::listSelection.target.load(), &common.typeParameters[2]);
-    Driver::listSelection.target = nullptr;
+    EXPECT_EQ(list.target.load(), &common.typeParameters[2]);
+    EXPECT_NE(list.state(), 0u);
+    list.key(3, 2);  // confirm what it shows, so the next user finds it closed
+    MonoGFX g;
+    g.init(256, 64);
+    list.draw(g);
+    ASSERT_EQ(list.state(), 0u);
+    list.target = nullptr;
     common.handleAction(14, 0);
-    EXPECT_EQ(Driver::listSelection.target.load(), nullptr);
+    EXPECT_EQ(list.target.load(), nullptr);
+    EXPECT_EQ(list.state(), 0u);
 }
 
 TEST_F(Quad, ANoteTakesItsSubEnginesKindAtOnceAndTheLaneIsMasked) {
