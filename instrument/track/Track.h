@@ -16,9 +16,13 @@
 #pragma once
 
 #include "effects/EffectChain.h"
+#include "engines/additive/AdditiveCommon.h"
+#include "engines/fm/FMCommon.h"
 #include "engines/granular/GranularCommon.h"
+#include "engines/modular/ModularCommon.h"
 #include "engines/none/NoneCommon.h"
 #include "engines/quad/QuadEngineCommon.h"
+#include "engines/resonator/ResonatorCommon.h"
 #include "engines/subtractive/SubtractiveCommon.h"
 #include "connectivity/MidiMessage.h"
 #include "instrument/Settings.h"
@@ -154,7 +158,10 @@ public:
     // whose engine this track does not hold.
     SynthVoiceCommon* engineForType(uint32_t type);
     // The engine objects, "none" first.
-    std::array<SynthVoiceCommon*, 4> engines() { return {&noneCommon, &subtractiveCommon, &quadCommon, &granularCommon}; }
+    std::array<SynthVoiceCommon*, 8> engines() {
+        return {&noneCommon,        &fmCommon,   &additiveCommon, &resonatorCommon,
+                &subtractiveCommon, &quadCommon, &granularCommon, &modularCommon};
+    }
     // The parameter the open menu acts on; null when none (interface task).
     Parameter* menuParameter() const { return menuParameter_; }
     bool slotSelectsModulator() const;
@@ -184,9 +191,13 @@ public:
     uint32_t midiNoteCounter = 0;
     std::string engineName;
     NoneCommon noneCommon;
+    FMCommon fmCommon;
+    AdditiveCommon additiveCommon;
+    ResonatorCommon resonatorCommon;
     SubtractiveCommon subtractiveCommon;
     QuadEngineCommon quadCommon;
     GranularCommon granularCommon;
+    ModularCommon modularCommon;
     EffectChain effectChain;
     MidiMessageFilter midiInFilter;
     MidiMessageFilter midiLearnFilter;
