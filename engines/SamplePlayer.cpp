@@ -102,6 +102,18 @@ bool SamplePlayer::render(float* out, uint32_t n, int32_t channelSelector, float
     const bool looping = entry->looping;
     float value = lastSample;
     uint32_t i = 0;
+    // A block whose reads all lie before the last frame needs no bounds: the
+    // neighbour of a whole position is weighted 0 there, as when it is not read.
+    if (float(n) * step + position < float(last)) {
+        const float* data = frames.data();
+        for (; i < n; ++i) {
+            const uint32_t index = uint32_t(position);
+            const float f = position - float(index);
+            value = ((1.0f - f) * data[index] + f * data[index + 1]) * volume;
+            out[i] = value;
+            position += step;
+        }
+    }
     for (; i < n && position < float(end); ++i) {
         const uint32_t index = uint32_t(position);
         if (index >= end) break;  // float rounding of a very long end

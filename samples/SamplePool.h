@@ -29,6 +29,12 @@ public:
                                                              float radius) {
         return {};
     }
+    // Interface task: the list of that name, without making one; null when
+    // there is none. The granular page draws its analysed points.
+    virtual const AudioSampleGroup* findGroup(std::string_view list) const {
+        (void)list;
+        return nullptr;
+    }
     // The pool's page: open, and the entry selected in the list it edits
     // (-1 for none). The panel keyboard then previews that entry.
     virtual bool isOpen() const { return false; }

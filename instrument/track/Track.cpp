@@ -164,6 +164,10 @@ SynthVoiceCommon* Track::engineForType(uint32_t type) {
         return &resonatorCommon;
     case EngineSubtractive:
         return &subtractiveCommon;
+    case EngineQuad:
+        return &quadCommon;
+    case EngineGranular:
+        return &granularCommon;
     case EngineModular:
         return &modularCommon;
     default:

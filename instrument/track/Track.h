@@ -18,8 +18,10 @@
 #include "effects/EffectChain.h"
 #include "engines/additive/AdditiveCommon.h"
 #include "engines/fm/FMCommon.h"
+#include "engines/granular/GranularCommon.h"
 #include "engines/modular/ModularCommon.h"
 #include "engines/none/NoneCommon.h"
+#include "engines/quad/QuadEngineCommon.h"
 #include "engines/resonator/ResonatorCommon.h"
 #include "engines/subtractive/SubtractiveCommon.h"
 #include "connectivity/MidiMessage.h"
@@ -156,8 +158,9 @@ public:
     // whose engine this track does not hold.
     SynthVoiceCommon* engineForType(uint32_t type);
     // The engine objects, "none" first.
-    std::array<SynthVoiceCommon*, 6> engines() {
-        return {&noneCommon, &fmCommon, &additiveCommon, &resonatorCommon, &subtractiveCommon, &modularCommon};
+    std::array<SynthVoiceCommon*, 8> engines() {
+        return {&noneCommon,        &fmCommon,   &additiveCommon, &resonatorCommon,
+                &subtractiveCommon, &quadCommon, &granularCommon, &modularCommon};
     }
     // The parameter the open menu acts on; null when none (interface task).
     Parameter* menuParameter() const { return menuParameter_; }
@@ -192,6 +195,8 @@ public:
     AdditiveCommon additiveCommon;
     ResonatorCommon resonatorCommon;
     SubtractiveCommon subtractiveCommon;
+    QuadEngineCommon quadCommon;
+    GranularCommon granularCommon;
     ModularCommon modularCommon;
     EffectChain effectChain;
     MidiMessageFilter midiInFilter;

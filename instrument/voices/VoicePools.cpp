@@ -5,7 +5,9 @@
 #include "engines/SynthEngineType.h"
 #include "engines/additive/AdditiveVoice.h"
 #include "engines/fm/FMVoice.h"
+#include "engines/granular/GranularVoice.h"
 #include "engines/modular/ModularVoice.h"
+#include "engines/quad/QuadEngineVoice.h"
 #include "engines/resonator/ResonatorVoice.h"
 #include "engines/subtractive/SubtractiveVoice.h"
 
@@ -19,6 +21,10 @@ std::unique_ptr<VoicePool> makeVoicePool(uint32_t engineType) {
         return std::make_unique<VoicePoolOf<ResonatorVoice>>();
     case EngineSubtractive:
         return std::make_unique<VoicePoolOf<SubtractiveVoice>>();
+    case EngineQuad:
+        return std::make_unique<VoicePoolOf<QuadEngineVoice>>();
+    case EngineGranular:
+        return std::make_unique<VoicePoolOf<GranularVoice>>();
     case EngineModular:
         return std::make_unique<VoicePoolOf<ModularVoice>>();
     default:

@@ -399,7 +399,7 @@ TEST(MidiMappingText, NamesControllersAndNotes) {
 
 TEST(TrackConstruction, EveryBuiltEngineIsATrackEngineWithVoices) {
     Track& track = DSP::track[1];
-    for (const char* name : {"FM", "additive", "resonator", "subtractive", "eurorack"}) {
+    for (const char* name : {"FM", "additive", "resonator", "subtractive", "quad engine", "granular", "eurorack"}) {
         SCOPED_TRACE(name);
         SynthVoiceCommon* e = track.engineForName(name);
         ASSERT_NE(e, nullptr);

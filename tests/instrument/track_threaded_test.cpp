@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -40,7 +42,8 @@ void trackRender(BelaContext*, void*) {
     if (n % 5 == t.index)
         t.engineTick();
     SynthVoiceCommon* e = t.currentEngine();
-    if (e != &t.noneCommon && e != &t.subtractiveCommon)
+    const auto held = t.engines();
+    if (std::find(held.begin(), held.end(), e) == held.end())
         s.badEngine = true;
     t.midiIn({uint32_t(MIDIMsgType::NoteOn), 0, uint32_t(40 + n % 40), 100});
     t.encoder(16 + int(n % 12), n % 2 ? 1 : -1, false);

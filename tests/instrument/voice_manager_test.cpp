@@ -1,5 +1,6 @@
 // The voice manager with the subtractive engine (and a tone voice where a
 // second engine type is needed), stepped block by block and measured.
+#include "engines/quad/QuadEngineCommon.h"
 #include "tests/instrument/VoiceRig.h"
 
 #include "dsp/Random.h"
@@ -98,7 +99,7 @@ TEST(VoiceScheduling, PolyphonyRotatesVoicesAndIsClamped) {
     EXPECT_EQ(rig.vm->nextVoice(1), 0);
 
     // Quad lanes: lane 2 with unison index 1 takes voice 5; a lane past 3 is masked.
-    ToneCommon quad(EngineQuad);
+    QuadEngineCommon quad;
     for (uint32_t lane : {2u, 6u}) {
         NoteEvent e = rig.note(2, 220.0f, 0, NoteType::NoteOn, &quad);
         e.lane = lane;

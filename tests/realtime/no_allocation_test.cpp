@@ -15,6 +15,10 @@
 #include "engines/additive/AdditiveVoice.h"
 #include "engines/fm/FMCommon.h"
 #include "engines/fm/FMVoice.h"
+#include "engines/granular/GranularCommon.h"
+#include "engines/granular/GranularVoice.h"
+#include "engines/quad/QuadEngineCommon.h"
+#include "engines/quad/QuadEngineVoice.h"
 #include "engines/modular/ModularCommon.h"
 #include "engines/modular/ModularVoice.h"
 #include "engines/resonator/ResonatorCommon.h"
@@ -987,6 +991,74 @@ TEST_F(RealTime, FMAdditiveResonatorAndModularVoicesInRender) {
         EXPECT_TRUE(clean(c)) << "modular: " << c;
         EXPECT_GT(oscv.sent, 100u);
     }
+}
+
+// Every quad kind on all four lanes, and granular voices drawing grains:
+// notes, slides onto unused voices and fades on the audio thread.
+class FixedGrainSource : public GrainSource {
+public:
+    void requestGrains(std::string_view, std::span<const float>, uint32_t, float) override { ++asked; }
+    FeatureHit randomGrainEntry(uint32_t) override { return hit; }
+    FeatureHit hit{};
+    uint32_t asked = 0;
+};
+
+TEST_F(RealTime, QuadAndGranularVoicesInRender) {
+    DSP::releaseQueue.drain();
+    enginetest::TestSamplePool pool;
+    pool.addResource("g.wav", {std::vector<float>(60000, 0.2f)}, 48000.0f);
+    pool.addEntry("loop", "g.wav", 60000, 48000.0f)->looping = true;
+    auto grainEntry = pool.addEntry("grains", "g.wav", 60000, 48000.0f);
+    for (int32_t kind = 0; kind < 8; ++kind) {
+        QuadEngineCommon quad;
+        quad.registerSampleLists();
+        for (uint32_t k = 0; k < 4; ++k) {
+            quad.typeParameters[k].setValue((kind + int32_t(k)) % 8, true);
+            quad.subEngines[k].samples.setFromString("loop");
+            quad.subEngines[k].samples2.setFromString("loop");
+        }
+        enginetest::VoiceHarness<QuadEngineVoice> voices(quad);
+        uint32_t block = 0;
+        bool finite = true;
+        const Counts c = inRender([&](BelaContext*) {
+            if (block % 8 == 0) {
+                NoteEvent e = voices.makeNote(55.0f * float(1 + block % 7), 0.8f, NoteType(block / 8 % 3));
+                e.lane = block / 8 % 4;
+                voices.playAt(2 * e.lane, e);
+            }
+            if (block % 8 == 5) voices.fadeOut(2 * (block / 8 % 4), 256);
+            ++block;
+            voices.renderBlock();
+            for (uint32_t ch = 0; ch < 8; ++ch)
+                for (uint32_t i = 0; i < AudioBlock::kFrames; ++i) finite = finite && std::isfinite(voices.block.channel(ch)[i]);
+        }, 128);
+        EXPECT_TRUE(clean(c)) << "quad kind " << kind << ": " << c;
+        EXPECT_TRUE(finite);
+        DSP::releaseQueue.drain();
+    }
+    GranularCommon granular;
+    for (ParameterFloat* p : {&granular.envAttack[0], &granular.envHold[0], &granular.envDecay[0]}) p->setValue(10.0f, true);
+    granular.samples.setChoices({"none", "grains"});
+    granular.samples.setValue(1, true);
+    FixedGrainSource grains;
+    grains.hit = FeatureHit{grainEntry, 1, 0};
+    enginetest::VoiceHarness<GranularVoice> voices(granular);
+    granular.polyphony.setValue(4, true);
+    for (uint32_t s = 0; s < 8; ++s) voices.voice(s).grainSource = &grains;
+    uint32_t block = 0;
+    bool sounded = false;
+    const Counts c = inRender([&](BelaContext*) {
+        if (block % 16 == 0) voices.playAt(block / 16 % 4, voices.makeNote(220.0f, 0.8f, NoteType(block / 16 % 3)));
+        if (block % 16 == 10) voices.fadeOut(block / 16 % 4, 256);
+        ++block;
+        voices.renderBlock();
+        for (uint32_t i = 0; i < AudioBlock::kFrames; ++i) sounded = sounded || voices.block.channel(0)[i] != 0.0f;
+    }, 256);
+    EXPECT_TRUE(clean(c)) << "granular: " << c;
+    EXPECT_TRUE(sounded);
+    EXPECT_GT(grains.asked, 0u);
+    grains.hit = FeatureHit{};
+    DSP::releaseQueue.drain();
 }
 
 // The voices as render plays them: on the audio thread the engine reads its
