@@ -28,6 +28,10 @@ ReleaseQueue releaseQueue;  // drained by the interface task
 // 6: file types, Driver::fileBrowser
 // 7: Driver::instrument
 // 8: DSP::motion
+#include "sequencing/MorphController.h"
+namespace DSP {
+MorphController motion;
+}  // namespace DSP
 // 9: DSP::noteManager
 #include "sequencing/NoteManager.h"
 namespace DSP {
