@@ -267,6 +267,8 @@ void NoteManager::_addNote(bool chord, const Note& note, uint32_t block) {
         previewIndex = 0;
     }
     lastEntryBlock = block;
+    // The cursor moved onto the new note: the value encoder edits that one.
+    loadEditorFromCursor();
     if (get(notePreview) != 0)
         previewNote(previewStep, previewIndex);
 }
@@ -428,8 +430,11 @@ void NoteManager::_encoder(const Request& r) {
         return;
     const int32_t count = int32_t(current->steps.size());
     const int listNumber = get(listIndex);
+    // Turns go through the parameters: a step takes several encoder ticks.
     if (state == StateCopyChoose) {
-        item.setValue(std::clamp(get(item) + delta, -1, count - 1), false);
+        if (!item.changeBy(delta, false, false))
+            return;
+        item.setValue(std::clamp(get(item), -1, count - 1), false);
         itemSymbol.setValue(0, false);
         loadEditorFromCursor();
         return;
@@ -437,7 +442,9 @@ void NoteManager::_encoder(const Request& r) {
     if (state != StateIdle || count == 0)
         return;
     const int32_t cursor = get(item);
-    const int32_t target = get(itemSymbol) + delta;
+    if (!itemSymbol.changeBy(delta, false, false))
+        return;
+    const int32_t target = get(itemSymbol);
     const NoteStep* step = _step(*current, cursor);
     if (target < 0) {
         if (cursor >= 0) {
@@ -479,7 +486,10 @@ void NoteManager::_changeField(int delta) {
     bool changedValue = false;
     switch (get(data)) {
     case 0: {
-        int32_t s = get(symbol) + delta, o = get(octave);
+        const int32_t before = get(symbol), octaveBefore = get(octave);
+        if (!symbol.changeBy(delta, false, false))
+            break;
+        int32_t s = get(symbol), o = octaveBefore;
         if (s < 0) {
             s = n - 1;
             --o;
@@ -488,7 +498,7 @@ void NoteManager::_changeField(int delta) {
             ++o;
         }
         o = std::clamp(o, -5, 5);
-        changedValue = s != get(symbol) || o != get(octave);
+        changedValue = s != before || o != octaveBefore;
         symbol.setValue(s, false);
         octave.setValue(o, false);
         break;
