@@ -186,9 +186,29 @@ void NoteManager::renderPreviews() {
 void NoteManager::serviceRequests() {
     if (openRequested_.exchange(false, std::memory_order_acq_rel))
         _openNow();
+    // One publication per list for the whole batch: each one waits out an
+    // audio block, and MIDI can bring several notes in every block.
+    batching_ = true;
     Request r;
     while (requests_.pop(r))
         _apply(r);
+    batching_ = false;
+    _flushDraft();
+}
+
+void NoteManager::_flushDraft() {
+    if (!draft_)
+        return;
+    std::unique_ptr<NoteList> done = std::move(draft_);
+    lists_[size_t(draftIndex_)].publish(std::shared_ptr<const NoteList>(std::move(done)));
+    draftIndex_ = -1;
+}
+
+std::shared_ptr<const NoteList> NoteManager::_current() const {
+    const int index = listIndex.value;
+    if (draft_ && draftIndex_ == index)
+        return std::shared_ptr<const NoteList>(std::shared_ptr<const NoteList>{}, draft_.get());  // a view
+    return list(index);
 }
 
 void NoteManager::_openNow() {

@@ -64,10 +64,22 @@ public:
     void setList(int index, NoteList list);
     // Copies list `index`, lets `change` edit the copy and publishes it.
     // False for an index outside 0..24.
+    // While the page applies a batch of requests, edits of one list go to a
+    // working copy that is published once at the end of the batch.
     template <typename F>
     bool editList(int index, F&& change) {
         if (!_valid(index))
             return false;
+        if (batching_) {
+            if (draft_ && draftIndex_ != index)
+                _flushDraft();
+            if (!draft_) {
+                draft_ = std::make_unique<NoteList>(*lists_[size_t(index)].get());
+                draftIndex_ = index;
+            }
+            change(*draft_);
+            return true;
+        }
         lists_[size_t(index)].update(std::forward<F>(change));
         return true;
     }
@@ -175,12 +187,18 @@ private:
     void _changeField(int delta);
     void _sortStep(NoteList& list, int step) const;
     void _drawPage(MonoGFX& w);
-    std::shared_ptr<const NoteList> _current() const { return list(listIndex.value); }
+    // The list being edited: the working copy during a batch.
+    std::shared_ptr<const NoteList> _current() const;
     // The cursor's step and note; null when the cursor is on none.
     static const NoteStep* _step(const NoteList& list, int step);
     static const Note* _note(const NoteList& list, int step, int note);
     const PitchScaleManager& _scales() const;
 
+    void _flushDraft();
+
+    bool batching_ = false;  // interface task only
+    std::unique_ptr<NoteList> draft_;
+    int draftIndex_ = -1;
     std::atomic<bool> open_{false};
     std::atomic<bool> openRequested_{false};
     SpscRing<Request, 256> requests_;
