@@ -765,7 +765,9 @@ void NoteManager::_drawPage(MonoGFX& w) {
             const int32_t c = pitchOf(note, n) + 47;
             if (c < 0 || c > 94)
                 continue;
-            uint32_t colour = uint32_t(std::max(int(std::lround(note.dbfs)) + 15, 2));
+            // A level above 0 dB (from a file) would pass 15 and wrap.
+            const float level = std::isfinite(note.dbfs) ? std::clamp(note.dbfs, -96.0f, 0.0f) : 0.0f;
+            uint32_t colour = uint32_t(std::clamp(int(std::lround(level)) + 15, 2, 15));
             if (note.type == NoteType::Skip || note.type == NoteType::NoteOffAll || note.chance == 0)
                 colour = 2;
             if (onCursor && i == cursorNote)

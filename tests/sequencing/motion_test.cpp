@@ -211,3 +211,29 @@ TEST_F(Motion, DeleteAsksFirstAndTheAudioThreadEmptiesTheSlot) {
     }
     holdKey(MotionRecorder::kDeleteModifierKey, false);
 }
+
+TEST_F(Motion, TouchOverridesPlaybackAndAResetRestartsIt) {
+    MotionRecorder r(0, motion);
+    r.motion.setValue(2, false);
+    for (uint32_t f = 0; f < 45; ++f)
+        writePoint(*motion.recording(2), f, point(float(f / 15) * 0.25f));  // 0, 0.25, 0.5
+    blocks(20);
+    EXPECT_FLOAT_EQ(float(r.x), 0.25f);
+    gTouch = {0.9f, 0.1f, 4};
+    blocks(1);
+    EXPECT_FLOAT_EQ(float(r.x), 0.9f);
+    gTouch = {0.0f, 0.0f, 0};
+    blocks(10);  // frame 31: the running position, not where the touch began
+    EXPECT_FLOAT_EQ(float(r.x), 0.5f);
+    const bool resets[5] = {true, false, false, false, false};
+    motion.process(resets);
+    EXPECT_FLOAT_EQ(float(r.x), 0.0f);
+    // A new take is not restarted by a reset.
+    r.motion.setValue(8, false);
+    pressRecord(r);
+    blocks(30);
+    motion.process(resets);
+    blocks(15);
+    EXPECT_EQ(r.frame(), 46u);
+    EXPECT_EQ(motion.recording(8)->size(), 4u);
+}

@@ -225,3 +225,18 @@ TEST_F(NotePage, MenuActionsOnAnEmptyListAreRefusedAndMovesSwapSteps) {
     EXPECT_EQ(notesOf(0), (std::vector<std::pair<int, int>>{{2, -1}}));
     EXPECT_EQ(page.pageState.load(), NoteManager::StateIdle);
 }
+
+TEST_F(NotePage, PianoRollLevelsStayWithinTheGreyScale) {
+    NoteList l;
+    l.steps.resize(2);
+    l.steps[0].add(Note{NoteType::NoteOn, 0, 0, 6.0f, 10});  // above 0 dB, as a file may hold
+    l.steps[1].add(Note{NoteType::NoteOn, 2, 0, -9.0f, 10});
+    page.setList(0, l);
+    page.item.setValue(1, false);
+    MonoGFX gfx;
+    gfx.init(256, 64);
+    page.draw(gfx);
+    EXPECT_EQ(gfx.pixel(94, 14), 15u);
+    EXPECT_EQ(gfx.pixel(95, 20), 15u);
+    EXPECT_EQ(gfx.pixel(188, 40), 4u);  // the value column's rule
+}
