@@ -54,6 +54,10 @@ namespace Driver {
 InstrumentState instrument;
 }  // namespace Driver
 // 8: DSP::motion
+#include "sequencing/MorphController.h"
+namespace DSP {
+MorphController motion;
+}  // namespace DSP
 // 9: DSP::noteManager
 #include "sequencing/NoteManager.h"
 namespace DSP {
@@ -95,6 +99,18 @@ VoiceManager voiceManager;
 namespace {
 // The tracks' engines as they are now; the chains stay where they are.
 const bool gVoicesAttached = (attachTracks(DSP::voiceManager, DSP::track), true);
+}  // namespace
+namespace {
+// The note-list page previews through the voice manager on the tracks' engines
+// (the shown track and the block counter are linked by the process).
+const bool gNotePageLinked = [] {
+    NotePageLinks& links = DSP::noteManager.links;
+    links.scheduler = &DSP::voiceManager;
+    links.clockRunning = [] { return DSP::mainClock.isRunning(); };
+    links.sequencer = [](int t) { return t >= 0 && t < int(Track::kTracks) ? &DSP::track[t].sequencerImpl : nullptr; };
+    links.engine = [](int t) { return t >= 0 && t < int(Track::kTracks) ? DSP::track[t].currentEngine() : nullptr; };
+    return true;
+}();
 }  // namespace
 // 14: Key::encoder, Key::key, Key::trackSelect
 #include "drivers/Encoder.h"

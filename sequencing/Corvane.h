@@ -14,7 +14,7 @@
 template <typename T>
 class TickHistory {
 public:
-    static constexpr int kLength = 128;
+    static constexpr int kLength = 128;  // a power of two: readers mask
 
     explicit TickHistory(T fill = T{}) {
         for (auto& e : entries_)
@@ -33,7 +33,12 @@ public:
         const int i = (index_.load(std::memory_order_acquire) + age) % kLength;
         return entries_[size_t(i)].load(std::memory_order_relaxed);
     }
-    int index() const { return index_.load(std::memory_order_acquire); }
+    int index() const { return index_.load(std::memory_order_acquire) & (kLength - 1); }
+    // For a reader that walks many entries: take index() once and pass it,
+    // so a step of the writer between two reads cannot leave the ring.
+    T atFrom(int base, int age) const {
+        return entries_[size_t((base + age) & (kLength - 1))].load(std::memory_order_relaxed);
+    }
 
 private:
     std::atomic<int> index_{0};
@@ -71,6 +76,10 @@ public:
 
     Corvane();
 
+    // Keys 5..8 switch lanes 1..4 in the active pattern slot.
+    void button(int index, int event) override;
+    // Control 0..7: the pattern view; 8..15: the lane table.
+    void draw(MonoGFX& gfx, int index, int control) override;
     void liveNote(SynthVoiceCommon* engine, int32_t degree, int32_t octave, float dbfs, uint32_t id,
                   uint32_t extra) override;
     // Keys 5..8 switch lanes 1..4 on or off in the active pattern slot.
@@ -95,6 +104,11 @@ public:
     std::array<PulseLane, kLanes> lanes;
 
 private:
+    void _drawTicks(MonoGFX& gfx, bool table) const;
+    void _drawPatternView(MonoGFX& gfx) const;
+    void _drawLaneTable(MonoGFX& gfx) const;
+    bool _noteListEmpty() const;
+
     // Plays pulse k of a lane, counting the events handed over in `used`;
     // true when any was queued.
     bool _playPulse(int lane, uint32_t k, SynthVoiceCommon* engine, int32_t swingDelay, int32_t& used);

@@ -20,6 +20,7 @@ constexpr const char* kNotesWith = " notes with ";
 }  // namespace
 
 NoteManager::NoteManager() {
+    _setupPage();
     NoteList first;
     NoteStep step;
     step.add(Note{});
@@ -42,6 +43,7 @@ void NoteManager::reset() {
     for (int i = 0; i < kListCount; ++i)
         editList(i, [](NoteList& list) { list.clear(); });
     keyboardOctave.resetToDefault();
+    _resetPage();
 }
 
 void NoteManager::applyTunings() { applyTunings(DSP::scaleManager); }

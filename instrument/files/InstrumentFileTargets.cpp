@@ -2,6 +2,7 @@
 #include "instrument/MainClock.h"
 #include "instrument/files/FileTargets.h"
 #include "instrument/track/Track.h"
+#include "sequencing/MorphController.h"
 
 #include <memory>
 #include <vector>
@@ -61,5 +62,6 @@ FileTargets instrumentFileTargets() {
     for (size_t i = 0; i < adapters.size() && i < targets.tracks.size(); ++i)
         targets.tracks[i] = adapters[i].get();
     targets.clock = &DSP::mainClock.parameterGroup;
+    targets.motion = &DSP::motion;
     return targets;
 }

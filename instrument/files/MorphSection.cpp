@@ -15,9 +15,9 @@ void writeMorphSection(json& document) {
     MotionRecordings* motion = fileTargets().motion;
     if (!motion)
         return;
+    // Every slot, the empty ones and slot 0 included.
     for (int s = 0; s < MotionRecordings::kSlots; ++s)
-        if (!motion->isEmpty(s))
-            document[PartFile::kMorphKey][kRecordingsKey][size_t(s)] = motion->toJson(s);
+        document[PartFile::kMorphKey][kRecordingsKey][size_t(s)] = motion->toJson(s);
 }
 
 void readMorphSection(json& document) {

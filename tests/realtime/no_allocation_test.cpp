@@ -46,6 +46,8 @@
 #include "samples/AudioSampleGroup.h"
 #include "samples/ReleaseQueue.h"
 #include "sequencing/Corvane.h"
+#include "sequencing/MorphController.h"
+#include "sequencing/MotionRecorder.h"
 #include "sequencing/NoteManager.h"
 #include "sequencing/PitchScale.h"
 
@@ -1213,3 +1215,46 @@ TEST_F(RealTime, VoiceManagerBlockWithEverythingRunning) {
 }
 
 }  // namespace
+
+Touchpad::Touch touchedPad(uint32_t) { return {0.3f, 0.6f, 2}; }
+
+TEST_F(RealTime, MotionTakePastCapacityAndNotePageInput) {
+    const auto reader = MotionRecorder::touchReader.load();
+    MotionRecorder::touchReader = &touchedPad;
+    MorphController motion;
+    MotionRecorder recorder(1, motion);
+    recorder.motion.setValue(9, false);
+    for (uint32_t level : {1u, 0u})
+        for (int i = 0; i < 20; ++i)
+            Key::key[MotionRecorder::kRecordKey].update(level);
+    NoteManager page;
+    FixedRecorder scheduler;
+    testsupport::SequencerTestEngine engine;
+    engine.set(8, 2);
+    page.links.scheduler = &scheduler;
+    page.links.blockCounter = [] { return uint32_t(host::blocksRendered()); };
+    page.open();
+    page.serviceRequests();
+    uint32_t n = 0;
+    const uint32_t blocks = MotionRecording::kCapacity * MotionRecording::kBlocksPerPoint + 60;
+    const Counts c = inRender([&](BelaContext*) {
+        if (n == 0)
+            recorder.button(MotionRecorder::kRecordKey, KeyDebouncer::kKeyDown);
+        motion.process(nullptr);
+        if (n % 64 == 0) {
+            page.midiNoteIn({uint32_t(MIDIMsgType::NoteOn), 0, 60 + n % 12, 90});
+            page.button(27 + int(n % 25), KeyDebouncer::kKeyDown);
+            page.encoder(12, 1, false);
+        }
+        page.renderPreviews();
+        ++n;
+    }, blocks, 0);
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_EQ(motion.recording(9)->size(), MotionRecording::kCapacity);
+    EXPECT_EQ(recorder.state(), MotionRecorder::Idle);
+    page.serviceRequests();
+    EXPECT_GT(page.list(0)->steps.size(), 10u);
+    for (int i = 0; i < 20; ++i)
+        Key::key[MotionRecorder::kRecordKey].update(1);
+    MotionRecorder::touchReader = reader;
+}
