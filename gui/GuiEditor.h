@@ -33,6 +33,8 @@ namespace GUI {
 // The focused page, or null while the track page shows. Changed only through
 // openEditor and closeEditor (and by a page taking itself out of focus).
 extern std::atomic<GuiEditor*> currentEditor;
+// Index 0..4 of the track the panel edits; written by the interface task.
+extern std::atomic<uint32_t> currentTrack;
 
 // True exactly when the page newly received the focus. With toggle, asking
 // for the focused page closes it (if it agrees).

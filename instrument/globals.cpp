@@ -84,6 +84,7 @@ constinit Noise noise;  // initialised data: usable before any constructor runs
 #include "gui/ListSelect.h"
 namespace GUI {
 std::atomic<GuiEditor*> currentEditor{nullptr};
+std::atomic<uint32_t> currentTrack{0};
 }  // namespace GUI
 std::atomic<bool> gRedrawPending{false};
 namespace Driver {
@@ -95,5 +96,9 @@ GuiNotify guiNotify;
 namespace Driver {
 Numpad numpad;
 }  // namespace Driver
+#include "gui/Screensaver.h"
+namespace GUI {
+Screensaver screensaver;
+}  // namespace GUI
 // 18: Driver::selfTest
 // 19: expression-language tables
