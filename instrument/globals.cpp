@@ -26,6 +26,10 @@ ReleaseQueue releaseQueue;  // drained by the interface task
 // 4: DSP::samplePreviewer
 // 5: engine name map
 // 6: file types, Driver::fileBrowser
+#include "gui/FileBrowser.h"
+namespace Driver {
+FileBrowser fileBrowser;
+}  // namespace Driver
 // 7: Driver::instrument
 // 8: DSP::motion
 // 9: DSP::noteManager

@@ -1,4 +1,5 @@
 // The file layer's view of the instrument's own objects.
+#include "gui/FileBrowser.h"
 #include "instrument/MainClock.h"
 #include "instrument/files/FileTargets.h"
 #include "instrument/track/Track.h"
@@ -61,5 +62,7 @@ FileTargets instrumentFileTargets() {
     for (size_t i = 0; i < adapters.size() && i < targets.tracks.size(); ++i)
         targets.tracks[i] = adapters[i].get();
     targets.clock = &DSP::mainClock.parameterGroup;
+    // A project load replaces the tracks the browser has chosen.
+    targets.trackChoice = [](int i) { return Driver::fileBrowser.trackChosen(i); };
     return targets;
 }
