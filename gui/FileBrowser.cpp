@@ -272,7 +272,8 @@ void FileBrowser::_list() {
     files.clear();
     folders.clear();
     markedCount = 0;
-    markedType = 0;
+    if (mode.load(std::memory_order_acquire) == Browsing)
+        markedType = 0;  // a load asked for meanwhile keeps its kind
     folders.emplace_back(kParent);
     const std::string hostFolder = host::hostPath(requestedFolder);
     while (dirent* e = readdir(dir)) {
