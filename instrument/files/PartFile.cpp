@@ -15,6 +15,7 @@
 #include "platform/RtPrintf.h"
 #include "sequencing/NoteManager.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +64,18 @@ bool syncFolder(const std::string& folder) {
     return ok;
 }
 
+// Temporary files of earlier saves of the same file that never reached
+// their rename (the power went, the process was killed).
+void removeLeftovers(const std::string& folder, const std::string& prefix) {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir))
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0)
+            ::unlink((folder + entry->d_name).c_str());
+    ::closedir(dir);
+}
+
 // Temporary file beside the target, synced and closed, then renamed over it:
 // the target holds the old content or the new one, never a part of either.
 SaveResult replaceFile(const std::string& target, const std::string& text) {
@@ -93,8 +106,38 @@ SaveResult replaceFile(const std::string& target, const std::string& text) {
     }
     // The rename itself reaches the disk with the folder.
     syncFolder(folder);
+    removeLeftovers(folder, "." + base + ".tmp-");
     return SaveSuccess;
 }
+
+// Builds the document like the library's own parser, and stops at the value
+// count limit before the document grows any further.
+class CountingDomParser : public nlohmann::detail::json_sax_dom_parser<json> {
+public:
+    using Base = nlohmann::detail::json_sax_dom_parser<json>;
+    explicit CountingDomParser(json& out) : Base(out, true) {}
+
+    bool null() { return _count() && Base::null(); }
+    bool boolean(bool v) { return _count() && Base::boolean(v); }
+    bool number_integer(json::number_integer_t v) { return _count() && Base::number_integer(v); }
+    bool number_unsigned(json::number_unsigned_t v) { return _count() && Base::number_unsigned(v); }
+    bool number_float(json::number_float_t v, const std::string& s) { return _count() && Base::number_float(v, s); }
+    bool string(json::string_t& v) { return _count() && Base::string(v); }
+    bool binary(json::binary_t& v) { return _count() && Base::binary(v); }
+    bool start_object(std::size_t n) { return _count() && Base::start_object(n); }
+    bool start_array(std::size_t n) { return _count() && Base::start_array(n); }
+
+    bool tooMany = false;
+
+private:
+    bool _count() {
+        if (++values_ <= PartFile::kMaxValues)
+            return true;
+        tooMany = true;
+        return false;
+    }
+    uint64_t values_ = 0;
+};
 
 struct Sections {
     bool files = false, sampleGroups = false, sequencer = false, synthesis = false, effects = false,
@@ -199,8 +242,14 @@ LoadResult parseJsonFile(const std::string& path, json& out) {
         return LoadOpenFailed;
     if (in.peek() == std::ifstream::traits_type::eof())
         return LoadFileEmpty;
+    json parsed;
+    CountingDomParser sax(parsed);
     try {
-        json parsed = json::parse(in);
+        if (!json::sax_parse(in, &sax)) {
+            rt_printf("[FileReadWrite] [%s] holds more than %llu values, not read\n", path.c_str(),
+                      (unsigned long long)PartFile::kMaxValues);
+            return sax.tooMany ? LoadOpenFailed : LoadParseFailed;
+        }
         out = std::move(parsed);
     } catch (const json::exception& e) {
         const size_t byte = [&]() -> size_t {

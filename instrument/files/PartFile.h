@@ -26,6 +26,10 @@ constexpr const char* kTrackKey = "track";
 // Nothing the instrument writes comes near it; a larger file is refused
 // before it is read into memory.
 constexpr uint64_t kMaxFileSize = 32ull << 20;
+// A parsed value costs many times its text: a document with more values is
+// refused while it is read, so even a file at the size cap stays small in
+// memory. Far above any file the instrument writes.
+constexpr uint64_t kMaxValues = 1u << 20;
 
 // Test seam: called after the temporary file is written, synced and closed,
 // before it replaces the target.

@@ -95,6 +95,12 @@ TEST_F(PartFileTest, BadFilesGiveTheirLoadResult) {
     ASSERT_EQ(mkfifo(hostFile("/home/corvane/fifo.inst").c_str(), 0644), 0);
     EXPECT_EQ(readFile("/home/corvane/fifo.inst", t, false), LoadOpenFailed);
 
+    // More values than a document may hold: refused while it is read.
+    std::string many = "{\"padding\": [";
+    for (uint64_t i = 0; i < PartFile::kMaxValues; ++i)
+        many += "0,";
+    EXPECT_EQ(load(many + "0]}"), LoadOpenFailed);
+
     // Past the size cap: refused before anything is read (a sparse file).
     spit(kPath, "{}");
     ASSERT_EQ(truncate(hostFile(kPath).c_str(), off_t(PartFile::kMaxFileSize) + 1), 0);
@@ -178,6 +184,11 @@ TEST_F(PartFileTest, FailedWritesLeaveThePreviousFileAndReportFailure) {
     EXPECT_EQ(slurp(kPath), before);
     World world;
     EXPECT_EQ(readFile(kPath, world.track(0), false), LoadSuccess);
+    // The next save takes the killed one's temporary file away.
+    auto leftovers = [&] { return sh("ls -A " + folder + " | grep -c '^.part.inst.tmp-'"); };
+    EXPECT_EQ(leftovers(), "1\n");
+    ASSERT_EQ(writeFile(kPath, good), SaveSuccess);
+    EXPECT_EQ(leftovers(), "0\n");
 
     // A folder where the file should be.
     ASSERT_TRUE(host::makeFolders(hostFile("/home/corvane/taken.inst")));

@@ -108,6 +108,15 @@ TEST_F(ProjectTest, OnlyTheThirdTrackInUseGivesHolesBeforeIt) {
               "[[null,null,\"keys.seq\"],[null,null,\"keys.inst\"]]\n");
 }
 
+TEST_F(ProjectTest, TheTemplateProjectSavesAllFiveTracks) {
+    World a;
+    for (int i = 0; i < 5; ++i)
+        a.track(i).useEngine(EngineNone);
+    ASSERT_TRUE(host::makeFolders(hostFile("/home/corvane/projects/template-project")));
+    ASSERT_EQ(saveProject(ProjectFolder::kTemplatePath, false), SaveSuccess);
+    EXPECT_EQ(sh("jq -c '.files.inst | length' " + hostFile(ProjectFolder::kTemplatePath)), "5\n");
+}
+
 TEST_F(ProjectTest, LoadingAProjectResetsTracksItDoesNotNameAndIgnoresExtraEntries) {
     World w;
     fill(w);

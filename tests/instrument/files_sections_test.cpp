@@ -203,6 +203,12 @@ TEST_F(SectionTest, SampleGroupsReplaceNamedGroupsKeepOthersAndRefuseLongNames) 
     json doc;
     writeSampleGroupsSection(doc);
     EXPECT_EQ(doc["sample groups"].size(), 2u);
+
+    json many = {{"sample groups", json::object()}};
+    for (size_t i = 0; i < SampleGroupsSection::kMaxGroups + 5; ++i)
+        many["sample groups"]["g" + std::to_string(1000 + i)] = json::array();
+    ASSERT_EQ(load(many.dump(), w.track(0)), LoadSuccess);
+    EXPECT_EQ(w.samples.groupCount(), 2u + SampleGroupsSection::kMaxGroups);
     w.samples.reset();
     json none;
     writeSampleGroupsSection(none);
