@@ -1,5 +1,8 @@
 // Cost per block of the limiter and the stereo pan on a full block (eight
-// sounding channels), and of a chain's own walk.
+// sounding channels), and of a chain's own walk. For a repeatable instruction
+// count run BM_LimiterFixedBlocks (or BM_StereoPanFixedBlocks) under callgrind
+// twice, with CORVANE_BENCH_BLOCKS=N and =0, and divide the difference by N;
+// the figure includes the block copy that BM_BlockCopyFixedBlocks measures.
 #include "effects/EffectChain.h"
 #include "effects/LimiterFX.h"
 #include "effects/StereoPanFX.h"
@@ -7,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -49,9 +53,48 @@ void BM_BlockCopyOnly(benchmark::State& state) {
     }
 }
 
+long fixedBlocks() {
+    const char* env = std::getenv("CORVANE_BENCH_BLOCKS");
+    return env ? std::atol(env) : 10000;
+}
+
+// One run of CORVANE_BENCH_BLOCKS blocks (default 10000), for callgrind.
+template <typename Effect>
+void effectFixedBlocks(benchmark::State& state) {
+    const long blocks = fixedBlocks();
+    Effect fx;
+    const AudioBlock source = fullBlock();
+    AudioBlock block;
+    for (auto _ : state) {
+        for (long b = 0; b < blocks; ++b) {
+            block = source;
+            fx.process(block);
+            benchmark::DoNotOptimize(block.samples[0]);
+        }
+    }
+}
+
+void BM_LimiterFixedBlocks(benchmark::State& state) { effectFixedBlocks<LimiterFX>(state); }
+void BM_StereoPanFixedBlocks(benchmark::State& state) { effectFixedBlocks<StereoPanFX>(state); }
+
+void BM_BlockCopyFixedBlocks(benchmark::State& state) {
+    const long blocks = fixedBlocks();
+    const AudioBlock source = fullBlock();
+    AudioBlock block;
+    for (auto _ : state) {
+        for (long b = 0; b < blocks; ++b) {
+            block = source;
+            benchmark::DoNotOptimize(block.samples[0]);
+        }
+    }
+}
+
 }  // namespace
 
 BENCHMARK(BM_LimiterFullBlock);
 BENCHMARK(BM_StereoPanFullBlock);
 BENCHMARK(BM_EmptyChain);
 BENCHMARK(BM_BlockCopyOnly);
+BENCHMARK(BM_LimiterFixedBlocks)->Iterations(1);
+BENCHMARK(BM_StereoPanFixedBlocks)->Iterations(1);
+BENCHMARK(BM_BlockCopyFixedBlocks)->Iterations(1);

@@ -56,6 +56,15 @@ Track track[Track::kTracks] = {Track(0, &mainClock), Track(1, &mainClock), Track
                                Track(3, &mainClock), Track(4, &mainClock)};
 }  // namespace DSP
 // 13: DSP::voiceManager
+#include "instrument/voices/VoiceManager.h"
+#include "instrument/voices/VoiceManagerTracks.h"
+namespace DSP {
+VoiceManager voiceManager;
+}  // namespace DSP
+namespace {
+// The tracks' engines as they are now; the chains stay where they are.
+const bool gVoicesAttached = (attachTracks(DSP::voiceManager, DSP::track), true);
+}  // namespace
 // 14: Key::encoder, Key::key, Key::trackSelect
 #include "drivers/Encoder.h"
 #include "drivers/KeyDebouncer.h"
@@ -68,6 +77,10 @@ std::array<KeyDebouncer, kNumTrackButtons> trackSelect;
 #include "connectivity/SerialMIDI.h"
 namespace Driver {
 SerialMIDI dinMIDI;
+}  // namespace Driver
+#include "connectivity/OSCV.h"
+namespace Driver {
+std::atomic<OSCV*> oscv{nullptr};  // set by the CV expander client once it is built
 }  // namespace Driver
 #include "drivers/ShiftRegisterIn.h"
 namespace Key {

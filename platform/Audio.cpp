@@ -132,6 +132,9 @@ void audioLoop(HostAudio* h) {
     }
 }
 
+// 2^64: the first count the 64-bit block counter cannot hold.
+constexpr double kCounterLimit = 18446744073709551616.0;
+
 bool parseCount(const char* text, double& out) {
     if (!text || !*text)
         return false;
@@ -216,14 +219,14 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
         case kOptRoot: settings->root = optarg; break;
         case kOptOffline: settings->mode = HostMode::Offline; break;
         case kOptBlocks:
-            if (!parseCount(optarg, v) || v != std::floor(v) || v < 1) {
+            if (!parseCount(optarg, v) || v != std::floor(v) || v < 1 || v >= kCounterLimit) {
                 fprintf(stderr, "--blocks needs a whole number of blocks above 0\n");
                 return '?';
             }
             settings->stopAfterBlocks = uint64_t(v);
             break;
         case kOptSeconds:
-            if (!parseCount(optarg, v) || v <= 0.0) {
+            if (!parseCount(optarg, v) || v <= 0.0 || std::ceil(v * 48000.0 / 64.0) >= kCounterLimit) {
                 fprintf(stderr, "--seconds needs a number of seconds above 0\n");
                 return '?';
             }

@@ -86,14 +86,10 @@ void AudioSampleGroupEntry::setRange(double start, double end) {
 // ---- list names
 
 std::string AudioSampleGroup::listNameFor(std::string_view requested) {
-    if (requested.empty() || requested == kNoList)
+    // A shortened name would make grain look-ups find another list (or none).
+    if (requested.empty() || requested == kNoList || requested.size() > kMaxNameLength)
         return {};
-    size_t length = std::min(requested.size(), kMaxNameLength);
-    // Never cut a multi-byte character in two.
-    while (length > 0 && length < requested.size() && (static_cast<unsigned char>(requested[length]) & 0xC0) == 0x80)
-        --length;
-    std::string name(requested.substr(0, length));
-    return name == kNoList ? std::string{} : name;
+    return std::string(requested);
 }
 
 // ---- the list

@@ -84,8 +84,8 @@ public:
     // The grain request carries a list name in 20 bytes, terminator included.
     static constexpr size_t kMaxNameLength = 19;
 
-    // The name a new list may get: shortened to fit a grain request; empty when
-    // refused (empty, or "none", which is the engines' "no list" choice).
+    // The name a new list may get; empty when refused: empty, "none" (the
+    // engines' "no list" choice), or too long for a grain request.
     static std::string listNameFor(std::string_view requested);
 
     AudioSampleGroup() = default;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class ParameterInt;
 
@@ -22,6 +23,12 @@ public:
     // Audio thread at note start: no waiting. Empty when the list is missing or empty.
     virtual AudioSampleGroupEntryPtr getGroupEntry(std::string_view list, int32_t step, uint32_t order) = 0;
     virtual void registerListParameter(ParameterInt* parameter) = 0;
+    // Grain look-up task: the entries of a list whose analysed hops lie
+    // within `radius` of (a, b) in the feature plane; empty when none do.
+    virtual std::vector<FeatureHit> getGroupEntriesByFeature(std::string_view list, float a, float b,
+                                                             float radius) {
+        return {};
+    }
     // The pool's page: open, and the entry selected in the list it edits
     // (-1 for none). The panel keyboard then previews that entry.
     virtual bool isOpen() const { return false; }

@@ -9,6 +9,15 @@
 #include "drivers/ShiftRegisterIn.h"
 #include "effects/EffectChain.h"
 #include "engines/SamplePlayer.h"
+#include "connectivity/OSCV.h"
+#include "engines/additive/AdditiveCommon.h"
+#include "engines/additive/AdditiveVoice.h"
+#include "engines/fm/FMCommon.h"
+#include "engines/fm/FMVoice.h"
+#include "engines/modular/ModularCommon.h"
+#include "engines/modular/ModularVoice.h"
+#include "engines/resonator/ResonatorCommon.h"
+#include "engines/resonator/ResonatorVoice.h"
 #include "engines/subtractive/SubtractiveCommon.h"
 #include "engines/subtractive/SubtractiveVoice.h"
 #include "gui/Confirm.h"
@@ -35,6 +44,7 @@
 #include "sequencing/NoteManager.h"
 #include "sequencing/PitchScale.h"
 
+#include "tests/instrument/VoiceRig.h"
 #include "tests/parameters/TestModulator.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/engines_harness.h"
@@ -708,6 +718,75 @@ TEST_F(RealTime, AddressTurnedWhileItsTextIsWritten) {
     EXPECT_NE(ip.octets[3].load(), 1);
 }
 
+// The other engines' voices the same way: notes of every kind, slides onto
+// unstarted voices and fades, all on the audio thread.
+template <class Voice>
+Counts playVoicesInRender(SynthVoiceCommon& common, bool& finite) {
+    common.polyphony.setValue(4, true);
+    enginetest::VoiceHarness<Voice> voices(common);
+    uint32_t block = 0;
+    finite = true;
+    return inRender([&](BelaContext*) {
+        if (block % 16 == 0)
+            voices.playAt(block / 16 % 4, voices.makeNote(110.0f * float(1 + block % 5), 0.8f, NoteType(block / 16 % 3)));
+        if (block % 16 == 10) voices.fadeOut(block / 16 % 4, 256);
+        ++block;
+        voices.renderBlock();
+        for (uint32_t ch = 0; ch < 4; ++ch)
+            for (uint32_t i = 0; i < AudioBlock::kFrames; ++i) finite = finite && std::isfinite(voices.block.channel(ch)[i]);
+    }, 256);
+}
+
+// A connected expander whose client only counts, as a queue would.
+class CountingOSCV : public OSCV {
+public:
+    void sendNote(uint32_t, bool, float) override { ++sent; }
+    void sendCvOuts(uint32_t, const int32_t (&)[kCvOuts]) override { ++sent; }
+    bool isConnected() const override { return true; }
+    uint32_t sent = 0;
+};
+
+TEST_F(RealTime, FMAdditiveResonatorAndModularVoicesInRender) {
+    DSP::releaseQueue.drain();
+    enginetest::TestSamplePool pool;
+    pool.addResource("c.wav", {std::vector<float>(6000, 0.3f)}, 48000.0f);
+    pool.addEntry("loop", "c.wav", 6000, 48000.0f)->looping = true;
+    bool finite = false;
+    {
+        FMCommon fm;
+        for (int r = 0; r < 6; ++r) fm.route[r].setValue(1, true);
+        fm.volume[0].setValue(0.0f, true);
+        fm.feedback.setValue(-6.0f, true);
+        const Counts c = playVoicesInRender<FMVoice>(fm, finite);
+        EXPECT_TRUE(clean(c)) << "FM: " << c;
+        EXPECT_TRUE(finite);
+    }
+    {
+        AdditiveCommon additive;
+        additive.scatter.setValue(50.0f, true);
+        const Counts c = playVoicesInRender<AdditiveVoice>(additive, finite);
+        EXPECT_TRUE(clean(c)) << "additive: " << c;
+        EXPECT_TRUE(finite);
+    }
+    {
+        ResonatorCommon resonator;
+        resonator.registerSampleLists();
+        resonator.samples.setValue(1, true);
+        const Counts c = playVoicesInRender<ResonatorVoice>(resonator, finite);
+        EXPECT_TRUE(clean(c)) << "resonator: " << c;
+        EXPECT_TRUE(finite);
+    }
+    {
+        CountingOSCV oscv;
+        Driver::oscv.store(&oscv);
+        ModularCommon modular;
+        const Counts c = playVoicesInRender<ModularVoice>(modular, finite);
+        Driver::oscv.store(nullptr);
+        EXPECT_TRUE(clean(c)) << "modular: " << c;
+        EXPECT_GT(oscv.sent, 100u);
+    }
+}
+
 // The voices as render plays them: on the audio thread the engine reads its
 // sample list in place, and nothing locks, waits or frees.
 TEST_F(RealTime, SubtractiveVoicesInRender) {
@@ -745,6 +824,46 @@ TEST_F(RealTime, SubtractiveVoicesInRender) {
     for (uint32_t v = 0; v < enginetest::VoiceHarness<SubtractiveVoice>::kSlots; ++v)
         sampled = sampled || voices.voice(v).samplePlayer.playing();
     EXPECT_TRUE(sampled);  // the list was found by its name, in place
+}
+
+TEST_F(RealTime, VoiceManagerBlockWithEverythingRunning) {
+    DSP::releaseQueue.drain();
+    voicetest::Rig rig;
+    rig.keepHistory = false;
+    rig.vm->resetOutputFX();
+    rig.vm->installPool(EngineFM, std::make_unique<VoicePoolOf<voicetest::ToneVoice>>());
+    ASSERT_TRUE(rig.vm->setupGrainLookup());
+    voicetest::ToneCommon fm(EngineFM);
+    voicetest::CaptureRecorder rec(testsupport::tempDir() + "/", 1 << 12);
+    rig.vm->setRecorder(&rec);
+    std::string path;
+    ASSERT_TRUE(rig.vm->startRecording(path, 1, 0, 2, 0));
+    for (auto& d : rig.tracks) d.subtractive.polyphony.setValue(8, true);
+    rig.tracks[1].routes[2].setValue(5, true);
+    rig.vm->inToOut1.setValue(2, true);
+    rig.vm->sendRouting.setValue(3, true);
+    uint32_t block = 0;
+    bool finite = true;
+    const Counts c = inRender([&](BelaContext*) {
+        if (block % 4 == 0)
+            for (uint32_t t = 0; t < VoiceManager::kTracks; ++t) {
+                // Track 3 switches engines back and forth every 32 blocks.
+                SynthVoiceCommon* engine = t == 2 && block / 32 % 2 ? static_cast<SynthVoiceCommon*>(&fm) : nullptr;
+                rig.vm->scheduleNote(rig.note(t, 110.0f * float(t + 1), block % 3 * 40, NoteType(block / 4 % 3), engine));
+            }
+        if (block % 64 == 40) rig.vm->scheduleNote(rig.note(0, 0.0f, 0, NoteType::NoteOffAll));
+        const float point[2] = {float(block % 7) / 7.0f, 0.5f};
+        rig.vm->requestGrains("pads", point, block % 40, 0.2f);
+        (void)rig.vm->randomGrainEntry(block % 40);
+        ++block;
+        rig.block([](uint32_t ch, uint64_t f) { return ch < 4 ? 0.1f * std::sin(0.01f * float(f + ch)) : 0.0f; });
+        for (float s : rig.out.samples) finite = finite && std::isfinite(s);
+    }, 512);
+    rig.vm->stopRecording();
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_TRUE(finite);
+    EXPECT_GT(rec.pushes.load(), 500u);
+    EXPECT_GT(rig.vm->grains.requestsSent(), 0u);
 }
 
 }  // namespace
