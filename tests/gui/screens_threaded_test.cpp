@@ -64,3 +64,55 @@ TEST(ScreensThreaded, NumpadKeysFromTheAudioThread) {
 }
 
 }  // namespace
+
+#include "gui/Confirm.h"
+#include "gui/FileBrowser.h"
+#include "platform/Paths.h"
+#include "tests/support/TempDir.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+TEST(ScreensThreaded, BrowserInputFromTheAudioThreadWhileItLists) {
+    const std::string root = testsupport::tempDir() + "browser-threaded";
+    ASSERT_TRUE(host::setRoot(root));
+    for (int k = 0; k < 20; ++k) {
+        std::filesystem::create_directories(root + "/d" + std::to_string(k % 4));
+        std::ofstream(root + "/d" + std::to_string(k % 4) + "/f" + std::to_string(k) + ".scl") << "x";
+    }
+    FileBrowser browser;
+    browser.services.clockRunning = [] { return false; };
+    MonoGFX w;
+    w.init(256, 64);
+    ASSERT_TRUE(GUI::openEditor(&browser, false));
+    std::atomic<bool> stop{false};
+    std::atomic<uint32_t> sent{0};
+    std::thread audio([&] {
+        // Wander in and out of folders, marking on the way.
+        static const int keys[] = {3, 0, 0, 2, 3, 0};
+        for (uint32_t k = 0; !stop.load(std::memory_order_acquire); ++k) {
+            browser.encoder(12, (k / 7) % 2 ? 1 : -1, false);
+            if (k % 11 == 0)
+                browser.button(keys[(k / 11) % 6], 2);
+            sent.fetch_add(1, std::memory_order_release);
+        }
+    });
+    for (int frame = 0; frame < 400 || sent.load(std::memory_order_acquire) < 1000; ++frame)
+        browser.draw(w);
+    stop.store(true, std::memory_order_release);
+    audio.join();
+    browser.draw(w);
+    // Whatever was visited: the marks and their count agree, and the browser never left the data folder.
+    uint32_t marked = 0;
+    for (const FileEntry& e : browser.files)
+        marked += e.marked;
+    EXPECT_EQ(marked, browser.markedCount);
+    EXPECT_EQ(browser.listedFolder.rfind(FileBrowser::kRootFolder, 0), 0u);
+    GUI::currentEditor = nullptr;
+    Driver::confirm.key(2, 2);  // a load the wandering may have asked for
+    Driver::confirm.result();
+}
+
+}  // namespace
