@@ -51,6 +51,9 @@ public:
     void setJumpTarget(uint32_t target, uint32_t minDistance);
     // One call per sample.
     float readCrossfading(uint32_t offset);
+    // No jump under way: readCrossfading would only read the tap (times
+    // fadeGain), so a caller may read it directly for a stretch of samples.
+    bool tapSteady() const { return !jumpPending && !fadingIn; }
     void randomWalkTap();
 
     void clear();

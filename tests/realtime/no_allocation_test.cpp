@@ -401,6 +401,35 @@ TEST_F(RealTime, EffectChainAndItsPage) {
         shift.update(bit);
 }
 
+// Every kind of effect in render, with its keys stepped and its encoders
+// turned; channels fall silent and start again along the way.
+TEST_F(RealTime, EveryEffectInRender) {
+    for (int id = 2; id <= 16; ++id) {
+        EffectChain chain;
+        ASSERT_TRUE(chain.insertEffect(AudioEffectType(id), 0)) << id;
+        uint64_t frame = 0;
+        bool finite = true;
+        int turn = 1, block = 0;
+        const Counts c = inRender([&](BelaContext*) {
+            AudioBlock b = sounding(frame);
+            for (uint32_t ch = 0; ch < AudioBlock::kChannels; ++ch)
+                if ((block / 8 + ch) % 3 == 0)
+                    b.channelState[ch] = ChannelState::Silent;
+            ++block;
+            chain.process(b);
+            for (float s : b.samples)
+                finite = finite && std::isfinite(s);
+            turn = -turn;
+            for (int e = EffectChain::kFirstEffectEncoder; e < EffectChain::kFirstEffectEncoder + 4; ++e)
+                chain.encoder(e, turn * 3, false);
+            if (block % 16 == 0)
+                chain.button(5 + 5 * (block / 16 % 3), 2, 0);
+        }, 128);
+        EXPECT_TRUE(clean(c)) << effectTypeName(id) << ": " << c;
+        EXPECT_TRUE(finite) << effectTypeName(id);
+    }
+}
+
 TEST_F(RealTime, ConfirmKeysAndNotices) {
     Driver::guiNotify.setup();
     ASSERT_TRUE(Driver::confirm.open("Delete?", "yes", "no"));
