@@ -52,28 +52,3 @@ void Network::stop() {
         receiver_->stop();
     appliedInPort_ = -1;
 }
-
-Screensaver::Screensaver()
-    : screensaver("screensaver", ParameterInt::ChoiceMode, Stored, 0),
-      text("screensaver text", ParameterString::Text, Stored, "Touch/press anything to wake up") {
-    screensaver.setChoicesWithValues({"disabled", "10 sec", "30 sec", "1 min"}, {0, 10, 30, 60});
-}
-
-int32_t Screensaver::seconds() const {
-    auto list = screensaver.getChoices();
-    const int32_t i = screensaver.value.load(std::memory_order_relaxed);
-    return i >= 0 && size_t(i) < list->values.size() ? list->values[size_t(i)] : 0;
-}
-
-void Screensaver::draw(MonoGFX& window) {
-    window.clear();
-    window.setColour(4);
-    window.setTextMode(2);
-    window.setFont(&font_default, 1, 0);
-    window.drawText(128, 28, text.toString());
-    window.setTextMode(0);
-}
-
-FileBrowser::FileBrowser() : lastProject("last project", ParameterString::Text, Stored, "") {}
-
-void FileBrowser::loadLastProject() { printf("FileBrowser: no project browser on this build\n"); }

@@ -60,29 +60,7 @@ public:
     std::atomic<uint32_t> state{kIdle};
 };
 
-class Screensaver {
-public:
-    Screensaver();
-    void draw(MonoGFX& window);
-    // Seconds of the selected choice (0 disabled).
-    int32_t seconds() const;
-    ParameterInt screensaver;
-    ParameterString text;
-};
-
-// The file browser's part the core uses.
-class FileBrowser {
-public:
-    FileBrowser();
-    void loadLastProject();
-    ParameterString lastProject;
-};
-
 namespace Driver {
 extern Network network;
 extern SelfTest selfTest;
-extern FileBrowser fileBrowser;
 }  // namespace Driver
-namespace GUI {
-extern Screensaver screensaver;
-}  // namespace GUI

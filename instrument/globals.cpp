@@ -45,6 +45,7 @@ ReleaseQueue releaseQueue;  // drained by the interface task
 // 5: engine name map
 // 6: file types, Driver::fileBrowser
 #include "instrument/StandIns.h"
+#include "gui/FileBrowser.h"
 namespace Driver {
 FileBrowser fileBrowser;
 }  // namespace Driver
@@ -174,6 +175,7 @@ ListSelect listSelection;
 namespace Driver {
 Numpad numpad;
 }  // namespace Driver
+#include "gui/Screensaver.h"
 namespace GUI {
 Screensaver screensaver;
 }  // namespace GUI

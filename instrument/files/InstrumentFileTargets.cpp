@@ -1,4 +1,5 @@
 // The file layer's view of the instrument's own objects.
+#include "gui/FileBrowser.h"
 #include "instrument/MainClock.h"
 #include "instrument/files/FileTargets.h"
 #include "instrument/track/Track.h"
@@ -63,5 +64,7 @@ FileTargets instrumentFileTargets() {
         targets.tracks[i] = adapters[i].get();
     targets.clock = &DSP::mainClock.parameterGroup;
     targets.motion = &DSP::motion;
+    // A project load replaces the tracks the browser has chosen.
+    targets.trackChoice = [](int i) { return Driver::fileBrowser.trackChosen(i); };
     return targets;
 }

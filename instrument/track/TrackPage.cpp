@@ -7,6 +7,7 @@
 #include "gui/MonoGFX.h"
 #include "gui/PageWidgets.h"
 #include "platform/RtPrintf.h"
+#include "sequencing/NoteManager.h"
 
 #include <algorithm>
 #include <string>
@@ -18,6 +19,27 @@ extern ListSelect listSelection;
 }  // namespace Driver
 
 namespace {
+
+// The slot keyboard's view of a track. Motion loops have no slot parameter
+// yet, so their keyboard stays hidden.
+class TrackSlots : public GUI::SlotContent {
+public:
+    explicit TrackSlots(Sequencer* sequencer) : sequencer_(sequencer) {}
+    int32_t currentSlot(Kind kind) const override {
+        if (!sequencer_ || kind == MotionLoop)
+            return -1;
+        return (kind == Pattern ? sequencer_->pattern : sequencer_->noteList).value.load(std::memory_order_relaxed);
+    }
+    bool isSlotUsed(Kind kind, int32_t slot) const override {
+        if (kind == Pattern)
+            return sequencer_ && sequencer_->isSlotUsed(slot);
+        const auto list = DSP::noteManager.list(slot);
+        return kind == NoteList && list && !list->steps.empty();
+    }
+
+private:
+    Sequencer* sequencer_;
+};
 
 constexpr const char* kEditValue = "edit value";
 constexpr const char* kAddModulator = "add modulator";
@@ -289,7 +311,7 @@ void Track::draw(MonoGFX& w) {
             refreshSlotChoices();
         }
     }
-    GUI::drawSlotOverlay(w);
+    GUI::drawSlotOverlay(w, TrackSlots(sequencer));
     if (menuState.load(std::memory_order_acquire) == MenuLearn) {
         const std::string name = menuParameter_ ? menuParameter_->name : std::string();
         w.drawMessageBox("Map MIDI " + midiMappingToString(learnedKey.load()) + " to " + name, 0, 1, 1);

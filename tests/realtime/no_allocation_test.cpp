@@ -29,7 +29,9 @@
 #include "gui/GuiEditor.h"
 #include "gui/GuiNotify.h"
 #include "gui/ListSelect.h"
+#include "gui/FileBrowser.h"
 #include "gui/MonoGFX.h"
+#include "gui/Numpad.h"
 #include "parameters/BasicLFO.h"
 #include "parameters/ModulationManager.h"
 #include "parameters/ParameterFloat.h"
@@ -626,6 +628,24 @@ TEST_F(RealTime, ConfirmKeysAndNotices) {
     Driver::guiNotify.draw(window);
     EXPECT_EQ(Driver::guiNotify.queue().size(), 8u);
     Driver::guiNotify.dismiss(true);
+}
+
+TEST_F(RealTime, PadAndBrowserInputOnlyPosted) {
+    Numpad pad;
+    ASSERT_TRUE(pad.open(Numpad::kNumber, "n", "12345678901234567890", 32));
+    FileBrowser browser;
+    const Counts c = inRender([&](BelaContext*) {
+        pad.tick();
+        pad.key(5, 2);
+        pad.key(8, 2);
+        pad.key(Numpad::kAcceptKey, 2);
+        pad.encoder(12, -1, true);
+        browser.encoder(12, 1, false);
+        browser.button(3, 2);
+        browser.button(0, 2);
+    }, 8, 0);
+    EXPECT_TRUE(clean(c)) << c;
+    EXPECT_EQ(pad.text.size(), 20u);  // nothing applied before the interface task runs
 }
 
 TEST_F(RealTime, ParametersPerBlockAndFromMidi) {

@@ -1,0 +1,143 @@
+// The page through which the user walks the instrument's data folder, marks
+// and previews files, and loads and saves projects and their parts. Keys and
+// encoder 12 arrive on the audio thread and only post fixed-size records; the
+// interface task lists, applies the input, runs the dialogues and draws, so
+// the listing has one writer. No folder outside the data folder is ever
+// listed, read or written.
+#pragma once
+
+#include "gui/GuiEditor.h"
+#include "instrument/files/FileTypes.h"
+#include "parameters/ParameterInt.h"
+#include "parameters/ParameterString.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class MonoGFX;
+class SamplePreview;
+
+// The work the browser hands on: the file layer, the sample pool and its page.
+// The defaults call the instrument's own; tests put doubles in.
+struct FileBrowserServices {
+    // track: 1..5
+    std::function<LoadResult(const std::string& path, int track)> readFile;
+    std::function<LoadResult(const std::string& path)> readTuning;
+    std::function<SaveResult(const std::string& path, FileType type, int track, bool overwrite)> save;
+    std::function<void(const std::vector<std::string>& paths)> loadSamples;
+    std::function<void()> queueTreeRebuilds;
+    std::function<bool()> clockRunning;
+};
+
+class FileBrowser : public GuiEditor {
+public:
+    enum Mode : uint32_t {
+        Closed = 0,
+        Browsing = 1,
+        FileActions = 2,
+        FolderActions = 3,
+        LoadConfirm = 4,
+        TypeList = 5,
+        NameEntry = 6,
+        SaveConfirm = 7,
+    };
+    static constexpr const char* kRootFolder = "/home/corvane/";
+    static constexpr size_t kQueueSize = 64;
+    static constexpr int kRows = 5;
+
+    FileBrowser();
+
+    void encoder(int index, int delta, bool pushed) override;
+    void button(int key, int event) override;
+    void open() override;
+    bool close() override;
+    bool isOpen() override { return mode.load(std::memory_order_acquire) != Closed; }
+    void draw(MonoGFX& window) override;
+    bool _inputAccepted() override;
+    void update() override;
+
+    // Interface task: asks to reload the project last loaded or saved here.
+    void loadLastProject();
+    // Whether a project load replaces track index 0..4.
+    bool trackChosen(int index) const;
+
+    static bool isLoadable(uint32_t type);
+    static bool isOverwritable(uint32_t type);
+    // The folder (ending in a slash) with "." and ".." resolved; empty when
+    // it is not inside the data folder.
+    static std::string insideRoot(const std::string& path);
+
+    ParameterInt cursor;
+    ParameterInt track;
+    std::array<ParameterInt, 5> trackEnabled;
+    ParameterInt preview;
+    ParameterString lastProject;
+
+    const std::string rootFolder = kRootFolder;
+    const std::string recordingsFolder = std::string(kRootFolder) + "recordings/";
+    std::string listedFolder = "/";
+    std::string requestedFolder = kRootFolder;
+    std::atomic<bool> reload{false};
+    std::atomic<uint32_t> mode{Closed};
+    uint32_t markedType = 0;
+    bool deferredArmed = false;
+    uint32_t markedCount = 0;
+    std::vector<FileEntry> files;
+    std::vector<std::string> folders;
+    std::vector<std::string> loadList;
+    std::string targetPath;
+    bool overwrite = false;
+    uint32_t saveType = 0;
+    uint8_t lastMark = 0;
+
+    FileBrowserServices services;
+    SamplePreview* previewer = nullptr;
+    // The sample pool's page, opened after audio files were loaded.
+    GuiEditor* samplePoolPage = nullptr;
+
+private:
+    enum InputKind : uint8_t { InputKey, InputEncoder };
+    struct Input {
+        uint8_t kind;
+        uint8_t keyZeroHeld;
+        int16_t index;
+        int32_t value;  // key event or encoder delta
+    };
+
+    void _post(const Input& input);
+    void _applyInput();
+    void _button(int key);
+    void _encoder(int delta, bool keyZeroHeld);
+    void _list();
+    void _listFailed();
+    void _back();
+    void _enter();
+    void _actionList();
+    void _loadRequest();
+    void _runDialogue();
+    bool _load();
+    bool _save();
+    void _toBrowsing();
+    void _closeSelf();
+    void _recountMarks();
+    void _setCursorMax();
+    void _drawHint(MonoGFX& w);
+    void _drawRow(MonoGFX& w, int index, int y);
+    // -1 when the row is not a file.
+    int _fileAt(int row) const;
+    int _rows() const { return int(folders.size() + files.size()); }
+
+    std::array<Input, kQueueSize> queue_{};
+    std::atomic<uint32_t> head_{0};
+    std::atomic<uint32_t> tail_{0};
+    // A root that could not be made is tried again at the next open.
+    std::atomic<bool> rootFailed_{false};
+};
+
+namespace Driver {
+extern FileBrowser fileBrowser;
+}
