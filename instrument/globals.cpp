@@ -83,9 +83,12 @@ std::array<KeyDebouncer, kNumTrackButtons> trackSelect;
 namespace Driver {
 SerialMIDI dinMIDI;
 }  // namespace Driver
+#include "connectivity/Network.h"
 #include "connectivity/OSCV.h"
 namespace Driver {
-std::atomic<OSCV*> oscv{nullptr};  // set by the CV expander client once it is built
+Network network;
+OSCV oscvClient;
+std::atomic<OSCV*> oscv{&oscvClient};  // the engines' way to the client
 }  // namespace Driver
 #include "drivers/ShiftRegisterIn.h"
 namespace Key {

@@ -427,6 +427,15 @@ void formatSender(const sockaddr_in& from, char* out, size_t size) {
 
 OscReceiver::~OscReceiver() { stop(); }
 
+namespace {
+std::string gOscListenAddress = "127.0.0.1";
+}  // namespace
+
+namespace host {
+void setOscListenAddress(const std::string& address) { gOscListenAddress = address.empty() ? "127.0.0.1" : address; }
+const std::string& oscListenAddress() { return gOscListenAddress; }
+}  // namespace host
+
 bool OscReceiver::setup(int port, Callback callback, void* userData) {
     if (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()) {
         rt_printf("OSC: the receiver cannot be set up from its own callback\n");
@@ -446,8 +455,13 @@ bool OscReceiver::setup(int port, Callback callback, void* userData) {
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(uint16_t(port));
+    const std::string listen = host::oscListenAddress();
+    if (inet_pton(AF_INET, listen.c_str(), &local.sin_addr) != 1) {
+        rt_printf("OSC: cannot listen on %s: not an IPv4 address\n", listen.c_str());
+        ::close(fd);
+        return false;
+    }
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
         rt_printf("OSC: cannot listen on port %d: %s\n", port, strerror(errno));
         ::close(fd);

@@ -94,6 +94,13 @@ bool decodePacket(const void* data, size_t size, std::vector<Message>& messages)
 
 }  // namespace oscpkt
 
+namespace host {
+// The address OSC receivers bind to: the loopback address unless the host
+// option --osc-listen names another (0.0.0.0 for every interface).
+void setOscListenAddress(const std::string& address);
+const std::string& oscListenAddress();
+}  // namespace host
+
 // Listens on a UDP port on its own thread; calls back once per message (the
 // messages of a bundle one by one), with the sender as "address:port".
 class OscReceiver {
