@@ -129,4 +129,8 @@ namespace Driver {
 Numpad numpad;
 }  // namespace Driver
 // 18: Driver::selfTest
+#include "selftest/SelfTest.h"
+namespace Driver {
+SelfTest selfTest;
+}  // namespace Driver
 // 19: expression-language tables
