@@ -73,6 +73,15 @@ std::shared_ptr<ParameterGroup> resolve(const std::string& address, std::string&
     return track.modulation.parameterGroupAt(n - 1);
 }
 
+// The first part of the address, which may hold wildcards, matches "oscv"
+// and more parts follow.
+bool isExpanderAddress(const std::string& address) {
+    const size_t second = address.find('/', 1);
+    if (address.empty() || address[0] != '/' || second == std::string::npos)
+        return false;
+    return oscpkt::Message(address.substr(0, second)).match("/oscv");
+}
+
 void unhandled(const char* sender, const std::string& address) {
     gUnhandled.fetch_add(1, std::memory_order_relaxed);
     printf("OSC from [%s][%s] is unhandled\n", sender ? sender : "", address.c_str());
@@ -90,7 +99,7 @@ void on_receive(oscpkt::Message* message, const char* sender, void*) {
         return;
     const std::string address = message->addressPattern();
     if (address.size() < 2 || !isDigit(address[1])) {
-        if (message->isOk() && message->partialMatch("/oscv/")) {
+        if (message->isOk() && isExpanderAddress(address)) {
             if (OSCV* client = Driver::oscv.load(std::memory_order_acquire))
                 client->handleMessage(*message, sender ? sender : "");
             return;
