@@ -98,7 +98,12 @@ void SelfTest::button(int key, int event) {
     if (event == int(kKeyDown))
         keyHeld_[key].store(true, std::memory_order_relaxed);
     if (s == Buttons && event == int(kKeyDown)) {
-        const bool skipSeen = keySeen_[kSkipKey] != 0;
+        // Skipping first: once passed, the check would otherwise hold the
+        // page (a second pass does nothing at all).
+        if (uint32_t(key) == kSkipKey && keySeen_[kSkipKey]) {
+            advance(false);
+            return;
+        }
         keySeen_[key] = 1;
         bool all = true;
         for (uint8_t seen : keySeen_)
@@ -107,8 +112,6 @@ void SelfTest::button(int key, int event) {
             advance(true);
             return;
         }
-        if (uint32_t(key) == kSkipKey && skipSeen)
-            advance(false);
         if (uint32_t(key) == kCloseKey)
             GUI::closeEditor();  // refused during this check
         return;
