@@ -80,11 +80,15 @@ bool Network::_writeSshConfig(bool enable, bool& changed) {
         std::string text(line, size_t(length));
         if (!text.empty() && text.back() == '\n')
             text.pop_back();
+        // A file with CRLF line ends keeps them.
+        const bool carriageReturn = !text.empty() && text.back() == '\r';
+        if (carriageReturn)
+            text.pop_back();
         if (text.rfind(kPermitRootLogin, 0) == 0) {
             changed = changed || text != replacement;
             text = replacement;
         }
-        text += '\n';
+        text += carriageReturn ? "\r\n" : "\n";
         ok = fwrite(text.data(), 1, text.size(), out) == text.size();
     }
     free(line);

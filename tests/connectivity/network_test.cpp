@@ -60,6 +60,10 @@ TEST_F(NetworkSsh, EnablingRewritesTheSandboxFileAndRecordsOneCommand) {
 TEST_F(NetworkSsh, NothingToChangeRunsNothing) {
     write("PermitRootLogin no\n");
     EXPECT_TRUE(net.setSshRootLogin());
+    write("Port 22\r\nPermitRootLogin no\r\n");
+    Network crlf;
+    EXPECT_TRUE(crlf.setSshRootLogin());
+    EXPECT_EQ(readFile(config), "Port 22\r\nPermitRootLogin no\r\n");
     write("Port 22\n");
     net.sshRootLogin.setValue(1, false);
     EXPECT_TRUE(net.setSshRootLogin());
