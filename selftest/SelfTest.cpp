@@ -31,7 +31,7 @@ SelfTest::SelfTest()
     testFreq.coarseStep = 10.0f;
     testFreq.fineStep = 1.0f;
     for (uint32_t i = 0; i <= Finished; ++i)
-        tests_[i] = Record{kNames[i], 0};
+        tests_[i] = Record{kNames[i]};
     for (auto& pad : pads_)
         pad = {PadTarget{0.0f, 0.0f}, PadTarget{0.0f, 1.0f}, PadTarget{1.0f, 0.0f}, PadTarget{1.0f, 1.0f}};
     midiPort_ = &Driver::dinMIDI;
@@ -79,7 +79,6 @@ void SelfTest::advance(bool passedNow) {
         if (passed_[s].load(std::memory_order_acquire))
             return;
         passed_[s].store(1, std::memory_order_release);
-        tests_[s].passed = 1;
         // A fixed record: this runs on the audio thread.
         char text[GuiNotify::kMaxText + 1];
         snprintf(text, sizeof text, "%s passed!", kNames[s]);
@@ -106,8 +105,8 @@ void SelfTest::button(int key, int event) {
         }
         keySeen_[key] = 1;
         bool all = true;
-        for (uint8_t seen : keySeen_)
-            all = all && seen;
+        for (const auto& seen : keySeen_)
+            all = all && seen != 0;
         if (all) {
             advance(true);
             return;
@@ -145,7 +144,7 @@ void SelfTest::encoder(int index, int delta, bool pushed) {
             pixelsX.changeBy(delta, pushed, false);
         else if (index == kYEncoder)
             pixelsY.changeBy(delta, pushed, false);
-        idleCounter_ = 0;
+        idleCounter_.store(0, std::memory_order_relaxed);
         break;
     default: break;
     }
@@ -154,7 +153,7 @@ void SelfTest::encoder(int index, int delta, bool pushed) {
 void SelfTest::_encoderTest(uint32_t index, int delta, bool pushed) {
     EncoderRecord& e = encoders_[index];
     lastEncoder_.store(int32_t(index), std::memory_order_relaxed);
-    auto restart = [](uint32_t& half, uint32_t& cw, uint32_t& ccw) {
+    auto restart = [](uint32_t& half, Relaxed<uint32_t>& cw, Relaxed<uint32_t>& ccw) {
         if (half == kDone)
             return;
         if (cw < kCountDone)
@@ -168,8 +167,8 @@ void SelfTest::_encoderTest(uint32_t index, int delta, bool pushed) {
         restart(e.pushed, e.pushedCw, e.pushedCcw);
     }
     if (delta == e.lastDelta) {
-        uint32_t& count = pushed ? (delta > 0 ? e.pushedCw : e.pushedCcw) : (delta > 0 ? e.plainCw : e.plainCcw);
-        ++count;
+        Relaxed<uint32_t>& count = pushed ? (delta > 0 ? e.pushedCw : e.pushedCcw) : (delta > 0 ? e.plainCw : e.plainCcw);
+        count += 1;
     } else {
         restart(e.plain, e.plainCw, e.plainCcw);
         restart(e.pushed, e.pushedCw, e.pushedCcw);
@@ -196,11 +195,12 @@ void SelfTest::midiReceived(const MidiMessage& message) {
     const MidiMessage& sent = midiSent_[i];
     if (sent.type == message.type && sent.channel == message.channel && sent.data1 == message.data1 &&
         sent.data2 == message.data2) {
-        if (++midiMatches_ >= kMidiTarget)
+        midiMatches_ += 1;
+        if (midiMatches_ >= kMidiTarget)
             advance(true);
         return;
     }
-    ++midiLost_;
+    midiLost_ += 1;
     midiMatches_ = 0;
     // The texts of midiMessageToString, without building strings here.
     rt_printf("MIDI sent [%s ch: %u data: %d %d] != received[%s ch: %u data: %d %d]\n", midiTypeName(sent.type),

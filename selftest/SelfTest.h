@@ -17,6 +17,7 @@
 #include "gui/GuiEditor.h"
 #include "parameters/ParameterFloat.h"
 #include "parameters/ParameterInt.h"
+#include "parameters/Relaxed.h"
 
 #include <array>
 #include <atomic>
@@ -64,7 +65,6 @@ public:
 
     struct Record {
         std::string name;
-        uint32_t passed = 0;
     };
 
     SelfTest();
@@ -119,32 +119,35 @@ private:
         uint32_t pushed = 0;
         int32_t lastDelta = 0;
         uint8_t lastPushed = 0;
-        uint32_t plainCw = 0, plainCcw = 0, pushedCw = 0, pushedCcw = 0;
+        // Shown by the page while the audio thread counts.
+        Relaxed<uint32_t> plainCw, plainCcw, pushedCw, pushedCcw;
     };
     struct PadTarget {
         float x, y;
         uint32_t status = 0;  // 0 untouched, 1 hit, 2 pad not touched now
     };
     struct PulseState {
-        uint32_t channel = 0;
+        Relaxed<uint32_t> channel;
         uint32_t pulses = 0;
         uint32_t clockHits = 0, resetHits = 0;
         uint32_t block = 0;  // blocks into the current visit
         uint32_t clockFrames = 1u << 30, resetFrames = 1u << 30;
-        bool clockOk[kGates] = {};
-        bool resetOk[kGates] = {};
+        Relaxed<bool> clockOk[kGates];
+        Relaxed<bool> resetOk[kGates];
     };
     struct Follower {
-        float rise = 25.0f, fall = 25.0f, level = 0.0f;
+        float rise = 25.0f, fall = 25.0f;
+        Relaxed<float> level;
         void process(float x) {
             const float a = x < 0.0f ? -x : x;
-            level += (a - level) / (a > level ? rise : fall);
+            const float l = level;
+            level = l + (a - l) / (a > l ? rise : fall);
         }
     };
     struct AudioState {
         Follower followers[kInputs];
-        bool inputOk[kInputs] = {};
-        bool outputOk[kOutputs] = {};
+        Relaxed<bool> inputOk[kInputs];
+        Relaxed<bool> outputOk[kOutputs];
         bool measuring = false;
         uint32_t measureCount = 0;
         uint32_t matchCount = 0;
@@ -152,9 +155,9 @@ private:
         float a = 0.0f, oneMinusA = 1.0f, lp = 0.0f, lastH = 0.0f, lastTone = 0.0f;
         float peak = 0.0f, gain = 1.0f;
         uint32_t sinceInputCrossing = 0, sinceToneCrossing = 0;
-        uint32_t historyIndex = 0;
-        std::array<float, kHistory> inputTrace{};
-        std::array<float, kHistory> toneTrace{};
+        Relaxed<uint32_t> historyIndex;
+        std::array<Relaxed<float>, kHistory> inputTrace{};
+        std::array<Relaxed<float>, kHistory> toneTrace{};
     };
 
     void _setState(uint32_t s) { state_.store(s, std::memory_order_release); }
@@ -182,7 +185,7 @@ private:
     std::atomic<bool> baselineRequest_{false};
     std::atomic<uint32_t> baselineUpdates_{0};
 
-    std::array<uint8_t, kKeys> keySeen_{};
+    std::array<Relaxed<uint8_t>, kKeys> keySeen_{};
     std::array<std::atomic<bool>, kKeys> keyHeld_{};
     std::array<EncoderRecord, kEncoders> encoders_{};
     std::array<std::atomic<bool>, kEncoders> encoderDone_{};
@@ -196,18 +199,18 @@ private:
     MIDI* midiPort_ = nullptr;
     MidiMessage midiSent_[kMidiBatch] = {};
     MidiMessage midiReceived_[kMidiBatch] = {};
-    uint32_t midiSentCount_ = 0;
+    Relaxed<uint32_t> midiSentCount_;
     uint32_t midiBatchSent_ = 0;
     uint32_t midiReceivedIndex_ = 0;
-    uint32_t midiLost_ = 0;
-    uint32_t midiMatches_ = 0;
+    Relaxed<uint32_t> midiLost_;
+    Relaxed<uint32_t> midiMatches_;
 
     Phasor tone_;
     DelayLine toneDelay_{1000};
     AudioState audio_;
     uint32_t blockCounter_ = 0;
     std::atomic<uint32_t> frameCounter_{0};
-    uint32_t idleCounter_ = 0;
+    std::atomic<uint32_t> idleCounter_{0};  // cleared by encoder turns, counted by draws
 };
 
 namespace Driver {

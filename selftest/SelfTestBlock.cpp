@@ -51,7 +51,7 @@ void SelfTest::_pulseBlock(BelaContext* context, uint32_t* gates) {
         for (uint32_t k = 0; k < kGates; ++k)
             gates[k] = 0;
         if (phase == 0)
-            gates[p.channel] = 1;
+            gates[uint32_t(p.channel)] = 1;
     }
     if (phase == 0)
         ++p.pulses;
@@ -74,11 +74,11 @@ void SelfTest::_pulseBlock(BelaContext* context, uint32_t* gates) {
     }
     if (phase == kPulsePeriod - 1 && p.pulses >= kPulsesNeeded) {
         if (p.clockHits == p.pulses)
-            p.clockOk[p.channel] = true;
+            p.clockOk[uint32_t(p.channel)] = true;
         else if (p.resetHits == p.pulses)
-            p.resetOk[p.channel] = true;
+            p.resetOk[uint32_t(p.channel)] = true;
         p.pulses = p.clockHits = p.resetHits = 0;
-        p.channel = (p.channel + 1) % kGates;
+        p.channel = (uint32_t(p.channel) + 1) % kGates;
         p.block = 0;
         bool all = true;
         for (uint32_t k = 0; k < kGates; ++k)
@@ -108,7 +108,7 @@ void SelfTest::_midiBlock() {
         midiSent_[i] = m;
         if (midiPort_)
             midiPort_->send(m);
-        ++midiSentCount_;
+        midiSentCount_ += 1;
         ++midiBatchSent_;
     }
 }
@@ -180,7 +180,7 @@ void SelfTest::_audioBlock(BelaContext* context) {
         if (f % 4 == 0) {
             a.inputTrace[a.historyIndex] = scaled;
             a.toneTrace[a.historyIndex] = delayed;
-            a.historyIndex = (a.historyIndex + 1) % kHistory;
+            a.historyIndex = (uint32_t(a.historyIndex) + 1) % kHistory;
         }
     }
     if (allMatch)
@@ -192,7 +192,7 @@ void SelfTest::_audioBlock(BelaContext* context) {
     }
     uint32_t loudest = 0;
     for (uint32_t i = 1; i < kInputs; ++i)
-        if (a.followers[i].level > a.followers[loudest].level)
+        if (float(a.followers[i].level) > float(a.followers[loudest].level))
             loudest = i;
     if (a.followers[loudest].level <= kLevelThreshold) {
         a.measuring = false;

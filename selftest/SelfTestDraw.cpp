@@ -133,7 +133,7 @@ void SelfTest::draw(MonoGFX& w) {
     default: break;
     }
     frameCounter_.fetch_add(1, std::memory_order_relaxed);
-    ++idleCounter_;
+    idleCounter_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void SelfTest::_drawButtons(MonoGFX& w) {
@@ -225,7 +225,7 @@ void SelfTest::_drawMixer(MonoGFX& w) {
 
 void SelfTest::_drawAudio(MonoGFX& w) {
     for (uint32_t i = 0; i < kInputs; ++i) {
-        const int h = int(std::min(audio_.followers[i].level, 1.0f) * 40.0f);
+        const int h = int(std::min(float(audio_.followers[i].level), 1.0f) * 40.0f);
         w.setColour(audio_.inputOk[i] ? kDim : kBright);
         w.fillRect(int(i) * 6, 60 - h, int(i) * 6 + 4, 60);
     }
