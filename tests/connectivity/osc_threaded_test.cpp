@@ -6,13 +6,16 @@
 #include "connectivity/OscRouter.h"
 #include "instrument/track/Track.h"
 #include "parameters/ParameterFloat.h"
+#include "parameters/ParameterGroup.h"
 
 #include "../support/Shell.h"
+#include "../support/TempDir.h"
 #include "OscPeers.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 using namespace oscpeers;
@@ -28,11 +31,22 @@ size_t socketsOn(int port) {
     return countOf(testsupport::shellOutput("ss -uln"), ":" + std::to_string(port) + " ");
 }
 
+// High ports through a configuration file in the temporary root, as a
+// non-root run of the instrument gets them.
 struct Receiving {
     explicit Receiving(int port) {
-        net.oscInPort.setValue(port, false);
-        net.oscOutPort.setValue(freePort(), false);
-        net.oscOutIP.setFromString("127.0.0.1");
+        ParameterGroup config("config");
+        for (Parameter* p : std::initializer_list<Parameter*>{&net.oscInPort, &net.oscOutPort, &net.oscOutIP})
+            config.add(p);
+        nlohmann::json j;
+        config.toJson(j);
+        j["OSC in port"]["value"] = port;
+        j["OSC out port"]["value"] = freePort();
+        j["OSC out IP"]["value"] = "127.0.0.1";
+        const std::string path = testsupport::tempDir() + "network-config.json";
+        std::ofstream(path) << j.dump(2);
+        nlohmann::json read = nlohmann::json::parse(std::ifstream(path));
+        config.fromJson(read, nullptr, FileVersion());
         net.applyOscSettings();
     }
     Network net;
@@ -44,6 +58,7 @@ TEST(OscPeers, OscsendSetsParametersAndEverythingElseIsUnhandled) {
     shape().setValue(3.0f, false);
     const int port = freePort();
     Receiving r(port);
+    ASSERT_EQ(r.net.oscInPort.value.load(), port);
     ASSERT_EQ(r.net.receivingPort(), port);
     EXPECT_NE(testsupport::shellOutput("ss -uln").find("127.0.0.1:" + std::to_string(port)), std::string::npos);
 
