@@ -86,9 +86,11 @@ SerialMIDI dinMIDI;
 #include "connectivity/Network.h"
 #include "connectivity/OSCV.h"
 namespace Driver {
-Network network;
+// The client before the network settings: the receiver, which calls into
+// the client, stops before the client goes at exit.
 OSCV oscvClient;
 std::atomic<OSCV*> oscv{&oscvClient};  // the engines' way to the client
+Network network;
 }  // namespace Driver
 #include "drivers/ShiftRegisterIn.h"
 namespace Key {
