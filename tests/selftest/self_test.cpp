@@ -6,6 +6,8 @@
 #include "connectivity/SerialMIDI.h"
 #include "gui/MonoGFX.h"
 #include "platform/Context.h"
+#include "drivers/MCP3008.h"
+#include "platform/devices/Board.h"
 #include "platform/devices/SerialPort.h"
 
 #include <fcntl.h>
@@ -301,6 +303,42 @@ TEST(SelfTestPage, KeysEncodersAndTheSequence) {
     t.button(2, 2);
     EXPECT_EQ(GUI::currentEditor.load(), nullptr);
     EXPECT_FALSE(t.isOpen());
+}
+
+}  // namespace
+
+namespace {
+
+// The mixer check, seen by the drawing side from the converters, is applied
+// by the next block; without every position seen it never passes.
+TEST(SelfTestMixer, EveryMarkAndSwitchPositionSeenPassesOnTheNextBlock) {
+    ASSERT_TRUE(Driver::ADC[0].setup(5, "/dev/spidev1.0"));
+    ASSERT_TRUE(Driver::ADC[1].setup(48, "/dev/spidev1.0"));
+    SelfTest t;
+    ASSERT_TRUE(GUI::openEditor(&t, false));
+    enter(t, SelfTest::MixerPcb);
+    MonoGFX window;
+    window.init(256, 64);
+    Rig rig;
+    auto setAll = [&](uint32_t value) {
+        for (unsigned a = 0; a < 2; ++a)
+            for (unsigned c = 0; c < 8; ++c)
+                host::board().adc(a).setReading(c, value);
+        Driver::ADC[0].readAll();
+        Driver::ADC[1].readAll();
+        t.draw(window);
+        rig.step(t, -1);
+    };
+    for (uint32_t v : {0u, 256u, 512u, 767u})
+        setAll(v);
+    t.button(2, 2);  // closing is refused: the check uses those keys
+    EXPECT_EQ(GUI::currentEditor.load(), &t);
+    EXPECT_EQ(t.state(), SelfTest::MixerPcb);
+    setAll(1023);
+    EXPECT_TRUE(t.passed(SelfTest::MixerPcb));
+    EXPECT_EQ(t.state(), SelfTest::AudioIo);
+    t.button(2, 2);
+    EXPECT_EQ(GUI::currentEditor.load(), nullptr);
 }
 
 }  // namespace
