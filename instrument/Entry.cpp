@@ -11,7 +11,11 @@
 #include "gui/MonoGFX.h"
 #include "instrument/InstrumentState.h"
 #include "instrument/Process.h"
-#include "instrument/StandIns.h"
+#include "connectivity/Network.h"
+#include "connectivity/OscRouter.h"
+#include "gui/FileBrowser.h"
+#include "gui/Screensaver.h"
+#include "selftest/SelfTest.h"
 #include "instrument/Tasks.h"
 #include "instrument/Wiring.h"
 #include "instrument/track/Track.h"
@@ -114,6 +118,7 @@ bool setup(BelaContext* context, void*) {
     Driver::dinMIDI.setup(SerialMIDI::kDevice, SerialMIDI::kBaud);
     for (unsigned i = 0; i < DSP::kNumTouchpads; ++i)
         DSP::touchpad[i].setup(i);
+    setOscIdleCounter(&state.idleCounter);
     Driver::network.applySettings();
 
     gInOutTask = Bela_createAuxiliaryTask(ioTask, kIoPriority, "corvane-io");

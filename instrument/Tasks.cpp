@@ -22,7 +22,10 @@
 #include "instrument/MainClock.h"
 #include "instrument/PanelFocus.h"
 #include "instrument/Process.h"
-#include "instrument/StandIns.h"
+#include "connectivity/Network.h"
+#include "gui/FileBrowser.h"
+#include "gui/Screensaver.h"
+#include "selftest/SelfTest.h"
 #include "instrument/track/Track.h"
 #include "instrument/voices/VoiceManager.h"
 #include "platform/Audio.h"
@@ -255,7 +258,7 @@ void ioTask(void*) {
     Driver::dinMIDI.readInput();
     Driver::dinMIDI.writeOutput();
     if (OSCV* client = Driver::oscv.load(std::memory_order_acquire))
-        client->update(blockMilliseconds(gBlocksElapsed.load(std::memory_order_relaxed)));
+        client->update(OSCV::millisecondsAt(gBlocksElapsed.load(std::memory_order_relaxed)));
 }
 
 void interfaceFunc(void*) {

@@ -44,7 +44,6 @@ ReleaseQueue releaseQueue;  // drained by the interface task
 // 4: DSP::samplePreviewer
 // 5: engine name map
 // 6: file types, Driver::fileBrowser
-#include "instrument/StandIns.h"
 #include "gui/FileBrowser.h"
 namespace Driver {
 FileBrowser fileBrowser;
@@ -133,16 +132,20 @@ std::array<KeyDebouncer, kNumTrackButtons> trackSelect = [] {
 namespace Driver {
 EncoderLedDriver ledDriver;
 MCP3008 ADC[2];
-Network network;
 SSD1322 oledDriver;
 }  // namespace Driver
 #include "connectivity/SerialMIDI.h"
 namespace Driver {
 SerialMIDI dinMIDI;
 }  // namespace Driver
+#include "connectivity/Network.h"
 #include "connectivity/OSCV.h"
 namespace Driver {
-std::atomic<OSCV*> oscv{nullptr};  // set by the CV expander client once it is built
+// The client before the network settings: the receiver, which calls into
+// the client, stops before the client goes at exit.
+OSCV oscvClient;
+std::atomic<OSCV*> oscv{&oscvClient};  // the engines' way to the client
+Network network;
 }  // namespace Driver
 #include "drivers/ShiftRegisterIn.h"
 namespace Key {
@@ -180,6 +183,7 @@ namespace GUI {
 Screensaver screensaver;
 }  // namespace GUI
 // 18: Driver::selfTest
+#include "selftest/SelfTest.h"
 namespace Driver {
 SelfTest selfTest;
 }  // namespace Driver

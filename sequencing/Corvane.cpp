@@ -105,17 +105,6 @@ void Corvane::setLaneNumber(int lane, uint32_t number) {
         l.history.push(PulseLane::kNoPulse);
 }
 
-void Corvane::button(int index, int event) {
-    constexpr int kFirstLaneKey = 5;
-    constexpr int kRepeat = 3;
-    if (event == kRepeat || index < kFirstLaneKey || index >= kFirstLaneKey + kLanes)
-        return;
-    ParameterInt& enabled = lanes[size_t(index - kFirstLaneKey)].enabled;
-    // Incremented past "true" it wraps to "false": each press toggles.
-    const int32_t next = enabled.value.load(std::memory_order_relaxed) + 1;
-    enabled.setValue(next > enabled.maximum ? enabled.minimum.load() : next, true);
-}
-
 int32_t Corvane::laneStep(int lane, uint32_t t) {
     PulseLane& l = lanes[size_t(lane)];
     const int64_t i = std::max<int32_t>(1, intValue(l.interval));

