@@ -118,6 +118,7 @@ bool setup(BelaContext* context, void*) {
     Driver::dinMIDI.setup(SerialMIDI::kDevice, SerialMIDI::kBaud);
     for (unsigned i = 0; i < DSP::kNumTouchpads; ++i)
         DSP::touchpad[i].setup(i);
+    readKnobs();
     setOscIdleCounter(&state.idleCounter);
     Driver::network.applySettings();
 

@@ -30,6 +30,9 @@
 #include "platform/AuxiliaryTask.h"
 #include "platform/RtPrintf.h"
 
+#include "sequencing/NoteManager.h"
+#include "sequencing/MorphController.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -154,7 +157,7 @@ void routeKeys() {
         const bool modal = isModalOpen();
         if (modal && k < kPopupKeys) {
             if (Driver::numpad.isOpen())
-                ;  // the pad takes its keys through its own page
+                Driver::numpad.key(k, int(event));  // applied by the interface task
             else if (Driver::confirm.state())
                 Driver::confirm.key(k, int(event));
             else if (Driver::listSelection.state())
@@ -202,7 +205,9 @@ void routeEncoders() {
             continue;
         state.idleCounter.store(0, std::memory_order_relaxed);
         if (isModalOpen()) {
-            if (Driver::listSelection.state())
+            if (Driver::numpad.isOpen())
+                Driver::numpad.encoder(int(e), step, pushed);
+            else if (Driver::listSelection.state())
                 Driver::listSelection.encoder(int(e), step, pushed);
         } else if (GuiEditor* editor = GUI::currentEditor.load(std::memory_order_acquire)) {
             editor->encoder(int(e), step, pushed);
@@ -223,6 +228,8 @@ void readMidi() {
         }
         if (DSP::mainClock.midiIn(message))
             continue;
+        if (DSP::noteManager.midiNoteIn(message))
+            continue;  // the open note-list page takes the notes
         for (auto& track : DSP::track)
             track.midiIn(message);
     }
@@ -254,7 +261,8 @@ void sequencers(BelaContext* context) {
         track.blockUpdate();
         track.sequencer->process(track.currentEngine());
     }
-    // (The motion loops take the reset flags here once they are built.)
+    DSP::motion.process(gResetFlags);
+    DSP::noteManager.renderPreviews();
     DSP::track[Driver::instrument.blockCounter.load(std::memory_order_relaxed) % kTracks].engineTick();
 }
 
@@ -314,6 +322,7 @@ void render(BelaContext* context, void*) {
     Key::shiftRegisterInput.process(context);
     if (n >= kInputStartBlock)
         routeKeys();
+    Driver::numpad.tick();
     routeEncoders();
     Bela_cpuToc(&gCpuInterface);
 

@@ -1,4 +1,6 @@
 #include "instrument/Tasks.h"
+#include "gui/Numpad.h"
+#include "sequencing/NoteManager.h"
 
 #include "connectivity/OSCV.h"
 
@@ -55,9 +57,9 @@ constinit EditorRequestQueue gRequests;
 
 void carryOut(EditorRequest request, uint32_t argument) {
     switch (request) {
-    case EditorRequest::NoteManager: break;  // the note-list page opens once it is built
-    case EditorRequest::FileBrowser: break;  // likewise the file browser
-    case EditorRequest::AudioPool: break;    // and the sample-lists page
+    case EditorRequest::NoteManager: GUI::openEditor(&DSP::noteManager, true); break;
+    case EditorRequest::FileBrowser: GUI::openEditor(&Driver::fileBrowser, true); break;
+    case EditorRequest::AudioPool: break;  // the sample-lists page opens once it is built
     case EditorRequest::VoiceManager: GUI::openEditor(&DSP::voiceManager, true); break;
     case EditorRequest::VoicePageClose: GUI::closeEditor(); break;
     case EditorRequest::EffectPage:
@@ -93,7 +95,9 @@ int32_t knobRaw(const KnobInput& in) { return int32_t(Driver::ADC[in.converter].
 
 bool converterReady(uint32_t converter) { return gConverterReady[converter].load(std::memory_order_acquire); }
 
-void pollInputs() {
+}  // namespace
+
+void readKnobs() {
     for (uint32_t i = 0; i < std::size(Driver::ADC); ++i)
         if (converterReady(i))
             Driver::ADC[i].readAll();
@@ -109,6 +113,12 @@ void pollInputs() {
         if (converterReady(volumeAdc))
             engine->trackVolume.setNormalised(knobCurve(Driver::ADC[volumeAdc].value(kVolumeKnob[t].channel)));
     }
+}
+
+namespace {
+
+void pollInputs() {
+    readKnobs();
     InstrumentState& state = Driver::instrument;
     for (uint32_t i = 0; i < kTracks; ++i) {
         const bool pressed = converterReady(kTrackButton[i].converter) &&
@@ -219,6 +229,7 @@ void refreshScreen(uint32_t frame) {
         drawMainPage();
     else
         editor->draw(mainWindow);
+    Driver::numpad.draw(mainWindow);
     Driver::listSelection.draw(mainWindow);
     Driver::confirm.draw(mainWindow);
     Driver::guiNotify.draw(mainWindow);

@@ -7,6 +7,9 @@
 void ioTask(void* = nullptr);
 void interfaceFunc(void* = nullptr);
 
+// The converters and the volume and send knobs they carry. Set-up reads them
+// once too, so the first notes already sound at the knobs' levels.
+void readKnobs();
 // Knob reading 0..1 to the normalised value of its parameter.
 float knobCurve(float v);
 // Whole milliseconds since start for a block count, exact and without wrap.

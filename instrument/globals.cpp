@@ -59,6 +59,7 @@ namespace DSP {
 MorphController motion;
 }  // namespace DSP
 // 9: DSP::noteManager
+#include "gui/GuiEditor.h"
 #include "sequencing/NoteManager.h"
 namespace DSP {
 NoteManager noteManager;
@@ -107,6 +108,8 @@ const bool gNotePageLinked = [] {
     NotePageLinks& links = DSP::noteManager.links;
     links.scheduler = &DSP::voiceManager;
     links.clockRunning = [] { return DSP::mainClock.isRunning(); };
+    links.currentTrack = [] { return int(GUI::currentTrack.load(std::memory_order_relaxed)); };
+    links.blockCounter = [] { return Driver::instrument.blockCounter.load(std::memory_order_relaxed); };
     links.sequencer = [](int t) { return t >= 0 && t < int(Track::kTracks) ? &DSP::track[t].sequencerImpl : nullptr; };
     links.engine = [](int t) { return t >= 0 && t < int(Track::kTracks) ? DSP::track[t].currentEngine() : nullptr; };
     return true;
