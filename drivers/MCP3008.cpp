@@ -8,13 +8,8 @@ MCP3008::~MCP3008() {
 }
 
 bool MCP3008::setup(unsigned chipSelectPin, const char* device) {
-    Spi::Settings settings;
-    settings.device = device;
-    settings.speed = kSpeed;
-    settings.delay = 0;
-    settings.numBits = 8;
-    settings.mode = 0;
-    if (spi_.setup(settings) != 0) {
+    // 8-bit words, mode 0, no delay between words: the settings' defaults.
+    if (spi_.setup(Spi::Settings{device, kSpeed}) != 0) {
         printf("MCP008: failed initializing %s\n", device);
         return false;
     }
