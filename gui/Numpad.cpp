@@ -4,6 +4,7 @@ bool Numpad::open(unsigned newMode, const std::string& newTitle, const std::stri
     if (isOpen() && newMode != kClosed)
         return false;
     title = newTitle;
+    accepted = 0;
     text = newText;
     maxLength = newMaxLength;
     if (newMode == kNumber && text.find('.') != std::string::npos) {

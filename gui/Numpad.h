@@ -26,6 +26,11 @@ public:
     unsigned maxLength = 0;
     // The parameter that receives the accepted entry through setFromString.
     Parameter* target = nullptr;
+    // Set when the pad closed by accept without a target, or by cancel; the
+    // caller reads and clears them.
+    std::atomic<uint8_t> accepted{0};
+    std::atomic<uint8_t> cancelled{0};
+    bool takeCancelled() { return cancelled.exchange(0) != 0; }
 };
 
 namespace Driver {
