@@ -50,7 +50,7 @@ AudioResourcePool::AudioResourcePool()
       start("start", ParameterFloat::Milliseconds, XYMorph | Stored, 0.0f, 0.0f, FLT_MAX),
       end("end", ParameterFloat::Milliseconds, XYMorph | Stored, 0.0f, 0.0f, FLT_MAX),
       // 0 would freeze a voice and a negative rate reads before the sample.
-      rate("rate", 0, NoFlags, 1.0f, kMinRate, kMaxRate),
+      rate("rate", ParameterFraction::Ratio, NoFlags, 1.0f, 1.0f / kMinRate, kMaxRate),  // min: the largest denominator
       volume("volume", ParameterFloat::Decibels, NoFlags, 0.0f, -48.0f, 48.0f),
       listNames_{std::string()} {
     data.setChoices({"start", "end", "rate", "dBFS"}, 0);

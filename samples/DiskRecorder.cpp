@@ -161,13 +161,17 @@ void DiskRecorder::drain() {
         // Read the flag before the pipe: after a stop, everything pushed
         // before it is still written to this file.
         const bool still = recording_.load(std::memory_order_acquire);
-        const ssize_t got = pipe_.readNonRt(block, sizeof(block));
+        // One record at a time: a read takes as many whole records as fit.
+        const ssize_t got = pipe_.readNonRt(block, size_t(blockBytes));
         if (got == blockBytes) {
             _writeRecord(block, size_t(got) / sizeof(float), channels);
             continue;
         }
-        if (got > 0)
-            continue;  // a record of another channel count: no frames of this file
+        if (got < 0 || (got > 0 && got != blockBytes)) {
+            // A larger record than this file's blocks: not frames of this file.
+            pipe_.readNonRt(block, sizeof(block));
+            continue;
+        }
         if (still)
             return;  // the next push wakes the task again
         break;

@@ -5,6 +5,7 @@
 #include "platform/AudioFile.h"
 #include "platform/Paths.h"
 
+#include <cstdint>
 #include <filesystem>
 
 bool SamplePreview::setup(bool withTask) {
@@ -84,11 +85,8 @@ void SamplePreview::render(AudioBlock& block) {
     const uint32_t length = uint32_t(left.size());
     uint32_t position = position_.load(std::memory_order_relaxed);
     bool fading = fadeOut_.load(std::memory_order_acquire);
-    // The last 512 frames fade; a shorter file plays to its end.
-    if (!fading && length >= kFadeFrames && position > length - kFadeFrames) {
-        fadeOut_.store(true, std::memory_order_release);
-        fading = true;
-    }
+    // The last 512 frames fade, to silence at the last one; a shorter file plays to its end.
+    const uint32_t fadeFrom = length >= kFadeFrames ? length - kFadeFrames : UINT32_MAX;
     if (fading && gain_ < kFadeStep) {
         finish();
         if (requested_.load(std::memory_order_acquire) && task_)
@@ -106,6 +104,10 @@ void SamplePreview::render(AudioBlock& block) {
         if (position >= length || gain_ <= 0.0001f) {
             finish();
             break;
+        }
+        if (!fading && position >= fadeFrom) {
+            fadeOut_.store(true, std::memory_order_release);
+            fading = true;
         }
         out0[i] += left[position] * kGain * gain_;
         out1[i] += right[position] * kGain * gain_;
