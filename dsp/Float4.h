@@ -39,6 +39,21 @@ inline float4 abs4(float4 v) {
     return (float4)bits;
 }
 
+// Rows to columns: after the call a holds the first lanes of a, b, c, d, etc.
+inline void transpose4(float4& a, float4& b, float4& c, float4& d) {
+#if defined(__SSE__)
+    __m128 r0 = (__m128)a, r1 = (__m128)b, r2 = (__m128)c, r3 = (__m128)d;
+    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+    a = (float4)r0, b = (float4)r1, c = (float4)r2, d = (float4)r3;
+#else
+    const float4 A = a, B = b, C = c, D = d;
+    a = float4{A[0], B[0], C[0], D[0]};
+    b = float4{A[1], B[1], C[1], D[1]};
+    c = float4{A[2], B[2], C[2], D[2]};
+    d = float4{A[3], B[3], C[3], D[3]};
+#endif
+}
+
 // Fast reciprocal estimate (about 12 bits on SSE, 8 on NEON): callers must not
 // rely on its exact value.
 inline float4 reciprocalEstimate4(float4 v) {
@@ -56,3 +71,4 @@ inline bool isAligned(const void* p, uintptr_t alignment) {
 // Objects holding vector state check their placement at construction: on
 // failure they print this text and throw std::bad_alloc.
 void reportMisalignedVectorObject();
+

@@ -50,8 +50,42 @@ void QuadSVF::setShapeMix(float* shapes, const float* hz, const float* qs, const
     _sanitize();
 }
 
+// The block loops keep the state in locals: the buffer may alias nothing of
+// the filter, but the compiler cannot know that and would store every member
+// every sample. The arithmetic is tick4's, in the same order.
+namespace {
+
+struct Lanes {
+    float4 a1, a2, a3, m0, m1, m2, ic1eq, ic2eq, band, low, diff;
+
+    explicit Lanes(const QuadSVF& f)
+        : a1(f.a1), a2(f.a2), a3(f.a3), m0(f.m0), m1(f.m1), m2(f.m2), ic1eq(f.ic1eq), ic2eq(f.ic2eq),
+          band(f.band), low(f.low), diff(f.diff) {}
+    void tick4(float4& x) {
+        diff = x - ic2eq;
+        band = a1 * ic1eq + a2 * diff;
+        low = ic2eq + a2 * ic1eq + a3 * diff;
+        ic1eq = 2.0f * band - ic1eq;
+        ic2eq = 2.0f * low - ic2eq;
+        x = m0 * x + m1 * band + m2 * low;
+    }
+    void storeState(QuadSVF& f) const {
+        f.ic1eq = ic1eq, f.ic2eq = ic2eq, f.band = band, f.low = low, f.diff = diff;
+    }
+};
+
+}  // namespace
+
 void QuadSVF::processCascade(float* buffer, uint32_t n) {
-    for (uint32_t i = 0; i < n; ++i) buffer[i] = tickCascade(buffer[i]);
+    Lanes s(*this);
+    float4 pipe = lanes;
+    for (uint32_t i = 0; i < n; ++i) {
+        pipe = float4{buffer[i], pipe[0], pipe[1], pipe[2]};
+        s.tick4(pipe);
+        buffer[i] = pipe[3];
+    }
+    lanes = pipe;
+    s.storeState(*this);
     _sanitize();
 }
 
@@ -60,14 +94,19 @@ void QuadSVF::process4Channels(float* buffer, uint32_t n) {
     float* c1 = buffer + n;
     float* c2 = buffer + 2 * n;
     float* c3 = buffer + 3 * n;
+    Lanes s(*this);
+    const float4 dryGain = dry, wetGain = wet;
     for (uint32_t i = 0; i < n; ++i) {
-        float4 x{c0[i], c1[i], c2[i], c3[i]};
-        tick4Mix(x);
+        const float4 in{c0[i], c1[i], c2[i], c3[i]};
+        float4 x = in;
+        s.tick4(x);
+        x = in * dryGain + wetGain * x;
         c0[i] = x[0];
         c1[i] = x[1];
         c2[i] = x[2];
         c3[i] = x[3];
     }
+    s.storeState(*this);
     _sanitize();
 }
 

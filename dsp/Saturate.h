@@ -3,6 +3,7 @@
 // is undefined for those inputs and gives garbage indices on x86.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 template <typename F>
@@ -18,4 +19,14 @@ inline int32_t saturateToI32(F x) {
     if (x <= F(-2147483648.0)) return INT32_MIN;
     if (x >= F(2147483648.0)) return INT32_MAX;
     return static_cast<int32_t>(x);
+}
+
+// float(saturateToI32(x)) without leaving floating point, for per-sample
+// loops: the fraction dropped, the ends at +-2^31 (INT32_MAX rounds to 2^31
+// as a float), NaN as 0.
+inline float truncSaturated(float x) {
+    float t = std::trunc(x);
+    t = t < 2147483648.0f ? t : 2147483648.0f;
+    t = t > -2147483648.0f ? t : -2147483648.0f;
+    return x == x ? t : 0.0f;
 }

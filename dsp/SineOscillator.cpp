@@ -11,13 +11,23 @@ static inline double wrapPhase(double p) {
     return p;
 }
 
+// wrapPhase leaves [0, 1) for any finite phase; a NaN or infinite one reads
+// the table's zero, as the wrapping read would.
+static inline float tableSine(const WaveTableBank& table, double p) {
+    if (!(p >= 0.0 && p < 1.0)) p = 0.0;
+    return table.sineInCycle(float(p));
+}
+
 void SineOscillator::render(float* buffer, uint32_t n, float hz) {
     phaseIncrement = double(hz) / 48000.0;
     const WaveTableBank& table = DSP::wavetable;
+    double p = phase;
+    const double increment = phaseIncrement;
     for (uint32_t i = 0; i < n; ++i) {
-        phase = wrapPhase(phase + double(buffer[i]) + phaseIncrement);
-        buffer[i] = table.sine(float(phase));
+        p = wrapPhase(p + double(buffer[i]) + increment);
+        buffer[i] = tableSine(table, p);
     }
+    phase = p;
     // A NaN modulator would otherwise freeze the oscillator for good.
     if (!std::isfinite(phase)) phase = 0.0;
 }
@@ -30,16 +40,22 @@ void FeedbackSineOscillator::render(float* buffer, uint32_t n, float hz, float f
     const double maxDelay = double(delay.size()) - 2.0;
     if (!(d > 0.0)) d = 0.0;
     if (d > maxDelay) d = maxDelay > 0.0 ? maxDelay : 0.0;
+    const DelayLine::Tap tap = delay.tap(float(d));
     const WaveTableBank& table = DSP::wavetable;
+    double p0 = phase, fed = feedbackSample;
+    const double increment = phaseIncrement, amount = double(feedback);
+    DelayLine::Cursor line(delay);
     for (uint32_t i = 0; i < n; ++i) {
-        double m = feedbackSample * double(feedback);
-        double p = wrapPhase(m + phase + double(buffer[i]) + phaseIncrement);
-        float out = table.sine(float(p));
+        double m = fed * amount;
+        double p = wrapPhase(m + p0 + double(buffer[i]) + increment);
+        float out = tableSine(table, p);
         buffer[i] = out;
-        phase = p - m;
-        delay.write(out);
-        feedbackSample = delay.readInterpolated(float(d));
+        p0 = p - m;
+        line.write(out);
+        fed = line.readTap(tap);
     }
+    phase = p0;
+    feedbackSample = fed;
     if (!std::isfinite(phase) || !std::isfinite(feedbackSample)) {
         phase = 0.0;
         feedbackSample = 0.0;

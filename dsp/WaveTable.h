@@ -22,6 +22,11 @@ public:
     // sin(2 pi p) on the 4096-point grid, no interpolation. Any phase is
     // wrapped into [0, 1) first, so no caller can index outside the table.
     float sine(float phase) const;
+    // The same, inline, for a phase the caller keeps in [0, 1): no wrap.
+    float sineInCycle(float phase) const {
+        const uint32_t index = uint32_t(phase * 4096.0f) & 4095u;
+        return phase < 0.5f ? table[index] : -table[index & 2047u];
+    }
 };
 
 namespace DSP {

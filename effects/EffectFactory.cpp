@@ -1,6 +1,19 @@
 #include "effects/EffectFactory.h"
 
+#include "effects/AmplitudeModFX.h"
+#include "effects/BandSplitFX.h"
+#include "effects/CirclePanFX.h"
+#include "effects/CompressorFX.h"
+#include "effects/DegradeFX.h"
+#include "effects/DelayFX.h"
+#include "effects/EqualizerFX.h"
+#include "effects/FadeDelayFX.h"
 #include "effects/LimiterFX.h"
+#include "effects/MonoSumFX.h"
+#include "effects/ReRouteFX.h"
+#include "effects/ReverbFX.h"
+#include "effects/SaturationFX.h"
+#include "effects/StateVariableFilterFX.h"
 #include "effects/StereoPanFX.h"
 
 #include <cstdio>
@@ -22,8 +35,21 @@ struct FactoryEntry {
 };
 
 constexpr FactoryEntry kFactory[] = {
+    {AudioEffectType::Mono, &construct<MonoSumFX>},
+    {AudioEffectType::Circle, &construct<CirclePanFX>},
     {AudioEffectType::Stereo, &construct<StereoPanFX>},
+    {AudioEffectType::ReRoute, &construct<ReRouteFX>},
+    {AudioEffectType::Filter, &construct<StateVariableFilterFX>},
+    {AudioEffectType::Equalizer, &construct<EqualizerFX>},
+    {AudioEffectType::Multiband, &construct<BandSplitFX>},
+    {AudioEffectType::Delay, &construct<DelayFX>},
+    {AudioEffectType::FadeDelay, &construct<FadeDelayFX>},
+    {AudioEffectType::Reverb, &construct<ReverbFX>},
+    {AudioEffectType::Drive, &construct<SaturationFX>},
+    {AudioEffectType::AmpMod, &construct<AmplitudeModFX>},
+    {AudioEffectType::Compressor, &construct<CompressorFX>},
     {AudioEffectType::Limiter, &construct<LimiterFX>},
+    {AudioEffectType::Degrade, &construct<DegradeFX>},
 };
 
 Constructor _constructorOf(AudioEffectType type) {

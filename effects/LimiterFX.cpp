@@ -1,21 +1,10 @@
 #include "effects/LimiterFX.h"
 
+#include "dsp/Float4.h"
 #include "gui/MonoGFX.h"
 
 #include <algorithm>
 #include <cmath>
-
-namespace {
-
-// Looks a step further than the gain could fall within the look-ahead only
-// when the envelope lags (long attacks, a held peak let go): the applied gain
-// is then cut so that the delayed sample stays at the ceiling.
-inline float _safeGain(float g, float delayed) {
-    const float a = std::fabs(delayed);
-    return a * g > LimiterFX::kCeiling ? LimiterFX::kCeiling / a : g;
-}
-
-}  // namespace
 
 LimiterFX::LimiterFX()
     : input("input", ParameterFloat::Decibels, XYMorph | Smoothed | Stored, 0.0f, -32.0f, 64.0f),
@@ -41,6 +30,75 @@ LimiterFX::~LimiterFX() = default;
 uint32_t LimiterFX::lookAhead(float attackSamples, uint32_t frames) {
     const uint32_t whole = uint32_t(std::max(attackSamples, 0.0f));
     return uint32_t(4.0f * float(frames) + attackSamples - float(whole % frames));
+}
+
+// Input gain and level, four samples at a time: x is left scaled by Ki.
+void LimiterFX::_scaleInput(float* x, float* level, uint32_t frames, float Ki) {
+    const float4 k = splat4(Ki);
+    const size_t whole = frames & ~3u;
+    size_t i = 0;
+    for (; i < whole; i += 4) {
+        const float4 in = loadUnaligned4(x + i) * k;
+        storeUnaligned4(x + i, in);
+        storeUnaligned4(level + i, abs4(in));
+    }
+    for (; i < frames; ++i) {
+        x[i] *= Ki;
+        level[i] = std::fabs(x[i]);
+    }
+}
+
+// Held peak and gain, sample by sample: gains[i] is the gain that sample i
+// leaves behind. The target of the held peak is kept with it, so a held
+// sample costs no division.
+float LimiterFX::_followPeak(const float* level, float* gains, uint32_t frames, float A, float R, PeakHold& hold,
+                             float g) {
+    float peak = hold.peak, held = hold.target;
+    uint32_t counter = hold.counter;
+    const uint32_t length = hold.length;
+#pragma GCC unroll 4
+    for (uint32_t i = 0; i < frames; ++i) {
+        const float v = level[i];
+        float target;
+        if (v > peak) {
+            peak = v;
+            counter = 1;
+            held = target = std::min(kCeiling / v, 1.0f);
+        } else if (counter <= length) {
+            ++counter;
+            target = held;
+        } else {
+            peak = 0.0f;
+            held = 1.0f;
+            target = v > 0.0f ? std::min(kCeiling / v, 1.0f) : 1.0f;  // NaN: 1
+        }
+        g += (target - g) / (g < target ? R : A);
+        gains[i] = g;
+    }
+    hold.peak = peak;
+    hold.target = held;
+    hold.counter = counter;
+    return g;
+}
+
+// y = Ko x g x d, four samples at a time; true when one left -1..+1.
+bool LimiterFX::_applyGain(float* x, const float* gains, const float* delayedSamples, uint32_t frames, float Ko) {
+    const float4 k = splat4(Ko), top = splat4(1.0f), bottom = splat4(-1.0f);
+    int4 outside = {0, 0, 0, 0};
+    const size_t whole = frames & ~3u;
+    size_t i = 0;
+    for (; i < whole; i += 4) {
+        const float4 y = k * loadUnaligned4(gains + i) * loadUnaligned4(delayedSamples + i);
+        storeUnaligned4(x + i, y);
+        outside |= (y > top) | (y < bottom);
+    }
+    bool clip = (outside[0] | outside[1] | outside[2] | outside[3]) != 0;
+    for (; i < frames; ++i) {
+        const float y = Ko * gains[i] * delayedSamples[i];
+        x[i] = y;
+        clip |= y > 1.0f || y < -1.0f;
+    }
+    return clip;
 }
 
 void LimiterFX::process(AudioBlock& block) {
@@ -80,34 +138,34 @@ void LimiterFX::process(AudioBlock& block) {
             }
             line.setJumpTarget(L, 0);
             float* x = block.channel(c);
-            bool clip = false;
-            for (uint32_t i = 0; i < frames; ++i) {
-                const float in = x[i] * Ki;
-                float v = std::fabs(in);
-                if (v > hold.peak) {
-                    hold.peak = v;
-                    hold.counter = 1;
-                } else if (hold.counter <= hold.length) {
-                    ++hold.counter;
-                    v = hold.peak;
-                } else {
-                    hold.peak = 0.0f;
+            alignas(16) float level[AudioBlock::kFrames];
+            alignas(16) float gains[AudioBlock::kFrames];
+            alignas(16) float delayedSamples[AudioBlock::kFrames];
+            _scaleInput(x, level, frames, Ki);
+            g = _followPeak(level, gains, frames, A, R, hold, g);
+            // On a steady tap the block is written first and read in one
+            // pass: the same samples as a write and a read per frame. A
+            // moving tap fades per frame.
+            const bool steady = !line.jumpPending && !line.fadingIn && line.currentTap + frames <= line.size();
+            if (steady) {
+                line.writeBlock(x, frames);
+                line.readBehind(delayedSamples, frames, line.currentTap);
+            } else {
+                for (uint32_t i = 0; i < frames; ++i) {
+                    line.write(x[i]);
+                    delayedSamples[i] = line.readCrossfading(0);
                 }
-                const float target = v > 0.0f ? std::min(kCeiling / v, 1.0f) : 1.0f;
-                g += g < target ? (target - g) / R : (target - g) / A;
-                line.write(in);
-                const float d = line.readCrossfading(0);
-                const float y = Ko * _safeGain(g, d) * d;
-                x[i] = y;
-                clip |= y > 1.0f || y < -1.0f;
             }
+            // Not clipped: a peak that the falling gain has not caught yet
+            // passes the ceiling for the length of the attack.
+            const bool clip = _applyGain(x, gains, delayedSamples, frames, Ko);
             if (clip)
                 clipFlags[c].store(true, std::memory_order_relaxed);
         } else {
-            for (uint32_t i = 0; i < frames; ++i) {
-                g += g < 1.0f ? (1.0f - g) / R : (1.0f - g) / A;
-                line.write(0.0f);
-            }
+            for (uint32_t i = 0; i < frames; ++i)
+                g += (1.0f - g) / (g < 1.0f ? R : A);
+            static constexpr float kSilence[AudioBlock::kFrames] = {};
+            line.writeBlock(kSilence, frames);
         }
         env.gain = g;
         meterGains[c].store(g, std::memory_order_relaxed);

@@ -1,7 +1,9 @@
 // Look-ahead peak limiter, per channel: the audio is delayed by at least four
 // blocks while the gain follows the held peak of the undelayed signal, so
-// the delayed signal stays under a ceiling of 0.75; then an output gain.
-// The channel states are delayed by the same number of blocks.
+// the delayed signal settles under a ceiling of 0.75; then an output gain.
+// The output is not clipped: while the gain is still falling (the attack) a
+// peak may pass the ceiling. The channel states are delayed by the same
+// number of blocks.
 #pragma once
 
 #include "dsp/DelayLine.h"
@@ -46,6 +48,7 @@ public:
         float peak = 0.0f;
         uint32_t counter = 0;
         uint32_t length = 0;
+        float target = 1.0f;  // the gain target of the held peak
     };
 
     Envelope envelopes[kChannels];
@@ -58,4 +61,10 @@ public:
     ChannelState stateRing[kChannels][kStateRing] = {};
     // A line that never ran starts at its tap instead of fading to it.
     bool lineStarted[kChannels] = {};
+
+private:
+    static void _scaleInput(float* x, float* level, uint32_t frames, float Ki);
+    static float _followPeak(const float* level, float* gains, uint32_t frames, float A, float R, PeakHold& hold,
+                             float g);
+    static bool _applyGain(float* x, const float* gains, const float* delayedSamples, uint32_t frames, float Ko);
 };

@@ -1,6 +1,8 @@
 #include "engines/SynthVoice.h"
 
 #include <cmath>
+#include <cstdio>
+#include <new>
 
 SynthVoice::SynthVoice() {
     note = NoteEvent{};
@@ -30,4 +32,10 @@ float SynthVoice::glideStep() {
     if (!std::isfinite(f)) f = target;
     currentFrequency = f;
     return f;
+}
+
+void requirePlacement(const void* self, uintptr_t alignment, const char* className) {
+    if ((reinterpret_cast<uintptr_t>(self) & (alignment - 1)) == 0) return;
+    std::fprintf(stderr, "%s object is improperly aligned\n", className);
+    throw std::bad_alloc();
 }

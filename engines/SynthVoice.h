@@ -15,6 +15,11 @@ inline void restGainRamp(GainRamp& ramp, float gain) {
     ramp = GainRamp{0, 0, 64, gain, gain, 0.0f};
 }
 
+// Voices check their placement at construction: at an address off the
+// boundary they print "<className> object is improperly aligned" and throw
+// std::bad_alloc.
+void requirePlacement(const void* self, uintptr_t alignment, const char* className);
+
 class SynthVoice {
 public:
     // Word 0 of a note for a kind.

@@ -29,8 +29,9 @@ void GuiNotify::post(std::string_view text, uint32_t arg, uint32_t kind) {
 void GuiNotify::_append(GuiMessage& message) {
     message.text[sizeof(message.text) - 1] = '\0';
     queue_.push_back(message);
-    // A replaceable notice (busy, progress) gives way to the next one.
-    if (queue_.size() > 1 && queue_.front().arg != 0) {
+    // A replaceable notice (busy, progress) gives way to the next one; the
+    // flag is the lowest byte of arg.
+    if (queue_.size() > 1 && (queue_.front().arg & 0xFFu) != 0) {
         queue_.pop_front();
         frameCounter_ = 0;
     }

@@ -76,8 +76,7 @@ bool saveScreenshot(const std::string& folder, const uint8_t* framebuffer, bool 
     out.value(unsigned(outW));
     out.value(unsigned(outH));
     out.text("\n");
-    out.value(15);
-    out.text("\n");
+    out.text("15\n");  // the maximum grey value, without the values' space
 
     if (framed) {
         // The top border shares the line of the first image row.

@@ -63,11 +63,20 @@ Settings settings;
 // 12: DSP::mainClock, DSP::track, DSP::touchpad
 #include "instrument/MainClock.h"
 #include "instrument/track/Track.h"
+#include "drivers/Touchpad.h"
 namespace DSP {
 MainClock mainClock;
 Track track[Track::kTracks] = {Track(0, &mainClock), Track(1, &mainClock), Track(2, &mainClock),
                                Track(3, &mainClock), Track(4, &mainClock)};
+Touchpad touchpad[kNumTouchpads];
 }  // namespace DSP
+#include "effects/DelayFX.h"
+namespace {
+// The delay's tempo-locked times follow the main clock.
+const bool gDelayFollowsClock = (DelayFX::tempoReader.store(+[]() {
+    return TempoReading{DSP::mainClock.bpm.getValue(), DSP::mainClock.clockSource.value.load()};
+}), true);
+}  // namespace
 // 13: DSP::voiceManager
 #include "instrument/voices/VoiceManager.h"
 #include "instrument/voices/VoiceManagerTracks.h"
@@ -91,10 +100,22 @@ std::array<KeyDebouncer, kNumTrackButtons> trackSelect;
 namespace Driver {
 SerialMIDI dinMIDI;
 }  // namespace Driver
+#include "connectivity/OSCV.h"
+namespace Driver {
+std::atomic<OSCV*> oscv{nullptr};  // set by the CV expander client once it is built
+}  // namespace Driver
 #include "drivers/ShiftRegisterIn.h"
 namespace Key {
 ShiftRegisterIn shiftRegisterInput;
 }  // namespace Key
+#include "drivers/EncoderLedDriver.h"
+#include "drivers/MCP3008.h"
+#include "drivers/SSD1322.h"
+namespace Driver {
+SSD1322 oledDriver;
+EncoderLedDriver ledDriver;
+MCP3008 ADC[2];
+}  // namespace Driver
 // 16: DSP::random, DSP::wavetable
 #include "dsp/Random.h"
 #include "dsp/WaveTable.h"

@@ -94,15 +94,13 @@ int32_t ParameterInt::_limited(int64_t v) const {
     return saturate(v);
 }
 
-void ParameterInt::_constrainSlot(unsigned slot) {
-    if (slot < values.size())
-        values[slot] = _limited(values[slot]);
-}
-
 void ParameterInt::constrain() {
-    const int32_t v = _limited(values[activeSlot]);
-    values[activeSlot] = v;
-    value = v;
+    // Every slot, so that selecting another slot never shows one out of range.
+    for (auto& v : values) {
+        const int32_t limited = _limited(v);
+        if (limited != v)
+            v = limited;
+    }
 }
 
 void ParameterInt::setMin(int32_t v) {
@@ -119,11 +117,10 @@ void ParameterInt::setMax(int32_t v) {
 
 int32_t ParameterInt::setValue(int32_t v, bool markOverride) {
     const int32_t old = values[activeSlot];
-    values[activeSlot] = v;
-    constrain();
+    values[activeSlot] = _limited(v);
     if (markOverride && values[activeSlot] != old)
         overridden = true;
-    return value;
+    return values[activeSlot];
 }
 
 bool ParameterInt::changeBy(int ticks, bool alternate, bool force) {
@@ -141,7 +138,7 @@ bool ParameterInt::changeBy(int ticks, bool alternate, bool force) {
             v = v * (int64_t(fineStep) * ticks);
         else
             v = v / (-int64_t(ticks) * fineStep);
-        values[activeSlot] = saturate(v);
+        values[activeSlot] = _limited(v);
     }
     constrain();
     if (values[activeSlot] != old) {
@@ -182,7 +179,7 @@ bool ParameterInt::setFromString(const std::string& text, int slot) {
         int index = _withChoices([&](const ChoiceList& list) { return _choiceIndex(list, text); });
         if (index < 0)
             return false;
-        values[slot] = index;
+        values[slot] = _limited(index);
         return true;
     }
     // Refused rather than thrown: text comes from the pad and from files.
@@ -192,9 +189,7 @@ bool ParameterInt::setFromString(const std::string& text, int slot) {
     long long v = std::strtoll(start, &end, 10);
     if (end == start || errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
         return false;
-    values[slot] = int32_t(v);
-    _constrainSlot(unsigned(slot));
-    constrain();
+    values[slot] = _limited(v);
     return true;
 }
 
@@ -222,10 +217,8 @@ bool ParameterInt::setFromOSC(const oscpkt::Message& message) {
 void ParameterInt::morphXY(float x, float y) {
     if (xyMorph && !overridden && values.size() >= kMorphSlots && std::isfinite(x) && std::isfinite(y)) {
         int32_t v;
-        if (roundedInt(_bilinear(values, x, y), v)) {
-            values[0] = v;
-            value = v;
-        }
+        if (roundedInt(_bilinear(values, x, y), v))
+            values[0] = _limited(v);
     }
     _morphModulators(x, y);
 }

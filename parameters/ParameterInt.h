@@ -12,6 +12,24 @@
 #include <string>
 #include <vector>
 
+class ParameterInt;
+
+// The value that the audio thread, the pages and the overview read: the active
+// slot itself, so no way of setting the parameter can leave a second copy
+// behind. Reads like the atomic word it replaces.
+class ActiveSlotValue {
+public:
+    explicit ActiveSlotValue(const ParameterInt& owner) : owner_(owner) {}
+    ActiveSlotValue(const ActiveSlotValue&) = delete;
+    ActiveSlotValue& operator=(const ActiveSlotValue&) = delete;
+    // The slots are single words; no other data is published through them.
+    inline int32_t load(std::memory_order = std::memory_order_relaxed) const;
+    operator int32_t() const { return load(); }
+
+private:
+    const ParameterInt& owner_;
+};
+
 struct ChoiceList {
     std::vector<std::string> names;
     std::vector<int32_t> values;  // empty, or one value per name
@@ -72,7 +90,9 @@ public:
     int32_t defaultValue = 0;
     Relaxed<int32_t> minimum{-2147483647};
     Relaxed<int32_t> maximum{2147483646};
-    std::atomic<int32_t> value{0};
+    // Every slot holds a constrained value at all times: writers limit first,
+    // then store, so a reader never sees a value outside the range.
+    ActiveSlotValue value{*this};
     Snapshot<ChoiceList> choiceList;
     int32_t fineStep = 1;
     int32_t coarseStep = 8;
@@ -81,7 +101,6 @@ private:
     void _setChoices(const std::vector<std::string>& names, const std::vector<int32_t>* choiceValues,
                      int selectIndex, bool warn);
     int32_t _limited(int64_t v) const;
-    void _constrainSlot(unsigned slot);
     int _choiceIndex(const ChoiceList& list, const std::string& name) const;
     // The audio thread reads the list without locking; others hold a copy.
     template <typename F>
@@ -92,3 +111,5 @@ private:
         return f(*list);
     }
 };
+
+int32_t ActiveSlotValue::load(std::memory_order) const { return owner_.values[owner_.activeSlot]; }

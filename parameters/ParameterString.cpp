@@ -2,6 +2,7 @@
 
 #include "gui/Numpad.h"
 #include "platform/Audio.h"
+#include "platform/RtPrintf.h"
 
 #include <algorithm>
 #include <cctype>
@@ -36,6 +37,8 @@ bool readAddress(const std::string& text, int32_t out[4]) {
 }
 
 // Texts are saved as JSON, whose writer refuses anything but UTF-8.
+constexpr const char* kTooLong = "Text for [%s] refused: %zu bytes, at most %zu\n";
+
 bool validUtf8(const std::string& text) {
     size_t i = 0;
     while (i < text.size()) {
@@ -130,6 +133,11 @@ bool ParameterString::setFromString(const std::string& text, int slot) {
         slot = int(activeSlot);
     if (!_validSlot(slot) || !validUtf8(text))
         return false;
+    if (!SharedText::fits(text)) {
+        // Refused whole: a shortened path would load or save another file.
+        rt_printf(kTooLong, name.c_str(), text.size(), SharedText::kCapacity);
+        return false;
+    }
     if (displayMode == Address) {
         int32_t o[4];
         if (!readAddress(text, o))

@@ -1,7 +1,8 @@
-// A short text that one thread replaces while another reads it, kept in a
-// fixed buffer guarded by a sequence counter: writers never allocate (the
-// audio thread may write), readers retry while a write is in progress.
-// Texts longer than kCapacity bytes are cut.
+// A text that one thread replaces while another reads it (a name, a file
+// path), kept in a fixed buffer guarded by a sequence counter: writers never
+// allocate (the audio thread may write), readers retry while a write is in
+// progress. A text longer than kCapacity bytes is refused whole, never cut,
+// so a path is never silently shortened into another one.
 #pragma once
 
 #include <atomic>
@@ -13,7 +14,7 @@
 
 class SharedText {
 public:
-    static constexpr size_t kCapacity = 127;
+    static constexpr size_t kCapacity = 1023;
 
     SharedText() = default;
     explicit SharedText(std::string_view text) { set(text); }
@@ -24,21 +25,30 @@ public:
         return *this;
     }
 
-    void set(std::string_view text) { _write(text, true); }
+    static bool fits(std::string_view text) { return text.size() <= kCapacity; }
+
+    // False, and the text unchanged, for a text that does not fit.
+    bool set(std::string_view text) { return _write(text, true); }
 
     // The writer that must not wait (the audio thread): false, and nothing
-    // written, while another writer is busy.
+    // written, while another writer is busy or when the text does not fit.
     bool trySet(std::string_view text) { return _write(text, false); }
 
     std::string get() const {
-        uint8_t bytes[kWords * 8];
+        char bytes[kWords * 8];
+        size_t length = 0;
         for (;;) {
             uint64_t before = sequence_.load(std::memory_order_acquire);
             if (before & 1u) {
                 std::this_thread::yield();
                 continue;
             }
-            for (size_t w = 0; w < kWords; ++w) {
+            // Only the words the text uses; a length torn by a writer is
+            // caught by the count below and never reads past the buffer.
+            length = length_.load(std::memory_order_relaxed);
+            if (length > kCapacity)
+                length = kCapacity;
+            for (size_t w = 0; w < (length + 7) / 8; ++w) {
                 uint64_t word = words_[w].load(std::memory_order_relaxed);
                 std::memcpy(bytes + 8 * w, &word, 8);
             }
@@ -46,18 +56,15 @@ public:
             if (sequence_.load(std::memory_order_relaxed) == before)
                 break;
         }
-        return std::string(reinterpret_cast<const char*>(bytes + 1), bytes[0]);
+        return std::string(bytes, length);
     }
 
     bool operator==(std::string_view text) const { return get() == text; }
 
 private:
     bool _write(std::string_view text, bool wait) {
-        size_t length = text.size() < kCapacity ? text.size() : kCapacity;
-        // never cut a UTF-8 sequence in half: the JSON writer refuses those
-        if (length < text.size())
-            while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
-                --length;
+        if (!fits(text))
+            return false;
         uint64_t s = sequence_.load(std::memory_order_relaxed);
         for (;;) {  // odd: another writer is busy
             if ((s & 1u) == 0 &&
@@ -71,19 +78,21 @@ private:
         }
         // a reader that sees any of the new words also sees the odd count
         std::atomic_thread_fence(std::memory_order_release);
-        uint8_t bytes[kWords * 8] = {};
-        bytes[0] = static_cast<uint8_t>(length);
-        std::memcpy(bytes + 1, text.data(), length);
-        for (size_t w = 0; w < kWords; ++w) {
+        const size_t length = text.size();
+        for (size_t w = 0; w < (length + 7) / 8; ++w) {
+            char bytes[8] = {};
+            std::memcpy(bytes, text.data() + 8 * w, length - 8 * w < 8 ? length - 8 * w : 8);
             uint64_t word;
-            std::memcpy(&word, bytes + 8 * w, 8);
+            std::memcpy(&word, bytes, 8);
             words_[w].store(word, std::memory_order_relaxed);
         }
+        length_.store(uint32_t(length), std::memory_order_relaxed);
         sequence_.store(s + 2, std::memory_order_release);
         return true;
     }
 
-    static constexpr size_t kWords = (kCapacity + 1) / 8;
+    static constexpr size_t kWords = (kCapacity + 7) / 8;
     std::atomic<uint64_t> sequence_{0};
+    std::atomic<uint32_t> length_{0};
     std::atomic<uint64_t> words_[kWords] = {};
 };

@@ -1,4 +1,6 @@
 #include "platform/Audio.h"
+#include "platform/AudioCodec.h"
+#include "platform/devices/Board.h"
 
 #include "platform/AudioFile.h"
 #include "platform/AuxiliaryTask.h"
@@ -14,6 +16,7 @@
 #include <pmmintrin.h>
 
 #include <algorithm>
+#include <memory>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -40,6 +43,7 @@ struct HostAudio {
     host::AudioCapture capture;
     bool capturing = false;
     std::vector<host::DigitalDevice*> devices;
+    std::unique_ptr<AudioCodec> codec;  // configured and started, never carries audio here
 
     bool initialised = false;
     bool running = false;
@@ -59,6 +63,28 @@ HostAudio& hostAudio() {
 std::atomic<int> gStopRequested{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 thread_local bool tAudioThread = false;
+
+// Makes the codec of the board, as the audio port would before streaming,
+// and checks that its port configuration is one the port runs.
+bool startCodec(HostAudio& h, const std::string& name) {
+    int id = Bela_hwFromName(name);
+    if (id < 0) {
+        fprintf(stderr, "Bela_initAudio: unknown hardware %s\n", name.c_str());
+        return false;
+    }
+    h.codec.reset(host::makeCodec(id));
+    if (!h.codec)
+        return true;  // a board without a codec driver
+    if (!host::mcaspConfigSupported(h.codec->getMcaspConfig())) {
+        fprintf(stderr, "Bela_initAudio: the codec of %s asks for an audio port setting this host does not run\n",
+                name.c_str());
+        h.codec.reset();
+        return false;
+    }
+    if (h.codec->initCodec() != 0)
+        fprintf(stderr, "Bela_initAudio: the codec of %s did not initialise\n", name.c_str());
+    return true;
+}
 
 void feedInputs(HostAudio& h) {
     const uint32_t frames = h.context.audioFrames;
@@ -132,6 +158,9 @@ void audioLoop(HostAudio* h) {
     }
 }
 
+// 2^64: the first count the 64-bit block counter cannot hold.
+constexpr double kCounterLimit = 18446744073709551616.0;
+
 bool parseCount(const char* text, double& out) {
     if (!text || !*text)
         return false;
@@ -165,6 +194,7 @@ const struct option kHostOptions[] = {
     {"audio-in", required_argument, nullptr, kOptAudioIn},
     {"midi-port", required_argument, nullptr, kOptMidiPort},
     {"panel-script", required_argument, nullptr, kOptPanelScript},
+    {"display-out", required_argument, nullptr, kOptDisplayMirror},
 };
 
 }  // namespace
@@ -192,7 +222,8 @@ void Bela_usage() {
             "                                       (default: a new pseudo-terminal, whose name is printed)\n"
             "   --panel-script FILE:                Play the panel from a file of timed events\n"
             "                                       (lines \"<block> key <k> down|up\",\n"
-            "                                       \"<block> encoder <e> turn <n>|push [down|up]\")\n",
+            "                                       \"<block> encoder <e> turn <n>|push [down|up]\")\n"
+            "   --display-out FILE.pgm:             Keep a picture of the display in FILE while running\n",
             host::defaultRoot().c_str());
 }
 
@@ -216,14 +247,14 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
         case kOptRoot: settings->root = optarg; break;
         case kOptOffline: settings->mode = HostMode::Offline; break;
         case kOptBlocks:
-            if (!parseCount(optarg, v) || v != std::floor(v) || v < 1) {
+            if (!parseCount(optarg, v) || v != std::floor(v) || v < 1 || v >= kCounterLimit) {
                 fprintf(stderr, "--blocks needs a whole number of blocks above 0\n");
                 return '?';
             }
             settings->stopAfterBlocks = uint64_t(v);
             break;
         case kOptSeconds:
-            if (!parseCount(optarg, v) || v <= 0.0) {
+            if (!parseCount(optarg, v) || v <= 0.0 || std::ceil(v * 48000.0 / 64.0) >= kCounterLimit) {
                 fprintf(stderr, "--seconds needs a number of seconds above 0\n");
                 return '?';
             }
@@ -285,6 +316,9 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         }
     }
     host::setMidiPort(settings->midiPort);
+    host::setDisplayMirror(settings->displayMirror.empty() ? std::string() : settings->displayMirror);
+    if (!settings->hardware.empty() && !startCodec(h, settings->hardware))
+        return -1;
     if (!host::panelStart(settings->panelScript))
         return -1;
     if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped) {
@@ -320,6 +354,8 @@ int Bela_startAudio() {
     HostAudio& h = hostAudio();
     if (!h.initialised || h.running)
         return -1;
+    if (h.codec)
+        h.codec->startAudio(1);
     if (h.settings.mode == HostMode::Stepped) {
         h.running = true;
         return 0;
@@ -340,6 +376,8 @@ void Bela_stopAudio() {
     Bela_requestStop();
     if (h.audioThread.joinable())
         h.audioThread.join();
+    if (h.codec)
+        h.codec->stopAudio();
     h.running = false;
 }
 
@@ -357,6 +395,8 @@ void Bela_cleanupAudio() {
         h.capturing = false;
     }
     host::rtLoggerStop();
+    h.codec.reset();
+    host::setDisplayMirror(std::string());
     h.initialised = false;
 }
 

@@ -35,6 +35,7 @@ struct BelaInitSettings {
     std::string midiPort;          // serial device or empty for a pseudo-terminal
     std::string panelScript;       // timed panel events
     std::string displayMirror;     // file the display image is mirrored to
+    std::string hardware;          // board name: its codec is made, configured and started
 };
 
 // A fresh settings record with the defaults (entry points unset).

@@ -2,7 +2,11 @@
 
 #include <sndfile.h>
 
+#include "platform/WavWriter.h"
+
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -71,8 +75,12 @@ int getSampleRate(const std::string& path) {
 
 namespace host {
 
+namespace {
+constexpr std::chrono::milliseconds kHeaderInterval{1000};
+}  // namespace
+
 struct AudioCapture::Impl {
-    SNDFILE* file = nullptr;
+    WavWriter file;
     unsigned channels = 0;
     bool waitWhenFull = false;
     std::unique_ptr<float[]> ring;
@@ -88,7 +96,7 @@ struct AudioCapture::Impl {
         while (t < h) {
             size_t offset = t % capacity;
             size_t n = std::min<size_t>(h - t, capacity - offset);
-            sf_write_float(file, ring.get() + offset, sf_count_t(n));
+            file.write(ring.get() + offset, n);
             t += n;
         }
         tail.store(t, std::memory_order_release);
@@ -99,28 +107,31 @@ AudioCapture::~AudioCapture() { close(); }
 
 bool AudioCapture::open(const std::string& path, unsigned channels, unsigned sampleRate, bool waitWhenFull) {
     close();
-    SF_INFO info{};
-    info.channels = int(channels);
-    info.samplerate = int(sampleRate);
-    info.format = (channels > 2 ? SF_FORMAT_WAVEX : SF_FORMAT_WAV) | SF_FORMAT_FLOAT;
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file) {
-        fprintf(stderr, "audio capture: cannot write %s: %s\n", path.c_str(), sf_strerror(nullptr));
+    auto impl = std::make_unique<Impl>();
+    if (!impl->file.open(path, channels, sampleRate)) {
+        fprintf(stderr, "audio capture: cannot write %s: %s\n", path.c_str(), strerror(errno));
         return false;
     }
-    impl_ = new Impl;
-    impl_->file = file;
-    impl_->channels = channels;
-    impl_->waitWhenFull = waitWhenFull;
-    impl_->capacity = size_t(sampleRate) * channels * 4;  // four seconds
-    impl_->ring.reset(new float[impl_->capacity]);
-    Impl* impl = impl_;
-    impl_->writer = std::thread([impl] {
-        while (!impl->quit.load(std::memory_order_acquire)) {
-            impl->drain();
+    impl->channels = channels;
+    impl->waitWhenFull = waitWhenFull;
+    impl->capacity = size_t(sampleRate) * channels * 4;  // four seconds
+    impl->ring.reset(new float[impl->capacity]);
+    impl_ = impl.release();
+    Impl* writing = impl_;
+    impl_->writer = std::thread([writing] {
+        // The header follows the data about once a second, so a run that
+        // is killed loses at most the last second of its recording.
+        auto lastHeader = std::chrono::steady_clock::now();
+        while (!writing->quit.load(std::memory_order_acquire)) {
+            writing->drain();
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastHeader >= kHeaderInterval) {
+                writing->file.updateHeader();
+                lastHeader = now;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        impl->drain();
+        writing->drain();
     });
     return true;
 }
@@ -150,8 +161,7 @@ void AudioCapture::close() {
         return;
     impl_->quit.store(true, std::memory_order_release);
     impl_->writer.join();
-    sf_write_sync(impl_->file);
-    sf_close(impl_->file);
+    impl_->file.close();
     delete impl_;
     impl_ = nullptr;
 }

@@ -254,9 +254,12 @@ bool Corvane::_playPulse(int lane, uint32_t k, SynthVoiceCommon* engineObject, i
         e.frequency = scale->frequency(note.symbol, intValue(l.octave) + note.octave);
         e.gain = gainOf(note.dbfs);
         for (int32_t j = 0; j < copies; ++j) {
+            // Drawn for every copy, also at 0 ms, so that every later draw
+            // of the noise sequence does not depend on the setting.
+            const float noise = std::fabs(DSP::noise.next());
             int32_t delay = swingDelay;
             if (randomMs > 0.0f)
-                delay += int32_t(std::fabs(DSP::noise.next()) * kSamplesPerMs * randomMs);
+                delay += int32_t(noise * kSamplesPerMs * randomMs);
             e.unisonIndex = uint32_t(j);
             e.delay = uint32_t(std::max(0, delay));
             ++used;

@@ -134,8 +134,8 @@ bool noteListFromJson(const json& element, NoteList& list, std::string& scalePat
                 error = "\"symbol\" is not an array";
                 return false;
             }
-            read.steps.resize(symbols.size());
-            for (size_t s = 0; s < symbols.size(); ++s) {
+            read.steps.resize(std::min(symbols.size(), NoteList::kMaxSteps));
+            for (size_t s = 0; s < read.steps.size(); ++s) {
                 NoteStep& step = read.steps[s];
                 if (symbols[s].is_array()) {
                     // A chord beyond the step's capacity keeps its first notes.

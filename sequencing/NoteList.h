@@ -71,6 +71,9 @@ struct NoteStepPitchLess {
 };
 
 struct NoteList {
+    // A list read from a file keeps at most this many steps.
+    static constexpr size_t kMaxSteps = 4096;
+
     std::vector<NoteStep> steps;
     std::string tuning = "12 edo";
     int32_t stepsPerOctave = 12;
@@ -87,7 +90,8 @@ struct NoteList {
 nlohmann::json noteListToJson(const NoteList& list, const PitchScaleManager& scales);
 
 // Reads one list element of a note-list file into `list` (its steps and
-// tuning; steps per octave are left for the tunings to set). A tuning that
+// tuning; steps per octave are left for the tunings to set; at most
+// kMaxSteps steps). A tuning that
 // names a scale file is stored by file name and its path returned in
 // `scalePath`. On malformed content returns false with a message, and `list`
 // is left as it was.

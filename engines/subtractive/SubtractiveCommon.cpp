@@ -76,10 +76,9 @@ void SubtractiveCommon::registerSampleLists() {
 }
 
 void SubtractiveCommon::_stepChoice(ParameterInt& p) {
-    const unsigned slot = p.activeSlot;
-    p.values[slot] = int32_t(p.values[slot]) + 1;
+    // Limited before it is stored: the voices read the slot as it changes.
+    p.setValue(int32_t(p.values[p.activeSlot]) + 1, false);
     p.overridden = true;
-    p.constrain();
 }
 
 void SubtractiveCommon::handleAction(int32_t key, int32_t event) {

@@ -15,21 +15,6 @@ constexpr float kPhaseScale = 3.1415f;
 constexpr float kMinLaneHz = 1.0e-3f;
 constexpr float kMaxLaneHz = 1.0e9f;
 
-// Rows become columns: a[i], b[i], c[i], d[i] end up in the i-th vector.
-inline void transpose4(float4& a, float4& b, float4& c, float4& d) {
-#if defined(__SSE__)
-    __m128 r0 = (__m128)a, r1 = (__m128)b, r2 = (__m128)c, r3 = (__m128)d;
-    _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
-    a = (float4)r0, b = (float4)r1, c = (float4)r2, d = (float4)r3;
-#else
-    const float4 x = a, y = b, z = c, t = d;
-    a = float4{x[0], y[0], z[0], t[0]};
-    b = float4{x[1], y[1], z[1], t[1]};
-    c = float4{x[2], y[2], z[2], t[2]};
-    d = float4{x[3], y[3], z[3], t[3]};
-#endif
-}
-
 float finiteOr(float v, float fallback) {
     return std::isfinite(v) ? v : fallback;
 }

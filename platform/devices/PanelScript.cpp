@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -14,6 +15,8 @@ constexpr uint32_t kKeys = 60;
 constexpr uint32_t kEncoders = 32;
 constexpr uint64_t kClickBlocks = 8;
 constexpr int32_t kMaxDetents = 1000000;
+// Room above the largest block for the release of a click.
+constexpr long long kMaxBlock = 1ll << 62;
 
 bool parseInteger(const std::string& word, long long min, long long max, long long& out) {
     if (word.empty())
@@ -46,8 +49,11 @@ bool parsePanelScript(const std::string& text, std::vector<PanelEvent>& events, 
             return false;
         };
         long long block = 0, index = 0, detents = 0;
-        if (!parseInteger(w[0], 0, (1ll << 62), block))
+        if (!parseInteger(w[0], 0, kMaxBlock, block)) {
+            if (!w[0].empty() && w[0].find_first_not_of("0123456789") == std::string::npos)
+                return fail("block number " + w[0] + " is too large (at most " + std::to_string(kMaxBlock) + ")");
             return fail("a block number (0 or more) comes first");
+        }
         if (w.size() < 3)
             return fail("expected \"key <k> down|up\" or \"encoder <e> turn <n>|push [down|up]\"");
         PanelEvent e;
@@ -93,6 +99,12 @@ bool parsePanelScript(const std::string& text, std::vector<PanelEvent>& events, 
 }
 
 bool loadPanelScript(const std::string& path, std::vector<PanelEvent>& events, std::string& error) {
+    // A folder opens as an empty stream: it would pass as a script of no events.
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = "is a folder, not a script file";
+        return false;
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = "cannot read the file";

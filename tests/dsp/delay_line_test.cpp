@@ -151,3 +151,20 @@ TEST(Utilities, RateToString) {
     EXPECT_EQ(rateToString(1.5f), "1.50");
     for (float r : {0.0f, -1.0f, NAN, 1e-30f, 1e30f, INFINITY}) EXPECT_LE(rateToString(r).size(), 15u) << r;
 }
+
+TEST(DelayLine, BlockWritesAndReadsMatchTheSampleBySampleOnes) {
+    DelayLine blocks(100), samples(100);
+    std::vector<float> x(37), got(37);
+    float next = 0.0f;
+    for (int round = 0; round < 20; ++round) {  // 37 is no multiple of 4 and wraps at odd places
+        for (float& v : x)
+            v = next += 1.0f;
+        blocks.writeBlock(x.data(), uint32_t(x.size()));
+        blocks.readBehind(got.data(), uint32_t(got.size()), 41);
+        for (size_t i = 0; i < x.size(); ++i) {
+            samples.write(x[i]);
+            ASSERT_EQ(got[i], samples.read(41)) << round << " " << i;
+        }
+        ASSERT_EQ(blocks.writeIndex, samples.writeIndex);
+    }
+}

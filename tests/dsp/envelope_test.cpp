@@ -244,3 +244,16 @@ TEST(GainRamp, RampsInWholeBlocks) {
     ramp.apply(block);
     EXPECT_EQ(block[5], 0.0f);
 }
+
+// A voice slot that only ever got a slide holds envelopes never triggered:
+// they count as idle, even after a fast release, so the voice ends.
+TEST(AHDEnvelope, NeverTriggeredCountsAsIdle) {
+    AHDEnvelope e;
+    EXPECT_TRUE(e.isIdle());
+    e.fastRelease(256);
+    for (int i = 0; i < 8; ++i) e.tick();
+    EXPECT_TRUE(e.isIdle());
+    e.trigger(1.0f, 0.0f);
+    e.tick();
+    EXPECT_FALSE(e.isIdle());
+}

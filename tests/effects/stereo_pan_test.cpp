@@ -1,6 +1,7 @@
 // The stereo pan measured on rendered blocks.
 #include "EffectTestSupport.h"
 #include "effects/StereoPanFX.h"
+#include "tests/support/list_popup.h"
 
 #include <gtest/gtest.h>
 
@@ -78,4 +79,15 @@ TEST(StereoPan, AUnisonSpreadStandsItsVoicesApart) {
         EXPECT_NEAR(out.channel(0)[3], 1.0f - p * p, 2e-3f) << c;
         EXPECT_NEAR(out.channel(1)[3], 1.0f - (1.0f - p) * (1.0f - p), 2e-3f) << c;
     }
+}
+
+TEST(StereoPan, ARoutingChosenInTheListMovesTheSoundToThatPair) {
+    StereoPanFX fx;
+    ASSERT_TRUE(testsupport::chooseInPopup(fx.routing, 4));  // "5+6"
+    EXPECT_EQ(fx.routing.toString(), "5+6");
+    const AudioBlock out = settle(fx, {0});
+    EXPECT_NEAR(out.channel(4)[20], 0.75f, 1e-3f);
+    EXPECT_NEAR(out.channel(5)[20], 0.75f, 1e-3f);
+    EXPECT_EQ(fxtest::peak(out, 0), 0.0f);
+    EXPECT_EQ(fxtest::peak(out, 1), 0.0f);
 }

@@ -33,6 +33,36 @@ inline double peakHz(const std::vector<float>& x, size_t offset) {
     return binHz(double(m) + 0.5 * (a - c) / (a - 2 * b + c));
 }
 
+// Power of the line at hz: the bins of its window's main lobe summed, so a
+// line between two bins reads the same as one on a bin.
+inline double linePower(const std::vector<double>& p, double hz, int halfWidth = 3) {
+    const long centre = std::lround(hz * kFftSize / 48000.0);
+    double sum = 0.0;
+    for (long k = centre - halfWidth; k <= centre + halfWidth; ++k)
+        if (k > 0 && size_t(k) < p.size()) sum += p[size_t(k)];
+    return sum;
+}
+inline double dB(double powerRatio) { return 10.0 * std::log10(powerRatio + 1e-300); }
+
+// Period in samples between minLag and maxLag, by the autocorrelation's
+// highest peak refined by a parabola.
+inline double periodByAutocorrelation(const std::vector<float>& x, size_t offset, size_t length, int minLag,
+                                      int maxLag) {
+    auto r = [&](int lag) {
+        double s = 0.0;
+        for (size_t i = offset; i < offset + length && i + size_t(lag) < x.size(); ++i) s += double(x[i]) * x[i + size_t(lag)];
+        return s;
+    };
+    int best = minLag;
+    double bestR = r(minLag);
+    for (int lag = minLag + 1; lag <= maxLag; ++lag) {
+        const double v = r(lag);
+        if (v > bestR) bestR = v, best = lag;
+    }
+    const double a = r(best - 1), b = bestR, c = r(best + 1);
+    return best + 0.5 * (a - c) / (a - 2 * b + c);
+}
+
 inline double bandShare(const std::vector<float>& x, double loHz, double hiHz, size_t offset) {
     auto p = power(x, offset);
     double band = 0.0, all = 0.0;

@@ -7,6 +7,7 @@
 #include "tests/engines/EngineMeasure.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/engines_harness.h"
+#include "tests/support/list_popup.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -127,6 +128,54 @@ TEST(SubtractiveVoice, SampleSourceBypassesTheFilterAndTakesTheRawDetune) {
     for (int i = 0; i < 30; ++i)
         spread = std::max(spread, std::fabs(h.voice(h.play(h.makeNote(200.0f))).samplePlayer.detuneFactor - 1.0f));
     EXPECT_GT(spread, 0.05f);  // 0.2 x 1^3 at most, not 0.2 x (0.2 x 1^3)^3
+}
+
+// The list pop-up is one more way of setting a choice: the voice, the page
+// slots and the overview must follow it as they follow the encoder.
+TEST(SubtractiveVoice, ChoicesMadeInTheListReachTheSound) {
+    SubtractiveCommon svf, ladder, listed;
+    for (SubtractiveCommon* c : {&svf, &ladder, &listed}) {
+        plainSaw(*c);
+        c->filtFreq.setValue(600.0f, true);
+    }
+    ladder.filtType.setValue(1, true);
+    ASSERT_TRUE(testsupport::chooseInPopup(listed.filtType, 1));  // "24dB LPF"
+    const double high = bandShare(note(svf, 200.0f, 300), 3000.0, 24000.0, 2048);
+    const double steep = bandShare(note(ladder, 200.0f, 300), 3000.0, 24000.0, 2048);
+    ASSERT_LT(steep, high * 0.5);
+    EXPECT_NEAR(bandShare(note(listed, 200.0f, 300), 3000.0, 24000.0, 2048), steep, steep * 0.01);
+    listed.refreshEnvSlot();
+    EXPECT_EQ(listed.exposedParameters[SubtractiveCommon::kFilterShapePlace], nullptr);
+
+    enginetest::TestSamplePool pool;
+    std::vector<float> tone(96000);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = 0.5f * float(std::sin(2.0 * M_PI * 3000.0 * double(i) / 48000.0));
+    pool.addResource("tone.wav", {tone}, 48000.0f);
+    pool.addEntry("tones", "tone.wav", 96000, 48000.0f);
+    SubtractiveCommon c;
+    plainSaw(c);
+    c.registerSampleLists();
+    ASSERT_TRUE(testsupport::chooseInPopup(c.sourceB, 1));  // "sample"
+    c.refreshEnvSlot();
+    EXPECT_EQ(c.exposedParameters[SubtractiveCommon::kSamplesPlace], &c.samples);
+    ASSERT_TRUE(testsupport::chooseInPopup(c.samples, 1));  // "tones"
+    c.volumeB.setValue(0.0f, true);
+    EXPECT_NEAR(peakHz(note(c, 200.0f, 300), 2048), 3000.0, 3.0);
+
+    // Retriggered lanes start every note at the same phase; free ones do not.
+    SubtractiveCommon r;
+    plainSaw(r);
+    r.oscRetrig.setValue(0, true);
+    ASSERT_TRUE(testsupport::chooseInPopup(r.oscRetrig, 1));  // "true"
+    auto apart = [&] {
+        const auto first = note(r, 300.0f, 2), second = note(r, 300.0f, 2);
+        float d = 0.0f;
+        for (size_t i = 0; i < first.size(); ++i) d = std::max(d, std::fabs(first[i] - second[i]));
+        return d;
+    };
+    EXPECT_LT(apart(), 1e-3f);  // only source B's noise differs
+    r.oscRetrig.setValue(0, true);
+    EXPECT_GT(apart(), 0.1f);
 }
 
 TEST(SubtractiveVoice, ZeroHzLanesNonFinitePitchesAndRandomSweepsStayFinite) {

@@ -75,7 +75,7 @@ void checkAll(Owner& o) {
     for (uint32_t ch = 0; ch < 8; ++ch)
         check(std::isfinite(o.freq.getModulated(ch, false, false)));
     for (Parameter* p : o.group.parameters)
-        check(p->toString(false).size() < 200);
+        check(p->toString(false).size() <= SharedText::kCapacity);  // texts are held whole up to the buffer
     nlohmann::json j;
     o.group.toJson(j);
     check(!j.dump().empty());

@@ -74,6 +74,14 @@ TEST_F(Notices, ABusyNoticeGivesWayToTheNextOne) {
     EXPECT_EQ(notify.queue().size(), 1u);
     EXPECT_EQ(notify.queue().front().kind, 1u);
     EXPECT_EQ(notify.frameCounter(), 1u);
+
+    // Only the lowest byte of arg marks a notice replaceable.
+    notify.dismiss(true);
+    notify.notify("held", 0x100, 7);
+    notify.notify("next", 0, 1);
+    frame();
+    EXPECT_EQ(front(), "held");
+    EXPECT_EQ(notify.queue().size(), 2u);
 }
 
 TEST_F(Notices, DismissRemovesOnlyReplaceableNoticesUnlessAll) {

@@ -47,10 +47,15 @@ TEST(NotifyThreaded, NoticesFromTheAudioThreadAndAnotherThreadArriveWholeAndExpi
     ASSERT_EQ(Bela_initAudio(&s, nullptr), 0);
     ASSERT_EQ(Bela_startAudio(), 0);
     // The stepping thread is the audio thread while it steps.
-    std::thread audio([] { host::stepBlocks(kEach, false); });
+    std::atomic<int> postersDone{0};
+    std::thread audio([&] {
+        host::stepBlocks(kEach, false);
+        ++postersDone;
+    });
     std::thread other([&] {
         for (int i = 0; i < kEach; ++i)
             notify.warning("other " + std::to_string(i) + std::string(size_t(i % 40), '.'));
+        ++postersDone;
     });
 
     // The GUI side: draw frames, collecting every notice shown.
@@ -58,7 +63,10 @@ TEST(NotifyThreaded, NoticesFromTheAudioThreadAndAnotherThreadArriveWholeAndExpi
     window.init(256, 64);
     std::set<std::string> seen;
     int frames = 0;
-    while (seen.size() < 2 * kEach && frames < 200000) {
+    // Until both posters are done and one more frame has drained the pipe:
+    // progress, not a number of frames that a slow poster might outlast.
+    for (bool last = false; seen.size() < 2 * kEach && !last;) {
+        last = postersDone.load() == 2;
         window.clear();
         notify.draw(window);
         for (const GuiMessage& m : notify.queue())

@@ -91,7 +91,8 @@ TEST(VoiceScheduling, PolyphonyRotatesVoicesAndIsClamped) {
     EXPECT_TRUE(v1->active);
 
     // A slot holding polyphony 0 (a damaged file) plays as polyphony 1.
-    rig.tracks[1].subtractive.polyphony.value.store(0);
+    rig.tracks[1].subtractive.polyphony.setMin(0);
+    rig.tracks[1].subtractive.polyphony.setValue(0, false);
     ASSERT_TRUE(rig.vm->scheduleNote(rig.note(1, 220.0f)));
     rig.blocks(5);
     EXPECT_EQ(rig.vm->nextVoice(1), 0);

@@ -52,6 +52,11 @@ std::string slurp(const std::string& path) {
     return s.str();
 }
 
+long long fileSize(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    return in ? static_cast<long long>(in.tellg()) : -1;
+}
+
 ProcessResult run(const std::vector<std::string>& args) {
     static int calls = 0;
     std::string errFile = testsupport::tempDir() + "corvane-stderr-" +
@@ -96,8 +101,8 @@ TEST(Process, OfflineRunWritesExactlyTheRequestedAudio) {
     EXPECT_EQ(info.channels, 8);
     EXPECT_EQ(info.samplerate, 48000);
     sf_close(f);
-    // And a second, independent reader agrees.
-    EXPECT_EQ(testsupport::shellOutput("soxi -s '" + wav + "' 2>/dev/null"), "48000\n");
+    // And a second, independent reader agrees, without a warning.
+    EXPECT_EQ(testsupport::shellOutput("soxi -s '" + wav + "' 2>&1"), "48000\n");
     EXPECT_EQ(testsupport::shellOutput("soxi -c '" + wav + "' 2>/dev/null"), "8\n");
 }
 
@@ -105,7 +110,10 @@ TEST(Process, SigtermInRealTimeModeStopsCleanlyWithStatusZero) {
     std::string root = testsupport::tempDir() + "sigterm-root";
     std::string errFile = testsupport::tempDir() + "sigterm-stderr.txt";
     pid_t pid = spawn({"--root", root}, errFile);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Waits for audio to reach the capture, not for a span of time (the
+    // guard only ends a hung run).
+    for (int i = 0; i < 6000 && fileSize(root + "/output.wav") <= 94; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -119,6 +127,42 @@ TEST(Process, SigtermInRealTimeModeStopsCleanlyWithStatusZero) {
     EXPECT_GT(info.frames, 0);
     sf_close(f);
     EXPECT_NE(slurp(errFile).find(root + "/output.wav"), std::string::npos);
+}
+
+// The header follows the data while the run goes on: after kill -9 the file
+// holds all but about the last second, and the readers take it.
+TEST(Process, AKilledRunKeepsItsRecordingButTheLastSecond) {
+    const std::string root = testsupport::tempDir() + "kill-root";
+    const std::string wav = testsupport::tempDir() + "killed.wav";
+    const std::string errFile = testsupport::tempDir() + "kill-stderr.txt";
+    const uint64_t secondBytes = 48000ull * 8 * 4;
+    pid_t pid = spawn({"--root", root, "--audio-out", wav}, errFile);
+    // Waits for the header to count two seconds (the guard only ends a hung run).
+    uint32_t headerBytes = 0;
+    for (int i = 0; i < 6000 && headerBytes < 2 * secondBytes; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::ifstream in(wav, std::ios::binary);
+        in.seekg(90);
+        in.read(reinterpret_cast<char*>(&headerBytes), 4);
+        if (!in)
+            headerBytes = 0;
+    }
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_GE(headerBytes, 2 * secondBytes) << slurp(errFile);
+
+    std::ifstream in(wav, std::ios::binary | std::ios::ate);
+    const uint64_t fileData = uint64_t(in.tellg()) - 94;
+    SF_INFO info{};
+    SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    sf_close(f);
+    const uint64_t kept = uint64_t(info.frames) * 32;
+    EXPECT_GE(kept, 2 * secondBytes);
+    EXPECT_LE(kept, fileData);
+    EXPECT_LE(fileData - kept, secondBytes + secondBytes / 4);  // a second, and the writer's last round
+    EXPECT_EQ(testsupport::shellOutput("soxi -s '" + wav + "' 2>&1"), std::to_string(info.frames) + "\n");
 }
 
 }  // namespace

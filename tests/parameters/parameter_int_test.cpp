@@ -209,3 +209,45 @@ TEST(ParameterIntEditor, ListsOpenTheListPopupOthersThePad) {
     EXPECT_EQ(Driver::listSelection.title(), "edit value: mode");
     EXPECT_EQ(Driver::listSelection.target.load(), &c);
 }
+
+// The value the audio thread and the pages read is the active slot's, after
+// every way of setting it.
+TEST(ParameterIntValue, EverySetterLeavesOneValue) {
+    ParameterInt p("mode", ParameterInt::ChoiceMode, MultiSlot, 0);
+    p.setChoices({"a", "b", "c", "d"}, 0);
+    auto same = [&](const char* how) {
+        EXPECT_EQ(int(p.value), int(p.values[p.activeSlot])) << how;
+        EXPECT_EQ(p.toString(), p.choiceName(p.value)) << how;
+    };
+    ASSERT_TRUE(p.setFromString("c"));
+    EXPECT_EQ(int(p.value), 2);
+    same("text");
+    ASSERT_TRUE(p.setFromString("d", 3));
+    p.selectSlot(3);
+    EXPECT_EQ(int(p.value), 3);
+    same("slot selection");
+    p.copySlot(0, 3);
+    same("slot copy");
+    json j = {{"value", json::array({"b", "a", "c", "a"})}};
+    p.fromJson(j, nullptr, FileVersion{});
+    same("file");
+    p.setChoices({"d", "c"});
+    same("new list");
+    p.changeBy(5, false, true);
+    same("encoder");
+    p.resetToDefault();
+    same("default");
+
+    // A narrower range limits the other slots too, before one is selected.
+    ParameterInt n("count", 0, MultiSlot, 0, 0, 100);
+    ASSERT_TRUE(n.setFromString("90", 7));
+    n.setMax(10);
+    n.selectSlot(7);
+    EXPECT_EQ(int(n.value), 10);
+
+    ParameterInt m("steps", 0, XYMorph, 0, 0, 10);
+    m.setValue(8, false);
+    m.storeSnapshot(1);
+    m.morphXY(1.0f, 0.0f);
+    EXPECT_EQ(int(m.value), 8);
+}

@@ -43,17 +43,27 @@ TEST(ParameterStringText, PlainTextLengthEncodingAndReset) {
     name.setNormalised(1.0f);
     EXPECT_FALSE(name.setFromOSC(oscpkt::Message("/name").pushStr("x")));
     EXPECT_EQ(name.toString(), "track-1");
-    // long texts are cut to the buffer, never inside a character
+    // Texts up to the buffer are held whole; a longer one is refused and the
+    // text stays, never cut.
     std::string umlauts;
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 511; ++i)
         umlauts += "\xc3\xbc";
+    umlauts += "x";
+    ASSERT_EQ(umlauts.size(), 1023u);
     EXPECT_TRUE(name.setFromString(umlauts));
-    EXPECT_EQ(name.toString().size(), SharedText::kCapacity - 1);
+    EXPECT_EQ(name.toString(), umlauts);
     EXPECT_NO_THROW(name.toJson().dump());
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(name.setFromString(umlauts + "y"));
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Text for [name] refused: 1024 bytes, at most 1023"),
+              std::string::npos);
+    json tooLong = {{"value", std::string(2000, 'p')}};
+    name.fromJson(tooLong, nullptr, FileVersion());
+    EXPECT_EQ(name.toString(), umlauts);
     // bytes that are no UTF-8 could never be saved: refused
     EXPECT_FALSE(name.setFromString("caf\xe9"));
     EXPECT_FALSE(name.setFromString("\xed\xa0\x80"));
-    EXPECT_EQ(name.toString().size(), SharedText::kCapacity - 1);
+    EXPECT_EQ(name.toString(), umlauts);
     name.resetToDefault();
     EXPECT_EQ(name.toString(), "");
 

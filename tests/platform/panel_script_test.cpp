@@ -45,6 +45,8 @@ TEST(PanelScript, RejectsBadLinesNamingTheLineAndKeepsNothing) {
         {"1 key 60 down\n", "line 1: key number"},
         {"1 key 3 down\n2 encoder 32 turn 1\n", "line 2: encoder number"},
         {"-5 key 1 down\n", "line 1: a block number"},
+        {"4611686018427387905 key 1 down\n", "line 1: block number 4611686018427387905 is too large"},
+        {"99999999999999999999999 key 1 down\n", "line 1: block number 99999999999999999999999 is too large"},
         {"1 key 1\n", "line 1: expected"},
         {"1 encoder 2 turn 1.5\n", "line 1: turn needs"},
         {"1 encoder 2 spin 1\n", "line 1: expected"},
@@ -57,6 +59,28 @@ TEST(PanelScript, RejectsBadLinesNamingTheLineAndKeepsNothing) {
         EXPECT_EQ(error.rfind(message, 0), 0u) << text << " -> " << error;
         EXPECT_EQ(events.size(), 1u) << "the caller's events stay as they were";
     }
+}
+
+// Counts beyond the 64-bit block counter are refused like other bad numbers,
+// not converted (an out-of-range conversion is undefined).
+TEST(PanelScript, HugeStopCountsAreRefused) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"--blocks", "1e20"}, {"--blocks", "1e30"}, {"--blocks", "18446744073709551616"}, {"--seconds", "1e30"},
+        {"--seconds", "3e16"}};
+    for (auto [option, value] : cases) {
+        const char* argv[] = {"corvane", option, value, nullptr};
+        BelaInitSettings settings;
+        optind = 1;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Bela_getopt_long(3, const_cast<char* const*>(argv), "", nullptr, &settings), '?') << option << value;
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(std::string(option) + " needs a"), std::string::npos) << err;
+    }
+    const char* argv[] = {"corvane", "--blocks", "1e19", nullptr};
+    BelaInitSettings settings;
+    optind = 1;
+    EXPECT_EQ(Bela_getopt_long(3, const_cast<char* const*>(argv), "", nullptr, &settings), -1);
+    EXPECT_EQ(settings.stopAfterBlocks, 10000000000000000000ull);
 }
 
 TEST(PanelScript, HostOptionsCarryThePortAndTheScript) {
@@ -111,6 +135,11 @@ TEST(PanelScript, ABadScriptStopsTheRunFromStarting) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("panel-bad.txt: line 1: key number"), std::string::npos) << err;
     EXPECT_FALSE(run.start(testing::TempDir() + "panel-bad-root", testing::TempDir() + "no-such-script.txt"));
+    // A folder is no script of no events.
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(run.start(testing::TempDir() + "panel-bad-root", testing::TempDir()));
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("is a folder, not a script file"), std::string::npos) << err;
     run.stop();
 }
 

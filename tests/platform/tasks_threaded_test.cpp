@@ -16,7 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 
 template <typename F>
-bool waitFor(F condition, std::chrono::milliseconds limit = 5000ms) {
+bool waitFor(F condition, std::chrono::milliseconds limit = 60000ms) {  // the limit only ends a hung run
     auto end = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end)
@@ -67,12 +67,17 @@ TEST(TasksThreaded, SchedulesWhileRunningCoalesceIntoExactlyOneMoreRun) {
 
 std::atomic<int> gRenders{0};
 std::atomic<bool> gBusy{false};
+std::atomic<bool> gFenceCalled{false};
 std::atomic<std::vector<int>*> gList{nullptr};
 volatile long gSum = 0;
 
 bool fenceSetup(BelaContext*, void*) { return true; }
 void fenceRender(BelaContext*, void*) {
-    ++gRenders;
+    // The run waits at its tenth block for the other thread's first fence, so
+    // the two overlap however the threads are scheduled.
+    if (++gRenders == 10)
+        while (!gFenceCalled.load())
+            std::this_thread::yield();
     // The audio side tests the busy flag once where it enters the structure.
     if (gBusy.load())
         return;
@@ -94,6 +99,7 @@ TEST(TasksThreaded, OfflineRunStopsAfterItsBlocksAndFenceWaitsForTheBlockInProgr
     s.root = testsupport::tempDir() + "offline-root";
     s.audioOutFile = testsupport::tempDir() + "offline-fence.wav";
     gRenders = 0;
+    gFenceCalled = false;
     ASSERT_EQ(Bela_initAudio(&s, nullptr), 0);
     ASSERT_EQ(Bela_startAudio(), 0);
     gList = new std::vector<int>(512, 1);
@@ -102,6 +108,7 @@ TEST(TasksThreaded, OfflineRunStopsAfterItsBlocksAndFenceWaitsForTheBlockInProgr
         // Replace the structure the audio thread walks: without the fence
         // the sanitizers see the old one freed under the walk.
         gBusy = true;
+        gFenceCalled = true;
         Bela_blockFence();
         std::vector<int>* old = gList.exchange(new std::vector<int>(512, fences));
         delete old;
@@ -124,6 +131,7 @@ TEST(TasksThreaded, RealTimeRunIsPacedByTheClock) {
     s.root = testsupport::tempDir() + "rt-root";
     s.audioOutFile = testsupport::tempDir() + "rt.wav";
     gRenders = 0;
+    gFenceCalled = true;  // no fence to wait for here
     ASSERT_EQ(Bela_initAudio(&s, nullptr), 0);
     auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(Bela_startAudio(), 0);

@@ -9,6 +9,15 @@
 #include "drivers/ShiftRegisterIn.h"
 #include "effects/EffectChain.h"
 #include "engines/SamplePlayer.h"
+#include "connectivity/OSCV.h"
+#include "engines/additive/AdditiveCommon.h"
+#include "engines/additive/AdditiveVoice.h"
+#include "engines/fm/FMCommon.h"
+#include "engines/fm/FMVoice.h"
+#include "engines/modular/ModularCommon.h"
+#include "engines/modular/ModularVoice.h"
+#include "engines/resonator/ResonatorCommon.h"
+#include "engines/resonator/ResonatorVoice.h"
 #include "engines/subtractive/SubtractiveCommon.h"
 #include "engines/subtractive/SubtractiveVoice.h"
 #include "gui/Confirm.h"
@@ -390,6 +399,35 @@ TEST_F(RealTime, EffectChainAndItsPage) {
         shift.update(bit);
 }
 
+// Every kind of effect in render, with its keys stepped and its encoders
+// turned; channels fall silent and start again along the way.
+TEST_F(RealTime, EveryEffectInRender) {
+    for (int id = 2; id <= 16; ++id) {
+        EffectChain chain;
+        ASSERT_TRUE(chain.insertEffect(AudioEffectType(id), 0)) << id;
+        uint64_t frame = 0;
+        bool finite = true;
+        int turn = 1, block = 0;
+        const Counts c = inRender([&](BelaContext*) {
+            AudioBlock b = sounding(frame);
+            for (uint32_t ch = 0; ch < AudioBlock::kChannels; ++ch)
+                if ((block / 8 + ch) % 3 == 0)
+                    b.channelState[ch] = ChannelState::Silent;
+            ++block;
+            chain.process(b);
+            for (float s : b.samples)
+                finite = finite && std::isfinite(s);
+            turn = -turn;
+            for (int e = EffectChain::kFirstEffectEncoder; e < EffectChain::kFirstEffectEncoder + 4; ++e)
+                chain.encoder(e, turn * 3, false);
+            if (block % 16 == 0)
+                chain.button(5 + 5 * (block / 16 % 3), 2, 0);
+        }, 128);
+        EXPECT_TRUE(clean(c)) << effectTypeName(id) << ": " << c;
+        EXPECT_TRUE(finite) << effectTypeName(id);
+    }
+}
+
 TEST_F(RealTime, ConfirmKeysAndNotices) {
     Driver::guiNotify.setup();
     ASSERT_TRUE(Driver::confirm.open("Delete?", "yes", "no"));
@@ -707,6 +745,75 @@ TEST_F(RealTime, AddressTurnedWhileItsTextIsWritten) {
     EXPECT_TRUE(clean(last)) << last;
     EXPECT_EQ(ip.toString(), "10.0.0." + std::to_string(ip.octets[3].load()));
     EXPECT_NE(ip.octets[3].load(), 1);
+}
+
+// The other engines' voices the same way: notes of every kind, slides onto
+// unstarted voices and fades, all on the audio thread.
+template <class Voice>
+Counts playVoicesInRender(SynthVoiceCommon& common, bool& finite) {
+    common.polyphony.setValue(4, true);
+    enginetest::VoiceHarness<Voice> voices(common);
+    uint32_t block = 0;
+    finite = true;
+    return inRender([&](BelaContext*) {
+        if (block % 16 == 0)
+            voices.playAt(block / 16 % 4, voices.makeNote(110.0f * float(1 + block % 5), 0.8f, NoteType(block / 16 % 3)));
+        if (block % 16 == 10) voices.fadeOut(block / 16 % 4, 256);
+        ++block;
+        voices.renderBlock();
+        for (uint32_t ch = 0; ch < 4; ++ch)
+            for (uint32_t i = 0; i < AudioBlock::kFrames; ++i) finite = finite && std::isfinite(voices.block.channel(ch)[i]);
+    }, 256);
+}
+
+// A connected expander whose client only counts, as a queue would.
+class CountingOSCV : public OSCV {
+public:
+    void sendNote(uint32_t, bool, float) override { ++sent; }
+    void sendCvOuts(uint32_t, const int32_t (&)[kCvOuts]) override { ++sent; }
+    bool isConnected() const override { return true; }
+    uint32_t sent = 0;
+};
+
+TEST_F(RealTime, FMAdditiveResonatorAndModularVoicesInRender) {
+    DSP::releaseQueue.drain();
+    enginetest::TestSamplePool pool;
+    pool.addResource("c.wav", {std::vector<float>(6000, 0.3f)}, 48000.0f);
+    pool.addEntry("loop", "c.wav", 6000, 48000.0f)->looping = true;
+    bool finite = false;
+    {
+        FMCommon fm;
+        for (int r = 0; r < 6; ++r) fm.route[r].setValue(1, true);
+        fm.volume[0].setValue(0.0f, true);
+        fm.feedback.setValue(-6.0f, true);
+        const Counts c = playVoicesInRender<FMVoice>(fm, finite);
+        EXPECT_TRUE(clean(c)) << "FM: " << c;
+        EXPECT_TRUE(finite);
+    }
+    {
+        AdditiveCommon additive;
+        additive.scatter.setValue(50.0f, true);
+        const Counts c = playVoicesInRender<AdditiveVoice>(additive, finite);
+        EXPECT_TRUE(clean(c)) << "additive: " << c;
+        EXPECT_TRUE(finite);
+    }
+    {
+        ResonatorCommon resonator;
+        resonator.registerSampleLists();
+        resonator.samples.setValue(1, true);
+        const Counts c = playVoicesInRender<ResonatorVoice>(resonator, finite);
+        EXPECT_TRUE(clean(c)) << "resonator: " << c;
+        EXPECT_TRUE(finite);
+    }
+    {
+        CountingOSCV oscv;
+        Driver::oscv.store(&oscv);
+        ModularCommon modular;
+        const Counts c = playVoicesInRender<ModularVoice>(modular, finite);
+        Driver::oscv.store(nullptr);
+        EXPECT_TRUE(clean(c)) << "modular: " << c;
+        EXPECT_GT(oscv.sent, 100u);
+    }
 }
 
 // The voices as render plays them: on the audio thread the engine reads its

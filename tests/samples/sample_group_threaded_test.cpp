@@ -46,6 +46,7 @@ TEST(SampleListThreads, EditsRebuildsQueriesAndPicksMeetSafely) {
     ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
 
     std::atomic<bool> done{false};
+    std::atomic<uint64_t> hits{0};
     std::thread editor([&] {
         for (int round = 0; round < 300; ++round) {
             const uint64_t seen = host::blocksRendered();
@@ -59,13 +60,16 @@ TEST(SampleListThreads, EditsRebuildsQueriesAndPicksMeetSafely) {
             if (list.size() > 6)
                 list.remove(uint32_t(round % list.size()));
         }
+        // The lookups and the picks have happened, however the threads were
+        // scheduled.
+        while (hits.load() == 0 || gPicked.load() == 0)
+            std::this_thread::yield();
         done = true;
     });
     std::thread worker([&] {
         while (!done)
             list.rebuildTree(pool);
     });
-    std::atomic<uint64_t> hits{0};
     std::thread grains([&] {
         while (!done)
             for (const auto& hit : list.getSampleFromFeatures({0.3f, 0.6f}, 0.4f)) {

@@ -92,6 +92,13 @@ TEST(NoteListThreaded, ListsAndScalesReplacedWhileTheAudioThreadPlaysThem) {
             break;
         case 4: rig.scales.addScale("b/live.scl", {1.0, 1.1 + 0.001 * (round % 100), 1.7, 2.0}); break;
         }
+        // The edits overlap the audio thread by waiting for its blocks, not
+        // by hoping it ran meanwhile.
+        if (round % 25 == 0) {
+            const uint64_t seen = host::blocksRendered();
+            while (host::blocksRendered() == seen)
+                std::this_thread::yield();
+        }
     }
     const uint64_t blocksDuring = host::blocksRendered();
     audio.stop();

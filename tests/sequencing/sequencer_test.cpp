@@ -254,6 +254,20 @@ TEST_F(SequencerTest, ChanceInTenthsPlusTheSequencerOffsetAndRandomTime) {
     EXPECT_GT(largest, 400u);
 }
 
+TEST_F(SequencerTest, EveryUnisonCopyDrawsItsNoiseEvenWithoutRandomTime) {
+    engine.set(8, 3);
+    enable(0, 1);
+    Noise expected;
+    expected.seeds.store(DSP::noise.seeds.load());
+    ticks(1);
+    ASSERT_EQ(recorder.events.size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        expected.next();
+    EXPECT_EQ(DSP::noise.seeds.load(), expected.seeds.load());
+    for (const auto& e : recorder.events)
+        EXPECT_EQ(e.first.delay, 0u);
+}
+
 TEST_F(SequencerTest, SilentPulsesStillCountSteps) {
     enable(0, 1);
     seq.lanes[0].enabled.setValue(0, false);

@@ -1,0 +1,65 @@
+// The file layer's view of the instrument's own objects.
+#include "instrument/MainClock.h"
+#include "instrument/files/FileTargets.h"
+#include "instrument/track/Track.h"
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+class TrackFileAdapter : public TrackFiles {
+public:
+    explicit TrackFileAdapter(Track& track) : track_(track) {}
+
+    void beginLoad() override { holds_.push_back(std::make_unique<Track::BusySection>(track_)); }
+    void endLoad() override {
+        if (!holds_.empty())
+            holds_.pop_back();
+    }
+    std::string name() const override { return track_.nameParameter.toString(); }
+    ParameterGroup& trackGroup() override { return track_.parameterGroup; }
+    ModulationManager* modulationManager() override { return &track_.modulation; }
+    ParameterGroup& sequencerGroup() override { return track_.sequencerImpl.group; }
+    void resetSequencer() override { track_.resetSequencer(); }
+    void selectPattern(int32_t pattern, bool force) override { track_.selectPattern(pattern, force); }
+    int32_t synthesisIndex() const override { return track_.synthesis.values[track_.synthesis.activeSlot]; }
+    std::string synthesisName() const override { return track_.synthesis.toString(); }
+    bool setSynthesisName(const std::string& name) override {
+        if (!track_.synthesis.setFromString(name))
+            return false;
+        track_.synthesis.constrain();  // the published value follows the slot
+        return true;
+    }
+    void applySynthesis() override { track_.applySynthesis(); }
+    ParameterGroup& engineGroup() override { return engine().parameters; }
+    void refreshEnvSlot() override { engine().refreshEnvSlot(); }
+    void refreshSlotChoices() override { track_.refreshSlotChoices(); }
+    void resetSynthesis() override { track_.resetSynthesis(true); }
+    uint32_t engineType() const override { return engine().engineType; }
+    EffectChain& effectChain() override { return track_.effectChain; }
+    void resetEffects(bool withDefault) override { track_.resetEffects(withDefault); }
+
+private:
+    SynthVoiceCommon& engine() const {
+        SynthVoiceCommon* e = track_.currentEngine();
+        return e ? *e : track_.noneCommon;
+    }
+
+    Track& track_;
+    std::vector<std::unique_ptr<Track::BusySection>> holds_;
+};
+
+}  // namespace
+
+FileTargets instrumentFileTargets() {
+    static std::vector<std::unique_ptr<TrackFileAdapter>> adapters;
+    FileTargets targets;
+    if (adapters.empty())
+        for (Track& track : DSP::track)
+            adapters.push_back(std::make_unique<TrackFileAdapter>(track));
+    for (size_t i = 0; i < adapters.size() && i < targets.tracks.size(); ++i)
+        targets.tracks[i] = adapters[i].get();
+    targets.clock = &DSP::mainClock.parameterGroup;
+    return targets;
+}

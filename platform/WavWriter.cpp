@@ -1,0 +1,137 @@
+#include "platform/WavWriter.h"
+
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace host {
+
+namespace {
+
+constexpr uint16_t kIeeeFloat = 3;
+constexpr uint32_t kDs64Bytes = 28;  // RIFF, data and sample counts (64 bits each), an empty table
+constexpr uint32_t kAllOnes = 0xFFFFFFFFu;
+
+class HeaderBytes {
+public:
+    explicit HeaderBytes(std::array<uint8_t, WavWriter::kHeaderBytes>& out) : out_(out) {}
+    void tag(const char* t) { _bytes(t, 4); }
+    void u16(uint16_t v) { _little(v, 2); }
+    void u32(uint32_t v) { _little(v, 4); }
+    void u64(uint64_t v) { _little(v, 8); }
+    size_t size() const { return at_; }
+
+private:
+    void _bytes(const void* p, size_t n) {
+        std::memcpy(out_.data() + at_, p, n);
+        at_ += n;
+    }
+    void _little(uint64_t v, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            out_[at_++] = uint8_t(v >> (8 * i));
+    }
+    std::array<uint8_t, WavWriter::kHeaderBytes>& out_;
+    size_t at_ = 0;
+};
+
+bool writeAll(int fd, const void* data, size_t n) {
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::array<uint8_t, WavWriter::kHeaderBytes> WavWriter::header(unsigned channels, unsigned sampleRate,
+                                                               uint64_t dataBytes) {
+    std::array<uint8_t, kHeaderBytes> bytes{};
+    const uint64_t riffBytes = kHeaderBytes - 8 + dataBytes;
+    const bool rf64 = riffBytes > kRiffLimit;
+    const uint32_t frameBytes = 4 * channels;
+    const uint64_t frames = frameBytes ? dataBytes / frameBytes : 0;
+    HeaderBytes h(bytes);
+    h.tag(rf64 ? "RF64" : "RIFF");
+    h.u32(rf64 ? kAllOnes : uint32_t(riffBytes));
+    h.tag("WAVE");
+    h.tag(rf64 ? "ds64" : "JUNK");
+    h.u32(kDs64Bytes);
+    h.u64(rf64 ? riffBytes : 0);
+    h.u64(rf64 ? dataBytes : 0);
+    h.u64(rf64 ? frames : 0);
+    h.u32(0);
+    h.tag("fmt ");
+    h.u32(18);
+    h.u16(kIeeeFloat);
+    h.u16(uint16_t(channels));
+    h.u32(sampleRate);
+    h.u32(sampleRate * frameBytes);
+    h.u16(uint16_t(frameBytes));
+    h.u16(32);
+    h.u16(0);  // no extension, but said so
+    h.tag("fact");
+    h.u32(4);
+    h.u32(rf64 || frames > kAllOnes ? kAllOnes : uint32_t(frames));
+    h.tag("data");
+    h.u32(rf64 ? kAllOnes : uint32_t(dataBytes));
+    return bytes;
+}
+
+WavWriter::~WavWriter() { close(); }
+
+bool WavWriter::open(const std::string& path, unsigned channels, unsigned sampleRate) {
+    close();
+    if (channels == 0 || channels > 65535 / 4)
+        return false;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ < 0)
+        return false;
+    channels_ = channels;
+    sampleRate_ = sampleRate;
+    dataBytes_ = 0;
+    failed_ = false;
+    const auto h = header(channels_, sampleRate_, 0);
+    if (!writeAll(fd_, h.data(), h.size())) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool WavWriter::write(const float* samples, size_t count) {
+    // After a refused write the file may end inside a frame: nothing more is
+    // appended, so the header never counts bytes that are not samples.
+    if (fd_ < 0 || failed_)
+        return false;
+    if (!writeAll(fd_, samples, count * sizeof(float))) {
+        failed_ = true;
+        return false;
+    }
+    dataBytes_ += count * sizeof(float);
+    return true;
+}
+
+bool WavWriter::updateHeader() {
+    if (fd_ < 0)
+        return false;
+    // Whole frames only: a write may stop between two halves of one.
+    const uint64_t frameBytes = 4ull * channels_;
+    const auto h = header(channels_, sampleRate_, dataBytes_ / frameBytes * frameBytes);
+    return ::pwrite(fd_, h.data(), h.size(), 0) == ssize_t(h.size());
+}
+
+void WavWriter::close() {
+    if (fd_ < 0)
+        return;
+    updateHeader();
+    ::close(fd_);
+    fd_ = -1;
+}
+
+}  // namespace host

@@ -1,0 +1,51 @@
+// The capture file: 32-bit float WAV written as it grows. Its header is
+// rewritten in place while writing (see updateHeader), so a run that is
+// killed keeps what reached the file up to the last update; past 4 GiB the
+// same header becomes RF64 (a "ds64" chunk with 64-bit sizes takes the place
+// of a "JUNK" chunk of the same length). The format chunk is the plain
+// IEEE-float one with an empty extension, which the common readers take
+// without a warning.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace host {
+
+class WavWriter {
+public:
+    static constexpr size_t kHeaderBytes = 94;
+    // The largest RIFF size a plain WAV header can state.
+    static constexpr uint64_t kRiffLimit = 0xFFFFFFFFull;
+
+    WavWriter() = default;
+    ~WavWriter();
+    WavWriter(const WavWriter&) = delete;
+    WavWriter& operator=(const WavWriter&) = delete;
+
+    // Creates (or replaces) the file with a header for no samples.
+    bool open(const std::string& path, unsigned channels, unsigned sampleRate);
+    // Appends interleaved samples; false when the disk refused them (and for
+    // every later call).
+    bool write(const float* samples, size_t count);
+    // Rewrites the header for the samples written so far.
+    bool updateHeader();
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+    uint64_t dataBytes() const { return dataBytes_; }
+
+    // The header of a file holding dataBytes bytes of samples: WAV, or RF64
+    // when the file would pass kRiffLimit.
+    static std::array<uint8_t, kHeaderBytes> header(unsigned channels, unsigned sampleRate, uint64_t dataBytes);
+
+private:
+    int fd_ = -1;
+    unsigned channels_ = 0;
+    unsigned sampleRate_ = 0;
+    uint64_t dataBytes_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace host

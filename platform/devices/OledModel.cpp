@@ -1,0 +1,163 @@
+#include "platform/devices/OledModel.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace host {
+namespace {
+
+// How often the mirror file is rewritten at most while frames arrive.
+constexpr uint64_t kMirrorIntervalNs = 200'000'000;
+
+uint64_t nowNs() {
+    return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
+}  // namespace
+
+void OledModel::powerOn() {
+    on_ = false;
+    unlocked_ = true;
+    clock_ = 0;
+    remap_[0] = remap_[1] = 0;
+    colStart_ = 0, colEnd_ = kColumns - 1, rowStart_ = 0, rowEnd_ = kRows - 1;
+    col_ = row_ = half_ = 0;
+    command_ = -1;
+    argIndex_ = 0;
+    writingRam_ = false;
+    ramBytes_ = 0;
+    frames_ = 0;
+    commands_.clear();
+    ram_.fill(0);
+}
+
+void OledModel::bytes(bool data, const uint8_t* bytes, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (!data)
+            _command(bytes[i]);
+        else if (writingRam_)
+            _ram(bytes[i]);
+        else
+            _argument(bytes[i]);
+    }
+}
+
+void OledModel::_command(uint8_t c) {
+    commands_.push_back(c);
+    writingRam_ = false;
+    if (!unlocked_ && c != 0xFD)
+        return;  // a locked controller ignores everything but the unlock
+    command_ = c;
+    argIndex_ = 0;
+    switch (c) {
+    case 0xAE: on_ = false; break;
+    case 0xAF: on_ = true; break;
+    case 0x5C:
+        writingRam_ = true;
+        half_ = 0;
+        break;
+    default: break;
+    }
+}
+
+void OledModel::_argument(uint8_t a) {
+    commands_.push_back(a);
+    if (command_ < 0)
+        return;
+    const unsigned n = argIndex_++;
+    switch (command_) {
+    case 0xFD:
+        if (n == 0)
+            unlocked_ = (a & 0x04) == 0;  // 0x12 unlocks, 0x16 locks
+        break;
+    case 0x15:
+        if (n == 0)
+            colStart_ = col_ = a < kColumns ? a : kColumns - 1;
+        else if (n == 1)
+            colEnd_ = a < kColumns ? a : kColumns - 1;
+        break;
+    case 0x75:
+        if (n == 0)
+            rowStart_ = row_ = a & 0x7F;
+        else if (n == 1)
+            rowEnd_ = a & 0x7F;
+        break;
+    case 0xB3:
+        if (n == 0)
+            clock_ = a;
+        break;
+    case 0xA0:
+        if (n < 2)
+            remap_[n] = a;
+        break;
+    default: break;
+    }
+}
+
+void OledModel::_ram(uint8_t b) {
+    ++ramBytes_;
+    // A column holds four pixels in two bytes. With nibble remapping the
+    // high nibble is the left pixel of a byte; without it the order of the
+    // four pixels is reversed.
+    const bool nibbleRemap = (remap_[0] & 0x04) != 0;
+    uint8_t* column = &ram_[(row_ * kColumns + col_) * 4];
+    if (nibbleRemap) {
+        column[half_ * 2] = b >> 4;
+        column[half_ * 2 + 1] = b & 15;
+    } else {
+        column[3 - half_ * 2] = b & 15;
+        column[2 - half_ * 2] = b >> 4;
+    }
+    if (++half_ < 2)
+        return;
+    half_ = 0;
+    if (col_ < colEnd_) {
+        ++col_;
+        return;
+    }
+    col_ = colStart_;
+    if (row_ < rowEnd_) {
+        ++row_;
+        return;
+    }
+    row_ = rowStart_;
+    ++frames_;
+    if (!mirror_.empty()) {
+        uint64_t now = nowNs();
+        if (lastMirrorNs_ == 0 || now - lastMirrorNs_ >= kMirrorIntervalNs) {
+            lastMirrorNs_ = now;
+            std::string temporary = mirror_ + ".tmp";
+            if (writePgm(temporary))
+                std::rename(temporary.c_str(), mirror_.c_str());
+        }
+    }
+}
+
+uint8_t OledModel::pixel(unsigned x, unsigned y) const {
+    if (x >= kWidth || y >= kHeight)
+        return 0;
+    // The panel shows columns 28..91 and rows 0..63 of the RAM; the remap
+    // byte decides the scan directions.
+    unsigned ry = (remap_[0] & 0x10) ? y : kHeight - 1 - y;
+    unsigned px = (remap_[0] & 0x02) ? kWidth - 1 - x : x;
+    unsigned col = 28 + px / 4;
+    return ram_[(ry * kColumns + col) * 4 + px % 4];
+}
+
+bool OledModel::writePgm(const std::string& path) const {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    bool ok = std::fprintf(f, "P5\n%u %u\n15\n", kWidth, kHeight) > 0;
+    uint8_t row[kWidth];
+    for (unsigned y = 0; y < kHeight && ok; ++y) {
+        for (unsigned x = 0; x < kWidth; ++x)
+            row[x] = pixel(x, y);
+        ok = std::fwrite(row, 1, kWidth, f) == kWidth;
+    }
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace host

@@ -1,0 +1,104 @@
+// The reverb's decay measured by Schroeder integration.
+#include "EffectTestSupport.h"
+#include "effects/ReverbFX.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+// Impulse on channel 0, all channels sounding; the sum of the channels.
+std::vector<double> summedResponse(ReverbFX& fx, size_t length) {
+    std::vector<double> out;
+    for (size_t n = 0; n < length + 2048; n += AudioBlock::kFrames) {
+        AudioBlock block;
+        for (uint32_t c = 0; c < 8; ++c)
+            block.channelState[c] = ChannelState::Playing;
+        if (n == 2048)
+            block.channel(0)[0] = 1.0f;
+        fx.process(block);
+        if (n >= 2048)
+            for (uint32_t i = 0; i < AudioBlock::kFrames; ++i)
+                out.push_back(block.sumChannelsAt(i));
+    }
+    return out;
+}
+
+// Seconds to fall 60 dB, fitted between -5 and -35 dB of the backward integral.
+double rt60(const std::vector<double>& h) {
+    std::vector<double> energy(h.size() + 1, 0.0);
+    for (size_t i = h.size(); i-- > 0;)
+        energy[i] = energy[i + 1] + h[i] * h[i];
+    double sx = 0, sy = 0, sxx = 0, sxy = 0, n = 0;
+    for (size_t i = 0; i < h.size(); ++i) {
+        const double level = 10.0 * std::log10(energy[i] / energy[0]);
+        if (level > -5.0 || level < -35.0)
+            continue;
+        const double t = double(i) / 48000.0;
+        sx += t, sy += level, sxx += t * t, sxy += t * level, n += 1;
+    }
+    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    return -60.0 / slope;
+}
+
+double expectedRt60(const ReverbFX& fx, double G) {
+    double mean = 0.0;
+    for (uint32_t k = 0; k < ReverbFX::kLines; ++k)
+        mean += 1.0 / (double(fx.lineLength(k)) + 1.0) / ReverbFX::kLines;
+    return 60.0 / (-20.0 * std::log10(G) * 48000.0 * mean);
+}
+
+}  // namespace
+
+TEST(Reverb, DecayTimeFollowsFeedbackAndLineLengths) {
+    const double approx[3] = {5.6, 2.0, 0.88};
+    for (int sizeChoice = 0; sizeChoice < 3; ++sizeChoice) {
+        auto fx = std::make_shared<ReverbFX>();
+        fx->size.setValue(sizeChoice, true);
+        fx->modulation.setValue(0.0f, true);
+        fxtest::settleParameters(*fx);
+        const std::vector<double> h = summedResponse(*fx, size_t(approx[sizeChoice] * 48000.0 * 0.8));
+        const double expected = expectedRt60(*fx, 0.7);
+        EXPECT_NEAR(expected, approx[sizeChoice], approx[sizeChoice] * 0.12) << sizeChoice;
+        EXPECT_NEAR(rt60(h), expected, expected * 0.15) << sizeChoice;
+    }
+}
+
+TEST(Reverb, NoFeedbackLeavesTheDryPartOnly) {
+    auto fx = std::make_shared<ReverbFX>();
+    fx->feedback.setValue(0.0f, true);
+    fx->dryWet.setValue(50.0f, true);  // percent
+    fxtest::settleParameters(*fx);
+    for (int b = 0; b < 400; ++b) {
+        AudioBlock block;
+        for (uint32_t c = 0; c < 8; ++c) {
+            block.channelState[c] = ChannelState::Playing;
+            for (uint32_t i = 0; i < AudioBlock::kFrames; ++i)
+                block.channel(c)[i] = std::sin(0.01f * float(b * 64 + int(i)) + float(c));
+        }
+        AudioBlock in = block;
+        fx->process(block);
+        for (uint32_t k = 0; k < AudioBlock::kSamples; ++k)
+            ASSERT_EQ(block.samples[k], std::sqrt(0.5f) * in.samples[k]) << b;
+    }
+}
+
+TEST(Reverb, OneSoundingChannelTakesEveryLine) {
+    auto fx = std::make_shared<ReverbFX>();
+    fxtest::settleParameters(*fx);
+    AudioBlock block;
+    block.channelState[2] = ChannelState::Playing;
+    fxtest::fillChannel(block, 2, 0.5f);
+    fx->process(block);
+    for (uint32_t c = 0; c < 8; ++c) {
+        EXPECT_EQ(block.channelState[c], c == 2 ? ChannelState::Playing : ChannelState::Vacant) << c;
+        if (c != 2)
+            EXPECT_EQ(fxtest::peak(block, c), 0.0f) << c;
+    }
+    // With nothing listed the previous assignment stays.
+    AudioBlock empty;
+    fx->process(empty);
+    EXPECT_EQ(empty.channelState[2], ChannelState::Playing);
+    EXPECT_GT(fxtest::peak(empty, 2), 0.0f);
+}

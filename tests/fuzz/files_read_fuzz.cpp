@@ -1,0 +1,54 @@
+// Whole documents through readFile: project, part and configuration files.
+// Each input is written as a project file beside a saved project's parts,
+// then read into a small instrument; a bad file must end in a load result.
+#include "../support/file_world.h"
+#include "instrument/files/PartFile.h"
+#include "instrument/files/ProjectFolder.h"
+#include "platform/Paths.h"
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace {
+
+constexpr const char* kPath = "/home/corvane/projects/f-project/f.proj";
+
+filetest::World& world() {
+    static filetest::World* w = [] {
+        host::setRoot("/tmp/corvane-files-fuzz-" + std::to_string(getpid()));
+        auto* created = new filetest::World();  // kept: its objects outlive every run
+        created->track(1).useEngine(EngineSubtractive);
+        created->samples.addGroup("drums", {"kick.wav"});
+        created->motion.slots[3] = filetest::Motion::recording(0.5f);
+        saveProject("/home/corvane/projects/f.proj", true);
+        return created;
+    }();
+    return *w;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    filetest::World& w = world();
+    {
+        std::ofstream out(host::hostPath(kPath), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    }
+    const LoadResult result = readFile(kPath, w.track(0), false);
+    if (result < LoadSuccess || result > LoadDependencyFailed)
+        std::abort();
+    for (int i = 0; i < 5; ++i)
+        if (w.track(i).chain.effectCount() > w.track(i).chain.maxEffects || w.track(i).chain.isBusy())
+            std::abort();
+    if (w.output.effectCount() > w.output.maxEffects)
+        std::abort();
+    for (int i = 0; i < w.notes.listCount(); ++i)
+        if (w.notes.list(i)->steps.size() > NoteList::kMaxSteps)
+            std::abort();
+    return 0;
+}

@@ -1,0 +1,77 @@
+// Part files loaded into a track from another thread while the audio thread
+// runs the track's per-block work: the track is held busy over each load.
+#include "tests/support/realtime_stepped.h"
+#include "instrument/files/FileTargets.h"
+#include "instrument/files/PartFile.h"
+#include "instrument/files/ProjectFolder.h"
+#include "instrument/track/Track.h"
+#include "platform/Audio.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+std::atomic<long> gBlocks{0};
+std::atomic<bool> gBadEngine{false};
+
+void loadRender(BelaContext*, void*) {
+    Track& t = DSP::track[0];
+    t.blockUpdate();
+    t.engineTick();
+    SynthVoiceCommon* e = t.currentEngine();
+    if (e != &t.noneCommon && e != &t.subtractiveCommon)
+        gBadEngine = true;
+    gBlocks.fetch_add(1);
+}
+
+}  // namespace
+
+TEST(FilesThreaded, PartFilesLoadWhileTheAudioThreadRunsTheTrack) {
+    fileTargets() = instrumentFileTargets();
+    Track& t = DSP::track[0];
+    t.setup();
+    ASSERT_TRUE(testsupport::startStepped(loadRender, "files-threaded-root"));
+    TrackFiles& target = *fileTargets().tracks[0];
+    // Parts to load: the track as it is, the same with no engine, a sequencer, a bad file.
+    ASSERT_EQ(saveByFileType("/home/corvane/sub.inst", FileTypeInstrument, target, true, false), SaveSuccess);
+    ASSERT_EQ(saveByFileType("/home/corvane/t.seq", FileTypeSequencer, target, true, false), SaveSuccess);
+    t.synthesis.setValue(0, false);
+    t.applySynthesis();
+    ASSERT_EQ(saveByFileType("/home/corvane/none.inst", FileTypeInstrument, target, true, false), SaveSuccess);
+    {
+        std::ofstream bad(host::hostPath("/home/corvane/bad.inst"));
+        bad << R"({"synthesis": {"synth engine": "subtractive"}, "effects": [{"AudioEffectType": 3}]})";
+    }
+    testsupport::SteppingAudio audio;
+    testing::internal::CaptureStdout();
+    const char* parts[] = {"/home/corvane/sub.inst", "/home/corvane/t.seq", "/home/corvane/none.inst",
+                           "/home/corvane/bad.inst"};
+    const LoadResult expected[] = {LoadSuccess, LoadSuccess, LoadSuccess, LoadInterpretFailed};
+    int wrong = 0;
+    for (int round = 0; round < 200; ++round) {
+        const long seen = gBlocks.load();
+        wrong += readFile(parts[round % 4], target, false) != expected[round % 4];
+        t.serviceRequests();
+        for (int i = 0; i < 2000 && gBlocks.load() < seen + 3; ++i)
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    ASSERT_EQ(readFile("/home/corvane/sub.inst", target, false), LoadSuccess);
+    const long last = gBlocks.load();
+    for (int i = 0; i < 20000 && gBlocks.load() < last + 50; ++i)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    audio.stop();
+    testing::internal::GetCapturedStdout();
+    Bela_cleanupAudio();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(gBlocks.load(), last + 40);
+    EXPECT_FALSE(gBadEngine.load());
+    EXPECT_FALSE(t.isBusy());
+    EXPECT_EQ(t.currentEngine(), &t.subtractiveCommon);
+    EXPECT_EQ(t.effectChain.effectCount(), 1u);
+    fileTargets() = FileTargets{};
+}

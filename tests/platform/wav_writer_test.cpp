@@ -1,0 +1,75 @@
+// The capture file's format, read back by libsndfile and by sox.
+#include "platform/WavWriter.h"
+#include "tests/support/Shell.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string soxiWithErrors(const std::string& option, const std::string& path) {
+    return testsupport::shellOutput("soxi " + option + " '" + path + "' 2>&1");
+}
+
+TEST(WavWriter, SamplesReadBackWithoutAWarning) {
+    const std::string path = testing::TempDir() + "wav-writer-small.wav";
+    host::WavWriter w;
+    ASSERT_TRUE(w.open(path, 8, 48000));
+    std::vector<float> samples(8 * 1000);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = float(i % 8) * 0.1f - float(i / 8) * 1e-4f;
+    ASSERT_TRUE(w.write(samples.data(), samples.size()));
+    w.close();
+
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.frames, 1000);
+    EXPECT_EQ(info.channels, 8);
+    EXPECT_EQ(info.format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
+    std::vector<float> back(samples.size());
+    EXPECT_EQ(sf_readf_float(f, back.data(), 1000), 1000);
+    sf_close(f);
+    EXPECT_EQ(back, samples);
+    // Nothing but the number: no "missing extended part" warning.
+    EXPECT_EQ(soxiWithErrors("-s", path), "1000\n");
+}
+
+// 50 minutes of eight channels is 4.6 GB: the header turns RF64, and a
+// sparse file of that length (no data written) shows the readers take it.
+TEST(WavWriter, PastFourGibibytesTheHeaderIsRf64WithTheWholeLength) {
+    const uint64_t dataBytes = 3000ull * 48000 * 8 * 4;
+    auto small = host::WavWriter::header(8, 48000, 1000 * 32);
+    EXPECT_EQ(std::string(small.begin(), small.begin() + 4), "RIFF");
+    auto h = host::WavWriter::header(8, 48000, dataBytes);
+    ASSERT_EQ(std::string(h.begin(), h.begin() + 4), "RF64");
+    EXPECT_EQ(std::string(h.begin() + 12, h.begin() + 16), "ds64");
+
+    const std::string path = testing::TempDir() + "wav-writer-rf64.wav";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, h.data(), h.size()), ssize_t(h.size()));
+    ASSERT_EQ(ftruncate(fd, off_t(h.size() + dataBytes)), 0);
+    close(fd);
+    EXPECT_EQ(soxiWithErrors("-s", path), "144000000\n");
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.frames, 144000000);
+    sf_close(f);
+    unlink(path.c_str());
+
+    // Right at the limit the plain header still holds the size.
+    const uint64_t lastPlain = host::WavWriter::kRiffLimit - (host::WavWriter::kHeaderBytes - 8);
+    EXPECT_EQ(host::WavWriter::header(8, 48000, lastPlain)[0], 'R');
+    EXPECT_EQ(host::WavWriter::header(8, 48000, lastPlain)[1], 'I');
+    EXPECT_EQ(host::WavWriter::header(8, 48000, lastPlain + 32)[1], 'F');
+}
+
+}  // namespace
