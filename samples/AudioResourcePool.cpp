@@ -183,6 +183,11 @@ void AudioResourcePool::registerListParameter(ParameterInt* parameter) {
     parameter->setChoices(names, -1);
 }
 
+void AudioResourcePool::unregisterListParameter(ParameterInt* parameter) {
+    std::lock_guard<std::mutex> lock(parametersLock_);
+    std::erase(listParameters_, parameter);
+}
+
 std::vector<std::string> AudioResourcePool::listNames() const {
     std::vector<std::string> names{kNoList};
     for (const auto& [name, group] : *groups_.get())

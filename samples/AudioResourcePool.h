@@ -90,6 +90,7 @@ public:
     AudioSampleGroupEntryPtr getGroupEntry(std::string_view list, int32_t step, uint32_t order) override;
     std::vector<FeatureHit> getGroupEntriesByFeature(std::string_view list, float a, float b, float radius) override;
     void registerListParameter(ParameterInt* parameter) override;
+    void unregisterListParameter(ParameterInt* parameter) override;
     void updateListParameters();
     void queueTreeRebuilds();
     void deleteList(const std::string& name);

@@ -2,11 +2,26 @@
 #include "instrument/MainClock.h"
 #include "instrument/files/FileTargets.h"
 #include "instrument/track/Track.h"
+#include "samples/AudioResourcePool.h"
 
 #include <memory>
 #include <vector>
 
 namespace {
+
+// The sample pool's lists as the file layer sees them.
+class PoolGroups : public SampleGroupStore {
+public:
+    size_t groupCount() const override { return DSP::audioPool.groupCount(); }
+    std::vector<std::string> listNames() const override { return DSP::audioPool.listNames(); }
+    AudioSampleGroup* getGroup(const std::string& name, bool create) override {
+        return DSP::audioPool.getGroup(name, create);
+    }
+    SampleSource& samples() override { return DSP::audioPool; }
+    void reset() override { DSP::audioPool.reset(); }
+    void updateListParameters() override { DSP::audioPool.updateListParameters(); }
+    void queueTreeRebuilds() override { DSP::audioPool.queueTreeRebuilds(); }
+};
 
 class TrackFileAdapter : public TrackFiles {
 public:
@@ -61,5 +76,7 @@ FileTargets instrumentFileTargets() {
     for (size_t i = 0; i < adapters.size() && i < targets.tracks.size(); ++i)
         targets.tracks[i] = adapters[i].get();
     targets.clock = &DSP::mainClock.parameterGroup;
+    static PoolGroups poolGroups;
+    targets.sampleGroups = &poolGroups;
     return targets;
 }
