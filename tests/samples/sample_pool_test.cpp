@@ -2,6 +2,7 @@
 #include "samples/AudioResourcePool.h"
 
 #include "gui/Confirm.h"
+#include "gui/MonoGFX.h"
 #include "gui/ListSelect.h"
 #include "gui/Numpad.h"
 #include "platform/Paths.h"
@@ -276,6 +277,60 @@ TEST_F(SamplePoolPageTest, RenamingOntoNoneOrATakenNameKeepsTheList) {
     choose("rename list");
     name("three");
     EXPECT_EQ(pool.listNames(), (std::vector<std::string>{"none", "three", "two"}));
+}
+
+TEST_F(SamplePoolPageTest, NewSamplesGoIntoANamedListThatCanBeCopiedEditedAndEmptied) {
+    const std::vector<std::string> files{wav("c.wav", 300), wav("a.wav", 200), wav("b.wav", 100)};
+    pool.close();
+    ASSERT_EQ(pool.loadSamples(files), 3);
+    pool.open();
+    EXPECT_FALSE(pool.close());  // a pop-up waits for the name
+    name("kit");
+    ASSERT_NE(pool.getGroup("kit", false), nullptr);
+    const auto kit = pool.getGroup("kit", false)->entries.get();
+    ASSERT_EQ(kit->size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ((*kit)[i]->sample, files[i]);  // in load order
+
+    // Copy the selection (the second entry) into a new list: only it, unselected.
+    press(3);
+    turn(12, 1);
+    press(0);
+    press(1);
+    choose("copy samples");
+    choose("create new list");
+    name("sel");
+    ASSERT_NE(pool.getGroup("sel", false), nullptr);
+    ASSERT_EQ(pool.getGroup("sel", false)->size(), 1u);
+    EXPECT_EQ(pool.getGroup("sel", false)->entryAt(0)->sample, files[1]);
+    EXPECT_FALSE((*kit)[1]->selected.load());
+
+    MonoGFX window;
+    window.init(256, 64);
+    pool.draw(window);
+    uint32_t lit = 0;
+    for (int x = 0; x < 256; ++x)
+        lit += window.pixel(x, 3) > 0;
+    EXPECT_GT(lit, 0u);  // the title row
+
+    // Deleting the last entry of a list goes back to the overview.
+    ASSERT_TRUE(Driver::listSelection.state() == kPopupIdle);
+    ASSERT_TRUE(pool.getGroup("sel", false));
+    pool.open();
+    pool.update();
+    while (pool.getGroup("sel", false)->size() > 0 || pool.viewState() == 2) {
+        if (pool.viewState() == 1) {
+            // Choose "sel" in the overview and open it.
+            ASSERT_TRUE(pool.parSampleList.setFromString("sel"));
+            pool.parSampleList.constrain();
+            press(3);
+            ASSERT_EQ(pool.viewState(), 2u);
+        }
+        press(2);
+        pool.update();
+    }
+    EXPECT_EQ(pool.viewState(), 1u);
+    EXPECT_TRUE(pool.close());
 }
 
 }  // namespace
