@@ -177,6 +177,7 @@ private:
     void _dialogs();
     void _recordingDone();
     void _pendingOpen(uint32_t dialog);
+    void _publishSelection();
     void _drawRows(MonoGFX& window, bool overview);
     void _drawPanel(MonoGFX& window);
 
@@ -216,6 +217,8 @@ private:
     bool lastStartFromZero_ = false;
     bool lastSelected_ = false;
     std::atomic<bool> zoomHeld_{false};
+    // What selectedEntryIndex answers; kept by the interface thread, read by the audio thread's key handling.
+    std::atomic<int32_t> selectedEntry_{-1};
     std::array<Request, kRequests> requests_{};
     std::atomic<uint32_t> requestHead_{0};  // audio thread
     std::atomic<uint32_t> requestTail_{0};  // interface thread

@@ -75,11 +75,15 @@ std::string AudioResourcePool::_shownName() const { return parSampleList.choiceN
 std::shared_ptr<AudioSampleGroup> AudioResourcePool::_shownGroup() const { return sharedGroup(_shownName()); }
 
 int32_t AudioResourcePool::selectedEntryIndex() const {
-    if (viewState_.load(std::memory_order_acquire) != 2)
-        return -1;
+    // Asked by the track's key handling on the audio thread: no look-up there.
+    return viewState_.load(std::memory_order_acquire) == 2 ? selectedEntry_.load(std::memory_order_acquire) : -1;
+}
+
+void AudioResourcePool::_publishSelection() {
     const auto group = _shownGroup();
     const int32_t index = valueOf(sample);
-    return group && index >= 0 && size_t(index) < group->size() ? index : -1;
+    selectedEntry_.store(group && index >= 0 && size_t(index) < group->size() ? index : -1,
+                         std::memory_order_release);
 }
 
 void AudioResourcePool::selectEntryForEditing() {
@@ -410,6 +414,7 @@ void AudioResourcePool::update() {
     _dialogs();
     if (editorState.load(std::memory_order_acquire) == 1)
         editorState.store(kAcceptsInput, std::memory_order_release);
+    _publishSelection();
 }
 
 void AudioResourcePool::_recordingDone() {

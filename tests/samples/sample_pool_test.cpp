@@ -293,8 +293,10 @@ TEST_F(SamplePoolPageTest, NewSamplesGoIntoANamedListThatCanBeCopiedEditedAndEmp
         EXPECT_EQ((*kit)[i]->sample, files[i]);  // in load order
 
     // Copy the selection (the second entry) into a new list: only it, unselected.
+    EXPECT_EQ(pool.selectedEntryIndex(), -1);  // the overview
     press(3);
     turn(12, 1);
+    EXPECT_EQ(pool.selectedEntryIndex(), 1);
     press(0);
     press(1);
     choose("copy samples");
