@@ -136,7 +136,8 @@ void AudioResourcePool::_publishGroups(const std::function<void(GroupMap&)>& cha
 AudioSampleGroup* AudioResourcePool::getGroup(const std::string& name, bool create) {
     if (auto group = sharedGroup(name))
         return group.get();
-    if (!create)
+    // "none" is the engines' "no list": a list of that name could never be chosen.
+    if (!create || AudioSampleGroup::listNameFor(name) != name)
         return nullptr;
     auto group = std::make_shared<AudioSampleGroup>();
     _publishGroups([&](GroupMap& map) { map.emplace(name, group); });

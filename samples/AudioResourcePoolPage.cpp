@@ -303,7 +303,8 @@ void AudioResourcePool::_handleEncoder(int index, int delta, bool pushed, uint8_
         parSampleList.changeBy(delta, pushed, true);
         if (valueOf(parSampleList) != before) {
             sample.setValue(0, false);
-            updateListParameters();
+            const auto group = _shownGroup();
+            sample.setMax(std::max<int32_t>(0, int32_t(group ? group->size() : 0) - 1));
         }
         return;
     }

@@ -103,6 +103,7 @@ TEST_F(SamplePoolTest, EngineChoicesFollowTheListsByName) {
     EXPECT_TRUE(pool.getGroupEntriesByFeature("nothing", 0.5f, 0.5f, 0.1f).empty());
 
     EXPECT_FALSE(pool.renameList("drums", "none"));  // the engines' "no list"
+    EXPECT_EQ(pool.getGroup("none", true), nullptr);
     EXPECT_TRUE(pool.renameList("drums", "beats"));
     EXPECT_EQ(engineList.toString(), "none");  // matched by name: drums is gone
     EXPECT_EQ(pool.getGroup("beats", false)->size(), 1u);
