@@ -104,25 +104,39 @@ struct Item {
     uint32_t index;
 };
 
-// Builds the subtree of items[begin, begin + length) into pre-order position at.
 template <uint32_t D>
-void buildFixed(Item<D>* items, size_t length, uint32_t axis, size_t at, float* coords, uint32_t* index) {
-    while (length > 0) {
-        const size_t half = length / 2;
-        if (length > 1)
-            std::nth_element(items, items + half, items + length,
-                             [axis](const Item<D>& a, const Item<D>& b) { return a.c[axis] < b.c[axis]; });
-        const Item<D>& median = items[half];
-        std::copy_n(median.c, D, coords + at * D);
-        index[at] = median.index;
-        const uint32_t next = axis + 1 == D ? 0 : axis + 1;
-        buildFixed<D>(items, half, next, at + 1, coords, index);
-        // The right side in the loop: its subtree follows the left one.
-        items += half + 1;
-        at += half + 1;
-        length -= half + 1;
-        axis = next;
+void emit(const Item<D>& item, size_t at, float* coords, uint32_t* index) {
+    std::copy_n(item.c, D, coords + at * D);
+    index[at] = item.index;
+}
+
+// Builds the subtree of items[0, length) into pre-order position at; the
+// axis is a constant of each level's instance.
+template <uint32_t D, uint32_t A>
+void buildFixed(Item<D>* items, size_t length, size_t at, float* coords, uint32_t* index) {
+    constexpr uint32_t kNext = A + 1 == D ? 0 : A + 1;
+    if (length == 0)
+        return;
+    if (length <= 3) {
+        // What the selection does with three or fewer: a stable insertion sort on the axis.
+        for (size_t i = 1; i < length; ++i)
+            for (size_t j = i; j > 0 && items[j].c[A] < items[j - 1].c[A]; --j)
+                std::swap(items[j], items[j - 1]);
+        // The median, then its left (one below) and right (one above) as leaves.
+        emit<D>(items[length / 2], at, coords, index);
+        if (length >= 2)
+            emit<D>(items[0], at + 1, coords, index);
+        if (length == 3)
+            emit<D>(items[2], at + 2, coords, index);
+        return;
     }
+    const size_t half = length / 2;
+    std::nth_element(items, items + half, items + length,
+                     [](const Item<D>& a, const Item<D>& b) { return a.c[A] < b.c[A]; });
+    emit<D>(items[half], at, coords, index);
+    buildFixed<D, kNext>(items, half, at + 1, coords, index);
+    // The right subtree follows the left one.
+    buildFixed<D, kNext>(items + half + 1, length - half - 1, at + 1 + half, coords, index);
 }
 
 template <uint32_t D>
@@ -134,7 +148,7 @@ void buildFrom(const std::vector<KDPoint>& points, float* coords, uint32_t* inde
             items[i].c[d] = d < p.size() ? p[d] : 0.0f;
         items[i].index = uint32_t(i);
     }
-    buildFixed<D>(items.data(), items.size(), 0, 0, coords, index);
+    buildFixed<D, 0>(items.data(), items.size(), 0, coords, index);
 }
 
 }  // namespace
