@@ -156,8 +156,16 @@ void Track::setup() {
 
 SynthVoiceCommon* Track::engineForType(uint32_t type) {
     switch (type) {
+    case EngineFM:
+        return &fmCommon;
+    case EngineAdditive:
+        return &additiveCommon;
+    case EngineResonator:
+        return &resonatorCommon;
     case EngineSubtractive:
         return &subtractiveCommon;
+    case EngineModular:
+        return &modularCommon;
     default:
         // Engines this track does not hold yet play as "none".
         return &noneCommon;

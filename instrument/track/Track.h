@@ -16,7 +16,11 @@
 #pragma once
 
 #include "effects/EffectChain.h"
+#include "engines/additive/AdditiveCommon.h"
+#include "engines/fm/FMCommon.h"
+#include "engines/modular/ModularCommon.h"
 #include "engines/none/NoneCommon.h"
+#include "engines/resonator/ResonatorCommon.h"
 #include "engines/subtractive/SubtractiveCommon.h"
 #include "connectivity/MidiMessage.h"
 #include "instrument/Settings.h"
@@ -152,7 +156,9 @@ public:
     // whose engine this track does not hold.
     SynthVoiceCommon* engineForType(uint32_t type);
     // The engine objects, "none" first.
-    std::array<SynthVoiceCommon*, 2> engines() { return {&noneCommon, &subtractiveCommon}; }
+    std::array<SynthVoiceCommon*, 6> engines() {
+        return {&noneCommon, &fmCommon, &additiveCommon, &resonatorCommon, &subtractiveCommon, &modularCommon};
+    }
     // The parameter the open menu acts on; null when none (interface task).
     Parameter* menuParameter() const { return menuParameter_; }
     bool slotSelectsModulator() const;
@@ -182,7 +188,11 @@ public:
     uint32_t midiNoteCounter = 0;
     std::string engineName;
     NoneCommon noneCommon;
+    FMCommon fmCommon;
+    AdditiveCommon additiveCommon;
+    ResonatorCommon resonatorCommon;
     SubtractiveCommon subtractiveCommon;
+    ModularCommon modularCommon;
     EffectChain effectChain;
     MidiMessageFilter midiInFilter;
     MidiMessageFilter midiLearnFilter;

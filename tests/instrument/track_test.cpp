@@ -2,6 +2,8 @@
 // MIDI input, panel input and the parameter menu's flows.
 #include "instrument/MainClock.h"
 #include "instrument/track/Track.h"
+#include "instrument/voices/VoicePool.h"
+#include "engines/SynthEngineType.h"
 
 #include "drivers/KeyDebouncer.h"
 #include "effects/EffectFactory.h"
@@ -394,3 +396,16 @@ TEST(MidiMappingText, NamesControllersAndNotes) {
 }
 
 }  // namespace
+
+TEST(TrackConstruction, EveryBuiltEngineIsATrackEngineWithVoices) {
+    Track& track = DSP::track[1];
+    for (const char* name : {"FM", "additive", "resonator", "subtractive", "eurorack"}) {
+        SCOPED_TRACE(name);
+        SynthVoiceCommon* e = track.engineForName(name);
+        ASSERT_NE(e, nullptr);
+        EXPECT_NE(e, &track.noneCommon);
+        EXPECT_EQ(e->engineType, engineTypeFromName(name));
+        EXPECT_NE(makeVoicePool(e->engineType), nullptr);
+        EXPECT_EQ(e->parameters.ownerName, "/track/2/syn/");
+    }
+}
