@@ -41,6 +41,7 @@ void SamplePreview::load() {
     auto take = [this] {
         std::lock_guard<std::mutex> lock(requestLock_);
         requested_.store(false, std::memory_order_release);
+        taken_.fetch_add(1, std::memory_order_release);
         return requestedPath_;
     };
     std::string path = take();
@@ -49,7 +50,6 @@ void SamplePreview::load() {
         const uint32_t next = 1 - current_.load(std::memory_order_relaxed);
         slots_[next] = AudioFileUtilities::load(host::hostPath(path), kMaxFrames, 0);
         current_.store(next, std::memory_order_release);
-        loads_.fetch_add(1, std::memory_order_relaxed);
         if (!requested_.load(std::memory_order_acquire))
             break;
         path = take();  // the newest request, read while this one loaded

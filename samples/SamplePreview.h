@@ -41,8 +41,8 @@ public:
     bool isLoading() const { return loading_.load(std::memory_order_acquire); }
     bool isRequested() const { return requested_.load(std::memory_order_acquire); }
     uint32_t position() const { return position_.load(std::memory_order_relaxed); }
-    // Loads since start-up (the loader's reads of a file).
-    uint32_t loadCount() const { return loads_.load(std::memory_order_relaxed); }
+    // Requests the loader has taken since start-up.
+    uint32_t requestsTaken() const { return taken_.load(std::memory_order_acquire); }
 
 private:
     using Channels = std::vector<std::vector<float>>;
@@ -58,7 +58,7 @@ private:
     float gain_ = 1.0f;
     std::array<Channels, 2> slots_;
     std::atomic<uint32_t> current_{0};
-    std::atomic<uint32_t> loads_{0};
+    std::atomic<uint32_t> taken_{0};
     AuxiliaryTask task_ = nullptr;
 };
 

@@ -197,8 +197,10 @@ TEST(RecorderAndPreviewThreads, RecordingsCloseWholeAndRequestsDuringALoadPlayAt
     std::filesystem::resize_file(root + "/p/bad.wav", 20);  // a header cut short: unreadable
     for (const char* second : {"short.wav", "bad.wav"}) {
         gStarts = 0;
+        const uint32_t taken = preview.requestsTaken();
         preview.play("/home/corvane/p/long.wav");
-        waitFor([&] { return preview.isLoading() || preview.isLoaded(); });
+        // A count, not the loading flag: the long file may have played out before this looks.
+        waitFor([&] { return preview.requestsTaken() > taken; });
         preview.play(std::string("/home/corvane/p/") + second);  // likely while the long one loads
         waitFor([&] { return !preview.isRequested() && !preview.isLoading() && !preview.isLoaded(); });
         const uint64_t seen = host::blocksRendered();
