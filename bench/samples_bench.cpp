@@ -14,7 +14,10 @@
 #include "samples/KDTree.h"
 
 #include <benchmark/benchmark.h>
+#if __has_include(<nanoflann.hpp>)
 #include <nanoflann.hpp>
+#define CORVANE_HAVE_NANOFLANN 1
+#endif
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -37,7 +40,7 @@ std::vector<float> noise(size_t frames) {
     return out;
 }
 
-std::vector<KDPoint> points(size_t count, size_t dim, unsigned seed = 2) {
+[[maybe_unused]] std::vector<KDPoint> points(size_t count, size_t dim, unsigned seed = 2) {
     std::mt19937 generator(seed);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     std::vector<KDPoint> out(count, KDPoint(dim));
@@ -111,7 +114,9 @@ void BM_PoolWorkerOneMinuteFiles(benchmark::State& state) {
 }
 BENCHMARK(BM_PoolWorkerOneMinuteFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// ---- feature tree and nanoflann
+// ---- feature tree and nanoflann (scripts/deps.sh installs it)
+
+#ifdef CORVANE_HAVE_NANOFLANN
 
 // nanoflann reads the very vectors the tree is built from.
 struct PointCloud {
@@ -226,6 +231,8 @@ void BM_NearestQuery100k(benchmark::State& state) {
         benchmark::DoNotOptimize(set.tree.nearest(set.queries[i++ % kQueries]));
 }
 BENCHMARK(BM_NearestQuery100k)->Unit(benchmark::kMicrosecond);
+
+#endif  // CORVANE_HAVE_NANOFLANN
 
 // ---- disk recorder (audio thread)
 
