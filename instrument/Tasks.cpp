@@ -1,5 +1,6 @@
 #include "instrument/Tasks.h"
 #include "gui/Numpad.h"
+#include "samples/AudioResourcePool.h"
 #include "sequencing/NoteManager.h"
 
 #include "connectivity/OSCV.h"
@@ -59,7 +60,7 @@ void carryOut(EditorRequest request, uint32_t argument) {
     switch (request) {
     case EditorRequest::NoteManager: GUI::openEditor(&DSP::noteManager, true); break;
     case EditorRequest::FileBrowser: GUI::openEditor(&Driver::fileBrowser, true); break;
-    case EditorRequest::AudioPool: break;  // the sample-lists page opens once it is built
+    case EditorRequest::AudioPool: GUI::openEditor(&DSP::audioPool, true); break;
     case EditorRequest::VoiceManager: GUI::openEditor(&DSP::voiceManager, true); break;
     case EditorRequest::VoicePageClose: GUI::closeEditor(); break;
     case EditorRequest::EffectPage:

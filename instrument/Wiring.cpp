@@ -1,5 +1,7 @@
 #include "instrument/Wiring.h"
 
+#include "instrument/SampleLibrary.h"
+
 #include "effects/EffectChain.h"
 #include "engines/SynthVoiceCommon.h"
 #include "instrument/InstrumentState.h"
@@ -70,9 +72,9 @@ void attachTrackToVoices(unsigned index) {
 }
 
 void setupWorkers() {
-    // The sample pool's worker, the sample previewer's loader and the disk
-    // recorder's writer start here too, before and after the grain look-up,
-    // once they are part of the build.
+    // The sample pool's worker, the previewer's loader and the disk
+    // recorder's writer, then the grain look-up that reads the pool.
+    setupSampleLibrary();
     DSP::voiceManager.setupGrainLookup();
 }
 

@@ -40,8 +40,25 @@ std::atomic<SamplePool*> samplePool{nullptr};  // set by the pool once it is bui
 namespace DSP {
 ReleaseQueue releaseQueue;  // drained by the interface task
 }  // namespace DSP
+#include "samples/AudioResourcePool.h"
+const std::vector<std::string> recordingSources = [] {
+    std::vector<std::string> names;
+    for (const auto& source : AudioResourcePool::recordingSourceTable()) names.emplace_back(source.name);
+    return names;
+}();
+namespace DSP {
+AudioResourcePool audioPool;
+}  // namespace DSP
 // 3: Driver::audioRecorder
+#include "samples/DiskRecorder.h"
+namespace Driver {
+DiskRecorder audioRecorder;
+}  // namespace Driver
 // 4: DSP::samplePreviewer
+#include "samples/SamplePreview.h"
+namespace DSP {
+SamplePreview samplePreviewer;
+}  // namespace DSP
 // 5: engine name map
 // 6: file types, Driver::fileBrowser
 #include "gui/FileBrowser.h"

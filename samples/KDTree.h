@@ -1,59 +1,46 @@
 // k-d tree over float points for nearest-neighbour and radius look-ups.
 // Built once from a point set and never changed afterwards, so a built tree
 // may be read from several threads at once.
+//
+// One node per point, split at the median of the axis of its level (levels
+// cycle through the dimensions). The nodes sit in one array in pre-order: a
+// node's left subtree follows it, its right subtree follows that, so the
+// tree needs no pointers and a search walks memory mostly forwards.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
-#include <utility>
 #include <vector>
 
 using KDPoint = std::vector<float>;
 
-struct KDNode {
-    KDNode() = default;
-    KDNode(KDPoint p, uint32_t i, std::shared_ptr<KDNode> l, std::shared_ptr<KDNode> r)
-        : index(i), point(std::move(p)), left(std::move(l)), right(std::move(r)) {}
-
-    // An empty point ends a branch and carries no index.
-    bool empty() const { return point.empty(); }
-    float coord(size_t axis) const { return point.at(axis); }
-
-    uint32_t index = 0;
-    KDPoint point;
-    std::shared_ptr<KDNode> left;
-    std::shared_ptr<KDNode> right;
-};
-
-using KDNodePtr = std::shared_ptr<KDNode>;
-using KDPointIndex = std::pair<KDPoint, uint32_t>;
-
-struct comparer {
-    size_t axis;
-    bool compare_idx(const KDPointIndex& a, const KDPointIndex& b) const {
-        return a.first.at(axis) < b.first.at(axis);
-    }
-};
-
 class KDTree {
 public:
-    KDTree();
-    // Copies the points; indices in results are positions in this vector.
-    explicit KDTree(std::vector<KDPoint> points);
+    KDTree() = default;
+    // Indices in results are positions in this vector. Every point has the
+    // dimensions of the first one.
+    explicit KDTree(const std::vector<KDPoint>& points);
 
+    // Ties keep the point met first. No index for an empty tree or a query
+    // with fewer dimensions than the points.
     std::optional<uint32_t> nearest(const KDPoint& query) const;
-    // Node before its near subtree before its far subtree.
+    // Node before its near subtree before its far subtree (a query on the
+    // splitting plane goes right first).
     std::vector<uint32_t> withinRadius(const KDPoint& query, float radius) const;
 
-    bool empty() const { return !root || root->empty(); }
+    bool empty() const { return count_ == 0; }
+    size_t size() const { return count_; }
+    uint32_t dimensions() const { return dim_; }
 
 private:
-    KDNodePtr make(std::vector<KDPointIndex>::iterator begin, size_t length, size_t level);
-    void search(const KDNodePtr& branch, size_t level, const KDPoint& query, KDNodePtr& best, float& bestDist) const;
-    void collect(const KDNodePtr& branch, size_t level, const KDPoint& query, float r2,
-                 std::vector<uint32_t>& out) const;
+    struct Search;
 
-    KDNodePtr root;
-    KDNodePtr leaf;
+    void _build(std::vector<float>& coords, std::vector<uint32_t>& order, size_t begin, size_t length,
+                uint32_t axis, size_t at);
+
+    // Pre-order: coordinates of node i at coords_[i * dim_], its point's index at index_[i].
+    std::vector<float> coords_;
+    std::vector<uint32_t> index_;
+    uint32_t dim_ = 0;
+    size_t count_ = 0;
 };

@@ -23,6 +23,9 @@ public:
     // Audio thread at note start: no waiting. Empty when the list is missing or empty.
     virtual AudioSampleGroupEntryPtr getGroupEntry(std::string_view list, int32_t step, uint32_t order) = 0;
     virtual void registerListParameter(ParameterInt* parameter) = 0;
+    // An engine that goes away takes its parameter back: the pool would
+    // otherwise set the choices of a destroyed parameter.
+    virtual void unregisterListParameter(ParameterInt* parameter) {}
     // Grain look-up task: the entries of a list whose analysed hops lie
     // within `radius` of (a, b) in the feature plane; empty when none do.
     virtual std::vector<FeatureHit> getGroupEntriesByFeature(std::string_view list, float a, float b,

@@ -53,7 +53,9 @@ ResonatorCommon::ResonatorCommon()
     selectEnvSlot(0);
 }
 
-ResonatorCommon::~ResonatorCommon() = default;
+ResonatorCommon::~ResonatorCommon() {
+    if (SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire)) pool->unregisterListParameter(&samples);
+}
 
 void ResonatorCommon::registerSampleLists() {
     if (SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire)) pool->registerListParameter(&samples);

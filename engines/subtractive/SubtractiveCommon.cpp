@@ -69,7 +69,9 @@ SubtractiveCommon::SubtractiveCommon()
     samples.setChoices({"none"});
 }
 
-SubtractiveCommon::~SubtractiveCommon() = default;
+SubtractiveCommon::~SubtractiveCommon() {
+    if (SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire)) pool->unregisterListParameter(&samples);
+}
 
 void SubtractiveCommon::registerSampleLists() {
     if (SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire)) pool->registerListParameter(&samples);

@@ -4,11 +4,26 @@
 #include "instrument/files/FileTargets.h"
 #include "instrument/track/Track.h"
 #include "sequencing/MorphController.h"
+#include "samples/AudioResourcePool.h"
 
 #include <memory>
 #include <vector>
 
 namespace {
+
+// The sample pool's lists as the file layer sees them.
+class PoolGroups : public SampleGroupStore {
+public:
+    size_t groupCount() const override { return DSP::audioPool.groupCount(); }
+    std::vector<std::string> listNames() const override { return DSP::audioPool.listNames(); }
+    AudioSampleGroup* getGroup(const std::string& name, bool create) override {
+        return DSP::audioPool.getGroup(name, create);
+    }
+    SampleSource& samples() override { return DSP::audioPool; }
+    void reset() override { DSP::audioPool.reset(); }
+    void updateListParameters() override { DSP::audioPool.updateListParameters(); }
+    void queueTreeRebuilds() override { DSP::audioPool.queueTreeRebuilds(); }
+};
 
 class TrackFileAdapter : public TrackFiles {
 public:
@@ -66,5 +81,7 @@ FileTargets instrumentFileTargets() {
     targets.motion = &DSP::motion;
     // A project load replaces the tracks the browser has chosen.
     targets.trackChoice = [](int i) { return Driver::fileBrowser.trackChosen(i); };
+    static PoolGroups poolGroups;
+    targets.sampleGroups = &poolGroups;
     return targets;
 }

@@ -104,6 +104,11 @@ TEST(ScreensThreaded, BrowserInputFromTheAudioThreadWhileItLists) {
     stop.store(true, std::memory_order_release);
     audio.join();
     browser.draw(w);
+    // A load the wandering asked for counts the file under the cursor until
+    // its question is answered: answer it (no), then the marks must agree.
+    Driver::confirm.key(2, 2);
+    browser.draw(w);
+    browser.draw(w);
     // Whatever was visited: the marks and their count agree, and the browser never left the data folder.
     uint32_t marked = 0;
     for (const FileEntry& e : browser.files)
