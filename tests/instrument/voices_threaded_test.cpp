@@ -73,7 +73,10 @@ TEST_F(VoicesThreaded, GrainLookupsWhileListsChange) {
             pool.groups[name]->rebuildTree(pool);
             lookup.listChanged(name);
         }
-        waitBlocks(20);
+        // Once the lists rest, the look-up task answers and the voices draw:
+        // wait for that progress, however slowly the task is scheduled.
+        for (int i = 0; i < 1000000 && gDraws.load() == 0; ++i)
+            waitBlocks(1);
         audio.stop();
     }
     gBody.store(nullptr);

@@ -26,11 +26,11 @@ protected:
     }
 
     // A sox-made file under the data root; returns its instrument path.
-    std::string sox(const std::string& name, const std::string& spec) {
+    std::string sox(const std::string& name, const std::string& recipe) {
         const std::string file = root + "/p/" + name;
         if (!std::filesystem::exists(file))
-            testsupport::shellOutput("sox -n -r 48000 " + spec.substr(0, spec.find(' ')) + " '" + file + "' " +
-                                     spec.substr(spec.find(' ') + 1) + " 2>&1");
+            testsupport::shellOutput("sox -n -r 48000 " + recipe.substr(0, recipe.find(' ')) + " '" + file + "' " +
+                                     recipe.substr(recipe.find(' ') + 1) + " 2>&1");
         EXPECT_TRUE(std::filesystem::exists(file)) << name;
         return "/home/corvane/p/" + name;
     }
