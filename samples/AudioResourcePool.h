@@ -177,6 +177,8 @@ private:
     void _dialogs();
     void _recordingDone();
     void _pendingOpen(uint32_t dialog);
+    // Ends a pending dialog once it is answered; true when it was accepted.
+    bool _answered(int answer);
     void _publishSelection();
     void _drawRows(MonoGFX& window, bool overview);
     void _drawPanel(MonoGFX& window);

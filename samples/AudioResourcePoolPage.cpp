@@ -203,6 +203,13 @@ void AudioResourcePool::button(int key, int event) {
     requestHead_.store(head + 1, std::memory_order_release);
 }
 
+bool AudioResourcePool::_answered(int answer) {
+    if (answer < 0)
+        return false;  // still open
+    pendingDialog_ = 0;
+    return answer > 0;
+}
+
 void AudioResourcePool::_pendingOpen(uint32_t dialog) {
     pendingDialog_ = dialog;
     editorState.store(0, std::memory_order_release);
@@ -431,11 +438,7 @@ void AudioResourcePool::_dialogs() {
     switch (pendingDialog_) {
         case 1:
         case 2: {
-            const int answer = listAnswer();
-            if (answer < 0)
-                return;
-            pendingDialog_ = 0;
-            if (answer == 0)
+            if (!_answered(listAnswer()))
                 return;
             const auto& items = Driver::listSelection.items();
             const int32_t chosen = Driver::listSelection.chosen();
@@ -470,11 +473,7 @@ void AudioResourcePool::_dialogs() {
             return;
         }
         case 3: {
-            const int answer = listAnswer();
-            if (answer < 0)
-                return;
-            pendingDialog_ = 0;
-            if (answer == 0)
+            if (!_answered(listAnswer()))
                 return;
             const int32_t chosen = Driver::listSelection.chosen();
             if (chosen == 0) {
@@ -509,11 +508,7 @@ void AudioResourcePool::_dialogs() {
             queueTreeRebuilds();
             return;
         case 5: {
-            const int answer = numpadAnswer();
-            if (answer < 0)
-                return;
-            pendingDialog_ = 0;
-            if (answer == 0)
+            if (!_answered(numpadAnswer()))
                 return;
             const std::string name = AudioSampleGroup::listNameFor(Driver::numpad.text);
             // "none" is the engines' "no list" choice: a list of that name could never be chosen.
@@ -568,11 +563,7 @@ void AudioResourcePool::_dialogs() {
             return;
         }
         case 10: {
-            const int answer = numpadAnswer();
-            if (answer < 0)
-                return;
-            pendingDialog_ = 0;
-            if (answer == 0)
+            if (!_answered(numpadAnswer()))
                 return;
             const std::string wanted = Driver::numpad.text;
             if (wanted == shown)
