@@ -48,6 +48,8 @@ void SamplePreview::load() {
     while (path != loadedPath_ && !Bela_stopRequested()) {
         loadedPath_ = path;
         const uint32_t next = 1 - current_.load(std::memory_order_relaxed);
+        // A block that took this slot before the last switch may still read it.
+        Bela_blockFence();
         slots_[next] = AudioFileUtilities::load(host::hostPath(path), kMaxFrames, 0);
         current_.store(next, std::memory_order_release);
         if (!requested_.load(std::memory_order_acquire))
@@ -66,12 +68,6 @@ void SamplePreview::render(AudioBlock& block) {
         loaded_.store(false, std::memory_order_release);
         fadeOut_.store(false, std::memory_order_release);
     };
-    if (loaded_.load(std::memory_order_acquire) && !loading_.load(std::memory_order_acquire)) {
-        const Channels& data = slots_[current_.load(std::memory_order_acquire)];
-        // A failed read holds no channel: it has ended before anything is read.
-        if (data.empty() || data[0].empty())
-            finish();
-    }
     if (!loaded_.load(std::memory_order_acquire)) {
         if (requested_.load(std::memory_order_acquire) && !loading_.load(std::memory_order_acquire) && task_)
             Bela_scheduleAuxiliaryTask(task_);
@@ -79,7 +75,13 @@ void SamplePreview::render(AudioBlock& block) {
     }
     if (loading_.load(std::memory_order_acquire))
         return;  // the loader owns the data meanwhile
+    // The slot is taken once: the loader writes the other one, and only after
+    // a block fence, so this block's data stay whole.
     const Channels& data = slots_[current_.load(std::memory_order_acquire)];
+    if (data.empty() || data[0].empty()) {
+        finish();  // a failed read holds no channel: it has ended before anything is read
+        return;
+    }
     const std::vector<float>& left = data[0];
     const std::vector<float>& right = data.size() >= 2 ? data[1] : data[0];
     const uint32_t length = uint32_t(left.size());
