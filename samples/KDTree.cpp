@@ -38,30 +38,39 @@ struct KDTree::Search {
         return d;
     }
 
+    // The two subtrees of a node in pre-order: the half on the query's side
+    // of the split first, and the axis the next level splits on.
+    struct Children {
+        size_t nearNode, nearLength, farNode, farLength;
+        uint32_t next;
+    };
+    template <uint32_t D>
+    Children children(size_t node, size_t length, uint32_t axis, float dx) const {
+        const size_t leftLength = length / 2;
+        const size_t rightLength = length - leftLength - 1;
+        const uint32_t next = axis + 1 == (D ? D : dim) ? 0 : axis + 1;
+        if (dx > 0)
+            return {node + 1, leftLength, node + 1 + leftLength, rightLength, next};
+        return {node + 1 + leftLength, rightLength, node + 1, leftLength, next};
+    }
+
     template <uint32_t D>
     void collect(size_t node, size_t length, uint32_t axis, float cell, float r2, std::vector<uint32_t>& out) {
         const float d = distance2<D>(node);
         const float dx = coords[node * (D ? D : dim) + axis] - query[axis];
         if (d <= r2)
             out.push_back(index[node]);
-        const size_t leftLength = length / 2;
-        const size_t rightLength = length - leftLength - 1;
-        const uint32_t next = axis + 1 == (D ? D : dim) ? 0 : axis + 1;
-        const bool goLeft = dx > 0;
-        const size_t nearNode = goLeft ? node + 1 : node + 1 + leftLength;
-        const size_t nearLength = goLeft ? leftLength : rightLength;
-        const size_t farNode = goLeft ? node + 1 + leftLength : node + 1;
-        const size_t farLength = goLeft ? rightLength : leftLength;
-        if (nearLength > 0)
-            collect<D>(nearNode, nearLength, next, cell, r2, out);
-        if (farLength == 0 || !(dx * dx < r2))
+        const Children c = children<D>(node, length, axis, dx);
+        if (c.nearLength > 0)
+            collect<D>(c.nearNode, c.nearLength, c.next, cell, r2, out);
+        if (c.farLength == 0 || !(dx * dx < r2))
             return;
         const float old = offset[axis];
         const float farCell = cell - old * old + dx * dx;
         if (farCell > r2 * kBoundMargin)
             return;
         offset[axis] = dx;
-        collect<D>(farNode, farLength, next, farCell, r2, out);
+        collect<D>(c.farNode, c.farLength, c.next, farCell, r2, out);
         offset[axis] = old;
     }
 
@@ -73,24 +82,17 @@ struct KDTree::Search {
             best = node;
             bestDist = d;
         }
-        const size_t leftLength = length / 2;
-        const size_t rightLength = length - leftLength - 1;
-        const uint32_t next = axis + 1 == (D ? D : dim) ? 0 : axis + 1;
-        const bool goLeft = dx > 0;
-        const size_t nearNode = goLeft ? node + 1 : node + 1 + leftLength;
-        const size_t nearLength = goLeft ? leftLength : rightLength;
-        const size_t farNode = goLeft ? node + 1 + leftLength : node + 1;
-        const size_t farLength = goLeft ? rightLength : leftLength;
-        if (nearLength > 0)
-            nearest<D>(nearNode, nearLength, next, cell, best, bestDist);
-        if (farLength == 0 || !(dx * dx < bestDist))
+        const Children c = children<D>(node, length, axis, dx);
+        if (c.nearLength > 0)
+            nearest<D>(c.nearNode, c.nearLength, c.next, cell, best, bestDist);
+        if (c.farLength == 0 || !(dx * dx < bestDist))
             return;
         const float old = offset[axis];
         const float farCell = cell - old * old + dx * dx;
         if (farCell > bestDist * kBoundMargin)
             return;
         offset[axis] = dx;
-        nearest<D>(farNode, farLength, next, farCell, best, bestDist);
+        nearest<D>(c.farNode, c.farLength, c.next, farCell, best, bestDist);
         offset[axis] = old;
     }
 };
