@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Pty.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -22,20 +24,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Texts = std::vector<std::string>;
 
-struct Pty {
-    int master = -1;
-    std::string slave;
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        char name[128];
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 && ptsname_r(master, name, sizeof name) == 0)
-            slave = name;
-    }
-    ~Pty() {
-        if (master >= 0)
-            close(master);
-    }
-};
+using testsupport::Pty;
 
 void writeAll(int fd, const Bytes& bytes) {
     size_t done = 0;

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Pty.h"
+
 #include <cmath>
 #include <memory>
 #include <string>
@@ -22,19 +24,7 @@ namespace {
 
 constexpr uint32_t kFrames = 64;
 
-struct Pty {
-    int master = -1;
-    std::string slave;
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        char name[128];
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 && ptsname_r(master, name, sizeof name) == 0)
-            slave = name;
-    }
-    ~Pty() {
-        if (master >= 0)
-            close(master);
-    }
+struct Pty : testsupport::Pty {
     void write(std::vector<uint8_t> bytes) const {
         ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     }
