@@ -108,8 +108,12 @@ void slotKey(int k) {
         setFocus(current, 12);
     }
     if (held(kMotionSlotKey) && noEditor()) {
-        // Motion loops are chosen here once the motion recordings are part
-        // of the build; the focus already follows.
+        if (all) {
+            for (auto& t : DSP::track)
+                t.motionRecorder.motion.setValue(slot, false);
+        } else {
+            current.motionRecorder.motion.setValue(slot, false);
+        }
         setFocus(current, 16);
     }
 }

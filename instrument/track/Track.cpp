@@ -85,6 +85,10 @@ Track::Track(uint32_t trackIndex, MainClock* mainClock)
     encoderParameters[7] = &sequencerImpl.seqReset;
     encoderParameters[kLaneChoiceEncoder] = &sequencerImpl.laneChoice;
     sequencerImpl.bindLaneParameters(encoderParameters);
+    // The motion slot plays with the sequencer's pattern and note list: it
+    // is saved, loaded and reached by OSC with them. Files from before it
+    // was saved read it as 0.
+    sequencerImpl.group.add(&motionRecorder.motion);
 
     std::vector<std::string> resetBy;
     for (uint32_t t = 0; t < kTracks; ++t)

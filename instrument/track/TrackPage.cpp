@@ -7,6 +7,7 @@
 #include "gui/MonoGFX.h"
 #include "gui/PageWidgets.h"
 #include "platform/RtPrintf.h"
+#include "sequencing/MorphController.h"
 #include "sequencing/NoteManager.h"
 
 #include <algorithm>
@@ -20,25 +21,31 @@ extern ListSelect listSelection;
 
 namespace {
 
-// The slot keyboard's view of a track. Motion loops have no slot parameter
-// yet, so their keyboard stays hidden.
+// The slot keyboard's view of a track.
 class TrackSlots : public GUI::SlotContent {
 public:
-    explicit TrackSlots(Sequencer* sequencer) : sequencer_(sequencer) {}
+    TrackSlots(Sequencer* sequencer, const MotionRecorder& recorder) : sequencer_(sequencer), recorder_(recorder) {}
     int32_t currentSlot(Kind kind) const override {
-        if (!sequencer_ || kind == MotionLoop)
+        if (kind == MotionLoop)
+            return recorder_.motion.value.load(std::memory_order_relaxed);
+        if (!sequencer_)
             return -1;
         return (kind == Pattern ? sequencer_->pattern : sequencer_->noteList).value.load(std::memory_order_relaxed);
     }
     bool isSlotUsed(Kind kind, int32_t slot) const override {
         if (kind == Pattern)
             return sequencer_ && sequencer_->isSlotUsed(slot);
+        if (kind == MotionLoop) {
+            const MotionRecording* r = DSP::motion.recording(slot);
+            return r && !r->empty();
+        }
         const auto list = DSP::noteManager.list(slot);
         return kind == NoteList && list && !list->steps.empty();
     }
 
 private:
     Sequencer* sequencer_;
+    const MotionRecorder& recorder_;
 };
 
 constexpr const char* kEditValue = "edit value";
@@ -311,7 +318,7 @@ void Track::draw(MonoGFX& w) {
             refreshSlotChoices();
         }
     }
-    GUI::drawSlotOverlay(w, TrackSlots(sequencer));
+    GUI::drawSlotOverlay(w, TrackSlots(sequencer, motionRecorder));
     if (menuState.load(std::memory_order_acquire) == MenuLearn) {
         const std::string name = menuParameter_ ? menuParameter_->name : std::string();
         w.drawMessageBox("Map MIDI " + midiMappingToString(learnedKey.load()) + " to " + name, 0, 1, 1);

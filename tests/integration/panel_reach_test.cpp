@@ -1,0 +1,226 @@
+// What the player reaches from the front panel of the stepped instrument:
+// motion loops, the effect chain's own menu, the smaller shortcuts and the
+// block loop's routing rules, read back from the screen, the pop-ups, the
+// console and the files.
+#include "effects/EffectChain.h"
+#include "gui/Confirm.h"
+#include "gui/GuiEditor.h"
+#include "gui/GuiNotify.h"
+#include "gui/ListSelect.h"
+#include "gui/MonoGFX.h"
+#include "gui/Numpad.h"
+#include "instrument/Entry.h"
+#include "instrument/InstrumentState.h"
+#include "instrument/MainClock.h"
+#include "instrument/files/ProjectFolder.h"
+#include "instrument/track/Track.h"
+#include "instrument/voices/VoiceManager.h"
+#include "platform/Audio.h"
+#include "platform/Paths.h"
+#include "platform/Stepped.h"
+#include "platform/devices/Board.h"
+#include "platform/devices/PanelSimulator.h"
+#include "platform/devices/SerialPort.h"
+#include "sequencing/NoteManager.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace {
+
+void writeText(const std::string& path, const std::string& text) {
+    FILE* f = fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr) << path;
+    fputs(text.c_str(), f);
+    fclose(f);
+}
+
+// The instrument in stepped mode with a root of its own. `project` writes
+// the template project that set-up loads; `beforeStart` runs just before
+// the first block.
+class Panel : public ::testing::Test {
+protected:
+    static void boot(const std::function<void(const std::string&)>& project,
+                     const std::function<void()>& beforeStart = nullptr, uint32_t settleBlocks = 100) {
+        BelaInitSettings settings;
+        settings.setup = setup;
+        settings.render = render;
+        settings.cleanup = cleanup;
+        settings.mode = HostMode::Stepped;
+        root_ = testsupport::tempDir() + "panel-root";
+        settings.root = root_;
+        host::board().setPinMissing(48, true);  // the second converter does not answer
+        host::board().adc(0).setReading(1, 0);
+        host::makeFolders(root_);
+        oscPort_ = 40000 + int(getpid() % 20000);
+        writeText(root_ + "/corvane.json",
+                  "{\"config\": {\"OSC in port\": {\"value\": " + std::to_string(oscPort_) + "}}}\n");
+        const std::string folder = root_ + "/projects/template-project/";
+        host::makeFolders(folder);
+        project(folder);
+        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+        ASSERT_EQ(Bela_startAudio(), 0);
+        midi_ = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(midi_, 0);
+        const NoteManager defaults;
+        DSP::noteManager.setList(0, *defaults.list(0));
+        if (beforeStart)
+            beforeStart();
+        host::stepBlocks(settleBlocks);
+    }
+    static void tempoOnly(const std::string& folder) {
+        writeText(folder + "template.proj", "{\"clock\": {\"BPM\": {\"value\": 120}}, \"files\": {}}\n");
+    }
+    static void SetUpTestSuite() { boot(tempoOnly); }
+    static void TearDownTestSuite() {
+        close(midi_);
+        Bela_cleanupAudio();
+    }
+
+    static void step(uint32_t blocks) { host::stepBlocks(blocks); }
+    static void tap(uint32_t key) {
+        host::panel().pressKey(key);
+        step(12);
+        host::panel().releaseKey(key);
+        step(12);
+    }
+    // Key `key` tapped while `modifiers` are held.
+    static void chord(std::initializer_list<uint32_t> modifiers, uint32_t key) {
+        for (uint32_t m : modifiers)
+            host::panel().pressKey(m);
+        step(12);
+        tap(key);
+        for (uint32_t m : modifiers)
+            host::panel().releaseKey(m);
+        step(24);  // a frame or two: the pages follow
+    }
+    static void push(uint32_t encoder) {
+        host::panel().setPush(encoder, true);
+        step(12);
+        host::panel().setPush(encoder, false);
+        step(24);
+    }
+    static void turn(uint32_t encoder, int32_t detents) {
+        host::panel().turnEncoder(encoder, detents);
+        for (int i = 0; i < 400 && host::panel().turnPending(encoder) != 0; ++i)
+            step(1);
+    }
+    // Whether the display shows `text` in the default font with its top
+    // left corner at (x, y), on a dark ground.
+    static bool screenShows(int x, int y, const std::string& text) {
+        MonoGFX expected;
+        expected.init(256, 64);
+        expected.setFont(&font_default, 1, 0);
+        expected.setTextMode(0);
+        expected.setColour(15);
+        expected.drawText(x, y, text);
+        const int width = expected.textWidth(text);
+        int lit = 0;
+        for (int py = y; py < y + 10; ++py)
+            for (int px = x; px < x + width; ++px) {
+                const bool on = host::board().oled().pixel(unsigned(px), unsigned(py)) == 15;
+                if (on != (expected.pixel(px, py) == 15))
+                    return false;
+                lit += on;
+            }
+        return lit > 0;
+    }
+    static std::vector<std::string> notices() {
+        std::vector<std::string> texts;
+        for (const GuiMessage& m : Driver::guiNotify.queue())
+            texts.emplace_back(m.text);
+        return texts;
+    }
+    static bool noticed(const std::string& text) {
+        const auto all = notices();
+        return std::find(all.begin(), all.end(), text) != all.end();
+    }
+    static int32_t motionSlot(uint32_t track) { return DSP::track[track].motionRecorder.motion.value; }
+
+    static inline std::string root_;
+    static inline int midi_ = -1;
+    static inline int oscPort_ = 0;
+};
+
+// ---------------------------------------------------------------- motion loops
+
+TEST_F(Panel, MotionSlotKeyChoosesTheLoopAndShowsItsKeyboard) {
+    for (int i = 0; i < 200 && !Driver::guiNotify.queue().empty(); ++i)
+        step(24);  // the start-up notice has gone
+    host::panel().pressKey(19);
+    step(30);
+    EXPECT_TRUE(screenShows(55, 18, "motion loop"));
+    tap(30);  // slot 3
+    host::panel().releaseKey(19);
+    step(30);
+    EXPECT_FALSE(screenShows(55, 18, "motion loop"));
+    EXPECT_EQ(motionSlot(0), 3);
+    EXPECT_EQ(motionSlot(1), 0);
+    EXPECT_EQ(DSP::track[0].focus.load(), 16u);
+
+    // Key 58 now records into slot 3 instead of refusing slot 0.
+    host::panel().pressKey(58);
+    step(30);
+    EXPECT_NE(DSP::track[0].motionRecorder.state(), MotionRecorder::Idle);
+    EXPECT_FALSE(noticed("Can't record in motion slot 0"));
+    host::panel().releaseKey(58);
+    step(12);
+    EXPECT_EQ(DSP::track[0].motionRecorder.state(), MotionRecorder::Idle);
+}
+
+TEST_F(Panel, OscSetsATracksMotionSlot) {
+    const std::string send = "oscsend 127.0.0.1 " + std::to_string(oscPort_) + " /2/seq/motion i 7";
+    ASSERT_EQ(system(send.c_str()), 0);
+    for (int i = 0; i < 20000 && motionSlot(1) != 7; ++i)
+        usleep(100);
+    EXPECT_EQ(motionSlot(1), 7);
+}
+
+// A project whose track 1 plays motion loop 3 (a recording held near the
+// right edge), and a track 2 part saved before the motion slot was.
+class MotionProject : public Panel {
+protected:
+    static void project(const std::string& folder) {
+        writeText(folder + "template.proj",
+                  "{\"clock\": {\"BPM\": {\"value\": 120}}, "
+                  "\"files\": {\"seq\": [\"one.seq\", \"two.seq\"], \"mot\": \"motion.nts\"}}\n");
+        writeText(folder + "one.seq", "{\"sequencer\": {\"motion\": {\"value\": 3}}}\n");
+        writeText(folder + "two.seq", "{\"firmware version\": \"0.1.0\", \"sequencer\": {\"clock mult\": {\"value\": 4}}}\n");
+        writeText(folder + "motion.nts",
+                  "{\"morph\": {\"recordings\": [null, null, null, "
+                  "{\"x\": [0.9, 0.9, 0.9, 0.9], \"y\": [0.2, 0.2, 0.2, 0.2], \"t\": [1, 1, 1, 1]}]}}\n");
+    }
+    static void SetUpTestSuite() { boot(project); }
+};
+
+TEST_F(MotionProject, TheMotionSlotIsLoadedAndSavedWithTheProject) {
+    EXPECT_EQ(motionSlot(0), 3);
+    EXPECT_NEAR(float(DSP::track[0].motionRecorder.x), 0.9f, 1e-4f);  // the loaded loop plays
+    EXPECT_NEAR(float(DSP::track[0].motionRecorder.y), 0.2f, 1e-4f);
+    // The older part loads whole; its track has no motion loop.
+    EXPECT_EQ(DSP::track[1].sequencerImpl.clockMult.value.load(), 4);
+    EXPECT_EQ(motionSlot(1), 0);
+
+    chord({19}, 35);  // slot 8
+    ASSERT_EQ(motionSlot(0), 8);
+    ASSERT_EQ(saveProject("/home/corvane/projects/kept.proj", true), SaveSuccess);
+    std::ifstream part(host::hostPath("/home/corvane/projects/kept-project/track-1.seq"));
+    ASSERT_TRUE(part.good());
+    const nlohmann::json saved = nlohmann::json::parse(part, nullptr, false);
+    ASSERT_FALSE(saved.is_discarded());
+    EXPECT_EQ(saved["sequencer"]["motion"]["value"], 8) << saved.dump();
+}
+
+}  // namespace
