@@ -67,8 +67,8 @@ void EffectChain::button(int key, int event, int selectedEffect) {
     case kMenuKey:
         // The list itself is opened by the interface task: opening copies
         // strings, which the audio thread must not do.
-        if (Key::key[kShiftKey].held() &&
-            (_swapMode(mode, Idle, MenuOpen) || _swapMode(mode, ChoosingPosition, MenuOpen)))
+        // Only from idle: while positioning, keys 3 and 2 end the insert.
+        if (Key::key[kShiftKey].held() && _swapMode(mode, Idle, MenuOpen))
             menuRequested_.store(true, std::memory_order_release);
         return;
     default:

@@ -54,6 +54,7 @@ constexpr int kMotionSlotKey = 19;
 constexpr int kFileBrowserKey = 20;
 constexpr int kAudioPoolKey = 21;
 constexpr int kEffectPageKey = 22;
+constexpr int kEditFxKey = 48;  // held with key 22: the effect chain's own menu
 constexpr int kSettingsKey = 23;
 constexpr int kStartStopKey = 24;
 constexpr int kScreenshotKeyA = 25;
@@ -129,7 +130,7 @@ void globalShortcut(int k) {
     case kEffectPageKey:
         if (held(kModifier0))
             postEditorRequest(EditorRequest::VoiceManager);
-        else if (!held(kModifier1))
+        else if (!held(kModifier1) && !held(kEditFxKey))
             postEditorRequest(EditorRequest::EffectPage);
         break;
     case kSettingsKey:

@@ -223,4 +223,30 @@ TEST_F(MotionProject, TheMotionSlotIsLoadedAndSavedWithTheProject) {
     EXPECT_EQ(saved["sequencer"]["motion"]["value"], 8) << saved.dump();
 }
 
+// ---------------------------------------------------------------- the "edit+fx" chord
+
+TEST_F(Panel, EditFxChordOpensTheChainMenuAndLeavesPositioningAlone) {
+    Track& track = DSP::track[0];
+    tap(22);  // the effect page
+    step(24);
+    ASSERT_TRUE(track.effectPageShown.load());
+    chord({48}, 22);
+    EXPECT_TRUE(track.effectPageShown.load());
+    ASSERT_EQ(Driver::listSelection.state(), kPopupOpen);
+    EXPECT_EQ(Driver::listSelection.title(), "Edit FX chain:");
+
+    tap(3);  // "add effect"
+    step(24);
+    ASSERT_EQ(Driver::listSelection.title(), "Select effect to add");
+    tap(3);  // "amp mod", before or after the track's stereo effect
+    step(24);
+    ASSERT_EQ(track.effectChain.mode.load(), EffectChain::ChoosingPosition);
+    chord({48}, 22);  // while positioning only keys 3 and 2 answer
+    EXPECT_EQ(track.effectChain.mode.load(), EffectChain::ChoosingPosition);
+    tap(3);
+    step(24);
+    EXPECT_EQ(track.effectChain.effectCount(), 2u);
+    EXPECT_TRUE(noticed("Added amp mod to track"));
+}
+
 }  // namespace
