@@ -203,25 +203,20 @@ void Numpad::_accept() {
 void Numpad::evaluate() {
     valid = false;
     const std::string source = "print(" + text + ");";
+    // The language's diagnostics go to the console as usual: a mistyped
+    // expression says why it has no value.
     CorvaneVM::Compiler compiler(true);
-    compiler.traceOut = nullptr;
-    compiler.diagOut = nullptr;
     std::string assembly;
     if (!compiler.compile(source, assembly))
         return;
     CorvaneVM::Program program;
-    program.listingOut = nullptr;
-    program.diagOut = nullptr;
     std::istringstream in(assembly);
     if (!program.assemble(in))
         return;
-    CorvaneVM::Cpu cpu(false, true);
-    cpu.printOut = nullptr;
-    cpu.diagOut = nullptr;
+    CorvaneVM::Cpu cpu(true, true);
     cpu.printedText.clear();
     cpu.loadProgram(&program);
-    const CorvaneVM::RunResult result = cpu.execute();
-    if (result.error != CorvaneVM::RTE_HALT && result.error != CorvaneVM::RTE_END_OF_PROGRAM)
+    if (!cpu.run())
         return;
     const char* printed = cpu.printedText.c_str();
     char* end = nullptr;

@@ -195,15 +195,16 @@ void routeEncoders() {
             setFocus(track, e);
             GuiEditor* editor = GUI::currentEditor.load(std::memory_order_acquire);
             bool skipMenu = false;
+            bool closing = false;  // the output page closes before the menu is opened
             if (editor == &DSP::voiceManager) {
                 if (e > 15) {
                     DSP::voiceManager.encoder(int(e), 0, true);  // the output page takes the push
                     skipMenu = true;
                 } else {
-                    postEditorRequest(EditorRequest::VoicePageClose);
+                    closing = postEditorRequest(EditorRequest::VoicePageClose);
                 }
             }
-            if (!skipMenu && held(kModifier1) && noEditor() && !isModalOpen())
+            if (!skipMenu && held(kModifier1) && (closing || noEditor()) && !isModalOpen())
                 postEditorRequest(EditorRequest::ParameterMenu, e);
         }
         if (step == 0)

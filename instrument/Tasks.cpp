@@ -58,7 +58,8 @@ constinit EditorRequestQueue gRequests;
 
 void carryOut(EditorRequest request, uint32_t argument) {
     switch (request) {
-    case EditorRequest::NoteManager: GUI::openEditor(&DSP::noteManager, true); break;
+    // Key 1 with key 9 only opens: pressed again, the note lists stay.
+    case EditorRequest::NoteManager: GUI::openEditor(&DSP::noteManager, false); break;
     case EditorRequest::FileBrowser: GUI::openEditor(&Driver::fileBrowser, true); break;
     case EditorRequest::AudioPool: GUI::openEditor(&DSP::audioPool, true); break;
     case EditorRequest::VoiceManager: GUI::openEditor(&DSP::voiceManager, true); break;

@@ -249,4 +249,50 @@ TEST_F(Panel, EditFxChordOpensTheChainMenuAndLeavesPositioningAlone) {
     EXPECT_TRUE(noticed("Added amp mod to track"));
 }
 
+// ---------------------------------------------------------------- smaller shortcuts
+
+TEST_F(Panel, KeyOneWithKeyNineOpensTheNoteListsAndLeavesThemOpen) {
+    host::panel().pressKey(1);
+    step(12);
+    tap(9);
+    step(24);
+    ASSERT_EQ(GUI::currentEditor.load(), static_cast<GuiEditor*>(&DSP::noteManager));
+    tap(9);  // key 1 still held: the page stays
+    step(24);
+    EXPECT_EQ(GUI::currentEditor.load(), static_cast<GuiEditor*>(&DSP::noteManager));
+    host::panel().releaseKey(1);
+}
+
+TEST_F(Panel, KeyOneAndAnEncoderPushOnTheOutputPageOpenTheParameterMenu) {
+    chord({0}, 22);
+    ASSERT_EQ(GUI::currentEditor.load(), static_cast<GuiEditor*>(&DSP::voiceManager));
+    host::panel().pressKey(1);
+    step(12);
+    push(0);
+    host::panel().releaseKey(1);
+    step(24);
+    EXPECT_EQ(GUI::currentEditor.load(), nullptr);
+    ASSERT_EQ(Driver::listSelection.state(), kPopupOpen);
+    EXPECT_EQ(Driver::listSelection.title(), "Parameter: " + DSP::mainClock.bpm.name);
+}
+
+TEST_F(Panel, TheNumberPadPrintsTheExpressionsDiagnostics) {
+    host::panel().pressKey(1);
+    step(12);
+    push(0);  // the tempo's menu
+    host::panel().releaseKey(1);
+    step(24);
+    tap(3);  // "edit value"
+    step(24);
+    ASSERT_EQ(Driver::numpad.mode.load(), Numpad::kNumber);
+    testing::internal::CaptureStderr();
+    tap(18);
+    tap(18);  // "." then "/"
+    tap(13);  // "0": the tempo divided by zero
+    step(48);
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_NE(console.find("Division by 0"), std::string::npos) << console;
+    EXPECT_FALSE(Driver::numpad.valid);
+}
+
 }  // namespace
