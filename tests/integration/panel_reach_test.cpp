@@ -295,4 +295,125 @@ TEST_F(Panel, TheNumberPadPrintsTheExpressionsDiagnostics) {
     EXPECT_FALSE(Driver::numpad.valid);
 }
 
+// ---------------------------------------------------------------- the block loop's routing
+
+// The first 75 blocks: a whole key tap and a tempo turn are both lost.
+class PowerOn : public Panel {
+protected:
+    static void SetUpTestSuite() {
+        boot(tempoOnly, [] { host::panel().turnEncoder(0, 3); }, 0);
+    }
+};
+
+TEST_F(PowerOn, KeysAndTurnsBeforeBlock76AreLost) {
+    const float tempo = DSP::mainClock.bpm.getValue();
+    step(20);
+    host::panel().pressKey(24);
+    step(30);
+    host::panel().releaseKey(24);
+    step(70 - uint32_t(host::blocksRendered()));
+    ASSERT_EQ(host::panel().turnPending(0), 0);
+    step(30);
+    EXPECT_FALSE(DSP::mainClock.isRunning());
+    EXPECT_EQ(DSP::mainClock.bpm.getValue(), tempo);
+    tap(24);  // from block 76 on the panel plays
+    EXPECT_TRUE(DSP::mainClock.isRunning());
+}
+
+TEST_F(Panel, EncoderTurnsRightAfterAnUnderrunAreLost) {
+    const float tempo = DSP::mainClock.bpm.getValue();
+    host::context()->underrunCount += 1;  // the platform reports a late block
+    const uint64_t late = host::blocksRendered();
+    turn(0, 2);
+    ASSERT_LT(host::blocksRendered(), late + 20u);  // the turn fell within the lockout
+    step(30);
+    EXPECT_EQ(DSP::mainClock.bpm.getValue(), tempo);
+    turn(0, 2);
+    step(12);
+    EXPECT_NE(DSP::mainClock.bpm.getValue(), tempo);
+}
+
+TEST_F(Panel, PopUpsTakeTheirKeysAndTheClockKeyStillWorks) {
+    // The number pad takes key 5; key 24 still runs the clock.
+    host::panel().pressKey(1);
+    step(12);
+    push(0);
+    host::panel().releaseKey(1);
+    step(24);
+    tap(3);
+    step(24);
+    ASSERT_EQ(Driver::numpad.mode.load(), Numpad::kNumber);
+    const size_t before = Driver::numpad.text.size();
+    const int32_t lane = DSP::track[0].sequencerImpl.lanes[0].enabled.value.load();
+    tap(5);
+    step(24);
+    EXPECT_EQ(Driver::numpad.text.size(), before + 1);
+    EXPECT_EQ(DSP::track[0].sequencerImpl.lanes[0].enabled.value.load(), lane);  // not the track's
+    tap(24);
+    EXPECT_TRUE(DSP::mainClock.isRunning());
+    tap(24);
+    while (Driver::numpad.isOpen() && !Driver::numpad.text.empty())
+        tap(2);
+    tap(2);
+    step(24);
+    ASSERT_FALSE(Driver::numpad.isOpen());
+
+    // An open confirmation takes no encoder turns.
+    chord({1}, 23);
+    turn(12, 5);
+    step(12);
+    tap(3);  // "shutdown Corvane"
+    step(24);
+    ASSERT_EQ(Driver::instrument.menuState.load(), InstrumentState::kMenuConfirm);
+    const float tempo = DSP::mainClock.bpm.getValue();
+    turn(0, 3);
+    step(12);
+    EXPECT_EQ(DSP::mainClock.bpm.getValue(), tempo);
+    tap(2);  // no
+    step(24);
+    EXPECT_FALSE(Bela_stopRequested());
+}
+
+TEST_F(Panel, ANinthMidiMessageWaitsForTheNextBlock) {
+    Track& track = DSP::track[0];
+    track.midiNoteIn.setValue(1, true);  // the settings page's "MIDI note in"
+    std::vector<uint8_t> bytes;
+    for (uint8_t n = 0; n < 9; ++n)
+        bytes.insert(bytes.end(), {0x90, uint8_t(60 + n), 100});
+    ASSERT_EQ(write(midi_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    uint32_t most = 0, seen = track.midiNoteCounter;
+    const uint32_t first = seen;
+    for (int b = 0; b < 400 && seen - first < 9; ++b) {
+        step(1);
+        const uint32_t now = track.midiNoteCounter;
+        most = std::max(most, now - seen);
+        seen = now;
+    }
+    EXPECT_EQ(seen - first, 9u);
+    EXPECT_EQ(most, 8u);
+}
+
+// ---------------------------------------------------------------- slot keys and modifiers
+
+TEST_F(Panel, SlotKeysWithKeyZeroReachEveryTrackAndKeyOneCopies) {
+    chord({0, 19}, 32);  // every track to motion loop 5
+    for (uint32_t t = 0; t < Track::kTracks; ++t)
+        EXPECT_EQ(motionSlot(t), 5) << t;
+    chord({1, 19}, 33);  // key 1 is no "every track" for motion loops
+    EXPECT_EQ(motionSlot(0), 6);
+    EXPECT_EQ(motionSlot(1), 5);
+
+    chord({0, 4}, 31);  // every track to pattern 4
+    for (uint32_t t = 0; t < Track::kTracks; ++t)
+        EXPECT_EQ(DSP::track[t].sequencerImpl.pattern.value.load(), 4) << t;
+    chord({1, 4}, 29);  // the current track copies pattern 4 into 2 and plays it
+    EXPECT_EQ(DSP::track[0].sequencerImpl.pattern.value.load(), 2);
+    EXPECT_EQ(DSP::track[1].sequencerImpl.pattern.value.load(), 4);
+    EXPECT_TRUE(noticed("Copied and switched to pattern 2"));
+    chord({4, 9}, 30);  // both slot keys: pattern and note list of the current track
+    EXPECT_EQ(DSP::track[0].sequencerImpl.pattern.value.load(), 3);
+    EXPECT_EQ(DSP::track[0].sequencerImpl.noteList.value.load(), 3);
+    EXPECT_EQ(DSP::track[1].sequencerImpl.noteList.value.load(), 0);
+}
+
 }  // namespace
