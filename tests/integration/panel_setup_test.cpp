@@ -1,0 +1,152 @@
+// The whole instrument in stepped mode with both converters answering: the
+// main menu, the instrument's settings pages and the track buttons as a
+// player uses them, the board it starts, and the host's first-run paths.
+#include "drivers/Touchpad.h"
+#include "gui/GuiEditor.h"
+#include "gui/ListSelect.h"
+#include "gui/MonoGFX.h"
+#include "instrument/Entry.h"
+#include "instrument/InstrumentState.h"
+#include "instrument/MainClock.h"
+#include "platform/Audio.h"
+#include "platform/AudioCodec.h"
+#include "platform/Stepped.h"
+#include "platform/devices/Board.h"
+#include "platform/devices/PanelSimulator.h"
+#include "platform/devices/SerialPort.h"
+#include "selftest/SelfTest.h"
+#include "sequencing/NoteManager.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kFrames = 64;
+constexpr int kTrillAddress[5] = {0x28, 0x29, 0x2E, 0x2B, 0x2C};
+
+class Panel : public ::testing::Test {
+protected:
+    static void startInstrument(const std::string& rootName, const std::string& panelScript) {
+        BelaInitSettings settings;
+        settings.setup = setup;
+        settings.render = render;
+        settings.cleanup = cleanup;
+        settings.mode = HostMode::Stepped;
+        settings.root = testsupport::tempDir() + rootName;
+        settings.panelScript = panelScript;
+        host::makeFolders(settings.root);
+        // Track 1's send knob down: no delay echo in the silences.
+        host::board().adc(0).setReading(1, 0);
+        std::ofstream(settings.root + "/corvane.json")
+            << "{\"config\": {\"OSC in port\": {\"value\": " << 40000 + int(getpid() % 20000) << "}}}\n";
+        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+        ASSERT_EQ(Bela_startAudio(), 0);
+        midi_ = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(midi_, 0) << host::midiPortPeerName();
+    }
+    static void SetUpTestSuite() {
+        startInstrument("panel-root", "");
+        play(100);  // past the start-up blocks that ignore the panel
+    }
+    static void TearDownTestSuite() {
+        close(midi_);
+        Bela_cleanupAudio();
+    }
+
+    // Steps `blocks` blocks; the main output (channels 0 and 1) of them.
+    static std::vector<float> play(uint32_t blocks) {
+        std::vector<float> out;
+        BelaContext* c = host::context();
+        for (uint32_t b = 0; b < blocks; ++b) {
+            host::stepBlocks(1);
+            for (uint32_t f = 0; f < kFrames; ++f)
+                out.push_back(c->audioOut[f * c->audioOutChannels] + c->audioOut[f * c->audioOutChannels + 1]);
+        }
+        return out;
+    }
+    static void tap(uint32_t key) {
+        host::panel().pressKey(key);
+        play(12);
+        host::panel().releaseKey(key);
+        play(12);
+    }
+    static void withKey(uint32_t held, uint32_t key) {
+        host::panel().pressKey(held);
+        play(4);
+        tap(key);
+        host::panel().releaseKey(held);
+        play(12);
+    }
+    static void turn(uint32_t encoder, int32_t detents) {
+        host::panel().turnEncoder(encoder, detents);
+        for (int i = 0; i < 2000 && host::panel().turnPending(encoder) != 0; ++i)
+            play(1);
+        play(12);
+    }
+    static void button(uint32_t track, bool down) {
+        host::panel().setTrackButton(track, down);
+        play(24);
+    }
+    static void sendMidi(std::initializer_list<uint8_t> bytes) {
+        std::vector<uint8_t> b(bytes);
+        ASSERT_EQ(write(midi_, b.data(), b.size()), ssize_t(b.size()));
+    }
+    static double rms(const std::vector<float>& s) {
+        double sum = 0;
+        for (float v : s)
+            sum += double(v) * v;
+        return s.empty() ? 0.0 : std::sqrt(sum / double(s.size()));
+    }
+    static unsigned baselines() {
+        unsigned n = 0;
+        for (int a : kTrillAddress)
+            n += host::board().trill(a)->baselines;
+        return n;
+    }
+
+    static inline int midi_ = -1;
+};
+
+TEST_F(Panel, TrackButtonsActWhenPressedAndTheirChordsNeedThemHeld) {
+    ASSERT_EQ(GUI::currentTrack.load(), 0u);
+    button(1, true);
+    EXPECT_EQ(GUI::currentTrack.load(), 1u);  // before the button is let go
+    button(1, false);
+    for (uint32_t t : {0u, 1u, 2u, 3u}) {
+        button(t, true);
+        button(t, false);
+    }
+    EXPECT_FALSE(Bela_stopRequested());
+    EXPECT_EQ(GUI::currentTrack.load(), 3u);
+
+    const unsigned before = baselines();
+    for (uint32_t t : {2u, 3u, 4u})
+        button(t, true);
+    EXPECT_GT(baselines(), before);
+    EXPECT_FALSE(Bela_stopRequested());
+    for (uint32_t t : {2u, 3u, 4u})
+        button(t, false);
+
+    for (uint32_t t : {0u, 1u, 2u, 3u})
+        host::panel().setTrackButton(t, true);
+    play(48);
+    EXPECT_TRUE(Bela_stopRequested());
+}
+
+}  // namespace
