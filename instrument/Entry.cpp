@@ -4,6 +4,7 @@
 #include "drivers/KeyDebouncer.h"
 #include "drivers/EncoderLedDriver.h"
 #include "drivers/MCP3008.h"
+#include "drivers/Pcm3168A_Codec.h"
 #include "drivers/SSD1322.h"
 #include "drivers/ShiftRegisterIn.h"
 #include "drivers/Touchpad.h"
@@ -37,6 +38,7 @@
 namespace {
 
 constexpr const char* kSpiDevice = "/dev/spidev1.0";
+constexpr const char* kBoardName = "VeskPcm3168A";
 constexpr uint32_t kAdcChipSelect[2] = {5, 48};
 constexpr int kIoPriority = 80;
 constexpr int kInterfacePriority = 70;
@@ -68,6 +70,12 @@ void farewell() {
 }
 
 }  // namespace
+
+void chooseBoard(BelaInitSettings* settings) {
+    registerCodecDrivers();
+    if (settings)
+        settings->hardware = kBoardName;
+}
 
 void interrupt_handler(int) { Bela_requestStop(); }
 

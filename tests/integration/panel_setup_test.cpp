@@ -44,6 +44,7 @@ class Panel : public ::testing::Test {
 protected:
     static void startInstrument(const std::string& rootName, const std::string& panelScript) {
         BelaInitSettings settings;
+        chooseBoard(&settings);
         settings.setup = setup;
         settings.render = render;
         settings.cleanup = cleanup;
@@ -147,6 +148,16 @@ TEST_F(Panel, TrackButtonsActWhenPressedAndTheirChordsNeedThemHeld) {
         host::panel().setTrackButton(t, true);
     play(48);
     EXPECT_TRUE(Bela_stopRequested());
+}
+
+TEST_F(Panel, TheBoardsCodecWasMadeAndStarted) {
+    EXPECT_EQ(Bela_hwFromName("VeskPcm3168A"), 14);
+    const std::vector<std::pair<uint8_t, uint8_t>> start = {
+        {0x40, 0xC1}, {0x41, 0x06}, {0x42, 0x00}, {0x43, 0x00}, {0x44, 0x00}, {0x50, 0x01},
+        {0x51, 0x06}, {0x52, 0x40}, {0x53, 0x00}, {0x54, 0x00}, {0x55, 0x00}};
+    host::CodecModel* codec = host::board().codec(0x44);
+    ASSERT_NE(codec, nullptr);
+    EXPECT_EQ(codec->writes, start);
 }
 
 }  // namespace
