@@ -195,7 +195,7 @@ void InstrumentState::updateMenu() {
                     pad.updateBaseline();
                 Driver::guiNotify.info("Touchpads recalibrated");
                 break;
-            case kSelfTest: break;  // the self test opens as its own page once it has one
+            case kSelfTest: GUI::openEditor(&Driver::selfTest, true); break;
             default: break;
             }
         }

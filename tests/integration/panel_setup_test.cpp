@@ -40,6 +40,47 @@ namespace {
 constexpr uint32_t kFrames = 64;
 constexpr int kTrillAddress[5] = {0x28, 0x29, 0x2E, 0x2B, 0x2C};
 
+using Picture = std::function<uint32_t(int x, int y)>;
+
+// True when `text`, drawn in one colour, appears anywhere in the picture:
+// its pixels all in one grey and the rest of its box in others.
+bool shows(const Picture& picture, const std::string& text, const FontDescriptor* font, uint32_t scale = 1) {
+    MonoGFX scratch;
+    scratch.init(256, 64);
+    scratch.setFont(font, scale, 0);
+    scratch.setColour(15);
+    scratch.drawText(0, 0, text);
+    std::vector<std::pair<int, int>> ink, paper;
+    int right = -1, bottom = -1;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 256; ++x)
+            if (scratch.pixel(x, y))
+                ink.emplace_back(x, y), right = std::max(right, x), bottom = std::max(bottom, y);
+    for (int y = 0; y <= bottom; ++y)
+        for (int x = 0; x <= right; ++x)
+            if (!scratch.pixel(x, y))
+                paper.emplace_back(x, y);
+    if (ink.empty())
+        return false;
+    for (int oy = 0; oy + bottom < 64; ++oy)
+        for (int ox = 0; ox + right < 256; ++ox) {
+            const uint32_t colour = picture(ox + ink[0].first, oy + ink[0].second);
+            bool match = colour != 0;
+            for (size_t i = 1; i < ink.size() && match; ++i)
+                match = picture(ox + ink[i].first, oy + ink[i].second) == colour;
+            for (size_t i = 0; i < paper.size() && match; ++i)
+                match = picture(ox + paper[i].first, oy + paper[i].second) != colour;
+            if (match)
+                return true;
+        }
+    return false;
+}
+
+bool screenShows(const std::string& text, const FontDescriptor* font = &font_default, uint32_t scale = 1) {
+    return shows([](int x, int y) { return uint32_t(host::board().oled().pixel(unsigned(x), unsigned(y))); }, text,
+                 font, scale);
+}
+
 class Panel : public ::testing::Test {
 protected:
     static void startInstrument(const std::string& rootName, const std::string& panelScript) {
@@ -123,6 +164,26 @@ protected:
 
     static inline int midi_ = -1;
 };
+
+TEST_F(Panel, MainMenuSelfTestOpensTheTestPageAndStartsTheTest) {
+    withKey(1, 23);
+    ASSERT_EQ(Driver::instrument.menuState.load(), InstrumentState::kMenuOpen);
+    turn(12, 10);  // four entries down: "self test"
+    ASSERT_EQ(Driver::listSelection.cursor.value.load(), 4);
+    tap(3);
+    play(48);  // the menu is read on one frame, the page drawn on the next
+    EXPECT_EQ(GUI::currentEditor.load(), &Driver::selfTest);
+    EXPECT_TRUE(screenShows("Testing: buttons"));
+    // Key 2 cannot leave the first check; key 3 a second time skips it.
+    tap(2);
+    tap(3);
+    tap(3);
+    play(48);
+    EXPECT_TRUE(screenShows("Testing: touchpads"));
+    tap(2);
+    play(24);
+    EXPECT_EQ(GUI::currentEditor.load(), nullptr);
+}
 
 TEST_F(Panel, TrackButtonsActWhenPressedAndTheirChordsNeedThemHeld) {
     ASSERT_EQ(GUI::currentTrack.load(), 0u);
