@@ -17,6 +17,7 @@
 #include "instrument/voices/VoiceManager.h"
 #include "platform/Audio.h"
 #include "platform/Paths.h"
+#include "sequencing/NoteManager.h"
 
 #include <cstdio>
 #include <fstream>
@@ -231,7 +232,9 @@ void InstrumentState::_addRoutingPage() {
 }
 
 void InstrumentState::_addNoteListPage() {
-    // The note list's "note preview", "add notes w/ MIDI" and "MIDI in
-    // channel" belong to its page, which is not part of this build yet: the
-    // page and the three "project" members come with it.
+    NoteManager& notes = DSP::noteManager;
+    std::vector<Parameter*> page{&notes.notePreview, &notes.addWithMidi, &notes.midiChannel};
+    settingsPage.groups.emplace_back("note list", page);
+    for (Parameter* p : page)
+        projectGroup.add(p);
 }

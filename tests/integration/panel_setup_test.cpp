@@ -185,6 +185,36 @@ TEST_F(Panel, MainMenuSelfTestOpensTheTestPageAndStartsTheTest) {
     EXPECT_EQ(GUI::currentEditor.load(), nullptr);
 }
 
+TEST_F(Panel, NoteListSettingsPageChoosesTheChannelTheNotePageTakes) {
+    EXPECT_EQ(Driver::instrument.projectGroup.parameters.size(), 12u);
+    tap(23);
+    ASSERT_EQ(GUI::currentEditor.load(), &Driver::instrument.settingsPage);
+    turn(12, 48);  // row 19: past "clock", "clock out" and "routing"
+    play(24);
+    EXPECT_TRUE(screenShows("note list", &font_compact));
+    EXPECT_TRUE(screenShows("MIDI in channel", &font_compact));
+    turn(28, 5);  // "all" -> "1" -> "2"
+    EXPECT_EQ(DSP::noteManager.midiChannel.toString(), "2");
+    tap(3);
+    ASSERT_EQ(GUI::currentEditor.load(), nullptr);
+
+    withKey(1, 9);
+    ASSERT_EQ(GUI::currentEditor.load(), &DSP::noteManager);
+    play(24);
+    // Channel 1 is not the page's: it goes on to track 1, whose MIDI input
+    // is off. Channel 2 is taken and previewed.
+    sendMidi({0x90, 60, 100});
+    const double other = rms(play(200));
+    sendMidi({0x80, 60, 0});
+    play(750);
+    sendMidi({0x91, 64, 100});
+    const double own = rms(play(200));
+    sendMidi({0x81, 64, 0});
+    play(750);
+    EXPECT_LT(other, 1e-5);
+    EXPECT_GT(own, 0.005);
+}
+
 TEST_F(Panel, TrackButtonsActWhenPressedAndTheirChordsNeedThemHeld) {
     ASSERT_EQ(GUI::currentTrack.load(), 0u);
     button(1, true);
