@@ -328,6 +328,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         return -1;
     if (!host::panelStart(settings->panelScript))
         return -1;
+    host::jacksStart();
     if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped) {
         h.settings.audioOutFile = host::root() + "/output.wav";
         fprintf(stderr, "Audio output is written to %s\n", h.settings.audioOutFile.c_str());
@@ -394,6 +395,7 @@ void Bela_cleanupAudio() {
         return;
     Bela_stopAudio();
     host::panelStop();
+    host::jacksStop();
     if (h.settings.cleanup)
         h.settings.cleanup(&h.context, h.settings.userData);
     host::tasksStopAll();

@@ -251,4 +251,17 @@ TEST_F(Panel, TheBoardsCodecWasMadeAndStarted) {
     EXPECT_EQ(codec->writes, start);
 }
 
+TEST_F(Panel, SyncInWithNothingPluggedInLeavesTheClockStopped) {
+    const float bpm = DSP::mainClock.bpm.getValue();
+    tap(23);
+    ASSERT_EQ(GUI::currentEditor.load(), &Driver::instrument.settingsPage);
+    turn(28, 3);  // "clock source": "internal" -> "sync in"
+    play(24);
+    ASSERT_EQ(DSP::mainClock.clockSource.toString(), "sync in");
+    tap(3);
+    play(750 * 2);
+    EXPECT_FALSE(DSP::mainClock.isRunning());
+    EXPECT_FLOAT_EQ(DSP::mainClock.bpm.getValue(), bpm);
+}
+
 }  // namespace
