@@ -107,7 +107,8 @@ bool setup(BelaContext* context, void*) {
     Driver::oledDriver.setup(kSpiDevice);
     // What the configuration held takes effect now that the display is up
     // (its clock, the OSC ports, the SSH setting), clamped to the ranges,
-    // rather than waiting for an edit on the settings page.
+    // rather than waiting for an edit on the settings page. Once: each SSH
+    // attempt rewrites the system's configuration.
     state.applySettings();
     drawSplash(version, state.firmwareVersion.label);
 
@@ -128,7 +129,6 @@ bool setup(BelaContext* context, void*) {
         DSP::touchpad[i].setup(i);
     readKnobs();
     setOscIdleCounter(&state.idleCounter);
-    Driver::network.applySettings();
 
     gInOutTask = Bela_createAuxiliaryTask(ioTask, kIoPriority, "corvane-io");
     if (!gInOutTask)

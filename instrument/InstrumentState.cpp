@@ -108,8 +108,8 @@ void InstrumentState::loadConfig() {
     firstRun = !instrumentFileExists(kExitCodePath);
     if (firstRun) {
         printf("First time running since power on\n");
+        // Applied with the other settings by set-up.
         Driver::network.sshRootLogin.setValue(0, false);
-        Driver::network.setSshRootLogin();
     } else {
         std::ifstream in(host::hostPath(kExitCodePath));
         if (in) {

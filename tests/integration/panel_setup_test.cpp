@@ -264,4 +264,51 @@ TEST_F(Panel, SyncInWithNothingPluggedInLeavesTheClockStopped) {
     EXPECT_FLOAT_EQ(DSP::mainClock.bpm.getValue(), bpm);
 }
 
+// The instrument as a new user starts it.
+struct Outcome {
+    int status = -1;
+    std::string out;
+};
+
+Outcome runInstrument(const std::string& name, std::vector<std::string> args) {
+    const std::string root = testsupport::tempDir() + name;
+    host::makeFolders(root);
+    const std::string outFile = root + "-stdout.txt";
+    args.insert(args.begin(), {"--root", root});
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open("/dev/null", O_WRONLY), 2);
+        std::vector<char*> argv{const_cast<char*>(CORVANE_BINARY)};
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(CORVANE_BINARY, argv.data());
+        _exit(127);
+    }
+    Outcome r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(outFile);
+    std::stringstream s;
+    s << in.rdbuf();
+    r.out = s.str();
+    return r;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(FirstStart, SshSettingIsAppliedOnce) {
+    const Outcome r = runInstrument("first-start", {"--offline", "--seconds", "3"});
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(count(r.out, "Could not edit SSH config"), 1u) << r.out;
+
+}
+
 }  // namespace
