@@ -228,7 +228,8 @@ void Bela_usage() {
             "                                       \"<block> encoder <e> turn <n>|push [down|up]\")\n"
             "   --osc-listen ADDR:                  Address the OSC receiver listens on\n"
             "                                       (default: 127.0.0.1; 0.0.0.0 for every interface)\n"
-            "   --display-out FILE.pgm:             Keep a picture of the display in FILE while running\n",
+            "   --display-out FILE.pgm:             Keep a picture of the display in FILE while running\n"
+            "                                       (the last frame at exit)\n",
             host::defaultRoot().c_str());
 }
 

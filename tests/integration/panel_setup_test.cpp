@@ -304,11 +304,25 @@ size_t count(const std::string& text, const std::string& part) {
     return n;
 }
 
-TEST(FirstStart, SshSettingIsAppliedOnce) {
-    const Outcome r = runInstrument("first-start", {"--offline", "--seconds", "3"});
+TEST(FirstStart, SshSettingIsAppliedOnceAndTheDisplayFileHoldsTheLastFrame) {
+    const std::string picture = testsupport::tempDir() + "display.pgm";
+    const Outcome r = runInstrument("first-start", {"--offline", "--seconds", "3", "--display-out", picture});
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(count(r.out, "Could not edit SSH config"), 1u) << r.out;
 
+    std::ifstream in(picture, std::ios::binary);
+    std::string magic;
+    int width = 0, height = 0, grey = 0;
+    in >> magic >> width >> height >> grey;
+    in.get();
+    ASSERT_EQ(magic, "P5");
+    ASSERT_EQ(width * height, 256 * 64);
+    std::vector<char> pixels(size_t(width * height));
+    in.read(pixels.data(), std::streamsize(pixels.size()));
+    ASSERT_TRUE(in);
+    // The farewell the firmware draws as it ends, not the start-up picture.
+    EXPECT_TRUE(shows([&](int x, int y) { return uint32_t(uint8_t(pixels[size_t(y * 256 + x)])); },
+                      "rebooting firmware", &font_default, 2));
 }
 
 }  // namespace
