@@ -117,6 +117,8 @@ void PanelSimulator::_apply(const PanelEvent& event) {
     case PanelEvent::EncoderTurn: turnEncoder(event.index, event.detents); break;
     case PanelEvent::PushDown: setPush(event.index, true); break;
     case PanelEvent::PushUp: setPush(event.index, false); break;
+    case PanelEvent::TrackDown: setTrackButton(event.index, true); break;
+    case PanelEvent::TrackUp: setTrackButton(event.index, false); break;
     }
 }
 

@@ -264,6 +264,27 @@ TEST_F(Panel, SyncInWithNothingPluggedInLeavesTheClockStopped) {
     EXPECT_FLOAT_EQ(DSP::mainClock.bpm.getValue(), bpm);
 }
 
+// The example the README gives for playing MIDI notes: the script switches
+// "MIDI note in" on for track 1 through its settings page.
+class ReadmeMidiExample : public Panel {
+protected:
+    static void SetUpTestSuite() {
+        startInstrument("midi-example-root", std::string(CORVANE_SOURCE_DIR) + "/examples/midi-notes.panel");
+    }
+};
+
+TEST_F(ReadmeMidiExample, NotesFromThePseudoTerminalPlayTrackOne) {
+    sendMidi({0x90, 60, 100});
+    EXPECT_LT(rms(play(200)), 1e-5);  // off until the script has run
+    sendMidi({0x80, 60, 0});
+    play(600);
+    ASSERT_EQ(GUI::currentEditor.load(), nullptr);
+    sendMidi({0x90, 60, 100});
+    EXPECT_GT(rms(play(375)), 0.005);
+    sendMidi({0x80, 60, 0});
+    play(100);
+}
+
 // The instrument as a new user starts it.
 struct Outcome {
     int status = -1;
