@@ -4,6 +4,7 @@
 #include "drivers/KeyDebouncer.h"
 #include "drivers/EncoderLedDriver.h"
 #include "drivers/MCP3008.h"
+#include "drivers/Pcm3168A_Codec.h"
 #include "drivers/SSD1322.h"
 #include "drivers/ShiftRegisterIn.h"
 #include "drivers/Touchpad.h"
@@ -37,6 +38,7 @@
 namespace {
 
 constexpr const char* kSpiDevice = "/dev/spidev1.0";
+constexpr const char* kBoardName = "VeskPcm3168A";
 constexpr uint32_t kAdcChipSelect[2] = {5, 48};
 constexpr int kIoPriority = 80;
 constexpr int kInterfacePriority = 70;
@@ -69,6 +71,12 @@ void farewell() {
 
 }  // namespace
 
+void chooseBoard(BelaInitSettings* settings) {
+    registerCodecDrivers();
+    if (settings)
+        settings->hardware = kBoardName;
+}
+
 void interrupt_handler(int) { Bela_requestStop(); }
 
 void printUsage(const char* programName) {
@@ -99,7 +107,8 @@ bool setup(BelaContext* context, void*) {
     Driver::oledDriver.setup(kSpiDevice);
     // What the configuration held takes effect now that the display is up
     // (its clock, the OSC ports, the SSH setting), clamped to the ranges,
-    // rather than waiting for an edit on the settings page.
+    // rather than waiting for an edit on the settings page. Once: each SSH
+    // attempt rewrites the system's configuration.
     state.applySettings();
     drawSplash(version, state.firmwareVersion.label);
 
@@ -120,7 +129,6 @@ bool setup(BelaContext* context, void*) {
         DSP::touchpad[i].setup(i);
     readKnobs();
     setOscIdleCounter(&state.idleCounter);
-    Driver::network.applySettings();
 
     gInOutTask = Bela_createAuxiliaryTask(ioTask, kIoPriority, "corvane-io");
     if (!gInOutTask)

@@ -3,9 +3,15 @@
 
 #include "platform/Context.h"
 
+struct BelaInitSettings;
+
 bool setup(BelaContext* context, void* userData);
 void render(BelaContext* context, void* userData);
 void cleanup(BelaContext* context, void* userData);
+
+// Before audio initialisation: the instrument's board joins the platform's
+// table of hardware names with its codec driver, and is the board to run.
+void chooseBoard(BelaInitSettings* settings);
 
 void interrupt_handler(int signal);
 void printUsage(const char* programName);

@@ -17,6 +17,7 @@
 #include "instrument/voices/VoiceManager.h"
 #include "platform/Audio.h"
 #include "platform/Paths.h"
+#include "sequencing/NoteManager.h"
 
 #include <cstdio>
 #include <fstream>
@@ -107,8 +108,8 @@ void InstrumentState::loadConfig() {
     firstRun = !instrumentFileExists(kExitCodePath);
     if (firstRun) {
         printf("First time running since power on\n");
+        // Applied with the other settings by set-up.
         Driver::network.sshRootLogin.setValue(0, false);
-        Driver::network.setSshRootLogin();
     } else {
         std::ifstream in(host::hostPath(kExitCodePath));
         if (in) {
@@ -195,7 +196,7 @@ void InstrumentState::updateMenu() {
                     pad.updateBaseline();
                 Driver::guiNotify.info("Touchpads recalibrated");
                 break;
-            case kSelfTest: break;  // the self test opens as its own page once it has one
+            case kSelfTest: GUI::openEditor(&Driver::selfTest, true); break;
             default: break;
             }
         }
@@ -231,7 +232,9 @@ void InstrumentState::_addRoutingPage() {
 }
 
 void InstrumentState::_addNoteListPage() {
-    // The note list's "note preview", "add notes w/ MIDI" and "MIDI in
-    // channel" belong to its page, which is not part of this build yet: the
-    // page and the three "project" members come with it.
+    NoteManager& notes = DSP::noteManager;
+    std::vector<Parameter*> page{&notes.notePreview, &notes.addWithMidi, &notes.midiChannel};
+    settingsPage.groups.emplace_back("note list", page);
+    for (Parameter* p : page)
+        projectGroup.add(p);
 }

@@ -43,7 +43,7 @@
 namespace {
 
 constexpr uint32_t kRefreshEvery = 6;
-constexpr uint32_t kButtonPressedBelow = 500;
+constexpr uint32_t kButtonPressedFrom = 500;
 constexpr uint32_t kTracks = 5;
 
 struct KnobInput {
@@ -103,8 +103,8 @@ void readKnobs() {
     for (uint32_t i = 0; i < std::size(Driver::ADC); ++i)
         if (converterReady(i))
             Driver::ADC[i].readAll();
-    // A converter that did not start is left out: its buttons would read as
-    // pressed and its knobs as turned down.
+    // A converter that did not start is left out: its knobs would read as
+    // turned down.
     for (uint32_t t = 0; t < kTracks; ++t) {
         SynthVoiceCommon* engine = DSP::track[t].currentEngine();
         if (!engine)
@@ -123,9 +123,10 @@ void pollInputs() {
     readKnobs();
     InstrumentState& state = Driver::instrument;
     for (uint32_t i = 0; i < kTracks; ++i) {
+        // A pressed button pulls its channel up; the debouncer takes the
+        // key line's level, 0 while pressed.
         const bool pressed = converterReady(kTrackButton[i].converter) &&
-                             uint32_t(knobRaw(kTrackButton[i])) < kButtonPressedBelow;
-        // The debouncer takes the key line's level: 0 while pressed.
+                             uint32_t(knobRaw(kTrackButton[i])) >= kButtonPressedFrom;
         const uint32_t event = Key::trackSelect[i].update(pressed ? 0u : 1u);
         if (event == KeyDebouncer::kNothing)
             continue;

@@ -12,6 +12,7 @@ int main(int argc, char* argv[]) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     BelaInitSettings* settings = Bela_InitSettings_alloc();
     Bela_defaultSettings(settings);
+    chooseBoard(settings);
     settings->setup = setup;
     settings->render = render;
     settings->cleanup = cleanup;

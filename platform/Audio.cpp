@@ -225,10 +225,12 @@ void Bela_usage() {
             "                                       (default: a new pseudo-terminal, whose name is printed)\n"
             "   --panel-script FILE:                Play the panel from a file of timed events\n"
             "                                       (lines \"<block> key <k> down|up\",\n"
-            "                                       \"<block> encoder <e> turn <n>|push [down|up]\")\n"
+            "                                       \"<block> encoder <e> turn <n>|push [down|up]\",\n"
+            "                                       \"<block> track <t> down|up\" for track button t, 1..5)\n"
             "   --osc-listen ADDR:                  Address the OSC receiver listens on\n"
             "                                       (default: 127.0.0.1; 0.0.0.0 for every interface)\n"
-            "   --display-out FILE.pgm:             Keep a picture of the display in FILE while running\n",
+            "   --display-out FILE.pgm:             Keep a picture of the display in FILE while running\n"
+            "                                       (the last frame at exit)\n",
             host::defaultRoot().c_str());
 }
 
@@ -328,6 +330,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         return -1;
     if (!host::panelStart(settings->panelScript))
         return -1;
+    host::jacksStart();
     if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped) {
         h.settings.audioOutFile = host::root() + "/output.wav";
         fprintf(stderr, "Audio output is written to %s\n", h.settings.audioOutFile.c_str());
@@ -394,6 +397,7 @@ void Bela_cleanupAudio() {
         return;
     Bela_stopAudio();
     host::panelStop();
+    host::jacksStop();
     if (h.settings.cleanup)
         h.settings.cleanup(&h.context, h.settings.userData);
     host::tasksStopAll();

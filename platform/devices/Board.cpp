@@ -2,6 +2,7 @@
 
 #include "platform/Audio.h"
 #include "platform/Paths.h"
+#include "platform/Stepped.h"
 
 #include <chrono>
 #include <cstring>
@@ -17,6 +18,20 @@ uint64_t nowNs() {
 
 // Keeps the log of a long run bounded; tests clear it between steps.
 constexpr size_t kMaxLog = 200000;
+
+constexpr uint32_t kJackPins[] = {3, 4};  // clock in, reset in
+
+class InputJacks : public DigitalDevice {
+public:
+    void beforeRender(uint32_t* digital, uint32_t frames) override {
+        for (uint32_t f = 0; f < frames; ++f)
+            for (uint32_t pin : kJackPins)
+                if ((digital[f] >> pin) & 1u)  // only while it is an input
+                    digital[f] |= 1u << (16 + pin);
+    }
+};
+
+InputJacks gJacks;
 
 }  // namespace
 
@@ -221,6 +236,10 @@ Board& board() {
     static Board* b = new Board;
     return *b;
 }
+
+void jacksStart() { attachDigitalDevice(&gJacks); }
+
+void jacksStop() { detachDigitalDevice(&gJacks); }
 
 void setDisplayMirror(const std::string& path) {
     board().oled().setMirror(path);

@@ -89,6 +89,12 @@ private:
 
 Board& board();
 
+// The clock and reset jacks (digital pins 3 and 4, active low) with nothing
+// plugged in: their inputs rest high, pulled up. Attached for a run like the
+// panel.
+void jacksStart();
+void jacksStop();
+
 // Display mirror (--display-out): the display model writes its picture there
 // as a grey map a few times a second while frames arrive.
 void setDisplayMirror(const std::string& path);

@@ -7,7 +7,7 @@ void Mcp3008Model::powerOn() {
     // released) and 3t+1, 3t+2 its knobs (mid-way); the last one is unused.
     for (unsigned c = 0; c < 8; ++c) {
         unsigned n = index_ * 8 + c;
-        reading_[c] = (n % 3 == 0 || n == 15) ? 0 : 512;
+        reading_[c].store((n % 3 == 0 || n == 15) ? 0 : 512, std::memory_order_relaxed);
     }
     noise_ = 0;
     differential_ = 0;
@@ -18,7 +18,7 @@ void Mcp3008Model::transfer(const uint8_t* tx, uint8_t* rx, size_t length) {
         return;  // no start bit: the chip stays silent
     uint32_t value;
     if (tx[1] & 0x80) {
-        value = reading_[(tx[1] >> 4) & 7];
+        value = reading_[(tx[1] >> 4) & 7].load(std::memory_order_relaxed);
         if (noise_) {
             seed_ ^= seed_ << 13, seed_ ^= seed_ >> 17, seed_ ^= seed_ << 5;
             int v = int(value) + int(seed_ % (2 * noise_ + 1)) - int(noise_);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -15,7 +16,10 @@ class Mcp3008Model {
 public:
     explicit Mcp3008Model(unsigned index = 0) : index_(index) { powerOn(); }
     void powerOn();
-    void setReading(unsigned channel, uint32_t value) { reading_[channel & 7] = value & 1023; }
+    // Any thread (the panel sets the track buttons from the audio thread).
+    void setReading(unsigned channel, uint32_t value) {
+        reading_[channel & 7].store(value & 1023, std::memory_order_relaxed);
+    }
     void setNoise(uint32_t lsb) { noise_ = lsb; }
     void transfer(const uint8_t* tx, uint8_t* rx, size_t length);
     unsigned differentialRequests() const { return differential_; }
@@ -23,7 +27,7 @@ public:
 
 private:
     unsigned index_;
-    std::array<uint32_t, 8> reading_{};
+    std::array<std::atomic<uint32_t>, 8> reading_{};
     uint32_t noise_ = 0;
     uint32_t seed_ = 1;
     unsigned differential_ = 0;

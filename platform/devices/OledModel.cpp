@@ -128,11 +128,27 @@ void OledModel::_ram(uint8_t b) {
         uint64_t now = nowNs();
         if (lastMirrorNs_ == 0 || now - lastMirrorNs_ >= kMirrorIntervalNs) {
             lastMirrorNs_ = now;
-            std::string temporary = mirror_ + ".tmp";
-            if (writePgm(temporary))
-                std::rename(temporary.c_str(), mirror_.c_str());
+            _writeMirror();
+        } else {
+            mirrorBehind_ = true;
         }
     }
+}
+
+void OledModel::_writeMirror() {
+    std::string temporary = mirror_ + ".tmp";
+    if (writePgm(temporary))
+        std::rename(temporary.c_str(), mirror_.c_str());
+    mirrorBehind_ = false;
+}
+
+void OledModel::setMirror(const std::string& path) {
+    // The picture the run ended with, not the last one the interval let through.
+    if (!mirror_.empty() && mirrorBehind_ && path != mirror_)
+        _writeMirror();
+    mirror_ = path;
+    lastMirrorNs_ = 0;
+    mirrorBehind_ = false;
 }
 
 uint8_t OledModel::pixel(unsigned x, unsigned y) const {

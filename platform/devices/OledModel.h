@@ -32,13 +32,16 @@ public:
     uint8_t pixel(unsigned x, unsigned y) const;
     // Binary grey map ("P5", 256 x 64, maxval 15); false when it cannot be written.
     bool writePgm(const std::string& path) const;
-    void setMirror(const std::string& path) { mirror_ = path; lastMirrorNs_ = 0; }
+    // Rewritten a few times a second while frames arrive; a frame held back
+    // by that interval is written when the mirror is changed or ended.
+    void setMirror(const std::string& path);
 
 private:
     static constexpr unsigned kColumns = 120, kRows = 128;  // RAM: 4 pixels a column
     void _command(uint8_t c);
     void _argument(uint8_t a);
     void _ram(uint8_t b);
+    void _writeMirror();
 
     bool on_ = false, unlocked_ = true;
     uint8_t clock_ = 0;
@@ -53,6 +56,7 @@ private:
     std::array<uint8_t, kColumns * 4 * kRows> ram_{};
     std::string mirror_;
     uint64_t lastMirrorNs_ = 0;
+    bool mirrorBehind_ = false;  // a frame came after the last write
 };
 
 }  // namespace host

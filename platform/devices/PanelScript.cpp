@@ -13,6 +13,7 @@ namespace {
 
 constexpr uint32_t kKeys = 60;
 constexpr uint32_t kEncoders = 32;
+constexpr uint32_t kTracks = 5;
 constexpr uint64_t kClickBlocks = 8;
 constexpr int32_t kMaxDetents = 1000000;
 // Room above the largest block for the release of a click.
@@ -55,7 +56,7 @@ bool parsePanelScript(const std::string& text, std::vector<PanelEvent>& events, 
             return fail("a block number (0 or more) comes first");
         }
         if (w.size() < 3)
-            return fail("expected \"key <k> down|up\" or \"encoder <e> turn <n>|push [down|up]\"");
+            return fail("expected \"key <k> down|up\", \"encoder <e> turn <n>|push [down|up]\" or \"track <t> down|up\"");
         PanelEvent e;
         e.block = uint64_t(block);
         if (w[1] == "key") {
@@ -88,8 +89,16 @@ bool parsePanelScript(const std::string& text, std::vector<PanelEvent>& events, 
             } else {
                 return fail("expected \"encoder <e> turn <n>\" or \"encoder <e> push [down|up]\"");
             }
+        } else if (w[1] == "track") {
+            if (!parseInteger(w[2], 1, kTracks, index))
+                return fail("track number must be 1 to 5");
+            if (w.size() != 4 || (w[3] != "down" && w[3] != "up"))
+                return fail("expected \"track <t> down\" or \"track <t> up\"");
+            e.kind = w[3] == "down" ? PanelEvent::TrackDown : PanelEvent::TrackUp;
+            e.index = uint32_t(index - 1);
+            parsed.push_back(e);
         } else {
-            return fail("unknown event \"" + w[1] + "\" (key or encoder)");
+            return fail("unknown event \"" + w[1] + "\" (key, encoder or track)");
         }
     }
     std::stable_sort(parsed.begin(), parsed.end(),

@@ -5,6 +5,8 @@
 //                                    (negative: the other way)
 //   <block> encoder <e> push         pushed and let go 8 blocks later
 //   <block> encoder <e> push down|up pushed or let go
+//   <block> track <t> down|up        track-select button t (1..5, the
+//                                    tracks as the screen numbers them)
 //
 // <block> is the number of the block (from 0 at the start of the run) in
 // which the event happens. Blank lines and text after '#' are ignored.
@@ -17,10 +19,10 @@
 namespace host {
 
 struct PanelEvent {
-    enum Kind : uint8_t { KeyDown, KeyUp, EncoderTurn, PushDown, PushUp };
+    enum Kind : uint8_t { KeyDown, KeyUp, EncoderTurn, PushDown, PushUp, TrackDown, TrackUp };
     uint64_t block = 0;
     Kind kind = KeyDown;
-    uint32_t index = 0;   // key or encoder
+    uint32_t index = 0;   // key, encoder or track button (0..4)
     int32_t detents = 0;  // EncoderTurn
 };
 

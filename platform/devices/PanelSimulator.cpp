@@ -1,5 +1,7 @@
 #include "platform/devices/PanelSimulator.h"
 
+#include "platform/devices/Board.h"
+
 #include <cstdio>
 
 namespace host {
@@ -12,6 +14,9 @@ constexpr uint32_t kClockPin = 1;
 constexpr uint32_t kKeyDataPin = 2;
 constexpr uint32_t kEncoderLoadPin = 8;
 constexpr uint32_t kEncoderDataPins[4] = {5, 9, 12, 13};
+// Converter readings of a track button let go and pressed.
+constexpr uint32_t kButtonUp = 0;
+constexpr uint32_t kButtonDown = 1023;
 // Chain bit of each encoder's push switch, by the encoder's place in its chain.
 constexpr uint32_t kPushBit[8] = {17, 16, 23, 22, 18, 19, 20, 21};
 
@@ -97,6 +102,14 @@ void PanelSimulator::setScript(std::vector<PanelEvent> events) {
     nextEvent_ = 0;
 }
 
+void PanelSimulator::setTrackButton(uint32_t track, bool down) {
+    if (track >= kTrackButtons)
+        return;
+    // Button t is channel 3t of the sixteen; pressed, it pulls the channel up.
+    const uint32_t channel = 3 * track;
+    board().adc(channel / 8).setReading(channel % 8, down ? kButtonDown : kButtonUp);
+}
+
 void PanelSimulator::_apply(const PanelEvent& event) {
     switch (event.kind) {
     case PanelEvent::KeyDown: setKey(event.index, true); break;
@@ -104,6 +117,8 @@ void PanelSimulator::_apply(const PanelEvent& event) {
     case PanelEvent::EncoderTurn: turnEncoder(event.index, event.detents); break;
     case PanelEvent::PushDown: setPush(event.index, true); break;
     case PanelEvent::PushUp: setPush(event.index, false); break;
+    case PanelEvent::TrackDown: setTrackButton(event.index, true); break;
+    case PanelEvent::TrackUp: setTrackButton(event.index, false); break;
     }
 }
 

@@ -27,6 +27,7 @@ public:
     static constexpr uint32_t kKeys = 60;
     static constexpr uint32_t kEncoders = 32;
     static constexpr uint32_t kClickBlocks = 8;
+    static constexpr uint32_t kTrackButtons = 5;
 
     // Panel state; safe from any thread.
     void setKey(uint32_t key, bool down);
@@ -40,6 +41,8 @@ public:
     int32_t turnPending(uint32_t encoder) const;
     void setPush(uint32_t encoder, bool down);
     bool pushed(uint32_t encoder) const;
+    // Track-select buttons 0..4: analog, read through the board's converters.
+    void setTrackButton(uint32_t track, bool down);
 
     // Everything at rest, the chains idle, no script.
     void reset();

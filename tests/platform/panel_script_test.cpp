@@ -51,6 +51,9 @@ TEST(PanelScript, RejectsBadLinesNamingTheLineAndKeepsNothing) {
         {"1 encoder 2 turn 1.5\n", "line 1: turn needs"},
         {"1 encoder 2 spin 1\n", "line 1: expected"},
         {"1 knob 2 turn 1\n", "line 1: unknown event \"knob\""},
+        {"1 track 0 down\n", "line 1: track number"},
+        {"1 key 3 down\n2 track 6 up\n", "line 2: track number"},
+        {"1 track 2 press\n", "line 1: expected"},
     };
     for (auto& [text, message] : bad) {
         std::vector<PanelEvent> events{PanelEvent{}};
