@@ -1,7 +1,9 @@
-// The note-list page and the sample-lists page take encoder turns and MIDI
-// notes from the audio thread and keys from the interface task at once;
-// every one of them arrives.
+// The note-list page, the sample-lists page and the file browser take
+// encoder turns and MIDI notes from the audio thread and keys from the
+// interface task at once; every one of them arrives.
 #include "connectivity/MidiMessage.h"
+#include "gui/FileBrowser.h"
+#include "platform/Paths.h"
 #include "samples/AudioResourcePool.h"
 #include "sequencing/NoteManager.h"
 
@@ -10,6 +12,7 @@
 #include "tests/support/realtime_stepped.h"
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 namespace {
@@ -21,6 +24,7 @@ constexpr int kEntries = 100;
 
 NoteManager* gNotes = nullptr;
 AudioResourcePool* gPool = nullptr;
+FileBrowser* gBrowser = nullptr;
 std::atomic<int> gNotesToSend{0};
 std::atomic<int> gTurnsToSend{0};
 std::atomic<int> gTurn{1};
@@ -28,6 +32,13 @@ std::atomic<uint32_t> gBlock{0};
 
 // The audio side: MIDI notes to the note-list page, encoder 12 to the pool's page.
 void render(BelaContext*, void*) {
+    if (gBrowser) {
+        for (int i = 0; i < 8 && gTurnsToSend.load() > 0; ++i) {
+            gBrowser->encoder(12, gTurn.load(), false);
+            gTurnsToSend.fetch_sub(1);
+        }
+        return;
+    }
     for (int i = 0; i < 8; ++i) {
         if (gNotesToSend.load() > 0) {
             gNotes->midiNoteIn(MidiMessage{uint32_t(MIDIMsgType::NoteOn), 0, uint32_t(48 + i), 100});
@@ -107,6 +118,38 @@ TEST(PageInputs, KeysAndTurnsFromTwoThreadsAllArrive) {
     EXPECT_EQ(lost, 0);
     gNotes = nullptr;
     gPool = nullptr;
+}
+
+TEST(PageInputs, BrowserCursorTurnsAndTrackKeysFromTwoThreadsAllArrive) {
+    ASSERT_TRUE(testsupport::startStepped(render, "browser-inputs"));
+    // Five turns to a cursor step: 50 turns move the cursor by 10 rows.
+    for (int i = 0; i < 12; ++i)
+        std::ofstream(host::hostPath("/home/corvane/f" + std::to_string(10 + i) + ".txt")) << "x";
+    FileBrowser browser;
+    browser.open();
+    browser.update();
+    ASSERT_EQ(browser.files.size(), 12u);
+    browser.cursor.setValue(1, false);
+    gBrowser = &browser;
+    testsupport::SteppingAudio audio;
+    constexpr int kBrowserTurns = 50, kPresses = 49;
+    for (int round = 0; round < kRounds; ++round) {
+        gTurn.store(round % 2 ? -1 : 1);
+        gTurnsToSend.store(kBrowserTurns);
+        for (int i = 0; i < kPresses; ++i) {
+            browser.button(7, 2);  // "track 1"
+            if (i % 10 == 9)
+                browser.update();
+        }
+        while (gTurnsToSend.load() > 0)
+            std::this_thread::yield();
+        browser.update();
+        ASSERT_EQ(browser.cursor.value.load(), round % 2 ? 1 : 11) << "round " << round;
+        ASSERT_EQ(browser.trackChosen(0), round % 2 == 1) << "round " << round;
+    }
+    audio.stop();
+    Bela_cleanupAudio();
+    gBrowser = nullptr;
 }
 
 }  // namespace
