@@ -97,8 +97,7 @@ FileBrowserServices defaultServices() {
     };
     s.loadSamples = [](const std::vector<std::string>& paths) {
         if (SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire))
-            for (const std::string& path : paths)
-                pool->loadSample(path);
+            pool->loadSamples(paths);
     };
     s.queueTreeRebuilds = [] {
         if (SampleGroupStore* store = fileTargets().sampleGroups)
@@ -171,29 +170,43 @@ bool FileBrowser::trackChosen(int index) const {
 void FileBrowser::encoder(int index, int delta, bool) {
     if (index != 12 || editorState.load(std::memory_order_acquire) != kAcceptsInput)
         return;
-    _post(Input{InputEncoder, uint8_t(Key::key[0].held()), int16_t(index), delta});
+    _post(fromAudio_, Input{InputEncoder, uint8_t(Key::key[0].held()), int16_t(index), delta, 0});
 }
 
 void FileBrowser::button(int key, int event) {
     if (event == 3 || key < 0 || key > 17 || editorState.load(std::memory_order_acquire) != kAcceptsInput)
         return;
-    _post(Input{InputKey, 0, int16_t(key), event});
+    _post(fromInterface_, Input{InputKey, 0, int16_t(key), event, 0});
 }
 
-void FileBrowser::_post(const Input& input) {
-    const uint32_t t = tail_.load(std::memory_order_relaxed);
-    if (t - head_.load(std::memory_order_acquire) >= kQueueSize)
+void FileBrowser::_post(Inbox& inbox, Input input) {
+    input.order = arrivals_.fetch_add(1, std::memory_order_relaxed);
+    const uint32_t t = inbox.tail.load(std::memory_order_relaxed);
+    if (t - inbox.head.load(std::memory_order_acquire) >= kQueueSize)
         return;
-    queue_[t % kQueueSize] = input;
-    tail_.store(t + 1, std::memory_order_release);
+    inbox.items[t % kQueueSize] = input;
+    inbox.tail.store(t + 1, std::memory_order_release);
+}
+
+bool FileBrowser::Inbox::peek(Input& input) const {
+    const uint32_t h = head.load(std::memory_order_relaxed);
+    if (h == tail.load(std::memory_order_acquire))
+        return false;
+    input = items[h % kQueueSize];
+    return true;
 }
 
 void FileBrowser::_applyInput() {
-    uint32_t h = head_.load(std::memory_order_relaxed);
-    const uint32_t t = tail_.load(std::memory_order_acquire);
-    for (; h != t; ++h) {
-        const Input input = queue_[h % kQueueSize];
-        head_.store(h + 1, std::memory_order_release);
+    Input a{}, k{};
+    bool hasA = fromAudio_.peek(a), hasK = fromInterface_.peek(k);
+    while (hasA || hasK) {
+        const bool audioFirst = hasA && (!hasK || int32_t(a.order - k.order) < 0);
+        const Input input = audioFirst ? a : k;
+        (audioFirst ? fromAudio_ : fromInterface_).pop();
+        if (audioFirst)
+            hasA = fromAudio_.peek(a);
+        else
+            hasK = fromInterface_.peek(k);
         // Input that came before a change of folder or mode is stale.
         if (!_inputAccepted())
             continue;
@@ -236,7 +249,8 @@ void FileBrowser::_closeSelf() {
 void FileBrowser::update() {
     if (editorState.load(std::memory_order_acquire) == 0) {
         // Freshly opened or a new dialogue step: earlier input is dropped.
-        head_.store(tail_.load(std::memory_order_acquire), std::memory_order_release);
+        fromAudio_.drop();
+        fromInterface_.drop();
         editorState.store(1, std::memory_order_release);
     }
     _applyInput();
@@ -401,7 +415,7 @@ void FileBrowser::_button(int key) {
     default:
         for (int k = 0; k < 5; ++k)
             if (kTrackKeys[k] == key)
-                trackEnabled[size_t(k)].changeBy(1, false, false);
+                trackEnabled[size_t(k)].setValue(trackChosen(k) ? 0 : 1, false);
         break;
     }
     if (markedCount == 0)
@@ -692,6 +706,9 @@ bool FileBrowser::_load() {
     case FileTypeAudio:
         if (services.loadSamples)
             services.loadSamples(loadList);
+        // The worker analyses the new samples on its next run.
+        if (services.queueTreeRebuilds)
+            services.queueTreeRebuilds();
         Driver::guiNotify.dismiss(false);
         return true;
     default: return false;

@@ -1,8 +1,9 @@
 // The page through which the user walks the instrument's data folder, marks
-// and previews files, and loads and saves projects and their parts. Keys and
-// encoder 12 arrive on the audio thread and only post fixed-size records; the
-// interface task lists, applies the input, runs the dialogues and draws, so
-// the listing has one writer. No folder outside the data folder is ever
+// and previews files, and loads and saves projects and their parts. Encoder
+// 12 arrives on the audio thread, keys where the editor requests are carried
+// out; each only posts a fixed-size record into a ring of its own thread. The
+// interface task lists, applies the input in the order it came, runs the
+// dialogues and draws, so the listing has one writer. No folder outside the data folder is ever
 // listed, read or written.
 #pragma once
 
@@ -106,9 +107,19 @@ private:
         uint8_t keyZeroHeld;
         int16_t index;
         int32_t value;  // key event or encoder delta
+        uint32_t order;  // arrival across both rings
+    };
+    // The records of one producer thread; a full ring drops what comes.
+    struct Inbox {
+        std::array<Input, kQueueSize> items{};
+        std::atomic<uint32_t> head{0};  // interface task
+        std::atomic<uint32_t> tail{0};  // producer
+        bool peek(Input& input) const;
+        void pop() { head.store(head.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+        void drop() { head.store(tail.load(std::memory_order_acquire), std::memory_order_release); }
     };
 
-    void _post(const Input& input);
+    void _post(Inbox& inbox, Input input);
     void _applyInput();
     void _button(int key);
     void _encoder(int delta, bool keyZeroHeld);
@@ -131,9 +142,9 @@ private:
     int _fileAt(int row) const;
     int _rows() const { return int(folders.size() + files.size()); }
 
-    std::array<Input, kQueueSize> queue_{};
-    std::atomic<uint32_t> head_{0};
-    std::atomic<uint32_t> tail_{0};
+    Inbox fromAudio_;      // encoder turns
+    Inbox fromInterface_;  // keys
+    std::atomic<uint32_t> arrivals_{0};
     // A root that could not be made is tried again at the next open.
     std::atomic<bool> rootFailed_{false};
 };

@@ -49,7 +49,9 @@ bool Numpad::open(unsigned newMode, const std::string& newTitle, const std::stri
     head_.store(tail_.load(std::memory_order_acquire), std::memory_order_release);
     title = newTitle;
     maxLength = newMaxLength;
+    // An answer left from an earlier session must not end this one.
     accepted.store(false, std::memory_order_release);
+    cancelled.store(false, std::memory_order_release);
     valid = false;
     target = nullptr;
     floatResult = 0.0f;

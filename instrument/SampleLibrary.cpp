@@ -1,5 +1,6 @@
 #include "instrument/SampleLibrary.h"
 
+#include "gui/FileBrowser.h"
 #include "instrument/voices/VoiceManager.h"
 #include "samples/AudioResourcePool.h"
 #include "samples/DiskRecorder.h"
@@ -19,5 +20,12 @@ bool setupSampleLibrary() {
     ok &= Driver::audioRecorder.setup();
     DSP::voiceManager.setRecorder(&Driver::audioRecorder);
     DSP::voiceManager.setPreviewer(renderSamplePreview);
+    // The browser previews through the previewer and hands loaded audio
+    // files to the pool, whose page then asks for their list.
+    FileBrowser& browser = Driver::fileBrowser;
+    browser.previewer = &DSP::samplePreviewer;
+    browser.samplePoolPage = &DSP::audioPool;
+    browser.services.loadSamples = [](const std::vector<std::string>& paths) { DSP::audioPool.loadSamples(paths); };
+    browser.services.queueTreeRebuilds = [] { DSP::audioPool.queueTreeRebuilds(); };
     return ok;
 }

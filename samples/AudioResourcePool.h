@@ -9,9 +9,11 @@
 // the grain look-up task (getGroupEntriesByFeature) read. The two maps are
 // immutable snapshots that the interface thread replaces whole, so a reader
 // never sees one half-changed; the worker takes its queues in one batch, so
-// what arrives meanwhile waits for the next run. The page's key and encoder
-// handlers run on the audio thread: they only post requests that update()
-// carries out on the interface thread.
+// what arrives meanwhile waits for the next run. The page's encoder handler
+// runs on the audio thread, its key handler where the editor requests are
+// carried out (the interface task): each only posts a request into a ring of
+// its own, and update() carries both out on the interface thread in the
+// order they came.
 #pragma once
 
 #include "gui/GuiEditor.h"
@@ -79,7 +81,7 @@ public:
 
     // ---- the store (interface thread unless said otherwise)
     bool loadSample(const std::string& path) override;
-    int loadSamples(const std::vector<std::string>& paths);
+    int loadSamples(const std::vector<std::string>& paths) override;
     // Any thread; on the audio thread without waiting.
     std::shared_ptr<AudioResource> getResource(const std::string& path) override;
     // Null when missing and not created. The pointer is good until the list
@@ -87,6 +89,9 @@ public:
     AudioSampleGroup* getGroup(const std::string& name, bool create);
     // Not the audio thread: a list kept alive while it is used.
     std::shared_ptr<AudioSampleGroup> sharedGroup(std::string_view name) const;
+    // Interface task: the pointer is good until the list is deleted, which
+    // only the interface task does.
+    const AudioSampleGroup* findGroup(std::string_view name) const override { return sharedGroup(name).get(); }
     AudioSampleGroupEntryPtr getGroupEntry(std::string_view list, int32_t step, uint32_t order) override;
     std::vector<FeatureHit> getGroupEntriesByFeature(std::string_view list, float a, float b, float radius) override;
     void registerListParameter(ParameterInt* parameter) override;
@@ -160,8 +165,18 @@ private:
         uint8_t held;  // bits: keys 0, 5, 10, 15 held at the time
         uint8_t index;
         int32_t value;  // encoder ticks or key event
+        uint32_t order;  // arrival across both rings
     };
     static constexpr size_t kRequests = 64;
+    // Requests of one producer thread; a full ring drops what comes.
+    struct Inbox {
+        std::array<Request, kRequests> items{};
+        std::atomic<uint32_t> head{0};  // producer
+        std::atomic<uint32_t> tail{0};  // interface thread
+        bool push(const Request& r);
+        bool peek(Request& r) const;
+        void pop() { tail.store(tail.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+    };
 
     enum Data : int32_t { DataStart = 0, DataEnd = 1, DataRate = 2, DataVolume = 3 };
 
@@ -221,9 +236,10 @@ private:
     std::atomic<bool> zoomHeld_{false};
     // What selectedEntryIndex answers; kept by the interface thread, read by the audio thread's key handling.
     std::atomic<int32_t> selectedEntry_{-1};
-    std::array<Request, kRequests> requests_{};
-    std::atomic<uint32_t> requestHead_{0};  // audio thread
-    std::atomic<uint32_t> requestTail_{0};  // interface thread
+    void _post(Inbox& inbox, Request r);
+    Inbox fromAudio_;      // encoder turns
+    Inbox fromInterface_;  // keys
+    std::atomic<uint32_t> arrivals_{0};
 };
 
 namespace DSP {

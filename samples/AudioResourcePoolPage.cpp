@@ -8,6 +8,7 @@
 #include "gui/ListSelect.h"
 #include "gui/MonoGFX.h"
 #include "gui/Numpad.h"
+#include "gui/PageWidgets.h"
 #include "samples/AudioRecorder.h"
 #include "samples/DiskRecorder.h"
 
@@ -186,21 +187,35 @@ void AudioResourcePool::encoder(int index, int delta, bool pushed) {
     uint8_t held = 0;
     for (int i = 0; i < 4; ++i)
         held |= uint8_t(Key::key[size_t(kFlagKeys[i])].held() ? 1 << i : 0);
-    const uint32_t head = requestHead_.load(std::memory_order_relaxed);
-    if (head - requestTail_.load(std::memory_order_acquire) >= kRequests)
-        return;  // a full queue drops the turn
-    requests_[head % kRequests] = {1, uint8_t(pushed), held, uint8_t(index), delta};
-    requestHead_.store(head + 1, std::memory_order_release);
+    _post(fromAudio_, {1, uint8_t(pushed), held, uint8_t(index), delta, 0});
 }
 
 void AudioResourcePool::button(int key, int event) {
     if (event != int(kKeyDown) || !_inputAccepted() || key < 0 || key > 255)
         return;
-    const uint32_t head = requestHead_.load(std::memory_order_relaxed);
-    if (head - requestTail_.load(std::memory_order_acquire) >= kRequests)
-        return;
-    requests_[head % kRequests] = {0, 0, 0, uint8_t(key), event};
-    requestHead_.store(head + 1, std::memory_order_release);
+    _post(fromInterface_, {0, 0, 0, uint8_t(key), event, 0});
+}
+
+void AudioResourcePool::_post(Inbox& inbox, Request r) {
+    r.order = arrivals_.fetch_add(1, std::memory_order_relaxed);
+    inbox.push(r);
+}
+
+bool AudioResourcePool::Inbox::push(const Request& r) {
+    const uint32_t h = head.load(std::memory_order_relaxed);
+    if (h - tail.load(std::memory_order_acquire) >= kRequests)
+        return false;
+    items[h % kRequests] = r;
+    head.store(h + 1, std::memory_order_release);
+    return true;
+}
+
+bool AudioResourcePool::Inbox::peek(Request& r) const {
+    const uint32_t t = tail.load(std::memory_order_relaxed);
+    if (t == head.load(std::memory_order_acquire))
+        return false;
+    r = items[t % kRequests];
+    return true;
 }
 
 bool AudioResourcePool::_answered(int answer) {
@@ -403,13 +418,19 @@ void AudioResourcePool::_editValue(int delta, bool pushed) {
 // ---- update: requests, the recording to load, the dialogs
 
 void AudioResourcePool::update() {
-    for (uint32_t tail = requestTail_.load(std::memory_order_relaxed);
-         tail != requestHead_.load(std::memory_order_acquire); ++tail) {
-        const Request r = requests_[tail % kRequests];
-        requestTail_.store(tail + 1, std::memory_order_release);
+    Request a{}, k{};
+    bool hasA = fromAudio_.peek(a), hasK = fromInterface_.peek(k);
+    while (hasA || hasK) {
+        const bool audioFirst = hasA && (!hasK || int32_t(a.order - k.order) < 0);
+        const Request r = audioFirst ? a : k;
+        (audioFirst ? fromAudio_ : fromInterface_).pop();
         // What arrived after a pop-up opened was meant for nobody.
         if (editorState.load(std::memory_order_acquire) == kAcceptsInput)
             _handle(r);
+        if (audioFirst)
+            hasA = fromAudio_.peek(a);
+        else
+            hasK = fromInterface_.peek(k);
     }
     if (loadRecordingPending_) {
         // Only a closed file has its header written.
@@ -529,13 +550,11 @@ void AudioResourcePool::_dialogs() {
             return;
         }
         case 6: {
-            const int answer = listAnswer();
-            if (answer < 0)
+            if (!_answered(listAnswer()))
                 return;
-            pendingDialog_ = 0;
             const int32_t chosen = Driver::listSelection.chosen();
             const auto& table = recordingSourceTable();
-            if (answer == 0 || chosen < 0 || size_t(chosen) >= table.size() || !links_.startRecording)
+            if (chosen < 0 || size_t(chosen) >= table.size() || !links_.startRecording)
                 return;
             const Source& s = table[size_t(chosen)];
             std::string path;
@@ -551,15 +570,13 @@ void AudioResourcePool::_dialogs() {
             return;
         case 9: {
             const int answer = confirmAnswer();
-            if (answer < 0)
+            if (!_answered(answer)) {
+                if (answer == 0)
+                    Driver::guiNotify.info("Recording stored as " + fileNameOf(recordingPath_));
                 return;
-            if (answer == 1) {
-                Driver::guiNotify.busy("Loading " + fileNameOf(recordingPath_));
-                loadRecordingPending_ = true;
-            } else {
-                Driver::guiNotify.info("Recording stored as " + fileNameOf(recordingPath_));
             }
-            pendingDialog_ = 0;
+            Driver::guiNotify.busy("Loading " + fileNameOf(recordingPath_));
+            loadRecordingPending_ = true;
             return;
         }
         case 10: {
@@ -576,29 +593,22 @@ void AudioResourcePool::_dialogs() {
             }
             return;
         }
-        case 11: {
-            const int answer = confirmAnswer();
-            if (answer < 0)
+        case 11:
+            if (!_answered(confirmAnswer()))
                 return;
-            if (answer == 1) {
-                Driver::guiNotify.success(shown + " deleted!");
-                deleteList(shown);
-            }
-            pendingDialog_ = 0;
+            Driver::guiNotify.success(shown + " deleted!");
+            deleteList(shown);
             return;
-        }
         case 12:
             if (const auto group = _shownGroup())
                 group->shuffle();
             pendingDialog_ = 0;
             return;
         case 13: {
-            const int answer = listAnswer();
-            if (answer < 0)
+            if (!_answered(listAnswer()))
                 return;
-            pendingDialog_ = 0;
             const int32_t chosen = Driver::listSelection.chosen();
-            if (answer == 1 && chosen >= 0 && chosen < 4) {
+            if (chosen >= 0 && chosen < 4) {
                 sliceEntry(uint32_t(std::max(0, valueOf(sample))), 2u << chosen, shown, kNoList);
                 selectEntryForEditing();
             }
@@ -727,31 +737,15 @@ void AudioResourcePool::_drawPanel(MonoGFX& window) {
         window.drawText(64, 50, "waiting for analysis to finish...");
         return;
     }
-    // The overview around the marker last moved (zoomed while encoder 28 is held).
-    const auto& overview = resource->overview;
-    if (overview.empty())
-        return;
-    const float length = float(std::max<uint32_t>(1, entry->frames));
-    const float zoom = zoomHeld_.load(std::memory_order_relaxed) ? 1.0f : 3.0f;
-    float centre = 0.5f, span = 1.0f;
-    if (startEditAge_ < markerStep_)
-        centre = float(entry->startFrame.load()) / length, span = 1.0f / zoom;
-    else if (endEditAge_ < markerStep_)
-        centre = float(entry->endFrame.load()) / length, span = 1.0f / zoom;
-    const float from = std::clamp(centre - span * 0.5f, 0.0f, 1.0f - span);
-    for (int x = 54; x <= 255; ++x) {
-        const float at = from + span * float(x - 54) / 201.0f;
-        const size_t i = std::min(overview.size() - 1, size_t(at * float(overview.size())));
-        const int h = int(std::min(1.0f, std::fabs(overview[i])) * 9.0f);
-        window.setColour(8);
-        window.drawLine(x, 54 - h, x, 54 + h);
+    // The whole sample, or the marker last moved at the centre: 128 frames a
+    // column while encoder 28 is held, three times that otherwise.
+    int32_t zoom = 0, centre = -1;
+    const int32_t first = int32_t(entry->startFrame.load()), last = int32_t(entry->endFrame.load());
+    if (startEditAge_ < markerStep_ || endEditAge_ < markerStep_) {
+        zoom = zoomHeld_.load(std::memory_order_relaxed) ? 1 : 3;
+        centre = startEditAge_ < markerStep_ ? first : last;
     }
-    window.setColour(15);
-    for (const uint32_t mark : {entry->startFrame.load(), entry->endFrame.load()}) {
-        const float at = (float(mark) / length - from) / span;
-        if (at >= 0.0f && at <= 1.0f)
-            window.drawLine(54 + int(at * 201.0f), 44, 54 + int(at * 201.0f), 63);
-    }
+    GUI::drawWaveform(window, entry->sample, 54, 44, 255, 63, zoom, centre, first, last, this);
 }
 
 void AudioResourcePool::draw(MonoGFX& window) {

@@ -20,6 +20,14 @@ class ParameterInt;
 class SamplePool : public SampleSource {
 public:
     virtual ~SamplePool() = default;
+    // Interface task: the files a player chose to load together; their
+    // number that could be loaded. The pool's page then asks where they go.
+    virtual int loadSamples(const std::vector<std::string>& paths) {
+        int loaded = 0;
+        for (const std::string& path : paths)
+            loaded += loadSample(path) ? 1 : 0;
+        return loaded;
+    }
     // Audio thread at note start: no waiting. Empty when the list is missing or empty.
     virtual AudioSampleGroupEntryPtr getGroupEntry(std::string_view list, int32_t step, uint32_t order) = 0;
     virtual void registerListParameter(ParameterInt* parameter) = 0;

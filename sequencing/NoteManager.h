@@ -38,9 +38,11 @@ struct NotePageLinks {
 
 // The note-list editor page.
 //
-// Threads: keys, encoders and MIDI notes arrive in the audio thread (render)
-// and only become fixed-size requests; the interface task applies them in
-// serviceRequests (every draw), so the lists and the cursor have one writer.
+// Threads: encoder turns and MIDI notes arrive in the audio thread (render),
+// keys in the interface task (the editor requests); each only becomes a
+// fixed-size request in the ring of its own thread. The interface task
+// applies them in serviceRequests (every draw), in the order they came, so
+// the lists and the cursor have one writer.
 // Previews built there travel back as note events that the audio thread
 // hands to the voice manager (renderPreviews).
 class NoteManager : public GuiEditor {
@@ -167,6 +169,7 @@ private:
         int32_t a = 0;     // degree, key or encoder
         int32_t b = 0;     // octave, event or delta
         uint32_t block = 0;
+        uint32_t order = 0;  // arrival across both rings
     };
     static constexpr uint8_t kNoteRequest = 1, kKeyRequest = 2, kEncoderRequest = 3;
 
@@ -201,7 +204,12 @@ private:
     int draftIndex_ = -1;
     std::atomic<bool> open_{false};
     std::atomic<bool> openRequested_{false};
-    SpscRing<Request, 256> requests_;
+    void _post(SpscRing<Request, 256>& ring, Request r);
+
+    // One ring per producer: a ring takes one writer only.
+    SpscRing<Request, 256> audioRequests_;      // encoders, MIDI notes
+    SpscRing<Request, 256> interfaceRequests_;  // keys
+    std::atomic<uint32_t> arrivals_{0};
     SpscRing<NoteEvent, 64> previews_;
     void _notify(int kind, const std::string& text) const;
 

@@ -21,6 +21,14 @@ public:
         write_.store(w + 1, std::memory_order_release);
         return true;
     }
+    // Consumer: the oldest record, left in the ring; false when empty.
+    bool peek(T& out) const {
+        const uint32_t r = read_.load(std::memory_order_relaxed);
+        if (r == write_.load(std::memory_order_acquire))
+            return false;
+        out = items_[r & (N - 1)];
+        return true;
+    }
     // Consumer.
     bool pop(T& out) {
         const uint32_t r = read_.load(std::memory_order_relaxed);
