@@ -194,3 +194,34 @@ TEST_F(PartFileTest, FailedWritesLeaveThePreviousFileAndReportFailure) {
     ASSERT_TRUE(host::makeFolders(hostFile("/home/corvane/taken.inst")));
     EXPECT_EQ(writeFile("/home/corvane/taken.inst", good), SaveCreateFailed);
 }
+
+// Readers copy documents recursively: one nested far deeper than any file the
+// instrument writes is refused while it is read, before anything changes.
+TEST_F(PartFileTest, DeeplyNestedDocumentsAreRefusedAndChangeNothing) {
+    World world;
+    TestTrack& t = world.track(0);
+    const size_t depth = 100000;
+    auto nested = [&](const std::string& before, const std::string& after) {
+        return before + std::string(depth, '[') + std::string(depth, ']') + after;
+    };
+    t.sequencer.pattern.setValue(7, false);
+    const int sequencerResets = t.sequencerResets;
+    spit(kPath, nested(R"({"sequencer": {"pattern": {"value": )", "}}}"));
+    EXPECT_EQ(readFile(kPath, t, false), LoadInterpretFailed);
+    EXPECT_EQ(t.sequencer.pattern.values[0], 7);
+    EXPECT_EQ(t.sequencerResets, sequencerResets);
+
+    world.bpm.setValue(97.0f, false);
+    const std::string project = "/home/corvane/projects/deep.proj";
+    spit(project, nested(R"({"files": {}, "clock": {"BPM": )", "}}"));
+    EXPECT_EQ(readFile(project, t, false), LoadInterpretFailed);
+    EXPECT_FLOAT_EQ(world.bpm.getValue(), 97.0f);
+    EXPECT_EQ(t.sequencerResets, sequencerResets);
+
+    // A file as deep as the limit still loads.
+    std::string limit = R"({"unknown": )" + std::string(PartFile::kMaxDepth - 1, '[') +
+                        std::string(PartFile::kMaxDepth - 1, ']') + "}";
+    spit(kPath, limit);
+    EXPECT_EQ(readFile(kPath, t, false), LoadSuccess);
+}
+
