@@ -2,6 +2,7 @@
 
 #include "gui/GuiNotify.h"
 #include "instrument/files/FileTargets.h"
+#include "instrument/files/PartFile.h"
 #include "instrument/files/SynthesisSection.h"
 #include "platform/Paths.h"
 #include "platform/RtPrintf.h"
@@ -113,7 +114,18 @@ LoadResult readTuning(const std::string& path) {
     rt_printf("readTuning(%s)\n", path.c_str());
     if (!fileExists(path))
         return LoadFileMissing;
-    std::ifstream in(host::hostPath(path));
+    const std::string hostFile = host::hostPath(path);
+    struct stat st;
+    // As for the JSON files: only a regular file (a FIFO would block the
+    // load), and none larger than any scale a player could mean.
+    if (stat(hostFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return LoadOpenFailed;
+    if (uint64_t(st.st_size) > PartFile::kMaxFileSize) {
+        rt_printf("[FileReadWrite] [%s] is larger than %llu bytes, not read\n", path.c_str(),
+                  (unsigned long long)PartFile::kMaxFileSize);
+        return LoadOpenFailed;
+    }
+    std::ifstream in(hostFile);
     if (!in)
         return LoadOpenFailed;
     std::string error;

@@ -2,10 +2,15 @@
 // against sox, stat and date.
 #include "FileTestSupport.h"
 #include "instrument/files/FileTypes.h"
+#include "instrument/files/PartFile.h"
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <string>
 
 using namespace filetest;
 
@@ -70,4 +75,54 @@ TEST_F(FileTypesTest, TuningFilesReachTheScaleRegistry) {
     EXPECT_EQ(w.scales.getScale("good.scl")->stepsPerOctave(), 5);
     EXPECT_EQ(readTuning("/home/corvane/bad.scl"), LoadInterpretFailed);
     EXPECT_EQ(readTuning("/home/corvane/none.scl"), LoadFileMissing);
+}
+
+namespace {
+
+// Runs body in a child process stopped after `seconds`; its exit status, or
+// -signal when it was killed.
+template <class F>
+int inChildWithin(unsigned seconds, F&& body) {
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        alarm(seconds);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+}  // namespace
+
+// A scale file is bounded like the JSON files and never opened unless
+// regular; 200,000 degrees in falling order load within seconds.
+TEST_F(FileTypesTest, ScaleFilesAreBoundedRegularAndLoadQuickly) {
+    World w;
+    std::string big = "! big.scl\nmany degrees\n200000\n";
+    for (int i = 1; i <= 200000; ++i)
+        big += std::to_string(1200.0 * (200001 - i) / 200001.0) + "\n";  // descending: every insert out of order
+    spit("/home/corvane/big.scl", big);
+    const int loaded = inChildWithin(20, [&] {
+        if (readTuning("/home/corvane/big.scl") != LoadSuccess)
+            return 1;
+        const PitchScale* scale = w.scales.getScale("big.scl");
+        if (!scale || scale->stepsPerOctave() != 200001)
+            return 2;
+        for (size_t i = 1; i < scale->intervals.size(); ++i)
+            if (!(scale->intervals[i - 1].ratio <= scale->intervals[i].ratio))
+                return 3;
+        return 0;
+    });
+    EXPECT_EQ(loaded, 0);
+
+    ASSERT_EQ(mkfifo(hostFile("/home/corvane/pipe.scl").c_str(), 0644), 0);
+    EXPECT_EQ(inChildWithin(10, [] { return int(readTuning("/home/corvane/pipe.scl")); }), int(LoadOpenFailed));
+    ASSERT_TRUE(host::makeFolders(hostFile("/home/corvane/folder.scl")));
+    EXPECT_EQ(readTuning("/home/corvane/folder.scl"), LoadOpenFailed);
+    spit("/home/corvane/huge.scl", "! huge.scl\nhuge\n1\n2/1\n");
+    ASSERT_EQ(truncate(hostFile("/home/corvane/huge.scl").c_str(), off_t(PartFile::kMaxFileSize) + 1), 0);
+    EXPECT_EQ(readTuning("/home/corvane/huge.scl"), LoadOpenFailed);
+    EXPECT_EQ(w.scales.getScale("huge.scl"), nullptr);
 }
