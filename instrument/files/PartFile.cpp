@@ -215,6 +215,13 @@ LoadResult interpret(const std::string& path, json& document, TrackFiles& target
     s.morph = document.contains(PartFile::kMorphKey);
     s.config = document.contains(PartFile::kConfigKey);
 
+    // A "files" that names nothing the loader can read is a damaged project,
+    // not an empty one: refused before anything changes.
+    if (s.files && !document[PartFile::kFilesKey].is_object()) {
+        rt_printf("[FileReadWrite] [%s] has no valid \"%s\"\n", path.c_str(), PartFile::kFilesKey);
+        return LoadInterpretFailed;
+    }
+
     if (s.sampleGroups && s.synthesis && !partOfProject)
         dropUnusedSampleLists(target);
 

@@ -240,6 +240,7 @@ int loadProject(json& document, const std::string& path, const FileVersion& vers
         auto it = files.find(key);
         return it == files.end() ? kNone : *it;
     };
+    auto named = [&](const char* key) { return haveFiles && files.contains(key); };
 
     // Tracks past the end of an array load as null ones, so nothing of the
     // project loaded before stays behind; a sixth element has no track.
@@ -276,16 +277,18 @@ int loadProject(json& document, const std::string& path, const FileVersion& vers
         t.resetEffects(true);
     });
 
+    // A project without the entry had nothing there; an entry that is no
+    // file name changes nothing.
     const json& nts = entry(kNoteListsEntry);
     if (nts.is_string() && first)
         failed |= !loadPart(folder, nts.get<std::string>(), *first);
-    else if (nts.is_null())
+    else if (!named(kNoteListsEntry))
         targets.noteManager().reset();
 
     const json& mot = entry(kMotionEntry);
     if (mot.is_string() && first)
         failed |= !loadPart(folder, mot.get<std::string>(), *first);
-    else if (mot.is_null() && targets.motion)
+    else if (!named(kMotionEntry) && targets.motion)
         targets.motion->clear();
 
     return failed ? 1 : 0;

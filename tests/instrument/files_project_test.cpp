@@ -194,3 +194,31 @@ TEST_F(ProjectTest, InstrumentTracksSaveAndLoadTheirParts) {
     to.parameterGroup.resetToDefaults();
     fileTargets() = FileTargets{};
 }
+
+// A "files" that is no object is a damaged project: refused before any track
+// changes. An entry that is no file name changes nothing either.
+TEST_F(ProjectTest, DamagedFilesEntriesChangeNothing) {
+    World w;
+    fill(w);
+    ASSERT_EQ(saveProject(kProject, true), SaveSuccess);
+    json project = readJson(kSaved);
+    for (json files : {json(5), json(nullptr), json::array({"bass.seq"})}) {
+        project["files"] = files;
+        spit(kSaved, project.dump());
+        const int sequencerResets = w.track(1).sequencerResets, synthesisResets = w.track(1).synthesisResets;
+        w.bpm.setValue(150.0f, false);
+        EXPECT_EQ(readFile(kSaved, w.track(0), false), LoadInterpretFailed) << files;
+        EXPECT_EQ(w.track(1).sequencerResets, sequencerResets);
+        EXPECT_EQ(w.track(1).synthesisResets, synthesisResets);
+        EXPECT_EQ(w.track(1).synthesisName(), "subtractive");
+        EXPECT_EQ(w.track(3).sequencer.pattern.values[0], 3);
+        EXPECT_FLOAT_EQ(w.bpm.getValue(), 150.0f);
+        EXPECT_FALSE(w.notes.list(5)->steps.empty());
+    }
+
+    project["files"] = {{"nts", nullptr}, {"mot", 7}};
+    spit(kSaved, project.dump());
+    ASSERT_EQ(readFile(kSaved, w.track(0), false), LoadSuccess);
+    EXPECT_FALSE(w.notes.list(5)->steps.empty());
+    EXPECT_FALSE(w.motion.isEmpty(2));
+}
