@@ -35,7 +35,6 @@ constexpr const char* kNoteListsEntry = "nts";
 constexpr const char* kMotionEntry = "mot";
 constexpr const char* kClockKey = "clock";
 constexpr const char* kProjectKey = "project";
-constexpr const char* kDefaultEffect = "stereo";
 
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -46,19 +45,20 @@ std::string resolve(const std::string& folder, const std::string& entry) {
     return !entry.empty() && entry[0] == '/' ? entry : folder + entry;
 }
 
-// A track is saved when it has an engine or a chain other than its default.
+// A track is saved when it has an engine, or a chain other than the one it
+// gets back on a reset: without an engine it still runs its chain on the
+// audio inputs routed to it. The chains are compared as they would be saved,
+// so a changed setting, a modulator or a learnt control counts.
 bool trackInUse(TrackFiles& track) {
     if (track.synthesisIndex() != 0)
         return true;
-    EffectChain& chain = track.effectChain();
-    const uint32_t count = chain.effectCount();
-    if (count >= 2)
-        return true;
-    if (count == 1) {
-        auto effect = chain.getEffect(0);
-        return effect && effect->typeName != kDefaultEffect;
-    }
-    return false;
+    json current = json::object();
+    track.effectChain().toJson(current);
+    EffectChain defaults;
+    defaults.insertEffect(AudioEffectType(track.defaultEffectType()), 0);
+    json reset = json::object();
+    defaults.toJson(reset);
+    return current != reset;
 }
 
 // Writes one part; on success names it in "files".
