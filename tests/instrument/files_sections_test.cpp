@@ -261,3 +261,14 @@ TEST_F(SectionTest, MotionSectionHasHolesUpToTheLastSlotAndReadsSlotZeroBack) {
     EXPECT_EQ(saveByFileType(kPath, FileTypeMotion, w.track(0), true, true), SaveNothing);
     EXPECT_EQ(slurp(kPath), before);
 }
+
+TEST_F(SectionTest, ASampleListWithoutANameIsRefused) {
+    World w;
+    ASSERT_EQ(load(R"({"sample groups": {"": [{"sample": "x.wav"}], "drums": [{"sample": "kick.wav"}]}})",
+                   w.track(0)),
+              LoadSuccess);
+    EXPECT_EQ(w.samples.listNames(), (std::vector<std::string>{"none", "drums"}));
+    json doc;
+    writeSampleGroupsSection(doc);
+    EXPECT_EQ(sh("echo '" + doc.dump() + "' | jq -c '.\"sample groups\" | keys'"), "[\"drums\"]\n");
+}
