@@ -170,7 +170,9 @@ FileEntry::FileEntry(const std::string& folderIn, const std::string& nameIn) : f
             milliseconds = perMs > 0 ? int32_t((frames / perMs) % 1000) : 0;
         }
         sf_close(audio);
-    } else if (regular) {
+    } else {
+        // Typed by its name; an entry that is no regular file is never
+        // opened here (a FIFO would block), the loader refuses it.
         const size_t dot = name.rfind('.');
         const std::string extension = dot == std::string::npos ? name : name.substr(dot + 1);
         type = FileTypeOther;
@@ -182,10 +184,8 @@ FileEntry::FileEntry(const std::string& folderIn, const std::string& nameIn) : f
         }
         if (type == FileTypeOther && extension == "sg")
             type = FileTypeSampleLists;
-        if (type == FileTypeInstrument)
+        if (type == FileTypeInstrument && regular)
             engine = instrumentEngineName(full);
-    } else {
-        type = FileTypeOther;
     }
 
     if (!haveStatus)

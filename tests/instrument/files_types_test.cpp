@@ -57,8 +57,10 @@ TEST_F(FileTypesTest, EntriesByExtensionAudioFirstAndOnlyRegularFilesProbed) {
     // A FIFO is never opened: the listing would block on it.
     ASSERT_EQ(mkfifo(hostFile("/home/corvane/pipe.inst").c_str(), 0644), 0);
     FileEntry fifo("/home/corvane", "pipe.inst");
-    EXPECT_EQ(fifo.type, FileTypeOther);
+    EXPECT_EQ(fifo.type, FileTypeInstrument);  // typed by its name all the same
     EXPECT_EQ(fifo.engine, "");
+    ASSERT_TRUE(host::makeFolders(hostFile("/home/corvane/folder.seq")));
+    EXPECT_EQ(FileEntry("/home/corvane", "folder.seq").type, FileTypeSequencer);
 
     FileEntry gone("/home/corvane", "gone.seq");
     EXPECT_EQ(gone.size, 0);
