@@ -12,6 +12,7 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <fstream>
@@ -50,9 +51,18 @@ std::string fileNameOf(const std::string& path) {
 }
 
 bool logResult(const char* format, const std::string& path, const char* text) {
-    const std::string message = fileNameOf(path) + ": " + text;
+    const std::string name = fileNameOf(path);
+    const std::string message = name + ": " + text;
     rt_printf(format, message.c_str());
-    Driver::guiNotify.warning(message);
+    // A notice holds GuiNotify::kMaxText characters: a long name is cut
+    // (marked "..") so that the result still shows.
+    constexpr const char* kCut = "..: ";
+    if (message.size() <= GuiNotify::kMaxText) {
+        Driver::guiNotify.warning(message);
+    } else {
+        const size_t keep = GuiNotify::kMaxText - std::strlen(kCut) - std::strlen(text);
+        Driver::guiNotify.warning(name.substr(0, keep) + kCut + text);
+    }
     return true;
 }
 

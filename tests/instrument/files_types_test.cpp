@@ -1,6 +1,8 @@
 // File types, result texts and the folder listing's entries, checked
 // against sox, stat and date.
 #include "FileTestSupport.h"
+#include "gui/GuiNotify.h"
+#include "gui/MonoGFX.h"
 #include "instrument/files/FileTypes.h"
 #include "instrument/files/PartFile.h"
 
@@ -127,4 +129,30 @@ TEST_F(FileTypesTest, ScaleFilesAreBoundedRegularAndLoadQuickly) {
     ASSERT_EQ(truncate(hostFile("/home/corvane/huge.scl").c_str(), off_t(PartFile::kMaxFileSize) + 1), 0);
     EXPECT_EQ(readTuning("/home/corvane/huge.scl"), LoadOpenFailed);
     EXPECT_EQ(w.scales.getScale("huge.scl"), nullptr);
+}
+
+// The on-screen notice holds 58 characters: a long file name is shortened
+// so that the notice still shows which file failed and how.
+TEST_F(FileTypesTest, AFailedFileWithALongNameStillGetsItsNotice) {
+    Driver::guiNotify.setup();
+    auto notices = [] {
+        MonoGFX scratch;
+        scratch.init(256, 64);
+        Driver::guiNotify.draw(scratch);
+        std::vector<std::string> out;
+        for (const GuiMessage& m : Driver::guiNotify.queue())
+            out.emplace_back(m.text);
+        Driver::guiNotify.dismiss(true);
+        return out;
+    };
+    notices();
+    const std::string name = "a-rather-long-name-for-the-lead-instrument-of-the-song.inst";
+    EXPECT_TRUE(logReadResult("/home/corvane/projects/" + name, LoadSamplesMissing));
+    EXPECT_TRUE(logWriteResult("/home/corvane/short.inst", SaveCreateFailed));
+    const std::vector<std::string> shown = notices();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_LE(shown[0].size(), GuiNotify::kMaxText);
+    EXPECT_EQ(shown[0].substr(0, 10), name.substr(0, 10));
+    EXPECT_NE(shown[0].find("..: some samples could not be found"), std::string::npos) << shown[0];
+    EXPECT_EQ(shown[1], "short.inst: creating file failed");
 }
