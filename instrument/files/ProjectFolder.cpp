@@ -52,6 +52,11 @@ std::string resolve(const std::string& folder, const std::string& entry) {
 bool trackInUse(TrackFiles& track) {
     if (track.synthesisIndex() != 0)
         return true;
+    // A part file carries no "effects" for an empty chain, so loading it
+    // would leave the chain of the project before; unsaved, the track is
+    // reset on load as it always was.
+    if (track.effectChain().effectCount() == 0)
+        return false;
     json current = json::object();
     track.effectChain().toJson(current);
     EffectChain defaults;
