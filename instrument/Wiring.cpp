@@ -37,6 +37,7 @@ public:
     uint32_t engineType() const override { return track_.currentEngine()->engineType; }
     EffectChain& effectChain() override { return track_.effectChain; }
     void resetEffects(bool withDefault) override { track_.resetEffects(withDefault); }
+    int32_t defaultEffectType() const override { return int32_t(track_.defaultEffectType()); }
 
 private:
     Track& track_;

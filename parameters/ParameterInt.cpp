@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 
 namespace {
 
@@ -375,10 +376,13 @@ void ParameterInt::fromJson(json& j, ModulationManager* manager, FileVersion ver
         values[slot] = int32_t(std::clamp<int64_t>(v, minimum, std::max(minimum, maximum)));
     };
     auto text = [&](unsigned slot, const std::string& t) {
+        if (setFromString(t, int(slot)))
+            return;
         // A name that left the list restores as the first entry; a text that
-        // is no number keeps the slot.
-        if (!setFromString(t, int(slot)) && displayMode == ChoiceMode)
-            values[slot] = 0;
+        // is no number makes the file one that cannot be interpreted.
+        if (displayMode != ChoiceMode)
+            throw std::invalid_argument("\"" + t + "\" is no number for [" + name + "]");
+        values[slot] = 0;
     };
     if (value.is_array()) {
         const size_t n = std::min(value.size(), values.size());

@@ -74,13 +74,12 @@ void MorphController::detach(int track, MotionRecorder* recorder) {
 bool MorphController::isEmpty(int slot) const { return !_valid(slot) || recordings_[size_t(slot)].empty(); }
 
 nlohmann::json MorphController::toJson(int slot) const {
-    // Slot 0 is written too, always empty.
     static const MotionRecording kNone;
-    return motionRecordingToJson(slot > 0 && _valid(slot) ? recordings_[size_t(slot)] : kNone);
+    return motionRecordingToJson(_valid(slot) ? recordings_[size_t(slot)] : kNone);
 }
 
 void MorphController::fromJson(int slot, const nlohmann::json& element) {
-    if (slot <= 0 || !_valid(slot))
+    if (!_valid(slot))
         return;
     std::string error;
     bool ok = false;

@@ -45,7 +45,7 @@ public:
     // MotionRecordings (interface task, file layer).
     bool isEmpty(int slot) const override;
     nlohmann::json toJson(int slot) const override;
-    // Slot 0 is never read; a bad element leaves the slot empty and throws.
+    // A bad element leaves the slot empty and throws.
     void fromJson(int slot, const nlohmann::json& recording) override;
     bool hasRecordings() const override;
     void clear() override;

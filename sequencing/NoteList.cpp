@@ -3,6 +3,10 @@
 #include "sequencing/PitchScale.h"
 
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <stdexcept>
+#include <string>
 
 namespace {
 
@@ -44,12 +48,24 @@ Note noteFromJson(const json& element, size_t step, const size_t* chordIndex) {
         const json& v = element.at(key).at(step);
         return chordIndex ? v.at(*chordIndex) : v;
     };
+    // The library would wrap or saturate a number its type cannot hold (an
+    // octave of 1e20 as -2147483648): such a note is refused instead.
+    auto whole = [&](const char* key) -> int32_t {
+        const json& v = field(key);
+        const double d = v.get<double>();
+        if (!(d >= double(INT32_MIN) && d <= double(INT32_MAX)))
+            throw std::out_of_range(std::string("\"") + key + "\" out of range at step " + std::to_string(step));
+        return v.is_number_integer() ? int32_t(v.get<int64_t>()) : int32_t(d);
+    };
     Note note;
     note.type = typeFromJson(field("type"));
-    note.symbol = field("symbol").get<int32_t>();
-    note.octave = field("octave").get<int32_t>();
-    note.dbfs = field("dbfs").get<float>();
-    note.chance = field("chance").get<int32_t>();
+    note.symbol = whole("symbol");
+    note.octave = whole("octave");
+    const double dbfs = field("dbfs").get<double>();
+    if (!(std::fabs(dbfs) <= double(FLT_MAX)))
+        throw std::out_of_range("\"dbfs\" out of range at step " + std::to_string(step));
+    note.dbfs = float(dbfs);
+    note.chance = whole("chance");
     return note;
 }
 
@@ -146,7 +162,7 @@ bool noteListFromJson(const json& element, NoteList& list, std::string& scalePat
                 }
             }
         }
-    } catch (const json::exception& e) {
+    } catch (const std::exception& e) {  // the library's errors and out-of-range numbers
         scalePath.clear();
         error = e.what();
         return false;

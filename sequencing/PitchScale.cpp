@@ -12,25 +12,36 @@ const char* const kTwelveToneNames[12] = {
     "tritone",      "perfect fifth", "_minor sixth",  "major sixth",   "_minor seventh", "major seventh",
 };
 
+bool makeInterval(float ratio, PitchScaleInterval& interval) {
+    if (!(std::isfinite(ratio) && ratio > 0.0f))
+        return false;
+    interval.ratio = ratio;
+    interval.cents = float(1200.0 * std::log(double(ratio)) / std::log(2.0));
+    return true;
+}
+
 }  // namespace
 
 PitchScale::PitchScale() { addInterval(1.0f); }
 
 void PitchScale::addInterval(float ratio) {
-    if (std::isfinite(ratio) && ratio > 0.0f) {
-        PitchScaleInterval interval;
-        interval.ratio = ratio;
-        interval.cents = float(1200.0 * std::log(double(ratio)) / std::log(2.0));
+    PitchScaleInterval interval;
+    if (makeInterval(ratio, interval))
         intervals.push_back(std::move(interval));
-    }
     _sort();
 }
 
 void PitchScale::setIntervals(const std::vector<double>& ratios, const std::string& scaleName) {
     intervals.clear();
     name = scaleName;
-    for (double ratio : ratios)
-        addInterval(float(ratio));
+    // One sort for the whole file: sorting after every degree made a long
+    // scale file take minutes.
+    intervals.reserve(ratios.size());
+    for (double ratio : ratios) {
+        PitchScaleInterval interval;
+        if (makeInterval(float(ratio), interval))
+            intervals.push_back(std::move(interval));
+    }
     _sort();
     if (!intervals.empty() && std::fabs(2.0 - double(intervals.back().ratio)) < 1e-9)
         intervals.pop_back();

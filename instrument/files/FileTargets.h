@@ -60,6 +60,10 @@ public:
     // Empties the chain (dropping modulators nothing holds any more), then
     // adds the track's default effect when asked.
     virtual void resetEffects(bool withDefault) = 0;
+    // The type id of that default effect ("stereo" unless the track says).
+    virtual int32_t defaultEffectType() const { return kStereoEffect; }
+
+    static constexpr int32_t kStereoEffect = 4;
 };
 
 // The motion recorder's 25 slots.

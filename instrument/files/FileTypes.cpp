@@ -2,6 +2,7 @@
 
 #include "gui/GuiNotify.h"
 #include "instrument/files/FileTargets.h"
+#include "instrument/files/PartFile.h"
 #include "instrument/files/SynthesisSection.h"
 #include "platform/Paths.h"
 #include "platform/RtPrintf.h"
@@ -11,6 +12,7 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <fstream>
@@ -49,9 +51,18 @@ std::string fileNameOf(const std::string& path) {
 }
 
 bool logResult(const char* format, const std::string& path, const char* text) {
-    const std::string message = fileNameOf(path) + ": " + text;
+    const std::string name = fileNameOf(path);
+    const std::string message = name + ": " + text;
     rt_printf(format, message.c_str());
-    Driver::guiNotify.warning(message);
+    // A notice holds GuiNotify::kMaxText characters: a long name is cut
+    // (marked "..") so that the result still shows.
+    constexpr const char* kCut = "..: ";
+    if (message.size() <= GuiNotify::kMaxText) {
+        Driver::guiNotify.warning(message);
+    } else {
+        const size_t keep = GuiNotify::kMaxText - std::strlen(kCut) - std::strlen(text);
+        Driver::guiNotify.warning(name.substr(0, keep) + kCut + text);
+    }
     return true;
 }
 
@@ -113,7 +124,18 @@ LoadResult readTuning(const std::string& path) {
     rt_printf("readTuning(%s)\n", path.c_str());
     if (!fileExists(path))
         return LoadFileMissing;
-    std::ifstream in(host::hostPath(path));
+    const std::string hostFile = host::hostPath(path);
+    struct stat st;
+    // As for the JSON files: only a regular file (a FIFO would block the
+    // load), and none larger than any scale a player could mean.
+    if (stat(hostFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return LoadOpenFailed;
+    if (uint64_t(st.st_size) > PartFile::kMaxFileSize) {
+        rt_printf("[FileReadWrite] [%s] is larger than %llu bytes, not read\n", path.c_str(),
+                  (unsigned long long)PartFile::kMaxFileSize);
+        return LoadOpenFailed;
+    }
+    std::ifstream in(hostFile);
     if (!in)
         return LoadOpenFailed;
     std::string error;
@@ -158,7 +180,9 @@ FileEntry::FileEntry(const std::string& folderIn, const std::string& nameIn) : f
             milliseconds = perMs > 0 ? int32_t((frames / perMs) % 1000) : 0;
         }
         sf_close(audio);
-    } else if (regular) {
+    } else {
+        // Typed by its name; an entry that is no regular file is never
+        // opened here (a FIFO would block), the loader refuses it.
         const size_t dot = name.rfind('.');
         const std::string extension = dot == std::string::npos ? name : name.substr(dot + 1);
         type = FileTypeOther;
@@ -170,10 +194,8 @@ FileEntry::FileEntry(const std::string& folderIn, const std::string& nameIn) : f
         }
         if (type == FileTypeOther && extension == "sg")
             type = FileTypeSampleLists;
-        if (type == FileTypeInstrument)
+        if (type == FileTypeInstrument && regular)
             engine = instrumentEngineName(full);
-    } else {
-        type = FileTypeOther;
     }
 
     if (!haveStatus)

@@ -56,6 +56,7 @@ public:
     uint32_t engineType() const override { return engine().engineType; }
     EffectChain& effectChain() override { return track_.effectChain; }
     void resetEffects(bool withDefault) override { track_.resetEffects(withDefault); }
+    int32_t defaultEffectType() const override { return int32_t(track_.defaultEffectType()); }
 
 private:
     SynthVoiceCommon& engine() const {

@@ -15,9 +15,12 @@ void writeMorphSection(json& document) {
     MotionRecordings* motion = fileTargets().motion;
     if (!motion)
         return;
-    // Every slot, the empty ones and slot 0 included.
+    // The array ends at the last filled slot; writing past the end fills
+    // the empty slots before it with null. No recording leaves the document
+    // null: nothing to save.
     for (int s = 0; s < MotionRecordings::kSlots; ++s)
-        document[PartFile::kMorphKey][kRecordingsKey][size_t(s)] = motion->toJson(s);
+        if (!motion->isEmpty(s))
+            document[PartFile::kMorphKey][kRecordingsKey][size_t(s)] = motion->toJson(s);
 }
 
 void readMorphSection(json& document) {

@@ -111,7 +111,7 @@ SaveResult replaceFile(const std::string& target, const std::string& text) {
 }
 
 // Builds the document like the library's own parser, and stops at the value
-// count limit before the document grows any further.
+// count or nesting limit before the document grows any further.
 class CountingDomParser : public nlohmann::detail::json_sax_dom_parser<json> {
 public:
     using Base = nlohmann::detail::json_sax_dom_parser<json>;
@@ -124,12 +124,27 @@ public:
     bool number_float(json::number_float_t v, const std::string& s) { return _count() && Base::number_float(v, s); }
     bool string(json::string_t& v) { return _count() && Base::string(v); }
     bool binary(json::binary_t& v) { return _count() && Base::binary(v); }
-    bool start_object(std::size_t n) { return _count() && Base::start_object(n); }
-    bool start_array(std::size_t n) { return _count() && Base::start_array(n); }
+    bool start_object(std::size_t n) { return _count() && _enter() && Base::start_object(n); }
+    bool start_array(std::size_t n) { return _count() && _enter() && Base::start_array(n); }
+    bool end_object() {
+        --depth_;
+        return Base::end_object();
+    }
+    bool end_array() {
+        --depth_;
+        return Base::end_array();
+    }
 
     bool tooMany = false;
+    bool tooDeep = false;
 
 private:
+    bool _enter() {
+        if (++depth_ <= PartFile::kMaxDepth)
+            return true;
+        tooDeep = true;
+        return false;
+    }
     bool _count() {
         if (++values_ <= PartFile::kMaxValues)
             return true;
@@ -137,6 +152,7 @@ private:
         return false;
     }
     uint64_t values_ = 0;
+    uint32_t depth_ = 0;
 };
 
 struct Sections {
@@ -199,6 +215,13 @@ LoadResult interpret(const std::string& path, json& document, TrackFiles& target
     s.morph = document.contains(PartFile::kMorphKey);
     s.config = document.contains(PartFile::kConfigKey);
 
+    // A "files" that names nothing the loader can read is a damaged project,
+    // not an empty one: refused before anything changes.
+    if (s.files && !document[PartFile::kFilesKey].is_object()) {
+        rt_printf("[FileReadWrite] [%s] has no valid \"%s\"\n", path.c_str(), PartFile::kFilesKey);
+        return LoadInterpretFailed;
+    }
+
     if (s.sampleGroups && s.synthesis && !partOfProject)
         dropUnusedSampleLists(target);
 
@@ -246,6 +269,11 @@ LoadResult parseJsonFile(const std::string& path, json& out) {
     CountingDomParser sax(parsed);
     try {
         if (!json::sax_parse(in, &sax)) {
+            if (sax.tooDeep) {
+                rt_printf("[FileReadWrite] [%s] is nested deeper than %u levels, not read\n", path.c_str(),
+                          unsigned(PartFile::kMaxDepth));
+                return LoadInterpretFailed;
+            }
             rt_printf("[FileReadWrite] [%s] holds more than %llu values, not read\n", path.c_str(),
                       (unsigned long long)PartFile::kMaxValues);
             return sax.tooMany ? LoadOpenFailed : LoadParseFailed;

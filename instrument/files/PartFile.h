@@ -30,6 +30,11 @@ constexpr uint64_t kMaxFileSize = 32ull << 20;
 // refused while it is read, so even a file at the size cap stays small in
 // memory. Far above any file the instrument writes.
 constexpr uint64_t kMaxValues = 1u << 20;
+// Readers copy and walk documents recursively: a document nested deeper is
+// refused while it is read, before any copy could run out of stack. Files
+// the instrument writes stay within a few dozen levels, even with
+// modulators on modulators.
+constexpr uint32_t kMaxDepth = 256;
 
 // Test seam: called after the temporary file is written, synced and closed,
 // before it replaces the target.

@@ -35,7 +35,6 @@ constexpr const char* kNoteListsEntry = "nts";
 constexpr const char* kMotionEntry = "mot";
 constexpr const char* kClockKey = "clock";
 constexpr const char* kProjectKey = "project";
-constexpr const char* kDefaultEffect = "stereo";
 
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -46,19 +45,25 @@ std::string resolve(const std::string& folder, const std::string& entry) {
     return !entry.empty() && entry[0] == '/' ? entry : folder + entry;
 }
 
-// A track is saved when it has an engine or a chain other than its default.
+// A track is saved when it has an engine, or a chain other than the one it
+// gets back on a reset: without an engine it still runs its chain on the
+// audio inputs routed to it. The chains are compared as they would be saved,
+// so a changed setting, a modulator or a learnt control counts.
 bool trackInUse(TrackFiles& track) {
     if (track.synthesisIndex() != 0)
         return true;
-    EffectChain& chain = track.effectChain();
-    const uint32_t count = chain.effectCount();
-    if (count >= 2)
-        return true;
-    if (count == 1) {
-        auto effect = chain.getEffect(0);
-        return effect && effect->typeName != kDefaultEffect;
-    }
-    return false;
+    // A part file carries no "effects" for an empty chain, so loading it
+    // would leave the chain of the project before; unsaved, the track is
+    // reset on load as it always was.
+    if (track.effectChain().effectCount() == 0)
+        return false;
+    json current = json::object();
+    track.effectChain().toJson(current);
+    EffectChain defaults;
+    defaults.insertEffect(AudioEffectType(track.defaultEffectType()), 0);
+    json reset = json::object();
+    defaults.toJson(reset);
+    return current != reset;
 }
 
 // Writes one part; on success names it in "files".
@@ -240,6 +245,7 @@ int loadProject(json& document, const std::string& path, const FileVersion& vers
         auto it = files.find(key);
         return it == files.end() ? kNone : *it;
     };
+    auto named = [&](const char* key) { return haveFiles && files.contains(key); };
 
     // Tracks past the end of an array load as null ones, so nothing of the
     // project loaded before stays behind; a sixth element has no track.
@@ -276,16 +282,18 @@ int loadProject(json& document, const std::string& path, const FileVersion& vers
         t.resetEffects(true);
     });
 
+    // A project without the entry had nothing there; an entry that is no
+    // file name changes nothing.
     const json& nts = entry(kNoteListsEntry);
     if (nts.is_string() && first)
         failed |= !loadPart(folder, nts.get<std::string>(), *first);
-    else if (nts.is_null())
+    else if (!named(kNoteListsEntry))
         targets.noteManager().reset();
 
     const json& mot = entry(kMotionEntry);
     if (mot.is_string() && first)
         failed |= !loadPart(folder, mot.get<std::string>(), *first);
-    else if (mot.is_null() && targets.motion)
+    else if (!named(kMotionEntry) && targets.motion)
         targets.motion->clear();
 
     return failed ? 1 : 0;

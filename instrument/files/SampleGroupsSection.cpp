@@ -14,14 +14,19 @@ extern GuiNotify guiNotify;
 
 using json = nlohmann::json;
 
+namespace {
+constexpr const char* kNoNameWarning = "Sample list without a name refused";
+}
+
 void writeSampleGroupsSection(json& document) {
     SampleGroupStore* store = fileTargets().sampleGroups;
     if (!store || store->groupCount() == 0)
         return;
     const std::vector<std::string> names = store->listNames();
-    // The first choice is "none", no group.
+    // The first choice is "none", no group; a list without a name could not
+    // be read back.
     for (size_t i = 1; i < names.size(); ++i)
-        if (AudioSampleGroup* group = store->getGroup(names[i], false))
+        if (AudioSampleGroup* group = names[i].empty() ? nullptr : store->getGroup(names[i], false))
             document[PartFile::kSampleGroupsKey][names[i]] = group->toJson();
 }
 
@@ -40,11 +45,13 @@ void readSampleGroupsSection(json& document) {
     size_t read = 0;
     for (auto& [name, value] : source->items()) {
         // A grain request carries the name in a fixed field: a longer name
-        // could never be looked up, so such a group is refused.
-        if (AudioSampleGroup::listNameFor(name) != name) {
+        // could never be looked up, so such a group is refused; so is one
+        // without a name, which no list could show or choose.
+        if (name.empty() || AudioSampleGroup::listNameFor(name) != name) {
             rt_printf("[FileReadWrite] sample list [%s] refused: the name is empty, reserved or longer than %zu\n",
                       name.c_str(), AudioSampleGroup::kMaxNameLength);
-            Driver::guiNotify.warning("Sample list name too long: " + name.substr(0, 20));
+            Driver::guiNotify.warning(name.empty() ? std::string(kNoNameWarning)
+                                                   : "Sample list name too long: " + name.substr(0, 20));
             continue;
         }
         if (read == SampleGroupsSection::kMaxGroups) {

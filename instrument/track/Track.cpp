@@ -119,10 +119,12 @@ Track::Track(uint32_t trackIndex, MainClock* mainClock)
 
 Track::~Track() = default;
 
-void Track::_insertDefaultEffect() {
+AudioEffectType Track::defaultEffectType() const {
     // Track 5 echoes by default; the others spread their voices in stereo.
-    effectChain.insertEffect(index == kTracks - 1 ? AudioEffectType(9) : AudioEffectType(4), 0);
+    return index == kTracks - 1 ? AudioEffectType(9) : AudioEffectType(4);
 }
+
+void Track::_insertDefaultEffect() { effectChain.insertEffect(defaultEffectType(), 0); }
 
 void Track::setNoteScheduler(NoteScheduler* scheduler) {
     SequencerLinks links = sequencerImpl.links();

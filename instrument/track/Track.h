@@ -119,6 +119,8 @@ public:
     void resetSynthesis(bool all);
     void resetSequencer();
     void resetEffects(bool addDefault);
+    // The effect a reset chain holds.
+    AudioEffectType defaultEffectType() const;
     // The after-load refresh: rebuilds the "slot" choices (interface task or
     // loader only) and returns their number; also rebuilds the MIDI filter.
     uint32_t refreshSlotChoices();

@@ -21,11 +21,16 @@ constexpr const char* kPath = "/home/corvane/projects/f-project/f.proj";
 filetest::World& world() {
     static filetest::World* w = [] {
         host::setRoot("/tmp/corvane-files-fuzz-" + std::to_string(getpid()));
+        // The project is saved into a folder of its own inside projects/,
+        // which must be there: a failed save would leave no part to read.
+        if (!host::makeFolders(host::hostPath("/home/corvane/projects")))
+            std::abort();
         auto* created = new filetest::World();  // kept: its objects outlive every run
         created->track(1).useEngine(EngineSubtractive);
         created->samples.addGroup("drums", {"kick.wav"});
         created->motion.slots[3] = filetest::Motion::recording(0.5f);
-        saveProject("/home/corvane/projects/f.proj", true);
+        if (saveProject("/home/corvane/projects/f.proj", true) != SaveSuccess)
+            std::abort();
         return created;
     }();
     return *w;

@@ -194,3 +194,60 @@ TEST_F(PartFileTest, FailedWritesLeaveThePreviousFileAndReportFailure) {
     ASSERT_TRUE(host::makeFolders(hostFile("/home/corvane/taken.inst")));
     EXPECT_EQ(writeFile("/home/corvane/taken.inst", good), SaveCreateFailed);
 }
+
+// Readers copy documents recursively: one nested far deeper than any file the
+// instrument writes is refused while it is read, before anything changes.
+TEST_F(PartFileTest, DeeplyNestedDocumentsAreRefusedAndChangeNothing) {
+    World world;
+    TestTrack& t = world.track(0);
+    const size_t depth = 100000;
+    auto nested = [&](const std::string& before, const std::string& after) {
+        return before + std::string(depth, '[') + std::string(depth, ']') + after;
+    };
+    t.sequencer.pattern.setValue(7, false);
+    const int sequencerResets = t.sequencerResets;
+    spit(kPath, nested(R"({"sequencer": {"pattern": {"value": )", "}}}"));
+    EXPECT_EQ(readFile(kPath, t, false), LoadInterpretFailed);
+    EXPECT_EQ(t.sequencer.pattern.values[0], 7);
+    EXPECT_EQ(t.sequencerResets, sequencerResets);
+
+    world.bpm.setValue(97.0f, false);
+    const std::string project = "/home/corvane/projects/deep.proj";
+    spit(project, nested(R"({"files": {}, "clock": {"BPM": )", "}}"));
+    EXPECT_EQ(readFile(project, t, false), LoadInterpretFailed);
+    EXPECT_FLOAT_EQ(world.bpm.getValue(), 97.0f);
+    EXPECT_EQ(t.sequencerResets, sequencerResets);
+
+    // A file as deep as the limit still loads.
+    std::string limit = R"({"unknown": )" + std::string(PartFile::kMaxDepth - 1, '[') +
+                        std::string(PartFile::kMaxDepth - 1, ']') + "}";
+    spit(kPath, limit);
+    EXPECT_EQ(readFile(kPath, t, false), LoadSuccess);
+}
+
+// A value the parameter or note cannot hold makes the file one that cannot
+// be interpreted, with its warning, instead of a silent partial load.
+TEST_F(PartFileTest, TextsForNumbersAndNotesOutOfRangeRefuseTheFile) {
+    World world;
+    TestTrack& t = world.track(0);
+    auto load = [&](const std::string& text) {
+        spit(kPath, text);
+        return readFile(kPath, t, false);
+    };
+    EXPECT_EQ(load(R"({"sequencer": {"start": {"value": "abc"}}})"), LoadInterpretFailed);
+    EXPECT_EQ(load(R"({"sequencer": {"start": {"value": "12"}}})"), LoadSuccess);  // a number as text
+    EXPECT_EQ(t.sequencer.start.values[0], 12);
+    EXPECT_EQ(load(R"({"synthesis": {"synth engine": "subtractive", "filt freq": {"value": "abc"}}})"),
+              LoadInterpretFailed);
+
+    const std::string notes = R"({"note list": [{"symbol": [1], "type": ["NoteOn"], "octave": [OCT],
+                                                 "dbfs": [-6.0], "chance": [10]}]})";
+    auto withOctave = [&](const std::string& octave) {
+        std::string text = notes;
+        return text.replace(text.find("OCT"), 3, octave);
+    };
+    EXPECT_EQ(load(withOctave("1e20")), LoadInterpretFailed);
+    EXPECT_EQ(load(withOctave("4294967296")), LoadInterpretFailed);
+    ASSERT_EQ(load(withOctave("-2147483648")), LoadSuccess);
+    EXPECT_EQ(world.notes.list(0)->steps[0][0].octave, INT32_MIN);
+}

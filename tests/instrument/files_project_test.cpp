@@ -194,3 +194,93 @@ TEST_F(ProjectTest, InstrumentTracksSaveAndLoadTheirParts) {
     to.parameterGroup.resetToDefaults();
     fileTargets() = FileTargets{};
 }
+
+// A "files" that is no object is a damaged project: refused before any track
+// changes. An entry that is no file name changes nothing either.
+TEST_F(ProjectTest, DamagedFilesEntriesChangeNothing) {
+    World w;
+    fill(w);
+    ASSERT_EQ(saveProject(kProject, true), SaveSuccess);
+    json project = readJson(kSaved);
+    for (json files : {json(5), json(nullptr), json::array({"bass.seq"})}) {
+        project["files"] = files;
+        spit(kSaved, project.dump());
+        const int sequencerResets = w.track(1).sequencerResets, synthesisResets = w.track(1).synthesisResets;
+        w.bpm.setValue(150.0f, false);
+        EXPECT_EQ(readFile(kSaved, w.track(0), false), LoadInterpretFailed) << files;
+        EXPECT_EQ(w.track(1).sequencerResets, sequencerResets);
+        EXPECT_EQ(w.track(1).synthesisResets, synthesisResets);
+        EXPECT_EQ(w.track(1).synthesisName(), "subtractive");
+        EXPECT_EQ(w.track(3).sequencer.pattern.values[0], 3);
+        EXPECT_FLOAT_EQ(w.bpm.getValue(), 150.0f);
+        EXPECT_FALSE(w.notes.list(5)->steps.empty());
+    }
+
+    project["files"] = {{"nts", nullptr}, {"mot", 7}};
+    spit(kSaved, project.dump());
+    ASSERT_EQ(readFile(kSaved, w.track(0), false), LoadSuccess);
+    EXPECT_FALSE(w.notes.list(5)->steps.empty());
+    EXPECT_FALSE(w.motion.isEmpty(2));
+}
+
+namespace {
+
+// A track whose chain echoes by default, as the instrument's fifth does.
+class EchoTrack : public TestTrack {
+public:
+    EchoTrack() : TestTrack(4) { resetEffects(true); }
+    int32_t defaultEffectType() const override { return int32_t(AudioEffectType::Delay); }
+    void resetEffects(bool withDefault) override {
+        chain.clear();
+        if (withDefault)
+            chain.insertEffect(AudioEffectType::Delay, 0);
+        ++effectResets;
+    }
+};
+
+Parameter* effectParameter(TestTrack& t, unsigned effect, const std::string& name) {
+    auto group = t.chain.getParameterGroup(effect);
+    for (Parameter* p : group ? group->storedParameters : std::vector<Parameter*>{})
+        if (p->name == name)
+            return p;
+    return nullptr;
+}
+
+}  // namespace
+
+// A track without an engine still runs its chain on the inputs routed to
+// it: a chain other than its reset one is saved, whatever its length.
+TEST_F(ProjectTest, TracksWithoutAnEngineKeepAChangedChain) {
+    World w;
+    w.tracks[4] = std::make_unique<EchoTrack>();
+    w.install();
+    for (int i = 0; i < 5; ++i)
+        w.track(i).useEngine(i == 0 ? EngineSubtractive : EngineNone);
+    auto* pan = dynamic_cast<ParameterFloat*>(effectParameter(w.track(3), 0, "pan"));
+    ASSERT_NE(pan, nullptr);
+    pan->setValue(-0.8f, false);
+    w.track(4).chain.clear();
+    w.track(4).chain.insertEffect(AudioEffectType::Stereo, 0);
+    ASSERT_EQ(saveProject(kProject, true), SaveSuccess);
+    // Tracks 2 and 3 hold only their reset chain: not saved.
+    EXPECT_EQ(sh("jq -c '.files.inst' " + hostFile(kSaved)),
+              "[\"track-1.inst\",null,null,\"track-4.inst\",\"track-5.inst\"]\n");
+
+    pan->setValue(0.0f, false);
+    w.track(4).resetEffects(true);
+    ASSERT_EQ(readFile(kSaved, w.track(0), false), LoadSuccess);
+    pan = dynamic_cast<ParameterFloat*>(effectParameter(w.track(3), 0, "pan"));
+    ASSERT_NE(pan, nullptr);
+    EXPECT_FLOAT_EQ(pan->getValue(), -0.8f);
+    ASSERT_EQ(w.track(4).chain.effectCount(), 1u);
+    EXPECT_EQ(w.track(4).chain.getEffect(0)->typeName, "stereo");
+
+    // A project written before such tracks were saved loads as it always did:
+    // the tracks it does not name get their reset chain.
+    json old = readJson(kSaved);
+    old["files"]["inst"] = {"track-1.inst", nullptr, nullptr, nullptr, nullptr};
+    spit(kSaved, old.dump());
+    ASSERT_EQ(readFile(kSaved, w.track(0), false), LoadSuccess);
+    EXPECT_EQ(w.track(4).chain.getEffect(0)->typeName, "delay");
+    EXPECT_FLOAT_EQ(dynamic_cast<ParameterFloat*>(effectParameter(w.track(3), 0, "pan"))->getValue(), 0.0f);
+}

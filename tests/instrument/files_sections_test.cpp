@@ -8,6 +8,7 @@
 #include "instrument/files/SampleGroupsSection.h"
 #include "instrument/files/SequencerSection.h"
 #include "instrument/files/SynthesisSection.h"
+#include "sequencing/MorphController.h"
 
 using namespace filetest;
 using json = nlohmann::json;
@@ -220,10 +221,9 @@ TEST_F(SectionTest, MotionRecordingsKeepTheirSlotsUpToTwentyFive) {
     w.motion.slots[3] = Motion::recording(0.3f);
     w.motion.slots[7] = Motion::recording(0.7f);
     ASSERT_EQ(saveByFileType(kPath, FileTypeMotion, w.track(0), true, true), SaveSuccess);
-    // Every slot is written, the empty ones too.
     EXPECT_EQ(sh("jq -c '[.morph.recordings | length, (to_entries[] | select(.value != null) | .key)]' " +
                  hostFile(kPath)),
-              "[25,3,7]\n");
+              "[8,3,7]\n");
     json four = {{"morph", {{"recordings", json::array()}}}};
     for (int i = 0; i < 4; ++i)
         four["morph"]["recordings"].push_back(Motion::recording(0.1f * float(i)));
@@ -237,4 +237,38 @@ TEST_F(SectionTest, MotionRecordingsKeepTheirSlotsUpToTwentyFive) {
         many["morph"]["recordings"].push_back(Motion::recording(0.5f));
     ASSERT_EQ(load(many.dump(), w.track(0)), LoadSuccess);
     EXPECT_FALSE(w.motion.isEmpty(24));
+}
+
+// The instrument's own recorder: empty slots before the last filled one are
+// null holes, slot 0 comes back like any other, and no recording at all is
+// nothing to save.
+TEST_F(SectionTest, MotionSectionHasHolesUpToTheLastSlotAndReadsSlotZeroBack) {
+    World w;
+    MorphController recorder;
+    fileTargets().motion = &recorder;
+    const json take = {{"t", {0, 15}}, {"x", {0.25, 0.5}}, {"y", {0.75, 1.0}}};
+    const json file = {{"morph", {{"recordings", {take, nullptr, nullptr, take}}}}};
+    ASSERT_EQ(load(file.dump(), w.track(0)), LoadSuccess);
+    EXPECT_FALSE(recorder.isEmpty(0));
+    EXPECT_FALSE(recorder.isEmpty(3));
+    EXPECT_TRUE(recorder.isEmpty(1));
+    ASSERT_EQ(saveByFileType(kPath, FileTypeMotion, w.track(0), true, true), SaveSuccess);
+    EXPECT_EQ(sh("jq -c '.morph.recordings | map(if . == null then null else .x end)' " + hostFile(kPath)),
+              "[[0.25,0.5],null,null,[0.25,0.5]]\n");
+
+    recorder.clear();
+    const std::string before = slurp(kPath);
+    EXPECT_EQ(saveByFileType(kPath, FileTypeMotion, w.track(0), true, true), SaveNothing);
+    EXPECT_EQ(slurp(kPath), before);
+}
+
+TEST_F(SectionTest, ASampleListWithoutANameIsRefused) {
+    World w;
+    ASSERT_EQ(load(R"({"sample groups": {"": [{"sample": "x.wav"}], "drums": [{"sample": "kick.wav"}]}})",
+                   w.track(0)),
+              LoadSuccess);
+    EXPECT_EQ(w.samples.listNames(), (std::vector<std::string>{"none", "drums"}));
+    json doc;
+    writeSampleGroupsSection(doc);
+    EXPECT_EQ(sh("echo '" + doc.dump() + "' | jq -c '.\"sample groups\" | keys'"), "[\"drums\"]\n");
 }

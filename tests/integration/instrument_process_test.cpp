@@ -185,6 +185,24 @@ TEST(InstrumentProcess, ConfigurationWithATypoIsKeptByteForByte) {
         << slurp(root + "/corvane.json");
 }
 
+// The configuration is read at every start and never rewritten when it
+// cannot be read: a document nested too deep for the readers must be refused,
+// or every start would crash on it.
+TEST(InstrumentProcess, DeeplyNestedConfigurationIsKeptAndTheDefaultsUsed) {
+    const std::string root = freshRoot("deep-config");
+    const std::string deep = "{\"config\": {\"screensaver\": " + std::string(100000, '[') +
+                             std::string(100000, ']') + ", \"OSC in port\": {\"value\": 9124}}}\n";
+    spit(root + "/corvane.json", deep);
+    for (int start = 0; start < 2; ++start) {
+        Outcome r = run("deep-config", {"--root", root, "--offline", "--blocks", "200"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(contains(r.out, "Failed to load config file\n")) << r.out;
+        EXPECT_TRUE(contains(r.out, "-->\tCorvane has been initialized!\n")) << r.out;
+        EXPECT_FALSE(contains(r.out, ":9124")) << r.out;  // nothing of the file applied: the default port
+        EXPECT_TRUE(slurp(root + "/corvane.json") == deep);
+    }
+}
+
 TEST(InstrumentProcess, ExitCodeFileTellsACrashFromARestart) {
     const std::string root = freshRoot("exit-code");
     Outcome first = run("exit-first", {"--root", root, "--offline", "--blocks", "100"});

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 using json = nlohmann::json;
 
 namespace {
@@ -179,7 +181,9 @@ TEST(ParameterIntJson, NamesNumbersAndLenientReading) {
     EXPECT_EQ(read(R"({"value": true})"), 10);
     EXPECT_EQ(read(R"({})"), 10);
     EXPECT_EQ(read(R"({"value": "-4"})"), -4);
-    EXPECT_EQ(read(R"({"value": "four"})"), -4);  // refused text keeps the value
+    // A text that is no number: the file cannot be interpreted.
+    EXPECT_THROW(read(R"({"value": "four"})"), std::invalid_argument);
+    EXPECT_EQ(int(n.value), -4);
     ParameterInt xy("xy", 0, XYMorph, 0, -10, 10);
     json bad = json::parse(R"({"value": 1, "override": 1})");
     EXPECT_THROW(xy.fromJson(bad, nullptr, FileVersion()), json::type_error);

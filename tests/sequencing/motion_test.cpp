@@ -74,7 +74,7 @@ TEST_F(Motion, PointsAreWrittenReplacedAndReadBack) {
     EXPECT_FLOAT_EQ(r.at(1).x, 0.9f);
 }
 
-TEST_F(Motion, FileSectionHasTwentyFiveEqualLengthElements) {
+TEST_F(Motion, FileSectionEndsAtTheLastRecordingAndReadsEverySlot) {
     MotionRecording& slot3 = *DSP::motion.recording(3);
     for (uint32_t f = 0; f < 60; ++f)
         writePoint(slot3, f, point(0.25f));
@@ -86,16 +86,15 @@ TEST_F(Motion, FileSectionHasTwentyFiveEqualLengthElements) {
                   "jq -c '.morph.recordings | [length, (.[0] | [.x, .y, .t] | map(length)), "
                   "all(.[]; (.x | length) == (.y | length) and (.y | length) == (.t | length)), (.[3].x | length)]' " +
                   path),
-              "[25,[0,0,0],true,4]\n");
+              "[4,[0,0,0],true,4]\n");
     EXPECT_TRUE(DSP::motion.hasRecordings());
 
-    // 30 elements: slots 1..24 only, element 0 never read.
+    // 30 elements: slots 0..24, the rest ignored.
     json many = {{"morph", {{"recordings", json::array()}}}};
     for (int i = 0; i < 30; ++i)
         many["morph"]["recordings"].push_back({{"x", {0.5, 2.0}}, {"y", {-1.0, 0.5}}, {"t", {1, 2}}});
     readMorphSection(many);
-    EXPECT_TRUE(DSP::motion.isEmpty(0));
-    for (int s = 1; s < 25; ++s)
+    for (int s = 0; s < 25; ++s)
         EXPECT_EQ(DSP::motion.recording(s)->size(), 2u) << s;
     EXPECT_FLOAT_EQ(DSP::motion.recording(24)->at(1).x, 1.0f);  // clamped into 0..1
     EXPECT_FLOAT_EQ(DSP::motion.recording(24)->at(0).y, 0.0f);
