@@ -189,3 +189,15 @@ TEST(EffectChainJson, OldFilterPeakBecomesResonance) {
     EffectChain::upgradeFilterEntry(noPeak, FileVersion("", 0, 1, 0));
     EXPECT_FALSE(newer.contains("reso") || noPeak.contains("reso"));
 }
+
+namespace {
+
+TEST(EffectTypes, AnUnknownTypeMakesNothingAndSaysNothing) {
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    for (int id : {-1, 0, 1, 17, 99}) EXPECT_EQ(createEffect(AudioEffectType(id)), nullptr) << id;
+    const std::string said = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "");
+}
+
+}  // namespace
