@@ -37,6 +37,8 @@ QuadEngineCommon::QuadEngineCommon()
         envHold[k].setDefault(kEnvelopeDefaults[k][1]);
         envDecay[k].setDefault(kEnvelopeDefaults[k][2]);
     }
+    // On from power-on and after every reset (a project load resets first).
+    oscRetrig.defaultValue = 1;
     oscRetrig.setValue(1, false);
     unison.setMax(kMaxUnison);
     envSlotNames = {"env 1", "env 2", "env 3", "env 4"};
