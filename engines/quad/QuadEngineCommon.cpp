@@ -45,7 +45,14 @@ QuadEngineCommon::QuadEngineCommon()
     selectEnvSlot(0);
 }
 
-QuadEngineCommon::~QuadEngineCommon() = default;
+QuadEngineCommon::~QuadEngineCommon() {
+    SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire);
+    if (!pool) return;
+    for (MiniEngine& s : subEngines) {
+        pool->unregisterListParameter(&s.samples);
+        pool->unregisterListParameter(&s.samples2);
+    }
+}
 
 void QuadEngineCommon::registerSampleLists() {
     SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire);
