@@ -41,9 +41,11 @@ TEST(EffectTypes, NamesIdsAndFactoryProducts) {
     EXPECT_EQ(effectTypeName(17) + effectTypeName(1) + effectTypeName(-5), "unknownunknownunknown");
     EXPECT_EQ(effectTypeFromName("fade delay"), AudioEffectType::FadeDelay);
     EXPECT_EQ(effectTypeFromName("Mono"), AudioEffectType::Unknown);
-    for (int id = 0; id <= 17; ++id)
-        if (auto effect = createEffect(AudioEffectType(id)))
+    for (int id = 0; id <= 17; ++id) {
+        if (auto effect = createEffect(AudioEffectType(id))) {
             EXPECT_EQ(effect->typeName + "/" + effect->group.name, effectTypeName(id) + "/" + effectTypeName(id));
+        }
+    }
 }
 
 TEST(EffectChainBlocks, NotesAfterSilenceStartAndABlockDuringAChangeIsSilenced) {
