@@ -34,7 +34,7 @@ float truncSaturated(float x, float limit) {
 // +-2^31, but never more than Q itself. Without that bound a coarse bit depth
 // would let the loop ring up by 40 dB and more; with it every depth below 31
 // holds the loop within +-1.0, as 31 bits does.
-float loopLimit(float q) { return std::min(q, 2147483648.0f); }
+float loopLimit(float q) { return q < 2147483648.0f ? q : 2147483648.0f; }
 
 // exp(-2 pi f / 48000), the products in single precision.
 float onePole(float hz) {
