@@ -64,11 +64,10 @@ Constructor _constructorOf(AudioEffectType type) {
 bool effectTypeAvailable(AudioEffectType type) { return _constructorOf(type) != nullptr; }
 
 std::shared_ptr<AudioEffect> createEffect(AudioEffectType type) {
+    // An unknown type makes nothing, quietly: the callers say what it means to them.
     Constructor make = _constructorOf(type);
-    if (!make) {
-        std::fprintf(stderr, "EffectChain: no effect of type %d [%s]\n", int(type), effectTypeName(type).c_str());
+    if (!make)
         return nullptr;
-    }
     try {
         return make();
     } catch (const std::bad_alloc&) {

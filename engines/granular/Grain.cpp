@@ -63,7 +63,10 @@ void Grain::start() {
     // A resource without frames is no sample either: nothing to read.
     if (!sample || sample->frameCount() == 0) {
         DSP::releaseQueue.retire(sample);
-        rt_printf("%s", kInvalidResource);
+        if (!notices->invalidResource) {
+            notices->invalidResource = true;
+            rt_printf("%s", kInvalidResource);
+        }
         return;
     }
     const double frames = double(sample->frameCount());

@@ -25,6 +25,12 @@ public:
     static constexpr uint32_t kEndRelease = 64;
     static constexpr const char* kInvalidResource = "Grain: invalid AudioResource\n";
 
+    // What has been said on the console. A voice lets its grains share one,
+    // so that a fault repeated grain after grain is said once for the voice.
+    struct Notices {
+        bool invalidResource = false;
+    };
+
     Grain();
     ~Grain();
     Grain(const Grain&) = delete;
@@ -57,7 +63,9 @@ public:
     float rateDeviation = 0.0f;
     double nextOffset = 0.0;
     double position = 0.0;
+    Notices* notices = &ownNotices_;
 
 private:
+    Notices ownNotices_;
     void _letGo(FeatureHit& hit);
 };

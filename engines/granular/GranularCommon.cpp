@@ -65,7 +65,9 @@ GranularCommon::GranularCommon()
     selectEnvSlot(0);
 }
 
-GranularCommon::~GranularCommon() = default;
+GranularCommon::~GranularCommon() {
+    if (SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire)) pool->unregisterListParameter(&samples);
+}
 
 void GranularCommon::registerSampleLists() {
     if (SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire)) pool->registerListParameter(&samples);

@@ -15,6 +15,7 @@ constexpr double kPeriodPerMs = 0.375;
 
 GranularVoice::GranularVoice() : grainSource(&voiceManagerGrains()) {
     for (float& s : mix) s = 0.0f;
+    for (Grain& g : grains) g.notices = &notices;
 }
 
 GranularVoice::~GranularVoice() = default;

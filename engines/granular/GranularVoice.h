@@ -46,4 +46,6 @@ public:
     uint32_t counter = 0;
     // The look-up; the voice manager's unless a test gives another.
     GrainSource* grainSource;
+    // Shared by both grains.
+    Grain::Notices notices;
 };

@@ -37,13 +37,22 @@ QuadEngineCommon::QuadEngineCommon()
         envHold[k].setDefault(kEnvelopeDefaults[k][1]);
         envDecay[k].setDefault(kEnvelopeDefaults[k][2]);
     }
+    // On from power-on and after every reset (a project load resets first).
+    oscRetrig.defaultValue = 1;
     oscRetrig.setValue(1, false);
     unison.setMax(kMaxUnison);
     envSlotNames = {"env 1", "env 2", "env 3", "env 4"};
     selectEnvSlot(0);
 }
 
-QuadEngineCommon::~QuadEngineCommon() = default;
+QuadEngineCommon::~QuadEngineCommon() {
+    SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire);
+    if (!pool) return;
+    for (MiniEngine& s : subEngines) {
+        pool->unregisterListParameter(&s.samples);
+        pool->unregisterListParameter(&s.samples2);
+    }
+}
 
 void QuadEngineCommon::registerSampleLists() {
     SamplePool* pool = DSP::samplePool.load(std::memory_order_acquire);

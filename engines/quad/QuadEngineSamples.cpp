@@ -9,11 +9,14 @@ void QuadEngineVoice::_startKind() {
     const int32_t step = int32_t(note.step);
     switch (subEngineKind) {
     case MiniDoubleSample:
-        samplePlayers[1].start(activeChoiceText(s.samples2), step, note.order, detuneSpread);
-        [[fallthrough]];
+        // Two layers at their natural pitch: no detune for either.
+        samplePlayers[1].start(activeChoiceText(s.samples2), step, note.order, 0.0f);
+        amplitude.trigger(note.gain, 0.0f);
+        samplePlayers[0].start(activeChoiceText(s.samples), step, note.order, 0.0f);
+        break;
     case MiniSample:
         amplitude.trigger(note.gain, 0.0f);
-        samplePlayers[0].start(activeChoiceText(s.samples), step, note.order, detuneSpread);
+        samplePlayers[0].start(activeChoiceText(s.samples), step, note.order, detuneAmount);
         break;
     case MiniRatchet:
         // The note level is applied in the signal path.
@@ -29,7 +32,7 @@ void QuadEngineVoice::_startKind() {
 
 void QuadEngineVoice::_renderSample(uint32_t n) {
     const bool playing = samplePlayers[0].render(mainBuffer, n, int32_t(note.unisonIndex), currentFrequency,
-                                                 detuneSpread, playbackRate);
+                                                 detuneAmount, playbackRate);
     if (active && !playing) active = false;
     amplitude.applyQuarticGain(mainBuffer, gain);
 }

@@ -36,8 +36,8 @@ void QuadEngineVoice::updateParameters() {
     const float hold = read(c->envHold[subEngine]), decay = read(c->envDecay[subEngine]);
     amplitude.setTimes(read(c->envAttack[subEngine]), hold, decay, 0.0f);
     gain = read(s.volume);
-    const float d = read(s.detune);
-    detuneSpread = 0.2f * d * d * d;
+    detuneAmount = read(s.detune);
+    detuneSpread = 0.2f * detuneAmount * detuneAmount * detuneAmount;
     switch (subEngineKind) {
     case MiniKick:
     case MiniSnare:
@@ -102,7 +102,13 @@ void QuadEngineVoice::noteOn(NoteEvent event) {
     active = true;
 }
 
-void QuadEngineVoice::fadeOut(uint32_t samples) { amplitude.fastRelease(samples); }
+void QuadEngineVoice::fadeOut(uint32_t samples) {
+    // All three: the snare's noise runs on the third envelope and keeps the
+    // voice sounding after the first has ended.
+    amplitude.fastRelease(samples);
+    second.fastRelease(samples);
+    third.fastRelease(samples);
+}
 
 bool QuadEngineVoice::render(float* row, uint32_t frames) {
     if (frames > kBlock) frames = kBlock;

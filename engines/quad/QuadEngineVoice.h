@@ -42,6 +42,8 @@ public:
     float gain = 0.0f;
     float playbackRate = 1.0f;
     float detuneSpread = 0.0f;
+    // The sub-engine's "detune" (0..1) for the sample players, which cube it themselves.
+    float detuneAmount = 0.0f;
     std::array<float, 4> laneRandom{};
     float sweepDepth = 0.0f;
     float snareSweep = 0.0f;

@@ -2,7 +2,6 @@
 
 #include "dsp/Float4.h"
 #include "dsp/Random.h"
-#include "dsp/Saturate.h"
 #include "engines/SynthEngineType.h"
 #include "engines/resonator/ResonatorCommon.h"
 
@@ -12,17 +11,30 @@
 namespace {
 constexpr double kPi = 3.141592653589793;
 
-// truncSaturated four at a time. Saturating, as the instrument's core
-// converts: a plain x86 conversion would flip an overflowing value's sign
-// inside the loop.
-float4 truncSaturated4(float4 x) {
-    const float4 big = splat4(8388608.0f), top = splat4(2147483648.0f), bottom = splat4(-2147483648.0f);
+// The fraction dropped and the result held within +-limit, NaN as 0, four
+// at a time. Saturating, as the instrument's core converts: a plain x86
+// conversion would flip an overflowing value's sign inside the loop.
+float4 truncSaturated4(float4 x, float limit) {
+    const float4 big = splat4(8388608.0f), top = splat4(limit), bottom = splat4(-limit);
     // From 2^23 up a float is whole already; below, the conversion truncates.
     float4 t = abs4(x) < big ? __builtin_convertvector(__builtin_convertvector(x, int4), float4) : x;
     t = t < top ? t : top;
     t = t > bottom ? t : bottom;
     return x == x ? t : splat4(0.0f);
 }
+
+float truncSaturated(float x, float limit) {
+    float t = std::trunc(x);
+    t = t < limit ? t : limit;
+    t = t > -limit ? t : -limit;
+    return x == x ? t : 0.0f;
+}
+
+// The whole-number range of the requantised loop: the 32-bit conversion's
+// +-2^31, but never more than Q itself. Without that bound a coarse bit depth
+// would let the loop ring up by 40 dB and more; with it every depth below 31
+// holds the loop within +-1.0, as 31 bits does.
+float loopLimit(float q) { return q < 2147483648.0f ? q : 2147483648.0f; }
 
 // exp(-2 pi f / 48000), the products in single precision.
 float onePole(float hz) {
@@ -47,8 +59,9 @@ void ResonatorVoice::updateParameters() {
     for (uint32_t i = 0; i < 4; ++i)
         envelopes[i].setTimes(read(c->envAttack[i]), read(c->envHold[i]), read(c->envDecay[i]), 0.0f);
     const float d = read(c->detune);
-    detuneRaw = d;
     detuneDepth = d * d * d * 0.2f;
+    // The sample draws its own spread from the unmodulated setting.
+    detuneRaw = c->detune.getValue();
     noiseGain = read(c->noiseVolume) * 0.1f;
     ratchetFactor = 0.999f + 10.0f * read(c->ratchet);
     noiseCoefficient = memo_[0](read(c->noiseFilter), onePole);
@@ -111,6 +124,7 @@ void ResonatorVoice::fadeOut(uint32_t samples) {
 }
 
 void ResonatorVoice::Loop::run(const float* in, float* out, uint32_t frames, float q, float inverse, bool add) {
+    const float limit = loopLimit(q);
     // The write of this sample comes after the read, so a pass is one sample
     // longer than the tap: reading one short keeps the loop at `delay`.
     const DelayLine::Tap tap = line.tap(std::max(delay - 1.0f, 0.0f));
@@ -129,11 +143,11 @@ void ResonatorVoice::Loop::run(const float* in, float* out, uint32_t frames, flo
         for (; i + 4 <= frames; i += 4) {
             const float4 s = load4(pass + i);
             store4(out + i, add ? load4(out + i) + g4 * s : g4 * s);
-            store4(pass + i, truncSaturated4(fb4 * s) * inverse4);
+            store4(pass + i, truncSaturated4(fb4 * s, limit) * inverse4);
         }
         for (; i < frames; ++i) {
             out[i] = add ? out[i] + g * pass[i] : g * pass[i];
-            pass[i] = truncSaturated(fb * pass[i]) * inverse;
+            pass[i] = truncSaturated(fb * pass[i], limit) * inverse;
         }
         line.writeCountingQuietBlock(pass, frames);
     } else {
@@ -141,7 +155,7 @@ void ResonatorVoice::Loop::run(const float* in, float* out, uint32_t frames, flo
         for (uint32_t i = 0; i < frames; ++i) {
             z = b * cursor.readTap(tap) + a * z;
             const float s = in[i] + z;
-            cursor.writeCountingQuiet(truncSaturated(fb * s) * inverse);
+            cursor.writeCountingQuiet(truncSaturated(fb * s, limit) * inverse);
             out[i] = add ? out[i] + g * s : g * s;
         }
     }

@@ -136,6 +136,8 @@ void Track::setup() {
     for (SynthVoiceCommon* e : engines())
         e->registerSampleLists();
     // Settle the smoothed values before the first note.
+    for (int i = 0; i < 5; ++i)
+        additiveCommon.updateBlock();
     for (int i = 0; i < 4; ++i)
         subtractiveCommon.updateBlock();
 

@@ -41,9 +41,11 @@ TEST(EffectTypes, NamesIdsAndFactoryProducts) {
     EXPECT_EQ(effectTypeName(17) + effectTypeName(1) + effectTypeName(-5), "unknownunknownunknown");
     EXPECT_EQ(effectTypeFromName("fade delay"), AudioEffectType::FadeDelay);
     EXPECT_EQ(effectTypeFromName("Mono"), AudioEffectType::Unknown);
-    for (int id = 0; id <= 17; ++id)
-        if (auto effect = createEffect(AudioEffectType(id)))
+    for (int id = 0; id <= 17; ++id) {
+        if (auto effect = createEffect(AudioEffectType(id))) {
             EXPECT_EQ(effect->typeName + "/" + effect->group.name, effectTypeName(id) + "/" + effectTypeName(id));
+        }
+    }
 }
 
 TEST(EffectChainBlocks, NotesAfterSilenceStartAndABlockDuringAChangeIsSilenced) {
@@ -189,3 +191,15 @@ TEST(EffectChainJson, OldFilterPeakBecomesResonance) {
     EffectChain::upgradeFilterEntry(noPeak, FileVersion("", 0, 1, 0));
     EXPECT_FALSE(newer.contains("reso") || noPeak.contains("reso"));
 }
+
+namespace {
+
+TEST(EffectTypes, AnUnknownTypeMakesNothingAndSaysNothing) {
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    for (int id : {-1, 0, 1, 17, 99}) EXPECT_EQ(createEffect(AudioEffectType(id)), nullptr) << id;
+    const std::string said = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said, "");
+}
+
+}  // namespace

@@ -154,3 +154,24 @@ TEST(AdditiveCommon, OverviewPlotsOneDotPerPartial) {
 }
 
 }  // namespace
+
+#include "instrument/MainClock.h"
+#include "instrument/track/Track.h"
+
+namespace {
+
+TEST(AdditiveCommon, TrackSetupWarmsTheSmoothedValuesUpFiveBlocks) {
+    MainClock clock;
+    auto track = std::make_unique<Track>(2, &clock);
+    track->setup();
+    AdditiveCommon reference;
+    for (int i = 0; i < 5; ++i) reference.updateBlock();
+    for (Parameter* p : {static_cast<Parameter*>(&reference.oddSpace), static_cast<Parameter*>(&reference.comb)}) {
+        Parameter* q = track->additiveCommon.parameters.find(p->name);
+        ASSERT_NE(q, nullptr) << p->name;
+        EXPECT_GT(p->getModulated(0, false, false), 0.1f) << p->name;
+        EXPECT_EQ(q->getModulated(0, false, false), p->getModulated(0, false, false)) << p->name;
+    }
+}
+
+}  // namespace

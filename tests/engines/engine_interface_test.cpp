@@ -89,3 +89,32 @@ TEST(SynthVoice, FirstBlockOnceSlideWithoutRestartFadeEndsTheVoice) {
 }
 
 }  // namespace
+
+#include "engines/granular/GranularCommon.h"
+#include "engines/quad/QuadEngineCommon.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+// Keeps only the parameters still registered, as the real pool does.
+class ListKeepingPool : public enginetest::TestSamplePool {
+public:
+    void unregisterListParameter(ParameterInt* parameter) override { std::erase(registered, parameter); }
+};
+
+TEST(SampleListParameters, AGoneEngineLeavesNoneBehindWithThePool) {
+    ListKeepingPool pool;
+    auto granular = std::make_unique<GranularCommon>();
+    auto quad = std::make_unique<QuadEngineCommon>();
+    granular->registerSampleLists();
+    quad->registerSampleLists();
+    EXPECT_EQ(pool.registered.size(), 9u);
+    granular.reset();
+    EXPECT_EQ(pool.registered.size(), 8u);
+    quad.reset();
+    EXPECT_TRUE(pool.registered.empty());
+}
+
+}  // namespace

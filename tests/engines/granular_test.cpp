@@ -54,12 +54,6 @@ std::vector<float> sine(double hz, double rate, size_t n, float level = 0.5f) {
     return x;
 }
 
-void setWindow(GranularCommon& c, float a, float h, float d) {
-    c.envAttack[GranularCommon::kGrainWindow].setValue(a, true);
-    c.envHold[GranularCommon::kGrainWindow].setValue(h, true);
-    c.envDecay[GranularCommon::kGrainWindow].setValue(d, true);
-}
-
 TEST(Grain, ReadsStayInsideTheSampleAtAnyRateAndReleaseAtOnce) {
     enginetest::TestSamplePool pool;
     // Exactly 1000 frames: a read past them is a heap overflow under ASan.
@@ -259,6 +253,26 @@ TEST_F(GranularClock, SlideOntoAnUnstartedVoiceEndsAfterOneBlockAndKeepsTheClock
     h->voice(slot).fadeOut(64);
     for (int b = 0; b < 3; ++b) h->renderBlock();
     EXPECT_FALSE(h->voice(slot).active);
+}
+
+TEST_F(GranularClock, AMissingSampleIsReportedOncePerVoice) {
+    grains.hit = FeatureHit{pool.addEntry("pads", "missing.wav", 200000, 48000.0f), 3, 0};
+    common.envHold[GranularCommon::kAmplitude].setValue(5000.0f, true);
+    h->settle(4);
+    testing::internal::CaptureStdout();
+    h->playAt(0, h->makeNote(440.0f));
+    h->playAt(1, h->makeNote(330.0f));
+    for (block = 0; block < 400; ++block) h->renderBlock();
+    h->playAt(0, h->makeNote(440.0f));
+    for (int b = 0; b < 100; ++b) h->renderBlock();
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_GE(grains.draws.size(), 16u);  // every grain start failed
+    size_t lines = 0;
+    for (size_t at = said.find(Grain::kInvalidResource); at != std::string::npos;
+         at = said.find(Grain::kInvalidResource, at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 2u);
+    EXPECT_EQ(rms(h->block.channel(0), 64), 0.0);
 }
 
 TEST(GranularCommon, FreshPageAndLimits) {

@@ -282,6 +282,7 @@ protected:
 TEST_F(QuadSamples, RateTwoDoublesThePitch) {
     setKind(0, "sample");
     common.subEngines[0].samples.setFromString("long");
+    common.subEngines[0].detune.setValue(0.0f, true);  // the rate alone
     for (float rate : {1.0f, 2.0f}) {
         common.subEngines[0].rate.setValue(rate, true);
         h->settle(4);
@@ -334,6 +335,71 @@ TEST(QuadEngineCommon, OverviewAppliesChangedKindsAndHighlightsTheColumn) {
     g.clear();
     c.drawOverview(g, 0, 30, x, y);  // past the encoders: the envelope slot's column
     for (int i = 0; i < 4; ++i) EXPECT_EQ(rowColour(g, x, y, i), i == 3 ? 15u : 8u) << i;
+}
+
+}  // namespace
+
+namespace {
+
+double cents(double hz, double reference) { return 1200.0 * std::log2(hz / reference); }
+
+TEST_F(QuadSamples, SampleDetuneSpreadsAsElsewhereAndTwoLayersStayAtTheirPitch) {
+    MiniEngine& s = common.subEngines[0];
+    s.detune.setValue(100.0f, true);  // percent
+    s.samples.setFromString("long");
+    s.samples2.setFromString("long");
+    h->settle(4);
+    setKind(0, "sample");
+    double widest = 0.0;
+    for (int n = 0; n < 8; ++n) {
+        const auto x = h->renderChannel(play(0, 440.0f), 260);
+        widest = std::max(widest, std::fabs(cents(peakHz(x, 0), 441.0)));
+    }
+    EXPECT_GT(widest, 50.0);  // a pitch factor of 1 +- 0.2 at full detune, not a few cents
+    setKind(0, "2xsample");
+    for (int n = 0; n < 8; ++n) {
+        const uint32_t slot = play(0, 440.0f);
+        const auto x = h->renderChannel(slot, 260);
+        EXPECT_NEAR(cents(peakHz(x, 0), 441.0), 0.0, 0.5) << n;
+        EXPECT_EQ(h->voice(slot).samplePlayers[0].detuneFactor, 1.0f);
+        EXPECT_EQ(h->voice(slot).samplePlayers[1].detuneFactor, 1.0f);
+    }
+}
+
+TEST_F(Quad, FadeOutSilencesTheSnareNoiseToo) {
+    common.subEngines[1].noiseDecay.setValue(2000.0f, true);
+    h->settle(4);
+    const uint32_t slot = play(1, 180.0f);
+    const auto before = h->renderChannel(slot, 250);  // the tone has ended, the noise goes on
+    ASSERT_TRUE(h->voice(slot).amplitude.isIdle());
+    ASSERT_GT(rms(before.data() + before.size() - 640, 640), 1e-3);
+    h->fadeOut(slot, 256);
+    h->renderChannel(slot, 5);
+    EXPECT_FALSE(h->voice(slot).active);
+    const auto after = h->renderChannel(slot, 10);
+    EXPECT_EQ(rms(after.data(), after.size()), 0.0);
+}
+
+TEST_F(Quad, OscRetrigIsOnAfterAResetAndTwoSawNotesStartAlike) {
+    common.parameters.resetToDefaults();
+    EXPECT_EQ(common.oscRetrig.values[common.oscRetrig.activeSlot], 1);
+    setKind(2, "sawstack");
+    common.subEngines[2].detune.setValue(0.0f, true);
+    h->settle(4);
+    NoteEvent e = h->makeNote(220.0f);
+    e.lane = 2;
+    h->playAt(4, e);
+    h->playAt(5, e);
+    double difference = 0.0, level = 0.0;
+    for (int b = 0; b < 8; ++b) {
+        h->renderBlock();
+        for (uint32_t i = 0; i < 64; ++i) {
+            difference += std::fabs(h->block.channel(4)[i] - h->block.channel(5)[i]);
+            level += std::fabs(h->block.channel(4)[i]);
+        }
+    }
+    EXPECT_GT(level, 1.0);
+    EXPECT_EQ(difference, 0.0);
 }
 
 }  // namespace

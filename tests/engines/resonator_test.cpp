@@ -3,11 +3,15 @@
 // depth, the voice's life and the engine object.
 #include "engines/resonator/ResonatorCommon.h"
 #include "engines/resonator/ResonatorVoice.h"
+#include "parameters/Modulator.h"
 
 #include "tests/engines/EngineMeasure.h"
 #include "tests/support/engines_harness.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
 
 using namespace enginemeasure;
 
@@ -112,6 +116,78 @@ TEST(ResonatorCommon, ParametersSlotsAndSampleLists) {
     EXPECT_EQ(c.bitDepth.value, 4);
     EXPECT_EQ(c.exposedParameters[10].load(), &c.bitDepth);
     EXPECT_EQ(c.exposedParameters[15].load(), &c.envDecay[0]);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<float> sine(double hz, size_t n, float level) {
+    std::vector<float> x(n);
+    for (size_t i = 0; i < n; ++i) x[i] = level * float(std::sin(2.0 * M_PI * hz * double(i) / 48000.0));
+    return x;
+}
+
+float peakOf(const std::vector<float>& x) {
+    float p = 0.0f;
+    for (float s : x) p = std::max(p, std::fabs(s));
+    return p;
+}
+
+TEST(ResonatorVoice, CoarseBitDepthsCrushWithoutRingingUp) {
+    enginetest::TestSamplePool pool;
+    pool.addResource("tone.wav", {sine(220.0, 48000, 0.5f)}, 48000.0f);
+    pool.addEntry("tone", "tone.wav", 48000, 48000.0f);
+    for (float decay : {80.0f, 100.0f}) {  // percent
+        float full = 0.0f;
+        for (int bits : {32, 24, 16, 8}) {
+            ResonatorCommon c;
+            c.registerSampleLists();
+            c.samples.setValue(1, true);
+            c.posDecay.setValue(decay, true);
+            c.bitDepth.setValue(bits, true);
+            Harness h(c);
+            const auto x = h.renderChannel(h.play(h.makeNote(220.0f)), 1500);
+            ASSERT_TRUE(allFinite(x.data(), x.size()));
+            const float peak = peakOf(x);
+            if (bits == 32)
+                full = peak;
+            else
+                EXPECT_LT(20.0 * std::log10(peak / full), 6.5) << "pos decay " << decay << ", " << bits << " bits";
+        }
+    }
+}
+
+// The same value for every channel: a modulated value apart from the set one.
+class Constant : public Modulator {
+public:
+    explicit Constant(float v) : Modulator(8, "detune", "resonator"), value(v) {}
+    float process(uint32_t, bool, bool) override { return value; }
+    float value;
+};
+
+TEST(ResonatorVoice, ALoopingSampleRestartsAtTheSetDetune) {
+    enginetest::TestSamplePool pool;
+    pool.addResource("tone.wav", {sine(440.0, 1200, 0.5f)}, 48000.0f);
+    pool.addEntry("loop", "tone.wav", 1200, 48000.0f)->looping = true;
+    ResonatorCommon c;
+    c.registerSampleLists();
+    c.samples.setValue(1, true);
+    c.detune.addModulator(std::make_shared<Constant>(1.0f));
+    Harness h(c);
+    const uint32_t slot = h.play(h.makeNote(220.0f));
+    ASSERT_EQ(c.detune.getModulated(slot, false, false), 1.0f);
+    const SamplePlayer& player = h.voice(slot).samplePlayer;
+    int restarts = 0, detuned = 0;
+    float last = player.position;
+    for (int b = 0; b < 200; ++b) {
+        h.renderBlock();
+        if (player.position < last) ++restarts;
+        last = player.position;
+        if (player.detuneFactor != 1.0f) ++detuned;  // "detune" is 0: no spread
+    }
+    EXPECT_GE(restarts, 3);
+    EXPECT_EQ(detuned, 0);
 }
 
 }  // namespace
