@@ -77,7 +77,8 @@ void CompressorFX::process(AudioBlock& block) {
                 const float4 a = abs4(p);
                 // Below the threshold the target is 0 dB.
                 const float4 level = fastlog::log2(a >= T ? a : T);
-                const float4 target = (thresholdDb - kDbPerOctave * level) * slope;
+                // A silent lane's stale previous sample must not hold its gain down.
+                const float4 target = active ? (thresholdDb - kDbPerOctave * level) * slope : splat4(0.0f);
                 e += (target - e) * (e < target ? perRelease : perAttack);
                 const float4 compressed = x * fastlog::exp2(e * kLog2Of10Over20);
                 p = active ? compressed : p;

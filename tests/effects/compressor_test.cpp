@@ -75,3 +75,30 @@ TEST(Compressor, FastGainMathStaysWithinAHundredthOfADecibel) {
     }
     EXPECT_LT(worst, 0.01);
 }
+
+// A silent channel whose neighbour in the same four still sounds relaxes as
+// one alone does, and its next quiet note comes out unsqueezed.
+TEST(Compressor, SilentChannelBesideASoundingOneRelaxes) {
+    CompressorFX fx;
+    fxtest::settleParameters(fx);
+    AudioBlock block;
+    for (int b = 0; b < 200; ++b) {
+        block.channelState[0] = ChannelState::Playing;
+        block.channelState[3] = ChannelState::Playing;
+        fxtest::fillChannel(block, 0, 0.2f);
+        fxtest::fillChannel(block, 3, 2.0f);
+        fx.process(block);
+    }
+    ASSERT_LT(fx.meterDb[3].load(), -2.0f);
+    for (int b = 0; b < 2000; ++b) {
+        block.channelState[3] = ChannelState::Silent;
+        fxtest::fillChannel(block, 0, 0.2f);
+        fxtest::fillChannel(block, 3, 0.0f);
+        fx.process(block);
+    }
+    EXPECT_GT(fx.meterDb[3].load(), -0.01f);
+    block.channelState[3] = ChannelState::Playing;
+    fxtest::fillChannel(block, 3, 0.1f);
+    fx.process(block);
+    EXPECT_NEAR(block.channel(3)[AudioBlock::kFrames - 1], 0.1f, 0.001f);
+}
