@@ -10,7 +10,7 @@
 // For a repeatable instruction count run BM_RenderFixedBlocks (or
 // BM_HeavyRenderFixedBlocks) under callgrind twice, with
 // CORVANE_BENCH_BLOCKS=N and =0, and divide the difference by N:
-//   CORVANE_BENCH_BLOCKS=2000 valgrind --tool=callgrind build/dev/bench/render_bench \
+//   CORVANE_BENCH_BLOCKS=2000 valgrind --tool=callgrind build/dev/bench/render_bench
 //       --benchmark_filter=BM_RenderFixedBlocks
 #include "engines/SynthVoiceCommon.h"
 #include "engines/fm/FMCommon.h"
