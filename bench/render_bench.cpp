@@ -3,12 +3,17 @@
 // chain, the panel scan, MIDI and the clock running. The budget of a block
 // is 1333 us (64 frames at 48 kHz): the share is the time per block over it.
 //
-// For a repeatable instruction count run BM_RenderFixedBlocks under
-// callgrind twice, with CORVANE_BENCH_BLOCKS=N and =0, and divide the
-// difference by N:
-//   CORVANE_BENCH_BLOCKS=2000 valgrind --tool=callgrind build/dev/bench/render_bench \
-//       --benchmark_filter=FixedBlocks
+// The heavy case (BM_HeavyRender*): five tracks of eight held FM voices with
+// all four operators sounding, each track through reverb, delay, compressor
+// and equaliser, and the master limiter.
+//
+// For a repeatable instruction count run BM_RenderFixedBlocks (or
+// BM_HeavyRenderFixedBlocks) under callgrind twice, with
+// CORVANE_BENCH_BLOCKS=N and =0, and divide the difference by N:
+//   CORVANE_BENCH_BLOCKS=2000 valgrind --tool=callgrind build/dev/bench/render_bench
+//       --benchmark_filter=BM_RenderFixedBlocks
 #include "engines/SynthVoiceCommon.h"
+#include "engines/fm/FMCommon.h"
 #include "engines/subtractive/SubtractiveCommon.h"
 #include "instrument/Entry.h"
 #include "instrument/MainClock.h"
@@ -57,10 +62,57 @@ void playHeldNotes() {
     host::stepBlocks(16, false);
 }
 
-// The instrument, set up once per process in a scratch root, with every
-// track on the subtractive engine at eight voices, envelopes holding.
-bool instrumentReady() {
-    static const bool ready = [] {
+enum class Load { Light, Heavy };
+
+// Envelopes that reach their level soon and then hold.
+void holdEnvelopes(SynthVoiceCommon* engine, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        engine->envAttack[i].setValue(5.0f, true);
+        engine->envHold[i].setValue(60000.0f, true);
+    }
+}
+
+void setLight(Track& track, int32_t subtractive, bool afresh) {
+    track.synthesis.setValue(subtractive, true);
+    track.applySynthesis();
+    SynthVoiceCommon* engine = track.currentEngine();
+    engine->polyphony.setValue(8, true);
+    holdEnvelopes(engine, 3);
+    if (afresh)
+        track.resetEffects(true);
+}
+
+// All four operators audible: a 1->2->3->4 chain with feedback on 2.
+void setHeavy(Track& track) {
+    constexpr int32_t kFMChoice = 2;
+    track.synthesis.setValue(kFMChoice, true);
+    track.applySynthesis();
+    auto* fm = static_cast<FMCommon*>(track.currentEngine());
+    fm->polyphony.setValue(8, true);
+    holdEnvelopes(fm, FMCommon::kOperators);
+    for (uint32_t op = 0; op < FMCommon::kOperators; ++op) {
+        fm->volume[op].setValue(-12.0f, true);
+        fm->end[op].setValue(1.0f, true);
+        fm->ratio[op].setValue(float(op + 1), true);
+    }
+    fm->route[0].setValue(1, true);  // 1->2
+    fm->route[2].setValue(1, true);  // 2->3
+    fm->route[5].setValue(1, true);  // 3->4
+    fm->feedback.setValue(-12.0f, true);
+    fm->feedbackColour.setValue(30.0f, true);
+    track.resetEffects(false);
+    track.effectChain.insertEffect(AudioEffectType::Reverb, 0);
+    track.effectChain.insertEffect(AudioEffectType::Delay, 1);
+    track.effectChain.insertEffect(AudioEffectType::Compressor, 2);
+    track.effectChain.insertEffect(AudioEffectType::Equalizer, 3);
+}
+
+// The instrument, set up once per process in a scratch root; every track
+// plays eight held voices of the load's engine. A change of load sets the
+// tracks up afresh.
+bool instrumentReady(Load load) {
+    static int32_t subtractive = -1;
+    static const bool started = [] {
         char root[] = "/tmp/corvane-bench-XXXXXX";
         if (!mkdtemp(root))
             return false;
@@ -74,26 +126,30 @@ bool instrumentReady() {
             return false;
         // The panel simulator is the host's, not the instrument's: leave it out.
         host::detachDigitalDevice(&host::panel());
-        const int32_t subtractive = DSP::track[0].synthesis.value.load();
-        for (auto& track : DSP::track) {
-            track.synthesis.setValue(subtractive, true);
-            track.applySynthesis();
-            SynthVoiceCommon* engine = track.currentEngine();
-            engine->polyphony.setValue(8, true);
-            for (int i = 0; i < 3; ++i) {
-                engine->envAttack[i].setValue(5.0f, true);
-                engine->envHold[i].setValue(60000.0f, true);
-            }
-        }
-        host::stepBlocks(100, true);
-        playHeldNotes();
+        subtractive = DSP::track[0].synthesis.value.load();
         return true;
     }();
-    return ready;
+    static bool loaded = false;
+    static Load current = Load::Light;
+    if (!started)
+        return false;
+    if (loaded && current == load)
+        return true;
+    for (auto& track : DSP::track) {
+        if (load == Load::Heavy)
+            setHeavy(track);
+        else
+            setLight(track, subtractive, loaded);
+    }
+    host::stepBlocks(100, true);
+    playHeldNotes();
+    loaded = true;
+    current = load;
+    return true;
 }
 
-void BM_Render(benchmark::State& state) {
-    if (!instrumentReady()) {
+void renderBlocks(benchmark::State& state, Load load) {
+    if (!instrumentReady(load)) {
         state.SkipWithError("the instrument did not set up");
         return;
     }
@@ -105,11 +161,10 @@ void BM_Render(benchmark::State& state) {
     }
     state.counters["voices"] = double(DSP::voiceManager.activeVoiceCount());
 }
-BENCHMARK(BM_Render);
 
 // One run of CORVANE_BENCH_BLOCKS blocks (default 10000), for callgrind.
-void BM_RenderFixedBlocks(benchmark::State& state) {
-    if (!instrumentReady()) {
+void renderFixedBlocks(benchmark::State& state, Load load) {
+    if (!instrumentReady(load)) {
         state.SkipWithError("the instrument did not set up");
         return;
     }
@@ -118,6 +173,14 @@ void BM_RenderFixedBlocks(benchmark::State& state) {
         host::stepBlocks(uint32_t(blocks), false);
     state.counters["voices"] = double(DSP::voiceManager.activeVoiceCount());
 }
+
+void BM_Render(benchmark::State& state) { renderBlocks(state, Load::Light); }
+BENCHMARK(BM_Render);
+void BM_RenderFixedBlocks(benchmark::State& state) { renderFixedBlocks(state, Load::Light); }
 BENCHMARK(BM_RenderFixedBlocks)->Iterations(1);
+void BM_HeavyRender(benchmark::State& state) { renderBlocks(state, Load::Heavy); }
+BENCHMARK(BM_HeavyRender);
+void BM_HeavyRenderFixedBlocks(benchmark::State& state) { renderFixedBlocks(state, Load::Heavy); }
+BENCHMARK(BM_HeavyRenderFixedBlocks)->Iterations(1);
 
 }  // namespace

@@ -33,6 +33,31 @@ CompressorFX::CompressorFX()
 
 CompressorFX::~CompressorFX() = default;
 
+bool CompressorFX::_belowThreshold(const float* const in[4], uint32_t frames, int4 active, float4 T, float4 e,
+                                   float4 p) {
+    // The envelope only shrinks towards 0 dB here, and below this the power
+    // of two of its gain rounds to exactly 1 (NaN fails the test).
+    const int4 tiny = abs4(e) <= splat4(1e-9f);
+    if (!(tiny[0] & tiny[1] & tiny[2] & tiny[3]))
+        return false;
+    for (uint32_t k = 0; k < 4; ++k) {
+        if (!active[k])
+            continue;
+        // A NaN compares false and so takes the full step.
+        const float4 limit = splat4(T[k]);
+        const float* x = in[k];
+        int4 below = abs4(splat4(p[k])) < limit;
+        uint32_t i = 0;
+        for (; i + 4 <= frames; i += 4)
+            below &= abs4(loadUnaligned4(x + i)) < limit;
+        for (; i < frames; ++i)
+            below[0] &= std::fabs(x[i]) < T[k] ? -1 : 0;
+        if (!(below[0] & below[1] & below[2] & below[3]))
+            return false;
+    }
+    return true;
+}
+
 void CompressorFX::process(AudioBlock& block) {
     group.updateBlock();
     ratio.updateBlock();
@@ -48,7 +73,9 @@ void CompressorFX::process(AudioBlock& block) {
         int4 active = {0, 0, 0, 0};
         const float* in[4];
         float* out[4];
-        float dummy[AudioBlock::kFrames] = {};
+        float dummy[AudioBlock::kFrames];
+        if (first + 4 > channels)
+            std::fill(dummy, dummy + AudioBlock::kFrames, 0.0f);
         for (uint32_t k = 0; k < 4; ++k) {
             const uint32_t c = first + k;
             Envelope& env = envelopes[std::min(c, kChannels - 1)];
@@ -71,13 +98,31 @@ void CompressorFX::process(AudioBlock& block) {
         if (active[0] == 0 && active[1] == 0 && active[2] == 0 && active[3] == 0) {
             for (uint32_t i = 0; i < frames; ++i)
                 e += -e * (e < 0.0f ? perRelease : perAttack);
+        } else if (_belowThreshold(in, frames, active, T, e, p)) {
+            // Every lane's target stays exactly 0 dB and its gain exactly 1:
+            // only the envelope moves, as a silent lane's does.
+            for (uint32_t i = 0; i < frames; ++i)
+                e += -e * (e < 0.0f ? perRelease : perAttack);
+            for (uint32_t k = 0; k < 4; ++k) {
+                if (!active[k])
+                    continue;
+                const float4 gain = splat4(Ko[k]);
+                uint32_t i = 0;
+                for (; i + 4 <= frames; i += 4)
+                    storeUnaligned4(out[k] + i, loadUnaligned4(in[k] + i) * gain);
+                for (; i < frames; ++i)
+                    out[k][i] = in[k][i] * Ko[k];
+                if (frames > 0)
+                    p[k] = in[k][frames - 1];
+            }
         } else {
             thresholdDb = kDbPerOctave * fastlog::log2(T);
             auto step = [&](float4 x) __attribute__((always_inline)) {
                 const float4 a = abs4(p);
                 // Below the threshold the target is 0 dB.
                 const float4 level = fastlog::log2(a >= T ? a : T);
-                const float4 target = (thresholdDb - kDbPerOctave * level) * slope;
+                // A silent lane's stale previous sample must not hold its gain down.
+                const float4 target = active ? (thresholdDb - kDbPerOctave * level) * slope : splat4(0.0f);
                 e += (target - e) * (e < target ? perRelease : perAttack);
                 const float4 compressed = x * fastlog::exp2(e * kLog2Of10Over20);
                 p = active ? compressed : p;

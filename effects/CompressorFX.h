@@ -4,6 +4,7 @@
 // threshold. Every control is read per voice channel.
 #pragma once
 
+#include "dsp/Float4.h"
 #include "effects/AudioEffect.h"
 #include "parameters/ParameterFloat.h"
 #include "parameters/ParameterInt.h"
@@ -33,4 +34,9 @@ public:
     // Read by the picture.
     std::atomic<float> meterDb[kChannels];
     float previous[kChannels] = {};
+
+private:
+    // Whether a group of four may skip the gain work this block: no lane
+    // reduces its gain audibly and no sounding lane reaches its threshold.
+    static bool _belowThreshold(const float* const in[4], uint32_t frames, int4 active, float4 T, float4 e, float4 p);
 };

@@ -1,5 +1,6 @@
 #include "effects/DelayFX.h"
 
+#include "dsp/Float4.h"
 #include "dsp/Random.h"
 #include "dsp/Saturate.h"
 #include "dsp/WaveTable.h"
@@ -163,10 +164,37 @@ void DelayFX::process(AudioBlock& block) {
                     x[i] = mix.wet * echo + mix.dry * in;
                 }
             };
-            if (pingpong)
+            // A tap at least a block long reads nothing this block writes:
+            // away from the ends of the buffer the block is read and written
+            // as two runs, four samples at a time.
+            const uint32_t r0 = w + tap >= n ? w + tap - n : w + tap;
+            if (frames % 4 == 0 && tap + 1 >= frames && r0 + 1 >= frames && w >= frames) {
+                const float4 gain = splat4(fade), feed = splat4(f), wet = splat4(mix.wet), dry = splat4(mix.dry);
+                const float4 limit = splat4(threshold);
+                int4 quiet = {0, 0, 0, 0};
+                for (uint32_t i = 0; i < frames; i += 4) {
+                    const float4 back = loadUnaligned4(buffer + r0 - i - 3);
+                    const float4 echo = gain * float4{back[3], back[2], back[1], back[0]};
+                    const float4 in = loadUnaligned4(x + i);
+                    float4 F = echo;
+                    if (pingpong) {
+                        F = loadUnaligned4(crossfeed.data() + i);
+                        storeUnaligned4(crossfeed.data() + i, echo);
+                    }
+                    const float4 v = in + feed * F;
+                    float* slot = buffer + w - i - 4;
+                    const float4 old = loadUnaligned4(slot);
+                    quiet += (abs4(old) < limit) - (abs4(v) < limit);
+                    storeUnaligned4(slot, float4{v[3], v[2], v[1], v[0]});
+                    storeUnaligned4(x + i, wet * echo + dry * in);
+                }
+                w -= frames;
+                quietChange = quiet[0] + quiet[1] + quiet[2] + quiet[3];
+            } else if (pingpong) {
                 run(std::true_type{});
-            else
+            } else {
                 run(std::false_type{});
+            }
             line.writeIndex = w;
             line.quietCount = uint32_t(std::max<int64_t>(int64_t(line.quietCount) + quietChange, 0));
             break;

@@ -115,7 +115,7 @@ void ReverbFX::process(AudioBlock& block) {
     uint32_t w = reverbLines[0].writeIndex;
     const float maxDelay = float(n - 1);
 
-    for (uint32_t i = 0; i < frames; ++i) {
+    auto frame = [&](uint32_t i) {
         float in[kLines];
 #pragma GCC unroll 8
         for (uint32_t k = 0; k < kLines; ++k)
@@ -171,7 +171,87 @@ void ReverbFX::process(AudioBlock& block) {
             for (uint32_t k = 0; k < kLines; ++k)
                 samples[lineOffset[k] + i] += mix.wet * v[k] + mix.dry * in[k];
         }
-    }
+    };
+
+    // Four frames at a time: every tap reads at least three samples behind the
+    // newest write, so no read of the four meets a write of the four, and the
+    // lines' reads and writes become runs of four. The damping and the
+    // reflection still go frame by frame, in the same arithmetic.
+    bool runs = steady && identity && levels == 0.0f;
+    for (uint32_t k = 1; k < kLines; ++k)
+        runs = runs && taps[k] >= 3;
+    uint32_t i = 0;
+    if (runs)
+        for (; i + 4 <= frames; i += 4) {
+            float d[4], u[4];
+            uint32_t whole[4];
+            bool near = false;
+            const Phasor saved = modulator;
+            for (uint32_t j = 0; j < 4; ++j) {
+                const float s = DSP::wavetable.sineInCycle(modulator.next());
+                d[j] = std::clamp(modulatedBase + depth * s, 0.0f, maxDelay);
+                whole[j] = uint32_t(d[j]);
+                u[j] = d[j] - float(whole[j]);
+                near = near || whole[j] < 3;
+            }
+            if (near) {
+                modulator = saved;
+                for (uint32_t j = 0; j < 4; ++j)
+                    frame(i + j);
+                continue;
+            }
+            float4 y[kLines];
+            for (uint32_t j = 0; j < 4; ++j) {
+                const uint32_t wj = w >= j ? w - j : w + n - j;
+                uint32_t a = wj + whole[j], b = wj + std::min(whole[j] + 1, n - 1);
+                a = a >= n ? a - n : a;
+                b = b >= n ? b - n : b;
+                y[0][j] = G * ((1.0f - u[j]) * buffers[0][a] + u[j] * buffers[0][b]);
+            }
+            for (uint32_t k = 1; k < kLines; ++k) {
+                uint32_t r = w + taps[k];
+                r = r >= n ? r - n : r;
+                const float* line = buffers[k];
+                if (r >= 3) {
+                    const float4 run = loadUnaligned4(line + r - 3);
+                    y[k] = G * float4{run[3], run[2], run[1], run[0]};
+                } else {
+                    for (uint32_t j = 0; j < 4; ++j)
+                        y[k][j] = G * line[r >= j ? r - j : r + n - j];
+                }
+            }
+            float4 low[4] = {y[0], y[1], y[2], y[3]}, high[4] = {y[4], y[5], y[6], y[7]};
+            transpose4(low[0], low[1], low[2], low[3]);
+            transpose4(high[0], high[1], high[2], high[3]);
+            for (uint32_t j = 0; j < 4; ++j) {
+                dampingA.process4(low[j]);
+                dampingB.process4(high[j]);
+                const float4 sum4 = low[j] + high[j];
+                const float M = kMix * (sum4[0] + sum4[1] + sum4[2] + sum4[3]);
+                low[j] += M;
+                high[j] += M;
+            }
+            transpose4(low[0], low[1], low[2], low[3]);
+            transpose4(high[0], high[1], high[2], high[3]);
+            const float4 wet = splat4(mix.wet), dry = splat4(mix.dry);
+            for (uint32_t k = 0; k < kLines; ++k) {
+                const float4 v = k < 4 ? low[k] : high[k - 4];
+                float* row = samples + k * AudioBlock::kFrames + i;
+                const float4 in = loadUnaligned4(row);
+                const float4 fed = v + in;
+                float* line = buffers[k];
+                if (w >= 4) {
+                    storeUnaligned4(line + w - 4, float4{fed[3], fed[2], fed[1], fed[0]});
+                } else {
+                    for (uint32_t j = 0; j < 4; ++j)
+                        line[w >= j + 1 ? w - j - 1 : w + n - j - 1] = fed[j];
+                }
+                storeUnaligned4(row, wet * v + dry * in);
+            }
+            w = w >= 4 ? w - 4 : w + n - 4;
+        }
+    for (; i < frames; ++i)
+        frame(i);
     if (steady)
         for (DelayLine& line : reverbLines)
             line.writeIndex = w;

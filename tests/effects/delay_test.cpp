@@ -136,3 +136,58 @@ TEST(Delay, AnalogWowStaysInsideItsCycle) {
     EXPECT_GE(s.fx->delaySamples[0].load(), 2300u);
     EXPECT_LE(s.fx->delaySamples[0].load(), 2500u);
 }
+
+// The clean echo's block form against the lines stepped one sample at a
+// time, from the same state: equal to the bit, quiet counts included, across
+// a lap of the buffer and with the echo passed along the channels.
+TEST(Delay, CleanBlockFormMatchesTheSampleStepBitForBit) {
+    auto fx = std::make_unique<DelayFX>();
+    fx->feedback.setValue(70.0f, true);
+    fx->dryWet.setValue(30.0f, true);
+    fxtest::settleParameters(*fx);
+    uint64_t n = 0;
+    auto fill = [&](AudioBlock& block) {
+        for (uint32_t c = 0; c < 8; ++c) {
+            block.channelState[c] = ChannelState::Playing;
+            for (uint32_t i = 0; i < AudioBlock::kFrames; ++i) {
+                const bool quiet = (n / 5000 + c) % 3 == 0;
+                block.channel(c)[i] = quiet ? 0.0f : float(0.4 * std::sin(0.002 * double((n + i) * (c + 2))));
+            }
+        }
+        n += AudioBlock::kFrames;
+    };
+    for (int b = 0; b < 40; ++b) {  // past the first jump of the taps
+        AudioBlock block;
+        fill(block);
+        fx->process(block);
+    }
+    std::vector<DelayLine> lines = fx->delayLines;
+    std::vector<float> crossfeed = fx->crossfeed;
+    const float f = fx->feedback.output, x = fx->dryWet.output;
+    const float wet = std::sqrt(x), dry = std::sqrt(1.0f - x);
+    uint64_t mismatches = 0;
+    for (int b = 0; b < 2400; ++b) {
+        AudioBlock block;
+        fill(block);
+        AudioBlock expected = block;
+        for (uint32_t c = 0; c < 8; ++c) {
+            DelayLine& line = lines[c];
+            const uint32_t tap = std::min(line.currentTap, line.size() - 1);
+            for (uint32_t i = 0; i < AudioBlock::kFrames; ++i) {
+                const float in = block.channel(c)[i];
+                const float echo = line.fadeGain * line.read(tap);
+                const float F = crossfeed[i];
+                crossfeed[i] = echo;
+                line.writeCountingQuiet(in + f * F);
+                expected.channel(c)[i] = wet * echo + dry * in;
+            }
+        }
+        fx->process(block);
+        for (uint32_t k = 0; k < 8 * AudioBlock::kFrames; ++k)
+            mismatches += block.samples[k] != expected.samples[k];
+        for (uint32_t c = 0; c < 8; ++c)
+            mismatches += fx->delayLines[c].quietCount != lines[c].quietCount;
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_GT(std::fabs(fx->delayLines[5].read(100)), 1e-3f);
+}
