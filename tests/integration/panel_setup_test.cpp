@@ -81,7 +81,7 @@ bool screenShows(const std::string& text, const FontDescriptor* font = &font_def
                  font, scale);
 }
 
-class Panel : public ::testing::Test {
+class SetupPanel : public ::testing::Test {
 protected:
     static void startInstrument(const std::string& rootName, const std::string& panelScript) {
         BelaInitSettings settings;
@@ -165,7 +165,7 @@ protected:
     static inline int midi_ = -1;
 };
 
-TEST_F(Panel, MainMenuSelfTestOpensTheTestPageAndStartsTheTest) {
+TEST_F(SetupPanel, MainMenuSelfTestOpensTheTestPageAndStartsTheTest) {
     withKey(1, 23);
     ASSERT_EQ(Driver::instrument.menuState.load(), InstrumentState::kMenuOpen);
     turn(12, 10);  // four entries down: "self test"
@@ -185,7 +185,7 @@ TEST_F(Panel, MainMenuSelfTestOpensTheTestPageAndStartsTheTest) {
     EXPECT_EQ(GUI::currentEditor.load(), nullptr);
 }
 
-TEST_F(Panel, NoteListSettingsPageChoosesTheChannelTheNotePageTakes) {
+TEST_F(SetupPanel, NoteListSettingsPageChoosesTheChannelTheNotePageTakes) {
     EXPECT_EQ(Driver::instrument.projectGroup.parameters.size(), 12u);
     tap(23);
     ASSERT_EQ(GUI::currentEditor.load(), &Driver::instrument.settingsPage);
@@ -215,7 +215,7 @@ TEST_F(Panel, NoteListSettingsPageChoosesTheChannelTheNotePageTakes) {
     EXPECT_GT(own, 0.005);
 }
 
-TEST_F(Panel, TrackButtonsActWhenPressedAndTheirChordsNeedThemHeld) {
+TEST_F(SetupPanel, TrackButtonsActWhenPressedAndTheirChordsNeedThemHeld) {
     ASSERT_EQ(GUI::currentTrack.load(), 0u);
     button(1, true);
     EXPECT_EQ(GUI::currentTrack.load(), 1u);  // before the button is let go
@@ -241,7 +241,7 @@ TEST_F(Panel, TrackButtonsActWhenPressedAndTheirChordsNeedThemHeld) {
     EXPECT_TRUE(Bela_stopRequested());
 }
 
-TEST_F(Panel, TheBoardsCodecWasMadeAndStarted) {
+TEST_F(SetupPanel, TheBoardsCodecWasMadeAndStarted) {
     EXPECT_EQ(Bela_hwFromName("VeskPcm3168A"), 14);
     const std::vector<std::pair<uint8_t, uint8_t>> start = {
         {0x40, 0xC1}, {0x41, 0x06}, {0x42, 0x00}, {0x43, 0x00}, {0x44, 0x00}, {0x50, 0x01},
@@ -251,7 +251,7 @@ TEST_F(Panel, TheBoardsCodecWasMadeAndStarted) {
     EXPECT_EQ(codec->writes, start);
 }
 
-TEST_F(Panel, SyncInWithNothingPluggedInLeavesTheClockStopped) {
+TEST_F(SetupPanel, SyncInWithNothingPluggedInLeavesTheClockStopped) {
     const float bpm = DSP::mainClock.bpm.getValue();
     tap(23);
     ASSERT_EQ(GUI::currentEditor.load(), &Driver::instrument.settingsPage);
@@ -266,7 +266,7 @@ TEST_F(Panel, SyncInWithNothingPluggedInLeavesTheClockStopped) {
 
 // The example the README gives for playing MIDI notes: the script switches
 // "MIDI note in" on for track 1 through its settings page.
-class ReadmeMidiExample : public Panel {
+class ReadmeMidiExample : public SetupPanel {
 protected:
     static void SetUpTestSuite() {
         startInstrument("midi-example-root", std::string(CORVANE_SOURCE_DIR) + "/examples/midi-notes.panel");
