@@ -87,11 +87,24 @@ void SerialMIDI::readInput() {
 
 void SerialMIDI::received(const MidiMessage& message) { pipe_.writeNonRt(&message, sizeof message); }
 
-void SerialMIDI::invalidStatus(uint8_t status) { rt_printf("DIN MIDI received invalid status byte: 0x%02x\n", status); }
+bool SerialMIDI::_badByteLine() {
+    uint32_t leftOut = 0;
+    if (!badBytes_.allow(leftOut))
+        return false;
+    if (leftOut > 0)
+        rt_printf("DIN MIDI: %u more bad bytes not shown\n", leftOut);
+    return true;
+}
+
+void SerialMIDI::invalidStatus(uint8_t status) {
+    if (_badByteLine())
+        rt_printf("DIN MIDI received invalid status byte: 0x%02x\n", status);
+}
 
 void SerialMIDI::unexpectedData(uint8_t data, uint32_t runningType) {
-    rt_printf("DIN MIDI received data byte 0x%02x while not expecting one: last status byte was %s\n", data,
-              midiTypeName(runningType));
+    if (_badByteLine())
+        rt_printf("DIN MIDI received data byte 0x%02x while not expecting one: last status byte was %s\n", data,
+                  midiTypeName(runningType));
 }
 
 void SerialMIDI::_queue(const MidiMessage& m) {

@@ -5,6 +5,7 @@
 
 #include "connectivity/Midi.h"
 #include "connectivity/MidiParser.h"
+#include "platform/LogLimiter.h"
 
 #include <cstdint>
 #include <deque>
@@ -39,12 +40,17 @@ private:
     void received(const MidiMessage& message) override;
     void invalidStatus(uint8_t status) override;
     void unexpectedData(uint8_t data, uint32_t runningType) override;
+    // Whether a line about a bad byte may be printed now (a line about those
+    // left out goes first).
+    bool _badByteLine();
 
     int fd_ = -1;
     std::deque<uint8_t> queue_;
     uint8_t rx_[kChunk] = {};
     MidiByteParser parser_;
     bool waitFailing_ = false;  // report a wait that keeps failing once
+    // Whatever is plugged in can send bad bytes at any rate.
+    LogLimiter badBytes_;
 };
 
 namespace Driver {
