@@ -150,8 +150,25 @@ void SerialMIDI::writeOutput() {
     if (fd_ < 0)
         return;
     MidiMessage m;
-    while (pipe_.readNonRt(&m, sizeof m) == ssize_t(sizeof m))
+    uint32_t dropped = 0;
+    while (pipe_.readNonRt(&m, sizeof m) == ssize_t(sizeof m)) {
+        // A message is three bytes at most; a full queue drops it whole.
+        if (queue_.size() + 3 > kMaxQueuedBytes) {
+            ++dropped;
+            continue;
+        }
         _queue(m);
+    }
+    if (dropped > 0) {
+        droppedMessages_.fetch_add(dropped, std::memory_order_relaxed);
+        droppedUnreported_ += dropped;
+        uint32_t leftOut = 0;
+        if (queueFullLines_.allow(leftOut)) {
+            rt_printf("[!]\tSerialMIDI: MIDI out queue full (%zu bytes): %u messages dropped\n", queue_.size(),
+                      droppedUnreported_);
+            droppedUnreported_ = 0;
+        }
+    }
 
     uint8_t buffer[kChunk];
     size_t moved = 0;

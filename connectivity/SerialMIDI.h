@@ -7,6 +7,7 @@
 #include "connectivity/MidiParser.h"
 #include "platform/LogLimiter.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 
@@ -16,6 +17,9 @@ public:
     static constexpr uint32_t kBaud = 31250;
     static constexpr size_t kChunk = 256;  // bytes read or written per run at most
     static constexpr int kPollMs = 5;
+    // Room for bursts far beyond what the port can play in time (about 40 s
+    // at 31250 baud) while a device that takes nothing cannot grow it without end.
+    static constexpr size_t kMaxQueuedBytes = 131072;
 
     SerialMIDI() = default;
     ~SerialMIDI();
@@ -29,6 +33,8 @@ public:
 
     // Bytes waiting to be written to the UART.
     size_t queuedBytes() const { return queue_.size(); }
+    // Messages dropped because the queue was full.
+    uint32_t droppedMessages() const { return droppedMessages_.load(std::memory_order_relaxed); }
 
 private:
     // > 0 bytes read, 0 time-out, < 0 error (printed).
@@ -51,6 +57,9 @@ private:
     bool waitFailing_ = false;  // report a wait that keeps failing once
     // Whatever is plugged in can send bad bytes at any rate.
     LogLimiter badBytes_;
+    LogLimiter queueFullLines_;
+    std::atomic<uint32_t> droppedMessages_{0};
+    uint32_t droppedUnreported_ = 0;  // since the last line about them
 };
 
 namespace Driver {

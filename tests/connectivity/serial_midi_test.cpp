@@ -252,6 +252,19 @@ TEST_F(SerialMidiDefaultPort, BytesTheDeviceCannotTakeYetStayQueuedInOrder) {
     EXPECT_EQ(port.queuedBytes(), 0u);
 }
 
+TEST_F(SerialMidiDefaultPort, TheOutputQueueIsBoundedAndSaysSoWhenFull) {
+    const int records = 80000;  // far more than the terminal and the queue take
+    for (int i = 0; i < records; ++i)
+        port.sendNoteOn(uint32_t(i % 16), 60, 100);
+    testing::internal::CaptureStdout();
+    for (int run = 0; run < 20; ++run)
+        port.writeOutput();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LE(port.queuedBytes(), SerialMIDI::kMaxQueuedBytes);
+    EXPECT_GT(port.droppedMessages(), 0u);
+    EXPECT_NE(out.find("MIDI out queue full"), std::string::npos) << out.substr(0, 500);
+}
+
 TEST(SerialMidiSetup, AMissingOrWrongDeviceLeavesADeadPortThatDoesNoHarm) {
     host::setMidiPort("/nonexistent/tty-midi");
     SerialMIDI missing;
