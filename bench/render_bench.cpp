@@ -6,8 +6,8 @@
 // For a repeatable instruction count run BM_RenderFixedBlocks under
 // callgrind twice, with CORVANE_BENCH_BLOCKS=N and =0, and divide the
 // difference by N:
-//   CORVANE_BENCH_BLOCKS=2000 valgrind --tool=callgrind build/dev/bench/render_bench \
-//       --benchmark_filter=FixedBlocks
+//   CORVANE_BENCH_BLOCKS=2000 valgrind --tool=callgrind build/dev/bench/render_bench
+//       --benchmark_filter=FixedBlocks   (one command line)
 #include "engines/SynthVoiceCommon.h"
 #include "engines/subtractive/SubtractiveCommon.h"
 #include "instrument/Entry.h"

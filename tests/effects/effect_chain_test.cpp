@@ -42,8 +42,9 @@ TEST(EffectTypes, NamesIdsAndFactoryProducts) {
     EXPECT_EQ(effectTypeFromName("fade delay"), AudioEffectType::FadeDelay);
     EXPECT_EQ(effectTypeFromName("Mono"), AudioEffectType::Unknown);
     for (int id = 0; id <= 17; ++id)
-        if (auto effect = createEffect(AudioEffectType(id)))
+        if (auto effect = createEffect(AudioEffectType(id))) {
             EXPECT_EQ(effect->typeName + "/" + effect->group.name, effectTypeName(id) + "/" + effectTypeName(id));
+        }
 }
 
 TEST(EffectChainBlocks, NotesAfterSilenceStartAndABlockDuringAChangeIsSilenced) {

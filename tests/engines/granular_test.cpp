@@ -54,12 +54,6 @@ std::vector<float> sine(double hz, double rate, size_t n, float level = 0.5f) {
     return x;
 }
 
-void setWindow(GranularCommon& c, float a, float h, float d) {
-    c.envAttack[GranularCommon::kGrainWindow].setValue(a, true);
-    c.envHold[GranularCommon::kGrainWindow].setValue(h, true);
-    c.envDecay[GranularCommon::kGrainWindow].setValue(d, true);
-}
-
 TEST(Grain, ReadsStayInsideTheSampleAtAnyRateAndReleaseAtOnce) {
     enginetest::TestSamplePool pool;
     // Exactly 1000 frames: a read past them is a heap overflow under ASan.
