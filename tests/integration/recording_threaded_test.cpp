@@ -46,7 +46,15 @@ struct Take {
             host::stepBlocks(1);
         }
     }
+    // The interface task draws at its own pace: a page takes keys again
+    // once it has drawn after the last change.
+    void settle() {
+        const unsigned frames = host::board().oled().framesCompleted();
+        for (int i = 0; i < 3000 && host::board().oled().framesCompleted() < frames + 2; ++i)
+            step();
+    }
     void tap(int key) {
+        settle();
         host::panel().pressKey(uint32_t(key));
         step(12);
         host::panel().releaseKey(uint32_t(key));
