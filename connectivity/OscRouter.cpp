@@ -104,6 +104,8 @@ void setOscIdleCounter(std::atomic<uint32_t>* counter) { gIdleCounter.store(coun
 
 uint32_t oscUnhandledCount() { return gUnhandled.load(std::memory_order_relaxed); }
 
+void resetOscUnhandledLines() { gUnhandledLines.reset(); }
+
 void on_receive(oscpkt::Message* message, const char* sender, void*) {
     if (!message)
         return;

@@ -38,6 +38,12 @@ public:
     }
     bool allow(uint32_t& leftOut) { return allow(steadyNs(), leftOut); }
 
+    // A fresh burst; the total of lines left out is kept.
+    void reset() {
+        due_.store(INT64_MIN / 2, std::memory_order_release);
+        leftOut_.store(0, std::memory_order_relaxed);
+    }
+
     // Lines refused since construction.
     uint64_t totalLeftOut() const { return totalLeftOut_.load(std::memory_order_relaxed); }
 

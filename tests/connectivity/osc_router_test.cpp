@@ -31,6 +31,7 @@ protected:
     void SetUp() override {
         idle.store(1000);
         setOscIdleCounter(&idle);
+        resetOscUnhandledLines();
         shape().setValue(3.0f, false);
     }
     void TearDown() override { setOscIdleCounter(nullptr); }
