@@ -3,6 +3,7 @@
 #include "connectivity/OSCV.h"
 #include "instrument/track/Track.h"
 #include "parameters/ParameterGroup.h"
+#include "platform/LogLimiter.h"
 #include "platform/Osc.h"
 
 #include <cstdio>
@@ -82,9 +83,18 @@ bool isExpanderAddress(const std::string& address) {
     return oscpkt::Message(address.substr(0, second)).match("/oscv");
 }
 
+// Any host that reaches the port can send these at any rate.
+LogLimiter gUnhandledLines;
+
 void unhandled(const char* sender, const std::string& address) {
     gUnhandled.fetch_add(1, std::memory_order_relaxed);
-    printf("OSC from [%s][%s] is unhandled\n", sender ? sender : "", address.c_str());
+    uint32_t leftOut = 0;
+    if (!gUnhandledLines.allow(leftOut))
+        return;
+    if (leftOut > 0)
+        printf("OSC: %u more unhandled messages not shown\n", leftOut);
+    printf("OSC from [%s][%s] is unhandled\n", sender ? escapeForLog(sender).c_str() : "",
+           escapeForLog(address).c_str());
     fflush(stdout);
 }
 
@@ -93,6 +103,8 @@ void unhandled(const char* sender, const std::string& address) {
 void setOscIdleCounter(std::atomic<uint32_t>* counter) { gIdleCounter.store(counter, std::memory_order_release); }
 
 uint32_t oscUnhandledCount() { return gUnhandled.load(std::memory_order_relaxed); }
+
+void resetOscUnhandledLines() { gUnhandledLines.reset(); }
 
 void on_receive(oscpkt::Message* message, const char* sender, void*) {
     if (!message)

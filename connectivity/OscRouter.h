@@ -18,3 +18,5 @@ void on_receive(oscpkt::Message* message, const char* sender, void* userData);
 void setOscIdleCounter(std::atomic<uint32_t>* counter);
 // Messages reported unhandled so far.
 uint32_t oscUnhandledCount();
+// The console lines about unhandled messages start a fresh burst.
+void resetOscUnhandledLines();

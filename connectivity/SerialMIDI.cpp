@@ -87,11 +87,24 @@ void SerialMIDI::readInput() {
 
 void SerialMIDI::received(const MidiMessage& message) { pipe_.writeNonRt(&message, sizeof message); }
 
-void SerialMIDI::invalidStatus(uint8_t status) { rt_printf("DIN MIDI received invalid status byte: 0x%02x\n", status); }
+bool SerialMIDI::_badByteLine() {
+    uint32_t leftOut = 0;
+    if (!badBytes_.allow(leftOut))
+        return false;
+    if (leftOut > 0)
+        rt_printf("DIN MIDI: %u more bad bytes not shown\n", leftOut);
+    return true;
+}
+
+void SerialMIDI::invalidStatus(uint8_t status) {
+    if (_badByteLine())
+        rt_printf("DIN MIDI received invalid status byte: 0x%02x\n", status);
+}
 
 void SerialMIDI::unexpectedData(uint8_t data, uint32_t runningType) {
-    rt_printf("DIN MIDI received data byte 0x%02x while not expecting one: last status byte was %s\n", data,
-              midiTypeName(runningType));
+    if (_badByteLine())
+        rt_printf("DIN MIDI received data byte 0x%02x while not expecting one: last status byte was %s\n", data,
+                  midiTypeName(runningType));
 }
 
 void SerialMIDI::_queue(const MidiMessage& m) {
@@ -137,8 +150,25 @@ void SerialMIDI::writeOutput() {
     if (fd_ < 0)
         return;
     MidiMessage m;
-    while (pipe_.readNonRt(&m, sizeof m) == ssize_t(sizeof m))
+    uint32_t dropped = 0;
+    while (pipe_.readNonRt(&m, sizeof m) == ssize_t(sizeof m)) {
+        // A message is three bytes at most; a full queue drops it whole.
+        if (queue_.size() + 3 > kMaxQueuedBytes) {
+            ++dropped;
+            continue;
+        }
         _queue(m);
+    }
+    if (dropped > 0) {
+        droppedMessages_.fetch_add(dropped, std::memory_order_relaxed);
+        droppedUnreported_ += dropped;
+        uint32_t leftOut = 0;
+        if (queueFullLines_.allow(leftOut)) {
+            rt_printf("[!]\tSerialMIDI: MIDI out queue full (%zu bytes): %u messages dropped\n", queue_.size(),
+                      droppedUnreported_);
+            droppedUnreported_ = 0;
+        }
+    }
 
     uint8_t buffer[kChunk];
     size_t moved = 0;

@@ -16,20 +16,33 @@ uint32_t KeyDebouncer::update(uint32_t bit) {
     invertedHistory_ = pushSample(invertedHistory_, bit ^ 1u);
     ++callsSinceKeydown_;
     uint32_t result = kNothing;
+    bool armed = armed_.load(std::memory_order_relaxed);
     if (history_ == kEdge) {
-        armed_ = true;
+        armed = true;
         callsSinceKeydown_ = 0;
         result = kKeyDown;
-    } else if (armed_ && callsSinceKeydown_ > repeatDelay_ && callsSinceKeydown_ % repeatPeriod_ == 0) {
+    } else if (armed && callsSinceKeydown_ > repeatDelay() && callsSinceKeydown_ % repeatPeriod() == 0) {
         result = kRepeat;
     }
     if (invertedHistory_ == kEdge)
-        armed_ = false;
-    lastResult_ = result;
+        armed = false;
+    armed_.store(armed, std::memory_order_release);
+    lastResult_.store(result, std::memory_order_release);
     return result;
 }
 
 void KeyDebouncer::setRepeat(uint32_t delay, uint32_t period) {
-    repeatDelay_ = delay;
-    repeatPeriod_ = period ? period : 1;  // a zero period would divide by zero
+    repeatDelay_.store(delay, std::memory_order_relaxed);
+    repeatPeriod_.store(period ? period : 1, std::memory_order_relaxed);  // a zero period would divide by zero
+}
+
+KeyDebouncer& KeyDebouncer::operator=(const KeyDebouncer& other) {
+    callsSinceKeydown_ = other.callsSinceKeydown_;
+    repeatDelay_.store(other.repeatDelay(), std::memory_order_relaxed);
+    repeatPeriod_.store(other.repeatPeriod(), std::memory_order_relaxed);
+    armed_.store(other.held(), std::memory_order_relaxed);
+    lastResult_.store(other.lastResult(), std::memory_order_relaxed);
+    history_ = other.history_;
+    invertedHistory_ = other.invertedHistory_;
+    return *this;
 }

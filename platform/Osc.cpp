@@ -1,5 +1,6 @@
 #include "platform/Osc.h"
 
+#include "platform/LogLimiter.h"
 #include "platform/RtPrintf.h"
 
 #include <arpa/inet.h>
@@ -496,6 +497,9 @@ void OscReceiver::loop(int fd) {
     std::vector<uint8_t> buffer(kMaxDatagram);
     std::vector<oscpkt::Message> messages;
     char sender[32];
+    // Any host that reaches the port can send these at any rate.
+    LogLimiter malformedLines, failedLines;
+    uint32_t leftOut = 0;
     while (!quit_.load(std::memory_order_acquire)) {
         pollfd pfd{fd, POLLIN, 0};
         int ready = ::poll(&pfd, 1, kPollMs);
@@ -507,7 +511,10 @@ void OscReceiver::loop(int fd) {
         if (n < 0) continue;
         formatSender(from, sender, sizeof sender);
         if (size_t(n) > buffer.size() || !oscpkt::decodePacket(buffer.data(), size_t(n), messages)) {
-            rt_printf("OSC: dropped malformed packet (%zu bytes) from %s\n", size_t(n), sender);
+            if (malformedLines.allow(leftOut)) {
+                if (leftOut > 0) rt_printf("OSC: %u more malformed packets not shown\n", leftOut);
+                rt_printf("OSC: dropped malformed packet (%zu bytes) from %s\n", size_t(n), sender);
+            }
             continue;
         }
         for (auto& message : messages) {
@@ -516,9 +523,16 @@ void OscReceiver::loop(int fd) {
             try {
                 if (callback_) callback_(&message, sender, userData_);
             } catch (const std::exception& e) {
-                rt_printf("OSC: handling %s failed: %s\n", message.addressPattern().c_str(), e.what());
+                if (failedLines.allow(leftOut)) {
+                    if (leftOut > 0) rt_printf("OSC: %u more failed messages not shown\n", leftOut);
+                    rt_printf("OSC: handling %s failed: %s\n", escapeForLog(message.addressPattern()).c_str(),
+                              escapeForLog(e.what()).c_str());
+                }
             } catch (...) {
-                rt_printf("OSC: handling %s failed\n", message.addressPattern().c_str());
+                if (failedLines.allow(leftOut)) {
+                    if (leftOut > 0) rt_printf("OSC: %u more failed messages not shown\n", leftOut);
+                    rt_printf("OSC: handling %s failed\n", escapeForLog(message.addressPattern()).c_str());
+                }
             }
         }
     }

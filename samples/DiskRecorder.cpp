@@ -118,7 +118,9 @@ void DiskRecorder::stop() {
 }
 
 void DiskRecorder::pushInterleaved(const float* frames, uint32_t channels) {
-    if (channels < 1 || channels > kMaxChannels)
+    // Only blocks of an open file go into the pipe: one pushed earlier would
+    // be emptied out by the start.
+    if (channels < 1 || channels > kMaxChannels || !fileOpen_.load(std::memory_order_acquire))
         return;
     if (pipe_.writeRt(frames, size_t(channels) * kFrames * sizeof(float)) < 0)
         blocksDropped_.fetch_add(1, std::memory_order_relaxed);

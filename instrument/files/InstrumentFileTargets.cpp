@@ -1,8 +1,10 @@
 // The file layer's view of the instrument's own objects.
 #include "gui/FileBrowser.h"
+#include "instrument/InstrumentState.h"
 #include "instrument/MainClock.h"
 #include "instrument/files/FileTargets.h"
 #include "instrument/track/Track.h"
+#include "instrument/voices/VoiceManager.h"
 #include "sequencing/MorphController.h"
 #include "samples/AudioResourcePool.h"
 
@@ -79,6 +81,12 @@ FileTargets instrumentFileTargets() {
     for (size_t i = 0; i < adapters.size() && i < targets.tracks.size(); ++i)
         targets.tracks[i] = adapters[i].get();
     targets.clock = &DSP::mainClock.parameterGroup;
+    InstrumentState& state = Driver::instrument;
+    targets.project = &state.projectGroup;
+    targets.config = &state.configGroup;
+    targets.runApplyCallbacks = [&state] { state.settingsPage.runApplyCallbacks(); };
+    targets.outputChain = &DSP::voiceManager.masterChain;
+    targets.resetOutputFX = [] { DSP::voiceManager.resetOutputFX(); };
     targets.motion = &DSP::motion;
     // A project load replaces the tracks the browser has chosen.
     targets.trackChoice = [](int i) { return Driver::fileBrowser.trackChosen(i); };

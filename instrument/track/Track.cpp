@@ -69,8 +69,6 @@ Track::Track(uint32_t trackIndex, MainClock* mainClock)
       mainClock_(mainClock) {
     midiNoteIn.setChoices({"false", "true"}, 0);
     engineName.reserve(kEngineNameCapacity);
-    midiInFilter.reset();
-    midiLearnFilter.reset();
 
     sequencerImpl.trackIndex = index;
     SequencerLinks links;
@@ -115,6 +113,11 @@ Track::Track(uint32_t trackIndex, MainClock* mainClock)
                          static_cast<Parameter*>(&inputRouting[1]), static_cast<Parameter*>(&inputRouting[2]),
                          static_cast<Parameter*>(&inputRouting[3])})
         parameterGroup.add(p);
+
+    // Last: the engine switch above configured the input filter. Until setup
+    // both filters accept nothing.
+    midiInFilter.reset();
+    midiLearnFilter.reset();
 }
 
 Track::~Track() = default;

@@ -166,6 +166,8 @@ private:
     void _fire(NoteEvent& slot);
     void _gates(uint32_t* gates);
     void _recordInputs(const BelaContext* context, const float gains[kInputs], const RecordingTap::Words& tap);
+    // Hands track t's block to a recording of that track.
+    void _tapTrack(uint32_t t, const RecordingTap::Words& tap, const AudioBlock& block);
     void _processTrack(uint32_t t, const BelaContext* context, const float gains[kInputs],
                        const RecordingTap::Words& tap, AudioBlock& out);
     void _addInput(const BelaContext* context, uint32_t input, float gain, AudioBlock& block, uint32_t channel);

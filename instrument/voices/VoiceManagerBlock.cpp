@@ -63,6 +63,14 @@ void VoiceManager::_recordInputs(const BelaContext* context, const float gains[k
     recorder->pushInterleaved(frames, n);
 }
 
+void VoiceManager::_tapTrack(uint32_t t, const RecordingTap::Words& tap, const AudioBlock& block) {
+    AudioRecorder* recorder = recorder_.load(std::memory_order_acquire);
+    // As many channels as the file was started with, or the file is garbled.
+    if (tap.mode == RecordingTap::Track && tap.track == t && recorder && tap.count >= 1 &&
+        tap.count <= AudioBlock::kChannels)
+        recorder->pushBlock(block.samples, 0, tap.count);
+}
+
 void VoiceManager::_processTrack(uint32_t t, const BelaContext* context, const float gains[kInputs],
                                  const RecordingTap::Words& tap, AudioBlock& out) {
     TrackVoices& tv = tracks_[t];
@@ -70,8 +78,12 @@ void VoiceManager::_processTrack(uint32_t t, const BelaContext* context, const f
     block.clear();
     block.positionCount = std::min(tv.polyphony, tv.unison);
     const TrackLink& link = links_[t];
-    // Another thread is changing the track's parameters: nothing of it plays.
-    if (link.busy && link.busy(link.owner)) return;
+    // Another thread is changing the track's parameters: nothing of it plays,
+    // and a recording of it goes on with the silence.
+    if (link.busy && link.busy(link.owner)) {
+        _tapTrack(t, tap, block);
+        return;
+    }
 
     renderTrackVoices(_typeOf(tv.current), t, block, true);
     if (tv.blocksSinceSwitch < kOverlapBlocks && tv.previous && tv.previous != tv.current)
@@ -90,11 +102,7 @@ void VoiceManager::_processTrack(uint32_t t, const BelaContext* context, const f
         link.chain->process(block);
     }
 
-    AudioRecorder* recorder = recorder_.load(std::memory_order_acquire);
-    // As many channels as the file was started with, or the file is garbled.
-    if (tap.mode == RecordingTap::Track && tap.track == t && recorder && tap.count >= 1 &&
-        tap.count <= AudioBlock::kChannels)
-        recorder->pushBlock(block.samples, 0, tap.count);
+    _tapTrack(t, tap, block);
 
     SynthVoiceCommon* engine = tv.current;
     scaleBlock(block, engine ? float(engine->trackVolume.output) : 0.0f);

@@ -6,6 +6,7 @@
 #include "gui/GuiNotify.h"
 #include "gui/MonoGFX.h"
 #include "gui/PageWidgets.h"
+#include "platform/Audio.h"
 #include "samples/AudioRecorder.h"
 
 #include <cmath>
@@ -107,8 +108,6 @@ bool VoiceManager::startRecording(std::string& path, uint32_t mode, uint32_t fir
         Driver::guiNotify.warning(kStartFailed);
         return false;
     }
-    tap_.set(mode, first, count, track);
-
     const std::string name = recordingNameFor(mode, first, count, track);
     recordingName_.store(packName(name), std::memory_order_release);
 
@@ -125,18 +124,21 @@ bool VoiceManager::startRecording(std::string& path, uint32_t mode, uint32_t fir
         path = candidate;
     }
 
+    // The tap follows the start: a block tapped earlier would go into the
+    // pipe that the start empties.
     if (recorder->start(path, count)) {
+        tap_.set(mode, first, count, track);
         Driver::guiNotify.success(kStarted);
         return true;
     }
-    // Nothing records: the audio thread must not keep pushing blocks.
-    tap_.clear();
     Driver::guiNotify.warning(kStartFailed);
     return false;
 }
 
 void VoiceManager::stopRecording() {
     tap_.clear();  // the audio thread stops pushing first
+    // The block that read the tap before the clear is in the pipe before the stop.
+    Bela_blockFence();
     if (AudioRecorder* recorder = recorder_.load(std::memory_order_acquire)) recorder->stop();
 }
 

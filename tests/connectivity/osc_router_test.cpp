@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -29,6 +31,7 @@ protected:
     void SetUp() override {
         idle.store(1000);
         setOscIdleCounter(&idle);
+        resetOscUnhandledLines();
         shape().setValue(3.0f, false);
     }
     void TearDown() override { setOscIdleCounter(nullptr); }
@@ -69,6 +72,26 @@ TEST_F(OscRouter, EverythingElseIsReportedOnceAndChangesNothing) {
     testing::internal::CaptureStdout();
     route(Message("/6/syn/x").pushFloat(1.0f));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "OSC from [127.0.0.1:5000][/6/syn/x] is unhandled\n");
+}
+
+// Any host can send them: printed escaped, a burst and then one a second.
+TEST_F(OscRouter, UnhandledAddressesPrintEscapedAndAFloodIsCut) {
+    testing::internal::CaptureStdout();
+    route(Message("/6/\x1b]0;owned\x07\n/x").pushFloat(1.0f));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "OSC from [127.0.0.1:5000][/6/\\x1b]0;owned\\x07\\x0a/x] is unhandled\n");
+
+    testing::internal::CaptureStdout();
+    const auto start = std::chrono::steady_clock::now();
+    uint32_t unhandled = 0;
+    for (int i = 0; i < 5000; ++i)
+        unhandled += route(Message("/6/syn/x").pushFloat(1.0f));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(unhandled, 5000u);  // all counted, few printed
+    const size_t lines = size_t(std::count(out.begin(), out.end(), '\n'));
+    EXPECT_GE(lines, 10u);
+    EXPECT_LE(double(lines), 2.0 * (20.0 + seconds + 1.0)) << out.substr(0, 500);
 }
 
 TEST_F(OscRouter, ExpanderAddressesGoToTheClient) {

@@ -13,6 +13,7 @@
 
 #include "tests/support/Pty.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -114,6 +115,22 @@ TEST_F(SerialMidiPty, ReceivedBytesComeOutOfThePipeAsRecords) {
               std::string::npos)
         << out;
     EXPECT_NE(out.find("DIN MIDI received invalid status byte: 0xf9\n"), std::string::npos) << out;
+}
+
+// Whatever is plugged in can send bad bytes at any rate: a burst of lines,
+// then one a second.
+TEST_F(SerialMidiPty, AFloodOfBadBytesIsCutInTheLog) {
+    testing::internal::CaptureStdout();
+    const auto start = std::chrono::steady_clock::now();
+    writeAll(pty.master, Bytes(3000, 0xF9));
+    writeAll(pty.master, {0x90, 0x3C, 0x64});
+    const Texts seen = receive(port, 1);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(seen, (Texts{"NoteOn ch: 0 data: 60 100"}));
+    const size_t lines = size_t(std::count(out.begin(), out.end(), '\n'));
+    EXPECT_GE(lines, 10u);
+    EXPECT_LE(double(lines), 2.0 * (20.0 + seconds + 1.0)) << out.substr(0, 500);
 }
 
 TEST_F(SerialMidiPty, SentRecordsLeaveAsBytesWithTheirStatus) {
@@ -233,6 +250,19 @@ TEST_F(SerialMidiDefaultPort, BytesTheDeviceCannotTakeYetStayQueuedInOrder) {
         ASSERT_EQ(got[3 * i + 2], 1 + i % 127) << "record " << i;
     }
     EXPECT_EQ(port.queuedBytes(), 0u);
+}
+
+TEST_F(SerialMidiDefaultPort, TheOutputQueueIsBoundedAndSaysSoWhenFull) {
+    const int records = 80000;  // far more than the terminal and the queue take
+    for (int i = 0; i < records; ++i)
+        port.sendNoteOn(uint32_t(i % 16), 60, 100);
+    testing::internal::CaptureStdout();
+    for (int run = 0; run < 20; ++run)
+        port.writeOutput();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LE(port.queuedBytes(), SerialMIDI::kMaxQueuedBytes);
+    EXPECT_GT(port.droppedMessages(), 0u);
+    EXPECT_NE(out.find("MIDI out queue full"), std::string::npos) << out.substr(0, 500);
 }
 
 TEST(SerialMidiSetup, AMissingOrWrongDeviceLeavesADeadPortThatDoesNoHarm) {

@@ -94,8 +94,9 @@ TEST(Reverb, OneSoundingChannelTakesEveryLine) {
     fx->process(block);
     for (uint32_t c = 0; c < 8; ++c) {
         EXPECT_EQ(block.channelState[c], c == 2 ? ChannelState::Playing : ChannelState::Vacant) << c;
-        if (c != 2)
+        if (c != 2) {
             EXPECT_EQ(fxtest::peak(block, c), 0.0f) << c;
+        }
     }
     // With nothing listed the previous assignment stays.
     AudioBlock empty;

@@ -28,8 +28,9 @@ TEST(MonoSum, AllSoundingChannelsOntoTheChosenOne) {
     EXPECT_EQ(block.channel(2)[7], 1.0f + 2.0f + 6.0f + 3.0f);
     EXPECT_EQ(block.channelState[2], ChannelState::Playing);
     for (uint32_t c = 0; c < 8; ++c)
-        if (c != 2)
+        if (c != 2) {
             EXPECT_TRUE(fxtest::peak(block, c) == 0.0f && block.channelState[c] == ChannelState::Vacant) << c;
+        }
 
     fx.input.setValue(4, true);  // channel 4
     fx.routing.setValue(4, true);

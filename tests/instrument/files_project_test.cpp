@@ -3,6 +3,7 @@
 // loads that must not leave another project's tracks or chains behind.
 #include "FileTestSupport.h"
 #include "instrument/files/ProjectFolder.h"
+#include "instrument/Wiring.h"
 #include "instrument/track/Track.h"
 
 #include <sys/stat.h>
@@ -173,7 +174,7 @@ TEST_F(ProjectTest, TrackFileNamesStayInTheFolderAndAreUnique) {
 
 // The instrument's own tracks through the file layer's default targets.
 TEST_F(ProjectTest, InstrumentTracksSaveAndLoadTheirParts) {
-    fileTargets() = instrumentFileTargets();
+    wireInstrument();
     Track& from = DSP::track[0];
     Track& to = DSP::track[3];
     const std::string name = from.nameParameter.toString();

@@ -4,6 +4,7 @@
 #include "instrument/files/FileTargets.h"
 #include "instrument/files/PartFile.h"
 #include "instrument/files/ProjectFolder.h"
+#include "instrument/Wiring.h"
 #include "instrument/track/Track.h"
 #include "platform/Audio.h"
 
@@ -29,10 +30,59 @@ void loadRender(BelaContext*, void*) {
     gBlocks.fetch_add(1);
 }
 
+// Track 2 as the audio thread meets it: FM on with "1 attack" at its default
+// is a part heard half loaded.
+std::atomic<long> gHalfLoaded{0};
+std::atomic<long> gFmBlocks{0};
+
+void fmRender(BelaContext*, void*) {
+    Track& t = DSP::track[1];
+    t.blockUpdate();
+    if (!t.isBusy() && t.currentEngine() == &t.fmCommon) {
+        gFmBlocks.fetch_add(1);
+        if (t.fmCommon.envAttack[0].getValue() != 500.0f)
+            gHalfLoaded.fetch_add(1);
+    }
+    gBlocks.fetch_add(1);
+}
+
 }  // namespace
 
+// Through the targets the instrument installs at start.
+TEST(FilesThreaded, PartLoadedWhilePlayingIsNeverHeardHalfLoaded) {
+    wireInstrument();
+    Track& t = DSP::track[1];
+    t.setup();
+    ASSERT_TRUE(testsupport::startStepped(fmRender, "files-fm-root"));
+    TrackFiles& target = *fileTargets().tracks[1];
+    ASSERT_TRUE(target.setSynthesisName("FM"));
+    target.applySynthesis();
+    t.fmCommon.envAttack[0].setValue(500.0f, false);
+    ASSERT_EQ(saveByFileType("/home/corvane/fm.inst", FileTypeInstrument, target, true, false), SaveSuccess);
+    t.resetSynthesis(true);
+    ASSERT_NE(t.currentEngine(), &t.fmCommon);
+
+    testsupport::SteppingAudio audio;
+    testing::internal::CaptureStdout();
+    int failed = 0;
+    for (int round = 0; round < 100; ++round) {
+        const long seen = gBlocks.load();
+        failed += readFile("/home/corvane/fm.inst", target, false) != LoadSuccess;
+        for (int i = 0; i < 2000 && gBlocks.load() < seen + 2; ++i)
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    audio.stop();
+    testing::internal::GetCapturedStdout();
+    Bela_cleanupAudio();
+    EXPECT_EQ(failed, 0);
+    EXPECT_GT(gFmBlocks.load(), 0);
+    EXPECT_EQ(gHalfLoaded.load(), 0) << "of " << gFmBlocks.load() << " blocks with FM on";
+    EXPECT_FALSE(t.isBusy());
+    fileTargets() = FileTargets{};
+}
+
 TEST(FilesThreaded, PartFilesLoadWhileTheAudioThreadRunsTheTrack) {
-    fileTargets() = instrumentFileTargets();
+    wireInstrument();
     Track& t = DSP::track[0];
     t.setup();
     ASSERT_TRUE(testsupport::startStepped(loadRender, "files-threaded-root"));

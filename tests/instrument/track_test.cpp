@@ -95,8 +95,9 @@ TEST(TrackConstruction, FreshInstrumentFollowsTheConstructionRules) {
         // Tracks 1-4 spread in stereo, track 5 echoes (once the delay exists).
         const bool hasEffect = t < 4 || effectTypeAvailable(AudioEffectType(9));
         ASSERT_EQ(track.effectChain.effectCount(), hasEffect ? 1u : 0u);
-        if (hasEffect)
+        if (hasEffect) {
             EXPECT_EQ(track.effectChain.getEffect(0)->typeName, t < 4 ? "stereo" : "delay");
+        }
         EXPECT_EQ(track.subtractiveCommon.parameters.ownerName, "/track/" + std::to_string(t + 1) + "/syn/");
         EXPECT_EQ(track.encoderParameters[0].load(), &DSP::mainClock.bpm);
         EXPECT_EQ(track.encoderParameters[3].load(), &track.currentEngine()->polyphony);
@@ -139,6 +140,16 @@ TEST_F(TrackTest, SavedMidiInSettingsActWithoutAnEditOnThePage) {
     loaded->refreshSlotChoices();
     loaded->midiIn(noteOn(0, 60));
     EXPECT_EQ(recorder.notes.size(), 1u);
+}
+
+TEST_F(TrackTest, TrackNotYetSetUpAcceptsNoMidi) {
+    auto fresh = std::make_unique<Track>(2, &clock);
+    fresh->setNoteScheduler(&recorder);
+    fresh->midiNoteIn.setValue(1, false);
+    fresh->midiIn(noteOn(0, 60));
+    EXPECT_EQ(recorder.notes.size(), 0u);
+    EXPECT_EQ(fresh->midiInFilter.types(), 0u);
+    EXPECT_EQ(fresh->midiLearnFilter.types(), 0u);
 }
 
 TEST_F(TrackTest, SlotChoicesListEnvelopesThenModulators) {

@@ -6,12 +6,16 @@
 #include "dsp/Random.h"
 #include "gui/MonoGFX.h"
 #include "instrument/track/Track.h"
+#include "platform/Paths.h"
+#include "samples/DiskRecorder.h"
+#include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <regex>
 
 namespace DSP {
@@ -378,6 +382,52 @@ TEST(VoiceRecording, TapsDeliverExactlyTheFramesPlayed) {
         EXPECT_FLOAT_EQ(in[i * 2], sine(start + i, 700.0f, 0.3f));
         EXPECT_FLOAT_EQ(in[i * 2 + 1], 0.1f * g3);
     }
+}
+
+// The audio thread may run a block while the disk recorder starts: nothing
+// it hands over is lost to the start, and the file holds every block handed over.
+TEST(VoiceRecording, ABlockRunDuringTheStartIsNotLostToIt) {
+    ASSERT_TRUE(host::setRoot(testsupport::tempDir() + "start-race"));
+    DiskRecorder disk;
+    ASSERT_TRUE(disk.setup(false));
+    struct Racing : AudioRecorder {
+        explicit Racing(DiskRecorder& d) : disk(d) {}
+        bool start(const std::string& path, uint32_t channels) override {
+            if (during) during();
+            return disk.start(path, channels);
+        }
+        void stop() override { disk.stop(); }
+        std::string fullPath(const std::string& path) const override { return disk.fullPath(path); }
+        void pushInterleaved(const float* frames, uint32_t channels) override {
+            ++handed;
+            disk.pushInterleaved(frames, channels);
+        }
+        void pushBlock(const float* samples, uint32_t first, uint32_t channels) override {
+            ++handed;
+            disk.pushBlock(samples, first, channels);
+        }
+        bool isRecording() const override { return disk.isRecording(); }
+        bool isFileOpen() const override { return disk.isFileOpen(); }
+        float level(uint32_t channel) const override { return disk.level(channel); }
+        uint32_t blocksPushed() const override { return disk.blocksPushed(); }
+
+        DiskRecorder& disk;
+        std::function<void()> during;
+        uint32_t handed = 0;
+    } rec(disk);
+    Rig rig;
+    rig.vm->setRecorder(&rec);
+    rec.during = [&] { rig.block(); };
+    std::string path = "race.wav";
+    ASSERT_TRUE(rig.vm->startRecording(path, 2, 0, 2, 0));  // track 1
+    rec.during = nullptr;
+    rig.blocks(10);
+    rig.vm->stopRecording();
+    disk.drain();
+    ASSERT_FALSE(disk.isFileOpen());
+    EXPECT_GE(rec.handed, 10u);
+    EXPECT_EQ(testsupport::shellOutput("soxi -s '" + disk.fullPath(path) + "' 2>&1"),
+              std::to_string(rec.handed * 64) + "\n");
 }
 
 TEST(VoiceRecording, NamesFilesAndSetsTheTapOnlyWhileRecording) {

@@ -202,6 +202,31 @@ TEST(OscReceiverPeers, MalformedPacketsAreDroppedAndGoodOnesAfterThemArrive) {
     EXPECT_NE(console.find("(10 bytes) from 127.0.0.1:"), std::string::npos) << console;
 }
 
+// Any host that reaches the port can flood it: a burst of lines, then one a second.
+TEST(OscReceiverPeers, AFloodOfMalformedPacketsIsCutInTheLog) {
+    Inbox inbox;
+    OscReceiver receiver(0, inbox.callback());
+    ASSERT_TRUE(receiver.isOk());
+    std::vector<uint8_t> good = Message("/good").encode();
+    testing::internal::CaptureStdout();
+    const auto start = std::chrono::steady_clock::now();
+    // In rounds that the socket's buffer holds, each ended by a good message.
+    bool arrived = true;
+    for (size_t round = 1; round <= 10 && arrived; ++round) {
+        for (int i = 0; i < 50; ++i)
+            sendRaw(receiver.port(), "\xff\x00garbage!", 10);
+        sendRaw(receiver.port(), good.data(), good.size());
+        arrived = inbox.waitFor(round);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::string console = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(arrived);
+    size_t lines = 0;
+    for (size_t at = 0; (at = console.find("OSC: dropped malformed packet", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_GE(lines, 10u);
+    EXPECT_LE(double(lines), 20.0 + seconds + 1.0) << console.substr(0, 500);
+}
+
 TEST(OscReceiverPeers, ThrowingCallbackDoesNotEndTheReceiver) {
     Inbox inbox;
     auto collect = inbox.callback();

@@ -123,8 +123,9 @@ TEST(PanelScript, ARunPlaysTheScriptThroughTheScanner) {
             break;
         case paneltest::PanelEventSeen::PushEdge: seen.push_back("push " + std::to_string(e.index)); break;
         }
-        if (e.kind == paneltest::PanelEventSeen::KeyDown)
+        if (e.kind == paneltest::PanelEventSeen::KeyDown) {
             EXPECT_GE(e.block, 10u);
+        }
     }
     EXPECT_EQ(seen, (std::vector<std::string>{"down 7", "step 20 1", "step 20 1", "step 20 1", "step 20 1",
                                               "push 3"}));

@@ -201,7 +201,7 @@ public:
     World() {
         for (int i = 0; i < FileTargets::kTracks; ++i) {
             tracks[size_t(i)] = std::make_unique<TestTrack>(i, i == 0 ? int(EngineSubtractive) : 0);
-            tracks[size_t(i)]->useEngine(i == 0 ? EngineSubtractive : 0);
+            tracks[size_t(i)]->useEngine(i == 0 ? int(EngineSubtractive) : 0);
         }
         clock.add(&bpm);
         project.add(&swing);
