@@ -47,4 +47,21 @@ TEST(ModulationBlock, ModulatorsStepOncePerBlockAndANoteStillRestartsThem) {
     EXPECT_NE(reads[7], reads[6]);  // the restart is heard in its own block
 }
 
+TEST(ModulationBlock, MinusInfinityDecibelsReadsSilence) {
+    ParameterFloat volume("B vol", ParameterFloat::Decibels, Stored | PerChannel, -96.0f, -96.0f, 6.0f);
+    ASSERT_EQ(volume.toString(), "-inf dB");
+    volume.updateBlock();
+    EXPECT_EQ(volume.getModulated(0, false, false), 0.0f);
+    auto down = makeTestModulator(-1.0f);
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(volume.addModulator(down));
+    testing::internal::GetCapturedStdout();
+    volume.updateBlock();
+    EXPECT_EQ(volume.getModulated(0, false, false), 0.0f);
+    // A floor above the scale's bottom is a level, not silence.
+    ParameterFloat quiet("quiet", ParameterFloat::Decibels, Stored | PerChannel, -60.0f, -60.0f, 6.0f);
+    quiet.updateBlock();
+    EXPECT_NEAR(quiet.getModulated(0, false, false), 0.001f, 1e-6f);
+}
+
 }  // namespace
