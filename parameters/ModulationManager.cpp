@@ -82,7 +82,16 @@ void ModulationManager::removeModulator(std::shared_ptr<Modulator>& m) {
         auto next = std::make_shared<List>(*current);
         next->erase(next->begin() + ptrdiff_t(i));
         modulators.publish(std::move(next));
-        return;  // the old list goes with `current`, here
+        current.reset();  // the old list goes here
+        // Those modulating its own parameters go with it: nothing could reach
+        // them any more but their page slots.
+        // (Their lists change only in the menu's and the loaders' task.)
+        for (Parameter* p : m->parameterGroup.parameters) {
+            List attached(p->modulators.begin(), p->modulators.end());
+            for (auto& a : attached)
+                removeModulator(a);
+        }
+        return;
     }
 }
 

@@ -241,4 +241,20 @@ TEST_F(ModulationReach, AnLfoRunsAtOneSpeedOnTheMixAndOnTheCutoff) {
     EXPECT_NEAR(onMix, onCutoff, 0.1 * onCutoff);
 }
 
+TEST_F(ModulationReach, DeletingAModulatorDeletesTheModulatorsOnItsControls) {
+    const std::vector<std::string> envelopes = slotNames();
+    const uint32_t cutoff = engineEncoder("filt freq");
+    addModulator(cutoff, "LFO");
+    addModulator(29, "offset");  // on the LFO's frequency
+    ASSERT_EQ(track().modulation.size(), 2u);
+    ASSERT_EQ(slotNames().size(), envelopes.size() + 2);
+
+    openMenu(cutoff);
+    choose("remove modulator");
+    choose("LFO");
+    play(750);
+    EXPECT_EQ(track().modulation.size(), 0u);
+    EXPECT_EQ(slotNames(), envelopes);
+}
+
 }  // namespace
