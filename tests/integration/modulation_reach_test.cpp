@@ -257,4 +257,43 @@ TEST_F(ModulationReach, DeletingAModulatorDeletesTheModulatorsOnItsControls) {
     EXPECT_EQ(slotNames(), envelopes);
 }
 
+TEST_F(ModulationReach, LearntEffectAndModulatorControlsFollowTheirControllersAlsoAfterALoad) {
+    // The chain's "stereo" at 20 % movement, mapped to CC 21.
+    tap(22);
+    ASSERT_TRUE(track().effectPageShown.load());
+    Parameter* movement = track().effectChain.getParameter(16);
+    ASSERT_NE(movement, nullptr);
+    ASSERT_EQ(movement->name, "movement");
+    learn(16, 21);
+    sendMidi({0xB0, 21, 127});
+    EXPECT_EQ(movement->toString(), "100.0 %");
+    sendMidi({0xB0, 21, 0});
+    EXPECT_EQ(movement->toString(), "0.0 %");
+
+    // An LFO's amount, mapped to CC 22.
+    tap(22);
+    ASSERT_FALSE(track().effectPageShown.load());
+    addModulator(engineEncoder("filt freq"), "LFO");
+    learn(31, 22);
+    ASSERT_EQ(track().modulation.size(), 1u);
+    Parameter& amount = track().modulation.list()->at(0)->amount;
+    ASSERT_EQ(amount.toString(), "0.0 %");
+    sendMidi({0xB0, 22, 127});
+    EXPECT_EQ(amount.toString(), "100.0 %");
+
+    // Saved with their groups: back after the instrument is loaded again.
+    const std::string path = "/home/corvane/reach.inst";
+    ASSERT_EQ(saveByFileType(path, FileTypeInstrument, *fileTargets().tracks[0], true, false), SaveSuccess);
+    ASSERT_EQ(readFile(path, *fileTargets().tracks[0], false), LoadSuccess);
+    play(24);
+    movement = track().effectChain.getParameter(16);
+    ASSERT_NE(movement, nullptr);
+    ASSERT_EQ(track().modulation.size(), 1u);
+    Parameter& loaded = track().modulation.list()->at(0)->amount;
+    sendMidi({0xB0, 21, 127});
+    sendMidi({0xB0, 22, 0});
+    EXPECT_EQ(movement->toString(), "100.0 %");
+    EXPECT_EQ(loaded.toString(), "0.0 %");
+}
+
 }  // namespace
