@@ -226,6 +226,9 @@ private:
     void _runMenuFlows();
     void _openMenuList(int i);
     void _endMenu();
+    // True when a load or chain edit took away the menu's target; `hold`
+    // keeps a modulator target alive meanwhile.
+    bool _menuTargetGone(std::shared_ptr<Modulator>& hold);
     void _drawArea(MonoGFX& window);
     void _drawEnvelopeGraph(MonoGFX& window, SynthVoiceCommon& e);
     void _drawCell(MonoGFX& window, uint32_t cell, Parameter* p, uint32_t encoderIndex);
@@ -241,6 +244,10 @@ private:
     // ends; the effect stays alive while its parameter is the target.
     Parameter* menuParameter_ = nullptr;
     std::shared_ptr<AudioEffect> menuEffect_;
+    // When the target is a modulator's: that modulator, which a load may
+    // free; the flow then ends.
+    std::weak_ptr<Modulator> menuModulator_;
+    bool menuOnModulator_ = false;
     // Interface task: the chain's size at the last draw; a change drops the
     // modulators of removed effects.
     uint32_t lastEffectCount_ = 0;

@@ -69,6 +69,8 @@ std::string chosenItem() {
 void Track::_endMenu() {
     menuParameter_ = nullptr;
     menuEffect_.reset();
+    menuModulator_.reset();
+    menuOnModulator_ = false;
     learnConfirmed.store(false, std::memory_order_release);
     menuState.store(MenuIdle, std::memory_order_release);
 }
@@ -87,6 +89,11 @@ void Track::_openMenuList(int i) {
     }
     if (!p)
         return;
+    std::shared_ptr<Modulator> owner;
+    if (!effect)
+        for (const auto& m : *modulation.list())
+            if (p->group == &m->parameterGroup)
+                owner = m;
     std::vector<std::string> items = {kEditValue};
     if (p->channelCount > 0) {
         items.push_back(kAddModulator);
@@ -98,11 +105,40 @@ void Track::_openMenuList(int i) {
         return;
     menuParameter_ = p;
     menuEffect_ = std::move(effect);
+    menuModulator_ = owner;
+    menuOnModulator_ = owner != nullptr;
     menuState.store(MenuActions, std::memory_order_release);
 }
 
+bool Track::_menuTargetGone(std::shared_ptr<Modulator>& hold) {
+    if (menuOnModulator_) {
+        hold = menuModulator_.lock();
+        if (!hold)
+            return true;
+        const auto list = modulation.list();
+        return std::find(list->begin(), list->end(), hold) == list->end();
+    }
+    if (!menuEffect_ || effectChain.isBusy())
+        return false;
+    for (unsigned i = 0; i < effectChain.effectCount(); ++i) {
+        const std::shared_ptr<AudioEffect> e = effectChain.getEffect(i);
+        if (!e || e == menuEffect_)
+            return false;  // still there, or a change under way: ask again later
+    }
+    return true;
+}
+
 void Track::_runMenuFlows() {
-    Parameter* p = menuParameter_;
+    if (menuState.load(std::memory_order_acquire) == MenuIdle && !learnConfirmed.load(std::memory_order_acquire))
+        return;
+    // A load may have freed the target since the flow began: the flow then
+    // acts on nothing and ends (at once while it waits for MIDI).
+    std::shared_ptr<Modulator> hold;
+    Parameter* p = _menuTargetGone(hold) ? nullptr : menuParameter_;
+    if (!p && menuState.load(std::memory_order_acquire) == MenuLearn) {
+        _endMenu();
+        return;
+    }
     if (learnConfirmed.load(std::memory_order_acquire)) {
         if (p && p->group) {
             rt_printf("Parameter [%s] belongs to [%s]\n", p->name.c_str(), p->group->name.c_str());

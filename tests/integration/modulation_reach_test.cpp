@@ -296,4 +296,21 @@ TEST_F(ModulationReach, LearntEffectAndModulatorControlsFollowTheirControllersAl
     EXPECT_EQ(loaded.toString(), "0.0 %");
 }
 
+TEST_F(ModulationReach, ALoadEndsALearnWhoseControlItFreed) {
+    const std::string path = "/home/corvane/plain.inst";
+    ASSERT_EQ(saveByFileType(path, FileTypeInstrument, *fileTargets().tracks[0], true, false), SaveSuccess);
+    addModulator(engineEncoder("filt freq"), "LFO");
+    openMenu(31);
+    choose("add MIDI mapping");
+    ASSERT_EQ(track().menuState.load(), uint32_t(Track::MenuLearn));
+
+    ASSERT_EQ(readFile(path, *fileTargets().tracks[0], false), LoadSuccess);
+    ASSERT_EQ(track().modulation.size(), 0u);
+    play(48);  // drawn
+    sendMidi({0xB0, 23, 64});
+    tap(3);
+    EXPECT_EQ(track().menuState.load(), uint32_t(Track::MenuIdle));
+    EXPECT_TRUE(engine().parameters.midiMappings()->empty());
+}
+
 }  // namespace
