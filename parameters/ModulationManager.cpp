@@ -166,11 +166,12 @@ void ModulationManager::buttonPressed(size_t index, uint32_t button) {
                 control = m->controls[3 + k];
         // Every button slot of the kinds holds a choice.
         if (auto* choice = dynamic_cast<ParameterInt*>(control)) {
+            // Limited before it is stored (a choice list wraps to its first
+            // entry): the audio thread never sees an index past the list.
             const unsigned slot = choice->activeSlot;
             if (slot < choice->values.size())
-                choice->values[slot] = choice->values[slot] + 1;
+                choice->setValue(choice->values[slot] + 1, false);
             choice->overridden = true;
-            choice->constrain();  // a choice list wraps to its first entry
         }
         m->refreshControls();
     });

@@ -40,6 +40,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class MainClock;
 class MonoGFX;
@@ -229,6 +230,8 @@ private:
     // True when a load or chain edit took away the menu's target; `hold`
     // keeps a modulator target alive meanwhile.
     bool _menuTargetGone(std::shared_ptr<Modulator>& hold);
+    // True when the chain's effects are not those of the last draw.
+    bool _chainChanged();
     void _drawArea(MonoGFX& window);
     void _drawEnvelopeGraph(MonoGFX& window, SynthVoiceCommon& e);
     void _drawCell(MonoGFX& window, uint32_t cell, Parameter* p, uint32_t encoderIndex);
@@ -248,9 +251,9 @@ private:
     // free; the flow then ends.
     std::weak_ptr<Modulator> menuModulator_;
     bool menuOnModulator_ = false;
-    // Interface task: the chain's size at the last draw; a change drops the
-    // modulators of removed effects.
-    uint32_t lastEffectCount_ = 0;
+    // Interface task: the chain's effects at the last draw; a change drops
+    // the modulators of removed effects.
+    std::vector<std::weak_ptr<AudioEffect>> lastChain_;
 };
 
 namespace DSP {

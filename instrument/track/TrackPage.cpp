@@ -332,20 +332,38 @@ void Track::_drawArea(MonoGFX& w) {
     }
 }
 
+bool Track::_chainChanged() {
+    if (effectChain.isBusy())
+        return false;  // asked again at the next draw
+    std::vector<std::weak_ptr<AudioEffect>> now;
+    const uint32_t count = effectChain.effectCount();
+    for (unsigned i = 0; i < count; ++i) {
+        std::shared_ptr<AudioEffect> e = effectChain.getEffect(i);
+        if (!e)
+            return false;  // a change under way
+        now.emplace_back(e);
+    }
+    // Compared by identity: an effect freed since expires, even when a new
+    // one took its memory.
+    bool same = now.size() == lastChain_.size();
+    for (size_t i = 0; same && i < now.size(); ++i)
+        same = lastChain_[i].lock() == now[i].lock();
+    if (same)
+        return false;
+    lastChain_ = std::move(now);
+    return true;
+}
+
 void Track::draw(MonoGFX& w) {
     window = &w;
     serviceRequests();
     _runMenuFlows();
     // The interface task cleared the window and drew its own corner first.
     _drawArea(w);
-    if (effectPageShown.load(std::memory_order_acquire)) {
-        const uint32_t count = effectChain.effectCount();
-        if (count != lastEffectCount_) {
-            lastEffectCount_ = count;
-            BusySection busy(*this);
-            modulation.removeUnused();
-            refreshSlotChoices();
-        }
+    if (effectPageShown.load(std::memory_order_acquire) && _chainChanged()) {
+        BusySection busy(*this);
+        modulation.removeUnused();
+        refreshSlotChoices();
     }
     GUI::drawSlotOverlay(w, TrackSlots(sequencer));
     if (menuState.load(std::memory_order_acquire) == MenuLearn) {

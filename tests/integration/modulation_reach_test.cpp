@@ -313,4 +313,28 @@ TEST_F(ModulationReach, ALoadEndsALearnWhoseControlItFreed) {
     EXPECT_TRUE(engine().parameters.midiMappings()->empty());
 }
 
+TEST_F(ModulationReach, TheSlotListFollowsAChainChangedBetweenTwoFrames) {
+    const std::vector<std::string> envelopes = slotNames();
+    EffectChain& chain = track().effectChain;
+    ASSERT_TRUE(chain.removeEffect(0));
+    ASSERT_TRUE(chain.insertEffect(AudioEffectType::Filter, 0));
+    tap(22);
+    ASSERT_TRUE(track().effectPageShown.load());
+    uint32_t freq = 16;
+    while (freq < 20 && chain.getParameter(int(freq))->name != "freq")
+        ++freq;
+    addModulator(freq, "LFO");
+    ASSERT_EQ(slotNames().size(), envelopes.size() + 1);
+    tap(22);  // the effect page again: adding the LFO left it
+    ASSERT_TRUE(track().effectPageShown.load());
+
+    // Another effect in its place between two frames, as a loader or the
+    // OSC router does it.
+    ASSERT_TRUE(chain.removeEffect(0));
+    ASSERT_TRUE(chain.insertEffect(AudioEffectType::Delay, 0));
+    play(48);
+    EXPECT_EQ(track().modulation.size(), 0u);
+    EXPECT_EQ(slotNames(), envelopes);
+}
+
 }  // namespace

@@ -64,4 +64,43 @@ TEST(ModulationBlock, MinusInfinityDecibelsReadsSilence) {
     EXPECT_NEAR(quiet.getModulated(0, false, false), 0.001f, 1e-6f);
 }
 
+// Remembers every value it was asked to bring into range.
+class WatchedChoice : public ParameterInt {
+public:
+    WatchedChoice() : ParameterInt("shape", ChoiceMode, Stored | PerChannel, 0) {
+        setChoices({"sine", "rising", "falling"}, -1, false);
+    }
+    void constrain() override {
+        for (const auto& v : values)
+            seen.push_back(v);
+        ParameterInt::constrain();
+    }
+    std::vector<int32_t> seen;
+};
+
+TEST(ModulationBlock, AChoiceButtonNeverShowsAnIndexPastItsList) {
+    class Manager : public ModulationManager {
+    public:
+        std::shared_ptr<TestModulator> made;
+        WatchedChoice choice;
+
+    protected:
+        std::shared_ptr<Modulator> _create(ModulatorType type, uint32_t channels, const std::string& target,
+                                           const std::string& group) override {
+            made = std::make_shared<TestModulator>(type, channels, target, group);
+            made->controls[4] = &choice;
+            return made;
+        }
+    } manager;
+    testing::internal::CaptureStdout();
+    manager.addModulator("LFO", 8, "cutoff", "filter");
+    testing::internal::GetCapturedStdout();
+    manager.choice.seen.clear();
+    for (int press = 0; press < 6; ++press)
+        manager.buttonPressed(0, 10);
+    EXPECT_EQ(manager.choice.value.load(), 0);  // twice round the list
+    for (int32_t v : manager.choice.seen)
+        EXPECT_LT(v, 3);
+}
+
 }  // namespace
