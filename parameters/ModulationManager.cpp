@@ -97,20 +97,25 @@ void ModulationManager::removeModulator(std::shared_ptr<Modulator>& m) {
 
 void ModulationManager::removeUnused() {
     std::lock_guard<std::recursive_mutex> lock(edits_);
-    std::shared_ptr<const List> current = modulators.get();
-    auto next = std::make_shared<List>();
-    next->reserve(current->size());
-    for (const auto& m : *current) {
-        if (m && m.use_count() == 1) {
-            rt_printf("[ModulationManager] removing unused [%s] assigned to [%s]\n", m->typeName().c_str(),
-                      m->targetName.c_str());
-            continue;
+    // Each pass destroys what it drops, which can leave the modulators on
+    // their controls unused in turn.
+    for (bool dropped = true; dropped;) {
+        std::shared_ptr<const List> current = modulators.get();
+        auto next = std::make_shared<List>();
+        next->reserve(current->size());
+        for (const auto& m : *current) {
+            if (m && m.use_count() == 1) {
+                rt_printf("[ModulationManager] removing unused [%s] assigned to [%s]\n", m->typeName().c_str(),
+                          m->targetName.c_str());
+                continue;
+            }
+            next->push_back(m);
         }
-        next->push_back(m);
+        dropped = next->size() != current->size();
+        if (dropped)
+            modulators.publish(std::move(next));
+        // The dropped ones are destroyed with `current`, on this thread.
     }
-    if (next->size() != current->size())
-        modulators.publish(std::move(next));
-    // The dropped ones are destroyed with `current`, on this thread.
 }
 
 void ModulationManager::removeAll() {
