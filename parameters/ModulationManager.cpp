@@ -82,26 +82,40 @@ void ModulationManager::removeModulator(std::shared_ptr<Modulator>& m) {
         auto next = std::make_shared<List>(*current);
         next->erase(next->begin() + ptrdiff_t(i));
         modulators.publish(std::move(next));
-        return;  // the old list goes with `current`, here
+        current.reset();  // the old list goes here
+        // Those modulating its own parameters go with it: nothing could reach
+        // them any more but their page slots.
+        // (Their lists change only in the menu's and the loaders' task.)
+        for (Parameter* p : m->parameterGroup.parameters) {
+            List attached(p->modulators.begin(), p->modulators.end());
+            for (auto& a : attached)
+                removeModulator(a);
+        }
+        return;
     }
 }
 
 void ModulationManager::removeUnused() {
     std::lock_guard<std::recursive_mutex> lock(edits_);
-    std::shared_ptr<const List> current = modulators.get();
-    auto next = std::make_shared<List>();
-    next->reserve(current->size());
-    for (const auto& m : *current) {
-        if (m && m.use_count() == 1) {
-            rt_printf("[ModulationManager] removing unused [%s] assigned to [%s]\n", m->typeName().c_str(),
-                      m->targetName.c_str());
-            continue;
+    // Each pass destroys what it drops, which can leave the modulators on
+    // their controls unused in turn.
+    for (bool dropped = true; dropped;) {
+        std::shared_ptr<const List> current = modulators.get();
+        auto next = std::make_shared<List>();
+        next->reserve(current->size());
+        for (const auto& m : *current) {
+            if (m && m.use_count() == 1) {
+                rt_printf("[ModulationManager] removing unused [%s] assigned to [%s]\n", m->typeName().c_str(),
+                          m->targetName.c_str());
+                continue;
+            }
+            next->push_back(m);
         }
-        next->push_back(m);
+        dropped = next->size() != current->size();
+        if (dropped)
+            modulators.publish(std::move(next));
+        // The dropped ones are destroyed with `current`, on this thread.
     }
-    if (next->size() != current->size())
-        modulators.publish(std::move(next));
-    // The dropped ones are destroyed with `current`, on this thread.
 }
 
 void ModulationManager::removeAll() {
@@ -157,11 +171,12 @@ void ModulationManager::buttonPressed(size_t index, uint32_t button) {
                 control = m->controls[3 + k];
         // Every button slot of the kinds holds a choice.
         if (auto* choice = dynamic_cast<ParameterInt*>(control)) {
+            // Limited before it is stored (a choice list wraps to its first
+            // entry): the audio thread never sees an index past the list.
             const unsigned slot = choice->activeSlot;
             if (slot < choice->values.size())
-                choice->values[slot] = choice->values[slot] + 1;
+                choice->setValue(choice->values[slot] + 1, false);
             choice->overridden = true;
-            choice->constrain();  // a choice list wraps to its first entry
         }
         m->refreshControls();
     });

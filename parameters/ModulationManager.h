@@ -41,6 +41,8 @@ public:
     // target and attaches it. Refused, with a notice and nothing listed, when
     // the target takes no modulators or holds its maximum already.
     std::shared_ptr<Modulator> addModulatorTo(const std::string& typeName, Parameter& target);
+    // Also drops the modulators attached to the modulator's own parameters,
+    // and theirs.
     void removeModulator(std::shared_ptr<Modulator>& modulator);
     // Drops every modulator that only this list still holds.
     void removeUnused();

@@ -38,7 +38,8 @@ Modulator::Modulator(uint32_t channelCount, const std::string& targetName, const
       outputs(channelCount, 0.0f),
       history(channelCount),
       written(channelCount, Relaxed<bool>(false)),
-      storeCounts(channelCount, 0u) {
+      storeCounts(channelCount, 0u),
+      steps_(channelCount) {
     parameterGroup.ownerName.assign(1, '/');  // a modulator has no track name
     controls[2] = &amount;
     controls[3] = &trig;

@@ -54,6 +54,22 @@ public:
     // A picture of the kind's shape in the box; the base draws nothing.
     virtual void _drawGFX(MonoGFX* gfx, unsigned x, unsigned y, unsigned w, unsigned h) {}
 
+    // Audio thread: the channel's value for the block `block` of the
+    // parameter it is attached to. The kind runs at most once per block and
+    // channel, however often the parameter is read; a restart that comes
+    // with a later read of the same block runs it again, so a note that
+    // starts there still restarts it.
+    float step(uint32_t channel, bool trigA, bool trigB, uint32_t block) {
+        const bool restart = _triggered(trigA, trigB);
+        BlockStep& s = steps_[channel];
+        if (s.block != block || (restart && !s.restarted)) {
+            s.value = process(channel, trigA, trigB);
+            s.block = block;
+            s.restarted = restart;
+        }
+        return s.value;
+    }
+
     // Records the channel's new output for the scope; returns it.
     float storeOutput(uint32_t channel, float value);
 
@@ -82,6 +98,13 @@ public:
     std::vector<uint32_t> storeCounts;
 
 protected:
+    struct BlockStep {
+        uint32_t block = 0;  // no parameter's block count is 0
+        bool restarted = false;
+        float value = 0.0f;
+    };
+    std::vector<BlockStep> steps_;
+
     // A trigger restarts the kind when the flag its "trig" choice names is set.
     bool _triggered(bool trigA, bool trigB) const {
         const int32_t t = trig.value.load(std::memory_order_relaxed);

@@ -56,11 +56,12 @@ void Parameter::selectSlot(unsigned index) {
 
 float Parameter::_modulated(uint32_t channel, bool trigA, bool trigB, float extra, bool listFree) {
     float v = output;
+    const uint32_t block = blockCount;
     if (modulationMode == 0) {
         if (listFree)
             for (const auto& m : modulators)
                 if (channel < m->channelCount)
-                    v += m->process(channel, trigA, trigB) * modulationDepth;
+                    v += m->step(channel, trigA, trigB, block) * modulationDepth;
         v += extra * modulationDepth;
     } else if (modulationMode == 1) {
         // One power of two for the product of all: 2^a x 2^b = 2^(a + b).
@@ -68,7 +69,7 @@ float Parameter::_modulated(uint32_t channel, bool trigA, bool trigB, float extr
         if (listFree)
             for (const auto& m : modulators)
                 if (channel < m->channelCount)
-                    exponent += m->process(channel, trigA, trigB);
+                    exponent += m->step(channel, trigA, trigB, block);
         if (exponent != 0.0f)
             v *= exp2f(exponent * modulationDepth);
     }
@@ -169,6 +170,8 @@ void Parameter::_releaseModulators() {
 }
 
 void Parameter::_updateModulators() {
+    const uint32_t next = blockCount + 1u;
+    blockCount = next != 0u ? next : 1u;  // 0 marks a modulator that never ran
     if (!busy.load(std::memory_order_seq_cst))
         for (const auto& m : modulators)
             m->parameterGroup.updateBlock();

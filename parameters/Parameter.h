@@ -134,6 +134,9 @@ public:
     bool stored = false;
     bool multiSlot = false;
     Relaxed<uint32_t> activeSlot{0u};
+    // Counts this parameter's blocks (updateBlock); the attached modulators
+    // step once per count, however often the parameter is read in it.
+    Relaxed<uint32_t> blockCount{1u};
 
 protected:
     float _modulated(uint32_t channel, bool trigA, bool trigB, float extra, bool listFree);
@@ -167,7 +170,8 @@ protected:
     float _smooth(float target);
     // Releases every attached modulator under the hand-over.
     void _releaseModulators();
-    // Recursion into the groups of the attached modulators.
+    // A new block: counts it, then the recursion into the groups of the
+    // attached modulators.
     void _updateModulators();
     void _morphModulators(float x, float y);
     void _storeModulatorSnapshots(unsigned index);

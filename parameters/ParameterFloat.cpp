@@ -151,9 +151,10 @@ void ParameterFloat::setMin(float v) {
         minimum = log2Of(v);
     } else if (displayMode == Decibels) {
         minimum = v;
-        modulationMin = powf(10.0f, v * 0.05f);
         if (v < floorDb)
             floorDb = v - 1.0f;
+        // "-inf dB" at the bottom is silence, not the floor's tiny level.
+        modulationMin = v <= floorDb ? 0.0f : powf(10.0f, v * 0.05f);
     } else {
         minimum = modulationMin = v;
     }

@@ -40,6 +40,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class MainClock;
 class MonoGFX;
@@ -228,6 +229,11 @@ private:
     void _runMenuFlows();
     void _openMenuList(int i);
     void _endMenu();
+    // True when a load or chain edit took away the menu's target; `hold`
+    // keeps a modulator target alive meanwhile.
+    bool _menuTargetGone(std::shared_ptr<Modulator>& hold);
+    // True when the chain's effects are not those of the last draw.
+    bool _chainChanged();
     void _drawArea(MonoGFX& window);
     void _drawEnvelopeGraph(MonoGFX& window, SynthVoiceCommon& e);
     void _drawCell(MonoGFX& window, uint32_t cell, Parameter* p, uint32_t encoderIndex);
@@ -243,9 +249,13 @@ private:
     // ends; the effect stays alive while its parameter is the target.
     Parameter* menuParameter_ = nullptr;
     std::shared_ptr<AudioEffect> menuEffect_;
-    // Interface task: the chain's size at the last draw; a change drops the
-    // modulators of removed effects.
-    uint32_t lastEffectCount_ = 0;
+    // When the target is a modulator's: that modulator, which a load may
+    // free; the flow then ends.
+    std::weak_ptr<Modulator> menuModulator_;
+    bool menuOnModulator_ = false;
+    // Interface task: the chain's effects at the last draw; a change drops
+    // the modulators of removed effects.
+    std::vector<std::weak_ptr<AudioEffect>> lastChain_;
 };
 
 namespace DSP {

@@ -34,6 +34,17 @@ void Track::midiIn(const MidiMessage& message) {
     SynthVoiceCommon* e = currentEngine();
     if (e->parameters.applyMidi(message))
         return;
+    // Every control the menu can map answers, the effects' and the
+    // modulators' too. The chain is walked as its processing walks it (a
+    // changer waits out this block); the modulator list stays valid until
+    // the block ends.
+    if (!effectChain.isBusy())
+        for (const auto& effect : effectChain.effects)
+            if (effect->group.applyMidi(message))
+                return;
+    for (const auto& m : *modulation.modulators.rt())
+        if (m->parameterGroup.applyMidi(message))
+            return;
 
     if (midiNoteIn.value == 0 || !midiInFilter.matches(message) || !message.is(MIDIMsgType::NoteOn))
         return;

@@ -76,6 +76,8 @@ std::string chosenItem() {
 void Track::_endMenu() {
     menuParameter_ = nullptr;
     menuEffect_.reset();
+    menuModulator_.reset();
+    menuOnModulator_ = false;
     learnConfirmed.store(false, std::memory_order_release);
     menuState.store(MenuIdle, std::memory_order_release);
 }
@@ -94,6 +96,11 @@ void Track::_openMenuList(int i) {
     }
     if (!p)
         return;
+    std::shared_ptr<Modulator> owner;
+    if (!effect)
+        for (const auto& m : *modulation.list())
+            if (p->group == &m->parameterGroup)
+                owner = m;
     std::vector<std::string> items = {kEditValue};
     if (p->channelCount > 0) {
         items.push_back(kAddModulator);
@@ -105,11 +112,40 @@ void Track::_openMenuList(int i) {
         return;
     menuParameter_ = p;
     menuEffect_ = std::move(effect);
+    menuModulator_ = owner;
+    menuOnModulator_ = owner != nullptr;
     menuState.store(MenuActions, std::memory_order_release);
 }
 
+bool Track::_menuTargetGone(std::shared_ptr<Modulator>& hold) {
+    if (menuOnModulator_) {
+        hold = menuModulator_.lock();
+        if (!hold)
+            return true;
+        const auto list = modulation.list();
+        return std::find(list->begin(), list->end(), hold) == list->end();
+    }
+    if (!menuEffect_ || effectChain.isBusy())
+        return false;
+    for (unsigned i = 0; i < effectChain.effectCount(); ++i) {
+        const std::shared_ptr<AudioEffect> e = effectChain.getEffect(i);
+        if (!e || e == menuEffect_)
+            return false;  // still there, or a change under way: ask again later
+    }
+    return true;
+}
+
 void Track::_runMenuFlows() {
-    Parameter* p = menuParameter_;
+    if (menuState.load(std::memory_order_acquire) == MenuIdle && !learnConfirmed.load(std::memory_order_acquire))
+        return;
+    // A load may have freed the target since the flow began: the flow then
+    // acts on nothing and ends (at once while it waits for MIDI).
+    std::shared_ptr<Modulator> hold;
+    Parameter* p = _menuTargetGone(hold) ? nullptr : menuParameter_;
+    if (!p && menuState.load(std::memory_order_acquire) == MenuLearn) {
+        _endMenu();
+        return;
+    }
     if (learnConfirmed.load(std::memory_order_acquire)) {
         if (p && p->group) {
             rt_printf("Parameter [%s] belongs to [%s]\n", p->name.c_str(), p->group->name.c_str());
@@ -303,20 +339,38 @@ void Track::_drawArea(MonoGFX& w) {
     }
 }
 
+bool Track::_chainChanged() {
+    if (effectChain.isBusy())
+        return false;  // asked again at the next draw
+    std::vector<std::weak_ptr<AudioEffect>> now;
+    const uint32_t count = effectChain.effectCount();
+    for (unsigned i = 0; i < count; ++i) {
+        std::shared_ptr<AudioEffect> e = effectChain.getEffect(i);
+        if (!e)
+            return false;  // a change under way
+        now.emplace_back(e);
+    }
+    // Compared by identity: an effect freed since expires, even when a new
+    // one took its memory.
+    bool same = now.size() == lastChain_.size();
+    for (size_t i = 0; same && i < now.size(); ++i)
+        same = lastChain_[i].lock() == now[i].lock();
+    if (same)
+        return false;
+    lastChain_ = std::move(now);
+    return true;
+}
+
 void Track::draw(MonoGFX& w) {
     window = &w;
     serviceRequests();
     _runMenuFlows();
     // The interface task cleared the window and drew its own corner first.
     _drawArea(w);
-    if (effectPageShown.load(std::memory_order_acquire)) {
-        const uint32_t count = effectChain.effectCount();
-        if (count != lastEffectCount_) {
-            lastEffectCount_ = count;
-            BusySection busy(*this);
-            modulation.removeUnused();
-            refreshSlotChoices();
-        }
+    if (effectPageShown.load(std::memory_order_acquire) && _chainChanged()) {
+        BusySection busy(*this);
+        modulation.removeUnused();
+        refreshSlotChoices();
     }
     GUI::drawSlotOverlay(w, TrackSlots(sequencer, motionRecorder));
     if (menuState.load(std::memory_order_acquire) == MenuLearn) {

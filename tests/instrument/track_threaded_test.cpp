@@ -121,3 +121,53 @@ TEST(TrackThreaded, EngineSwitchesAndReloadsWhileTheAudioThreadRunsTheTrack) {
     EXPECT_EQ(t.currentEngine()->engineType, 4u);
     EXPECT_EQ(t.slot.choiceCount(), 3u);
 }
+
+namespace {
+
+void learntRender(BelaContext*, void*) {
+    Shared& s = *gShared;
+    Track& t = *s.track;
+    t.blockUpdate();
+    t.midiIn({uint32_t(MIDIMsgType::ControlChange), 0, 21, 127});
+    t.midiIn({uint32_t(MIDIMsgType::ControlChange), 0, 22, 127});
+    s.blocks.fetch_add(1);
+}
+
+}  // namespace
+
+TEST(TrackThreaded, LearntEffectAndModulatorControlsWhileTheChainAndModulatorsChange) {
+    Shared shared;
+    shared.track = std::make_unique<Track>(0, &shared.clock);
+    shared.track->setup();
+    gShared = &shared;
+    ASSERT_TRUE(testsupport::startStepped(learntRender, "learnt-root"));
+    testsupport::SteppingAudio audio;
+    Track& t = *shared.track;
+    ParameterFloat& cutoff = t.subtractiveCommon.filtFreq;
+
+    testing::internal::CaptureStdout();
+    std::shared_ptr<Modulator> lfo;
+    for (int round = 0; round <= 200; ++round) {
+        const long seen = shared.blocks.load();
+        if (round % 2 == 0) {
+            ASSERT_TRUE(t.effectChain.insertEffect(AudioEffectType::Filter, 0));
+            ASSERT_TRUE(t.effectChain.getEffect(0)->group.addMidiMapping({0, 21, -1}, "freq"));
+            lfo = t.modulation.addModulatorTo("LFO", cutoff);
+            ASSERT_TRUE(lfo && lfo->parameterGroup.addMidiMapping({0, 22, -1}, "amount"));
+        } else {
+            ASSERT_TRUE(t.effectChain.removeEffect(0));
+            std::shared_ptr<Modulator> m = cutoff.removeModulator(0);
+            t.modulation.removeModulator(m);
+            lfo.reset();
+        }
+        for (int i = 0; i < 2000 && shared.blocks.load() < seen + 3; ++i)
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    audio.stop();
+    testing::internal::GetCapturedStdout();
+    Bela_cleanupAudio();
+    gShared = nullptr;
+    // The last ones answered their controllers.
+    EXPECT_FLOAT_EQ(t.effectChain.getEffect(0)->group.find("freq")->getNormalised(), 1.0f);
+    EXPECT_FLOAT_EQ(lfo->amount.getNormalised(), 1.0f);
+}

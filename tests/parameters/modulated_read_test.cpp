@@ -28,6 +28,7 @@ TEST(ParameterModulation, ShortPathMatchesTheFullWalk) {
         for (float depth : {1.0f, 11.0f, -0.5f}) {
             for (float out : outputs) {
                 for (float extra : extras) {
+                    walked.updateBlock();  // a block of its own: its modulator runs again
                     for (ParameterFloat* p : {&bare, &walked}) {
                         p->modulationMode = mode;
                         p->modulationDepth = depth;

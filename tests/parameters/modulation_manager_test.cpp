@@ -65,6 +65,23 @@ TEST(ModulationManager, CreatesByExactNameAndDropsWhatNoParameterHolds) {
     EXPECT_EQ(group->name, "offset");
 }
 
+TEST(ModulationManager, AReleasedModulatorTakesThoseOnItsControlsWithIt) {
+    ModulationManager manager;
+    ParameterFloat cutoff("filt freq", ParameterFloat::Hertz, Stored | PerChannel, 1000.0f);
+    captured([&] {
+        auto lfo = std::static_pointer_cast<BasicLFO>(manager.addModulatorTo("LFO", cutoff));
+        manager.addModulatorTo("offset", lfo->frequency);
+        manager.addModulatorTo("random", manager.list()->at(1)->amount);
+    });
+    ASSERT_EQ(manager.size(), 3u);
+    // As a load does: the parameter lets go, the track drops the unused.
+    captured([&] {
+        cutoff.resetToDefault();
+        manager.removeUnused();
+    });
+    EXPECT_EQ(manager.size(), 0u);
+}
+
 TEST(ModulationManager, RefusesWhatAParameterCannotHold) {
     ModulationManager manager;
     // A file naming a modulator for a parameter without channels: refused

@@ -31,6 +31,7 @@ TEST(ParameterIntBounds, ModulationRangeFollowsTheBounds) {
     q.addModulator(m);
     EXPECT_EQ(q.getModulated(0, false, false), 6);  // 4 + 2.1, rounded
     m->value = 1.0f;
+    q.updateBlock();  // read again in the next block
     EXPECT_EQ(q.getModulated(0, false, false), 8);
 }
 

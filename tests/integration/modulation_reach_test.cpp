@@ -1,0 +1,340 @@
+// Modulators and MIDI learn as the player reaches them: the parameter menu
+// opened from the panel, the modulator page's encoders, CCs through the MIDI
+// pseudo-terminal, notes from the panel keyboard, the sound at the outputs.
+#include "effects/EffectChain.h"
+#include "engines/SynthVoiceCommon.h"
+#include "gui/ListSelect.h"
+#include "instrument/Entry.h"
+#include "instrument/files/FileTargets.h"
+#include "instrument/files/PartFile.h"
+#include "instrument/files/ProjectFolder.h"
+#include "instrument/track/Track.h"
+#include "platform/Audio.h"
+#include "platform/Stepped.h"
+#include "platform/devices/Board.h"
+#include "platform/devices/PanelSimulator.h"
+#include "platform/devices/SerialPort.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kFrames = 64;
+constexpr uint32_t kWindow = 256;  // frames per feature value
+constexpr uint32_t kOpen = 1, kChosen = 2;  // list pop-up states
+
+class ModulationReach : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        BelaInitSettings settings;
+        settings.setup = setup;
+        settings.render = render;
+        settings.cleanup = cleanup;
+        settings.mode = HostMode::Stepped;
+        settings.root = testsupport::tempDir() + "modulation-root";
+        host::board().setPinMissing(48, true);
+        host::makeFolders(settings.root + "/projects/template-project");
+        FILE* project = fopen((settings.root + "/projects/template-project/template.proj").c_str(), "w");
+        ASSERT_NE(project, nullptr);
+        fprintf(project, "{\"clock\": {\"BPM\": {\"value\": 120}}, \"files\": {}}\n");
+        fclose(project);
+        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+        ASSERT_EQ(Bela_startAudio(), 0);
+        midi_ = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(midi_, 0);
+        host::stepBlocks(100);  // past the start-up blocks that ignore the panel
+    }
+    static void TearDownTestSuite() {
+        close(midi_);
+        Bela_cleanupAudio();
+    }
+
+    static Track& track() { return DSP::track[0]; }
+    static SynthVoiceCommon& engine() { return *track().currentEngine(); }
+
+    static std::vector<float> play(uint32_t blocks) {
+        std::vector<float> out;
+        out.reserve(blocks * kFrames);
+        BelaContext* c = host::context();
+        for (uint32_t b = 0; b < blocks; ++b) {
+            host::stepBlocks(1);
+            for (uint32_t f = 0; f < kFrames; ++f)
+                out.push_back(c->audioOut[f * c->audioOutChannels] + c->audioOut[f * c->audioOutChannels + 1]);
+        }
+        return out;
+    }
+    static void tap(uint32_t key) {
+        host::panel().pressKey(key);
+        play(12);
+        host::panel().releaseKey(key);
+        play(12);
+    }
+    static void turn(uint32_t encoder, int32_t detents) {
+        host::panel().turnEncoder(encoder, detents);
+        for (int i = 0; i < 4000 && host::panel().turnPending(encoder) != 0; ++i)
+            play(1);
+        play(12);
+    }
+    // The interface task draws every 24 blocks: steps until `done`.
+    template <typename F>
+    static void waitFor(F done) {
+        for (int i = 0; i < 200 && !done(); ++i)
+            play(1);
+        play(4);
+    }
+    static void sendMidi(std::initializer_list<uint8_t> bytes) {
+        std::vector<uint8_t> b(bytes);
+        ASSERT_EQ(write(midi_, b.data(), b.size()), ssize_t(b.size()));
+        play(24);
+    }
+    // The engine page's encoder of a parameter, by name.
+    static uint32_t engineEncoder(const std::string& name) {
+        for (uint32_t i = 0; i < 12; ++i)
+            if (Parameter* p = engine().exposedParameters[i].load(); p && p->name == name)
+                return Track::kFirstEngineEncoder + i;
+        ADD_FAILURE() << "no " << name << " on the engine page";
+        return 0;
+    }
+    // Key 1 held, encoder pushed: the parameter menu.
+    static void openMenu(uint32_t encoder) {
+        host::panel().pressKey(1);
+        play(4);
+        host::panel().setPush(encoder, true);
+        play(12);
+        host::panel().setPush(encoder, false);
+        play(12);
+        host::panel().releaseKey(1);
+        waitFor([] { return Driver::listSelection.state() == kOpen; });
+    }
+    // Moves the open list's cursor to the item with encoder 12, accepts it.
+    static void choose(const std::string& item) {
+        ListSelect& list = Driver::listSelection;
+        ASSERT_NE(list.state(), 0u) << "no list open for " << item;
+        const auto& items = list.items();
+        const auto at = std::find(items.begin(), items.end(), item);
+        ASSERT_NE(at, items.end()) << item << " not in " << list.title();
+        const int32_t want = int32_t(at - items.begin());
+        for (int i = 0; i < 40 && list.cursor.value.load() != want; ++i)
+            turn(ListSelect::kEncoder, list.cursor.value.load() < want ? 1 : -1);
+        ASSERT_EQ(list.cursor.value.load(), want);
+        tap(ListSelect::kAcceptKey);
+        waitFor([&] { return list.state() != kChosen; });
+    }
+    static void addModulator(uint32_t encoder, const std::string& type) {
+        openMenu(encoder);
+        choose("add modulator");
+        choose(type);
+    }
+    static void learn(uint32_t encoder, uint8_t cc) {
+        openMenu(encoder);
+        choose("add MIDI mapping");
+        ASSERT_EQ(track().menuState.load(), uint32_t(Track::MenuLearn));
+        sendMidi({0xB0, cc, 64});
+        tap(3);
+        waitFor([] { return track().menuState.load() == Track::MenuIdle; });
+    }
+    static std::vector<std::string> slotNames() {
+        std::vector<std::string> names;
+        for (size_t i = 0; i < track().slot.choiceCount(); ++i)
+            names.push_back(track().slot.choiceName(int32_t(i)));
+        return names;
+    }
+
+    // The level of each window: the note holds, so it follows the control.
+    static std::vector<double> levels(const std::vector<float>& s) {
+        std::vector<double> out;
+        for (size_t w = 0; w + kWindow <= s.size(); w += kWindow) {
+            double x = 0;
+            for (size_t i = w; i < w + kWindow; ++i)
+                x += double(s[i]) * s[i];
+            out.push_back(std::sqrt(x / kWindow));
+        }
+        return out;
+    }
+    // The series' period in windows: the first autocorrelation peak after
+    // its first fall below zero; 0 when there is none.
+    static double period(const std::vector<double>& v) {
+        double mean = 0;
+        for (double x : v)
+            mean += x;
+        mean /= double(v.size());
+        auto r = [&](size_t lag) {
+            double s = 0, n = 0;
+            for (size_t i = 0; i + lag < v.size(); ++i) {
+                s += (v[i] - mean) * (v[i + lag] - mean);
+                n += (v[i] - mean) * (v[i] - mean);
+            }
+            return n > 0 ? s / n : 0.0;
+        };
+        size_t lag = 1;
+        while (lag < v.size() / 2 && r(lag) > 0)
+            ++lag;
+        size_t best = 0;
+        double peak = 0.2;
+        for (; lag < v.size() / 2; ++lag) {
+            const double c = r(lag);
+            if (c > peak) {
+                peak = c, best = lag;
+            } else if (best != 0 && c < peak - 0.2) {
+                break;
+            }
+        }
+        return double(best);
+    }
+
+    // Holds of envelopes 1 and 2 long (key 0 with encoder 30 moves them all),
+    // so one note sounds for seconds.
+    static void longNotes() {
+        host::panel().pressKey(0);
+        play(12);
+        turn(30, 70);
+        host::panel().releaseKey(0);
+        play(12);
+    }
+
+    // A note from the panel keyboard; returns the period of its level over
+    // three seconds, in blocks.
+    static double notePeriod() {
+        tap(39);
+        play(50);
+        const double windows = period(levels(play(2250)));
+        return windows * double(kWindow) / double(kFrames);
+    }
+
+    static inline int midi_ = -1;
+};
+
+TEST_F(ModulationReach, AnLfoRunsAtOneSpeedOnTheMixAndOnTheCutoff) {
+    longNotes();
+    ASSERT_GE(engine().envHold[0].getValue(), 4000.0f);
+    ASSERT_GE(engine().envHold[1].getValue(), 4000.0f);
+
+    const uint32_t mix = engineEncoder("1/2 mix");
+    addModulator(mix, "LFO");
+    turn(31, 100);  // amount
+    ASSERT_EQ(track().modulation.size(), 1u);
+    ASSERT_GE(track().modulation.list()->at(0)->amount.getValue(), 0.5f);
+    const double onMix = notePeriod();
+
+    openMenu(mix);
+    choose("remove modulator");
+    choose("LFO");
+    ASSERT_EQ(track().modulation.size(), 0u);
+    addModulator(engineEncoder("filt freq"), "LFO");
+    turn(31, 100);
+    ASSERT_EQ(track().modulation.size(), 1u);
+    const double onCutoff = notePeriod();
+
+    // 1 Hz: 750 blocks a cycle, on either control.
+    EXPECT_NEAR(onCutoff, 750.0, 75.0);
+    EXPECT_NEAR(onMix, onCutoff, 0.1 * onCutoff);
+}
+
+TEST_F(ModulationReach, DeletingAModulatorDeletesTheModulatorsOnItsControls) {
+    const std::vector<std::string> envelopes = slotNames();
+    const uint32_t cutoff = engineEncoder("filt freq");
+    addModulator(cutoff, "LFO");
+    addModulator(29, "offset");  // on the LFO's frequency
+    ASSERT_EQ(track().modulation.size(), 2u);
+    ASSERT_EQ(slotNames().size(), envelopes.size() + 2);
+
+    openMenu(cutoff);
+    choose("remove modulator");
+    choose("LFO");
+    play(750);
+    EXPECT_EQ(track().modulation.size(), 0u);
+    EXPECT_EQ(slotNames(), envelopes);
+}
+
+TEST_F(ModulationReach, LearntEffectAndModulatorControlsFollowTheirControllersAlsoAfterALoad) {
+    // The chain's "stereo" at 20 % movement, mapped to CC 21.
+    tap(22);
+    ASSERT_TRUE(track().effectPageShown.load());
+    Parameter* movement = track().effectChain.getParameter(16);
+    ASSERT_NE(movement, nullptr);
+    ASSERT_EQ(movement->name, "movement");
+    learn(16, 21);
+    sendMidi({0xB0, 21, 127});
+    EXPECT_EQ(movement->toString(), "100.0 %");
+    sendMidi({0xB0, 21, 0});
+    EXPECT_EQ(movement->toString(), "0.0 %");
+
+    // An LFO's amount, mapped to CC 22.
+    tap(22);
+    ASSERT_FALSE(track().effectPageShown.load());
+    addModulator(engineEncoder("filt freq"), "LFO");
+    learn(31, 22);
+    ASSERT_EQ(track().modulation.size(), 1u);
+    Parameter& amount = track().modulation.list()->at(0)->amount;
+    ASSERT_EQ(amount.toString(), "0.0 %");
+    sendMidi({0xB0, 22, 127});
+    EXPECT_EQ(amount.toString(), "100.0 %");
+
+    // Saved with their groups: back after the instrument is loaded again.
+    const std::string path = "/home/corvane/reach.inst";
+    ASSERT_EQ(saveByFileType(path, FileTypeInstrument, *fileTargets().tracks[0], true, false), SaveSuccess);
+    ASSERT_EQ(readFile(path, *fileTargets().tracks[0], false), LoadSuccess);
+    play(24);
+    movement = track().effectChain.getParameter(16);
+    ASSERT_NE(movement, nullptr);
+    ASSERT_EQ(track().modulation.size(), 1u);
+    Parameter& loaded = track().modulation.list()->at(0)->amount;
+    sendMidi({0xB0, 21, 127});
+    sendMidi({0xB0, 22, 0});
+    EXPECT_EQ(movement->toString(), "100.0 %");
+    EXPECT_EQ(loaded.toString(), "0.0 %");
+}
+
+TEST_F(ModulationReach, ALoadEndsALearnWhoseControlItFreed) {
+    const std::string path = "/home/corvane/plain.inst";
+    ASSERT_EQ(saveByFileType(path, FileTypeInstrument, *fileTargets().tracks[0], true, false), SaveSuccess);
+    addModulator(engineEncoder("filt freq"), "LFO");
+    openMenu(31);
+    choose("add MIDI mapping");
+    ASSERT_EQ(track().menuState.load(), uint32_t(Track::MenuLearn));
+
+    ASSERT_EQ(readFile(path, *fileTargets().tracks[0], false), LoadSuccess);
+    ASSERT_EQ(track().modulation.size(), 0u);
+    play(48);  // drawn
+    sendMidi({0xB0, 23, 64});
+    tap(3);
+    EXPECT_EQ(track().menuState.load(), uint32_t(Track::MenuIdle));
+    EXPECT_TRUE(engine().parameters.midiMappings()->empty());
+}
+
+TEST_F(ModulationReach, TheSlotListFollowsAChainChangedBetweenTwoFrames) {
+    const std::vector<std::string> envelopes = slotNames();
+    EffectChain& chain = track().effectChain;
+    ASSERT_TRUE(chain.removeEffect(0));
+    ASSERT_TRUE(chain.insertEffect(AudioEffectType::Filter, 0));
+    tap(22);
+    ASSERT_TRUE(track().effectPageShown.load());
+    uint32_t freq = 16;
+    while (freq < 20 && chain.getParameter(int(freq))->name != "freq")
+        ++freq;
+    addModulator(freq, "LFO");
+    ASSERT_EQ(slotNames().size(), envelopes.size() + 1);
+    tap(22);  // the effect page again: adding the LFO left it
+    ASSERT_TRUE(track().effectPageShown.load());
+
+    // Another effect in its place between two frames, as a loader or the
+    // OSC router does it.
+    ASSERT_TRUE(chain.removeEffect(0));
+    ASSERT_TRUE(chain.insertEffect(AudioEffectType::Delay, 0));
+    play(48);
+    EXPECT_EQ(track().modulation.size(), 0u);
+    EXPECT_EQ(slotNames(), envelopes);
+}
+
+}  // namespace
