@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <stdexcept>
 
 namespace {
 
@@ -379,9 +378,10 @@ void ParameterInt::fromJson(json& j, ModulationManager* manager, FileVersion ver
         if (setFromString(t, int(slot)))
             return;
         // A name that left the list restores as the first entry; a text that
-        // is no number makes the file one that cannot be interpreted.
+        // is no number makes the file one that cannot be interpreted, with
+        // the error every reader already catches for a value of a wrong kind.
         if (displayMode != ChoiceMode)
-            throw std::invalid_argument("\"" + t + "\" is no number for [" + name + "]");
+            throw json::type_error::create(302, "\"" + t + "\" is no number for [" + name + "]", nullptr);
         values[slot] = 0;
     };
     if (value.is_array()) {

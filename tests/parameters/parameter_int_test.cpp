@@ -183,7 +183,7 @@ TEST(ParameterIntJson, NamesNumbersAndLenientReading) {
     EXPECT_EQ(read(R"({})"), 10);
     EXPECT_EQ(read(R"({"value": "-4"})"), -4);
     // A text that is no number: the file cannot be interpreted.
-    EXPECT_THROW(read(R"({"value": "four"})"), std::invalid_argument);
+    EXPECT_THROW(read(R"({"value": "four"})"), nlohmann::json::type_error);
     EXPECT_EQ(int(n.value), -4);
     ParameterInt xy("xy", 0, XYMorph, 0, -10, 10);
     json bad = json::parse(R"({"value": 1, "override": 1})");
