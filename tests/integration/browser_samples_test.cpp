@@ -9,24 +9,17 @@
 #include "gui/ListSelect.h"
 #include "gui/MonoGFX.h"
 #include "gui/Numpad.h"
-#include "instrument/Entry.h"
 #include "instrument/MainClock.h"
 #include "instrument/track/Track.h"
-#include "platform/Audio.h"
 #include "platform/Paths.h"
-#include "platform/Stepped.h"
-#include "platform/devices/Board.h"
-#include "platform/devices/PanelSimulator.h"
 #include "samples/AudioResourcePool.h"
 
-#include "tests/support/TempDir.h"
+#include "tests/support/stepped_instrument.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -34,11 +27,8 @@
 
 namespace {
 
-constexpr uint32_t kFrames = 64;
 constexpr int kCursorEncoder = 12;
 constexpr int kValueEncoder = 28;
-
-std::string gRoot;
 
 void writeSine(const std::string& path, double seconds, double level) {
     SF_INFO info{};
@@ -54,60 +44,16 @@ void writeSine(const std::string& path, double seconds, double level) {
     sf_close(f);
 }
 
-class BrowserSamples : public ::testing::Test {
+class BrowserSamples : public testsupport::SteppedInstrument {
 protected:
     static void SetUpTestSuite() {
-        BelaInitSettings settings;
-        settings.setup = setup;
-        settings.render = render;
-        settings.cleanup = cleanup;
-        settings.mode = HostMode::Stepped;
-        gRoot = settings.root = testsupport::tempDir() + "browser-root";
-        host::board().setPinMissing(48, true);
-        host::board().adc(0).setReading(1, 0);
-        host::makeFolders(settings.root + "/samples");
-        std::ofstream(settings.root + "/corvane.json")
-            << "{\"config\": {\"OSC in port\": {\"value\": " << 40000 + getpid() % 20000 << "}}}\n";
-        host::makeFolders(settings.root + "/projects/template-project");
-        std::ofstream(settings.root + "/projects/template-project/template.proj")
-            << "{\"clock\": {\"BPM\": {\"value\": 120}}, \"files\": {}}\n";
-        writeSine(settings.root + "/samples/a-sine.wav", 3.0, 0.3);
-        writeSine(settings.root + "/samples/b-sine.wav", 1.0, 0.3);
-        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-        ASSERT_EQ(Bela_startAudio(), 0);
-        play(100);  // past the start-up blocks that ignore the panel
+        start({.root = "browser-root", .files = [](const std::string& root) {
+                   host::makeFolders(root + "/samples");
+                   writeSine(root + "/samples/a-sine.wav", 3.0, 0.3);
+                   writeSine(root + "/samples/b-sine.wav", 1.0, 0.3);
+               }, .midi = false});
     }
-    static void TearDownTestSuite() { Bela_cleanupAudio(); }
 
-    // Main output (both channels) of `blocks` blocks.
-    static std::vector<float> play(uint32_t blocks) {
-        std::vector<float> out;
-        BelaContext* c = host::context();
-        for (uint32_t b = 0; b < blocks; ++b) {
-            host::stepBlocks(1);
-            for (uint32_t f = 0; f < kFrames; ++f)
-                out.push_back(c->audioOut[f * c->audioOutChannels] + c->audioOut[f * c->audioOutChannels + 1]);
-        }
-        return out;
-    }
-    static double rms(const std::vector<float>& s) {
-        double sum = 0;
-        for (float v : s)
-            sum += double(v) * v;
-        return s.empty() ? 0.0 : std::sqrt(sum / double(s.size()));
-    }
-    static void tap(uint32_t key) {
-        host::panel().pressKey(key);
-        play(12);
-        host::panel().releaseKey(key);
-        play(12);
-    }
-    static void turn(uint32_t encoder, int detents) {
-        host::panel().turnEncoder(encoder, detents);
-        for (int i = 0; i < 400 && host::panel().turnPending(encoder) != 0; ++i)
-            play(1);
-        play(12);
-    }
     // Turns the browser's cursor detent by detent until it reaches the row.
     static void browseTo(int row) {
         FileBrowser& b = Driver::fileBrowser;
@@ -242,7 +188,7 @@ TEST_F(BrowserSamples, LoadedAudioFilesAreAskedIntoASampleList) {
 TEST_F(BrowserSamples, GranularPageShowsTheAnalysedPointsOfItsList) {
     const std::string name = loadIntoNewList({"a-sine.wav"});
     ASSERT_FALSE(name.empty());
-    std::ofstream(gRoot + "/samples/grain.inst")
+    std::ofstream(root_ + "/samples/grain.inst")
         << "{\"synthesis\": {\"synth engine\": \"granular\", \"samples\": {\"value\": \"" << name << "\"}}}\n";
     openBrowserIn("samples");
     browseTo(rowOf("grain.inst"));
@@ -252,9 +198,7 @@ TEST_F(BrowserSamples, GranularPageShowsTheAnalysedPointsOfItsList) {
     ASSERT_EQ(DSP::track[0].synthesis.toString(), "granular");
     ASSERT_EQ(GUI::currentEditor.load(), nullptr);
     // Encoder 16 pushed: the engine page with its overview.
-    host::panel().setPush(16, true);
-    play(12);
-    host::panel().setPush(16, false);
+    push(16, 0);
     untilNoNotice();
     const auto list = DSP::audioPool.sharedGroup(name);
     ASSERT_NE(list, nullptr);
@@ -351,7 +295,7 @@ TEST_F(BrowserSamples, CancelledValueEditLeavesTheNextSaveAlone) {
     tap(3);
     play(48);
     bool written = false;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(gRoot))
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root_))
         written = written || e.path().filename() == "ad.proj";
     EXPECT_TRUE(written);
 }

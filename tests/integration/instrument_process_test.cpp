@@ -2,73 +2,36 @@
 // exit paths (SIGTERM, the main menu's shutdown), the configuration file kept
 // or saved, and the exit-code file that tells a crash from a clean restart.
 #include "tests/support/Shell.h"
+#include "tests/support/corvane_process.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::Outcome;
+using testsupport::slurp;
 
 void spit(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-pid_t start(const std::vector<std::string>& args, const std::string& outFile, const std::string& errFile) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        std::vector<char*> argv{const_cast<char*>(CORVANE_BINARY)};
-        for (auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(CORVANE_BINARY, argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-Outcome finish(pid_t pid, const std::string& outFile, const std::string& errFile) {
-    Outcome r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = slurp(outFile);
-    r.err = slurp(errFile);
-    return r;
-}
-
 Outcome run(const std::string& name, std::vector<std::string> args) {
     const std::string out = testsupport::tempDir() + name + "-stdout.txt";
     const std::string err = testsupport::tempDir() + name + "-stderr.txt";
-    return finish(start(args, out, err), out, err);
+    return testsupport::runCorvane(args, out, err);
 }
 
 std::string freshRoot(const std::string& name) {
@@ -141,7 +104,7 @@ TEST(InstrumentProcess, FirstSoundPlaysNotesOnTheBeat) {
 TEST(InstrumentProcess, SigtermSavesTheConfigurationAndAValidWav) {
     const std::string root = freshRoot("sigterm-config");
     const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
-    pid_t pid = start({"--root", root}, out, err);
+    pid_t pid = testsupport::startCorvane({"--root", root}, out, err);
     // Wait for audio to flow (the signal handlers are in place by then).
     struct stat st {};
     for (int i = 0; i < 20000; ++i) {
@@ -150,7 +113,7 @@ TEST(InstrumentProcess, SigtermSavesTheConfigurationAndAValidWav) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_EQ(kill(pid, SIGTERM), 0);
-    Outcome r = finish(pid, out, err);
+    Outcome r = testsupport::finishCorvane(pid, out, err);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(testsupport::shellOutput("jq -c '.config[\"OSC in port\"]' '" + root + "/corvane.json'"),
                          "909"))

@@ -2,7 +2,6 @@
 // from the pin-level panel and the MIDI pseudo-terminal, heard at its outputs.
 #include "engines/SynthVoiceCommon.h"
 #include "gui/GuiEditor.h"
-#include "instrument/Entry.h"
 #include "instrument/InstrumentState.h"
 #include "gui/Confirm.h"
 #include "gui/ListSelect.h"
@@ -12,21 +11,12 @@
 #include "gui/Screensaver.h"
 #include "selftest/SelfTest.h"
 #include "instrument/track/Track.h"
-#include "platform/Audio.h"
-#include "sequencing/NoteManager.h"
 #include "platform/Fft.h"
-#include "platform/Stepped.h"
-#include "platform/devices/Board.h"
-#include "platform/devices/PanelSimulator.h"
 #include "engines/subtractive/SubtractiveCommon.h"
 #include "instrument/Tasks.h"
-#include "platform/devices/SerialPort.h"
 
-#include "tests/support/TempDir.h"
+#include "tests/support/stepped_instrument.h"
 
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,84 +28,16 @@
 
 namespace {
 
-constexpr uint32_t kFrames = 64;
+constexpr uint32_t kFrames = testsupport::kBlockFrames;
 
-class Instrument : public ::testing::Test {
+class Instrument : public testsupport::SteppedInstrument {
 protected:
     static void SetUpTestSuite() {
-        BelaInitSettings settings;
-        settings.setup = setup;
-        settings.render = render;
-        settings.cleanup = cleanup;
-        settings.mode = HostMode::Stepped;
-        settings.root = testsupport::tempDir() + "instrument-root";
-        // The second converter does not answer (its chip select is missing).
-        host::board().setPinMissing(48, true);
-        // Track 1's send knob down: track 5's delay would echo its notes
-        // past the silences these tests listen for.
-        host::board().adc(0).setReading(1, 0);
-        // A port of its own, so that parallel runs do not meet.
-        oscPort_ = 40000 + int(getpid() % 20000);
-        host::makeFolders(settings.root);
-        FILE* config = fopen((settings.root + "/corvane.json").c_str(), "w");
-        ASSERT_NE(config, nullptr);
-        fprintf(config, "{\"config\": {\"OSC in port\": {\"value\": %d}}}\n", oscPort_);
-        fclose(config);
-        // A template project that only sets the tempo: loaded at start.
-        host::makeFolders(settings.root + "/projects/template-project");
-        FILE* project = fopen((settings.root + "/projects/template-project/template.proj").c_str(), "w");
-        ASSERT_NE(project, nullptr);
-        fprintf(project, "{\"clock\": {\"BPM\": {\"value\": 120}}, \"files\": {}}\n");
-        fclose(project);
-        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-        ASSERT_EQ(Bela_startAudio(), 0);
-        midi_ = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
-        ASSERT_GE(midi_, 0) << host::midiPortPeerName();
-        // The template held no note lists, so loading it emptied them: give
-        // list 1 back its default step.
-        const NoteManager defaults;
-        DSP::noteManager.setList(0, *defaults.list(0));
-        host::stepBlocks(100);  // past the start-up blocks that ignore the panel
+        start({.root = "instrument-root", .defaultNoteList = true});
         // The first pulse lane of track 1 on (key 5 on the track page).
-        host::panel().pressKey(5);
-        host::stepBlocks(12);
-        host::panel().releaseKey(5);
-        host::stepBlocks(12);
-    }
-    static void TearDownTestSuite() {
-        close(midi_);
-        Bela_cleanupAudio();
+        tap(5);
     }
 
-    // Steps `blocks` blocks and returns the main output (channel 0) of them.
-    static std::vector<float> play(uint32_t blocks) {
-        std::vector<float> out;
-        out.reserve(blocks * kFrames);
-        BelaContext* c = host::context();
-        for (uint32_t b = 0; b < blocks; ++b) {
-            host::stepBlocks(1);
-            for (uint32_t f = 0; f < kFrames; ++f)  // the main output's two channels
-                out.push_back(c->audioOut[f * c->audioOutChannels] + c->audioOut[f * c->audioOutChannels + 1]);
-        }
-        return out;
-    }
-    static void tap(uint32_t key) {
-        host::panel().pressKey(key);
-        play(12);
-        host::panel().releaseKey(key);
-        play(12);
-    }
-    static void sendMidi(std::initializer_list<uint8_t> bytes) {
-        std::vector<uint8_t> b(bytes);
-        ASSERT_EQ(write(midi_, b.data(), b.size()), ssize_t(b.size()));
-    }
-    static double rms(const std::vector<float>& s, size_t from = 0, size_t to = SIZE_MAX) {
-        to = std::min(to, s.size());
-        double sum = 0;
-        for (size_t i = from; i < to; ++i)
-            sum += double(s[i]) * s[i];
-        return to > from ? std::sqrt(sum / double(to - from)) : 0.0;
-    }
     // Frames where the level of 5 ms windows first rises above half the peak.
     static std::vector<size_t> onsets(const std::vector<float>& s) {
         const size_t w = 240;
@@ -158,8 +80,6 @@ protected:
         play(750);  // the last notes die away
     }
 
-    static inline int midi_ = -1;
-    static inline int oscPort_ = 0;
 };
 
 TEST_F(Instrument, StartKeyRunsTheClockAndTrackOnePlaysOnTheBeat) {
@@ -233,9 +153,7 @@ TEST_F(Instrument, EncoderTurnsTheCutoffDownAndTheSoundDarkens) {
     sendMidi({0x90, 48, 110});
     play(200);
     const double bright = centroid(play(400));
-    host::panel().turnEncoder(16 + uint32_t(place), -40);
-    for (int i = 0; i < 2000 && host::panel().turnPending(16 + uint32_t(place)) != 0; ++i)
-        play(1);
+    turnFully(16 + uint32_t(place), -40);
     play(100);
     const double dark = centroid(play(400));
     sendMidi({0x80, 48, 0});
@@ -249,10 +167,10 @@ TEST_F(Instrument, SetupBroughtTheInterfacesUp) {
     EXPECT_FLOAT_EQ(DSP::mainClock.bpm.getValue(), 120.0f);
     // The OSC receiver listens on the configured port, on the loopback
     // address: liblo's oscsend reaches it there.
-    EXPECT_EQ(Driver::network.receivingPort(), oscPort_);
+    EXPECT_EQ(Driver::network.receivingPort(), testsupport::oscPort());
     ParameterFloat& cutoff = DSP::track[0].subtractiveCommon.filtFreq;
     const float before = cutoff.getValue();
-    const std::string send = "oscsend 127.0.0.1 " + std::to_string(oscPort_) + " /1/syn/filt_freq f 500";
+    const std::string send = "oscsend 127.0.0.1 " + std::to_string(testsupport::oscPort()) + " /1/syn/filt_freq f 500";
     ASSERT_EQ(system(send.c_str()), 0);
     for (int i = 0; i < 20000 && cutoff.getValue() == before; ++i)
         usleep(100);
@@ -316,17 +234,10 @@ TEST_F(Instrument, ResetOnTheFirstEdgeStillAppliesTheWaitingPatternSwitch) {
 // menu, encoder 12 moves to "shutdown Corvane", key 3 chooses and confirms.
 TEST_F(Instrument, ZMainMenuShutdownSetsTheExitCode) {
     silenceClock();
-    host::panel().pressKey(1);
-    play(4);
-    tap(23);
-    host::panel().releaseKey(1);
-    play(12);
+    chord({1}, 23, 4, 12);
     ASSERT_EQ(Driver::instrument.menuState.load(), InstrumentState::kMenuOpen);
     ASSERT_EQ(Driver::listSelection.title(), "Corvane 0.1.30");
-    host::panel().turnEncoder(12, 5);  // ten steps, five to an entry
-    for (int i = 0; i < 200 && host::panel().turnPending(12) != 0; ++i)
-        play(1);
-    play(12);
+    turn(12, 5);  // ten steps, five to an entry
     EXPECT_EQ(Driver::listSelection.cursor.value.load(), 2);
     tap(3);
     play(24);

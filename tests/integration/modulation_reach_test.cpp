@@ -4,88 +4,31 @@
 #include "effects/EffectChain.h"
 #include "engines/SynthVoiceCommon.h"
 #include "gui/ListSelect.h"
-#include "instrument/Entry.h"
 #include "instrument/files/FileTargets.h"
 #include "instrument/files/PartFile.h"
 #include "instrument/files/ProjectFolder.h"
 #include "instrument/track/Track.h"
-#include "platform/Audio.h"
-#include "platform/Stepped.h"
-#include "platform/devices/Board.h"
-#include "platform/devices/PanelSimulator.h"
-#include "platform/devices/SerialPort.h"
 
-#include "tests/support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "tests/support/stepped_instrument.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr uint32_t kFrames = 64;
+constexpr uint32_t kFrames = testsupport::kBlockFrames;
 constexpr uint32_t kWindow = 256;  // frames per feature value
 constexpr uint32_t kOpen = 1, kChosen = 2;  // list pop-up states
 
-class ModulationReach : public ::testing::Test {
+class ModulationReach : public testsupport::SteppedInstrument {
 protected:
-    static void SetUpTestSuite() {
-        BelaInitSettings settings;
-        settings.setup = setup;
-        settings.render = render;
-        settings.cleanup = cleanup;
-        settings.mode = HostMode::Stepped;
-        settings.root = testsupport::tempDir() + "modulation-root";
-        host::board().setPinMissing(48, true);
-        host::makeFolders(settings.root + "/projects/template-project");
-        FILE* project = fopen((settings.root + "/projects/template-project/template.proj").c_str(), "w");
-        ASSERT_NE(project, nullptr);
-        fprintf(project, "{\"clock\": {\"BPM\": {\"value\": 120}}, \"files\": {}}\n");
-        fclose(project);
-        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-        ASSERT_EQ(Bela_startAudio(), 0);
-        midi_ = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
-        ASSERT_GE(midi_, 0);
-        host::stepBlocks(100);  // past the start-up blocks that ignore the panel
-    }
-    static void TearDownTestSuite() {
-        close(midi_);
-        Bela_cleanupAudio();
-    }
+    static void SetUpTestSuite() { start({.root = "modulation-root", .sendKnobDown = false, .config = false}); }
 
     static Track& track() { return DSP::track[0]; }
     static SynthVoiceCommon& engine() { return *track().currentEngine(); }
 
-    static std::vector<float> play(uint32_t blocks) {
-        std::vector<float> out;
-        out.reserve(blocks * kFrames);
-        BelaContext* c = host::context();
-        for (uint32_t b = 0; b < blocks; ++b) {
-            host::stepBlocks(1);
-            for (uint32_t f = 0; f < kFrames; ++f)
-                out.push_back(c->audioOut[f * c->audioOutChannels] + c->audioOut[f * c->audioOutChannels + 1]);
-        }
-        return out;
-    }
-    static void tap(uint32_t key) {
-        host::panel().pressKey(key);
-        play(12);
-        host::panel().releaseKey(key);
-        play(12);
-    }
-    static void turn(uint32_t encoder, int32_t detents) {
-        host::panel().turnEncoder(encoder, detents);
-        for (int i = 0; i < 4000 && host::panel().turnPending(encoder) != 0; ++i)
-            play(1);
-        play(12);
-    }
     // The interface task draws every 24 blocks: steps until `done`.
     template <typename F>
     static void waitFor(F done) {
@@ -94,8 +37,7 @@ protected:
         play(4);
     }
     static void sendMidi(std::initializer_list<uint8_t> bytes) {
-        std::vector<uint8_t> b(bytes);
-        ASSERT_EQ(write(midi_, b.data(), b.size()), ssize_t(b.size()));
+        SteppedInstrument::sendMidi(bytes);
         play(24);
     }
     // The engine page's encoder of a parameter, by name.
@@ -110,10 +52,7 @@ protected:
     static void openMenu(uint32_t encoder) {
         host::panel().pressKey(1);
         play(4);
-        host::panel().setPush(encoder, true);
-        play(12);
-        host::panel().setPush(encoder, false);
-        play(12);
+        push(encoder, 12);
         host::panel().releaseKey(1);
         waitFor([] { return Driver::listSelection.state() == kOpen; });
     }
@@ -211,8 +150,6 @@ protected:
         const double windows = period(levels(play(2250)));
         return windows * double(kWindow) / double(kFrames);
     }
-
-    static inline int midi_ = -1;
 };
 
 TEST_F(ModulationReach, AnLfoRunsAtOneSpeedOnTheMixAndOnTheCutoff) {

@@ -7,31 +7,20 @@
 #include "gui/GuiEditor.h"
 #include "gui/GuiNotify.h"
 #include "gui/ListSelect.h"
-#include "gui/MonoGFX.h"
 #include "gui/Numpad.h"
-#include "instrument/Entry.h"
 #include "instrument/InstrumentState.h"
 #include "instrument/MainClock.h"
 #include "instrument/files/ProjectFolder.h"
 #include "instrument/track/Track.h"
 #include "instrument/voices/VoiceManager.h"
-#include "platform/Audio.h"
 #include "platform/Paths.h"
-#include "platform/Stepped.h"
-#include "platform/devices/Board.h"
-#include "platform/devices/PanelSimulator.h"
-#include "platform/devices/SerialPort.h"
-#include "sequencing/NoteManager.h"
 
-#include "tests/support/TempDir.h"
+#include "tests/support/stepped_instrument.h"
 
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -40,103 +29,23 @@
 
 namespace {
 
-void writeText(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr) << path;
-    fputs(text.c_str(), f);
-    fclose(f);
-}
+using testsupport::screenShows;
+using testsupport::writeText;
 
 // The instrument in stepped mode with a root of its own. `project` writes
 // the template project that set-up loads; `beforeStart` runs just before
 // the first block.
-class Panel : public ::testing::Test {
+class Panel : public testsupport::SteppedInstrument {
 protected:
     static void boot(const std::function<void(const std::string&)>& project,
                      const std::function<void()>& beforeStart = nullptr, uint32_t settleBlocks = 100) {
-        BelaInitSettings settings;
-        settings.setup = setup;
-        settings.render = render;
-        settings.cleanup = cleanup;
-        settings.mode = HostMode::Stepped;
-        root_ = testsupport::tempDir() + "panel-root";
-        settings.root = root_;
-        host::board().setPinMissing(48, true);  // the second converter does not answer
-        host::board().adc(0).setReading(1, 0);
-        host::makeFolders(root_);
-        oscPort_ = 40000 + int(getpid() % 20000);
-        writeText(root_ + "/corvane.json",
-                  "{\"config\": {\"OSC in port\": {\"value\": " + std::to_string(oscPort_) + "}}}\n");
-        const std::string folder = root_ + "/projects/template-project/";
-        host::makeFolders(folder);
-        project(folder);
-        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-        ASSERT_EQ(Bela_startAudio(), 0);
-        midi_ = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
-        ASSERT_GE(midi_, 0);
-        const NoteManager defaults;
-        DSP::noteManager.setList(0, *defaults.list(0));
-        if (beforeStart)
-            beforeStart();
-        host::stepBlocks(settleBlocks);
+        start({.root = "panel-root", .project = project, .defaultNoteList = true, .beforeStart = beforeStart,
+               .settleBlocks = settleBlocks});
     }
-    static void tempoOnly(const std::string& folder) {
-        writeText(folder + "template.proj", "{\"clock\": {\"BPM\": {\"value\": 120}}, \"files\": {}}\n");
-    }
-    static void SetUpTestSuite() { boot(tempoOnly); }
-    static void TearDownTestSuite() {
-        close(midi_);
-        Bela_cleanupAudio();
-    }
+    static void SetUpTestSuite() { boot(testsupport::tempoOnlyProject); }
+    // Turns leave the blocks after them to the test.
+    static void turn(uint32_t encoder, int32_t detents) { turnFully(encoder, detents); }
 
-    static void step(uint32_t blocks) { host::stepBlocks(blocks); }
-    static void tap(uint32_t key) {
-        host::panel().pressKey(key);
-        step(12);
-        host::panel().releaseKey(key);
-        step(12);
-    }
-    // Key `key` tapped while `modifiers` are held.
-    static void chord(std::initializer_list<uint32_t> modifiers, uint32_t key) {
-        for (uint32_t m : modifiers)
-            host::panel().pressKey(m);
-        step(12);
-        tap(key);
-        for (uint32_t m : modifiers)
-            host::panel().releaseKey(m);
-        step(24);  // a frame or two: the pages follow
-    }
-    static void push(uint32_t encoder) {
-        host::panel().setPush(encoder, true);
-        step(12);
-        host::panel().setPush(encoder, false);
-        step(24);
-    }
-    static void turn(uint32_t encoder, int32_t detents) {
-        host::panel().turnEncoder(encoder, detents);
-        for (int i = 0; i < 400 && host::panel().turnPending(encoder) != 0; ++i)
-            step(1);
-    }
-    // Whether the display shows `text` in the default font with its top
-    // left corner at (x, y), on a dark ground.
-    static bool screenShows(int x, int y, const std::string& text) {
-        MonoGFX expected;
-        expected.init(256, 64);
-        expected.setFont(&font_default, 1, 0);
-        expected.setTextMode(0);
-        expected.setColour(15);
-        expected.drawText(x, y, text);
-        const int width = expected.textWidth(text);
-        int lit = 0;
-        for (int py = y; py < y + 10; ++py)
-            for (int px = x; px < x + width; ++px) {
-                const bool on = host::board().oled().pixel(unsigned(px), unsigned(py)) == 15;
-                if (on != (expected.pixel(px, py) == 15))
-                    return false;
-                lit += on;
-            }
-        return lit > 0;
-    }
     static std::vector<std::string> notices() {
         std::vector<std::string> texts;
         for (const GuiMessage& m : Driver::guiNotify.queue())
@@ -148,10 +57,6 @@ protected:
         return std::find(all.begin(), all.end(), text) != all.end();
     }
     static int32_t motionSlot(uint32_t track) { return DSP::track[track].motionRecorder.motion.value; }
-
-    static inline std::string root_;
-    static inline int midi_ = -1;
-    static inline int oscPort_ = 0;
 };
 
 // ---------------------------------------------------------------- motion loops
@@ -181,7 +86,7 @@ TEST_F(Panel, MotionSlotKeyChoosesTheLoopAndShowsItsKeyboard) {
 }
 
 TEST_F(Panel, OscSetsATracksMotionSlot) {
-    const std::string send = "oscsend 127.0.0.1 " + std::to_string(oscPort_) + " /2/seq/motion i 7";
+    const std::string send = "oscsend 127.0.0.1 " + std::to_string(testsupport::oscPort()) + " /2/seq/motion i 7";
     ASSERT_EQ(system(send.c_str()), 0);
     for (int i = 0; i < 20000 && motionSlot(1) != 7; ++i)
         usleep(100);
@@ -301,7 +206,7 @@ TEST_F(Panel, TheNumberPadPrintsTheExpressionsDiagnostics) {
 class PowerOn : public Panel {
 protected:
     static void SetUpTestSuite() {
-        boot(tempoOnly, [] { host::panel().turnEncoder(0, 3); }, 0);
+        boot(testsupport::tempoOnlyProject, [] { host::panel().turnEncoder(0, 3); }, 0);
     }
 };
 

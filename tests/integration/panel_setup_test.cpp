@@ -4,156 +4,40 @@
 #include "drivers/Touchpad.h"
 #include "gui/GuiEditor.h"
 #include "gui/ListSelect.h"
-#include "gui/MonoGFX.h"
-#include "instrument/Entry.h"
 #include "instrument/InstrumentState.h"
 #include "instrument/MainClock.h"
-#include "platform/Audio.h"
 #include "platform/AudioCodec.h"
-#include "platform/Stepped.h"
 #include "platform/devices/Board.h"
-#include "platform/devices/PanelSimulator.h"
-#include "platform/devices/SerialPort.h"
 #include "selftest/SelfTest.h"
-#include "sequencing/NoteManager.h"
 
-#include "tests/support/TempDir.h"
+#include "tests/support/corvane_process.h"
+#include "tests/support/stepped_instrument.h"
 
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cmath>
 #include <fstream>
-#include <functional>
-#include <initializer_list>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
 
-constexpr uint32_t kFrames = 64;
 constexpr int kTrillAddress[5] = {0x28, 0x29, 0x2E, 0x2B, 0x2C};
 
-using Picture = std::function<uint32_t(int x, int y)>;
+using testsupport::screenShows;
+using testsupport::shows;
 
-// True when `text`, drawn in one colour, appears anywhere in the picture:
-// its pixels all in one grey and the rest of its box in others.
-bool shows(const Picture& picture, const std::string& text, const FontDescriptor* font, uint32_t scale = 1) {
-    MonoGFX scratch;
-    scratch.init(256, 64);
-    scratch.setFont(font, scale, 0);
-    scratch.setColour(15);
-    scratch.drawText(0, 0, text);
-    std::vector<std::pair<int, int>> ink, paper;
-    int right = -1, bottom = -1;
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 256; ++x)
-            if (scratch.pixel(x, y))
-                ink.emplace_back(x, y), right = std::max(right, x), bottom = std::max(bottom, y);
-    for (int y = 0; y <= bottom; ++y)
-        for (int x = 0; x <= right; ++x)
-            if (!scratch.pixel(x, y))
-                paper.emplace_back(x, y);
-    if (ink.empty())
-        return false;
-    for (int oy = 0; oy + bottom < 64; ++oy)
-        for (int ox = 0; ox + right < 256; ++ox) {
-            const uint32_t colour = picture(ox + ink[0].first, oy + ink[0].second);
-            bool match = colour != 0;
-            for (size_t i = 1; i < ink.size() && match; ++i)
-                match = picture(ox + ink[i].first, oy + ink[i].second) == colour;
-            for (size_t i = 0; i < paper.size() && match; ++i)
-                match = picture(ox + paper[i].first, oy + paper[i].second) != colour;
-            if (match)
-                return true;
-        }
-    return false;
-}
-
-bool screenShows(const std::string& text, const FontDescriptor* font = &font_default, uint32_t scale = 1) {
-    return shows([](int x, int y) { return uint32_t(host::board().oled().pixel(unsigned(x), unsigned(y))); }, text,
-                 font, scale);
-}
-
-class SetupPanel : public ::testing::Test {
+class SetupPanel : public testsupport::SteppedInstrument {
 protected:
-    static void startInstrument(const std::string& rootName, const std::string& panelScript) {
-        BelaInitSettings settings;
-        chooseBoard(&settings);
-        settings.setup = setup;
-        settings.render = render;
-        settings.cleanup = cleanup;
-        settings.mode = HostMode::Stepped;
-        settings.root = testsupport::tempDir() + rootName;
-        settings.panelScript = panelScript;
-        host::makeFolders(settings.root);
-        // Track 1's send knob down: no delay echo in the silences.
-        host::board().adc(0).setReading(1, 0);
-        std::ofstream(settings.root + "/corvane.json")
-            << "{\"config\": {\"OSC in port\": {\"value\": " << 40000 + int(getpid() % 20000) << "}}}\n";
-        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-        ASSERT_EQ(Bela_startAudio(), 0);
-        midi_ = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
-        ASSERT_GE(midi_, 0) << host::midiPortPeerName();
+    // Both converters answer; no template project.
+    static void startInstrument(const std::string& rootName, const std::string& panelScript, uint32_t settle) {
+        start({.root = rootName, .chooseBoard = true, .secondConverter = true, .project = nullptr,
+               .panelScript = panelScript, .settleBlocks = settle});
     }
-    static void SetUpTestSuite() {
-        startInstrument("panel-root", "");
-        play(100);  // past the start-up blocks that ignore the panel
-    }
-    static void TearDownTestSuite() {
-        close(midi_);
-        Bela_cleanupAudio();
-    }
+    static void SetUpTestSuite() { startInstrument("panel-root", "", 100); }
 
-    // Steps `blocks` blocks; the main output (channels 0 and 1) of them.
-    static std::vector<float> play(uint32_t blocks) {
-        std::vector<float> out;
-        BelaContext* c = host::context();
-        for (uint32_t b = 0; b < blocks; ++b) {
-            host::stepBlocks(1);
-            for (uint32_t f = 0; f < kFrames; ++f)
-                out.push_back(c->audioOut[f * c->audioOutChannels] + c->audioOut[f * c->audioOutChannels + 1]);
-        }
-        return out;
-    }
-    static void tap(uint32_t key) {
-        host::panel().pressKey(key);
-        play(12);
-        host::panel().releaseKey(key);
-        play(12);
-    }
-    static void withKey(uint32_t held, uint32_t key) {
-        host::panel().pressKey(held);
-        play(4);
-        tap(key);
-        host::panel().releaseKey(held);
-        play(12);
-    }
-    static void turn(uint32_t encoder, int32_t detents) {
-        host::panel().turnEncoder(encoder, detents);
-        for (int i = 0; i < 2000 && host::panel().turnPending(encoder) != 0; ++i)
-            play(1);
-        play(12);
-    }
+    static void withKey(uint32_t held, uint32_t key) { chord({held}, key, 4, 12); }
     static void button(uint32_t track, bool down) {
         host::panel().setTrackButton(track, down);
         play(24);
-    }
-    static void sendMidi(std::initializer_list<uint8_t> bytes) {
-        std::vector<uint8_t> b(bytes);
-        ASSERT_EQ(write(midi_, b.data(), b.size()), ssize_t(b.size()));
-    }
-    static double rms(const std::vector<float>& s) {
-        double sum = 0;
-        for (float v : s)
-            sum += double(v) * v;
-        return s.empty() ? 0.0 : std::sqrt(sum / double(s.size()));
     }
     static unsigned baselines() {
         unsigned n = 0;
@@ -161,8 +45,6 @@ protected:
             n += host::board().trill(a)->baselines;
         return n;
     }
-
-    static inline int midi_ = -1;
 };
 
 TEST_F(SetupPanel, MainMenuSelfTestOpensTheTestPageAndStartsTheTest) {
@@ -269,7 +151,7 @@ TEST_F(SetupPanel, SyncInWithNothingPluggedInLeavesTheClockStopped) {
 class ReadmeMidiExample : public SetupPanel {
 protected:
     static void SetUpTestSuite() {
-        startInstrument("midi-example-root", std::string(CORVANE_SOURCE_DIR) + "/examples/midi-notes.panel");
+        startInstrument("midi-example-root", std::string(CORVANE_SOURCE_DIR) + "/examples/midi-notes.panel", 0);
     }
 };
 
@@ -286,36 +168,11 @@ TEST_F(ReadmeMidiExample, NotesFromThePseudoTerminalPlayTrackOne) {
 }
 
 // The instrument as a new user starts it.
-struct Outcome {
-    int status = -1;
-    std::string out;
-};
-
-Outcome runInstrument(const std::string& name, std::vector<std::string> args) {
+testsupport::Outcome runInstrument(const std::string& name, std::vector<std::string> args) {
     const std::string root = testsupport::tempDir() + name;
     host::makeFolders(root);
-    const std::string outFile = root + "-stdout.txt";
     args.insert(args.begin(), {"--root", root});
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-        dup2(open("/dev/null", O_WRONLY), 2);
-        std::vector<char*> argv{const_cast<char*>(CORVANE_BINARY)};
-        for (auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(CORVANE_BINARY, argv.data());
-        _exit(127);
-    }
-    Outcome r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(outFile);
-    std::stringstream s;
-    s << in.rdbuf();
-    r.out = s.str();
-    return r;
+    return testsupport::runCorvane(args, root + "-stdout.txt", "/dev/null");
 }
 
 size_t count(const std::string& text, const std::string& part) {
@@ -327,7 +184,7 @@ size_t count(const std::string& text, const std::string& part) {
 
 TEST(FirstStart, SshSettingIsAppliedOnceAndTheDisplayFileHoldsTheLastFrame) {
     const std::string picture = testsupport::tempDir() + "display.pgm";
-    const Outcome r = runInstrument("first-start", {"--offline", "--seconds", "3", "--display-out", picture});
+    const auto r = runInstrument("first-start", {"--offline", "--seconds", "3", "--display-out", picture});
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(count(r.out, "Could not edit SSH config"), 1u) << r.out;
 

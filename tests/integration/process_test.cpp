@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/Shell.h"
-
 #include "tests/support/TempDir.h"
+#include "tests/support/corvane_process.h"
+
 #include <sndfile.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,41 +15,18 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-struct ProcessResult {
-    int status = -1;
-    std::string err;
-};
+using testsupport::Outcome;
+using testsupport::slurp;
 
+// Standard output dropped, standard error kept in `errFile`.
 pid_t spawn(const std::vector<std::string>& args, const std::string& errFile) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, 2);
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(CORVANE_BINARY));
-        for (auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(CORVANE_BINARY, argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return testsupport::startCorvane(args, "/dev/null", errFile);
 }
 
 long long fileSize(const std::string& path) {
@@ -57,23 +34,15 @@ long long fileSize(const std::string& path) {
     return in ? static_cast<long long>(in.tellg()) : -1;
 }
 
-ProcessResult run(const std::vector<std::string>& args) {
+Outcome run(const std::vector<std::string>& args) {
     static int calls = 0;
-    std::string errFile = testsupport::tempDir() + "corvane-stderr-" +
-                          std::to_string(++calls) + ".txt";
-    pid_t pid = spawn(args, errFile);
-    ProcessResult r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = slurp(errFile);
-    return r;
+    const std::string errFile = testsupport::tempDir() + "corvane-stderr-" + std::to_string(++calls) + ".txt";
+    return testsupport::runCorvane(args, "/dev/null", errFile);
 }
-
 
 TEST(Process, HelpPrintsTheUsageAndExitsZero) {
     for (const char* option : {"--help", "-h"}) {
-        ProcessResult r = run({option});
+        Outcome r = run({option});
         EXPECT_EQ(r.status, 0) << option;
         EXPECT_NE(r.err.find("Usage: corvane [options]\n"), std::string::npos) << r.err;
         EXPECT_NE(r.err.find("   --help [-h]:                        Print this menu\n"), std::string::npos);
@@ -83,7 +52,7 @@ TEST(Process, HelpPrintsTheUsageAndExitsZero) {
 
 TEST(Process, UnknownOptionExitsOneWithoutStartingAudio) {
     std::string root = testsupport::tempDir() + "unknown-option-root";
-    ProcessResult r = run({"--root", root, "--no-such-option"});
+    Outcome r = run({"--root", root, "--no-such-option"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Usage: corvane"), std::string::npos);
     EXPECT_EQ(access((root + "/output.wav").c_str(), F_OK), -1);
@@ -92,7 +61,7 @@ TEST(Process, UnknownOptionExitsOneWithoutStartingAudio) {
 TEST(Process, OfflineRunWritesExactlyTheRequestedAudio) {
     std::string root = testsupport::tempDir() + "offline-root";
     std::string wav = testsupport::tempDir() + "offline-750.wav";
-    ProcessResult r = run({"--root", root, "--offline", "--blocks", "750", "--audio-out", wav});
+    Outcome r = run({"--root", root, "--offline", "--blocks", "750", "--audio-out", wav});
     ASSERT_EQ(r.status, 0) << r.err;
     SF_INFO info{};
     SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);

@@ -3,28 +3,18 @@
 #include "gui/Confirm.h"
 #include "gui/GuiEditor.h"
 #include "gui/ListSelect.h"
-#include "instrument/Entry.h"
 #include "instrument/files/FileTargets.h"
 #include "instrument/files/PartFile.h"
 #include "instrument/files/ProjectFolder.h"
 #include "instrument/track/Track.h"
-#include "platform/Audio.h"
 #include "platform/Paths.h"
-#include "platform/Stepped.h"
-#include "platform/devices/Board.h"
-#include "platform/devices/PanelSimulator.h"
 #include "samples/AudioResourcePool.h"
 #include "samples/DiskRecorder.h"
 
 #include "tests/support/Shell.h"
-#include "tests/support/TempDir.h"
-
-#include <gtest/gtest.h>
-
-#include <unistd.h>
+#include "tests/support/stepped_instrument.h"
 
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -62,23 +52,12 @@ struct Take {
     }
 };
 
-TEST(RecordingThreaded, TrackRecordingHoldsEveryFramePlayedAlsoWithALoadDuringTheTake) {
-    BelaInitSettings settings;
-    settings.setup = setup;
-    settings.render = render;
-    settings.cleanup = cleanup;
-    settings.mode = HostMode::Stepped;
-    settings.root = testsupport::tempDir() + "recording-root";
-    host::board().setPinMissing(48, true);
-    host::makeFolders(settings.root);
-    if (FILE* config = fopen((settings.root + "/corvane.json").c_str(), "w")) {
-        fprintf(config, "{\"config\": {\"OSC in port\": {\"value\": %d}}}\n", 40000 + int(getpid() % 20000));
-        fclose(config);
-    }
-    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-    ASSERT_EQ(Bela_startAudio(), 0);
+class RecordingThreaded : public testsupport::SteppedInstrument {};
+
+TEST_F(RecordingThreaded, TrackRecordingHoldsEveryFramePlayedAlsoWithALoadDuringTheTake) {
+    ASSERT_NO_FATAL_FAILURE(
+        start({.root = "recording-root", .sendKnobDown = false, .project = nullptr, .midi = false}));
     Take take;
-    take.step(100);  // past the start-up blocks that ignore the panel
 
     // A part to load into track 2: FM with a slow attack.
     TrackFiles& track2 = *fileTargets().tracks[1];
@@ -141,7 +120,6 @@ TEST(RecordingThreaded, TrackRecordingHoldsEveryFramePlayedAlsoWithALoadDuringTh
     ASSERT_TRUE(std::filesystem::exists(file)) << file;
     EXPECT_GT(take.recorded, 100u);
     EXPECT_EQ(testsupport::shellOutput("soxi -s '" + file + "' 2>&1"), std::to_string(take.recorded * 64) + "\n");
-    Bela_cleanupAudio();
 }
 
 }  // namespace

@@ -1,0 +1,244 @@
+// The whole instrument in stepped mode, set up in a root of its own and
+// played from the simulated panel: the fixture base and panel helpers the
+// whole-instrument tests share.
+#pragma once
+
+#include "gui/MonoGFX.h"
+#include "instrument/Entry.h"
+#include "platform/Audio.h"
+#include "platform/Stepped.h"
+#include "platform/devices/Board.h"
+#include "platform/devices/PanelSimulator.h"
+#include "platform/devices/SerialPort.h"
+#include "sequencing/NoteManager.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+constexpr uint32_t kBlockFrames = 64;
+
+// A port of this process's own, so that parallel runs do not meet.
+inline int oscPort() { return 40000 + int(getpid() % 20000); }
+
+inline void writeText(const std::string& path, const std::string& text) {
+    std::ofstream out(path);
+    ASSERT_TRUE(out.good()) << path;
+    out << text;
+}
+
+// A template project that only sets the tempo: loaded at start.
+inline void tempoOnlyProject(const std::string& folder) {
+    writeText(folder + "template.proj", "{\"clock\": {\"BPM\": {\"value\": 120}}, \"files\": {}}\n");
+}
+
+// How the instrument is started; the defaults are the usual test instrument.
+struct InstrumentSetup {
+    std::string root{};           // folder name in the test's temporary folder
+    bool chooseBoard = false;     // the board the firmware picks (its codec made)
+    bool secondConverter = false; // false: its chip select is missing, it does not answer
+    bool sendKnobDown = true;     // track 1's send: no delay echo in the silences
+    bool config = true;           // a configuration with an OSC port of this process's own
+    // Writes the template project into its folder; empty: no template.
+    std::function<void(const std::string& folder)> project = tempoOnlyProject;
+    std::function<void(const std::string& root)> files{};  // more files before the start
+    std::string panelScript{};
+    bool midi = true;              // opens the MIDI pseudo-terminal's peer
+    bool defaultNoteList = false;  // list 1 back to its default step after the load
+    std::function<void()> beforeStart{};  // just before the first block
+    uint32_t settleBlocks = 100;  // past the start-up blocks that ignore the panel
+};
+
+// Panel helpers and the instrument's lifetime, for fixtures that start it
+// in SetUpTestSuite.
+class SteppedInstrument : public ::testing::Test {
+protected:
+    static void start(const InstrumentSetup& s) {
+        BelaInitSettings settings;
+        if (s.chooseBoard)
+            chooseBoard(&settings);
+        settings.setup = setup;
+        settings.render = render;
+        settings.cleanup = cleanup;
+        settings.mode = HostMode::Stepped;
+        root_ = settings.root = tempDir() + s.root;
+        settings.panelScript = s.panelScript;
+        if (!s.secondConverter)
+            host::board().setPinMissing(48, true);
+        if (s.sendKnobDown)
+            host::board().adc(0).setReading(1, 0);
+        host::makeFolders(root_);
+        if (s.config)
+            writeText(root_ + "/corvane.json",
+                      "{\"config\": {\"OSC in port\": {\"value\": " + std::to_string(oscPort()) + "}}}\n");
+        if (s.project) {
+            const std::string folder = root_ + "/projects/template-project/";
+            host::makeFolders(folder);
+            s.project(folder);
+        }
+        if (s.files)
+            s.files(root_);
+        ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+        ASSERT_EQ(Bela_startAudio(), 0);
+        if (s.midi) {
+            midi_ = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
+            ASSERT_GE(midi_, 0) << host::midiPortPeerName();
+        }
+        if (s.defaultNoteList) {
+            // A template without note lists empties them.
+            const NoteManager defaults;
+            DSP::noteManager.setList(0, *defaults.list(0));
+        }
+        if (s.beforeStart)
+            s.beforeStart();
+        host::stepBlocks(s.settleBlocks);
+    }
+    static void stop() {
+        if (midi_ >= 0)
+            close(midi_);
+        midi_ = -1;
+        Bela_cleanupAudio();
+    }
+    static void TearDownTestSuite() { stop(); }
+
+    static void step(uint32_t blocks) { host::stepBlocks(blocks); }
+    // Steps `blocks` blocks and returns the main output (channels 0 and 1) of them.
+    static std::vector<float> play(uint32_t blocks) {
+        std::vector<float> out;
+        out.reserve(blocks * kBlockFrames);
+        BelaContext* c = host::context();
+        for (uint32_t b = 0; b < blocks; ++b) {
+            host::stepBlocks(1);
+            for (uint32_t f = 0; f < kBlockFrames; ++f)
+                out.push_back(c->audioOut[f * c->audioOutChannels] + c->audioOut[f * c->audioOutChannels + 1]);
+        }
+        return out;
+    }
+    static void tap(uint32_t key) {
+        host::panel().pressKey(key);
+        step(12);
+        host::panel().releaseKey(key);
+        step(12);
+    }
+    // Key `key` tapped while `modifiers` are held.
+    static void chord(std::initializer_list<uint32_t> modifiers, uint32_t key, uint32_t before = 12,
+                      uint32_t after = 24) {
+        for (uint32_t m : modifiers)
+            host::panel().pressKey(m);
+        step(before);
+        tap(key);
+        for (uint32_t m : modifiers)
+            host::panel().releaseKey(m);
+        step(after);
+    }
+    static void push(uint32_t encoder, uint32_t after = 24) {
+        host::panel().setPush(encoder, true);
+        step(12);
+        host::panel().setPush(encoder, false);
+        step(after);
+    }
+    // Until the panel has sent every detent of the turn.
+    static void turnFully(uint32_t encoder, int32_t detents) {
+        host::panel().turnEncoder(encoder, detents);
+        for (int i = 0; i < 4000 && host::panel().turnPending(encoder) != 0; ++i)
+            step(1);
+    }
+    static void turn(uint32_t encoder, int32_t detents) {
+        turnFully(encoder, detents);
+        step(12);
+    }
+    static void sendMidi(std::initializer_list<uint8_t> bytes) {
+        std::vector<uint8_t> b(bytes);
+        ASSERT_EQ(write(midi_, b.data(), b.size()), ssize_t(b.size()));
+    }
+    static double rms(const std::vector<float>& s, size_t from = 0, size_t to = SIZE_MAX) {
+        to = std::min(to, s.size());
+        double sum = 0;
+        for (size_t i = from; i < to; ++i)
+            sum += double(s[i]) * s[i];
+        return to > from ? std::sqrt(sum / double(to - from)) : 0.0;
+    }
+
+    static inline std::string root_;
+    static inline int midi_ = -1;
+};
+
+using Picture = std::function<uint32_t(int x, int y)>;
+
+inline uint32_t screenPixel(int x, int y) { return host::board().oled().pixel(unsigned(x), unsigned(y)); }
+
+// True when `text`, drawn in one colour, appears anywhere in the picture:
+// its pixels all in one grey and the rest of its box in others.
+inline bool shows(const Picture& picture, const std::string& text, const FontDescriptor* font, uint32_t scale = 1) {
+    MonoGFX scratch;
+    scratch.init(256, 64);
+    scratch.setFont(font, scale, 0);
+    scratch.setColour(15);
+    scratch.drawText(0, 0, text);
+    std::vector<std::pair<int, int>> ink, paper;
+    int right = -1, bottom = -1;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 256; ++x)
+            if (scratch.pixel(x, y))
+                ink.emplace_back(x, y), right = std::max(right, x), bottom = std::max(bottom, y);
+    for (int y = 0; y <= bottom; ++y)
+        for (int x = 0; x <= right; ++x)
+            if (!scratch.pixel(x, y))
+                paper.emplace_back(x, y);
+    if (ink.empty())
+        return false;
+    for (int oy = 0; oy + bottom < 64; ++oy)
+        for (int ox = 0; ox + right < 256; ++ox) {
+            const uint32_t colour = picture(ox + ink[0].first, oy + ink[0].second);
+            bool match = colour != 0;
+            for (size_t i = 1; i < ink.size() && match; ++i)
+                match = picture(ox + ink[i].first, oy + ink[i].second) == colour;
+            for (size_t i = 0; i < paper.size() && match; ++i)
+                match = picture(ox + paper[i].first, oy + paper[i].second) != colour;
+            if (match)
+                return true;
+        }
+    return false;
+}
+
+inline bool screenShows(const std::string& text, const FontDescriptor* font = &font_default, uint32_t scale = 1) {
+    return shows(screenPixel, text, font, scale);
+}
+
+// Whether the display shows `text` in the default font with its top left
+// corner at (x, y), on a dark ground.
+inline bool screenShows(int x, int y, const std::string& text) {
+    MonoGFX expected;
+    expected.init(256, 64);
+    expected.setFont(&font_default, 1, 0);
+    expected.setTextMode(0);
+    expected.setColour(15);
+    expected.drawText(x, y, text);
+    const int width = expected.textWidth(text);
+    int lit = 0;
+    for (int py = y; py < y + 10; ++py)
+        for (int px = x; px < x + width; ++px) {
+            const bool on = screenPixel(px, py) == 15;
+            if (on != (expected.pixel(px, py) == 15))
+                return false;
+            lit += on;
+        }
+    return lit > 0;
+}
+
+}  // namespace testsupport
