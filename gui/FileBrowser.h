@@ -11,7 +11,7 @@
 #include "instrument/files/FileTypes.h"
 #include "parameters/ParameterInt.h"
 #include "parameters/ParameterString.h"
-#include "platform/TwoProducerInbox.h"
+#include "dsp/TwoProducerInbox.h"
 
 #include <array>
 #include <atomic>

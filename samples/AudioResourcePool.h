@@ -22,7 +22,7 @@
 #include "parameters/ParameterInt.h"
 #include "parameters/Snapshot.h"
 #include "platform/AuxiliaryTask.h"
-#include "platform/TwoProducerInbox.h"
+#include "dsp/TwoProducerInbox.h"
 #include "samples/AudioResource.h"
 #include "samples/AudioSampleGroup.h"
 #include "samples/SamplePool.h"

@@ -11,8 +11,8 @@
 #include "parameters/ParameterFloat.h"
 #include "parameters/ParameterInt.h"
 #include "parameters/Snapshot.h"
-#include "platform/SpscRing.h"
-#include "platform/TwoProducerInbox.h"
+#include "dsp/SpscRing.h"
+#include "dsp/TwoProducerInbox.h"
 #include "sequencing/NoteList.h"
 
 #include <array>

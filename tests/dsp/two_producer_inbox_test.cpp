@@ -1,4 +1,4 @@
-#include "platform/TwoProducerInbox.h"
+#include "dsp/TwoProducerInbox.h"
 
 #include <gtest/gtest.h>
 

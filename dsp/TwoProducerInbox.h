@@ -4,7 +4,7 @@
 // posting puts the two back in arrival order. No locks, no allocation.
 #pragma once
 
-#include "platform/SpscRing.h"
+#include "dsp/SpscRing.h"
 
 #include <atomic>
 #include <cstddef>
