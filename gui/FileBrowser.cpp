@@ -170,43 +170,18 @@ bool FileBrowser::trackChosen(int index) const {
 void FileBrowser::encoder(int index, int delta, bool) {
     if (index != 12 || editorState.load(std::memory_order_acquire) != kAcceptsInput)
         return;
-    _post(fromAudio_, Input{InputEncoder, uint8_t(Key::key[0].held()), int16_t(index), delta, 0});
+    inputs_.postFromAudio(Input{InputEncoder, uint8_t(Key::key[0].held()), int16_t(index), delta});
 }
 
 void FileBrowser::button(int key, int event) {
     if (event == 3 || key < 0 || key > 17 || editorState.load(std::memory_order_acquire) != kAcceptsInput)
         return;
-    _post(fromInterface_, Input{InputKey, 0, int16_t(key), event, 0});
-}
-
-void FileBrowser::_post(Inbox& inbox, Input input) {
-    input.order = arrivals_.fetch_add(1, std::memory_order_relaxed);
-    const uint32_t t = inbox.tail.load(std::memory_order_relaxed);
-    if (t - inbox.head.load(std::memory_order_acquire) >= kQueueSize)
-        return;
-    inbox.items[t % kQueueSize] = input;
-    inbox.tail.store(t + 1, std::memory_order_release);
-}
-
-bool FileBrowser::Inbox::peek(Input& input) const {
-    const uint32_t h = head.load(std::memory_order_relaxed);
-    if (h == tail.load(std::memory_order_acquire))
-        return false;
-    input = items[h % kQueueSize];
-    return true;
+    inputs_.postFromInterface(Input{InputKey, 0, int16_t(key), event});
 }
 
 void FileBrowser::_applyInput() {
-    Input a{}, k{};
-    bool hasA = fromAudio_.peek(a), hasK = fromInterface_.peek(k);
-    while (hasA || hasK) {
-        const bool audioFirst = hasA && (!hasK || int32_t(a.order - k.order) < 0);
-        const Input input = audioFirst ? a : k;
-        (audioFirst ? fromAudio_ : fromInterface_).pop();
-        if (audioFirst)
-            hasA = fromAudio_.peek(a);
-        else
-            hasK = fromInterface_.peek(k);
+    Input input{};
+    while (inputs_.pop(input)) {
         // Input that came before a change of folder or mode is stale.
         if (!_inputAccepted())
             continue;
@@ -249,8 +224,7 @@ void FileBrowser::_closeSelf() {
 void FileBrowser::update() {
     if (editorState.load(std::memory_order_acquire) == 0) {
         // Freshly opened or a new dialogue step: earlier input is dropped.
-        fromAudio_.drop();
-        fromInterface_.drop();
+        inputs_.clear();
         editorState.store(1, std::memory_order_release);
     }
     _applyInput();

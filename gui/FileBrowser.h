@@ -11,6 +11,7 @@
 #include "instrument/files/FileTypes.h"
 #include "parameters/ParameterInt.h"
 #include "parameters/ParameterString.h"
+#include "dsp/TwoProducerInbox.h"
 
 #include <array>
 #include <atomic>
@@ -107,19 +108,8 @@ private:
         uint8_t keyZeroHeld;
         int16_t index;
         int32_t value;  // key event or encoder delta
-        uint32_t order;  // arrival across both rings
-    };
-    // The records of one producer thread; a full ring drops what comes.
-    struct Inbox {
-        std::array<Input, kQueueSize> items{};
-        std::atomic<uint32_t> head{0};  // interface task
-        std::atomic<uint32_t> tail{0};  // producer
-        bool peek(Input& input) const;
-        void pop() { head.store(head.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
-        void drop() { head.store(tail.load(std::memory_order_acquire), std::memory_order_release); }
     };
 
-    void _post(Inbox& inbox, Input input);
     void _applyInput();
     void _button(int key);
     void _encoder(int delta, bool keyZeroHeld);
@@ -142,9 +132,9 @@ private:
     int _fileAt(int row) const;
     int _rows() const { return int(folders.size() + files.size()); }
 
-    Inbox fromAudio_;      // encoder turns
-    Inbox fromInterface_;  // keys
-    std::atomic<uint32_t> arrivals_{0};
+    // Encoder turns from the audio thread, keys from the interface; a full
+    // ring drops what comes.
+    TwoProducerInbox<Input, kQueueSize> inputs_;
     // A root that could not be made is tried again at the next open.
     std::atomic<bool> rootFailed_{false};
 };

@@ -22,6 +22,7 @@
 #include "parameters/ParameterInt.h"
 #include "parameters/Snapshot.h"
 #include "platform/AuxiliaryTask.h"
+#include "dsp/TwoProducerInbox.h"
 #include "samples/AudioResource.h"
 #include "samples/AudioSampleGroup.h"
 #include "samples/SamplePool.h"
@@ -165,18 +166,8 @@ private:
         uint8_t held;  // bits: keys 0, 5, 10, 15 held at the time
         uint8_t index;
         int32_t value;  // encoder ticks or key event
-        uint32_t order;  // arrival across both rings
     };
     static constexpr size_t kRequests = 64;
-    // Requests of one producer thread; a full ring drops what comes.
-    struct Inbox {
-        std::array<Request, kRequests> items{};
-        std::atomic<uint32_t> head{0};  // producer
-        std::atomic<uint32_t> tail{0};  // interface thread
-        bool push(const Request& r);
-        bool peek(Request& r) const;
-        void pop() { tail.store(tail.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
-    };
 
     enum Data : int32_t { DataStart = 0, DataEnd = 1, DataRate = 2, DataVolume = 3 };
 
@@ -236,10 +227,9 @@ private:
     std::atomic<bool> zoomHeld_{false};
     // What selectedEntryIndex answers; kept by the interface thread, read by the audio thread's key handling.
     std::atomic<int32_t> selectedEntry_{-1};
-    void _post(Inbox& inbox, Request r);
-    Inbox fromAudio_;      // encoder turns
-    Inbox fromInterface_;  // keys
-    std::atomic<uint32_t> arrivals_{0};
+    // Encoder turns from the audio thread, keys from the interface; a full
+    // ring drops what comes.
+    TwoProducerInbox<Request, kRequests> requests_;
 };
 
 namespace DSP {

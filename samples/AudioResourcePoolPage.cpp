@@ -187,35 +187,13 @@ void AudioResourcePool::encoder(int index, int delta, bool pushed) {
     uint8_t held = 0;
     for (int i = 0; i < 4; ++i)
         held |= uint8_t(Key::key[size_t(kFlagKeys[i])].held() ? 1 << i : 0);
-    _post(fromAudio_, {1, uint8_t(pushed), held, uint8_t(index), delta, 0});
+    requests_.postFromAudio({1, uint8_t(pushed), held, uint8_t(index), delta});
 }
 
 void AudioResourcePool::button(int key, int event) {
     if (event != int(kKeyDown) || !_inputAccepted() || key < 0 || key > 255)
         return;
-    _post(fromInterface_, {0, 0, 0, uint8_t(key), event, 0});
-}
-
-void AudioResourcePool::_post(Inbox& inbox, Request r) {
-    r.order = arrivals_.fetch_add(1, std::memory_order_relaxed);
-    inbox.push(r);
-}
-
-bool AudioResourcePool::Inbox::push(const Request& r) {
-    const uint32_t h = head.load(std::memory_order_relaxed);
-    if (h - tail.load(std::memory_order_acquire) >= kRequests)
-        return false;
-    items[h % kRequests] = r;
-    head.store(h + 1, std::memory_order_release);
-    return true;
-}
-
-bool AudioResourcePool::Inbox::peek(Request& r) const {
-    const uint32_t t = tail.load(std::memory_order_relaxed);
-    if (t == head.load(std::memory_order_acquire))
-        return false;
-    r = items[t % kRequests];
-    return true;
+    requests_.postFromInterface({0, 0, 0, uint8_t(key), event});
 }
 
 bool AudioResourcePool::_answered(int answer) {
@@ -418,19 +396,11 @@ void AudioResourcePool::_editValue(int delta, bool pushed) {
 // ---- update: requests, the recording to load, the dialogs
 
 void AudioResourcePool::update() {
-    Request a{}, k{};
-    bool hasA = fromAudio_.peek(a), hasK = fromInterface_.peek(k);
-    while (hasA || hasK) {
-        const bool audioFirst = hasA && (!hasK || int32_t(a.order - k.order) < 0);
-        const Request r = audioFirst ? a : k;
-        (audioFirst ? fromAudio_ : fromInterface_).pop();
+    Request r{};
+    while (requests_.pop(r)) {
         // What arrived after a pop-up opened was meant for nobody.
         if (editorState.load(std::memory_order_acquire) == kAcceptsInput)
             _handle(r);
-        if (audioFirst)
-            hasA = fromAudio_.peek(a);
-        else
-            hasK = fromInterface_.peek(k);
     }
     if (loadRecordingPending_) {
         // Only a closed file has its header written.

@@ -148,7 +148,7 @@ bool NoteManager::midiNoteIn(const MidiMessage& message) {
     split(int32_t(message.data1) - 60, n, r.a, r.b);
     r.key0 = _held(kShiftKey);
     r.block = _block();
-    _post(audioRequests_, r);
+    requests_.postFromAudio(r);
     return true;
 }
 
@@ -160,7 +160,7 @@ void NoteManager::button(int key, int event) {
     r.key0 = _held(kShiftKey);
     r.key9 = _held(kListKey);
     r.block = _block();
-    _post(interfaceRequests_, r);
+    requests_.postFromInterface(r);
 }
 
 void NoteManager::encoder(int index, int delta, bool pushed) {
@@ -171,12 +171,7 @@ void NoteManager::encoder(int index, int delta, bool pushed) {
     r.pushed = pushed;
     r.key0 = _held(kShiftKey);
     r.block = _block();
-    _post(audioRequests_, r);
-}
-
-void NoteManager::_post(SpscRing<Request, 256>& ring, Request r) {
-    r.order = arrivals_.fetch_add(1, std::memory_order_relaxed);
-    ring.push(r);
+    requests_.postFromAudio(r);
 }
 
 void NoteManager::renderPreviews() {
@@ -194,20 +189,9 @@ void NoteManager::serviceRequests() {
     // One publication per list for the whole batch: each one waits out an
     // audio block, and MIDI can bring several notes in every block.
     batching_ = true;
-    // The two rings merged by arrival.
-    Request a, k;
-    bool hasA = audioRequests_.peek(a), hasK = interfaceRequests_.peek(k);
-    while (hasA || hasK) {
-        if (hasA && (!hasK || int32_t(a.order - k.order) < 0)) {
-            audioRequests_.pop(a);
-            _apply(a);
-            hasA = audioRequests_.peek(a);
-        } else {
-            interfaceRequests_.pop(k);
-            _apply(k);
-            hasK = interfaceRequests_.peek(k);
-        }
-    }
+    Request r;
+    while (requests_.pop(r))
+        _apply(r);
     batching_ = false;
     _flushDraft();
 }

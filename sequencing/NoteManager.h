@@ -11,8 +11,9 @@
 #include "parameters/ParameterFloat.h"
 #include "parameters/ParameterInt.h"
 #include "parameters/Snapshot.h"
+#include "dsp/SpscRing.h"
+#include "dsp/TwoProducerInbox.h"
 #include "sequencing/NoteList.h"
-#include "sequencing/SpscRing.h"
 
 #include <array>
 #include <atomic>
@@ -169,7 +170,6 @@ private:
         int32_t a = 0;     // degree, key or encoder
         int32_t b = 0;     // octave, event or delta
         uint32_t block = 0;
-        uint32_t order = 0;  // arrival across both rings
     };
     static constexpr uint8_t kNoteRequest = 1, kKeyRequest = 2, kEncoderRequest = 3;
 
@@ -204,12 +204,9 @@ private:
     int draftIndex_ = -1;
     std::atomic<bool> open_{false};
     std::atomic<bool> openRequested_{false};
-    void _post(SpscRing<Request, 256>& ring, Request r);
 
-    // One ring per producer: a ring takes one writer only.
-    SpscRing<Request, 256> audioRequests_;      // encoders, MIDI notes
-    SpscRing<Request, 256> interfaceRequests_;  // keys
-    std::atomic<uint32_t> arrivals_{0};
+    // Encoders and MIDI notes from the audio thread, keys from the interface.
+    TwoProducerInbox<Request, 256> requests_;
     SpscRing<NoteEvent, 64> previews_;
     void _notify(int kind, const std::string& text) const;
 

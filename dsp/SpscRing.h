@@ -38,6 +38,8 @@ public:
         read_.store(r + 1, std::memory_order_release);
         return true;
     }
+    // Consumer: drops every record pushed so far.
+    void clear() { read_.store(write_.load(std::memory_order_acquire), std::memory_order_release); }
 
 private:
     std::array<T, N> items_{};
