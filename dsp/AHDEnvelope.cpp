@@ -167,7 +167,15 @@ void AHDEnvelope::_rampTo(float start, float end) {
     increment = (end - start) / float(remaining * int64_t(blockSize));
     const float limit = 1.0f / float(blockSize);
     if (increment > limit || increment < -limit) {
-        _reportSteepRamp(start, end);
+        // A ramp summed sample by sample may end a rounding step above its
+        // level (an attack lengthened right at its top stays there), and a
+        // one-block release from it comes out a hair too steep. The blocks
+        // clamp the value into [0, level] before stepping, so only a ramp
+        // still too steep from there is worth a line.
+        float from = start > level ? level : start;
+        if (from < 0.0f) from = 0.0f;
+        const float steepness = (end - from) / float(remaining * int64_t(blockSize));
+        if (steepness > limit || steepness < -limit) _reportSteepRamp(start, end);
         increment = increment > 0.0f ? limit : -limit;
     }
 }

@@ -98,6 +98,33 @@ TEST(Grain, WithoutFramesOrHitItStaysSilent) {
     for (float s : out) EXPECT_EQ(s, 0.0f);
 }
 
+TEST(Grain, EndReleaseFromALengthenedAttackSaysNothing) {
+    enginetest::TestSamplePool pool;
+    pool.addResource("dc.wav", {std::vector<float>(100000, 1.0f)}, 48000.0f);
+    auto entry = pool.addEntry("l", "dc.wav", 100000, 48000.0f);
+    // Placed at 7712 and read at one frame a sample: the end comes within
+    // reach in the eighth block.
+    entry->endFrame = 8400;
+    Grain g;
+    g.setEnvelope(10.0f, 10.0f, 0.0f, 0.0f);  // an attack of seven blocks
+    g.schedule(FeatureHit{entry, 0, 0}, 0.0f, 0.5f, true);
+    float out[64] = {};
+    for (int b = 0; b < 7; ++b) {
+        g.setEnvelope(10.0f, 10.0f, 0.0f, 0.0f);
+        g.render(out, 440.0f, 1.0f);
+    }
+    ASSERT_GT(g.window.value, 1.0f);  // summed a rounding step past the top
+    testing::internal::CaptureStdout();
+    g.setEnvelope(20.0f, 10.0f, 0.0f, 0.0f);  // the attack turned up there
+    for (float& s : out) s = 0.0f;
+    EXPECT_TRUE(g.render(out, 440.0f, 1.0f));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(g.window.state, AHDEnvelope::Release);
+    EXPECT_FLOAT_EQ(out[0], 63.0f / 64.0f);
+    EXPECT_NEAR(out[63], 0.0f, 1e-6);
+    DSP::releaseQueue.drain();
+}
+
 TEST(Grain, PlacementAroundTheHop) {
     enginetest::TestSamplePool pool;
     pool.addResource("long.wav", {std::vector<float>(100000, 0.1f)}, 48000.0f);
