@@ -122,20 +122,10 @@ bool logWriteResult(const std::string& path, SaveResult result) {
 
 LoadResult readTuning(const std::string& path) {
     rt_printf("readTuning(%s)\n", path.c_str());
-    if (!fileExists(path))
-        return LoadFileMissing;
-    const std::string hostFile = host::hostPath(path);
-    struct stat st;
-    // As for the JSON files: only a regular file (a FIFO would block the
-    // load), and none larger than any scale a player could mean.
-    if (stat(hostFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return LoadOpenFailed;
-    if (uint64_t(st.st_size) > PartFile::kMaxFileSize) {
-        rt_printf("[FileReadWrite] [%s] is larger than %llu bytes, not read\n", path.c_str(),
-                  (unsigned long long)PartFile::kMaxFileSize);
-        return LoadOpenFailed;
-    }
-    std::ifstream in(hostFile);
+    // As for the JSON files: none larger than any scale a player could mean.
+    if (const LoadResult readable = checkReadableFile(path); readable != LoadSuccess)
+        return readable;
+    std::ifstream in(host::hostPath(path));
     if (!in)
         return LoadOpenFailed;
     std::string error;

@@ -247,20 +247,25 @@ LoadResult interpret(const std::string& path, json& document, TrackFiles& target
 
 }  // namespace
 
-LoadResult parseJsonFile(const std::string& path, json& out) {
+LoadResult checkReadableFile(const std::string& path) {
     if (!fileExists(path))
         return LoadFileMissing;
-    const std::string hostFile = host::hostPath(path);
     struct stat st;
     // Only a regular file: a FIFO would block, a folder reads as nothing.
-    if (stat(hostFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (stat(host::hostPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return LoadOpenFailed;
     if (uint64_t(st.st_size) > PartFile::kMaxFileSize) {
         rt_printf("[FileReadWrite] [%s] is larger than %llu bytes, not read\n", path.c_str(),
                   (unsigned long long)PartFile::kMaxFileSize);
         return LoadOpenFailed;
     }
-    std::ifstream in(hostFile, std::ios::binary);
+    return LoadSuccess;
+}
+
+LoadResult parseJsonFile(const std::string& path, json& out) {
+    if (const LoadResult readable = checkReadableFile(path); readable != LoadSuccess)
+        return readable;
+    std::ifstream in(host::hostPath(path), std::ios::binary);
     if (!in || in.fail())
         return LoadOpenFailed;
     if (in.peek() == std::ifstream::traits_type::eof())

@@ -41,6 +41,10 @@ constexpr uint32_t kMaxDepth = 256;
 extern void (*gBeforeRename)(const std::string& temporaryPath);
 }  // namespace PartFile
 
+// Whether a file (an instrument path) may be read at all: it exists, is a
+// regular file (a FIFO would block the load) and is within the size cap.
+LoadResult checkReadableFile(const std::string& path);
+
 // Reads one whole file (an instrument path) into out.
 LoadResult parseJsonFile(const std::string& path, nlohmann::json& out);
 
