@@ -84,7 +84,7 @@ FileTargets instrumentFileTargets() {
     InstrumentState& state = Driver::instrument;
     targets.project = &state.projectGroup;
     targets.config = &state.configGroup;
-    targets.runApplyCallbacks = [&state] { state.settingsPage.runApplyCallbacks(); };
+    targets.runApplyCallbacks = [] { Driver::instrument.settingsPage.runApplyCallbacks(); };
     targets.outputChain = &DSP::voiceManager.masterChain;
     targets.resetOutputFX = [] { DSP::voiceManager.resetOutputFX(); };
     targets.motion = &DSP::motion;
