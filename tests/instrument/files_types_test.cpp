@@ -1,10 +1,9 @@
 // File types, result texts and the folder listing's entries, checked
 // against sox, stat and date.
 #include "FileTestSupport.h"
-#include "gui/GuiNotify.h"
-#include "gui/MonoGFX.h"
 #include "instrument/files/FileTypes.h"
 #include "instrument/files/PartFile.h"
+#include "tests/gui/GuiTestSupport.h"
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -127,21 +126,10 @@ TEST_F(FileTypesTest, ScaleFilesAreBoundedRegularAndLoadQuickly) {
 // The on-screen notice holds 58 characters: a long file name is shortened
 // so that the notice still shows which file failed and how.
 TEST_F(FileTypesTest, AFailedFileWithALongNameStillGetsItsNotice) {
-    Driver::guiNotify.setup();
-    auto notices = [] {
-        MonoGFX scratch;
-        scratch.init(256, 64);
-        Driver::guiNotify.draw(scratch);
-        std::vector<std::string> out;
-        for (const GuiMessage& m : Driver::guiNotify.queue())
-            out.emplace_back(m.text);
-        Driver::guiNotify.dismiss(true);
-        return out;
-    };
-    notices();
+    guitest::clearNotices();
     const std::string name = "a-rather-long-name-for-the-lead-instrument-of-the-song.inst";
     EXPECT_TRUE(logReadResult("/home/corvane/projects/" + name, LoadSamplesMissing));
-    const std::vector<std::string> shown = notices();
+    const std::vector<std::string> shown = guitest::notices();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_LE(shown[0].size(), GuiNotify::kMaxText);
     EXPECT_EQ(shown[0].substr(0, 10), name.substr(0, 10));
