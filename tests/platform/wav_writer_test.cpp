@@ -1,6 +1,7 @@
 // The capture file's format, read back by libsndfile and by sox.
 #include "platform/WavWriter.h"
 #include "tests/support/Shell.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -18,7 +19,7 @@ std::string soxiWithErrors(const std::string& option, const std::string& path) {
 }
 
 TEST(WavWriter, SamplesReadBackWithoutAWarning) {
-    const std::string path = testing::TempDir() + "wav-writer-small.wav";
+    const std::string path = testsupport::tempDir() + "wav-writer-small.wav";
     host::WavWriter w;
     ASSERT_TRUE(w.open(path, 8, 48000));
     std::vector<float> samples(8 * 1000);
@@ -51,7 +52,7 @@ TEST(WavWriter, PastFourGibibytesTheHeaderIsRf64WithTheWholeLength) {
     ASSERT_EQ(std::string(h.begin(), h.begin() + 4), "RF64");
     EXPECT_EQ(std::string(h.begin() + 12, h.begin() + 16), "ds64");
 
-    const std::string path = testing::TempDir() + "wav-writer-rf64.wav";
+    const std::string path = testsupport::tempDir() + "wav-writer-rf64.wav";
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, h.data(), h.size()), ssize_t(h.size()));
