@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/wait.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -16,19 +18,7 @@
 
 namespace oscpeers {
 
-// Only ends a hung run: anything expected arrives long before.
-constexpr auto kWait = std::chrono::seconds(60);
-
-template <typename F>
-bool waitUntil(F&& done) {
-    const auto deadline = std::chrono::steady_clock::now() + kWait;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using testsupport::waitUntil;
 
 // A UDP port free at the time of asking (above 1024).
 inline int freePort() {

@@ -1,6 +1,7 @@
 // Part files loaded into a track from another thread while the audio thread
 // runs the track's per-block work: the track is held busy over each load.
 #include "tests/support/realtime_stepped.h"
+#include "tests/support/wait.h"
 #include "instrument/files/FileTargets.h"
 #include "instrument/files/PartFile.h"
 #include "instrument/files/ProjectFolder.h"
@@ -68,8 +69,7 @@ TEST(FilesThreaded, PartLoadedWhilePlayingIsNeverHeardHalfLoaded) {
     for (int round = 0; round < 100; ++round) {
         const long seen = gBlocks.load();
         failed += readFile("/home/corvane/fm.inst", target, false) != LoadSuccess;
-        for (int i = 0; i < 2000 && gBlocks.load() < seen + 2; ++i)
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return gBlocks.load() >= seen + 2; }));
     }
     audio.stop();
     testing::internal::GetCapturedStdout();
@@ -107,13 +107,11 @@ TEST(FilesThreaded, PartFilesLoadWhileTheAudioThreadRunsTheTrack) {
         const long seen = gBlocks.load();
         wrong += readFile(parts[round % 4], target, false) != expected[round % 4];
         t.serviceRequests();
-        for (int i = 0; i < 2000 && gBlocks.load() < seen + 3; ++i)
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return gBlocks.load() >= seen + 3; }));
     }
     ASSERT_EQ(readFile("/home/corvane/sub.inst", target, false), LoadSuccess);
     const long last = gBlocks.load();
-    for (int i = 0; i < 20000 && gBlocks.load() < last + 50; ++i)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return gBlocks.load() >= last + 50; }));
     audio.stop();
     testing::internal::GetCapturedStdout();
     Bela_cleanupAudio();

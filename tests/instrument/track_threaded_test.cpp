@@ -1,6 +1,7 @@
 // Engine switches and part-like reloads of a track from another thread
 // while the audio thread runs the track's per-block work.
 #include "tests/support/realtime_stepped.h"
+#include "tests/support/wait.h"
 #include "instrument/MainClock.h"
 #include "instrument/track/Track.h"
 #include "platform/Audio.h"
@@ -95,19 +96,16 @@ TEST(TrackThreaded, EngineSwitchesAndReloadsWhileTheAudioThreadRunsTheTrack) {
             break;
         }
         // Let the audio thread run a little between rounds.
-        for (int i = 0; i < 2000 && shared.blocks.load() < seen + 3; ++i)
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return shared.blocks.load() >= seen + 3; }));
     }
     // The final choice holds once the audio thread has seen it.
     shared.audioSwitches = false;
     const long switchesOff = shared.blocks.load();
-    for (int i = 0; i < 20000 && shared.blocks.load() < switchesOff + 2; ++i)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return shared.blocks.load() >= switchesOff + 2; }));
     t.synthesis.setValue(1, false);
     t.applySynthesis();
     const long last = shared.blocks.load();
-    for (int i = 0; i < 20000 && shared.blocks.load() < last + 200; ++i)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return shared.blocks.load() >= last + 200; }));
     audio.stop();
     testing::internal::GetCapturedStdout();
     Bela_cleanupAudio();
@@ -160,8 +158,7 @@ TEST(TrackThreaded, LearntEffectAndModulatorControlsWhileTheChainAndModulatorsCh
             t.modulation.removeModulator(m);
             lfo.reset();
         }
-        for (int i = 0; i < 2000 && shared.blocks.load() < seen + 3; ++i)
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        ASSERT_TRUE(testsupport::waitUntil([&] { return shared.blocks.load() >= seen + 3; }));
     }
     audio.stop();
     testing::internal::GetCapturedStdout();

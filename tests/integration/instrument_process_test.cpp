@@ -4,6 +4,7 @@
 #include "tests/support/Shell.h"
 #include "tests/support/corvane_process.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -107,11 +108,9 @@ TEST(InstrumentProcess, SigtermSavesTheConfigurationAndAValidWav) {
     pid_t pid = testsupport::startCorvane({"--root", root}, out, err);
     // Wait for audio to flow (the signal handlers are in place by then).
     struct stat st {};
-    for (int i = 0; i < 20000; ++i) {
-        if (stat((root + "/output.wav").c_str(), &st) == 0 && st.st_size > 200000)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return stat((root + "/output.wav").c_str(), &st) == 0 && st.st_size > 200000; },
+        std::chrono::milliseconds(1)));
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     Outcome r = testsupport::finishCorvane(pid, out, err);
     ASSERT_EQ(r.status, 0) << r.err;

@@ -16,6 +16,7 @@
 #include "instrument/Tasks.h"
 
 #include "tests/support/stepped_instrument.h"
+#include "tests/support/wait.h"
 
 #include <unistd.h>
 
@@ -172,8 +173,7 @@ TEST_F(Instrument, SetupBroughtTheInterfacesUp) {
     const float before = cutoff.getValue();
     const std::string send = "oscsend 127.0.0.1 " + std::to_string(testsupport::oscPort()) + " /1/syn/filt_freq f 500";
     ASSERT_EQ(system(send.c_str()), 0);
-    for (int i = 0; i < 20000 && cutoff.getValue() == before; ++i)
-        usleep(100);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return cutoff.getValue() != before; }));
     EXPECT_NE(cutoff.getValue(), before);
     EXPECT_FALSE(host::midiPortPeerName().empty());
     // The SSH setting is only recorded on this host, never run.

@@ -16,6 +16,7 @@
 #include "platform/Paths.h"
 
 #include "tests/support/stepped_instrument.h"
+#include "tests/support/wait.h"
 
 #include <unistd.h>
 
@@ -88,8 +89,7 @@ TEST_F(Panel, MotionSlotKeyChoosesTheLoopAndShowsItsKeyboard) {
 TEST_F(Panel, OscSetsATracksMotionSlot) {
     const std::string send = "oscsend 127.0.0.1 " + std::to_string(testsupport::oscPort()) + " /2/seq/motion i 7";
     ASSERT_EQ(system(send.c_str()), 0);
-    for (int i = 0; i < 20000 && motionSlot(1) != 7; ++i)
-        usleep(100);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return motionSlot(1) == 7; }));
     EXPECT_EQ(motionSlot(1), 7);
 }
 

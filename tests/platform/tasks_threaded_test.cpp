@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/wait.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,16 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <typename F>
-bool waitFor(F condition, std::chrono::milliseconds limit = 60000ms) {  // the limit only ends a hung run
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using testsupport::waitUntil;
 
 struct Gate {
     std::atomic<int> runs{0};
@@ -54,11 +46,11 @@ TEST(TasksThreaded, SchedulesWhileRunningCoalesceIntoExactlyOneMoreRun) {
     AuxiliaryTask t = Bela_createAuxiliaryTask(gatedTask, 10, "gated", &g);
     ASSERT_NE(t, nullptr);
     ASSERT_EQ(Bela_scheduleAuxiliaryTask(t), 0);
-    ASSERT_TRUE(waitFor([&] { return g.inside.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return g.inside.load(); }));
     for (int i = 0; i < 10; ++i)
         Bela_scheduleAuxiliaryTask(t);
     g.release = true;
-    ASSERT_TRUE(waitFor([&] { return g.runs.load() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return g.runs.load() == 2; }));
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(g.runs.load(), 2);
     EXPECT_EQ(g.maxConcurrent.load(), 1);
@@ -135,7 +127,7 @@ TEST(TasksThreaded, RealTimeRunIsPacedByTheClock) {
     ASSERT_EQ(Bela_initAudio(&s, nullptr), 0);
     auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(Bela_startAudio(), 0);
-    ASSERT_TRUE(waitFor([] { return Bela_stopRequested() != 0; }));
+    ASSERT_TRUE(waitUntil([] { return Bela_stopRequested() != 0; }));
     Bela_stopAudio();
     auto took = std::chrono::steady_clock::now() - start;
     Bela_cleanupAudio();

@@ -67,6 +67,7 @@
 #include "tests/support/engines_harness.h"
 #include "tests/support/realtime_stepped.h"
 #include "tests/support/seq_engine.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -476,9 +477,7 @@ TEST_F(RealTime, PlatformCallsOfRender) {
         ++echoed;
     EXPECT_EQ(echoed, uint32_t(block));
     EXPECT_EQ(host::rtLoggerDropped(), 0u);
-    for (int wait = 0; wait < 2000 && runs.load() == 0; ++wait)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_GT(runs.load(), 0);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return runs.load() > 0; }));
 }
 
 AudioBlock sounding(uint64_t& frame) {
