@@ -1,5 +1,6 @@
 // The reverb's decay measured by Schroeder integration.
 #include "EffectTestSupport.h"
+#include "dsp/Random.h"
 #include "dsp/WaveTable.h"
 #include "effects/ReverbFX.h"
 
@@ -53,6 +54,10 @@ double expectedRt60(const ReverbFX& fx, double G) {
 }  // namespace
 
 TEST(Reverb, DecayTimeFollowsFeedbackAndLineLengths) {
+    // Each line's length takes a random spread of up to 1000 samples, which
+    // moves the small room's decay by up to a fifth around its nominal time.
+    // A fixed seed keeps the run repeatable.
+    DSP::random.seed(7919);
     const double approx[3] = {5.6, 2.0, 0.88};
     for (int sizeChoice = 0; sizeChoice < 3; ++sizeChoice) {
         auto fx = std::make_shared<ReverbFX>();
@@ -61,7 +66,7 @@ TEST(Reverb, DecayTimeFollowsFeedbackAndLineLengths) {
         fxtest::settleParameters(*fx);
         const std::vector<double> h = summedResponse(*fx, size_t(approx[sizeChoice] * 48000.0 * 0.8));
         const double expected = expectedRt60(*fx, 0.7);
-        EXPECT_NEAR(expected, approx[sizeChoice], approx[sizeChoice] * 0.12) << sizeChoice;
+        EXPECT_NEAR(expected, approx[sizeChoice], approx[sizeChoice] * 0.2) << sizeChoice;
         EXPECT_NEAR(rt60(h), expected, expected * 0.15) << sizeChoice;
     }
 }
