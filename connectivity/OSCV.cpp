@@ -15,7 +15,6 @@ void OSCV::handleMessage(const oscpkt::Message& message, const char* sender) {
     if (!message.match(kPing))
         return;
     lastPing_.store(now_.load(std::memory_order_acquire), std::memory_order_release);
-    pings_.fetch_add(1, std::memory_order_release);
     const std::string text = sender ? sender : "";
     const size_t colon = text.rfind(':');
     const std::string candidate = colon == std::string::npos ? text : text.substr(0, colon);
@@ -25,6 +24,8 @@ void OSCV::handleMessage(const oscpkt::Message& message, const char* sender) {
         newConnection_.store(true, std::memory_order_release);
         printf("OSCV expander connected at %s\n", candidate.c_str());
     }
+    // Counted once handled: whoever sees the count sees the connection too.
+    pings_.fetch_add(1, std::memory_order_release);
 }
 
 void OSCV::update(uint32_t nowMs) {
