@@ -20,12 +20,9 @@ bool setupSampleLibrary() {
     ok &= Driver::audioRecorder.setup();
     DSP::voiceManager.setRecorder(&Driver::audioRecorder);
     DSP::voiceManager.setPreviewer(renderSamplePreview);
-    // The browser previews through the previewer and hands loaded audio
-    // files to the pool, whose page then asks for their list.
-    FileBrowser& browser = Driver::fileBrowser;
-    browser.previewer = &DSP::samplePreviewer;
-    browser.samplePoolPage = &DSP::audioPool;
-    browser.services.loadSamples = [](const std::vector<std::string>& paths) { DSP::audioPool.loadSamples(paths); };
-    browser.services.queueTreeRebuilds = [] { DSP::audioPool.queueTreeRebuilds(); };
+    // The browser previews through the previewer; audio files it loads go
+    // to the pool (its default services), whose page then asks for their list.
+    Driver::fileBrowser.previewer = &DSP::samplePreviewer;
+    Driver::fileBrowser.samplePoolPage = &DSP::audioPool;
     return ok;
 }
