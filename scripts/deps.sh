@@ -2,7 +2,7 @@
 # Installs what the build, the run and the tests need on a Debian machine.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libsndfile1-dev nlohmann-json3-dev libfftw3-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libnanoflann-dev
+          libgtest-dev libgmock-dev libbenchmark-dev libnanoflann-dev libsamplerate0-dev
           sox libsox-fmt-all liblo-tools netpbm jq python3 clang libclang-rt-14-dev ccache)
 missing=()
 for p in "${packages[@]}"; do
