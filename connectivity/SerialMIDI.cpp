@@ -176,8 +176,15 @@ void SerialMIDI::writeOutput() {
         buffer[moved++] = *it;
     if (moved == 0)
         return;
-    if (moved == kChunk && queue_.size() > kChunk)
-        rt_printf("[!]\tSerialMIDI: large amounts of MIDI out bytes in queue, some will not be output yet..\n");
+    if (moved == kChunk && queue_.size() > kChunk) {
+        // While nothing reads the port this holds on every run.
+        uint32_t leftOut = 0;
+        if (backlogLines_.allow(leftOut)) {
+            if (leftOut > 0)
+                rt_printf("[!]\tSerialMIDI: %u more lines about the MIDI out queue not shown\n", leftOut);
+            rt_printf("[!]\tSerialMIDI: large amounts of MIDI out bytes in queue, some will not be output yet..\n");
+        }
+    }
     int written = _writeBytes(buffer, uint32_t(moved));
     // Only what the device took leaves the queue; the rest goes next run.
     if (written > 0)

@@ -58,6 +58,7 @@ private:
     // Whatever is plugged in can send bad bytes at any rate.
     LogLimiter badBytes_;
     LogLimiter queueFullLines_;
+    LogLimiter backlogLines_;
     std::atomic<uint32_t> droppedMessages_{0};
     uint32_t droppedUnreported_ = 0;  // since the last line about them
 };

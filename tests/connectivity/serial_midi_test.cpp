@@ -172,6 +172,23 @@ TEST_F(SerialMidiPty, AtMost256BytesLeavePerRun) {
     EXPECT_EQ(Bytes(rest.end() - 3, rest.end()), (Bytes{0x90, 99, 1}));
 }
 
+// While nothing reads the port the queue stays long on every run: a burst
+// of lines, then one a second.
+TEST_F(SerialMidiPty, ALongQueueIsCutInTheLog) {
+    for (int i = 0; i < 30000; ++i)
+        port.sendNoteOn(0, uint32_t(i % 128), 1);
+    testing::internal::CaptureStdout();
+    const auto start = std::chrono::steady_clock::now();
+    for (int run = 0; run < 300; ++run)
+        port.writeOutput();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_GT(port.queuedBytes(), 256u) << "the device took everything; the test needs a fuller queue";
+    const size_t lines = size_t(std::count(out.begin(), out.end(), '\n'));
+    EXPECT_GE(lines, 1u);
+    EXPECT_LE(double(lines), 2.0 * (20.0 + seconds + 1.0)) << out.substr(0, 500);
+}
+
 TEST_F(SerialMidiPty, AFailedWriteIsReportedAndKeepsTheQueue) {
     close(pty.master);
     pty.master = -1;
