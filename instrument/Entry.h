@@ -3,6 +3,8 @@
 
 #include "platform/Context.h"
 
+#include <cstdio>
+
 struct BelaInitSettings;
 
 bool setup(BelaContext* context, void* userData);
@@ -14,7 +16,9 @@ void cleanup(BelaContext* context, void* userData);
 void chooseBoard(BelaInitSettings* settings);
 
 void interrupt_handler(int signal);
-void printUsage(const char* programName);
+// Asked for with --help it goes to standard output; after a wrong option, to
+// standard error.
+void printUsage(const char* programName, FILE* out = stderr);
 
 namespace Driver {
 // Exit status: 3 asks the launcher to power off, anything else to restart.

@@ -211,8 +211,8 @@ void Bela_defaultSettings(BelaInitSettings* settings) {
         *settings = BelaInitSettings{};
 }
 
-void Bela_usage() {
-    fprintf(stderr,
+void Bela_usage(FILE* out) {
+    fprintf(out,
             "   --root DIR:                         Folder that stands for the instrument's storage\n"
             "                                       (default: %s)\n"
             "   --offline:                          Render as fast as possible instead of in real time\n"

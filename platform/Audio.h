@@ -7,6 +7,7 @@
 #include <getopt.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 using BelaSetupFn = bool (*)(BelaContext*, void*);
@@ -49,8 +50,8 @@ void Bela_defaultSettings(BelaInitSettings* settings);
 // nobody knows, and -1 when the command line is used up.
 int Bela_getopt_long(int argc, char* const argv[], const char* customShortOptions,
                      const struct option* customLongOptions, BelaInitSettings* settings);
-// The platform's part of the usage text, written to stderr.
-void Bela_usage();
+// The platform's part of the usage text.
+void Bela_usage(FILE* out = stderr);
 
 int Bela_initAudio(BelaInitSettings* settings, void* userData);
 int Bela_startAudio();

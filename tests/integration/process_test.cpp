@@ -40,21 +40,31 @@ Outcome run(const std::vector<std::string>& args) {
     return testsupport::runCorvane(args, "/dev/null", errFile);
 }
 
-TEST(Process, HelpPrintsTheUsageAndExitsZero) {
+// Both outputs kept, in files named after the run.
+Outcome runKept(const std::string& name, const std::vector<std::string>& args) {
+    const std::string base = testsupport::tempDir() + name;
+    return testsupport::runCorvane(args, base + "-stdout.txt", base + "-stderr.txt");
+}
+
+// Asked for, the usage is the program's output: "corvane --help | less".
+TEST(Process, HelpPrintsTheUsageOnStandardOutputAndExitsZero) {
     for (const char* option : {"--help", "-h"}) {
-        Outcome r = run({option});
+        Outcome r = runKept(std::string("help") + option, {option});
         EXPECT_EQ(r.status, 0) << option;
-        EXPECT_NE(r.err.find("Usage: corvane [options]\n"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("   --help [-h]:                        Print this menu\n"), std::string::npos);
-        EXPECT_NE(r.err.find("--root DIR"), std::string::npos);
+        EXPECT_EQ(r.out.rfind("Usage: corvane [options]\n", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("   --help [-h]:                        Print this menu\n"), std::string::npos);
+        EXPECT_NE(r.out.find("--root DIR"), std::string::npos);
+        EXPECT_NE(r.out.find("--midi-port PATH"), std::string::npos);
+        EXPECT_EQ(r.err, "") << option;
     }
 }
 
 TEST(Process, UnknownOptionExitsOneWithoutStartingAudio) {
     std::string root = testsupport::tempDir() + "unknown-option-root";
-    Outcome r = run({"--root", root, "--no-such-option"});
+    Outcome r = runKept("unknown-option", {"--root", root, "--no-such-option"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Usage: corvane"), std::string::npos);
+    EXPECT_EQ(r.out, "");
     EXPECT_EQ(access((root + "/output.wav").c_str(), F_OK), -1);
 }
 
