@@ -364,8 +364,13 @@ int Bela_startAudio() {
     HostAudio& h = hostAudio();
     if (!h.initialised || h.running)
         return -1;
-    if (h.codec)
-        h.codec->startAudio(1);
+    if (h.codec) {
+        // Host-only: nothing of the codec is heard here, so say that it runs.
+        if (h.codec->startAudio(1) == 0)
+            fprintf(stderr, "Audio codec of %s started\n", h.settings.hardware.c_str());
+        else
+            fprintf(stderr, "Bela_startAudio: the codec of %s did not start\n", h.settings.hardware.c_str());
+    }
     if (h.settings.mode == HostMode::Stepped) {
         h.running = true;
         return 0;

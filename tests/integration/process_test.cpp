@@ -144,4 +144,14 @@ TEST(Process, AKilledRunKeepsItsRecordingButTheLastSecond) {
     EXPECT_EQ(testsupport::shellOutput("soxi -s '" + wav + "' 2>&1"), std::to_string(info.frames) + "\n");
 }
 
+// `main` chooses the instrument's board; nothing of a codec is heard on the
+// host, so the platform says so when it has made and started it.
+TEST(Process, TheBoardsCodecIsMadeAndStarted) {
+    const std::string root = testsupport::tempDir() + "codec-root";
+    Outcome r = runKept("codec", {"--root", root, "--offline", "--blocks", "10"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Audio codec of VeskPcm3168A started\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("codec of VeskPcm3168A did not"), std::string::npos) << r.err;
+}
+
 }  // namespace
