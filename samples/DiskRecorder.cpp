@@ -68,7 +68,8 @@ bool DiskRecorder::start(const std::string& requested, uint32_t channels) {
     const std::string path = _instrumentPath(requested);
     const std::string folder = path.substr(0, path.rfind('/') + 1);
     if (!hostExists(folder)) {
-        std::printf("[DiskRecorder] path to file [%s] that we're recording does not exist\n", folder.c_str());
+        std::printf("[DiskRecorder] path to file [%s] that we're recording does not exist\n",
+                    host::hostPath(folder).c_str());
         if (folder != kRecordingsFolder)
             return false;
         if (!host::makeFolders(host::hostPath(folder))) {
@@ -77,7 +78,7 @@ bool DiskRecorder::start(const std::string& requested, uint32_t channels) {
         }
     }
     if (hostExists(path)) {
-        std::printf("[DiskRecorder] file [%s] already exists\n", path.c_str());
+        std::printf("[DiskRecorder] file [%s] already exists\n", host::hostPath(path).c_str());
         return false;
     }
 
@@ -89,7 +90,7 @@ bool DiskRecorder::start(const std::string& requested, uint32_t channels) {
     info_.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* opened = sf_open(host::hostPath(path).c_str(), SFM_WRITE, &info_);
     if (!opened) {
-        std::printf("[DiskRecorder] could not open [%s]: %s\n", path.c_str(), sf_strerror(nullptr));
+        std::printf("[DiskRecorder] could not open [%s]: %s\n", host::hostPath(path).c_str(), sf_strerror(nullptr));
         Driver::guiNotify.warning(kOpenFailed);
         return false;
     }
@@ -107,7 +108,7 @@ bool DiskRecorder::start(const std::string& requested, uint32_t channels) {
     }
     fileOpen_.store(true, std::memory_order_release);
     recording_.store(true, std::memory_order_release);
-    std::printf("[DiskRecorder] started recording to %s\n", path.c_str());
+    std::printf("[DiskRecorder] started recording to %s\n", host::hostPath(path).c_str());
     return true;
 }
 
@@ -190,7 +191,7 @@ void DiskRecorder::_close() {
         std::printf("[DiskRecorder] dropped %u blocks\n", dropped);
         Driver::guiNotify.warning("Recording dropped " + std::to_string(dropped) + " blocks");
     }
-    std::printf("[DiskRecorder] stopped recording to %s\n", path_.c_str());
+    std::printf("[DiskRecorder] stopped recording to %s\n", host::hostPath(path_).c_str());
     fileOpen_.store(false, std::memory_order_release);
 }
 

@@ -121,7 +121,7 @@ bool logWriteResult(const std::string& path, SaveResult result) {
 }
 
 LoadResult readTuning(const std::string& path) {
-    rt_printf("readTuning(%s)\n", path.c_str());
+    rt_printf("readTuning(%s)\n", host::hostPath(path).c_str());
     // As for the JSON files: none larger than any scale a player could mean.
     if (const LoadResult readable = checkReadableFile(path); readable != LoadSuccess)
         return readable;
@@ -139,7 +139,7 @@ LoadResult readTuning(const std::string& path) {
         error = e.what();
     }
     if (!error.empty()) {
-        rt_printf("Exception during reading data from [%s] \n%s\n", path.c_str(), error.c_str());
+        rt_printf("Exception during reading data from [%s] \n%s\n", host::hostPath(path).c_str(), error.c_str());
         return LoadInterpretFailed;
     }
     return LoadSuccess;

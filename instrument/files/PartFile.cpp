@@ -190,19 +190,20 @@ void resetAfterFailure(const Sections& s, TrackFiles& target) {
 
 LoadResult interpret(const std::string& path, json& document, TrackFiles& target, bool partOfProject, Sections& s) {
     if (!document.is_object()) {
-        rt_printf("[FileReadWrite] [%s] is not a JSON object\n", path.c_str());
+        rt_printf("[FileReadWrite] [%s] is not a JSON object\n", host::hostPath(path).c_str());
         return LoadInterpretFailed;
     }
     if (!document.contains(PartFile::kVersionKey))
         document[PartFile::kVersionKey] = "0.0.0";
     const json& versionValue = document[PartFile::kVersionKey];
     if (!versionValue.is_string() || !FileVersion::isWellFormed(versionValue.get<std::string>())) {
-        rt_printf("[FileReadWrite] [%s] has no valid \"%s\"\n", path.c_str(), PartFile::kVersionKey);
+        rt_printf("[FileReadWrite] [%s] has no valid \"%s\"\n", host::hostPath(path).c_str(), PartFile::kVersionKey);
         return LoadInterpretFailed;
     }
     const FileVersion version = FileVersion::fromText(versionValue.get<std::string>(), "");
     if (version < firmwareVersion())
-        rt_printf("readFile(%s) file is created by older firmware [%s]\n", path.c_str(), version.toString().c_str());
+        rt_printf("readFile(%s) file is created by older firmware [%s]\n", host::hostPath(path).c_str(),
+                  version.toString().c_str());
 
     // A part of a project never names parts of its own: a "files" there would
     // lead back into the project.
@@ -218,7 +219,7 @@ LoadResult interpret(const std::string& path, json& document, TrackFiles& target
     // A "files" that names nothing the loader can read is a damaged project,
     // not an empty one: refused before anything changes.
     if (s.files && !document[PartFile::kFilesKey].is_object()) {
-        rt_printf("[FileReadWrite] [%s] has no valid \"%s\"\n", path.c_str(), PartFile::kFilesKey);
+        rt_printf("[FileReadWrite] [%s] has no valid \"%s\"\n", host::hostPath(path).c_str(), PartFile::kFilesKey);
         return LoadInterpretFailed;
     }
 
@@ -255,7 +256,7 @@ LoadResult checkReadableFile(const std::string& path) {
     if (stat(host::hostPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return LoadOpenFailed;
     if (uint64_t(st.st_size) > PartFile::kMaxFileSize) {
-        rt_printf("[FileReadWrite] [%s] is larger than %llu bytes, not read\n", path.c_str(),
+        rt_printf("[FileReadWrite] [%s] is larger than %llu bytes, not read\n", host::hostPath(path).c_str(),
                   (unsigned long long)PartFile::kMaxFileSize);
         return LoadOpenFailed;
     }
@@ -275,11 +276,11 @@ LoadResult parseJsonFile(const std::string& path, json& out) {
     try {
         if (!json::sax_parse(in, &sax)) {
             if (sax.tooDeep) {
-                rt_printf("[FileReadWrite] [%s] is nested deeper than %u levels, not read\n", path.c_str(),
-                          unsigned(PartFile::kMaxDepth));
+                rt_printf("[FileReadWrite] [%s] is nested deeper than %u levels, not read\n",
+                          host::hostPath(path).c_str(), unsigned(PartFile::kMaxDepth));
                 return LoadInterpretFailed;
             }
-            rt_printf("[FileReadWrite] [%s] holds more than %llu values, not read\n", path.c_str(),
+            rt_printf("[FileReadWrite] [%s] holds more than %llu values, not read\n", host::hostPath(path).c_str(),
                       (unsigned long long)PartFile::kMaxValues);
             return sax.tooMany ? LoadOpenFailed : LoadParseFailed;
         }
@@ -290,17 +291,18 @@ LoadResult parseJsonFile(const std::string& path, json& out) {
                 return p->byte;
             return 0;
         }();
-        rt_printf("JSON exception during parsing of [%s] \n%s\nid: %i at byte %zu", path.c_str(), e.what(), e.id, byte);
+        rt_printf("JSON exception during parsing of [%s] \n%s\nid: %i at byte %zu", host::hostPath(path).c_str(),
+                  e.what(), e.id, byte);
         return LoadParseFailed;
     } catch (const std::exception& e) {
-        rt_printf("JSON exception during parsing of [%s] \n%s\n", path.c_str(), e.what());
+        rt_printf("JSON exception during parsing of [%s] \n%s\n", host::hostPath(path).c_str(), e.what());
         return LoadParseFailed;
     }
     return LoadSuccess;
 }
 
 LoadResult readFile(const std::string& path, TrackFiles& target, bool partOfProject) {
-    rt_printf("[FileReadWrite] readFile(%s)\n", path.c_str());
+    rt_printf("[FileReadWrite] readFile(%s)\n", host::hostPath(path).c_str());
     json document;
     const LoadResult parsed = parseJsonFile(path, document);
     if (parsed != LoadSuccess)
@@ -314,7 +316,7 @@ LoadResult readFile(const std::string& path, TrackFiles& target, bool partOfProj
         TrackLoad hold(target);
         return interpret(path, document, target, partOfProject, sections);
     } catch (const std::exception& e) {
-        rt_printf("JSON exception during reading data from [%s] \n%s\n", path.c_str(), e.what());
+        rt_printf("JSON exception during reading data from [%s] \n%s\n", host::hostPath(path).c_str(), e.what());
     }
     try {
         TrackLoad hold(target);
@@ -326,7 +328,7 @@ LoadResult readFile(const std::string& path, TrackFiles& target, bool partOfProj
 }
 
 SaveResult writeFile(const std::string& path, json& document) {
-    rt_printf("writeFile(%s)\n", path.c_str());
+    rt_printf("writeFile(%s)\n", host::hostPath(path).c_str());
     if (document.is_null())
         return SaveNothing;
     if (!document.is_object())
@@ -338,7 +340,7 @@ SaveResult writeFile(const std::string& path, json& document) {
         // replacement characters rather than not at all.
         text = document.dump(1, '\t', false, json::error_handler_t::replace);
     } catch (const std::exception& e) {
-        rt_printf("[FileReadWrite] can't write [%s]: %s\n", path.c_str(), e.what());
+        rt_printf("[FileReadWrite] can't write [%s]: %s\n", host::hostPath(path).c_str(), e.what());
         return SaveCreateFailed;
     }
     text += '\n';

@@ -154,4 +154,14 @@ TEST(Process, TheBoardsCodecIsMadeAndStarted) {
     EXPECT_EQ(r.err.find("codec of VeskPcm3168A did not"), std::string::npos) << r.err;
 }
 
+// A file named on the console is one the user can open.
+TEST(Process, ConsoleLinesNameFilesByTheirPathsInTheDataRoot) {
+    const std::string root = testsupport::tempDir() + "paths-root";
+    Outcome r = runKept("paths", {"--root", root, "--offline", "--blocks", "10"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("[FileReadWrite] readFile(" + root + "/corvane.json)\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("writeFile(" + root + "/corvane.json)\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("/home/corvane"), std::string::npos) << r.out;
+}
+
 }  // namespace
