@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,15 +22,41 @@ std::mutex gPortMutex;
 std::string gMidiPort;
 std::string gPeerName;
 
-// Pseudo-terminal masters the layer opened: their peer may come and go.
-std::atomic<int> gOwnedMasters[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+// A few descriptors of one kind, looked up by the I/O task without a lock.
+class FdSet {
+public:
+    bool add(int fd) {
+        for (auto& slot : slots_) {
+            int none = -1;
+            if (slot.compare_exchange_strong(none, fd))
+                return true;
+        }
+        return false;
+    }
+    void remove(int fd) {
+        for (auto& slot : slots_) {
+            int mine = fd;
+            slot.compare_exchange_strong(mine, -1);
+        }
+    }
+    bool contains(int fd) const {
+        for (auto& slot : slots_)
+            if (slot.load(std::memory_order_acquire) == fd)
+                return true;
+        return false;
+    }
 
-bool isOwnedMaster(int fd) {
-    for (auto& owned : gOwnedMasters)
-        if (owned.load(std::memory_order_acquire) == fd)
-            return true;
-    return false;
-}
+private:
+    std::atomic<int> slots_[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+};
+
+// Pseudo-terminal masters the layer opened: their peer may come and go.
+FdSet gOwnedMasters;
+// FIFOs given as the port. One pipe carries bytes one way: what the
+// instrument wrote into it would come straight back as its own MIDI in.
+FdSet gInputOnly;
+
+bool isOwnedMaster(int fd) { return gOwnedMasters.contains(fd); }
 
 int openPseudoTerminal() {
     int fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -42,15 +69,7 @@ int openPseudoTerminal() {
         errno = error;
         return -1;
     }
-    bool kept = false;
-    for (auto& owned : gOwnedMasters) {
-        int none = -1;
-        if (owned.compare_exchange_strong(none, fd)) {
-            kept = true;
-            break;
-        }
-    }
-    if (!kept) {
+    if (!gOwnedMasters.add(fd)) {
         close(fd);
         errno = EMFILE;
         return -1;
@@ -87,11 +106,30 @@ int serialOpen(const char* path) {
     std::lock_guard<std::mutex> lock(gPortMutex);
     if (gMidiPort.empty())
         return openPseudoTerminal();
+    // Read and write even for a FIFO: the open does not wait for a writer,
+    // and the port does not see an end of input when one goes away.
     int fd = open(gMidiPort.c_str(), O_RDWR | O_NOCTTY | O_SYNC | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int error = errno;
         fprintf(stderr, "MIDI port %s: %s\n", gMidiPort.c_str(), strerror(error));
         errno = error;
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) {
+        // A plain file would be read to its end and then grow with MIDI out.
+        fprintf(stderr, "MIDI port %s: not a serial port, raw MIDI device or FIFO\n", gMidiPort.c_str());
+        close(fd);
+        errno = ENODEV;
+        return -1;
+    }
+    if (S_ISFIFO(st.st_mode)) {
+        if (!gInputOnly.add(fd)) {
+            close(fd);
+            errno = EMFILE;
+            return -1;
+        }
+        fprintf(stderr, "MIDI port %s is a FIFO: MIDI in only\n", gMidiPort.c_str());
     }
     return fd;
 }
@@ -99,17 +137,23 @@ int serialOpen(const char* path) {
 void serialClose(int fd) {
     if (fd < 0)
         return;
-    for (auto& owned : gOwnedMasters) {
-        int mine = fd;
-        owned.compare_exchange_strong(mine, -1);
-    }
+    gOwnedMasters.remove(fd);
+    gInputOnly.remove(fd);
     close(fd);
 }
 
 int serialConfigure(int fd, uint32_t baud) {
     struct termios2 old;
-    if (ioctl(fd, TCGETS2, &old) != 0)
+    if (ioctl(fd, TCGETS2, &old) != 0) {
+        // A raw MIDI device or a FIFO carries the bytes as they are, at the
+        // rate of whatever is behind it: nothing to set.
+        struct stat st;
+        const int error = errno;
+        if (error == ENOTTY && fstat(fd, &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)))
+            return kSerialConfigured;
+        errno = error;
         return kSerialGetFailed;
+    }
     struct termios2 t = old;
     t.c_iflag = IGNPAR;
     t.c_oflag = 0;
@@ -157,6 +201,10 @@ int serialWaitInput(int fd, int timeoutMs) {
 
 ssize_t serialRead(int fd, void* buffer, size_t size) { return read(fd, buffer, size); }
 
-ssize_t serialWrite(int fd, const void* buffer, size_t size) { return write(fd, buffer, size); }
+ssize_t serialWrite(int fd, const void* buffer, size_t size) {
+    if (gInputOnly.contains(fd))
+        return ssize_t(size);  // taken, as by a cable that nobody listens to
+    return write(fd, buffer, size);
+}
 
 }  // namespace host

@@ -7,16 +7,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "tests/support/Pty.h"
+#include "tests/support/TempDir.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -296,16 +299,59 @@ TEST(SerialMidiSetup, AMissingOrWrongDeviceLeavesADeadPortThatDoesNoHarm) {
     missing.readInput();
     missing.writeOutput();
 
-    std::string file = testing::TempDir() + "not-a-tty";
+    // A plain file would be read to its end and then fill with MIDI out.
+    std::string file = testsupport::tempDir() + "not-a-tty";
     std::ofstream(file) << "x";
     host::setMidiPort(file);
     SerialMIDI notTty;
     testing::internal::CaptureStderr();
     EXPECT_FALSE(notTty.setup("/dev/ttyS4", 31250));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error IOCTL TCGETS2: Inappropriate ioctl for device\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "MIDI port " + file +
+                                                          ": not a serial port, raw MIDI device or FIFO\n"
+                                                          "Error opening /dev/ttyS4: No such device\n");
     EXPECT_EQ(notTty.sendClock(), -1);
+    std::ifstream kept(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "x");
 
     host::setMidiPort("");
+}
+
+// What is no terminal (a USB interface's raw MIDI device, a FIFO) is read
+// as the bytes come, without line settings.
+TEST(SerialMidiSetup, AFifoIsMidiInAndKeepsNoMidiOut) {
+    const std::string fifo = testsupport::tempDir() + "midi-fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    host::setMidiPort(fifo);
+    SerialMIDI port;
+    testing::internal::CaptureStderr();
+    const bool ok = port.setup("/dev/ttyS4", 31250);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "MIDI port " + fifo + " is a FIFO: MIDI in only\n");
+    host::setMidiPort("");
+    ASSERT_TRUE(ok);
+
+    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    writeAll(writer, {0x92, 0x40, 0x50, 0x41, 0x51});
+    EXPECT_EQ(receive(port, 2), (Texts{"NoteOn ch: 2 data: 64 80", "NoteOn ch: 2 data: 65 81"}));
+
+    // MIDI out written into the same pipe would come back as MIDI in.
+    port.sendNoteOn(0, 60, 100);
+    port.sendClock();
+    port.writeOutput();
+    EXPECT_EQ(port.queuedBytes(), 0u);
+    EXPECT_EQ(receive(port, 1), Texts{});
+
+    // A writer that comes and goes is no end of input.
+    close(writer);
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 5; ++i)
+        port.readInput();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    const int again = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(again, 0);
+    writeAll(again, {0xFA});
+    EXPECT_EQ(receive(port, 1), (Texts{"StartSequence ch: 0 data: 0 0"}));
+    close(again);
 }
 
 }  // namespace

@@ -5,14 +5,19 @@
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
+#include "tests/support/wait.h"
 
 #include <sndfile.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -162,6 +167,90 @@ TEST(Process, ConsoleLinesNameFilesByTheirPathsInTheDataRoot) {
     EXPECT_NE(r.out.find("[FileReadWrite] readFile(" + root + "/corvane.json)\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("writeFile(" + root + "/corvane.json)\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("/home/corvane"), std::string::npos) << r.out;
+}
+
+// Frames the capture holds so far (8 channels of 32-bit float after a
+// 94-byte header).
+long long framesIn(const std::string& wav) {
+    const long long size = fileSize(wav);
+    return size > 94 ? (size - 94) / 32 : 0;
+}
+
+bool waitForFrames(const std::string& wav, long long frames) {
+    return testsupport::waitUntil([&] { return framesIn(wav) >= frames; }, std::chrono::milliseconds(5));
+}
+
+// The level of the main output (outputs 1 and 2) in windows of 10 ms.
+std::vector<double> mainLevels(const std::string& wav) {
+    std::vector<double> level;
+    SF_INFO info{};
+    SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);
+    if (!f || info.channels < 2)
+        return level;
+    std::vector<float> frames(size_t(480) * size_t(info.channels));
+    while (sf_readf_float(f, frames.data(), 480) == 480) {
+        double sum = 0;
+        for (size_t k = 0; k < 480; ++k)
+            for (size_t c = 0; c < 2; ++c)
+                sum += double(frames[k * size_t(info.channels) + c]) * frames[k * size_t(info.channels) + c];
+        level.push_back(std::sqrt(sum / 960));
+    }
+    sf_close(f);
+    return level;
+}
+
+// A run that a failed assertion leaves behind is ended.
+struct RunningCorvane {
+    pid_t pid = -1;
+    ~RunningCorvane() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    int stop() {
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+// A USB MIDI interface is a raw MIDI device, no terminal; a FIFO is read the
+// same way. The README's example script switches track 1's MIDI notes on.
+TEST(Process, NotesWrittenIntoAFifoPlayTrackOne) {
+    const std::string root = testsupport::tempDir() + "fifo-root";
+    ASSERT_TRUE(host::makeFolders(root));
+    const std::string fifo = root + "/midi-in";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string wav = root + "/fifo.wav";
+    const std::string errFile = root + "-stderr.txt";
+    RunningCorvane corvane;
+    const std::string script = std::string(CORVANE_SOURCE_DIR) + "/examples/midi-notes.panel";
+    corvane.pid = testsupport::startCorvane(
+        {"--root", root, "--midi-port", fifo, "--panel-script", script, "--audio-out", wav}, root + "-stdout.txt",
+        errFile);
+    // The script is done after half a second.
+    ASSERT_TRUE(waitForFrames(wav, 48000)) << slurp(errFile);
+    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(writer, 0) << slurp(errFile);
+    const long long before = framesIn(wav);
+    const uint8_t on[] = {0x90, 60, 100}, off[] = {0x80, 60, 0};
+    ASSERT_EQ(write(writer, on, 3), 3);
+    ASSERT_TRUE(waitForFrames(wav, before + 3 * 48000));
+    ASSERT_EQ(write(writer, off, 3), 3);
+    ASSERT_TRUE(waitForFrames(wav, before + 4 * 48000));
+    close(writer);
+    ASSERT_EQ(corvane.stop(), 0) << slurp(errFile);
+
+    EXPECT_NE(slurp(errFile).find("MIDI port " + fifo + " is a FIFO: MIDI in only\n"), std::string::npos)
+        << slurp(errFile);
+    const std::vector<double> level = mainLevels(wav);
+    const size_t split = size_t(before / 480);
+    ASSERT_GT(level.size(), split + 300);
+    EXPECT_LT(*std::max_element(level.begin(), level.begin() + long(split)), 1e-5);
+    EXPECT_GT(*std::max_element(level.begin() + long(split), level.end()), 0.005);
 }
 
 }  // namespace
