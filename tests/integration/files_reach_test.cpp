@@ -132,4 +132,52 @@ TEST_F(FilesReach, ScaleFilesANoteListCannotReadAreNamedAndTheListsStillLoad) {
     EXPECT_EQ(DSP::noteManager.list(3)->stepsPerOctave, bp->stepsPerOctave());
 }
 
+// The longest chain of modulators the panel lets a player build, each on a
+// control of the one before and the first on an effect's control (the
+// deepest place in a saved file), saves in a project that loads back whole.
+TEST_F(FilesReach, TheDeepestChainOfModulatorsSavesAndLoadsBack) {
+    // A filter first in the chain: its frequency takes modulators.
+    EffectChain& chain = track().effectChain;
+    ASSERT_TRUE(chain.removeEffect(0));
+    ASSERT_TRUE(chain.insertEffect(AudioEffectType::Filter, 0));
+    tap(22);
+    ASSERT_TRUE(track().effectPageShown.load());
+    uint32_t freq = 16;
+    while (freq < 20 && chain.getParameter(int(freq))->name != "freq")
+        ++freq;
+    addModulator(freq, "LFO");
+    ASSERT_EQ(track().modulation.size(), 1u);
+    while (track().modulation.size() < ModulationManager::kMaxNesting) {
+        const size_t before = track().modulation.size();
+        addModulator(29, "LFO");  // on the newest LFO's frequency
+        ASSERT_EQ(track().modulation.size(), before + 1);
+    }
+    EXPECT_EQ(track().modulation.list()->back()->nesting, ModulationManager::kMaxNesting);
+
+    // One more link is refused where it is made.
+    Driver::guiNotify.dismiss(true);
+    const std::string console = consoleOf([] { addModulator(29, "LFO"); });
+    EXPECT_EQ(track().modulation.size(), size_t(ModulationManager::kMaxNesting));
+    EXPECT_NE(console.find("Modulators nest at most 80 deep"), std::string::npos) << console;
+    EXPECT_TRUE(has(notices(), "Modulators nest at most 80 deep"));
+
+    const std::string project = "/home/corvane/projects/deep.proj";
+    ASSERT_EQ(saveByFileType(project, FileTypeProject, target(), false, true), SaveSuccess);
+    size_t deepest = 0;
+    for (const auto& file : std::filesystem::directory_iterator(host::hostPath("/home/corvane/projects/deep-project"))) {
+        std::ifstream in(file.path());
+        deepest = std::max(deepest, depthOf(json::parse(in)));
+    }
+    EXPECT_EQ(deepest, PartFile::kDeepestWritten);
+    EXPECT_LE(deepest, PartFile::kMaxDepth);
+
+    ASSERT_EQ(readFile("/home/corvane/projects/deep-project/deep.proj", target(), false), LoadSuccess);
+    step(24);
+    ASSERT_EQ(track().modulation.size(), size_t(ModulationManager::kMaxNesting));
+    uint32_t longest = 0;
+    for (const auto& m : *track().modulation.list())
+        longest = std::max(longest, m->nesting);
+    EXPECT_EQ(longest, ModulationManager::kMaxNesting);
+}
+
 }  // namespace
