@@ -13,6 +13,8 @@ namespace {
 constexpr const char* kNoChannels = "Can't add modulator to this parameter...";
 constexpr const char* kTooMany = "A parameter takes at most 8 modulators";
 static_assert(Parameter::kMaxModulators == 8, "the notice names the limit");
+constexpr const char* kTooDeep = "Modulators nest at most 80 deep";
+static_assert(ModulationManager::kMaxNesting == 80, "the notice names the limit");
 // The page's encoder cells: row 2, columns 1 to 3 of the grid.
 constexpr uint32_t kFirstCell = 9;
 }  // namespace
@@ -45,13 +47,29 @@ std::shared_ptr<Modulator> ModulationManager::addModulatorTo(const std::string& 
         _refuse(typeName, target, kTooMany);
         return {};
     }
+    const uint32_t nesting = _nestingOn(target);
+    if (nesting > kMaxNesting) {
+        _refuse(typeName, target, kTooDeep);
+        return {};
+    }
     std::shared_ptr<Modulator> m = addModulator(typeName, target.channelCount, target.name, target.groupName);
+    if (m)
+        m->nesting = nesting;
     if (m && !target.addModulator(m)) {
         // Another thread filled the list meanwhile: nothing may stay orphaned.
         removeModulator(m);
         return {};
     }
     return m;
+}
+
+uint32_t ModulationManager::_nestingOn(const Parameter& target) const {
+    // A control of one of this track's modulators: one link further down.
+    std::shared_ptr<const List> current = modulators.get();
+    for (const auto& m : *current)
+        if (m && target.group == &m->parameterGroup)
+            return m->nesting + 1;
+    return 1;
 }
 
 void ModulationManager::_refuse(const std::string& typeName, const Parameter& target, const char* why) {

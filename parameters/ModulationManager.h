@@ -27,6 +27,10 @@ public:
     // The page's first encoder and the buttons of control slots 3, 4, 5.
     static constexpr uint32_t kFirstEncoder = 29;
     static constexpr uint32_t kSlotButtons[3] = {5, 10, 15};
+    // Modulators on each other's controls: a chain at most this long. Each
+    // link nests the saved file three levels deeper, and every file the
+    // instrument saves must stay within the reader's depth limit.
+    static constexpr uint32_t kMaxNesting = 80;
 
     ModulationManager() = default;
     virtual ~ModulationManager() = default;
@@ -39,7 +43,8 @@ public:
                                             const std::string& targetName, const std::string& targetGroupName);
     // The menu's and the file reader's way: creates a modulator for the
     // target and attaches it. Refused, with a notice and nothing listed, when
-    // the target takes no modulators or holds its maximum already.
+    // the target takes no modulators, holds its maximum already or ends a
+    // chain of kMaxNesting modulators.
     std::shared_ptr<Modulator> addModulatorTo(const std::string& typeName, Parameter& target);
     // Also drops the modulators attached to the modulator's own parameters,
     // and theirs.
@@ -82,6 +87,8 @@ private:
         return f(index < l->size() ? (*l)[index].get() : nullptr);
     }
     std::shared_ptr<Modulator> _list(std::shared_ptr<Modulator> m);
+    // The nesting a modulator on the target would have.
+    uint32_t _nestingOn(const Parameter& target) const;
     void _refuse(const std::string& typeName, const Parameter& target, const char* why);
 
     // Edits of the list wait for each other, so none is lost.

@@ -86,6 +86,9 @@ public:
     std::array<Relaxed<Parameter*>, kControls> controls{};
     ParameterGroup parameterGroup;
     ModulatorType type = 0;
+    // Its place in a chain: 1 on a track's own control, one more for each
+    // modulator whose control it sits on. Set once, when it is attached.
+    uint32_t nesting = 1;
     uint32_t channelCount = 0;
     std::string targetName;
     std::string targetGroupName;

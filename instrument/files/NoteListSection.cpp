@@ -46,8 +46,9 @@ void readNoteListSection(json& document) {
     } else if (!lists.is_null()) {
         throw std::runtime_error("\"note list\" is not an array");
     }
+    // A scale that cannot be read is named to the player; its lists keep the
+    // file's name as their tuning and the rest of the file still loads.
     for (const std::string& path : scaleFiles)
-        if (fileExists(path))
-            readTuning(path);
+        logReadResult(path, readTuning(path));
     notes.applyTunings(targets.scaleManager());
 }

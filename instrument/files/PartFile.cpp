@@ -11,6 +11,7 @@
 #include "instrument/files/SampleGroupsSection.h"
 #include "instrument/files/SequencerSection.h"
 #include "instrument/files/SynthesisSection.h"
+#include "parameters/ModulationManager.h"
 #include "platform/Paths.h"
 #include "platform/RtPrintf.h"
 #include "sequencing/NoteManager.h"
@@ -109,6 +110,10 @@ SaveResult replaceFile(const std::string& target, const std::string& text) {
     removeLeftovers(folder, "." + base + ".tmp-");
     return SaveSuccess;
 }
+
+static_assert(PartFile::kDeepestWritten == 4 + 3 * ModulationManager::kMaxNesting + 1,
+              "the deepest file follows the longest chain of modulators");
+static_assert(PartFile::kDeepestWritten <= PartFile::kMaxDepth, "every saved file loads back");
 
 // Builds the document like the library's own parser, and stops at the value
 // count or nesting limit before the document grows any further.

@@ -31,10 +31,15 @@ constexpr uint64_t kMaxFileSize = 32ull << 20;
 // memory. Far above any file the instrument writes.
 constexpr uint64_t kMaxValues = 1u << 20;
 // Readers copy and walk documents recursively: a document nested deeper is
-// refused while it is read, before any copy could run out of stack. Files
-// the instrument writes stay within a few dozen levels, even with
-// modulators on modulators.
+// refused while it is read, before any copy could run out of stack. It must
+// still take every file the instrument writes. The deepest is a chain of
+// modulators on a track effect's control: the document, "effects", the
+// effect and the control make 4 levels; each modulator of the chain adds 3
+// (the control's "modulator" list, the modulator, its control); a control's
+// value array or MIDI input adds the last one. With the longest chain
+// (ModulationManager::kMaxNesting) that is kDeepestWritten levels.
 constexpr uint32_t kMaxDepth = 256;
+constexpr uint32_t kDeepestWritten = 4 + 3 * 80 + 1;
 
 // Test seam: called after the temporary file is written, synced and closed,
 // before it replaces the target.

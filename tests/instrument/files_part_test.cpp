@@ -3,7 +3,10 @@
 #include "FileTestSupport.h"
 #include "instrument/files/FileTypes.h"
 #include "instrument/files/PartFile.h"
+#include "instrument/files/ProjectFolder.h"
+#include "parameters/ModulationManager.h"
 #include "sequencing/NoteManager.h"
+#include "tests/gui/GuiTestSupport.h"
 
 #include <pwd.h>
 #include <signal.h>
@@ -250,4 +253,44 @@ TEST_F(PartFileTest, TextsForNumbersAndNotesOutOfRangeRefuseTheFile) {
     EXPECT_EQ(load(withOctave("4294967296")), LoadInterpretFailed);
     ASSERT_EQ(load(withOctave("-2147483648")), LoadSuccess);
     EXPECT_EQ(world.notes.list(0)->steps[0][0].octave, INT32_MIN);
+}
+
+// A chain of modulators on each other's controls is as long as the deepest
+// file still loads: the longest one round-trips, and a longer one in a file
+// loads up to that length, refusing the rest with a notice.
+TEST_F(PartFileTest, TheLongestChainOfModulatorsLoadsBackAndALongerOneIsCut) {
+    World world;
+    TestTrack& t = world.track(0);
+    ASSERT_TRUE(t.setSynthesisName("subtractive"));
+    t.applySynthesis();
+    Parameter* first = t.engineGroup().storedParameters.front();
+    first->channelCount = std::max(first->channelCount, 1u);
+    Parameter* control = first;
+    for (uint32_t i = 0; i < ModulationManager::kMaxNesting; ++i) {
+        std::shared_ptr<Modulator> m = t.manager.addModulatorTo("LFO", *control);
+        ASSERT_NE(m, nullptr) << i;
+        control = m->controls[0];
+    }
+    guitest::clearNotices();
+    EXPECT_EQ(t.manager.addModulatorTo("LFO", *control), nullptr);
+    EXPECT_EQ(guitest::notices(), std::vector<std::string>{"Modulators nest at most 80 deep"});
+
+    const std::string link = control->name;  // the control goes with its modulator
+    ASSERT_EQ(saveByFileType(kPath, FileTypeInstrument, t, true, true), SaveSuccess);
+    t.manager.removeAll();
+    ASSERT_EQ(readFile(kPath, t, false), LoadSuccess);
+    EXPECT_EQ(t.manager.size(), size_t(ModulationManager::kMaxNesting));
+
+    // One link more at the end of the chain, as an older firmware could save it.
+    json document = readJson(kPath);
+    json* last = &document["synthesis"][first->name];
+    while (last->contains("modulator"))
+        last = &(*last)["modulator"][0][link];
+    (*last)["modulator"] = json::array({{{"modulator type", "LFO"}}});
+    spit(kPath, document.dump());
+    t.manager.removeAll();
+    guitest::clearNotices();
+    ASSERT_EQ(readFile(kPath, t, false), LoadSuccess);
+    EXPECT_EQ(t.manager.size(), size_t(ModulationManager::kMaxNesting));
+    EXPECT_EQ(guitest::notices(), std::vector<std::string>{"Modulators nest at most 80 deep"});
 }
