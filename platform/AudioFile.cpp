@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include "platform/SampleValues.h"
 #include "platform/WavWriter.h"
 
 #include <atomic>
@@ -26,7 +27,10 @@ struct SndFile {
 };
 }  // namespace
 
-std::vector<std::vector<float>> load(const std::string& path, int maxFrames, unsigned startFrame) {
+std::vector<std::vector<float>> load(const std::string& path, int maxFrames, unsigned startFrame,
+                                     size_t* replaced) {
+    if (replaced)
+        *replaced = 0;
     SndFile f(path);
     if (!f.file || f.info.channels <= 0 || f.info.frames < 0)
         return {};
@@ -50,9 +54,14 @@ std::vector<std::vector<float>> load(const std::string& path, int maxFrames, uns
                 out[c][size_t(done + i)] = chunk[size_t(i * channels + c)];
         done += got;
     }
-    if (done < frames)
-        for (auto& channel : out)
+    size_t cleaned = 0;
+    for (auto& channel : out) {
+        if (done < frames)
             channel.resize(size_t(done));
+        cleaned += cleanSamples(channel.data(), channel.size());
+    }
+    if (replaced)
+        *replaced = cleaned;
     return out;
 }
 

@@ -2,14 +2,18 @@
 // libsndfile (any format it reads).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace AudioFileUtilities {
 
 // Frames from startFrame on, at most maxFrames (< 0: to the end); one vector
-// per channel. Empty when the file cannot be read.
-std::vector<std::vector<float>> load(const std::string& path, int maxFrames = -1, unsigned startFrame = 0);
+// per channel. Empty when the file cannot be read. Values come cleaned
+// (cleanSamples in platform/SampleValues.h); `replaced`, when given,
+// receives how many were not finite or out of bounds.
+std::vector<std::vector<float>> load(const std::string& path, int maxFrames = -1, unsigned startFrame = 0,
+                                     size_t* replaced = nullptr);
 int getNumChannels(const std::string& path);  // -1 when unreadable
 int getNumFrames(const std::string& path);    // -1 when unreadable
 int getSampleRate(const std::string& path);   // -1 when unreadable

@@ -1,18 +1,46 @@
 #include "samples/AudioResource.h"
 
+#include "gui/GuiNotify.h"
 #include "platform/AudioFile.h"
+#include "platform/LogLimiter.h"
 #include "platform/RtPrintf.h"
 
 #include <sndfile.h>
 
 #include <cctype>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
 constexpr float kDefaultRate = 48000.0f;
+constexpr const char* kReplacedText = " values replaced";
+constexpr const char* kCut = "..: ";
+
+// Damaged files come in folders: one budget for all of them.
+LogLimiter gReplacedLines;
 
 }  // namespace
+
+void reportCleanedSamples(const std::string& path, size_t replaced) {
+    if (replaced == 0)
+        return;
+    uint32_t leftOut = 0;
+    if (!gReplacedLines.allow(leftOut))
+        return;
+    const std::string name = escapeForLog(path.substr(path.rfind('/') + 1));
+    const std::string count = std::to_string(replaced) + kReplacedText;
+    if (leftOut > 0)
+        rt_printf("%u more reads with values replaced not shown\n", leftOut);
+    rt_printf("%s: %s\n", name.c_str(), count.c_str());
+    // A long name is cut (marked "..") so that the count still shows.
+    const std::string message = name + ": " + count;
+    if (message.size() <= GuiNotify::kMaxText)
+        Driver::guiNotify.warning(message);
+    else
+        Driver::guiNotify.warning(name.substr(0, GuiNotify::kMaxText - std::strlen(kCut) - count.size()) + kCut +
+                                  count);
+}
 
 AudioResource::AudioResource(const std::string& filePath) : path(filePath) {
     // The header's rate; the loader below may still read files libsndfile
@@ -25,9 +53,11 @@ AudioResource::AudioResource(const std::string& filePath) : path(filePath) {
         sampleRate = kDefaultRate;
     }
 
-    channels = AudioFileUtilities::load(path);
+    size_t replaced = 0;
+    channels = AudioFileUtilities::load(path, -1, 0, &replaced);
     if (channels.empty())
         return;
+    reportCleanedSamples(path, replaced);
 
     detectPitchFromName();
     loaded = true;

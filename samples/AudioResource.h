@@ -6,6 +6,7 @@
 #include "platform/Fft.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -54,3 +55,10 @@ public:
     Fft fft;
     std::vector<float> fftInput;
 };
+
+// Tells the player that `replaced` values of the sample file at `path` were
+// not finite or out of bounds and were replaced when it was read: a notice
+// and a console line, rate-limited, since a folder of damaged files would
+// otherwise bury the screen. Nothing when `replaced` is 0. Not for the
+// audio thread.
+void reportCleanedSamples(const std::string& path, size_t replaced);

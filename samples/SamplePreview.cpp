@@ -4,6 +4,7 @@
 #include "platform/Audio.h"
 #include "platform/AudioFile.h"
 #include "platform/Paths.h"
+#include "samples/AudioResource.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -50,7 +51,9 @@ void SamplePreview::load() {
         const uint32_t next = 1 - current_.load(std::memory_order_relaxed);
         // A block that took this slot before the last switch may still read it.
         Bela_blockFence();
-        slots_[next] = AudioFileUtilities::load(host::hostPath(path), kMaxFrames, 0);
+        size_t replaced = 0;
+        slots_[next] = AudioFileUtilities::load(host::hostPath(path), kMaxFrames, 0, &replaced);
+        reportCleanedSamples(path, replaced);
         current_.store(next, std::memory_order_release);
         if (!requested_.load(std::memory_order_acquire))
             break;

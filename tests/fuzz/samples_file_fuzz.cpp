@@ -1,5 +1,7 @@
 // Sample files come from the user's storage: any bytes must load (or not)
-// and analyse to finite features, never crash.
+// and analyse to finite features, never crash; the values they load are
+// finite and bounded.
+#include "platform/SampleValues.h"
 #include "samples/AudioResource.h"
 
 #include <unistd.h>
@@ -39,9 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AudioResource r(path);
     if (r.loaded == r.channels.empty() || !(r.sampleRate > 0.0f))
         abort();
-    for (const auto& channel : r.channels)
+    // Whatever the file holds, what plays is finite and bounded.
+    for (const auto& channel : r.channels) {
         if (channel.size() != r.frameCount())
             abort();
+        for (float v : channel)
+            if (!(std::fabs(v) <= kSampleValueBound))
+                abort();
+    }
     r.analyse();
     for (const auto& f : r.frameFeatures)
         if (f.size() != 2 || !std::isfinite(f[0]) || !std::isfinite(f[1]))

@@ -1,3 +1,4 @@
+#include "platform/SampleValues.h"
 #include "samples/AudioResource.h"
 
 #include <gtest/gtest.h>
@@ -107,6 +108,39 @@ TEST(SampleFile, PitchFromTheFileName) {
         const float expected = note < 0 ? 440.0f : 440.0f * std::pow(2.0f, float(note - 69) / 12.0f);
         EXPECT_NEAR(r.pitch, expected, expected * 1e-5f) << path;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A damaged float file: what is not finite becomes 0, what is out of bounds
+// the bound, and one line counts them; values within the bound (over full
+// scale too) keep every bit, and a good file loads without a line.
+TEST(SampleFile, DamagedValuesAreReplacedAndGoodOnesKeptBitForBit) {
+    std::vector<float> stereo;
+    const float left[] = {0.5f, NAN, 1.5f, INFINITY, -3.9f, -INFINITY, 1e30f, -1e30f, 4.5f, -0.25f};
+    for (float v : left)
+        stereo.insert(stereo.end(), {v, 0.1f});
+    const std::string path = folder() + "damaged.wav";
+    ASSERT_TRUE(writeSound(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000, stereo));
+    const std::string goodPath = monoWav("good.wav", {0.5f, 1.5f, -3.9f, 4.0f, -4.0f});
+
+    testing::internal::CaptureStdout();
+    AudioResource r(path);
+    AudioResource good(goodPath);
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(r.loaded);
+    const std::vector<float> cleaned = {0.5f, 0.0f, 1.5f, 0.0f, -3.9f, 0.0f, 4.0f, -4.0f, 4.0f, -0.25f};
+    EXPECT_EQ(r.channels[0], cleaned);
+    EXPECT_EQ(r.channels[1], std::vector<float>(10, 0.1f));
+    EXPECT_NE(out.find("damaged.wav: 6 values replaced\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("good.wav: "), std::string::npos) << out;
+    EXPECT_EQ(good.channels[0], (std::vector<float>{0.5f, 1.5f, -3.9f, 4.0f, -4.0f}));
+
+    // The analysis sees the cleaned values.
+    r.analyse();
+    EXPECT_EQ(r.peak, kSampleValueBound);
 }
 
 }  // namespace
