@@ -43,6 +43,7 @@ struct HostAudio {
     size_t inputPosition = 0;
     host::AudioCapture capture;
     bool capturing = false;
+    bool outputFailed = false;  // kept past cleanup for the exit status
     std::vector<host::DigitalDevice*> devices;
     std::unique_ptr<AudioCodec> codec;  // configured and started, never carries audio here
 
@@ -113,8 +114,13 @@ void renderOneBlock(HostAudio& h) {
     h.renderSequence.fetch_add(1, std::memory_order_seq_cst);
     for (auto* device : h.devices)
         device->afterRender(h.digital.data(), h.context.digitalFrames);
-    if (h.capturing)
+    if (h.capturing) {
         h.capture.push(h.out.data(), h.context.audioFrames);
+        // Nobody would hear the rest: end the run as a stop request does,
+        // so the configuration is still saved on the way out.
+        if (h.capture.failed())
+            Bela_requestStop();
+    }
     h.context.audioFramesElapsed += h.context.audioFrames;
     uint64_t done = h.blocks.fetch_add(1, std::memory_order_relaxed) + 1;
     if (h.settings.stopAfterBlocks && done >= h.settings.stopAfterBlocks)
@@ -314,6 +320,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     h.blocks = 0;
     h.inputPosition = 0;
     h.inputFile.clear();
+    h.outputFailed = false;
     gStopRequested = 0;
 
     if (!settings->audioInFile.empty()) {
@@ -403,6 +410,7 @@ void Bela_cleanupAudio() {
     host::tasksStopAll();
     if (h.capturing) {
         h.capture.close();
+        h.outputFailed = h.capture.failed();
         h.capturing = false;
     }
     host::rtLoggerStop();
@@ -462,6 +470,8 @@ BelaContext* context() { return &hostAudio().context; }
 float* audioInBuffer() { return hostAudio().in.data(); }
 
 uint64_t blocksRendered() { return hostAudio().blocks.load(); }
+
+bool outputFailed() { return hostAudio().outputFailed; }
 
 void attachDigitalDevice(DigitalDevice* device) {
     auto& devices = hostAudio().devices;

@@ -10,7 +10,9 @@
 #include <sndfile.h>
 
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -102,27 +104,31 @@ TEST(InstrumentProcess, FirstSoundPlaysNotesOnTheBeat) {
     EXPECT_GT(onsets.front(), 12u);
 }
 
-TEST(InstrumentProcess, SigtermSavesTheConfigurationAndAValidWav) {
-    const std::string root = freshRoot("sigterm-config");
-    const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
-    pid_t pid = testsupport::startCorvane({"--root", root}, out, err);
-    // Wait for audio to flow (the signal handlers are in place by then).
-    struct stat st {};
-    ASSERT_TRUE(testsupport::waitUntil(
-        [&] { return stat((root + "/output.wav").c_str(), &st) == 0 && st.st_size > 200000; },
-        std::chrono::milliseconds(1)));
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
-    Outcome r = testsupport::finishCorvane(pid, out, err);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(testsupport::shellOutput("jq -c '.config[\"OSC in port\"]' '" + root + "/corvane.json'"),
-                         "909"))
-        << slurp(root + "/corvane.json");
-    EXPECT_EQ(testsupport::shellOutput("soxi -c '" + root + "/output.wav' 2>/dev/null"), "8\n");
-    SF_INFO info{};
-    SNDFILE* f = sf_open((root + "/output.wav").c_str(), SFM_READ, &info);
-    ASSERT_NE(f, nullptr);
-    EXPECT_GT(info.frames, 0);
-    sf_close(f);
+// SIGHUP (the terminal closed) is a way out like SIGTERM.
+TEST(InstrumentProcess, SigtermAndSighupSaveTheConfigurationAndAValidWav) {
+    for (int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        const std::string root = freshRoot("signal-config-" + std::to_string(signal));
+        const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
+        pid_t pid = testsupport::startCorvane({"--root", root}, out, err);
+        // Wait for audio to flow (the signal handlers are in place by then).
+        struct stat st {};
+        ASSERT_TRUE(testsupport::waitUntil(
+            [&] { return stat((root + "/output.wav").c_str(), &st) == 0 && st.st_size > 200000; },
+            std::chrono::milliseconds(1)));
+        ASSERT_EQ(kill(pid, signal), 0);
+        Outcome r = testsupport::finishCorvane(pid, out, err);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(contains(testsupport::shellOutput("jq -c '.config[\"OSC in port\"]' '" + root + "/corvane.json'"),
+                             "909"))
+            << slurp(root + "/corvane.json");
+        EXPECT_EQ(testsupport::shellOutput("soxi -c '" + root + "/output.wav' 2>/dev/null"), "8\n");
+        SF_INFO info{};
+        SNDFILE* f = sf_open((root + "/output.wav").c_str(), SFM_READ, &info);
+        ASSERT_NE(f, nullptr);
+        EXPECT_GT(info.frames, 0);
+        sf_close(f);
+    }
 }
 
 TEST(InstrumentProcess, ConfigurationWithATypoIsKeptByteForByte) {
@@ -204,6 +210,33 @@ TEST(InstrumentProcess, MainMenuShutdownExitsWithThree) {
     Outcome r = run("menu-shutdown", {"--root", root, "--offline", "--blocks", "20000", "--panel-script",
                                       root + "/menu.panel"});
     EXPECT_EQ(r.status, 3) << r.out << r.err;
+}
+
+// An output into a pipe whose reader leaves: no death by SIGPIPE; the run
+// ends as a stop request does, says which output failed and saves.
+TEST(InstrumentProcess, OutputPipeWhoseReaderLeavesEndsTheRunWithStatusOne) {
+    const std::string root = freshRoot("fifo-out");
+    const std::string fifo = root + "/out.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
+    pid_t pid = testsupport::startCorvane({"--root", root, "--offline", "--seconds", "600", "--audio-out", fifo},
+                                          out, err);
+    const int reader = open(fifo.c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
+    std::vector<char> buffer(65536);
+    size_t got = 0;
+    while (got < 200000) {
+        const ssize_t n = read(reader, buffer.data(), buffer.size());
+        ASSERT_GT(n, 0);
+        got += size_t(n);
+    }
+    close(reader);
+    Outcome r = testsupport::finishCorvane(pid, out, err);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "Error: cannot write the audio output " + fifo + ": Broken pipe\n")) << r.err;
+    EXPECT_TRUE(contains(testsupport::shellOutput("jq -c '.config[\"OSC in port\"]' '" + root + "/corvane.json'"),
+                         "909"))
+        << r.out;
 }
 
 }  // namespace
