@@ -4,6 +4,7 @@
 
 #include "platform/AudioFile.h"
 #include "platform/AuxiliaryTask.h"
+#include "platform/BlockPacer.h"
 #include "platform/CpuMonitor.h"
 #include "platform/Osc.h"
 #include "platform/Paths.h"
@@ -31,8 +32,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int64_t kNsPerBlockTimes3 = 4000000;  // 64 frames at 48 kHz = 4,000,000 / 3 ns
 
 struct HostAudio {
     BelaInitSettings settings;
@@ -143,23 +142,18 @@ void audioLoop(HostAudio* h) {
         param.sched_priority = 95;
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);  // best effort
     }
-    int64_t start = monotonicNs();
-    uint64_t n = 0;
+    host::BlockPacer pacer(monotonicNs());
     while (!gStopRequested.load(std::memory_order_acquire)) {
         renderOneBlock(*h);
-        ++n;
         if (!realTime)
             continue;
-        // Block n must be finished by the time block n + 1 would start
-        // playing; a later block is an underrun and the clock is re-anchored.
-        int64_t deadline = start + int64_t(n) * kNsPerBlockTimes3 / 3;
-        int64_t now = monotonicNs();
-        if (now > deadline + kNsPerBlockTimes3 / 3) {
-            h->context.underrunCount++;
-            start = now - int64_t(n) * kNsPerBlockTimes3 / 3;
-            continue;
+        switch (pacer.blockDone(monotonicNs())) {
+        case host::BlockPacer::Next::CatchUp: continue;
+        case host::BlockPacer::Next::Underrun: h->context.underrunCount++; continue;
+        case host::BlockPacer::Next::Wait: break;
         }
-        timespec ts{time_t(deadline / 1000000000ll), long(deadline % 1000000000ll)};
+        const int64_t wake = pacer.wakeAt();
+        timespec ts{time_t(wake / 1000000000ll), long(wake % 1000000000ll)};
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
         }
     }

@@ -239,4 +239,66 @@ TEST(InstrumentProcess, OutputPipeWhoseReaderLeavesEndsTheRunWithStatusOne) {
         << r.out;
 }
 
+// Channels 1 and 2 of a WAV file, summed, from frame `from` on.
+std::vector<float> mainOutput(const std::string& wav, size_t from) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);
+    if (!f)
+        return {};
+    std::vector<float> all(size_t(info.frames) * size_t(info.channels));
+    sf_readf_float(f, all.data(), info.frames);
+    sf_close(f);
+    std::vector<float> main;
+    for (size_t i = from; i < size_t(info.frames); ++i)
+        main.push_back(all[i * info.channels] + all[i * info.channels + 1]);
+    return main;
+}
+
+// The README's MIDI example in real time: the script switches "MIDI note in"
+// on, and a note sent to the printed port is heard.
+TEST(InstrumentProcess, MidiNotesExampleIsHeardInRealTime) {
+    const std::string root = freshRoot("midi-notes");
+    const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
+    const std::string wav = root + "/output.wav";
+    pid_t pid = testsupport::startCorvane(
+        {"--root", root, "--panel-script", std::string(CORVANE_SOURCE_DIR) + "/examples/midi-notes.panel"}, out, err);
+    std::string port;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        const std::string said = slurp(err);
+        const size_t at = said.find("MIDI port: ");
+        const size_t end = said.find('\n', at);
+        if (at == std::string::npos || end == std::string::npos)
+            return false;
+        port = said.substr(at + 11, end - at - 11);
+        return true;
+    }, std::chrono::milliseconds(1)));
+    // Progress is the output written: 64 frames of 8 floats a block.
+    auto blocksWritten = [&] {
+        struct stat st {};
+        return stat(wav.c_str(), &st) == 0 && st.st_size > 94 ? uint64_t(st.st_size - 94) / 2048 : 0;
+    };
+    auto waitForBlock = [&](uint64_t block) {
+        return testsupport::waitUntil([&] { return blocksWritten() >= block; }, std::chrono::milliseconds(1));
+    };
+    const int midi = open(port.c_str(), O_WRONLY | O_NOCTTY);
+    ASSERT_GE(midi, 0) << port;
+    ASSERT_TRUE(waitForBlock(500));  // the script is done at block 302
+    const unsigned char on[] = {0x90, 0x3c, 0x64}, off[] = {0x80, 0x3c, 0x00};
+    ASSERT_EQ(write(midi, on, 3), 3);
+    const uint64_t sent = blocksWritten();
+    ASSERT_TRUE(waitForBlock(sent + 300));
+    ASSERT_EQ(write(midi, off, 3), 3);
+    close(midi);
+    ASSERT_TRUE(waitForBlock(sent + 400));
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    Outcome r = testsupport::finishCorvane(pid, out, err);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<float> s = mainOutput(wav, size_t(sent) * 64);
+    ASSERT_GT(s.size(), 300u * 64);
+    double sum = 0;
+    for (size_t i = 0; i < 300 * 64; ++i)
+        sum += double(s[i]) * s[i];
+    EXPECT_GT(std::sqrt(sum / (300 * 64)), 0.005) << r.out;
+}
+
 }  // namespace
