@@ -3,6 +3,7 @@
 #include "platform/devices/Board.h"
 
 #include "platform/AudioFile.h"
+#include "platform/AudioInput.h"
 #include "platform/AuxiliaryTask.h"
 #include "platform/BlockPacer.h"
 #include "platform/CpuMonitor.h"
@@ -90,14 +91,15 @@ bool startCodec(HostAudio& h, const std::string& name) {
 void feedInputs(HostAudio& h) {
     const uint32_t frames = h.context.audioFrames;
     const uint32_t channels = h.context.audioInChannels;
-    if (h.inputFile.empty())
-        return;
-    const size_t length = h.inputFile[0].size();
     const size_t fileChannels = std::min<size_t>(h.inputFile.size(), channels);
-    for (uint32_t f = 0; f < frames; ++f) {
-        size_t at = h.inputPosition + f;
-        for (size_t c = 0; c < fileChannels; ++c)
-            h.in[f * channels + c] = at < length ? h.inputFile[c][at] : 0.0f;
+    for (size_t c = 0; c < fileChannels; ++c) {
+        const std::vector<float>& samples = h.inputFile[c];
+        if (samples.empty())
+            continue;  // no channel of the file feeds this input
+        for (uint32_t f = 0; f < frames; ++f) {
+            const size_t at = h.inputPosition + f;
+            h.in[f * channels + c] = at < samples.size() ? samples[at] : 0.0f;
+        }
     }
     h.inputPosition += frames;
 }
@@ -318,11 +320,9 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     gStopRequested = 0;
 
     if (!settings->audioInFile.empty()) {
-        h.inputFile = AudioFileUtilities::load(settings->audioInFile);
-        if (h.inputFile.empty()) {
-            fprintf(stderr, "Bela_initAudio: cannot read audio input %s\n", settings->audioInFile.c_str());
+        h.inputFile = host::loadAudioInput(settings->audioInFile, h.context.audioInChannels);
+        if (h.inputFile.empty())
             return -1;
-        }
     }
     host::setMidiPort(settings->midiPort);
     host::setOscListenAddress(settings->oscListen);

@@ -212,6 +212,21 @@ TEST(InstrumentProcess, MainMenuShutdownExitsWithThree) {
     EXPECT_EQ(r.status, 3) << r.out << r.err;
 }
 
+// Channels 1 and 2 of a WAV file, summed, from frame `from` on.
+std::vector<float> mainOutput(const std::string& wav, size_t from) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);
+    if (!f)
+        return {};
+    std::vector<float> all(size_t(info.frames) * size_t(info.channels));
+    sf_readf_float(f, all.data(), info.frames);
+    sf_close(f);
+    std::vector<float> main;
+    for (size_t i = from; i < size_t(info.frames); ++i)
+        main.push_back(all[i * info.channels] + all[i * info.channels + 1]);
+    return main;
+}
+
 // An output into a pipe whose reader leaves: no death by SIGPIPE; the run
 // ends as a stop request does, says which output failed and saves.
 TEST(InstrumentProcess, OutputPipeWhoseReaderLeavesEndsTheRunWithStatusOne) {
@@ -239,19 +254,42 @@ TEST(InstrumentProcess, OutputPipeWhoseReaderLeavesEndsTheRunWithStatusOne) {
         << r.out;
 }
 
-// Channels 1 and 2 of a WAV file, summed, from frame `from` on.
-std::vector<float> mainOutput(const std::string& wav, size_t from) {
+// A 44.1 kHz file is converted, not played 9 % fast; its channel 1 feeds
+// "mic in 1", which the template routes to output 1 ("in 1 to out chan").
+TEST(InstrumentProcess, AudioInputAtAnotherRateKeepsItsPitch) {
+    const std::string root = freshRoot("input-rate");
+    host::makeFolders(root + "/projects/template-project");
+    spit(root + "/projects/template-project/template.proj",
+         "{\"project\": {\"in 1 to out chan\": {\"value\": 1}}, \"files\": {}}\n");
+    const std::string tone = root + "/tone.wav";
     SF_INFO info{};
-    SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);
-    if (!f)
-        return {};
-    std::vector<float> all(size_t(info.frames) * size_t(info.channels));
-    sf_readf_float(f, all.data(), info.frames);
+    info.channels = 1;
+    info.samplerate = 44100;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(tone.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<float> sine(44100 * 2);
+    for (size_t i = 0; i < sine.size(); ++i)
+        sine[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i) / 44100.0));
+    sf_writef_float(f, sine.data(), sf_count_t(sine.size()));
     sf_close(f);
-    std::vector<float> main;
-    for (size_t i = from; i < size_t(info.frames); ++i)
-        main.push_back(all[i * info.channels] + all[i * info.channels + 1]);
-    return main;
+
+    const std::string wav = root + "/out.wav";
+    Outcome r = run("input-rate", {"--root", root, "--offline", "--seconds", "1.5", "--audio-in", tone,
+                                   "--audio-out", wav});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "Audio input " + tone + ": 44100 Hz converted to 48000 Hz\n")) << r.err;
+    // Rising zero crossings over one second from 0.25 s on.
+    const std::vector<float> s = mainOutput(wav, 12000);
+    ASSERT_GE(s.size(), 48001u);
+    int rising = 0;
+    float peak = 0.0f;
+    for (size_t i = 1; i <= 48000; ++i) {
+        rising += s[i - 1] < 0.0f && s[i] >= 0.0f;
+        peak = std::max(peak, std::fabs(s[i]));
+    }
+    EXPECT_GT(peak, 0.1f);
+    EXPECT_NEAR(rising, 1000, 3);
 }
 
 // The README's MIDI example in real time: the script switches "MIDI note in"
