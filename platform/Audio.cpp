@@ -223,6 +223,8 @@ void Bela_usage() {
             "   --audio-out FILE.wav:               Write the 8 output channels to a WAV file\n"
             "                                       (default: output.wav in the root)\n"
             "   --audio-in FILE:                    Feed the inputs from an audio file\n"
+            "                                       (channel N feeds input N, mic in 1 to line in 4;\n"
+            "                                       other rates are converted to 48 kHz)\n"
             "   --midi-port PATH:                   Serial device or pseudo-terminal for DIN MIDI\n"
             "                                       (default: a new pseudo-terminal, whose name is printed)\n"
             "   --panel-script FILE:                Play the panel from a file of timed events\n"
