@@ -10,6 +10,9 @@
 int main(int argc, char* argv[]) {
     // One line at a time, also into a log file: the launcher keeps the console.
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    // A reader of the output (or of the console) that goes away must not kill
+    // the instrument before it saves: the failed write is reported instead.
+    signal(SIGPIPE, SIG_IGN);
     BelaInitSettings* settings = Bela_InitSettings_alloc();
     Bela_defaultSettings(settings);
     chooseBoard(settings);
@@ -47,10 +50,12 @@ int main(int argc, char* argv[]) {
 
     signal(SIGINT, interrupt_handler);
     signal(SIGTERM, interrupt_handler);
+    // The terminal closed: a way out like any other, the configuration saved.
+    signal(SIGHUP, interrupt_handler);
     while (!Bela_stopRequested())
         usleep(100000);
 
     Bela_stopAudio();
     Bela_cleanupAudio();
-    return Driver::returnCode;
+    return host::outputFailed() ? 1 : Driver::returnCode;
 }

@@ -3,7 +3,9 @@
 #include "platform/devices/Board.h"
 
 #include "platform/AudioFile.h"
+#include "platform/AudioInput.h"
 #include "platform/AuxiliaryTask.h"
+#include "platform/BlockPacer.h"
 #include "platform/CpuMonitor.h"
 #include "platform/Osc.h"
 #include "platform/Paths.h"
@@ -32,8 +34,6 @@
 
 namespace {
 
-constexpr int64_t kNsPerBlockTimes3 = 4000000;  // 64 frames at 48 kHz = 4,000,000 / 3 ns
-
 struct HostAudio {
     BelaInitSettings settings;
     BelaContext context;
@@ -43,6 +43,7 @@ struct HostAudio {
     size_t inputPosition = 0;
     host::AudioCapture capture;
     bool capturing = false;
+    bool outputFailed = false;  // kept past cleanup for the exit status
     std::vector<host::DigitalDevice*> devices;
     std::unique_ptr<AudioCodec> codec;  // configured and started, never carries audio here
 
@@ -90,14 +91,15 @@ bool startCodec(HostAudio& h, const std::string& name) {
 void feedInputs(HostAudio& h) {
     const uint32_t frames = h.context.audioFrames;
     const uint32_t channels = h.context.audioInChannels;
-    if (h.inputFile.empty())
-        return;
-    const size_t length = h.inputFile[0].size();
     const size_t fileChannels = std::min<size_t>(h.inputFile.size(), channels);
-    for (uint32_t f = 0; f < frames; ++f) {
-        size_t at = h.inputPosition + f;
-        for (size_t c = 0; c < fileChannels; ++c)
-            h.in[f * channels + c] = at < length ? h.inputFile[c][at] : 0.0f;
+    for (size_t c = 0; c < fileChannels; ++c) {
+        const std::vector<float>& samples = h.inputFile[c];
+        if (samples.empty())
+            continue;  // no channel of the file feeds this input
+        for (uint32_t f = 0; f < frames; ++f) {
+            const size_t at = h.inputPosition + f;
+            h.in[f * channels + c] = at < samples.size() ? samples[at] : 0.0f;
+        }
     }
     h.inputPosition += frames;
 }
@@ -113,8 +115,13 @@ void renderOneBlock(HostAudio& h) {
     h.renderSequence.fetch_add(1, std::memory_order_seq_cst);
     for (auto* device : h.devices)
         device->afterRender(h.digital.data(), h.context.digitalFrames);
-    if (h.capturing)
+    if (h.capturing) {
         h.capture.push(h.out.data(), h.context.audioFrames);
+        // Nobody would hear the rest: end the run as a stop request does,
+        // so the configuration is still saved on the way out.
+        if (h.capture.failed())
+            Bela_requestStop();
+    }
     h.context.audioFramesElapsed += h.context.audioFrames;
     uint64_t done = h.blocks.fetch_add(1, std::memory_order_relaxed) + 1;
     if (h.settings.stopAfterBlocks && done >= h.settings.stopAfterBlocks)
@@ -137,23 +144,18 @@ void audioLoop(HostAudio* h) {
         param.sched_priority = 95;
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);  // best effort
     }
-    int64_t start = monotonicNs();
-    uint64_t n = 0;
+    host::BlockPacer pacer(monotonicNs());
     while (!gStopRequested.load(std::memory_order_acquire)) {
         renderOneBlock(*h);
-        ++n;
         if (!realTime)
             continue;
-        // Block n must be finished by the time block n + 1 would start
-        // playing; a later block is an underrun and the clock is re-anchored.
-        int64_t deadline = start + int64_t(n) * kNsPerBlockTimes3 / 3;
-        int64_t now = monotonicNs();
-        if (now > deadline + kNsPerBlockTimes3 / 3) {
-            h->context.underrunCount++;
-            start = now - int64_t(n) * kNsPerBlockTimes3 / 3;
-            continue;
+        switch (pacer.blockDone(monotonicNs())) {
+        case host::BlockPacer::Next::CatchUp: continue;
+        case host::BlockPacer::Next::Underrun: h->context.underrunCount++; continue;
+        case host::BlockPacer::Next::Wait: break;
         }
-        timespec ts{time_t(deadline / 1000000000ll), long(deadline % 1000000000ll)};
+        const int64_t wake = pacer.wakeAt();
+        timespec ts{time_t(wake / 1000000000ll), long(wake % 1000000000ll)};
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
         }
     }
@@ -221,6 +223,8 @@ void Bela_usage(FILE* out) {
             "   --audio-out FILE.wav:               Write the 8 output channels to a WAV file\n"
             "                                       (default: output.wav in the root)\n"
             "   --audio-in FILE:                    Feed the inputs from an audio file\n"
+            "                                       (channel N feeds input N, mic in 1 to line in 4;\n"
+            "                                       other rates are converted to 48 kHz)\n"
             "   --midi-port PATH:                   Serial device, pseudo-terminal, raw MIDI device or\n"
             "                                       FIFO (MIDI in only) for DIN MIDI\n"
             "                                       (default: a new pseudo-terminal, whose name is printed)\n"
@@ -315,14 +319,13 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     h.blocks = 0;
     h.inputPosition = 0;
     h.inputFile.clear();
+    h.outputFailed = false;
     gStopRequested = 0;
 
     if (!settings->audioInFile.empty()) {
-        h.inputFile = AudioFileUtilities::load(settings->audioInFile);
-        if (h.inputFile.empty()) {
-            fprintf(stderr, "Bela_initAudio: cannot read audio input %s\n", settings->audioInFile.c_str());
+        h.inputFile = host::loadAudioInput(settings->audioInFile, h.context.audioInChannels);
+        if (h.inputFile.empty())
             return -1;
-        }
     }
     host::setMidiPort(settings->midiPort);
     host::setOscListenAddress(settings->oscListen);
@@ -409,6 +412,7 @@ void Bela_cleanupAudio() {
     host::tasksStopAll();
     if (h.capturing) {
         h.capture.close();
+        h.outputFailed = h.capture.failed();
         h.capturing = false;
     }
     host::rtLoggerStop();
@@ -468,6 +472,8 @@ BelaContext* context() { return &hostAudio().context; }
 float* audioInBuffer() { return hostAudio().in.data(); }
 
 uint64_t blocksRendered() { return hostAudio().blocks.load(); }
+
+bool outputFailed() { return hostAudio().outputFailed; }
 
 void attachDigitalDevice(DigitalDevice* device) {
     auto& devices = hostAudio().devices;

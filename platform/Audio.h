@@ -70,3 +70,9 @@ bool Bela_isAudioThread();
 
 // Sets flush-to-zero and denormals-are-zero on the calling thread.
 void Bela_setFlushToZero();
+
+namespace host {
+// True when the last run ended because its audio output could not be
+// written (valid after Bela_cleanupAudio).
+bool outputFailed();
+}  // namespace host

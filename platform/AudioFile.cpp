@@ -97,6 +97,8 @@ struct AudioCapture::Impl {
     std::atomic<uint64_t> head{0}, tail{0};
     std::atomic<bool> quit{false};
     std::atomic<unsigned long> dropped{0};
+    std::atomic<bool> failed{false};
+    std::string path;
     std::thread writer;
 
     void drain() {
@@ -105,7 +107,14 @@ struct AudioCapture::Impl {
         while (t < h) {
             size_t offset = t % capacity;
             size_t n = std::min<size_t>(h - t, capacity - offset);
-            file.write(ring.get() + offset, n);
+            // The ring keeps draining after a failure, so an offline render
+            // waiting for room is never stuck behind a dead file.
+            errno = 0;
+            if (!file.write(ring.get() + offset, n) && !failed.load(std::memory_order_relaxed)) {
+                fprintf(stderr, "Error: cannot write the audio output %s: %s\n", path.c_str(),
+                        errno ? strerror(errno) : "the file refused the samples");
+                failed.store(true, std::memory_order_release);
+            }
             t += n;
         }
         tail.store(t, std::memory_order_release);
@@ -116,12 +125,14 @@ AudioCapture::~AudioCapture() { close(); }
 
 bool AudioCapture::open(const std::string& path, unsigned channels, unsigned sampleRate, bool waitWhenFull) {
     close();
+    closedFailed_ = false;
     auto impl = std::make_unique<Impl>();
     if (!impl->file.open(path, channels, sampleRate)) {
         fprintf(stderr, "audio capture: cannot write %s: %s\n", path.c_str(), strerror(errno));
         return false;
     }
     impl->channels = channels;
+    impl->path = path;
     impl->waitWhenFull = waitWhenFull;
     impl->capacity = size_t(sampleRate) * channels * 4;  // four seconds
     impl->ring.reset(new float[impl->capacity]);
@@ -171,10 +182,15 @@ void AudioCapture::close() {
     impl_->quit.store(true, std::memory_order_release);
     impl_->writer.join();
     impl_->file.close();
+    closedFailed_ = impl_->failed.load(std::memory_order_acquire);
     delete impl_;
     impl_ = nullptr;
 }
 
 unsigned long AudioCapture::droppedFrames() const { return impl_ ? impl_->dropped.load() : 0; }
+
+bool AudioCapture::failed() const {
+    return impl_ ? impl_->failed.load(std::memory_order_acquire) : closedFailed_;
+}
 
 }  // namespace host

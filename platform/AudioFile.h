@@ -36,10 +36,14 @@ public:
     void push(const float* interleaved, unsigned frames);
     void close();  // writes what is left and closes the file
     unsigned long droppedFrames() const;
+    // True once a write of the file failed (a full disk, a pipe whose reader
+    // left); the failure has been reported on the console.
+    bool failed() const;
 
 private:
     struct Impl;
     Impl* impl_ = nullptr;
+    bool closedFailed_ = false;
 };
 
 }  // namespace host

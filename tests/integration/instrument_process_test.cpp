@@ -10,7 +10,9 @@
 #include <sndfile.h>
 
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -102,27 +104,31 @@ TEST(InstrumentProcess, FirstSoundPlaysNotesOnTheBeat) {
     EXPECT_GT(onsets.front(), 12u);
 }
 
-TEST(InstrumentProcess, SigtermSavesTheConfigurationAndAValidWav) {
-    const std::string root = freshRoot("sigterm-config");
-    const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
-    pid_t pid = testsupport::startCorvane({"--root", root}, out, err);
-    // Wait for audio to flow (the signal handlers are in place by then).
-    struct stat st {};
-    ASSERT_TRUE(testsupport::waitUntil(
-        [&] { return stat((root + "/output.wav").c_str(), &st) == 0 && st.st_size > 200000; },
-        std::chrono::milliseconds(1)));
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
-    Outcome r = testsupport::finishCorvane(pid, out, err);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(testsupport::shellOutput("jq -c '.config[\"OSC in port\"]' '" + root + "/corvane.json'"),
-                         "909"))
-        << slurp(root + "/corvane.json");
-    EXPECT_EQ(testsupport::shellOutput("soxi -c '" + root + "/output.wav' 2>/dev/null"), "8\n");
-    SF_INFO info{};
-    SNDFILE* f = sf_open((root + "/output.wav").c_str(), SFM_READ, &info);
-    ASSERT_NE(f, nullptr);
-    EXPECT_GT(info.frames, 0);
-    sf_close(f);
+// SIGHUP (the terminal closed) is a way out like SIGTERM.
+TEST(InstrumentProcess, SigtermAndSighupSaveTheConfigurationAndAValidWav) {
+    for (int signal : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        const std::string root = freshRoot("signal-config-" + std::to_string(signal));
+        const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
+        pid_t pid = testsupport::startCorvane({"--root", root}, out, err);
+        // Wait for audio to flow (the signal handlers are in place by then).
+        struct stat st {};
+        ASSERT_TRUE(testsupport::waitUntil(
+            [&] { return stat((root + "/output.wav").c_str(), &st) == 0 && st.st_size > 200000; },
+            std::chrono::milliseconds(1)));
+        ASSERT_EQ(kill(pid, signal), 0);
+        Outcome r = testsupport::finishCorvane(pid, out, err);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(contains(testsupport::shellOutput("jq -c '.config[\"OSC in port\"]' '" + root + "/corvane.json'"),
+                             "909"))
+            << slurp(root + "/corvane.json");
+        EXPECT_EQ(testsupport::shellOutput("soxi -c '" + root + "/output.wav' 2>/dev/null"), "8\n");
+        SF_INFO info{};
+        SNDFILE* f = sf_open((root + "/output.wav").c_str(), SFM_READ, &info);
+        ASSERT_NE(f, nullptr);
+        EXPECT_GT(info.frames, 0);
+        sf_close(f);
+    }
 }
 
 TEST(InstrumentProcess, ConfigurationWithATypoIsKeptByteForByte) {
@@ -204,6 +210,133 @@ TEST(InstrumentProcess, MainMenuShutdownExitsWithThree) {
     Outcome r = run("menu-shutdown", {"--root", root, "--offline", "--blocks", "20000", "--panel-script",
                                       root + "/menu.panel"});
     EXPECT_EQ(r.status, 3) << r.out << r.err;
+}
+
+// Channels 1 and 2 of a WAV file, summed, from frame `from` on.
+std::vector<float> mainOutput(const std::string& wav, size_t from) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(wav.c_str(), SFM_READ, &info);
+    if (!f)
+        return {};
+    std::vector<float> all(size_t(info.frames) * size_t(info.channels));
+    sf_readf_float(f, all.data(), info.frames);
+    sf_close(f);
+    std::vector<float> main;
+    for (size_t i = from; i < size_t(info.frames); ++i)
+        main.push_back(all[i * info.channels] + all[i * info.channels + 1]);
+    return main;
+}
+
+// An output into a pipe whose reader leaves: no death by SIGPIPE; the run
+// ends as a stop request does, says which output failed and saves.
+TEST(InstrumentProcess, OutputPipeWhoseReaderLeavesEndsTheRunWithStatusOne) {
+    const std::string root = freshRoot("fifo-out");
+    const std::string fifo = root + "/out.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
+    pid_t pid = testsupport::startCorvane({"--root", root, "--offline", "--seconds", "600", "--audio-out", fifo},
+                                          out, err);
+    const int reader = open(fifo.c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
+    std::vector<char> buffer(65536);
+    size_t got = 0;
+    while (got < 200000) {
+        const ssize_t n = read(reader, buffer.data(), buffer.size());
+        ASSERT_GT(n, 0);
+        got += size_t(n);
+    }
+    close(reader);
+    Outcome r = testsupport::finishCorvane(pid, out, err);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(contains(r.err, "Error: cannot write the audio output " + fifo + ": Broken pipe\n")) << r.err;
+    EXPECT_TRUE(contains(testsupport::shellOutput("jq -c '.config[\"OSC in port\"]' '" + root + "/corvane.json'"),
+                         "909"))
+        << r.out;
+}
+
+// A 44.1 kHz file is converted, not played 9 % fast; its channel 1 feeds
+// "mic in 1", which the template routes to output 1 ("in 1 to out chan").
+TEST(InstrumentProcess, AudioInputAtAnotherRateKeepsItsPitch) {
+    const std::string root = freshRoot("input-rate");
+    host::makeFolders(root + "/projects/template-project");
+    spit(root + "/projects/template-project/template.proj",
+         "{\"project\": {\"in 1 to out chan\": {\"value\": 1}}, \"files\": {}}\n");
+    const std::string tone = root + "/tone.wav";
+    SF_INFO info{};
+    info.channels = 1;
+    info.samplerate = 44100;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(tone.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<float> sine(44100 * 2);
+    for (size_t i = 0; i < sine.size(); ++i)
+        sine[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i) / 44100.0));
+    sf_writef_float(f, sine.data(), sf_count_t(sine.size()));
+    sf_close(f);
+
+    const std::string wav = root + "/out.wav";
+    Outcome r = run("input-rate", {"--root", root, "--offline", "--seconds", "1.5", "--audio-in", tone,
+                                   "--audio-out", wav});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "Audio input " + tone + ": 44100 Hz converted to 48000 Hz\n")) << r.err;
+    // Rising zero crossings over one second from 0.25 s on.
+    const std::vector<float> s = mainOutput(wav, 12000);
+    ASSERT_GE(s.size(), 48001u);
+    int rising = 0;
+    float peak = 0.0f;
+    for (size_t i = 1; i <= 48000; ++i) {
+        rising += s[i - 1] < 0.0f && s[i] >= 0.0f;
+        peak = std::max(peak, std::fabs(s[i]));
+    }
+    EXPECT_GT(peak, 0.1f);
+    EXPECT_NEAR(rising, 1000, 3);
+}
+
+// The README's MIDI example in real time: the script switches "MIDI note in"
+// on, and a note sent to the printed port is heard.
+TEST(InstrumentProcess, MidiNotesExampleIsHeardInRealTime) {
+    const std::string root = freshRoot("midi-notes");
+    const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
+    const std::string wav = root + "/output.wav";
+    pid_t pid = testsupport::startCorvane(
+        {"--root", root, "--panel-script", std::string(CORVANE_SOURCE_DIR) + "/examples/midi-notes.panel"}, out, err);
+    std::string port;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        const std::string said = slurp(err);
+        const size_t at = said.find("MIDI port: ");
+        const size_t end = said.find('\n', at);
+        if (at == std::string::npos || end == std::string::npos)
+            return false;
+        port = said.substr(at + 11, end - at - 11);
+        return true;
+    }, std::chrono::milliseconds(1)));
+    // Progress is the output written: 64 frames of 8 floats a block.
+    auto blocksWritten = [&] {
+        struct stat st {};
+        return stat(wav.c_str(), &st) == 0 && st.st_size > 94 ? uint64_t(st.st_size - 94) / 2048 : 0;
+    };
+    auto waitForBlock = [&](uint64_t block) {
+        return testsupport::waitUntil([&] { return blocksWritten() >= block; }, std::chrono::milliseconds(1));
+    };
+    const int midi = open(port.c_str(), O_WRONLY | O_NOCTTY);
+    ASSERT_GE(midi, 0) << port;
+    ASSERT_TRUE(waitForBlock(500));  // the script is done at block 302
+    const unsigned char on[] = {0x90, 0x3c, 0x64}, off[] = {0x80, 0x3c, 0x00};
+    ASSERT_EQ(write(midi, on, 3), 3);
+    const uint64_t sent = blocksWritten();
+    ASSERT_TRUE(waitForBlock(sent + 300));
+    ASSERT_EQ(write(midi, off, 3), 3);
+    close(midi);
+    ASSERT_TRUE(waitForBlock(sent + 400));
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    Outcome r = testsupport::finishCorvane(pid, out, err);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<float> s = mainOutput(wav, size_t(sent) * 64);
+    ASSERT_GT(s.size(), 300u * 64);
+    double sum = 0;
+    for (size_t i = 0; i < 300 * 64; ++i)
+        sum += double(s[i]) * s[i];
+    EXPECT_GT(std::sqrt(sum / (300 * 64)), 0.005) << r.out;
 }
 
 }  // namespace

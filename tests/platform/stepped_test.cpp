@@ -1,6 +1,7 @@
 #include "platform/Audio.h"
 #include "platform/AuxiliaryTask.h"
 #include "platform/Paths.h"
+#include "platform/SampleValues.h"
 #include "platform/Stepped.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <sndfile.h>
 
 #include <cfloat>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -114,7 +116,8 @@ TEST_F(SteppedRun, CleanupCallsCleanupAndAllowsANewRun) {
 }
 
 TEST_F(SteppedRun, AudioInputFileFeedsTheInputsThenSilence) {
-    // Two channels, 100 frames: channel c, frame f holds (c + 1) * 0.001 * f.
+    // Two channels, 100 frames: channel c, frame f holds (c + 1) * 0.001 * f,
+    // except a few values no input can carry.
     std::string path = testsupport::tempDir() + "input.wav";
     SF_INFO info{};
     info.channels = 2;
@@ -127,20 +130,34 @@ TEST_F(SteppedRun, AudioInputFileFeedsTheInputsThenSilence) {
         frames[2 * i] = 0.001f * i;
         frames[2 * i + 1] = 0.002f * i;
     }
+    frames[2 * 20] = NAN;
+    frames[2 * 21 + 1] = -INFINITY;
+    frames[2 * 22] = 3.0f;
+    frames[2 * 23 + 1] = -1e30f;
     sf_writef_float(f, frames.data(), 100);
     sf_close(f);
 
     settings.audioInFile = path;
+    testing::internal::CaptureStderr();
     ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("Audio input " + path + ": 3 values replaced"), std::string::npos) << said;
+    // File channel 1 feeds input 1 ("mic in 1"), channel 2 input 2; the
+    // firmware reads input k from context channel 4 - k.
     const BelaContext* c = host::context();
     host::stepBlocks(1, false);
-    EXPECT_FLOAT_EQ(c->audioIn[10 * 8 + 0], 0.010f);
-    EXPECT_FLOAT_EQ(c->audioIn[10 * 8 + 1], 0.020f);
-    EXPECT_EQ(c->audioIn[10 * 8 + 2], 0.0f);
+    EXPECT_FLOAT_EQ(c->audioIn[10 * 8 + 3], 0.010f);
+    EXPECT_FLOAT_EQ(c->audioIn[10 * 8 + 2], 0.020f);
+    EXPECT_EQ(c->audioIn[10 * 8 + 1], 0.0f);
+    EXPECT_EQ(c->audioIn[10 * 8 + 0], 0.0f);
+    EXPECT_EQ(c->audioIn[20 * 8 + 3], 0.0f);
+    EXPECT_EQ(c->audioIn[21 * 8 + 2], 0.0f);
+    EXPECT_EQ(c->audioIn[22 * 8 + 3], 3.0f);  // within the bound: kept
+    EXPECT_EQ(c->audioIn[23 * 8 + 2], -kSampleValueBound);
     host::stepBlocks(1, false);  // frames 64..127: the file ends at 100
-    EXPECT_FLOAT_EQ(c->audioIn[(99 - 64) * 8], 0.099f);
-    EXPECT_EQ(c->audioIn[(100 - 64) * 8], 0.0f);
-    EXPECT_EQ(c->audioIn[63 * 8 + 1], 0.0f);
+    EXPECT_FLOAT_EQ(c->audioIn[(99 - 64) * 8 + 3], 0.099f);
+    EXPECT_EQ(c->audioIn[(100 - 64) * 8 + 3], 0.0f);
+    EXPECT_EQ(c->audioIn[63 * 8 + 2], 0.0f);
 }
 
 TEST_F(SteppedRun, UnreadableAudioInputFailsInit) {
