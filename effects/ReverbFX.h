@@ -46,7 +46,6 @@ public:
     QuadOnePole dampingA;
     QuadOnePole dampingB;
     uint32_t lineToChannel[kLines];
-    uint32_t lineOffset[kLines];
 
 private:
     void _buildLengths(int32_t sizeChoice);
