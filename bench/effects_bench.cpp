@@ -161,8 +161,8 @@ CORVANE_EFFECT_BENCHES(SpaceChain, ReverbDelayCompressorEqualizer)
 
 #undef CORVANE_EFFECT_BENCHES
 
-// The reverb with a single sounding channel spread over its eight lines, the
-// frame-by-frame path. The copy is BM_BlockCopyFixedBlocks' as above.
+// The reverb with a single sounding channel (a track's default polyphony)
+// spread over its eight lines; the figure includes the block copy as above.
 void BM_ReverbOneChannelBlock(benchmark::State& state) { effectOnBlock<ReverbFX, oneChannelBlock>(state); }
 void BM_ReverbOneChannelFixedBlocks(benchmark::State& state) {
     effectFixedBlocks<ReverbFX, oneChannelBlock>(state);

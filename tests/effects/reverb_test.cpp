@@ -117,8 +117,8 @@ namespace {
 // The block form against the network stepped one frame at a time in the same
 // float arithmetic, from the same state, the channels in `sounding` playing
 // and the rest vacant (each line summed into its listed channel in line
-// order); the count of output samples that differ.
-uint64_t frameStepMismatches(std::initializer_list<uint32_t> sounding) {
+// order), blocks of `frames` frames; the count of output samples that differ.
+uint64_t frameStepMismatches(std::initializer_list<uint32_t> sounding, uint32_t frames = AudioBlock::kFrames) {
     auto fx = std::make_unique<ReverbFX>();
     fx->size.setValue(2, true);  // "small": the lines wrap often
     fx->filter.setValue(2, true);
@@ -127,12 +127,13 @@ uint64_t frameStepMismatches(std::initializer_list<uint32_t> sounding) {
     fxtest::settleParameters(*fx);
     uint64_t n = 0;
     auto fill = [&](AudioBlock& block) {
+        block.frames = frames;
         for (uint32_t c : sounding) {
             block.channelState[c] = ChannelState::Playing;
             for (uint32_t i = 0; i < AudioBlock::kFrames; ++i)
                 block.channel(c)[i] = float(0.3 * std::sin(0.001 * double((n + i) * (c + 3)) * double(c + 1)));
         }
-        n += AudioBlock::kFrames;
+        n += frames;
     };
     for (int b = 0; b < 40; ++b) {  // past the first jump of the taps
         AudioBlock block;
@@ -151,7 +152,7 @@ uint64_t frameStepMismatches(std::initializer_list<uint32_t> sounding) {
         AudioBlock block;
         fill(block);
         AudioBlock expected = block;
-        for (uint32_t i = 0; i < AudioBlock::kFrames; ++i) {
+        for (uint32_t i = 0; i < frames; ++i) {
             float in[8], y[8];
             for (uint32_t k = 0; k < 8; ++k)
                 in[k] = block.channel(k)[i];
@@ -193,8 +194,11 @@ TEST(Reverb, BlockFormMatchesTheFrameStepBitForBit) {
     EXPECT_EQ(frameStepMismatches({0, 1, 2, 3, 4, 5, 6, 7}), 0u);
 }
 
-// A track's default single voice, and three voices sharing the eight lines.
+// A track's default single voice, and three voices sharing the eight lines;
+// blocks a few frames short of a whole run of four also take the frame step.
 TEST(Reverb, PartialBlockMatchesTheFrameStepBitForBit) {
     EXPECT_EQ(frameStepMismatches({2}), 0u);
     EXPECT_EQ(frameStepMismatches({1, 4, 6}), 0u);
+    EXPECT_EQ(frameStepMismatches({1, 4, 6}, 63), 0u);
+    EXPECT_EQ(frameStepMismatches({0, 1, 2, 3, 4, 5, 6, 7}, 61), 0u);
 }
