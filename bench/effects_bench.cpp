@@ -170,4 +170,14 @@ void BM_ReverbOneChannelFixedBlocks(benchmark::State& state) {
 BENCHMARK(BM_ReverbOneChannelBlock);
 BENCHMARK(BM_ReverbOneChannelFixedBlocks)->Iterations(1);
 
+// The same with the "14-bit" colour, which keeps every frame on the
+// frame-by-frame step.
+struct ReverbFourteenBit : ReverbFX {
+    ReverbFourteenBit() { color.setValue(3, true); }
+};
+void BM_ReverbOneChannel14BitFixedBlocks(benchmark::State& state) {
+    effectFixedBlocks<ReverbFourteenBit, oneChannelBlock>(state);
+}
+BENCHMARK(BM_ReverbOneChannel14BitFixedBlocks)->Iterations(1);
+
 }  // namespace
