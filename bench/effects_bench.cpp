@@ -37,11 +37,20 @@ AudioBlock fullBlock() {
     return block;
 }
 
-// Anything with process(AudioBlock&).
-template <typename Effect>
-void effectOnFullBlock(benchmark::State& state) {
+// A track at its default polyphony: one sounding channel, the rest vacant.
+AudioBlock oneChannelBlock() {
+    AudioBlock block;
+    block.channelState[0] = ChannelState::Playing;
+    for (uint32_t i = 0; i < AudioBlock::kFrames; ++i)
+        block.channel(0)[i] = 1.5f * std::sin(0.07f * float(i));
+    return block;
+}
+
+// Anything with process(AudioBlock&), on a full block unless told otherwise.
+template <typename Effect, AudioBlock (*makeBlock)() = fullBlock>
+void effectOnBlock(benchmark::State& state) {
     Effect fx;
-    const AudioBlock source = fullBlock();
+    const AudioBlock source = makeBlock();
     AudioBlock block;
     for (auto _ : state) {
         block = source;
@@ -50,11 +59,11 @@ void effectOnFullBlock(benchmark::State& state) {
     }
 }
 
-void BM_LimiterFullBlock(benchmark::State& state) { effectOnFullBlock<LimiterFX>(state); }
-void BM_StereoPanFullBlock(benchmark::State& state) { effectOnFullBlock<StereoPanFX>(state); }
+void BM_LimiterFullBlock(benchmark::State& state) { effectOnBlock<LimiterFX>(state); }
+void BM_StereoPanFullBlock(benchmark::State& state) { effectOnBlock<StereoPanFX>(state); }
 
 // A chain's own walk: the state words, nothing to run.
-void BM_EmptyChain(benchmark::State& state) { effectOnFullBlock<EffectChain>(state); }
+void BM_EmptyChain(benchmark::State& state) { effectOnBlock<EffectChain>(state); }
 
 // The copy of the block that every case above pays for.
 void BM_BlockCopyOnly(benchmark::State& state) {
@@ -72,11 +81,11 @@ long fixedBlocks() {
 }
 
 // One run of CORVANE_BENCH_BLOCKS blocks (default 10000), for callgrind.
-template <typename Effect>
+template <typename Effect, AudioBlock (*makeBlock)() = fullBlock>
 void effectFixedBlocks(benchmark::State& state) {
     const long blocks = fixedBlocks();
     Effect fx;
-    const AudioBlock source = fullBlock();
+    const AudioBlock source = makeBlock();
     AudioBlock block;
     for (auto _ : state) {
         for (long b = 0; b < blocks; ++b) {
@@ -130,7 +139,7 @@ struct ReverbDelayCompressorEqualizer {
 };
 
 #define CORVANE_EFFECT_BENCHES(Name, Type)                                                     \
-    void BM_##Name##FullBlock(benchmark::State& state) { effectOnFullBlock<Type>(state); }       \
+    void BM_##Name##FullBlock(benchmark::State& state) { effectOnBlock<Type>(state); }           \
     void BM_##Name##FixedBlocks(benchmark::State& state) { effectFixedBlocks<Type>(state); }     \
     BENCHMARK(BM_##Name##FullBlock);                                                             \
     BENCHMARK(BM_##Name##FixedBlocks)->Iterations(1);
@@ -151,5 +160,24 @@ CORVANE_EFFECT_BENCHES(Filter, StateVariableFilterFX)
 CORVANE_EFFECT_BENCHES(SpaceChain, ReverbDelayCompressorEqualizer)
 
 #undef CORVANE_EFFECT_BENCHES
+
+// The reverb with a single sounding channel (a track's default polyphony)
+// spread over its eight lines; the figure includes the block copy as above.
+void BM_ReverbOneChannelBlock(benchmark::State& state) { effectOnBlock<ReverbFX, oneChannelBlock>(state); }
+void BM_ReverbOneChannelFixedBlocks(benchmark::State& state) {
+    effectFixedBlocks<ReverbFX, oneChannelBlock>(state);
+}
+BENCHMARK(BM_ReverbOneChannelBlock);
+BENCHMARK(BM_ReverbOneChannelFixedBlocks)->Iterations(1);
+
+// The same with the "14-bit" colour, which keeps every frame on the
+// frame-by-frame step.
+struct ReverbFourteenBit : ReverbFX {
+    ReverbFourteenBit() { color.setValue(3, true); }
+};
+void BM_ReverbOneChannel14BitFixedBlocks(benchmark::State& state) {
+    effectFixedBlocks<ReverbFourteenBit, oneChannelBlock>(state);
+}
+BENCHMARK(BM_ReverbOneChannel14BitFixedBlocks)->Iterations(1);
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include "dsp/Random.h"
 #include "dsp/WaveTable.h"
-#include "effects/MixGains.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,7 +28,6 @@ ReverbFX::ReverbFX()
     for (uint32_t k = 0; k < kLines; ++k) {
         reverbLines.emplace_back(reverbLineCapacity);
         lineToChannel[k] = k;
-        lineOffset[k] = k * AudioBlock::kFrames;
     }
     _setup("reverb", {&feedback, &modulation, &dryWet, &size, &filter, &color});
     encoderParameters[1] = &feedback;
@@ -88,13 +86,10 @@ void ReverbFX::process(AudioBlock& block) {
         if (block.channelState[c] != ChannelState::Vacant)
             listed[count++] = c;
     if (count > 0)
-        for (uint32_t k = 0; k < kLines; ++k) {
+        for (uint32_t k = 0; k < kLines; ++k)
             lineToChannel[k] = listed[k % count];
-            lineOffset[k] = lineToChannel[k] * AudioBlock::kFrames;
-        }
 
     const uint32_t frames = std::min(block.frames, AudioBlock::kFrames);
-    float* samples = block.samples;
     // The lines are written together every frame, so they share one write
     // index; with no tap jump under way the taps are read straight from the
     // buffers (the same samples readCrossfading would give).
@@ -105,6 +100,25 @@ void ReverbFX::process(AudioBlock& block) {
     bool identity = true;
     for (uint32_t k = 0; k < kLines; ++k)
         identity = identity && lineToChannel[k] == k;
+    // Compiled apart for a full block's own rows and for channels shared by
+    // several lines, so neither form pays for the other's stores.
+    if (identity)
+        _renderFrames<true>(block.samples, frames, mix, G, depth, levels, steady);
+    else
+        _renderFrames<false>(block.samples, frames, mix, G, depth, levels, steady);
+
+    for (uint32_t c = 0; c < kChannels; ++c)
+        block.channelState[c] = ChannelState::Vacant;
+    for (uint32_t k = 0; k < kLines; ++k)
+        block.channelState[lineToChannel[k]] = ChannelState::Playing;
+    _storeChannelStates(block);
+}
+
+template <bool kOwnRows>
+void ReverbFX::_renderFrames(float* samples, uint32_t frames, MixGains mix, float G, float depth, float levels,
+                             bool steady) {
+    uint32_t to[kLines];
+    std::copy(lineToChannel, lineToChannel + kLines, to);
     const uint32_t n = reverbLineCapacity;
     float* buffers[kLines];
     uint32_t taps[kLines];
@@ -115,7 +129,10 @@ void ReverbFX::process(AudioBlock& block) {
     uint32_t w = reverbLines[0].writeIndex;
     const float maxDelay = float(n - 1);
 
-    auto frame = [&](uint32_t i) {
+    // One frame of the network. Inlined at both its uses: as a call it would
+    // fetch every captured word through memory each frame, which is most of
+    // the cost when fewer than eight channels sound and no run of four applies.
+    auto frame = [&](uint32_t i) __attribute__((always_inline)) {
         float in[kLines];
 #pragma GCC unroll 8
         for (uint32_t k = 0; k < kLines; ++k)
@@ -161,15 +178,21 @@ void ReverbFX::process(AudioBlock& block) {
             for (uint32_t k = 0; k < kLines; ++k)
                 reverbLines[k].write(v[k] + in[k]);
         }
-        if (identity) {
+        if constexpr (kOwnRows) {
 #pragma GCC unroll 8
             for (uint32_t k = 0; k < kLines; ++k)
                 samples[k * AudioBlock::kFrames + i] = mix.wet * v[k] + mix.dry * in[k];
         } else {
+            // Summed on the stack in line order, then written once: the same
+            // sums as adding into the zeroed block, without a store and reload
+            // of the block per line.
+            float out[kChannels] = {};
+#pragma GCC unroll 8
             for (uint32_t k = 0; k < kLines; ++k)
-                samples[k * AudioBlock::kFrames + i] = 0.0f;
-            for (uint32_t k = 0; k < kLines; ++k)
-                samples[lineOffset[k] + i] += mix.wet * v[k] + mix.dry * in[k];
+                out[to[k]] += mix.wet * v[k] + mix.dry * in[k];
+#pragma GCC unroll 8
+            for (uint32_t c = 0; c < kChannels; ++c)
+                samples[c * AudioBlock::kFrames + i] = out[c];
         }
     };
 
@@ -177,7 +200,7 @@ void ReverbFX::process(AudioBlock& block) {
     // newest write, so no read of the four meets a write of the four, and the
     // lines' reads and writes become runs of four. The damping and the
     // reflection still go frame by frame, in the same arithmetic.
-    bool runs = steady && identity && levels == 0.0f;
+    bool runs = steady && levels == 0.0f;
     for (uint32_t k = 1; k < kLines; ++k)
         runs = runs && taps[k] >= 3;
     uint32_t i = 0;
@@ -234,6 +257,9 @@ void ReverbFX::process(AudioBlock& block) {
             transpose4(low[0], low[1], low[2], low[3]);
             transpose4(high[0], high[1], high[2], high[3]);
             const float4 wet = splat4(mix.wet), dry = splat4(mix.dry);
+            // A channel shared by several lines is summed in line order, as in
+            // the frame step, and written once every row has been read.
+            [[maybe_unused]] float4 out[kChannels] = {};
             for (uint32_t k = 0; k < kLines; ++k) {
                 const float4 v = k < 4 ? low[k] : high[k - 4];
                 float* row = samples + k * AudioBlock::kFrames + i;
@@ -246,8 +272,14 @@ void ReverbFX::process(AudioBlock& block) {
                     for (uint32_t j = 0; j < 4; ++j)
                         line[w >= j + 1 ? w - j - 1 : w + n - j - 1] = fed[j];
                 }
-                storeUnaligned4(row, wet * v + dry * in);
+                if constexpr (kOwnRows)
+                    storeUnaligned4(row, wet * v + dry * in);
+                else
+                    out[to[k]] += wet * v + dry * in;
             }
+            if constexpr (!kOwnRows)
+                for (uint32_t c = 0; c < kChannels; ++c)
+                    storeUnaligned4(samples + c * AudioBlock::kFrames + i, out[c]);
             w = w >= 4 ? w - 4 : w + n - 4;
         }
     for (; i < frames; ++i)
@@ -255,10 +287,4 @@ void ReverbFX::process(AudioBlock& block) {
     if (steady)
         for (DelayLine& line : reverbLines)
             line.writeIndex = w;
-
-    for (uint32_t c = 0; c < kChannels; ++c)
-        block.channelState[c] = ChannelState::Vacant;
-    for (uint32_t k = 0; k < kLines; ++k)
-        block.channelState[lineToChannel[k]] = ChannelState::Playing;
-    _storeChannelStates(block);
 }

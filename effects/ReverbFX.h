@@ -10,6 +10,7 @@
 #include "dsp/Phasor.h"
 #include "dsp/QuadSVF.h"
 #include "effects/AudioEffect.h"
+#include "effects/MixGains.h"
 #include "parameters/ParameterFloat.h"
 #include "parameters/ParameterInt.h"
 
@@ -46,8 +47,11 @@ public:
     QuadOnePole dampingA;
     QuadOnePole dampingB;
     uint32_t lineToChannel[kLines];
-    uint32_t lineOffset[kLines];
 
 private:
     void _buildLengths(int32_t sizeChoice);
+    // The lines over the block's frames; kOwnRows when line k plays channel k.
+    template <bool kOwnRows>
+    void _renderFrames(float* samples, uint32_t frames, MixGains mix, float G, float depth, float levels,
+                       bool steady);
 };
