@@ -321,4 +321,34 @@ TEST_F(Panel, SlotKeysWithKeyZeroReachEveryTrackAndKeyOneCopies) {
     EXPECT_EQ(DSP::track[1].sequencerImpl.noteList.value.load(), 0);
 }
 
+// ---------------------------------------------------------------- the effect page, the pad, a learn
+
+// Typing into the pad: the expression's fault reaches the console, its trace does not.
+TEST_F(Panel, TheNumberPadPrintsNoTrace) {
+    for (int i = 0; i < 40 && Driver::numpad.isOpen(); ++i)
+        tap(2);
+    host::panel().pressKey(1);
+    step(12);
+    push(0);  // the tempo's menu
+    host::panel().releaseKey(1);
+    step(24);
+    tap(3);  // "edit value"
+    step(24);
+    ASSERT_EQ(Driver::numpad.mode.load(), Numpad::kNumber);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    tap(18);
+    tap(18);  // "." then "/"
+    tap(13);  // "0"
+    step(48);
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string console = testing::internal::GetCapturedStdout() + err;
+    EXPECT_NE(err.find("Division by 0"), std::string::npos) << console;
+    for (const char* trace : {"Loaded program", "PRINT ", "End of program reached"})
+        EXPECT_EQ(console.find(trace), std::string::npos) << trace << " in\n" << console;
+    for (int i = 0; i < 40 && Driver::numpad.isOpen(); ++i)
+        tap(2);
+    EXPECT_FALSE(Driver::numpad.isOpen());
+}
+
 }  // namespace
