@@ -323,6 +323,27 @@ TEST_F(Panel, SlotKeysWithKeyZeroReachEveryTrackAndKeyOneCopies) {
 
 // ---------------------------------------------------------------- the effect page, the pad, a learn
 
+// Key 48 held: key 22 opens the effect page from the engine page, and on the
+// shown page leaves it for the chain's menu.
+TEST_F(Panel, EditFxChordOpensTheEffectPageFromTheEnginePage) {
+    Track& track = DSP::track[0];
+    push(16);  // the engine page
+    if (track.effectPageShown.load())
+        tap(22);
+    step(24);
+    ASSERT_FALSE(track.effectPageShown.load());
+    ASSERT_GE(track.focus.load(), 16u);
+    chord({48}, 22);
+    EXPECT_TRUE(track.effectPageShown.load());
+    EXPECT_EQ(Driver::listSelection.state(), 0u);  // the page first, its menu on the next chord
+    chord({48}, 22);
+    EXPECT_TRUE(track.effectPageShown.load());
+    ASSERT_EQ(Driver::listSelection.state(), kPopupOpen);
+    EXPECT_EQ(Driver::listSelection.title(), "Edit FX chain:");
+    tap(2);
+    step(24);
+}
+
 // Typing into the pad: the expression's fault reaches the console, its trace does not.
 TEST_F(Panel, TheNumberPadPrintsNoTrace) {
     for (int i = 0; i < 40 && Driver::numpad.isOpen(); ++i)
