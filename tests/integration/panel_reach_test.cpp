@@ -372,4 +372,77 @@ TEST_F(Panel, TheNumberPadPrintsNoTrace) {
     EXPECT_FALSE(Driver::numpad.isOpen());
 }
 
+// A fresh instrument: track 1 with its one effect and no modulator.
+class PanelLearn : public Panel {
+protected:
+    static void openMenu(uint32_t encoder) {
+        host::panel().pressKey(1);
+        step(4);
+        push(encoder, 12);
+        host::panel().releaseKey(1);
+        step(30);
+    }
+    static void choose(const std::string& item) {
+        ListSelect& list = Driver::listSelection;
+        ASSERT_EQ(list.state(), kPopupOpen) << "no list for " << item;
+        const auto& items = list.items();
+        const auto at = std::find(items.begin(), items.end(), item);
+        ASSERT_NE(at, items.end()) << item << " not in " << list.title();
+        const int32_t want = int32_t(at - items.begin());
+        for (int i = 0; i < 40 && list.cursor.value.load() != want; ++i)
+            turn(ListSelect::kEncoder, list.cursor.value.load() < want ? 1 : -1);
+        ASSERT_EQ(list.cursor.value.load(), want);
+        tap(ListSelect::kAcceptKey);
+        step(30);
+    }
+};
+
+// The learn waits on the amount of an LFO that sits on an effect; removing
+// the effect frees both, and the frame that removes it draws no learn box.
+TEST_F(PanelLearn, RemovingTheEffectUnderALearnEndsItInTheSameFrame) {
+    Track& track = DSP::track[0];
+    EffectChain& chain = track.effectChain;
+    tap(22);
+    step(24);
+    ASSERT_TRUE(track.effectPageShown.load());
+    ASSERT_EQ(chain.effectCount(), 1u);
+    chord({48}, 22);
+    choose("add effect");
+    choose("amp mod");
+    tap(3);  // first in the chain
+    step(24);
+    ASSERT_EQ(chain.effectCount(), 2u);
+    ASSERT_EQ(chain.getEffect(0)->typeName, "amp mod");
+    openMenu(16);  // its "freq"
+    choose("add modulator");
+    choose("LFO");
+    ASSERT_EQ(track.modulation.size(), 1u);
+    openMenu(31);  // the LFO's amount
+    choose("add MIDI mapping");
+    ASSERT_EQ(track.menuState.load(), uint32_t(Track::MenuLearn));
+    for (int i = 0; i < 200 && !Driver::guiNotify.queue().empty(); ++i)
+        step(24);  // a notice would dim the box
+    step(30);
+    EXPECT_TRUE(screenShows("Map MIDI", &font_compact));
+
+    tap(22);
+    step(24);
+    ASSERT_TRUE(track.effectPageShown.load());
+    chord({48}, 22);
+    ASSERT_EQ(Driver::listSelection.title(), "Edit FX chain:");
+    choose("remove effect");
+    ASSERT_EQ(Driver::listSelection.title(), "Select effect to remove");
+    ASSERT_EQ(Driver::listSelection.cursor.value.load(), 0);  // "amp mod"
+    host::panel().pressKey(ListSelect::kAcceptKey);
+    for (int i = 0; i < 200 && chain.effectCount() != 1; ++i)
+        step(1);
+    ASSERT_EQ(chain.effectCount(), 1u);
+    EXPECT_EQ(track.menuState.load(), uint32_t(Track::MenuIdle));
+    EXPECT_FALSE(screenShows("Map MIDI", &font_compact));
+    host::panel().releaseKey(ListSelect::kAcceptKey);
+    step(48);
+    EXPECT_EQ(track.modulation.size(), 0u);
+    EXPECT_EQ(track.menuState.load(), uint32_t(Track::MenuIdle));
+}
+
 }  // namespace
