@@ -15,13 +15,16 @@ enum class EditorRequest : uint32_t {
     FileBrowser,         // key 20
     AudioPool,           // key 21
     VoiceManager,        // key 22 with key 0
-    EffectPage,          // key 22 alone: toggle the current track's effect-chain page
+    EffectPage,          // key 22 alone: toggle the current track's effect-chain page;
+                         // argument kEffectPageOpenOnly (key 48 held): show it, never hide it
     MainMenu,            // key 23 with key 1, no page open
     InstrumentSettings,  // key 23
     ParameterMenu,       // encoder push with key 1: argument = encoder
     VoicePageClose,      // encoder 0..15 pushed on the output page
     EditorButton,        // a key for the open page: argument = key | event << 8
 };
+
+constexpr uint32_t kEffectPageOpenOnly = 1;
 
 // A ring of request words between one producer and one consumer thread.
 class EditorRequestQueue {

@@ -130,8 +130,10 @@ void globalShortcut(int k) {
     case kEffectPageKey:
         if (held(kModifier0))
             postEditorRequest(EditorRequest::VoiceManager);
-        else if (!held(kModifier1) && !held(kEditFxKey))
-            postEditorRequest(EditorRequest::EffectPage);
+        else if (!held(kModifier1))
+            // With key 48 the page only opens: shown, it stays for the chain
+            // editor, which takes the chord as its menu.
+            postEditorRequest(EditorRequest::EffectPage, held(kEditFxKey) ? kEffectPageOpenOnly : 0);
         break;
     case kSettingsKey:
         if (held(kModifier1) && noEditor())

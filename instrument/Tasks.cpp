@@ -68,7 +68,8 @@ void carryOut(EditorRequest request, uint32_t argument) {
         if (GUI::closeEditor()) {
             Track& track = panelTrack();
             if (track.effectPageShown.load() && track.focus.load() > 15) {
-                track.effectPageShown.store(false);
+                if (argument != kEffectPageOpenOnly)
+                    track.effectPageShown.store(false);
             } else {
                 if (chainLetsFocusMove(track))
                     track.focus.store(16);

@@ -296,11 +296,13 @@ void AudioResourcePool::_handleButton(int key, uint8_t) {
     }
 }
 
+// Choices count their ticks as every list does: a detent brings two, so a
+// forced step per tick would pass over every other entry, field and list.
 void AudioResourcePool::_handleEncoder(int index, int delta, bool pushed, uint8_t held) {
     const uint32_t view = viewState_.load(std::memory_order_acquire);
     if (view == 1 && index == kEncoderList) {
         const int32_t before = valueOf(parSampleList);
-        parSampleList.changeBy(delta, pushed, true);
+        parSampleList.changeBy(delta, pushed, false);
         if (valueOf(parSampleList) != before) {
             sample.setValue(0, false);
             const auto group = _shownGroup();
@@ -312,10 +314,10 @@ void AudioResourcePool::_handleEncoder(int index, int delta, bool pushed, uint8_
         return;
     if (index == kEncoderList) {
         if (pendingDialog_ == 4) {
-            copyInsert.changeBy(delta, pushed, true);
+            copyInsert.changeBy(delta, pushed, false);
         } else if (!pushed) {
             const int32_t before = valueOf(sample);
-            sample.changeBy(delta, false, true);
+            sample.changeBy(delta, false, false);
             if (valueOf(sample) != before) {
                 selectEntryForEditing();
                 // A held flag key paints its last value over the entries passed.
@@ -328,7 +330,7 @@ void AudioResourcePool::_handleEncoder(int index, int delta, bool pushed, uint8_
                 panelAge_ = 0;
             }
         } else {
-            data.changeBy(delta, false, true);
+            data.changeBy(delta, false, false);
         }
     } else if (index == kEncoderValue) {
         _editValue(delta, pushed);

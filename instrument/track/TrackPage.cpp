@@ -374,6 +374,13 @@ void Track::draw(MonoGFX& w) {
     }
     GUI::drawSlotOverlay(w, TrackSlots(sequencer, motionRecorder));
     if (menuState.load(std::memory_order_acquire) == MenuLearn) {
+        // Asked again here: the chain edit just above may have freed the
+        // control the learn waits on, together with its modulator.
+        std::shared_ptr<Modulator> hold;
+        if (_menuTargetGone(hold)) {
+            _endMenu();
+            return;
+        }
         const std::string name = menuParameter_ ? menuParameter_->name : std::string();
         w.drawMessageBox("Map MIDI " + midiMappingToString(learnedKey.load()) + " to " + name, 0, 1, 1);
     }

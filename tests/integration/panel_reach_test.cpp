@@ -321,4 +321,134 @@ TEST_F(Panel, SlotKeysWithKeyZeroReachEveryTrackAndKeyOneCopies) {
     EXPECT_EQ(DSP::track[1].sequencerImpl.noteList.value.load(), 0);
 }
 
+// ---------------------------------------------------------------- the effect page, the pad, a learn
+
+// Key 48 held: key 22 opens the effect page from the engine page, and on the
+// shown page leaves it for the chain's menu.
+TEST_F(Panel, EditFxChordOpensTheEffectPageFromTheEnginePage) {
+    Track& track = DSP::track[0];
+    for (int i = 0; i < 40 && Driver::numpad.isOpen(); ++i)
+        tap(2);  // a pad left open would take key 22
+    push(16);  // the engine page
+    if (track.effectPageShown.load())
+        tap(22);
+    step(24);
+    ASSERT_FALSE(track.effectPageShown.load());
+    ASSERT_GE(track.focus.load(), 16u);
+    chord({48}, 22);
+    EXPECT_TRUE(track.effectPageShown.load());
+    EXPECT_EQ(Driver::listSelection.state(), 0u);  // the page first, its menu on the next chord
+    chord({48}, 22);
+    EXPECT_TRUE(track.effectPageShown.load());
+    ASSERT_EQ(Driver::listSelection.state(), kPopupOpen);
+    EXPECT_EQ(Driver::listSelection.title(), "Edit FX chain:");
+    tap(2);
+    step(24);
+}
+
+// Typing into the pad: the expression's fault reaches the console, its trace does not.
+TEST_F(Panel, TheNumberPadPrintsNoTrace) {
+    for (int i = 0; i < 40 && Driver::numpad.isOpen(); ++i)
+        tap(2);
+    host::panel().pressKey(1);
+    step(12);
+    push(0);  // the tempo's menu
+    host::panel().releaseKey(1);
+    step(24);
+    tap(3);  // "edit value"
+    step(24);
+    ASSERT_EQ(Driver::numpad.mode.load(), Numpad::kNumber);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    tap(18);
+    tap(18);  // "." then "/"
+    tap(13);  // "0"
+    step(48);
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string console = testing::internal::GetCapturedStdout() + err;
+    EXPECT_NE(err.find("Division by 0"), std::string::npos) << console;
+    for (const char* trace : {"Loaded program", "PRINT ", "End of program reached"})
+        EXPECT_EQ(console.find(trace), std::string::npos) << trace << " in\n" << console;
+    for (int i = 0; i < 40 && Driver::numpad.isOpen(); ++i)
+        tap(2);
+    EXPECT_FALSE(Driver::numpad.isOpen());
+}
+
+// A fresh instrument: track 1 with its one effect and no modulator.
+class PanelLearn : public Panel {
+protected:
+    static void openMenu(uint32_t encoder) {
+        host::panel().pressKey(1);
+        step(4);
+        push(encoder, 12);
+        host::panel().releaseKey(1);
+        step(30);
+    }
+    static void choose(const std::string& item) {
+        ListSelect& list = Driver::listSelection;
+        ASSERT_EQ(list.state(), kPopupOpen) << "no list for " << item;
+        const auto& items = list.items();
+        const auto at = std::find(items.begin(), items.end(), item);
+        ASSERT_NE(at, items.end()) << item << " not in " << list.title();
+        const int32_t want = int32_t(at - items.begin());
+        for (int i = 0; i < 40 && list.cursor.value.load() != want; ++i)
+            turn(ListSelect::kEncoder, list.cursor.value.load() < want ? 1 : -1);
+        ASSERT_EQ(list.cursor.value.load(), want);
+        tap(ListSelect::kAcceptKey);
+        step(30);
+    }
+};
+
+// The learn waits on the amount of an LFO that sits on an effect; removing
+// the effect frees both, and the frame that removes it draws no learn box.
+TEST_F(PanelLearn, RemovingTheEffectUnderALearnEndsItInTheSameFrame) {
+    Track& track = DSP::track[0];
+    EffectChain& chain = track.effectChain;
+    if (!track.effectPageShown.load())
+        tap(22);
+    step(24);
+    ASSERT_TRUE(track.effectPageShown.load());
+    ASSERT_EQ(chain.effectCount(), 1u);
+    chord({48}, 22);
+    choose("add effect");
+    choose("amp mod");
+    tap(3);  // where the mark stands
+    step(24);
+    ASSERT_EQ(chain.effectCount(), 2u);
+    const int32_t at = chain.getEffect(0)->typeName == "amp mod" ? 0 : 1;
+    ASSERT_EQ(chain.getEffect(unsigned(at))->typeName, "amp mod");
+    openMenu(16 + 4 * uint32_t(at));  // its "freq"
+    choose("add modulator");
+    choose("LFO");
+    ASSERT_EQ(track.modulation.size(), 1u);
+    openMenu(31);  // the LFO's amount
+    choose("add MIDI mapping");
+    ASSERT_EQ(track.menuState.load(), uint32_t(Track::MenuLearn));
+    for (int i = 0; i < 200 && !Driver::guiNotify.queue().empty(); ++i)
+        step(24);  // a notice would dim the box
+    step(30);
+    EXPECT_TRUE(screenShows("Map MIDI", &font_compact));
+
+    tap(22);
+    step(24);
+    ASSERT_TRUE(track.effectPageShown.load());
+    chord({48}, 22);
+    ASSERT_EQ(Driver::listSelection.title(), "Edit FX chain:");
+    choose("remove effect");
+    ASSERT_EQ(Driver::listSelection.title(), "Select effect to remove");
+    for (int i = 0; i < 10 && Driver::listSelection.cursor.value.load() != at; ++i)
+        turn(ListSelect::kEncoder, Driver::listSelection.cursor.value.load() < at ? 1 : -1);
+    ASSERT_EQ(Driver::listSelection.cursor.value.load(), at);  // "amp mod"
+    host::panel().pressKey(ListSelect::kAcceptKey);
+    for (int i = 0; i < 200 && chain.effectCount() != 1; ++i)
+        step(1);
+    ASSERT_EQ(chain.effectCount(), 1u);
+    EXPECT_EQ(track.menuState.load(), uint32_t(Track::MenuIdle));
+    EXPECT_FALSE(screenShows("Map MIDI", &font_compact));
+    host::panel().releaseKey(ListSelect::kAcceptKey);
+    step(48);
+    EXPECT_EQ(track.modulation.size(), 0u);
+    EXPECT_EQ(track.menuState.load(), uint32_t(Track::MenuIdle));
+}
+
 }  // namespace

@@ -14,6 +14,7 @@
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -191,6 +192,11 @@ protected:
         pool.encoder(encoder, delta, pushed);
         pool.update();
     }
+    // Single ticks until the choices have moved by `steps`.
+    void stepChoice(int encoder, int steps, bool pushed = false) {
+        for (int i = 0; i < std::abs(steps) * pool.sample.ticksPerStep; ++i)
+            turn(encoder, steps < 0 ? -1 : 1, pushed);
+    }
     void choose(const std::string& item) {
         const auto& items = Driver::listSelection.items();
         const auto it = std::find(items.begin(), items.end(), item);
@@ -252,7 +258,7 @@ TEST_F(SamplePoolPageTest, RecordingLoadsOnlyOnceItsFileIsClosedAndEditsStayInRa
     EXPECT_LT(entry->startFrame.load(), entry->endFrame.load());
     EXPECT_LT(entry->endFrame.load(), entry->frames);
 
-    turn(12, 2, true);  // "data": rate
+    stepChoice(12, 2, true);  // "data": rate
     for (int i = 0; i < 600; ++i)
         turn(28, -1);
     EXPECT_GE(entry->rate.load(), AudioResourcePool::kMinRate);
@@ -296,7 +302,7 @@ TEST_F(SamplePoolPageTest, NewSamplesGoIntoANamedListThatCanBeCopiedEditedAndEmp
     // Copy the selection (the second entry) into a new list: only it, unselected.
     EXPECT_EQ(pool.selectedEntryIndex(), -1);  // the overview
     press(3);
-    turn(12, 1);
+    stepChoice(12, 1);
     EXPECT_EQ(pool.selectedEntryIndex(), 1);
     press(0);
     press(1);
