@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/Pty.h"
+#include "tests/support/TempDir.h"
 
 #include <algorithm>
 #include <chrono>
@@ -279,7 +280,7 @@ TEST(SerialMidiSetup, AMissingOrWrongDeviceLeavesADeadPortThatDoesNoHarm) {
     missing.readInput();
     missing.writeOutput();
 
-    std::string file = testing::TempDir() + "not-a-tty";
+    std::string file = testsupport::tempDir() + "not-a-tty";
     std::ofstream(file) << "x";
     host::setMidiPort(file);
     SerialMIDI notTty;
