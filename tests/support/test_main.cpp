@@ -14,6 +14,8 @@
 // writes a report of its own, merged into the one asked for (a child that
 // crashed has no entry there; the summary counts it as failed). The tests
 // run in the listed order: --gtest_shuffle shuffles nothing across processes.
+// GTEST_SHARD_INDEX / GTEST_TOTAL_SHARDS deal the tests out here, as Google
+// Test would; the children run their one test unsharded.
 //
 // Before anything, HOME and XDG_DATA_HOME point into this process's scratch
 // folder, so no test can reach the user's data, whatever root it forgets to set.
@@ -212,6 +214,8 @@ void mergeReports(const Report& report, const std::vector<std::string>& parts, s
             body += (body.empty() ? "" : ",") + suite;
         }
     }
+    if (size_t slash = report.path.rfind('/'); slash != std::string::npos && slash > 0)
+        host::makeFolders(report.path.substr(0, slash));
     std::ofstream out(report.path, std::ios::binary);
     char time[32];
     std::snprintf(time, sizeof time, "%.3f", seconds);
