@@ -15,24 +15,32 @@ status=0
 
 step() { echo; echo "==== $*"; }
 
+# The suites and fuzz targets run with a home of their own in the build tree,
+# so nothing they do can reach the user's data (the builds keep the real one:
+# ccache's cache lives there).
+test_home="$PWD/build/test-home"
+rm -rf "$test_home"
+mkdir -p "$test_home/.local/share"
+in_test_home() { HOME="$test_home" XDG_DATA_HOME="$test_home/.local/share" "$@"; }
+
 step "plain build and tests"
 cmake -S . -B build/test -G Ninja -DCORVANE_SANITIZE=none "${launcher[@]}" >/dev/null
 cmake --build build/test -j "$jobs"
-(cd build/test && ctest --output-on-failure -j "$jobs") || status=1
+(cd build/test && in_test_home ctest --output-on-failure -j "$jobs") || status=1
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCORVANE_SANITIZE=asan -DCMAKE_BUILD_TYPE=Debug \
       -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" "${launcher[@]}" >/dev/null
 cmake --build build/asan -j "$jobs"
 (cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-   ctest --output-on-failure -j "$jobs") || status=1
+   in_test_home ctest --output-on-failure -j "$jobs") || status=1
 
 step "ThreadSanitizer (threaded tests)"
 cmake -S . -B build/tsan -G Ninja -DCORVANE_SANITIZE=tsan -DCMAKE_BUILD_TYPE=Debug \
       -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" "${launcher[@]}" >/dev/null
 cmake --build build/tsan -j "$jobs" --target threaded_tests corvane
 (cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-   ctest --output-on-failure -j "$jobs" -L threaded) || status=1
+   in_test_home ctest --output-on-failure -j "$jobs" -L threaded) || status=1
 
 if ls tests/fuzz/*_fuzz.cpp >/dev/null 2>&1; then
   step "fuzz targets (libFuzzer, bounded)"
@@ -47,7 +55,7 @@ if ls tests/fuzz/*_fuzz.cpp >/dev/null 2>&1; then
     echo "-- $name"
     # A fixed seed keeps the run repeatable: the inputs tried here are the first
     # ones of any longer run with the same seed (FUZZ_SEED to explore others).
-    if ! build/fuzz/tests/fuzz/"$name" -max_total_time="${FUZZ_SECONDS:-30}" -seed="${FUZZ_SEED:-1}" \
+    if ! in_test_home build/fuzz/tests/fuzz/"$name" -max_total_time="${FUZZ_SECONDS:-30}" -seed="${FUZZ_SEED:-1}" \
          -rss_limit_mb=2048 -print_final_stats=0 "$work" >"$work.log" 2>&1; then
       tail -n 40 "$work.log"; status=1
     fi

@@ -4,6 +4,7 @@
 #include "platform/Stepped.h"
 #include "platform/devices/PanelSimulator.h"
 #include "tests/support/midi_panel_run.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -92,7 +93,7 @@ TEST(ShiftRegisterIn, RefusesBlocksOtherThan64FramesAndThenLeavesThePinsAlone) {
 class PanelThroughPins : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(run.start(testing::TempDir() + "panel-root"));
+        ASSERT_TRUE(run.start(testsupport::tempDir() + "panel-root"));
         panel().reset();
     }
     void TearDown() override { run.stop(); }

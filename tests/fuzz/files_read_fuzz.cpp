@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -18,9 +19,24 @@ namespace {
 
 constexpr const char* kPath = "/home/corvane/projects/f-project/f.proj";
 
+// The root is a fresh folder of this run's own, gone when the run ends
+// (libFuzzer exits normally at the end of its time; a crash keeps it).
+std::string* gRoot = nullptr;
+
+void removeRoot() {
+    std::error_code ec;
+    std::filesystem::remove_all(*gRoot, ec);
+}
+
 filetest::World& world() {
     static filetest::World* w = [] {
-        host::setRoot("/tmp/corvane-files-fuzz-" + std::to_string(getpid()));
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/corvane-files-fuzz-XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            std::abort();
+        gRoot = new std::string(pattern);
+        std::atexit(removeRoot);
+        host::setRoot(pattern);
         // The project is saved into a folder of its own inside projects/,
         // which must be there: a failed save would leave no part to read.
         if (!host::makeFolders(host::hostPath("/home/corvane/projects")))

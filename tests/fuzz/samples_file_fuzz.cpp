@@ -39,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fclose(file);
 
     AudioResource r(path);
+    std::remove(path.c_str());  // read whole by now; a run leaves nothing in the temp folder
     if (r.loaded == r.channels.empty() || !(r.sampleRate > 0.0f))
         abort();
     // Whatever the file holds, what plays is finite and bounded.

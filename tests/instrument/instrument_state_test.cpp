@@ -16,11 +16,15 @@
 #include "selftest/SelfTest.h"
 #include "instrument/voices/VoiceManager.h"
 #include "samples/AudioRecorder.h"
+#include "platform/Paths.h"
+#include "tests/support/TempDir.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <thread>
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -163,12 +167,16 @@ private:
 };
 
 TEST(Cleanup, WaitsForTheRecordingFileToBeClosed) {
+    // Clean-up saves the configuration: into a root of the test's own.
+    const std::string root = testsupport::tempDir() + "cleanup";
+    ASSERT_TRUE(host::setRoot(root));
     SlowWriter recorder;
     DSP::voiceManager.setRecorder(&recorder);
     BelaContext context;
     cleanup(&context, nullptr);
     EXPECT_FALSE(recorder.isFileOpen());  // closed before cleanup went on
     EXPECT_EQ(Driver::network.receivingPort(), 0);
+    EXPECT_EQ(access((root + "/corvane.json").c_str(), F_OK), 0);
     DSP::voiceManager.setRecorder(nullptr);
 }
 

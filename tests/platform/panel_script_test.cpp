@@ -2,6 +2,7 @@
 #include "platform/Stepped.h"
 #include "platform/devices/PanelScript.h"
 #include "tests/support/midi_panel_run.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -96,7 +97,7 @@ TEST(PanelScript, HostOptionsCarryThePortAndTheScript) {
 }
 
 std::string writeScript(const std::string& name, const std::string& text) {
-    std::string path = testing::TempDir() + name;
+    std::string path = testsupport::tempDir() + name;
     std::ofstream(path) << text;
     return path;
 }
@@ -108,7 +109,7 @@ TEST(PanelScript, ARunPlaysTheScriptThroughTheScanner) {
                                    "50 encoder 20 turn 2\n"
                                    "80 encoder 3 push\n");
     paneltest::PanelRun run;
-    ASSERT_TRUE(run.start(testing::TempDir() + "panel-script-root", path));
+    ASSERT_TRUE(run.start(testsupport::tempDir() + "panel-script-root", path));
     host::stepBlocks(120);
     run.stop();
     std::vector<std::string> seen;
@@ -135,13 +136,13 @@ TEST(PanelScript, ABadScriptStopsTheRunFromStarting) {
     std::string path = writeScript("panel-bad.txt", "10 key 70 down\n");
     paneltest::PanelRun run;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(run.start(testing::TempDir() + "panel-bad-root", path));
+    EXPECT_FALSE(run.start(testsupport::tempDir() + "panel-bad-root", path));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("panel-bad.txt: line 1: key number"), std::string::npos) << err;
-    EXPECT_FALSE(run.start(testing::TempDir() + "panel-bad-root", testing::TempDir() + "no-such-script.txt"));
+    EXPECT_FALSE(run.start(testsupport::tempDir() + "panel-bad-root", testsupport::tempDir() + "no-such-script.txt"));
     // A folder is no script of no events.
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(run.start(testing::TempDir() + "panel-bad-root", testing::TempDir()));
+    EXPECT_FALSE(run.start(testsupport::tempDir() + "panel-bad-root", testsupport::tempDir()));
     err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("is a folder, not a script file"), std::string::npos) << err;
     run.stop();

@@ -210,4 +210,14 @@ TEST(Paths, FixedPathsMapUnderTheRootAndNeverEscapeIt) {
         EXPECT_EQ(host::hostPath(p).rfind(root, 0), 0u) << p;
 }
 
+// A test that forgets its root must not reach the user's data: every test
+// program's main points HOME and XDG_DATA_HOME into its scratch folder.
+TEST(Paths, TheDefaultRootOfATestIsInItsScratchFolder) {
+    const std::string scratch = testsupport::tempDir();
+    EXPECT_EQ(host::defaultRoot().rfind(scratch, 0), 0u) << host::defaultRoot();
+    const char* home = getenv("HOME");
+    ASSERT_NE(home, nullptr);
+    EXPECT_EQ(std::string(home).rfind(scratch, 0), 0u) << home;
+}
+
 }  // namespace

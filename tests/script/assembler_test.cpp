@@ -1,5 +1,6 @@
 // Assembly text to instructions.
 #include "tests/script/ScriptHarness.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -133,7 +134,7 @@ TEST(Assembler, ListingAndFiles) {
     ASSERT_TRUE(program.assembleLine("\tadd 1 2 3", true, false, true));
     EXPECT_EQ(listing.text(), "    7   add 1 2 3            OP     |     0 add     1   2   3   \n");
 
-    std::string path = ::testing::TempDir() + "/prog.asm";
+    std::string path = testsupport::tempDir() + "prog.asm";
     std::FILE* f = std::fopen(path.c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fputs("start:\n\tldi 0 1\n", f);

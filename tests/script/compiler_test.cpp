@@ -1,5 +1,6 @@
 // Compiler output text and diagnostics.
 #include "tests/script/ScriptHarness.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -175,7 +176,7 @@ TEST(Compiler, LargeScopesPopInOneByteCounts) {
 }
 
 TEST(Compiler, CompileFileReadsWholeFiles) {
-    std::string path = ::testing::TempDir() + "/prog.cvm";
+    std::string path = testsupport::tempDir() + "prog.cvm";
     std::FILE* f = std::fopen(path.c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fputs("int x = 4;\nprint(x * 2);\n", f);
