@@ -9,6 +9,7 @@
 #include "instrument/files/ProjectFolder.h"
 #include "instrument/track/Track.h"
 
+#include "tests/support/list_popup.h"
 #include "tests/support/stepped_instrument.h"
 
 #include <algorithm>
@@ -59,14 +60,9 @@ protected:
     // Moves the open list's cursor to the item with encoder 12, accepts it.
     static void choose(const std::string& item) {
         ListSelect& list = Driver::listSelection;
-        ASSERT_NE(list.state(), 0u) << "no list open for " << item;
-        const auto& items = list.items();
-        const auto at = std::find(items.begin(), items.end(), item);
-        ASSERT_NE(at, items.end()) << item << " not in " << list.title();
-        const int32_t want = int32_t(at - items.begin());
-        for (int i = 0; i < 40 && list.cursor.value.load() != want; ++i)
-            turn(ListSelect::kEncoder, list.cursor.value.load() < want ? 1 : -1);
-        ASSERT_EQ(list.cursor.value.load(), want);
+        testsupport::cursorOnto(item, [](uint32_t e, int d) { turn(e, d); });
+        if (testing::Test::HasFatalFailure())
+            return;
         tap(ListSelect::kAcceptKey);
         waitFor([&] { return list.state() != kChosen; });
     }

@@ -15,6 +15,7 @@
 #include "instrument/voices/VoiceManager.h"
 #include "platform/Paths.h"
 
+#include "tests/support/list_popup.h"
 #include "tests/support/stepped_instrument.h"
 #include "tests/support/wait.h"
 
@@ -385,15 +386,10 @@ protected:
         step(30);
     }
     static void choose(const std::string& item) {
-        ListSelect& list = Driver::listSelection;
-        ASSERT_EQ(list.state(), kPopupOpen) << "no list for " << item;
-        const auto& items = list.items();
-        const auto at = std::find(items.begin(), items.end(), item);
-        ASSERT_NE(at, items.end()) << item << " not in " << list.title();
-        const int32_t want = int32_t(at - items.begin());
-        for (int i = 0; i < 40 && list.cursor.value.load() != want; ++i)
-            turn(ListSelect::kEncoder, list.cursor.value.load() < want ? 1 : -1);
-        ASSERT_EQ(list.cursor.value.load(), want);
+        ASSERT_EQ(Driver::listSelection.state(), kPopupOpen) << "no list for " << item;
+        testsupport::cursorOnto(item, [](uint32_t e, int d) { turn(e, d); });
+        if (testing::Test::HasFatalFailure())
+            return;
         tap(ListSelect::kAcceptKey);
         step(30);
     }

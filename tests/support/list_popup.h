@@ -7,6 +7,11 @@
 #include "gui/MonoGFX.h"
 #include "parameters/Parameter.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
 namespace testsupport {
 
 inline bool chooseInPopup(Parameter& p, int index) {
@@ -21,6 +26,21 @@ inline bool chooseInPopup(Parameter& p, int index) {
     gfx.init(256, 64);
     list.draw(gfx);
     return list.state() == 0u;
+}
+
+// Moves the open list's cursor onto `item` as a player does, one detent of
+// its encoder at a time through `turn(encoder, detents)`.
+template <typename Turn>
+void cursorOnto(const std::string& item, Turn&& turn) {
+    ListSelect& list = Driver::listSelection;
+    ASSERT_NE(list.state(), 0u) << "no list open for " << item;
+    const auto& items = list.items();
+    const auto at = std::find(items.begin(), items.end(), item);
+    ASSERT_NE(at, items.end()) << item << " not in " << list.title();
+    const int32_t want = int32_t(at - items.begin());
+    for (int i = 0; i < 40 && list.cursor.value.load() != want; ++i)
+        turn(ListSelect::kEncoder, list.cursor.value.load() < want ? 1 : -1);
+    ASSERT_EQ(list.cursor.value.load(), want);
 }
 
 }  // namespace testsupport
