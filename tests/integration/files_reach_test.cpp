@@ -12,7 +12,6 @@
 #include "platform/Paths.h"
 #include "sequencing/PitchScale.h"
 
-#include "tests/support/list_popup.h"
 #include "tests/support/stepped_instrument.h"
 
 #include <sys/stat.h>
@@ -27,7 +26,6 @@
 namespace {
 
 using json = nlohmann::json;
-constexpr uint32_t kOpen = 1, kChosen = 2;  // list pop-up states
 
 size_t depthOf(const json& j) {
     size_t deepest = 0;
@@ -48,12 +46,6 @@ protected:
     static Track& track() { return DSP::track[0]; }
     static TrackFiles& target() { return *fileTargets().tracks[0]; }
 
-    template <typename F>
-    static void waitFor(F done) {
-        for (int i = 0; i < 200 && !done(); ++i)
-            step(1);
-        step(4);
-    }
     // The notices waiting to be shown, once the interface task has taken
     // them from the pipe.
     static std::vector<std::string> notices() {
@@ -68,27 +60,6 @@ protected:
         f();
         fflush(stdout);
         return testing::internal::GetCapturedStdout();
-    }
-    // Key 1 held, encoder pushed: the parameter menu.
-    static void openMenu(uint32_t encoder) {
-        host::panel().pressKey(1);
-        step(4);
-        push(encoder, 12);
-        host::panel().releaseKey(1);
-        waitFor([] { return Driver::listSelection.state() == kOpen; });
-    }
-    static void choose(const std::string& item) {
-        ListSelect& list = Driver::listSelection;
-        testsupport::cursorOnto(item, [](uint32_t e, int d) { turn(e, d); });
-        if (testing::Test::HasFatalFailure())
-            return;
-        tap(ListSelect::kAcceptKey);
-        waitFor([&] { return list.state() != kChosen; });
-    }
-    static void addModulator(uint32_t encoder, const std::string& type) {
-        openMenu(encoder);
-        choose("add modulator");
-        choose(type);
     }
 };
 

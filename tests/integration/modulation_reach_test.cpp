@@ -9,7 +9,6 @@
 #include "instrument/files/ProjectFolder.h"
 #include "instrument/track/Track.h"
 
-#include "tests/support/list_popup.h"
 #include "tests/support/stepped_instrument.h"
 
 #include <algorithm>
@@ -21,7 +20,6 @@ namespace {
 
 constexpr uint32_t kFrames = testsupport::kBlockFrames;
 constexpr uint32_t kWindow = 256;  // frames per feature value
-constexpr uint32_t kOpen = 1, kChosen = 2;  // list pop-up states
 
 class ModulationReach : public testsupport::SteppedInstrument {
 protected:
@@ -30,13 +28,6 @@ protected:
     static Track& track() { return DSP::track[0]; }
     static SynthVoiceCommon& engine() { return *track().currentEngine(); }
 
-    // The interface task draws every 24 blocks: steps until `done`.
-    template <typename F>
-    static void waitFor(F done) {
-        for (int i = 0; i < 200 && !done(); ++i)
-            play(1);
-        play(4);
-    }
     static void sendMidi(std::initializer_list<uint8_t> bytes) {
         SteppedInstrument::sendMidi(bytes);
         play(24);
@@ -48,28 +39,6 @@ protected:
                 return Track::kFirstEngineEncoder + i;
         ADD_FAILURE() << "no " << name << " on the engine page";
         return 0;
-    }
-    // Key 1 held, encoder pushed: the parameter menu.
-    static void openMenu(uint32_t encoder) {
-        host::panel().pressKey(1);
-        play(4);
-        push(encoder, 12);
-        host::panel().releaseKey(1);
-        waitFor([] { return Driver::listSelection.state() == kOpen; });
-    }
-    // Moves the open list's cursor to the item with encoder 12, accepts it.
-    static void choose(const std::string& item) {
-        ListSelect& list = Driver::listSelection;
-        testsupport::cursorOnto(item, [](uint32_t e, int d) { turn(e, d); });
-        if (testing::Test::HasFatalFailure())
-            return;
-        tap(ListSelect::kAcceptKey);
-        waitFor([&] { return list.state() != kChosen; });
-    }
-    static void addModulator(uint32_t encoder, const std::string& type) {
-        openMenu(encoder);
-        choose("add modulator");
-        choose(type);
     }
     static void learn(uint32_t encoder, uint8_t cc) {
         openMenu(encoder);

@@ -11,6 +11,7 @@
 #include "platform/devices/PanelSimulator.h"
 #include "platform/devices/SerialPort.h"
 #include "sequencing/NoteManager.h"
+#include "tests/support/list_popup.h"
 
 #include "tests/support/TempDir.h"
 
@@ -66,6 +67,8 @@ struct InstrumentSetup {
 
 // Panel helpers and the instrument's lifetime, for fixtures that start it
 // in SetUpTestSuite.
+constexpr uint32_t kListOpen = 1, kListChosen = 2;  // the list pop-up's states
+
 class SteppedInstrument : public ::testing::Test {
 protected:
     static void start(const InstrumentSetup& s) {
@@ -161,6 +164,34 @@ protected:
     static void turn(uint32_t encoder, int32_t detents) {
         turnFully(encoder, detents);
         step(12);
+    }
+    // The interface task draws every 24 blocks: steps until `done`.
+    template <typename F>
+    static void waitFor(F done) {
+        for (int i = 0; i < 200 && !done(); ++i)
+            step(1);
+        step(4);
+    }
+    // Key 1 held, encoder pushed: the parameter's menu.
+    static void openMenu(uint32_t encoder) {
+        host::panel().pressKey(1);
+        step(4);
+        push(encoder, 12);
+        host::panel().releaseKey(1);
+        waitFor([] { return Driver::listSelection.state() == kListOpen; });
+    }
+    // Moves the open list's cursor onto `item` with its encoder and accepts it.
+    static void choose(const std::string& item) {
+        cursorOnto(item, [](uint32_t e, int d) { turn(e, d); });
+        if (testing::Test::HasFatalFailure())
+            return;
+        tap(ListSelect::kAcceptKey);
+        waitFor([] { return Driver::listSelection.state() != kListChosen; });
+    }
+    static void addModulator(uint32_t encoder, const std::string& type) {
+        openMenu(encoder);
+        choose("add modulator");
+        choose(type);
     }
     static void sendMidi(std::initializer_list<uint8_t> bytes) {
         std::vector<uint8_t> b(bytes);
