@@ -81,15 +81,9 @@ protected:
         return r;
     }
     static void choose(const std::string& item) {
-        ListSelect& list = Driver::listSelection;
-        ASSERT_NE(list.state(), 0u) << "no list for " << item;
-        const auto& items = list.items();
-        const auto at = std::find(items.begin(), items.end(), item);
-        ASSERT_NE(at, items.end()) << item << " not in " << list.title();
-        const int32_t want = int32_t(at - items.begin());
-        for (int i = 0; i < 60 && list.cursor.value.load() != want; ++i)
-            turnFully(ListSelect::kEncoder, list.cursor.value.load() < want ? 1 : -1);
-        ASSERT_EQ(list.cursor.value.load(), want);
+        testsupport::cursorOnto(item, [](uint32_t e, int d) { turnFully(e, d); });
+        if (HasFatalFailure())
+            return;
         tap(ListSelect::kAcceptKey);
         nextFrame();
         nextFrame();

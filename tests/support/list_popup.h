@@ -38,7 +38,7 @@ void cursorOnto(const std::string& item, Turn&& turn) {
     const auto at = std::find(items.begin(), items.end(), item);
     ASSERT_NE(at, items.end()) << item << " not in " << list.title();
     const int32_t want = int32_t(at - items.begin());
-    for (int i = 0; i < 40 && list.cursor.value.load() != want; ++i)
+    for (int i = 0; i < 60 && list.cursor.value.load() != want; ++i)
         turn(ListSelect::kEncoder, list.cursor.value.load() < want ? 1 : -1);
     ASSERT_EQ(list.cursor.value.load(), want);
 }
