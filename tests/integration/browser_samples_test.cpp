@@ -16,6 +16,7 @@
 #include "samples/AudioResourcePool.h"
 
 #include "tests/support/stepped_instrument.h"
+#include "tests/support/sound_file.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -32,17 +33,10 @@ constexpr int kCursorEncoder = 12;
 constexpr int kValueEncoder = 28;
 
 void writeSine(const std::string& path, double seconds, double level) {
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr) << path;
     std::vector<float> s(size_t(seconds * 48000));
     for (size_t i = 0; i < s.size(); ++i)
         s[i] = float(level * std::sin(2.0 * M_PI * 440.0 * double(i) / 48000.0));
-    sf_write_float(f, s.data(), sf_count_t(s.size()));
-    sf_close(f);
+    ASSERT_TRUE(testsupport::writeSound(path, s)) << path;
 }
 
 class BrowserSamples : public testsupport::SteppedInstrument {
@@ -318,16 +312,7 @@ TEST_F(BrowserSamples, DamagedFloatFileIsCleanedForThePreviewAndTheSampleEngines
             ++bad;
         }
     }
-    {
-        SF_INFO info{};
-        info.samplerate = 48000;
-        info.channels = 1;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-        SNDFILE* f = sf_open(damaged.c_str(), SFM_WRITE, &info);
-        ASSERT_NE(f, nullptr);
-        sf_write_float(f, values.data(), sf_count_t(values.size()));
-        sf_close(f);
-    }
+    ASSERT_TRUE(testsupport::writeSound(damaged, values));
     // Every output channel, every frame: finite and bounded; the largest value.
     auto playChecked = [](uint32_t blocks, const char* what) {
         BelaContext* c = host::context();

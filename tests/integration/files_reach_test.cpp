@@ -103,16 +103,8 @@ TEST_F(FilesReach, ScaleFilesANoteListCannotReadAreNamedAndTheListsStillLoad) {
 // control of the one before and the first on an effect's control (the
 // deepest place in a saved file), saves in a project that loads back whole.
 TEST_F(FilesReach, TheDeepestChainOfModulatorsSavesAndLoadsBack) {
-    // A filter first in the chain: its frequency takes modulators.
-    EffectChain& chain = track().effectChain;
-    ASSERT_TRUE(chain.removeEffect(0));
-    ASSERT_TRUE(chain.insertEffect(AudioEffectType::Filter, 0));
-    tap(22);
-    ASSERT_TRUE(track().effectPageShown.load());
-    uint32_t freq = 16;
-    while (freq < 20 && chain.getParameter(int(freq))->name != "freq")
-        ++freq;
-    addModulator(freq, "LFO");
+    lfoOnAFilterFirstInTheChain(track());
+    ASSERT_FALSE(HasFailure());
     ASSERT_EQ(track().modulation.size(), 1u);
     while (track().modulation.size() < ModulationManager::kMaxNesting) {
         const size_t before = track().modulation.size();

@@ -5,6 +5,7 @@
 #include "tests/support/corvane_process.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/wait.h"
+#include "tests/support/sound_file.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -262,17 +263,10 @@ TEST(InstrumentProcess, AudioInputAtAnotherRateKeepsItsPitch) {
     spit(root + "/projects/template-project/template.proj",
          "{\"project\": {\"in 1 to out chan\": {\"value\": 1}}, \"files\": {}}\n");
     const std::string tone = root + "/tone.wav";
-    SF_INFO info{};
-    info.channels = 1;
-    info.samplerate = 44100;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(tone.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
     std::vector<float> sine(44100 * 2);
     for (size_t i = 0; i < sine.size(); ++i)
         sine[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i) / 44100.0));
-    sf_writef_float(f, sine.data(), sf_count_t(sine.size()));
-    sf_close(f);
+    ASSERT_TRUE(testsupport::writeSound(tone, sine, 44100));
 
     const std::string wav = root + "/out.wav";
     Outcome r = run("input-rate", {"--root", root, "--offline", "--seconds", "1.5", "--audio-in", tone,

@@ -218,14 +218,8 @@ TEST_F(ModulationReach, ALoadEndsALearnWhoseControlItFreed) {
 TEST_F(ModulationReach, TheSlotListFollowsAChainChangedBetweenTwoFrames) {
     const std::vector<std::string> envelopes = slotNames();
     EffectChain& chain = track().effectChain;
-    ASSERT_TRUE(chain.removeEffect(0));
-    ASSERT_TRUE(chain.insertEffect(AudioEffectType::Filter, 0));
-    tap(22);
-    ASSERT_TRUE(track().effectPageShown.load());
-    uint32_t freq = 16;
-    while (freq < 20 && chain.getParameter(int(freq))->name != "freq")
-        ++freq;
-    addModulator(freq, "LFO");
+    lfoOnAFilterFirstInTheChain(track());
+    ASSERT_FALSE(HasFailure());
     ASSERT_EQ(slotNames().size(), envelopes.size() + 1);
     tap(22);  // the effect page again: adding the LFO left it
     ASSERT_TRUE(track().effectPageShown.load());

@@ -4,9 +4,9 @@
 #include "samples/AudioResourcePool.h"
 
 #include "tests/support/stepped_instrument.h"
+#include "tests/support/sound_file.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <functional>
@@ -18,15 +18,7 @@ namespace {
 constexpr uint32_t kCursorEncoder = 12;
 
 void writeClick(const std::string& path) {
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr) << path;
-    std::vector<float> s(4800, 0.1f);
-    sf_write_float(f, s.data(), sf_count_t(s.size()));
-    sf_close(f);
+    ASSERT_TRUE(testsupport::writeSound(path, std::vector<float>(4800, 0.1f))) << path;
 }
 
 // Three lists of three entries each, loaded with the template project.

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/sound_file.h"
 
-#include <sndfile.h>
 
 #include <cfloat>
 #include <cmath>
@@ -119,12 +119,6 @@ TEST_F(SteppedRun, AudioInputFileFeedsTheInputsThenSilence) {
     // Two channels, 100 frames: channel c, frame f holds (c + 1) * 0.001 * f,
     // except a few values no input can carry.
     std::string path = testsupport::tempDir() + "input.wav";
-    SF_INFO info{};
-    info.channels = 2;
-    info.samplerate = 48000;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
     std::vector<float> frames(200);
     for (int i = 0; i < 100; ++i) {
         frames[2 * i] = 0.001f * i;
@@ -134,8 +128,7 @@ TEST_F(SteppedRun, AudioInputFileFeedsTheInputsThenSilence) {
     frames[2 * 21 + 1] = -INFINITY;
     frames[2 * 22] = 3.0f;
     frames[2 * 23 + 1] = -1e30f;
-    sf_writef_float(f, frames.data(), 100);
-    sf_close(f);
+    ASSERT_TRUE(testsupport::writeSound(path, frames, 48000, 2));
 
     settings.audioInFile = path;
     testing::internal::CaptureStderr();

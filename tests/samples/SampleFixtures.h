@@ -8,6 +8,7 @@
 #include <sndfile.h>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/sound_file.h"
 
 #include <cmath>
 #include <filesystem>
@@ -24,12 +25,7 @@ inline std::string folder() {
 }
 
 inline bool writeSound(const std::string& path, int format, int channels, int rate, const std::vector<float>& data) {
-    SF_INFO info{0, rate, channels, format, 0, 0};
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!file)
-        return false;
-    sf_writef_float(file, data.data(), sf_count_t(data.size() / size_t(channels)));
-    return sf_close(file) == 0;
+    return testsupport::writeSound(path, data, rate, channels, format);
 }
 
 inline std::vector<float> sine(size_t frames, double hz, double rate, float amplitude = 1.0f) {

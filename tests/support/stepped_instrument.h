@@ -3,8 +3,10 @@
 // whole-instrument tests share.
 #pragma once
 
+#include "effects/EffectChain.h"
 #include "gui/MonoGFX.h"
 #include "instrument/Entry.h"
+#include "instrument/track/Track.h"
 #include "platform/Audio.h"
 #include "platform/Stepped.h"
 #include "platform/devices/Board.h"
@@ -192,6 +194,20 @@ protected:
         openMenu(encoder);
         choose("add modulator");
         choose(type);
+    }
+    // A filter first in `track`'s chain, its page shown and an LFO added from
+    // the menu on its frequency, whose encoder is returned.
+    static uint32_t lfoOnAFilterFirstInTheChain(Track& track) {
+        EffectChain& chain = track.effectChain;
+        EXPECT_TRUE(chain.removeEffect(0));
+        EXPECT_TRUE(chain.insertEffect(AudioEffectType::Filter, 0));
+        tap(22);
+        EXPECT_TRUE(track.effectPageShown.load());
+        uint32_t freq = 16;
+        while (freq < 20 && chain.getParameter(int(freq))->name != "freq")
+            ++freq;
+        addModulator(freq, "LFO");
+        return freq;
     }
     static void sendMidi(std::initializer_list<uint8_t> bytes) {
         std::vector<uint8_t> b(bytes);
