@@ -63,8 +63,9 @@ TEST(OscPeers, OscsendSetsParametersAndEverythingElseIsUnhandled) {
     EXPECT_NE(testsupport::shellOutput("ss -uln").find("127.0.0.1:" + std::to_string(port)), std::string::npos);
 
     ASSERT_EQ(oscsend(port, "/1/syn/filt_shape f 0.5"), 0);
-    ASSERT_TRUE(waitUntil([] { return shape().getValue() == 0.5f; }));
-    EXPECT_EQ(idle.load(), 0u);
+    // The value is set before the idle counter is cleared: wait for both.
+    EXPECT_TRUE(waitUntil([&] { return shape().getValue() == 0.5f && idle.load() == 0u; }))
+        << shape().getValue() << " " << idle.load();
     idle.store(500);
     const char* refused[] = {"/6/syn/x f 1", "/0/seq/x f 1", "/2/afx/0/pan f 1", "/ f 1",
                              "/1/syn/filt_shape s text", "/1/syn/filt_shape f nan"};
