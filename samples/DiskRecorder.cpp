@@ -106,8 +106,11 @@ bool DiskRecorder::start(const std::string& requested, uint32_t channels) {
         meters_[c].level = 0.0f;
         levels_[c].store(0.0f, std::memory_order_relaxed);
     }
-    fileOpen_.store(true, std::memory_order_release);
+    // Recording before open: a write task that sees the file open must also
+    // see the recording on, or it takes the new file for a finished one and
+    // closes it under the take.
     recording_.store(true, std::memory_order_release);
+    fileOpen_.store(true, std::memory_order_release);
     std::printf("[DiskRecorder] started recording to %s\n", host::hostPath(path).c_str());
     return true;
 }
