@@ -7,6 +7,8 @@
 #include "instrument/files/ProjectFolder.h"
 #include "platform/Paths.h"
 
+#include "bench/ScratchFolder.h"
+
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -23,7 +25,7 @@ constexpr const char* kProject = "/home/corvane/projects/bench-project/bench.pro
 struct Full {
     filetest::World world;
     Full() {
-        host::setRoot("/tmp/corvane-files-bench-" + std::to_string(getpid()));
+        host::setRoot(bench::scratchFolder("corvane-files-bench"));
         host::makeFolders(host::hostPath("/home/corvane/projects/bench-project"));
         for (int i = 0; i < 5; ++i) {
             auto& t = world.track(i);

@@ -4,6 +4,8 @@
 #include "platform/Pipe.h"
 #include "platform/Stepped.h"
 
+#include "bench/ScratchFolder.h"
+
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -13,13 +15,15 @@ namespace {
 bool emptySetup(BelaContext*, void*) { return true; }
 void emptyRender(BelaContext*, void*) {}
 
+const std::string& scratch() { return bench::scratchFolder("corvane-bench"); }
+
 BelaInitSettings settingsFor(HostMode mode, uint64_t blocks) {
     BelaInitSettings s;
     s.setup = emptySetup;
     s.render = emptyRender;
     s.mode = mode;
     s.stopAfterBlocks = blocks;
-    s.root = "/tmp/corvane-bench-root";
+    s.root = scratch() + "/root";
     return s;
 }
 
@@ -39,7 +43,7 @@ BENCHMARK(BM_DriverBlockStepped);
 void BM_DriverOfflineSecond(benchmark::State& state) {
     for (auto _ : state) {
         BelaInitSettings s = settingsFor(HostMode::Offline, 750);
-        s.audioOutFile = "/tmp/corvane-bench-root/bench.wav";
+        s.audioOutFile = scratch() + "/bench.wav";
         Bela_initAudio(&s, nullptr);
         Bela_startAudio();
         while (!Bela_stopRequested()) {

@@ -26,6 +26,8 @@
 #include "platform/devices/PanelSimulator.h"
 #include "sequencing/NoteList.h"
 
+#include "bench/ScratchFolder.h"
+
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -113,8 +115,8 @@ void setHeavy(Track& track) {
 bool instrumentReady(Load load) {
     static int32_t subtractive = -1;
     static const bool started = [] {
-        char root[] = "/tmp/corvane-bench-XXXXXX";
-        if (!mkdtemp(root))
+        const std::string& root = bench::scratchFolder("corvane-bench");
+        if (root.empty())
             return false;
         BelaInitSettings settings;
         settings.setup = setup;

@@ -7,11 +7,14 @@
 // that push run BM_RecorderFixedBlocks under callgrind, counting only the push
 // (--toggle-collect='DiskRecorder::pushBlock*'), with CORVANE_BENCH_BLOCKS=N
 // and =0, and divide the difference by N.
+#include "platform/AuxiliaryTask.h"
 #include "platform/Paths.h"
 #include "samples/AudioResource.h"
 #include "samples/AudioResourcePool.h"
 #include "samples/DiskRecorder.h"
 #include "samples/KDTree.h"
+
+#include "bench/ScratchFolder.h"
 
 #include <benchmark/benchmark.h>
 #if __has_include(<nanoflann.hpp>)
@@ -57,8 +60,7 @@ long fixedBlocks() {
 
 std::string benchRoot() {
     static const std::string root = [] {
-        const std::string r = std::filesystem::temp_directory_path().string() + "/corvane-samples-bench-" +
-                              std::to_string(getpid());
+        const std::string& r = bench::scratchFolder("corvane-samples-bench");
         host::setRoot(r);
         return r;
     }();
@@ -272,6 +274,10 @@ void BM_RecorderPushBlock8(benchmark::State& state) {
         std::this_thread::yield();
     state.counters["dropped"] = double(recorder.blocksDropped());
     std::filesystem::remove(recorder.fullPath(name));
+    // The writer task holds this recorder, and a task thread still running at
+    // exit aborts the run before its scratch folder is removed.
+    if (task)
+        host::tasksStopAll();
 }
 BENCHMARK(BM_RecorderPushBlock8)->Arg(0)->Arg(1)->Iterations(20000)->UseManualTime()->Unit(benchmark::kNanosecond);
 

@@ -205,28 +205,21 @@ void Numpad::_accept() {
 void Numpad::evaluate() {
     valid = false;
     const std::string source = "print(" + text + ");";
-    // The language's errors and warnings go to the console, so a mistyped
-    // expression says why it has no value; its traces, listing and printed
-    // values would only bury them under every keystroke.
     CorvaneVM::Compiler compiler(true);
-    compiler.traceOut = nullptr;
     std::string assembly;
     if (!compiler.compile(source, assembly))
         return;
     CorvaneVM::Program program;
-    program.listingOut = nullptr;
     std::istringstream in(assembly);
     if (!program.assemble(in))
         return;
-    CorvaneVM::Cpu cpu(false, true);
-    cpu.printOut = nullptr;
-    cpu.printedText.clear();
+    // Verbose: the load, the printed value and the run's end (faults and the
+    // normal end alike) go to the console, so a typed expression can be
+    // followed there.
+    CorvaneVM::Cpu cpu(true, true);
     cpu.loadProgram(&program);
-    const CorvaneVM::RunResult run = cpu.execute();
-    if (run.error != CorvaneVM::RTE_HALT && run.error != CorvaneVM::RTE_END_OF_PROGRAM) {
-        cpu.report(run);  // a fault of the expression, such as a division by 0
+    if (!cpu.run())
         return;
-    }
     const char* printed = cpu.printedText.c_str();
     char* end = nullptr;
     errno = 0;

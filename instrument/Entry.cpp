@@ -79,10 +79,10 @@ void chooseBoard(BelaInitSettings* settings) {
 
 void interrupt_handler(int) { Bela_requestStop(); }
 
-void printUsage(const char* programName, FILE* out) {
-    fprintf(out, "Usage: %s [options]\n", programName);
-    Bela_usage(out);
-    fprintf(out, "   --help [-h]:                        Print this menu\n");
+void printUsage(const char* programName) {
+    fprintf(stderr, "Usage: %s [options]\n", programName);
+    Bela_usage(stderr);
+    fprintf(stderr, "   --help [-h]:                        Print this menu\n");
 }
 
 bool setup(BelaContext* context, void*) {

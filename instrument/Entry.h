@@ -16,9 +16,8 @@ void cleanup(BelaContext* context, void* userData);
 void chooseBoard(BelaInitSettings* settings);
 
 void interrupt_handler(int signal);
-// Asked for with --help it goes to standard output; after a wrong option, to
-// standard error.
-void printUsage(const char* programName, FILE* out = stderr);
+// On standard error, asked for with --help or after a wrong option alike.
+void printUsage(const char* programName);
 
 namespace Driver {
 // Exit status: 3 asks the launcher to power off, anything else to restart.

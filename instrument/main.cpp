@@ -29,7 +29,7 @@ int main(int argc, char* argv[]) {
     const struct option customOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
     int c = Bela_getopt_long(argc, argv, "h", customOptions, settings);
     if (c >= 0) {
-        printUsage(programName, c == 'h' ? stdout : stderr);
+        printUsage(programName);
         Bela_InitSettings_free(settings);
         return c == 'h' ? 0 : 1;
     }

@@ -182,7 +182,7 @@ TEST_F(Panel, KeyOneAndAnEncoderPushOnTheOutputPageOpenTheParameterMenu) {
     EXPECT_EQ(Driver::listSelection.title(), "Parameter: " + DSP::mainClock.bpm.name);
 }
 
-TEST_F(Panel, TheNumberPadPrintsTheExpressionsDiagnostics) {
+TEST_F(Panel, TheNumberPadRunsTheExpressionVerbosely) {
     host::panel().pressKey(1);
     step(12);
     push(0);  // the tempo's menu
@@ -191,19 +191,25 @@ TEST_F(Panel, TheNumberPadPrintsTheExpressionsDiagnostics) {
     tap(3);  // "edit value"
     step(24);
     ASSERT_EQ(Driver::numpad.mode.load(), Numpad::kNumber);
+    for (size_t n = Driver::numpad.text.size(); n > 0; --n)
+        tap(2);  // the tempo's text removed
+    for (uint32_t key : {12u, 8u, 8u, 17u, 18u})
+        tap(key);  // "2", "-" tapped on to "+", "3", "."
+    step(24);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    tap(18);
-    tap(18);  // "." then "/"
-    tap(13);  // "0": the tempo divided by zero
+    tap(11);  // "5": 2+3.5
     step(48);
+    const std::string out = testing::internal::GetCapturedStdout();
     const std::string err = testing::internal::GetCapturedStderr();
-    const std::string console = testing::internal::GetCapturedStdout() + err;
-    EXPECT_NE(err.find("Division by 0"), std::string::npos) << console;
-    // The fault, not the expression's trace.
-    for (const char* trace : {"Loaded program", "PRINT ", "End of program reached"})
-        EXPECT_EQ(console.find(trace), std::string::npos) << trace << " in\n" << console;
-    EXPECT_FALSE(Driver::numpad.valid);
+    EXPECT_EQ(Driver::numpad.text, "2+3.5");
+    EXPECT_NE(out.find("Loaded program (6 instructions)\nPRINT 5.500000 (float)\n"), std::string::npos) << out;
+    EXPECT_NE(err.find("CPU: End of program reached [6: print]\n"), std::string::npos) << err;
+    EXPECT_TRUE(Driver::numpad.valid);
+    EXPECT_EQ(Driver::numpad.floatResult, 5.5f);
+    for (int n = 0; n < 8 && Driver::numpad.mode.load() != Numpad::kClosed; ++n)
+        tap(2);  // removed, then cancelled
+    EXPECT_EQ(Driver::numpad.mode.load(), Numpad::kClosed);
 }
 
 // ---------------------------------------------------------------- the block loop's routing

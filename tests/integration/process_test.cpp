@@ -51,16 +51,16 @@ Outcome runKept(const std::string& name, const std::vector<std::string>& args) {
     return testsupport::runCorvane(args, base + "-stdout.txt", base + "-stderr.txt");
 }
 
-// Asked for, the usage is the program's output: "corvane --help | less".
-TEST(Process, HelpPrintsTheUsageOnStandardOutputAndExitsZero) {
+// Asked for or not, the usage goes to the error stream; asked for, the status is 0.
+TEST(Process, HelpPrintsTheUsageOnStandardErrorAndExitsZero) {
     for (const char* option : {"--help", "-h"}) {
         Outcome r = runKept(std::string("help") + option, {option});
         EXPECT_EQ(r.status, 0) << option;
-        EXPECT_EQ(r.out.rfind("Usage: corvane [options]\n", 0), 0u) << r.out;
-        EXPECT_NE(r.out.find("   --help [-h]:                        Print this menu\n"), std::string::npos);
-        EXPECT_NE(r.out.find("--root DIR"), std::string::npos);
-        EXPECT_NE(r.out.find("--midi-port PATH"), std::string::npos);
-        EXPECT_EQ(r.err, "") << option;
+        EXPECT_EQ(r.err.rfind("Usage: corvane [options]\n", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("   --help [-h]:                        Print this menu\n"), std::string::npos);
+        EXPECT_NE(r.err.find("--root DIR"), std::string::npos);
+        EXPECT_NE(r.err.find("--midi-port PATH"), std::string::npos);
+        EXPECT_EQ(r.out, "") << option;
     }
 }
 
