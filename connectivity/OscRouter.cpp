@@ -85,6 +85,7 @@ bool isExpanderAddress(const std::string& address) {
 
 // Any host that reaches the port can send these at any rate.
 LogLimiter gUnhandledLines;
+constexpr const char* kUnhandledLeftOut = "OSC: %u more unhandled messages not shown\n";
 
 void unhandled(const char* sender, const std::string& address) {
     gUnhandled.fetch_add(1, std::memory_order_relaxed);
@@ -92,7 +93,7 @@ void unhandled(const char* sender, const std::string& address) {
     if (!gUnhandledLines.allow(leftOut))
         return;
     if (leftOut > 0)
-        printf("OSC: %u more unhandled messages not shown\n", leftOut);
+        printf(kUnhandledLeftOut, leftOut);
     printf("OSC from [%s][%s] is unhandled\n", sender ? escapeForLog(sender).c_str() : "",
            escapeForLog(address).c_str());
     fflush(stdout);
@@ -105,6 +106,14 @@ void setOscIdleCounter(std::atomic<uint32_t>* counter) { gIdleCounter.store(coun
 uint32_t oscUnhandledCount() { return gUnhandled.load(std::memory_order_relaxed); }
 
 void resetOscUnhandledLines() { gUnhandledLines.reset(); }
+
+void flushOscUnhandledLines() {
+    uint32_t leftOut = 0;
+    if (gUnhandledLines.flush(leftOut)) {
+        printf(kUnhandledLeftOut, leftOut);
+        fflush(stdout);
+    }
+}
 
 void on_receive(oscpkt::Message* message, const char* sender, void*) {
     if (!message)

@@ -20,3 +20,6 @@ void setOscIdleCounter(std::atomic<uint32_t>* counter);
 uint32_t oscUnhandledCount();
 // The console lines about unhandled messages start a fresh burst.
 void resetOscUnhandledLines();
+// Says how many of those lines were left out once the burst is over (called
+// by a task that runs regularly).
+void flushOscUnhandledLines();

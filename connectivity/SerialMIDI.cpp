@@ -7,6 +7,12 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+constexpr const char* kBadBytesLeftOut = "DIN MIDI: %u more bad bytes not shown\n";
+constexpr const char* kBacklogLeftOut = "[!]\tSerialMIDI: %u more lines about the MIDI out queue not shown\n";
+constexpr const char* kQueueFullText = "[!]\tSerialMIDI: MIDI out queue full (%zu bytes): %u messages dropped\n";
+}  // namespace
+
 SerialMIDI::~SerialMIDI() {
     host::serialClose(fd_);
     fd_ = -1;
@@ -92,7 +98,7 @@ bool SerialMIDI::_badByteLine() {
     if (!badBytes_.allow(leftOut))
         return false;
     if (leftOut > 0)
-        rt_printf("DIN MIDI: %u more bad bytes not shown\n", leftOut);
+        rt_printf(kBadBytesLeftOut, leftOut);
     return true;
 }
 
@@ -146,7 +152,21 @@ void SerialMIDI::_queue(const MidiMessage& m) {
     }
 }
 
+void SerialMIDI::_flushLogLines() {
+    uint32_t leftOut = 0;
+    if (badBytes_.flush(leftOut))
+        rt_printf(kBadBytesLeftOut, leftOut);
+    if (backlogLines_.flush(leftOut))
+        rt_printf(kBacklogLeftOut, leftOut);
+    // The queue-full line carries the number of messages dropped since the last one.
+    if (droppedUnreported_ > 0 && queueFullLines_.flush(leftOut)) {
+        rt_printf(kQueueFullText, queue_.size(), droppedUnreported_);
+        droppedUnreported_ = 0;
+    }
+}
+
 void SerialMIDI::writeOutput() {
+    _flushLogLines();
     if (fd_ < 0)
         return;
     MidiMessage m;
@@ -164,8 +184,7 @@ void SerialMIDI::writeOutput() {
         droppedUnreported_ += dropped;
         uint32_t leftOut = 0;
         if (queueFullLines_.allow(leftOut)) {
-            rt_printf("[!]\tSerialMIDI: MIDI out queue full (%zu bytes): %u messages dropped\n", queue_.size(),
-                      droppedUnreported_);
+            rt_printf(kQueueFullText, queue_.size(), droppedUnreported_);
             droppedUnreported_ = 0;
         }
     }
@@ -181,7 +200,7 @@ void SerialMIDI::writeOutput() {
         uint32_t leftOut = 0;
         if (backlogLines_.allow(leftOut)) {
             if (leftOut > 0)
-                rt_printf("[!]\tSerialMIDI: %u more lines about the MIDI out queue not shown\n", leftOut);
+                rt_printf(kBacklogLeftOut, leftOut);
             rt_printf("[!]\tSerialMIDI: large amounts of MIDI out bytes in queue, some will not be output yet..\n");
         }
     }

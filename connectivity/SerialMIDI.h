@@ -49,6 +49,8 @@ private:
     // Whether a line about a bad byte may be printed now (a line about those
     // left out goes first).
     bool _badByteLine();
+    // The counts of lines left out in a burst that nothing followed.
+    void _flushLogLines();
 
     int fd_ = -1;
     std::deque<uint8_t> queue_;

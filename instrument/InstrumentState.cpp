@@ -141,6 +141,10 @@ bool InstrumentState::saveConfig() {
         saveByFileType(kConfigPath, FileType(kConfigFileType), *fileTargets().tracks[0], true, true);
     if (result != SaveResult(0)) {
         printf("Failed to save config file\n");
+        // The run's settings are lost: the exit status says so. A power-off
+        // keeps its own status, or the launcher would restart instead.
+        if (Driver::returnCode == 0)
+            Driver::returnCode = kSaveFailedCode;
         return false;
     }
     return true;

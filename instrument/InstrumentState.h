@@ -19,6 +19,8 @@ public:
     static constexpr const char* kTemplatePath = "/home/corvane/projects/template-project/template.proj";
     static constexpr uint32_t kConfigFileType = 512;
     static constexpr uint32_t kShutdownCode = 3;
+    // The exit status of a run whose configuration could not be saved.
+    static constexpr int kSaveFailedCode = 1;
 
     enum MenuState : uint32_t { kMenuIdle = 0, kMenuOpen = 1, kMenuConfirm = 2 };
 
@@ -29,6 +31,7 @@ public:
     // exists but cannot be read is never replaced (the player's hand-edited
     // settings are kept until they read again).
     void loadConfig();
+    // A save that fails turns an exit status 0 into kSaveFailedCode.
     bool saveConfig();
     bool crashDetected() const;
     bool loadTemplateProject();

@@ -1,9 +1,11 @@
 #include "instrument/Tasks.h"
 #include "gui/Numpad.h"
+#include "samples/AudioResource.h"
 #include "samples/AudioResourcePool.h"
 #include "sequencing/NoteManager.h"
 
 #include "connectivity/OSCV.h"
+#include "connectivity/OscRouter.h"
 
 #include "connectivity/SerialMIDI.h"
 #include "drivers/EncoderLedDriver.h"
@@ -272,6 +274,9 @@ uint32_t editorRequestsDropped() { return gRequests.dropped(); }
 void ioTask(void*) {
     Driver::dinMIDI.readInput();
     Driver::dinMIDI.writeOutput();
+    // Counts of console lines left out in a burst that nothing followed.
+    flushCleanedSampleReports();
+    flushOscUnhandledLines();
     if (OSCV* client = Driver::oscv.load(std::memory_order_acquire))
         client->update(OSCV::millisecondsAt(gBlocksElapsed.load(std::memory_order_relaxed)));
 }

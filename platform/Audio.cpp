@@ -298,7 +298,9 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         return -1;
     }
     if (!host::setRoot(settings->root)) {
-        fprintf(stderr, "Bela_initAudio: cannot use %s as the data root\n", settings->root.c_str());
+        const int error = errno;
+        fprintf(stderr, "Bela_initAudio: cannot use %s as the data root: %s\n",
+                (settings->root.empty() ? host::defaultRoot() : settings->root).c_str(), strerror(error));
         return -1;
     }
     h.settings = *settings;

@@ -127,7 +127,10 @@ bool AudioCapture::open(const std::string& path, unsigned channels, unsigned sam
     close();
     closedFailed_ = false;
     auto impl = std::make_unique<Impl>();
-    if (!impl->file.open(path, channels, sampleRate)) {
+    auto waiting = [](const std::string& fifo) {
+        fprintf(stderr, "Audio output %s is a FIFO: waiting for a reader\n", fifo.c_str());
+    };
+    if (!impl->file.open(path, channels, sampleRate, waiting)) {
         fprintf(stderr, "audio capture: cannot write %s: %s\n", path.c_str(), strerror(errno));
         return false;
     }

@@ -1,8 +1,10 @@
 // Console lines caused by outside input (network packets, MIDI bytes) must
 // not fill the log at the sender's pace: each kind of line gets a burst of
 // kBurst lines and after that one line a second at most; the lines left out
-// are counted and their number goes with the next line let through. Not for
-// the audio thread's own lines (those go through rt_printf's ring anyway);
+// are counted and their number goes with the next line let through, or is
+// said by a flush from a task that runs regularly once a line may be printed
+// again (so a burst that nothing follows still gets its count). Not for the
+// audio thread's own lines (those go through rt_printf's ring anyway);
 // lock-free, so any other thread may use it.
 #pragma once
 
@@ -20,23 +22,26 @@ public:
     // True when a line may be printed at `nowNs` (any monotonic clock);
     // `leftOut` receives the lines refused since the last one let through.
     bool allow(int64_t nowNs, uint32_t& leftOut) {
-        // The time the next line is due if lines came at the steady rate;
-        // the burst is how far ahead of now it may run.
-        int64_t due = due_.load(std::memory_order_acquire);
-        for (;;) {
-            const int64_t from = due > nowNs ? due : nowNs;
-            if (from - nowNs > int64_t(kBurst - 1) * kIntervalNs) {
-                leftOut_.fetch_add(1, std::memory_order_relaxed);
-                totalLeftOut_.fetch_add(1, std::memory_order_relaxed);
-                return false;
-            }
-            if (due_.compare_exchange_weak(due, from + kIntervalNs, std::memory_order_acq_rel))
-                break;
+        if (!_takeLine(nowNs)) {
+            leftOut_.fetch_add(1, std::memory_order_relaxed);
+            totalLeftOut_.fetch_add(1, std::memory_order_relaxed);
+            return false;
         }
         leftOut = leftOut_.exchange(0, std::memory_order_relaxed);
         return true;
     }
-    bool allow(uint32_t& leftOut) { return allow(steadyNs(), leftOut); }
+    bool allow(uint32_t& leftOut) { return allow(now(), leftOut); }
+
+    // True when lines were left out since the last one let through and a
+    // line may be printed at `nowNs`: the caller prints their number
+    // (`leftOut`), which takes that line's place.
+    bool flush(int64_t nowNs, uint32_t& leftOut) {
+        if (leftOut_.load(std::memory_order_relaxed) == 0 || !_takeLine(nowNs))
+            return false;
+        leftOut = leftOut_.exchange(0, std::memory_order_relaxed);
+        return leftOut > 0;
+    }
+    bool flush(uint32_t& leftOut) { return flush(now(), leftOut); }
 
     // A fresh burst; the total of lines left out is kept.
     void reset() {
@@ -53,7 +58,28 @@ public:
             .count();
     }
 
+    // The clock of the overloads without a time: steadyNs, or a test's.
+    using Clock = int64_t (*)();
+    static void setClock(Clock clock) { clock_.store(clock ? clock : &steadyNs, std::memory_order_release); }
+    static int64_t now() { return clock_.load(std::memory_order_acquire)(); }
+
 private:
+    // Takes the next line's place in the budget.
+    bool _takeLine(int64_t nowNs) {
+        // The time the next line is due if lines came at the steady rate;
+        // the burst is how far ahead of now it may run.
+        int64_t due = due_.load(std::memory_order_acquire);
+        for (;;) {
+            const int64_t from = due > nowNs ? due : nowNs;
+            if (from - nowNs > int64_t(kBurst - 1) * kIntervalNs)
+                return false;
+            if (due_.compare_exchange_weak(due, from + kIntervalNs, std::memory_order_acq_rel))
+                return true;
+        }
+    }
+
+    static inline std::atomic<Clock> clock_{&steadyNs};
+
     std::atomic<int64_t> due_{INT64_MIN / 2};
     std::atomic<uint32_t> leftOut_{0};
     std::atomic<uint64_t> totalLeftOut_{0};

@@ -493,6 +493,11 @@ void OscReceiver::stop() {
     }
 }
 
+namespace {
+constexpr const char* kMalformedLeftOut = "OSC: %u more malformed packets not shown\n";
+constexpr const char* kFailedLeftOut = "OSC: %u more failed messages not shown\n";
+}  // namespace
+
 void OscReceiver::loop(int fd) {
     std::vector<uint8_t> buffer(kMaxDatagram);
     std::vector<oscpkt::Message> messages;
@@ -501,6 +506,9 @@ void OscReceiver::loop(int fd) {
     LogLimiter malformedLines, failedLines;
     uint32_t leftOut = 0;
     while (!quit_.load(std::memory_order_acquire)) {
+        // A burst that nothing followed still gets its count said.
+        if (malformedLines.flush(leftOut)) rt_printf(kMalformedLeftOut, leftOut);
+        if (failedLines.flush(leftOut)) rt_printf(kFailedLeftOut, leftOut);
         pollfd pfd{fd, POLLIN, 0};
         int ready = ::poll(&pfd, 1, kPollMs);
         if (ready <= 0 || !(pfd.revents & POLLIN)) continue;
@@ -512,7 +520,7 @@ void OscReceiver::loop(int fd) {
         formatSender(from, sender, sizeof sender);
         if (size_t(n) > buffer.size() || !oscpkt::decodePacket(buffer.data(), size_t(n), messages)) {
             if (malformedLines.allow(leftOut)) {
-                if (leftOut > 0) rt_printf("OSC: %u more malformed packets not shown\n", leftOut);
+                if (leftOut > 0) rt_printf(kMalformedLeftOut, leftOut);
                 rt_printf("OSC: dropped malformed packet (%zu bytes) from %s\n", size_t(n), sender);
             }
             continue;
@@ -524,13 +532,13 @@ void OscReceiver::loop(int fd) {
                 if (callback_) callback_(&message, sender, userData_);
             } catch (const std::exception& e) {
                 if (failedLines.allow(leftOut)) {
-                    if (leftOut > 0) rt_printf("OSC: %u more failed messages not shown\n", leftOut);
+                    if (leftOut > 0) rt_printf(kFailedLeftOut, leftOut);
                     rt_printf("OSC: handling %s failed: %s\n", escapeForLog(message.addressPattern()).c_str(),
                               escapeForLog(e.what()).c_str());
                 }
             } catch (...) {
                 if (failedLines.allow(leftOut)) {
-                    if (leftOut > 0) rt_printf("OSC: %u more failed messages not shown\n", leftOut);
+                    if (leftOut > 0) rt_printf(kFailedLeftOut, leftOut);
                     rt_printf("OSC: handling %s failed\n", escapeForLog(message.addressPattern()).c_str());
                 }
             }

@@ -22,8 +22,10 @@ std::string defaultRoot() {
 }
 
 bool makeFolders(const std::string& path) {
-    if (path.empty())
+    if (path.empty()) {
+        errno = ENOENT;
         return false;
+    }
     std::string partial;
     size_t i = 0;
     while (i <= path.size()) {
@@ -36,7 +38,13 @@ bool makeFolders(const std::string& path) {
         i = next + 1;
     }
     struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (stat(path.c_str(), &st) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
 }
 
 bool setRoot(const std::string& root) {

@@ -8,7 +8,8 @@
 namespace host {
 
 // Sets the root (created when missing); an empty root picks the default
-// folder in the user's data directory. Returns false when it cannot be made.
+// folder in the user's data directory. Returns false when it cannot be made,
+// with errno telling why.
 bool setRoot(const std::string& root);
 const std::string& root();
 std::string defaultRoot();
@@ -19,7 +20,8 @@ std::string defaultRoot();
 // climbs above the root.
 std::string hostPath(std::string_view instrumentPath);
 
-// mkdir -p; true when the folder exists afterwards.
+// mkdir -p; true when the folder exists afterwards, else errno tells why
+// (ENOTDIR when the path is something else).
 bool makeFolders(const std::string& path);
 
 }  // namespace host

@@ -2,7 +2,10 @@
 
 #include <cstring>
 
+#include <cerrno>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace host {
@@ -83,20 +86,40 @@ std::array<uint8_t, WavWriter::kHeaderBytes> WavWriter::header(unsigned channels
     return bytes;
 }
 
+std::array<uint8_t, WavWriter::kHeaderBytes> WavWriter::streamHeader(unsigned channels, unsigned sampleRate) {
+    return header(channels, sampleRate, kStreamDataBytes);
+}
+
 WavWriter::~WavWriter() { close(); }
 
-bool WavWriter::open(const std::string& path, unsigned channels, unsigned sampleRate) {
+bool WavWriter::open(const std::string& path, unsigned channels, unsigned sampleRate,
+                     void (*waiting)(const std::string& path)) {
     close();
     if (channels == 0 || channels > 65535 / 4)
         return false;
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+        // Without a reader a FIFO refuses a non-blocking writer: say so
+        // before the open that waits for one.
+        fd_ = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ >= 0) {
+            ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+        } else if (errno == ENXIO) {
+            if (waiting)
+                waiting(path);
+            fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        }
+    } else {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    }
     if (fd_ < 0)
         return false;
     channels_ = channels;
     sampleRate_ = sampleRate;
     dataBytes_ = 0;
     failed_ = false;
-    const auto h = header(channels_, sampleRate_, 0);
+    stream_ = ::lseek(fd_, 0, SEEK_CUR) < 0;
+    const auto h = stream_ ? streamHeader(channels_, sampleRate_) : header(channels_, sampleRate_, 0);
     if (!writeAll(fd_, h.data(), h.size())) {
         close();
         return false;
@@ -120,6 +143,8 @@ bool WavWriter::write(const float* samples, size_t count) {
 bool WavWriter::updateHeader() {
     if (fd_ < 0)
         return false;
+    if (stream_)
+        return true;
     // Whole frames only: a write may stop between two halves of one.
     const uint64_t frameBytes = 4ull * channels_;
     const auto h = header(channels_, sampleRate_, dataBytes_ / frameBytes * frameBytes);

@@ -5,6 +5,12 @@
 // of a "JUNK" chunk of the same length). The format chunk is the plain
 // IEEE-float one with an empty extension, which the common readers take
 // without a warning.
+//
+// A pipe or FIFO cannot be rewritten: there the header says "length
+// unknown" the way sox says it when it streams a WAV (data size 0x7FFFF000,
+// the other sizes to match). sox and play read such a stream to its end;
+// libsndfile and aplay take the size as stated and stop after 2 GiB (23
+// minutes of eight channels).
 #pragma once
 
 #include <array>
@@ -19,26 +25,35 @@ public:
     static constexpr size_t kHeaderBytes = 94;
     // The largest RIFF size a plain WAV header can state.
     static constexpr uint64_t kRiffLimit = 0xFFFFFFFFull;
+    // The data size of a stream whose length is not known yet.
+    static constexpr uint32_t kStreamDataBytes = 0x7FFFF000u;
 
     WavWriter() = default;
     ~WavWriter();
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
 
-    // Creates (or replaces) the file with a header for no samples.
-    bool open(const std::string& path, unsigned channels, unsigned sampleRate);
+    // Creates (or replaces) the file with a header for no samples; into a
+    // pipe or FIFO, the stream header. A FIFO that nobody reads yet calls
+    // `waiting` (when given) and then blocks until a reader opens it.
+    bool open(const std::string& path, unsigned channels, unsigned sampleRate,
+              void (*waiting)(const std::string& path) = nullptr);
     // Appends interleaved samples; false when the disk refused them (and for
     // every later call).
     bool write(const float* samples, size_t count);
-    // Rewrites the header for the samples written so far.
+    // Rewrites the header for the samples written so far (nothing to do on
+    // a stream).
     bool updateHeader();
     void close();
     bool isOpen() const { return fd_ >= 0; }
+    bool isStream() const { return stream_; }
     uint64_t dataBytes() const { return dataBytes_; }
 
     // The header of a file holding dataBytes bytes of samples: WAV, or RF64
     // when the file would pass kRiffLimit.
     static std::array<uint8_t, kHeaderBytes> header(unsigned channels, unsigned sampleRate, uint64_t dataBytes);
+    // The header of a stream of unknown length.
+    static std::array<uint8_t, kHeaderBytes> streamHeader(unsigned channels, unsigned sampleRate);
 
 private:
     int fd_ = -1;
@@ -46,6 +61,7 @@ private:
     unsigned sampleRate_ = 0;
     uint64_t dataBytes_ = 0;
     bool failed_ = false;
+    bool stream_ = false;
 };
 
 }  // namespace host

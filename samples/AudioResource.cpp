@@ -16,6 +16,7 @@ namespace {
 constexpr float kDefaultRate = 48000.0f;
 constexpr const char* kReplacedText = " values replaced";
 constexpr const char* kCut = "..: ";
+constexpr const char* kLeftOutText = "%u more reads with values replaced not shown\n";
 
 // Damaged files come in folders: one budget for all of them.
 LogLimiter gReplacedLines;
@@ -31,7 +32,7 @@ void reportCleanedSamples(const std::string& path, size_t replaced) {
     const std::string name = escapeForLog(path.substr(path.rfind('/') + 1));
     const std::string count = std::to_string(replaced) + kReplacedText;
     if (leftOut > 0)
-        rt_printf("%u more reads with values replaced not shown\n", leftOut);
+        rt_printf(kLeftOutText, leftOut);
     rt_printf("%s: %s\n", name.c_str(), count.c_str());
     // A long name is cut (marked "..") so that the count still shows.
     const std::string message = name + ": " + count;
@@ -40,6 +41,12 @@ void reportCleanedSamples(const std::string& path, size_t replaced) {
     else
         Driver::guiNotify.warning(name.substr(0, GuiNotify::kMaxText - std::strlen(kCut) - count.size()) + kCut +
                                   count);
+}
+
+void flushCleanedSampleReports() {
+    uint32_t leftOut = 0;
+    if (gReplacedLines.flush(leftOut))
+        rt_printf(kLeftOutText, leftOut);
 }
 
 AudioResource::AudioResource(const std::string& filePath) : path(filePath) {

@@ -62,3 +62,6 @@ public:
 // otherwise bury the screen. Nothing when `replaced` is 0. Not for the
 // audio thread.
 void reportCleanedSamples(const std::string& path, size_t replaced);
+// Says how many of those lines were left out once the burst is over (called
+// by a task that runs regularly; not the audio thread).
+void flushCleanedSampleReports();

@@ -213,6 +213,47 @@ TEST(InstrumentProcess, MainMenuShutdownExitsWithThree) {
     EXPECT_EQ(r.status, 3) << r.out << r.err;
 }
 
+// A folder takes the configuration file's name after the start, so the save
+// at the exit fails: status 1 instead of 0, the audio kept. A power-off keeps
+// its 3 (the launcher would restart on anything else). The output goes into
+// a FIFO that is read only after the folder is made: the program cannot
+// render more than its four-second buffer ahead, nor reach its exit.
+TEST(InstrumentProcess, ConfigurationThatCannotBeSavedGivesStatusOneUnlessPoweringOff) {
+    for (const bool powerOff : {false, true}) {
+        SCOPED_TRACE(powerOff);
+        const std::string root = freshRoot(powerOff ? "unsaved-power-off" : "unsaved-config");
+        const std::string fifo = root + "/out.fifo";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        spit(root + "/menu.panel", "100 key 1 down\n104 key 23 down\n110 key 23 up\n112 key 1 up\n"
+                                   "3000 encoder 12 turn 5\n6000 key 3 down\n6006 key 3 up\n"
+                                   "9000 key 3 down\n9006 key 3 up\n");
+        std::vector<std::string> args{"--root", root, "--offline", "--audio-out", fifo};
+        for (const std::string& a : powerOff ? std::vector<std::string>{"--blocks", "20000", "--panel-script",
+                                                                         root + "/menu.panel"}
+                                             : std::vector<std::string>{"--blocks", "4500"})
+            args.push_back(a);
+        const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
+        const pid_t pid = testsupport::startCorvane(args, out, err);
+        const int reader = open(fifo.c_str(), O_RDONLY);
+        ASSERT_GE(reader, 0);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return contains(slurp(out), "Corvane has been initialized!\n"); },
+                                           std::chrono::milliseconds(1)));
+        ASSERT_EQ(mkdir((root + "/corvane.json").c_str(), 0755), 0);
+        std::vector<char> buffer(65536);
+        size_t got = 0;
+        for (ssize_t n; (n = read(reader, buffer.data(), buffer.size())) > 0;)
+            got += size_t(n);
+        close(reader);
+        const Outcome r = testsupport::finishCorvane(pid, out, err);
+        EXPECT_EQ(r.status, powerOff ? 3 : 1) << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "Failed to save config file\n")) << r.out;
+        EXPECT_TRUE(contains(r.out, "corvane.json] failed: Is a directory\n")) << r.out;
+        if (!powerOff) {
+            EXPECT_EQ(got, 94u + 4500u * 64 * 32);
+        }
+    }
+}
+
 // Channels 1 and 2 of a WAV file, summed, from frame `from` on.
 std::vector<float> mainOutput(const std::string& wav, size_t from) {
     SF_INFO info{};

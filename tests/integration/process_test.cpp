@@ -254,3 +254,64 @@ TEST(Process, NotesWrittenIntoAFifoPlayTrackOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// "Samples read" in what `sox ... -n stat` printed; -1 when it is missing.
+long long soxSamplesRead(const std::string& stats) {
+    const size_t at = stats.find("Samples read:");
+    return at == std::string::npos ? -1 : std::stoll(stats.substr(at + 13));
+}
+
+// A FIFO cannot seek: its header says "length unknown", and a reader gets
+// every frame rendered, whether it opens the FIFO before the program or
+// after it (the program then says it waits).
+TEST(Process, AFifoOutputIsReadWholeByAReaderStartedEitherSide) {
+    const std::string root = testsupport::tempDir() + "live-root";
+    ASSERT_TRUE(host::makeFolders(root));
+    const std::string fifo = root + "/live.wav";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string sox = "sox -t wav '" + fifo + "' -n stat 2>&1";
+    const std::vector<std::string> args{"--root", root, "--offline", "--blocks", "100", "--audio-out", fifo};
+    const long long rendered = 100 * 64 * 8;
+
+    const std::string errFile = root + "-stderr.txt";
+    RunningCorvane corvane;
+    corvane.pid = spawn(args, errFile);
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return slurp(errFile).find("Audio output " + fifo + " is a FIFO: waiting for a reader\n") !=
+                     std::string::npos; },
+        std::chrono::milliseconds(5)));
+    const std::string programFirst = testsupport::shellOutput(sox);
+    int status = 0;
+    waitpid(corvane.pid, &status, 0);
+    corvane.pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << slurp(errFile);
+    EXPECT_EQ(soxSamplesRead(programFirst), rendered) << programFirst;
+    EXPECT_EQ(programFirst.find("WARN"), std::string::npos) << programFirst;
+
+    FILE* reader = popen(sox.c_str(), "r");
+    ASSERT_NE(reader, nullptr);
+    const Outcome r = run(args);
+    std::string readerFirst;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, reader)) > 0;)
+        readerFirst.append(buffer, n);
+    pclose(reader);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(soxSamplesRead(readerFirst), rendered) << readerFirst;
+}
+
+// A root that cannot be a folder is refused with the system's reason.
+TEST(Process, ADataRootThatIsAFileIsRefusedWithItsReason) {
+    const std::string root = testsupport::tempDir() + "root-is-a-file";
+    std::ofstream(root) << "not a folder\n";
+    const Outcome r = runKept("root-file", {"--root", root, "--offline", "--blocks", "10"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Bela_initAudio: cannot use " + root +
+                         " as the data root: Not a directory\nError: unable to initialise audio\n"),
+              std::string::npos)
+        << r.err;
+}
+
+}  // namespace

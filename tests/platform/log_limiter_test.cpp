@@ -33,6 +33,40 @@ TEST(LogLimiter, ABurstThenOneLineASecondWithTheLeftOutCounted) {
     EXPECT_EQ(again, LogLimiter::kBurst);
 }
 
+// 40 lines at once: the burst, and the number of the other 20 said once by a
+// flush when a line may be printed again, even though no line follows; a
+// line after that reports nothing twice. The clock is the test's.
+int64_t gFakeNow = 0;
+int64_t fakeClock() { return gFakeNow; }
+
+TEST(LogLimiter, AFlushSaysTheLeftOutOnceTheBurstIsOver) {
+    LogLimiter::setClock(&fakeClock);
+    LogLimiter limiter;
+    uint32_t leftOut = 0;
+    uint32_t allowed = 0;
+    for (int i = 0; i < 40; ++i)
+        allowed += limiter.allow(leftOut) ? 1 : 0;
+    EXPECT_EQ(allowed, LogLimiter::kBurst);
+    EXPECT_FALSE(limiter.flush(leftOut));  // still inside the burst's budget
+    gFakeNow = kSecond / 2;
+    EXPECT_FALSE(limiter.flush(leftOut));
+    gFakeNow = kSecond;
+    leftOut = 0;
+    ASSERT_TRUE(limiter.flush(leftOut));
+    EXPECT_EQ(leftOut, 20u);
+    gFakeNow = 30 * kSecond;
+    EXPECT_FALSE(limiter.flush(leftOut));  // said once
+    leftOut = 99;
+    EXPECT_TRUE(limiter.allow(leftOut));
+    EXPECT_EQ(leftOut, 0u);
+    // Nothing left out: a flush never speaks, and takes no line's place.
+    LogLimiter quiet;
+    EXPECT_FALSE(quiet.flush(leftOut));
+    for (uint32_t i = 0; i < LogLimiter::kBurst; ++i)
+        EXPECT_TRUE(quiet.allow(leftOut)) << i;
+    LogLimiter::setClock(nullptr);
+}
+
 TEST(LogLimiter, OutsideTextIsPrintedEscaped) {
     EXPECT_EQ(escapeForLog("/1/syn/filt_freq"), "/1/syn/filt_freq");
     EXPECT_EQ(escapeForLog(std::string("/a\x1b[2J\\\n\x7f\xff\0z", 12)), "/a\\x1b[2J\\\\\\x0a\\x7f\\xff\\x00z");
