@@ -28,6 +28,10 @@ constexpr size_t kChunkFrames = 4096;
 static_assert((AudioInputStream::kRingFrames & (AudioInputStream::kRingFrames - 1)) == 0);
 static_assert(AudioInputStream::kRingFrames >= 2 * kChunkFrames);
 
+// Frames ready before the first block: the reader keeps well ahead of real
+// time from there, and a live writer through a FIFO need not fill the ring.
+constexpr uint64_t kPrimeFrames = 2 * kChunkFrames;
+
 // A FIFO whose open has not returned by then has no writer yet.
 constexpr auto kWriterGrace = std::chrono::milliseconds(100);
 
@@ -196,6 +200,8 @@ struct AudioInputStream::State {
             for (size_t f = 0; f < frames; ++f)
                 std::copy_n(&made[f * ringChannels], ringChannels, &ring[((h + f) & mask) * ringChannels]);
             head.store(h + frames, std::memory_order_release);
+            if (h + frames >= kPrimeFrames)
+                primed.store(true, std::memory_order_release);
         }
         if (readFailed)
             fprintf(stderr, "Audio input %s: reading stopped early: %s\n", path.c_str(), sf_strerror(file));
@@ -247,7 +253,7 @@ bool AudioInputStream::open(const std::string& path, size_t contextChannels) {
         close();
         return false;
     }
-    // The first blocks find the ring full (or the whole of a short file).
+    // The first blocks find their frames (or the whole of a short file).
     while (!state_->primed.load(std::memory_order_acquire))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
