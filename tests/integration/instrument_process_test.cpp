@@ -322,7 +322,11 @@ TEST(InstrumentProcess, AudioInputStreamsFromAFifoAndAPipe) {
     pid_t pid = testsupport::startCorvane(
         {"--root", root, "--offline", "--seconds", "1.5", "--audio-in", fifo, "--audio-out", wav}, out, err);
     const std::string waiting = "Audio input " + fifo + ": waiting for a writer\n";
-    ASSERT_TRUE(testsupport::waitUntil([&] { return contains(slurp(err), waiting); }));
+    if (!testsupport::waitUntil([&] { return contains(slurp(err), waiting); })) {
+        kill(pid, SIGKILL);
+        testsupport::finishCorvane(pid, out, err);
+        FAIL() << "no word of waiting for a writer";
+    }
     {
         std::ofstream writer(fifo, std::ios::binary);
         writer << slurp(tone);
