@@ -39,8 +39,7 @@ struct HostAudio {
     BelaContext context;
     std::vector<float> in, out;
     std::vector<uint32_t> digital;
-    std::vector<std::vector<float>> inputFile;
-    size_t inputPosition = 0;
+    host::AudioInputStream input;  // --audio-in
     host::AudioCapture capture;
     bool capturing = false;
     bool outputFailed = false;  // kept past cleanup for the exit status
@@ -66,6 +65,8 @@ std::atomic<int> gStopRequested{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 thread_local bool tAudioThread = false;
 
+bool stopRequestedNow() { return gStopRequested.load(std::memory_order_acquire) != 0; }
+
 // Makes the codec of the board, as the audio port would before streaming,
 // and checks that its port configuration is one the port runs.
 bool startCodec(HostAudio& h, const std::string& name) {
@@ -89,19 +90,8 @@ bool startCodec(HostAudio& h, const std::string& name) {
 }
 
 void feedInputs(HostAudio& h) {
-    const uint32_t frames = h.context.audioFrames;
-    const uint32_t channels = h.context.audioInChannels;
-    const size_t fileChannels = std::min<size_t>(h.inputFile.size(), channels);
-    for (size_t c = 0; c < fileChannels; ++c) {
-        const std::vector<float>& samples = h.inputFile[c];
-        if (samples.empty())
-            continue;  // no channel of the file feeds this input
-        for (uint32_t f = 0; f < frames; ++f) {
-            const size_t at = h.inputPosition + f;
-            h.in[f * channels + c] = at < samples.size() ? samples[at] : 0.0f;
-        }
-    }
-    h.inputPosition += frames;
+    if (h.input.isOpen())
+        h.input.feed(h.in.data(), h.context.audioFrames, h.context.audioInChannels);
 }
 
 void renderOneBlock(HostAudio& h) {
@@ -146,6 +136,10 @@ void audioLoop(HostAudio* h) {
     }
     host::BlockPacer pacer(monotonicNs());
     while (!gStopRequested.load(std::memory_order_acquire)) {
+        // Offline, a block waits for its input: the render is exact, however
+        // slow the reader. In real time a late reader gives silence instead.
+        if (!realTime)
+            h->input.waitFor(h->context.audioFrames, stopRequestedNow);
         renderOneBlock(*h);
         if (!realTime)
             continue;
@@ -222,9 +216,10 @@ void Bela_usage(FILE* out) {
             "   --seconds S:                        Stop after S seconds of audio\n"
             "   --audio-out FILE.wav:               Write the 8 output channels to a WAV file\n"
             "                                       (default: output.wav in the root)\n"
-            "   --audio-in FILE:                    Feed the inputs from an audio file\n"
-            "                                       (channel N feeds input N, mic in 1 to line in 4;\n"
-            "                                       other rates are converted to 48 kHz)\n"
+            "   --audio-in FILE:                    Feed the inputs from an audio file, read as it plays\n"
+            "                                       (a FIFO or <(command) too; channel N feeds input N,\n"
+            "                                       mic in 1 to line in 4; other rates are converted\n"
+            "                                       to 48 kHz)\n"
             "   --midi-port PATH:                   Serial device, pseudo-terminal, raw MIDI device or\n"
             "                                       FIFO (MIDI in only) for DIN MIDI\n"
             "                                       (default: a new pseudo-terminal, whose name is printed)\n"
@@ -319,16 +314,12 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     h.context.audioOut = h.out.data();
     h.context.digital = h.digital.data();
     h.blocks = 0;
-    h.inputPosition = 0;
-    h.inputFile.clear();
+    h.input.close();
     h.outputFailed = false;
     gStopRequested = 0;
 
-    if (!settings->audioInFile.empty()) {
-        h.inputFile = host::loadAudioInput(settings->audioInFile, h.context.audioInChannels);
-        if (h.inputFile.empty())
-            return -1;
-    }
+    if (!settings->audioInFile.empty() && !h.input.open(settings->audioInFile, h.context.audioInChannels))
+        return -1;
     host::setMidiPort(settings->midiPort);
     host::setOscListenAddress(settings->oscListen);
     host::setDisplayMirror(settings->displayMirror.empty() ? std::string() : settings->displayMirror);
@@ -407,6 +398,7 @@ void Bela_cleanupAudio() {
     if (!h.initialised)
         return;
     Bela_stopAudio();
+    h.input.close();
     host::panelStop();
     host::jacksStop();
     if (h.settings.cleanup)
@@ -457,6 +449,7 @@ void stepBlocks(uint32_t blocks, bool runTasks) {
     tAudioThread = true;
     Bela_setFlushToZero();
     for (uint32_t i = 0; i < blocks; ++i) {
+        h.input.waitFor(h.context.audioFrames);
         renderOneBlock(h);
         if (runTasks) {
             tAudioThread = false;

@@ -1,71 +1,321 @@
 #include "platform/AudioInput.h"
 
-#include "platform/AudioFile.h"
 #include "platform/SampleValues.h"
 
+#include <fcntl.h>
+#include <pthread.h>
+#include <sndfile.h>
 #include <samplerate.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cmath>
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace host {
 
 size_t inputChannelForFileChannel(size_t c) { return c < 4 ? 3 - c : c; }
 
-bool resampleChannel(std::vector<float>& samples, unsigned fromRate, unsigned toRate) {
-    if (fromRate == toRate)
+namespace {
+
+// Frames read from the file, and made by the converter, at a time.
+constexpr size_t kChunkFrames = 4096;
+static_assert((AudioInputStream::kRingFrames & (AudioInputStream::kRingFrames - 1)) == 0);
+static_assert(AudioInputStream::kRingFrames >= 2 * kChunkFrames);
+
+// Frames ready before the first block: the reader keeps well ahead of real
+// time from there, and a live writer through a FIFO need not fill the ring.
+constexpr uint64_t kPrimeFrames = 2 * kChunkFrames;
+
+// A FIFO whose open has not returned by then has no writer yet.
+constexpr auto kWriterGrace = std::chrono::milliseconds(100);
+
+enum Stage : int { kOpening, kReady, kFailed };
+
+}  // namespace
+
+struct AudioInputStream::State {
+    std::string path;
+    bool pipe = false;
+    size_t contextChannels = 0;
+
+    // The reader's own, set up before it says kReady.
+    int fd = -1;
+    SNDFILE* file = nullptr;
+    SF_INFO info{};
+    SRC_STATE* converter = nullptr;
+    double ratio = 1.0;
+    size_t fileChannels = 0;
+    size_t ringChannels = 0;            // the file's first channels that can reach an input
+    std::vector<size_t> target;         // context channel of each ring channel (>= contextChannels: none)
+    std::vector<float> fileChunk;       // kChunkFrames frames of the file
+    std::vector<float> converterInput;  // the same, ring channels only
+    std::vector<float> made;            // kChunkFrames frames for the ring
+    std::unique_ptr<float[]> ring;      // kRingFrames frames of ringChannels
+    bool readFailed = false;
+
+    std::atomic<int> stage{kOpening};
+    std::atomic<uint64_t> head{0};  // frames written by the reader
+    std::atomic<uint64_t> tail{0};  // frames taken by the audio side
+    std::atomic<bool> primed{false};
+    std::atomic<bool> ended{false};
+    std::atomic<bool> quit{false};
+    std::atomic<bool> inRead{false};  // in a read that a stalled pipe may hold up
+    std::atomic<uint64_t> replaced{0};
+    std::atomic<uint64_t> missing{0};
+    std::atomic<bool> replacedSaid{false};
+
+    ~State() {
+        if (converter)
+            src_delete(converter);
+        if (file)
+            sf_close(file);
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    void sayReplaced() {
+        const uint64_t n = replaced.load(std::memory_order_acquire);
+        if (n > 0 && !replacedSaid.exchange(true))
+            fprintf(stderr, "Audio input %s: %llu values replaced (not finite or beyond %g)\n", path.c_str(),
+                    (unsigned long long)n, double(kSampleValueBound));
+    }
+
+    // Frames of the file into fileChunk, cleaned and counted, and their ring
+    // channels into converterInput; 0 at the end (or when asked to quit).
+    size_t readChunk() {
+        inRead.store(true, std::memory_order_seq_cst);
+        if (quit.load(std::memory_order_seq_cst)) {
+            inRead.store(false, std::memory_order_seq_cst);
+            return 0;
+        }
+        const sf_count_t got = sf_readf_float(file, fileChunk.data(), sf_count_t(kChunkFrames));
+        inRead.store(false, std::memory_order_seq_cst);
+        if (got <= 0) {
+            readFailed = sf_error(file) != SF_ERR_NO_ERROR;
+            return 0;
+        }
+        const size_t frames = size_t(got);
+        replaced.fetch_add(cleanSamples(fileChunk.data(), frames * fileChannels), std::memory_order_relaxed);
+        for (size_t f = 0; f < frames; ++f)
+            for (size_t c = 0; c < ringChannels; ++c)
+                converterInput[f * ringChannels + c] = fileChunk[f * fileChannels + c];
+        return frames;
+    }
+
+    static long converterCallback(void* self, float** data) {
+        State& s = *static_cast<State*>(self);
+        *data = s.converterInput.data();
+        return long(s.readChunk());
+    }
+
+    // The next frames at 48 kHz into `made`; 0 once the file is done.
+    size_t make() {
+        if (!converter) {
+            const size_t frames = readChunk();
+            std::copy_n(converterInput.begin(), frames * ringChannels, made.begin());
+            return frames;
+        }
+        const long frames = src_callback_read(converter, ratio, long(kChunkFrames), made.data());
+        if (frames <= 0) {
+            if (src_error(converter) != 0)
+                fprintf(stderr, "Audio input %s: the conversion failed: %s\n", path.c_str(),
+                        src_strerror(src_error(converter)));
+            return 0;
+        }
+        // The converter's ringing may pass the bound by a hair: that is not
+        // a value of the file, so it is bounded without a word.
+        cleanSamples(made.data(), size_t(frames) * ringChannels);
+        return size_t(frames);
+    }
+
+    // Opens the file (on the reader thread: a FIFO's open waits for a
+    // writer) and sets up what reading needs. Says why not on the console.
+    bool setUp() {
+        inRead.store(true, std::memory_order_seq_cst);
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int openError = errno;
+        if (fd >= 0)
+            file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+        inRead.store(false, std::memory_order_seq_cst);
+        if (fd < 0) {
+            fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), strerror(openError));
+            return false;
+        }
+        if (!file) {
+            fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), sf_strerror(nullptr));
+            return false;
+        }
+        const int rate = info.samplerate;
+        ratio = double(kHostSampleRate) / double(rate > 0 ? rate : 1);
+        if (info.channels <= 0 || rate <= 0 || !src_is_valid_ratio(ratio)) {
+            fprintf(stderr, "Audio input %s is at %d Hz and cannot be converted to %u Hz\n", path.c_str(), rate,
+                    kHostSampleRate);
+            return false;
+        }
+        fileChannels = size_t(info.channels);
+        ringChannels = std::min(fileChannels, std::max<size_t>(contextChannels, 4));
+        target.resize(ringChannels);
+        for (size_t c = 0; c < ringChannels; ++c)
+            target[c] = inputChannelForFileChannel(c);
+        fileChunk.resize(kChunkFrames * fileChannels);
+        converterInput.resize(kChunkFrames * ringChannels);
+        made.resize(kChunkFrames * ringChannels);
+        ring.reset(new float[kRingFrames * ringChannels]());
+        if (unsigned(rate) != kHostSampleRate) {
+            int error = 0;
+            converter = src_callback_new(converterCallback, SRC_SINC_MEDIUM_QUALITY, int(ringChannels), &error, this);
+            if (!converter) {
+                fprintf(stderr, "Audio input %s is at %d Hz and cannot be converted to %u Hz\n", path.c_str(),
+                        rate, kHostSampleRate);
+                return false;
+            }
+            fprintf(stderr, "Audio input %s: %d Hz converted to %u Hz\n", path.c_str(), rate, kHostSampleRate);
+        }
         return true;
-    const double ratio = double(toRate) / double(fromRate);
-    if (fromRate == 0 || !src_is_valid_ratio(ratio))
+    }
+
+    void run() {
+        if (!setUp()) {
+            stage.store(kFailed, std::memory_order_release);
+            return;
+        }
+        stage.store(kReady, std::memory_order_release);
+        constexpr uint64_t mask = kRingFrames - 1;
+        while (!quit.load(std::memory_order_acquire)) {
+            const uint64_t h = head.load(std::memory_order_relaxed);
+            if (kRingFrames - (h - tail.load(std::memory_order_acquire)) < kChunkFrames) {
+                primed.store(true, std::memory_order_release);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            const size_t frames = make();
+            if (frames == 0)
+                break;
+            for (size_t f = 0; f < frames; ++f)
+                std::copy_n(&made[f * ringChannels], ringChannels, &ring[((h + f) & mask) * ringChannels]);
+            head.store(h + frames, std::memory_order_release);
+            if (h + frames >= kPrimeFrames)
+                primed.store(true, std::memory_order_release);
+        }
+        if (readFailed)
+            fprintf(stderr, "Audio input %s: reading stopped early: %s\n", path.c_str(), sf_strerror(file));
+        if (!quit.load(std::memory_order_acquire))
+            sayReplaced();
+        ended.store(true, std::memory_order_release);
+        primed.store(true, std::memory_order_release);
+    }
+};
+
+AudioInputStream::~AudioInputStream() { close(); }
+
+bool AudioInputStream::open(const std::string& path, size_t contextChannels) {
+    close();
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), strerror(errno));
         return false;
-    if (samples.empty())
-        return true;
-    std::vector<float> out(size_t(std::ceil(double(samples.size()) * ratio)) + 16);
-    SRC_DATA data{};
-    data.data_in = samples.data();
-    data.input_frames = long(samples.size());
-    data.data_out = out.data();
-    data.output_frames = long(out.size());
-    data.end_of_input = 1;
-    data.src_ratio = ratio;
-    if (src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 1) != 0)
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
+        fprintf(stderr, "Audio input %s cannot be read: not a regular file\n", path.c_str());
         return false;
-    out.resize(size_t(data.output_frames_gen));
-    samples.swap(out);
+    }
+    auto state = std::make_shared<State>();
+    state->path = path;
+    state->pipe = S_ISFIFO(st.st_mode);
+    state->contextChannels = contextChannels;
+    try {
+        reader_ = std::thread([state] {
+            pthread_setname_np(pthread_self(), "corvane-audioin");
+            state->run();
+        });
+    } catch (...) {
+        fprintf(stderr, "Audio input %s cannot be read: no thread to read it\n", path.c_str());
+        return false;
+    }
+    state_ = std::move(state);
+
+    const auto start = std::chrono::steady_clock::now();
+    bool saidWaiting = false;
+    while (state_->stage.load(std::memory_order_acquire) == kOpening) {
+        if (state_->pipe && !saidWaiting && std::chrono::steady_clock::now() - start >= kWriterGrace) {
+            fprintf(stderr, "Audio input %s: waiting for a writer\n", path.c_str());
+            saidWaiting = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (state_->stage.load(std::memory_order_acquire) == kFailed) {
+        close();
+        return false;
+    }
+    // The first blocks find their frames (or the whole of a short file).
+    while (!state_->primed.load(std::memory_order_acquire))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 
-std::vector<std::vector<float>> loadAudioInput(const std::string& path, size_t contextChannels) {
-    const int rate = AudioFileUtilities::getSampleRate(path);
-    size_t replaced = 0;
-    std::vector<std::vector<float>> file = AudioFileUtilities::load(path, -1, 0, &replaced);
-    if (rate <= 0 || file.empty()) {
-        fprintf(stderr, "Audio input %s cannot be read\n", path.c_str());
-        return {};
+void AudioInputStream::feed(float* interleaved, uint32_t frames, uint32_t channels) {
+    State* s = state_.get();
+    if (!s)
+        return;
+    // `ended` first: once it is set, head is final.
+    const bool ended = s->ended.load(std::memory_order_acquire);
+    const uint64_t h = s->head.load(std::memory_order_acquire);
+    const uint64_t t = s->tail.load(std::memory_order_relaxed);
+    const uint32_t ready = uint32_t(std::min<uint64_t>(frames, h - t));
+    constexpr uint64_t mask = kRingFrames - 1;
+    for (size_t c = 0; c < s->ringChannels; ++c) {
+        const size_t to = s->target[c];
+        if (to >= channels)
+            continue;
+        for (uint32_t f = 0; f < ready; ++f)
+            interleaved[f * channels + to] = s->ring[((t + f) & mask) * s->ringChannels + c];
+        for (uint32_t f = ready; f < frames; ++f)
+            interleaved[f * channels + to] = 0.0f;
     }
-    if (replaced > 0)
-        fprintf(stderr, "Audio input %s: %zu values replaced (not finite or beyond %g)\n", path.c_str(), replaced,
-                double(kSampleValueBound));
-    if (unsigned(rate) != kHostSampleRate) {
-        for (auto& channel : file) {
-            if (!resampleChannel(channel, unsigned(rate), kHostSampleRate)) {
-                fprintf(stderr, "Audio input %s is at %d Hz and cannot be converted to %u Hz\n", path.c_str(), rate,
-                        kHostSampleRate);
-                return {};
-            }
-            // The converter's ringing may pass the bound by a hair: that is
-            // not a value of the file, so it is bounded without a word.
-            cleanSamples(channel.data(), channel.size());
-        }
-        fprintf(stderr, "Audio input %s: %d Hz converted to %u Hz\n", path.c_str(), rate, kHostSampleRate);
+    s->tail.store(t + ready, std::memory_order_release);
+    if (ready < frames && !ended)
+        s->missing.fetch_add(frames - ready, std::memory_order_relaxed);
+}
+
+void AudioInputStream::waitFor(uint32_t frames, bool (*giveUp)()) {
+    State* s = state_.get();
+    if (!s)
+        return;
+    for (;;) {
+        if (s->ended.load(std::memory_order_acquire))
+            return;
+        if (s->head.load(std::memory_order_acquire) - s->tail.load(std::memory_order_relaxed) >= frames)
+            return;
+        if (giveUp && giveUp())
+            return;
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
-    std::vector<std::vector<float>> inputs(contextChannels);
-    for (size_t c = 0; c < file.size(); ++c) {
-        const size_t to = inputChannelForFileChannel(c);
-        if (to < contextChannels)
-            inputs[to] = std::move(file[c]);
+}
+
+void AudioInputStream::close() {
+    if (!state_)
+        return;
+    state_->quit.store(true, std::memory_order_seq_cst);
+    if (reader_.joinable()) {
+        // A pipe whose writer stalls may hold the reader in a read for good:
+        // it is left to finish on its own, keeping what it uses alive.
+        if (state_->pipe && state_->inRead.load(std::memory_order_seq_cst))
+            reader_.detach();
+        else
+            reader_.join();
     }
-    return inputs;
+    state_->sayReplaced();
+    const uint64_t missing = state_->missing.load(std::memory_order_relaxed);
+    if (missing > 0)
+        fprintf(stderr, "Audio input %s: %llu frames came too late and were played as silence\n",
+                state_->path.c_str(), (unsigned long long)missing);
+    state_.reset();
 }
 
 }  // namespace host

@@ -1,10 +1,14 @@
-// The file behind --audio-in: read whole at start, made fit for the inputs
-// (48 kHz, finite and bounded as sample files are) before the audio thread sees it.
+// The file behind --audio-in, streamed: a reader thread reads it in chunks,
+// converts it to 48 kHz and cleans it (as sample files are) into a ring that
+// the audio thread reads without waiting. Memory stays the same whatever the
+// length or rate of the file; a FIFO or a pipe (/dev/fd/N) works as well.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
+#include <thread>
 
 namespace host {
 
@@ -17,14 +21,40 @@ constexpr unsigned kHostSampleRate = 48000;
 // to the context's spare inputs in order.
 size_t inputChannelForFileChannel(size_t c);
 
-// Resamples one channel from `fromRate` to `toRate` (libsamplerate); false
-// when the converter refuses.
-bool resampleChannel(std::vector<float>& samples, unsigned fromRate, unsigned toRate);
+class AudioInputStream {
+public:
+    // Frames the ring holds at 48 kHz: enough for the reader to sleep between
+    // chunks and to ride out a busy moment in real time.
+    static constexpr size_t kRingFrames = 65536;
 
-// One vector per context input channel (`contextChannels` of them, empty
-// where the file has no channel for it), at the host rate and cleaned. Says
-// on the console what was changed on the way; empty when the file cannot be
-// read.
-std::vector<std::vector<float>> loadAudioInput(const std::string& path, size_t contextChannels);
+    AudioInputStream() = default;
+    ~AudioInputStream();
+    AudioInputStream(const AudioInputStream&) = delete;
+    AudioInputStream& operator=(const AudioInputStream&) = delete;
+
+    // Opens `path` for a context of `contextChannels` inputs and reads ahead
+    // until the ring is full or the file has ended. False, with the reason on
+    // the console, when the file cannot be read.
+    bool open(const std::string& path, size_t contextChannels);
+    bool isOpen() const { return state_ != nullptr; }
+
+    // Audio thread: writes the next `frames` frames into the inputs the file
+    // feeds (interleaved, `channels` a frame). Frames the reader has not
+    // delivered yet are silence and counted; after the file: silence.
+    void feed(float* interleaved, uint32_t frames, uint32_t channels);
+
+    // Not the audio thread: returns once `frames` frames are ready, the file
+    // has ended, or `giveUp` (when given) says to stop waiting.
+    void waitFor(uint32_t frames, bool (*giveUp)() = nullptr);
+
+    // Stops the reader and says on the console what was replaced or missed.
+    void close();
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+    std::thread reader_;
+};
 
 }  // namespace host

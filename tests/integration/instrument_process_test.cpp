@@ -296,35 +296,115 @@ TEST(InstrumentProcess, OutputPipeWhoseReaderLeavesEndsTheRunWithStatusOne) {
         << r.out;
 }
 
-// A 44.1 kHz file is converted, not played 9 % fast; its channel 1 feeds
-// "mic in 1", which the template routes to output 1 ("in 1 to out chan").
-TEST(InstrumentProcess, AudioInputAtAnotherRateKeepsItsPitch) {
-    const std::string root = freshRoot("input-rate");
+// A root whose template routes "mic in 1" to output 1 ("in 1 to out chan").
+std::string rootHearingInputOne(const std::string& name) {
+    const std::string root = freshRoot(name);
     host::makeFolders(root + "/projects/template-project");
     spit(root + "/projects/template-project/template.proj",
          "{\"project\": {\"in 1 to out chan\": {\"value\": 1}}, \"files\": {}}\n");
-    const std::string tone = root + "/tone.wav";
-    std::vector<float> sine(44100 * 2);
+    return root;
+}
+
+// A 1 kHz sine at half scale, `seconds` long.
+std::vector<float> sine1k(int rate, double seconds) {
+    std::vector<float> sine(size_t(rate * seconds));
     for (size_t i = 0; i < sine.size(); ++i)
-        sine[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i) / 44100.0));
-    ASSERT_TRUE(testsupport::writeSound(tone, sine, 44100));
+        sine[i] = 0.5f * float(std::sin(2.0 * M_PI * 1000.0 * double(i) / rate));
+    return sine;
+}
+
+// The main output of `wav` holds a 1 kHz tone over one second from 0.25 s on
+// (rising zero crossings), well above silence.
+void expectTone1k(const std::string& wav) {
+    const std::vector<float> s = mainOutput(wav, 12000);
+    ASSERT_GE(s.size(), 48001u);
+    int rising = 0;
+    float peak = 0.0f, quietest = 1.0f;
+    for (size_t i = 1; i <= 48000; ++i) {
+        rising += s[i - 1] < 0.0f && s[i] >= 0.0f;
+        peak = std::max(peak, std::fabs(s[i]));
+        if (i % 480 == 0) {  // no gap of silence in any 10 ms
+            float level = 0.0f;
+            for (size_t k = i - 480; k < i; ++k)
+                level = std::max(level, std::fabs(s[k]));
+            quietest = std::min(quietest, level);
+        }
+    }
+    EXPECT_GT(peak, 0.1f);
+    EXPECT_GT(quietest, 0.1f);
+    EXPECT_NEAR(rising, 1000, 3);
+}
+
+// A 44.1 kHz file is converted, not played 9 % fast; its channel 1 feeds
+// "mic in 1", which the template routes to output 1.
+TEST(InstrumentProcess, AudioInputAtAnotherRateKeepsItsPitch) {
+    const std::string root = rootHearingInputOne("input-rate");
+    const std::string tone = root + "/tone.wav";
+    ASSERT_TRUE(testsupport::writeSound(tone, sine1k(44100, 2.0), 44100));
 
     const std::string wav = root + "/out.wav";
     Outcome r = run("input-rate", {"--root", root, "--offline", "--seconds", "1.5", "--audio-in", tone,
                                    "--audio-out", wav});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.err, "Audio input " + tone + ": 44100 Hz converted to 48000 Hz\n")) << r.err;
-    // Rising zero crossings over one second from 0.25 s on.
-    const std::vector<float> s = mainOutput(wav, 12000);
-    ASSERT_GE(s.size(), 48001u);
-    int rising = 0;
-    float peak = 0.0f;
-    for (size_t i = 1; i <= 48000; ++i) {
-        rising += s[i - 1] < 0.0f && s[i] >= 0.0f;
-        peak = std::max(peak, std::fabs(s[i]));
+    expectTone1k(wav);
+}
+
+// The input is read as it plays: from a FIFO that gets its writer only after
+// the start (the console says it waits), and from a streaming command's pipe.
+TEST(InstrumentProcess, AudioInputStreamsFromAFifoAndAPipe) {
+    const std::string root = rootHearingInputOne("input-stream");
+    const std::string fifo = root + "/in.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string tone = root + "/tone.wav";
+    ASSERT_TRUE(testsupport::writeSound(tone, sine1k(48000, 2.0), 48000));
+    const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
+    const std::string wav = root + "/fifo.wav";
+    pid_t pid = testsupport::startCorvane(
+        {"--root", root, "--offline", "--seconds", "1.5", "--audio-in", fifo, "--audio-out", wav}, out, err);
+    const std::string waiting = "Audio input " + fifo + ": waiting for a writer\n";
+    if (!testsupport::waitUntil([&] { return contains(slurp(err), waiting); })) {
+        kill(pid, SIGKILL);
+        testsupport::finishCorvane(pid, out, err);
+        FAIL() << "no word of waiting for a writer";
     }
-    EXPECT_GT(peak, 0.1f);
-    EXPECT_NEAR(rising, 1000, 3);
+    {
+        std::ofstream writer(fifo, std::ios::binary);
+        writer << slurp(tone);
+    }
+    Outcome r = testsupport::finishCorvane(pid, out, err);
+    ASSERT_EQ(r.status, 0) << r.err;
+    expectTone1k(wav);
+
+    const std::string piped = root + "/pipe.wav";
+    const std::string command = "'" + std::string(CORVANE_BINARY) + "' --root '" + root +
+                                "' --offline --seconds 1.5 --audio-out '" + piped +
+                                "' --audio-in <(sox -n -r 44100 -c 2 -t wav - synth 3 sine 1000 vol 0.5) 2>&1";
+    const std::string said = testsupport::shellOutput("bash -c \"" + command + "\"; echo status $?");
+    EXPECT_TRUE(contains(said, ": 44100 Hz converted to 48000 Hz\n")) << said;
+    EXPECT_TRUE(contains(said, "status 0\n")) << said;
+    expectTone1k(piped);
+}
+
+// Start-up refusals of --audio-in say why.
+TEST(InstrumentProcess, AudioInputRefusalsNameTheirCause) {
+    const std::string root = freshRoot("input-refused");
+    const std::string text = root + "/notes.txt";
+    spit(text, "not a sound\n");
+    SF_INFO info{};
+    ASSERT_EQ(sf_open(text.c_str(), SFM_READ, &info), nullptr);
+    const std::string unknownFormat = sf_strerror(nullptr);  // libsndfile's own words
+    const std::pair<std::string, std::string> cases[] = {
+        {root + "/missing.wav", "No such file or directory"},
+        {root, "not a regular file"},
+        {text, unknownFormat},
+    };
+    for (const auto& [path, reason] : cases) {
+        Outcome r = run("input-refused", {"--root", root, "--offline", "--blocks", "1", "--audio-in", path});
+        EXPECT_EQ(r.status, 1) << path;
+        EXPECT_TRUE(contains(r.err, "Audio input " + path + " cannot be read: " + reason + "\n")) << r.err;
+        EXPECT_TRUE(contains(r.err, "Error: unable to initialise audio\n")) << r.err;
+    }
 }
 
 // The README's MIDI example in real time: the script switches "MIDI note in"

@@ -1,4 +1,5 @@
 #include "platform/Audio.h"
+#include "platform/AudioInput.h"
 #include "platform/AuxiliaryTask.h"
 #include "platform/Paths.h"
 #include "platform/SampleValues.h"
@@ -151,6 +152,33 @@ TEST_F(SteppedRun, AudioInputFileFeedsTheInputsThenSilence) {
     EXPECT_FLOAT_EQ(c->audioIn[(99 - 64) * 8 + 3], 0.099f);
     EXPECT_EQ(c->audioIn[(100 - 64) * 8 + 3], 0.0f);
     EXPECT_EQ(c->audioIn[63 * 8 + 2], 0.0f);
+}
+
+// A file several times the reader's ring arrives whole and in order: each
+// block waits for its frames, however far the reader is behind.
+TEST_F(SteppedRun, LongAudioInputArrivesWholeAndInOrder) {
+    const std::string path = testsupport::tempDir() + "long-input.wav";
+    const size_t length = 3 * host::AudioInputStream::kRingFrames + 100;
+    std::vector<float> frames(2 * length);
+    for (size_t i = 0; i < length; ++i) {
+        frames[2 * i] = float(i % 1000) / 1000.0f;
+        frames[2 * i + 1] = -float(i % 777) / 1000.0f;
+    }
+    ASSERT_TRUE(testsupport::writeSound(path, frames, 48000, 2));
+    settings.audioInFile = path;
+    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+    const BelaContext* c = host::context();
+    size_t wrong = 0;
+    for (size_t block = 0; block * 64 < length + 64; ++block) {
+        host::stepBlocks(1, false);
+        for (size_t f = 0; f < 64; ++f) {
+            const size_t i = block * 64 + f;
+            const float first = i < length ? float(i % 1000) / 1000.0f : 0.0f;
+            const float second = i < length ? -float(i % 777) / 1000.0f : 0.0f;
+            wrong += c->audioIn[f * 8 + 3] != first || c->audioIn[f * 8 + 2] != second;
+        }
+    }
+    EXPECT_EQ(wrong, 0u);
 }
 
 TEST_F(SteppedRun, UnreadableAudioInputFailsInit) {
