@@ -39,8 +39,11 @@ size_t count(const std::string& text, const std::string& part) {
     return n;
 }
 
+// Empty, also when a repeated test finds the last round's files.
 std::string freshFolder(const std::string& name) {
     const std::string dir = testsupport::tempDir() + name;
+    std::error_code ec;
+    fs::remove_all(dir, ec);
     host::makeFolders(dir);
     return dir;
 }
@@ -55,14 +58,16 @@ struct Launcher {
              const std::vector<std::pair<std::string, std::string>>& env = {},
              const std::string& binary = CORVANE_BINARY)
         : dir(folder), out(folder + "/launcher-stdout.txt"), err(folder + "/launcher-stderr.txt") {
+        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         pid = fork();
         if (pid == 0) {
-            setsid();
+            setpgid(0, 0);
             if (chdir(dir.c_str()) != 0)
                 _exit(126);
             dup2(open("/dev/null", O_RDONLY), 0);
-            dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-            dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            dup2(outFd, 1);
+            dup2(errFd, 2);
             setenv("CORVANE_BINARY", binary.c_str(), 1);
             for (auto& [name, value] : env)
                 setenv(name.c_str(), value.c_str(), 1);
@@ -73,6 +78,9 @@ struct Launcher {
             execv(kRunScript.c_str(), argv.data());
             _exit(127);
         }
+        setpgid(pid, pid);  // the group exists before anyone signals it
+        close(outFd);
+        close(errFd);
     }
     ~Launcher() {
         if (pid > 0) {
