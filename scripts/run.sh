@@ -1,10 +1,157 @@
 #!/usr/bin/env bash
-# Builds the instrument (Release) and runs it on the host platform.
+# Builds the instrument (Release, in the checkout's build/release) and runs it
+# on the host platform, from the folder it was called in: every path among the
+# options (--root, --audio-out, --panel-script, ...) is the caller's.
 # Options are the host's (see --help); with none it runs in real time until
 # Ctrl-C, with its data in the default folder and its output in output.wav there.
+#
+# In real time it is the instrument's launcher, as on the board: this start is
+# the power-on (a stale tmp/corvane-exit-code in the data root is removed);
+# after each run the run's exit status goes into that file, which the next run
+# reads, and the instrument starts again with the same options, unless the
+# status was 3 (power-off: run.sh ends with status 0) or run.sh itself was
+# stopped (Ctrl-C, SIGTERM or SIGHUP: passed on to the instrument, which saves
+# and exits; no restart). A run killed by a signal has the status 128 + its
+# number. More than 5 restarts within 30 seconds stop run.sh.
+# Offline runs, runs bounded by --blocks/--seconds, --help and wrong options
+# run once, and run.sh ends with their status.
+#
+# CORVANE_BINARY=PATH runs that program instead, with no dependency check and
+# no build (the tests point it at the program they have built).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-scripts/deps.sh
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=OFF >/dev/null
-cmake --build build/release --target corvane
-exec build/release/corvane "$@"
+
+say() { echo "run.sh: $*" >&2 || true; }
+
+binary=${CORVANE_BINARY:-}
+if [ -z "$binary" ]; then
+  checkout=$(cd "$(dirname "$0")/.." && pwd)
+  (cd "$checkout" &&
+     scripts/deps.sh &&
+     cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=OFF >/dev/null &&
+     cmake --build build/release --target corvane)
+  binary=$checkout/build/release/corvane
+fi
+
+# What the program will make of its options, read as its getopt_long does
+# (long options as "--name value" or "--name=value", unique abbreviations,
+# operands skipped, "--" ends them): the data root, and whether this is a run
+# the launcher repeats.
+long_options=(root: offline blocks: seconds: audio-out: audio-in: midi-port: panel-script: osc-listen:
+              display-out: help)
+root=
+repeat=yes
+starts=yes
+args=("$@")
+i=0
+while [ $i -lt ${#args[@]} ]; do
+  arg=${args[$i]}
+  i=$((i + 1))
+  case $arg in
+  --) break ;;
+  --*)
+    name=${arg#--}
+    name=${name%%=*}
+    match=
+    for option in "${long_options[@]}"; do
+      if [ "${option%:}" = "$name" ]; then match=$option; break; fi
+      if [[ ${option%:} == "$name"* ]]; then
+        if [ -n "$match" ]; then match=ambiguous; else match=$option; fi
+      fi
+    done
+    value=
+    if [ -z "$match" ] || [ "$match" = ambiguous ]; then
+      starts=no; break
+    elif [[ $match == *: ]]; then
+      if [[ $arg == *=* ]]; then
+        value=${arg#*=}
+      elif [ $i -lt ${#args[@]} ]; then
+        value=${args[$i]}; i=$((i + 1))
+      else
+        starts=no; break
+      fi
+    elif [[ $arg == *=* ]]; then
+      starts=no; break
+    fi
+    case $match in
+    root:) root=$value ;;
+    offline | blocks: | seconds:) repeat=no ;;
+    help) starts=no; break ;;
+    esac
+    ;;
+  -?*) starts=no; break ;;  # -h, or a short option the program does not know
+  *) [ -z "${POSIXLY_CORRECT+set}" ] || break ;;
+  esac
+done
+
+if [ $starts = no ]; then
+  exec "$binary" "$@"
+fi
+
+# The data root as the program picks it.
+if [ -z "$root" ]; then
+  if [ -n "${XDG_DATA_HOME:-}" ]; then
+    root=$XDG_DATA_HOME/corvane
+  else
+    home=${HOME:-}
+    root=${home:-/tmp}/.local/share/corvane
+  fi
+fi
+exit_file=$root/tmp/corvane-exit-code
+
+# The power-on.
+rm -f -- "$exit_file"
+if [ $repeat = no ]; then
+  exec "$binary" "$@"
+fi
+
+child=
+stop=
+pass_on() {
+  stop=$1
+  [ -z "$child" ] || kill -s "$1" "$child" 2>/dev/null || true
+}
+trap 'pass_on INT' INT
+trap 'pass_on TERM' TERM
+trap 'pass_on HUP' HUP
+
+restarts=()
+while :; do
+  # The instrument takes SIGINT from the terminal itself, as when run alone.
+  (trap - INT QUIT; exec "$binary" "$@") <&0 &
+  child=$!
+  [ -z "$stop" ] || kill -s "$stop" "$child" 2>/dev/null || true
+  status=0
+  wait "$child" || status=$?
+  # A signal to run.sh ends the wait early: wait again for the instrument's
+  # own status (127 once it has been had).
+  while [ -n "$stop" ] && [ $status -gt 128 ]; do
+    again=0
+    wait "$child" || again=$?
+    [ $again -ne 127 ] || break
+    status=$again
+  done
+  child=
+  if ! { mkdir -p -- "${exit_file%/*}" && echo "$status" >"$exit_file"; } 2>/dev/null; then
+    say "cannot write $exit_file"
+  fi
+  if [ -n "$stop" ]; then
+    say "stopped by SIG$stop (last exit code $status)"
+    exit "$status"
+  fi
+  if [ $status -eq 3 ]; then
+    say "power-off"
+    exit 0
+  fi
+  now=$SECONDS
+  recent=()
+  for t in "${restarts[@]}"; do
+    [ $((now - t)) -ge 30 ] || recent+=("$t")
+  done
+  restarts=("${recent[@]}" "$now")
+  if [ ${#restarts[@]} -gt 5 ]; then
+    say "more than 5 restarts within 30 seconds, giving up (last exit code $status)"
+    [ $status -ne 0 ] || status=1
+    exit "$status"
+  fi
+  say "restarting (last exit code $status)"
+done

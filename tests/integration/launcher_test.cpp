@@ -1,0 +1,250 @@
+// scripts/run.sh as the user starts it: the caller's folder for every path,
+// and in real time the launcher that restarts the instrument, powers it off,
+// tells the next run how the last one ended and stops with the user.
+#include "tests/support/Shell.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/corvane_process.h"
+#include "tests/support/sound_file.h"
+#include "tests/support/wait.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::slurp;
+
+const std::string kRunScript = std::string(CORVANE_SOURCE_DIR) + "/scripts/run.sh";
+
+void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
+// Empty, also when a repeated test finds the last round's files.
+std::string freshFolder(const std::string& name) {
+    const std::string dir = testsupport::tempDir() + name;
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    host::makeFolders(dir);
+    return dir;
+}
+
+// run.sh started in `dir` in a process group of its own (as a terminal's
+// foreground job is), pointed at the built program; the group is killed
+// when the test ends, whatever happened.
+struct Launcher {
+    pid_t pid = -1;
+    std::string dir, out, err;
+    Launcher(const std::string& folder, const std::vector<std::string>& args,
+             const std::vector<std::pair<std::string, std::string>>& env = {},
+             const std::string& binary = CORVANE_BINARY)
+        : dir(folder), out(folder + "/launcher-stdout.txt"), err(folder + "/launcher-stderr.txt") {
+        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        pid = fork();
+        if (pid == 0) {
+            setpgid(0, 0);
+            if (chdir(dir.c_str()) != 0)
+                _exit(126);
+            dup2(open("/dev/null", O_RDONLY), 0);
+            dup2(outFd, 1);
+            dup2(errFd, 2);
+            setenv("CORVANE_BINARY", binary.c_str(), 1);
+            for (auto& [name, value] : env)
+                setenv(name.c_str(), value.c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(kRunScript.c_str())};
+            for (auto& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(kRunScript.c_str(), argv.data());
+            _exit(127);
+        }
+        setpgid(pid, pid);  // the group exists before anyone signals it
+        close(outFd);
+        close(errFd);
+    }
+    ~Launcher() {
+        if (pid > 0) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    // The exit status, or -1 when a signal ended run.sh.
+    int finish() {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        kill(-pid, SIGKILL);  // nothing of the group may outlive it
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    bool said(const std::string& line, size_t times = 1) const {
+        return testsupport::waitUntil([&] { return count(slurp(out), line) >= times; },
+                                      std::chrono::milliseconds(2));
+    }
+    // The running instrument: run.sh's child running the program.
+    pid_t instrument() const {
+        const std::string name = fs::path(CORVANE_BINARY).filename().string();
+        pid_t found = -1;
+        testsupport::waitUntil([&] {
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+                const std::string line = slurp(entry.path().string() + "/stat");
+                const size_t close = line.rfind(')');
+                if (close == std::string::npos || line.find("(" + name + ")") == std::string::npos)
+                    continue;
+                if (std::atoi(line.c_str() + close + 4) == pid) {  // ") S ppid"
+                    found = std::atoi(entry.path().filename().c_str());
+                    return true;
+                }
+            }
+            return false;
+        }, std::chrono::milliseconds(2));
+        return found;
+    }
+};
+
+std::string exitFile(const std::string& root) { return slurp(root + "/tmp/corvane-exit-code"); }
+
+TEST(Launcher, RelativePathsAreTheCallers) {
+    const std::string dir = freshFolder("caller");
+    spit(dir + "/my.panel", "100 key 24 down\n106 key 24 up\n");
+    ASSERT_TRUE(testsupport::writeSound(dir + "/in.wav", std::vector<float>(4800, 0.1f), 48000));
+    const std::string before = testsupport::shellOutput("git -C '" CORVANE_SOURCE_DIR "' status --porcelain 2>&1");
+    Launcher run(dir, {"--root", "myroot", "--offline", "--blocks", "200", "--audio-out", "take.wav", "--audio-in",
+                       "in.wav", "--panel-script", "my.panel", "--display-out", "screen.pgm"});
+    ASSERT_EQ(run.finish(), 0) << slurp(run.err);
+    for (const char* made : {"myroot/corvane.json", "take.wav", "screen.pgm"}) {
+        EXPECT_TRUE(fs::exists(dir + "/" + made)) << made;
+        EXPECT_FALSE(fs::exists(std::string(CORVANE_SOURCE_DIR) + "/" + made)) << made;
+    }
+    EXPECT_EQ(testsupport::shellOutput("git -C '" CORVANE_SOURCE_DIR "' status --porcelain 2>&1"), before);
+}
+
+// A stand-in program that says which exit code it found and fails: the
+// launcher's decisions without the instrument's start-up time.
+TEST(Launcher, OnlyRealTimeRunsRepeatAndAFailingOneStops) {
+    const std::string dir = freshFolder("stand-in");
+    const std::string program = dir + "/program.sh";
+    spit(program, "#!/bin/sh\ncat \"$EXIT_FILE\" 2>/dev/null || echo none\nexit ${STATUS:-5}\n");
+    chmod(program.c_str(), 0755);
+
+    // The default data root, with a file left by an earlier power-on.
+    const std::string root = std::string(getenv("XDG_DATA_HOME")) + "/corvane";
+    host::makeFolders(root + "/tmp");
+    spit(root + "/tmp/corvane-exit-code", "9\n");
+    {
+        Launcher run(dir, {}, {{"EXIT_FILE", root + "/tmp/corvane-exit-code"}}, program);
+        EXPECT_EQ(run.finish(), 5);
+        EXPECT_EQ(slurp(run.out), "none\n5\n5\n5\n5\n5\n");
+        EXPECT_EQ(count(slurp(run.err), "run.sh: restarting (last exit code 5)\n"), 5u) << slurp(run.err);
+        EXPECT_EQ(count(slurp(run.err), "giving up (last exit code 5)\n"), 1u) << slurp(run.err);
+        EXPECT_EQ(exitFile(root), "5\n");
+    }
+    {  // Power-off, with the root given in the "--root=DIR" form.
+        Launcher run(dir, {"--root=off"}, {{"EXIT_FILE", dir + "/off/tmp/corvane-exit-code"}, {"STATUS", "3"}},
+                     program);
+        EXPECT_EQ(run.finish(), 0);
+        EXPECT_EQ(slurp(run.out), "none\n");
+        EXPECT_EQ(exitFile(dir + "/off"), "3\n");
+    }
+    for (const std::vector<std::string>& once : std::vector<std::vector<std::string>>{
+             {"--offline"}, {"--seconds", "1"}, {"--blo=9"}, {"--help"}, {"-h"}, {"--bogus"}, {"--o"}, {"--root"}}) {
+        SCOPED_TRACE(once.front());
+        Launcher run(dir, once, {{"EXIT_FILE", "/nonexistent"}}, program);
+        EXPECT_EQ(run.finish(), 5);
+        EXPECT_EQ(slurp(run.out), "none\n");
+        EXPECT_EQ(slurp(run.err), "");
+    }
+}
+
+// Key 1 with key 23 opens the main menu; encoder 12 moves its cursor, three
+// detents to an entry; key 3 chooses, and key 3 again answers "yes".
+std::string menuScript(int detents) {
+    return "100 key 1 down\n106 key 23 down\n112 key 23 up\n118 key 1 up\n"
+           "300 encoder 12 turn " + std::to_string(detents) + "\n"
+           "500 key 3 down\n508 key 3 up\n"
+           "700 key 3 down\n708 key 3 up\n";
+}
+
+TEST(Launcher, MenuRestartStartsASecondRunAndShutdownEndsTheLauncher) {
+    {
+        const std::string dir = freshFolder("menu-restart");
+        host::makeFolders(dir + "/root/tmp");
+        spit(dir + "/root/tmp/corvane-exit-code", "139\n");  // left from an earlier power-on
+        spit(dir + "/restart.panel", menuScript(3));
+        Launcher run(dir, {"--root", "root", "--panel-script", "restart.panel"});
+        ASSERT_TRUE(run.said("First time running since power on\n"));
+        spit(dir + "/restart.panel", "");  // read at start: the second run only runs
+        ASSERT_TRUE(run.said("Last exit code = 0\n"));
+        ASSERT_TRUE(run.said("-->\tCorvane has been initialized!\n", 2));
+        kill(run.pid, SIGTERM);
+        EXPECT_EQ(run.finish(), 0);
+        EXPECT_EQ(count(slurp(run.out), "First time running since power on\n"), 1u);
+        EXPECT_EQ(count(slurp(run.out), "No template project found\n"), 2u);  // no crash warning
+        EXPECT_EQ(count(slurp(run.err), "run.sh: restarting (last exit code 0)\n"), 1u) << slurp(run.err);
+    }
+    {
+        const std::string dir = freshFolder("menu-shutdown");
+        spit(dir + "/shutdown.panel", menuScript(5));
+        Launcher run(dir, {"--root", "root", "--panel-script", "shutdown.panel"});
+        EXPECT_EQ(run.finish(), 0);
+        EXPECT_EQ(count(slurp(run.out), "-->\tCorvane has been initialized!\n"), 1u);
+        EXPECT_EQ(count(slurp(run.err), "run.sh: "), 1u) << slurp(run.err);
+        EXPECT_EQ(exitFile(dir + "/root"), "3\n");
+    }
+}
+
+TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
+    const std::string dir = freshFolder("crash");
+    Launcher run(dir, {"--root", "root"});
+    ASSERT_TRUE(run.said("-->\tCorvane has been initialized!\n"));
+    const pid_t instrument = run.instrument();
+    ASSERT_GT(instrument, 0);
+    ASSERT_EQ(kill(instrument, SIGSEGV), 0);
+    ASSERT_TRUE(run.said("Last exit code = 139\n"));
+    ASSERT_TRUE(run.said("-->\tCorvane has been initialized!\n", 2));
+    kill(run.pid, SIGTERM);
+    EXPECT_EQ(run.finish(), 0);
+    // The second run posts the warning instead of loading the template.
+    EXPECT_EQ(count(slurp(run.out), "No template project found\n"), 1u) << slurp(run.out);
+    EXPECT_EQ(count(slurp(run.err), "run.sh: restarting (last exit code 139)\n"), 1u) << slurp(run.err);
+}
+
+// Ctrl-C reaches the terminal's whole foreground group: run.sh and the
+// instrument both; the instrument saves, and nothing starts again.
+TEST(Launcher, CtrlCEndsTheOneRunAndSaves) {
+    const std::string dir = freshFolder("ctrl-c");
+    Launcher run(dir, {"--root", "root"});
+    struct stat st {};
+    ASSERT_TRUE(testsupport::waitUntil(  // audio flows: the handlers are in place
+        [&] { return stat((dir + "/root/output.wav").c_str(), &st) == 0 && st.st_size > 200000; },
+        std::chrono::milliseconds(2)));
+    ASSERT_EQ(kill(-run.pid, SIGINT), 0);
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_EQ(count(slurp(run.out), "-->\tCorvane has been initialized!\n"), 1u);
+    EXPECT_EQ(slurp(run.err).find("restarting"), std::string::npos) << slurp(run.err);
+    EXPECT_NE(testsupport::shellOutput("jq -c '.config[\"OSC in port\"]' '" + dir + "/root/corvane.json'").find("909"),
+              std::string::npos);
+    EXPECT_EQ(exitFile(dir + "/root"), "0\n");
+}
+
+}  // namespace
