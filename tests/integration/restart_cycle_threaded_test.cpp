@@ -62,6 +62,8 @@ TEST_F(RestartCycle, SecondSetUpHasItsOwnWorkersAndPlaysAGranularTrack) {
         ASSERT_NO_FATAL_FAILURE(start({.root = "restart-" + std::to_string(run),
                                        .files = [&list](const std::string& root) { sampleFiles(root, list); }}));
         EXPECT_GT(Driver::network.receivingPort(), 0);
+        // The run's own block count: the panel's start-up guard applies again.
+        EXPECT_EQ(Driver::instrument.blockCounter.load(), host::blocksRendered());
         if (run == 0) {
             pages = Driver::instrument.settingsPage.groups.size();
             trackPages = DSP::track[0].settingsPages.groups.size();
