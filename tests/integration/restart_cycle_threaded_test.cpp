@@ -82,7 +82,7 @@ TEST_F(RestartCycle, SecondSetUpHasItsOwnWorkersAndPlaysAGranularTrack) {
         ASSERT_NE(DSP::audioPool.sharedGroup(list), nullptr);
         ASSERT_NE(DSP::audioPool.sharedGroup(list)->features(), nullptr);
         if (run == 0) {
-            // The preview loader, and a chain of modulators on a track effect.
+            // The preview loader, and a modulator on a track effect.
             DSP::samplePreviewer.play(kSample);
             EXPECT_GT(playFinite(100), 0.01);
             DSP::samplePreviewer.stop();
