@@ -28,6 +28,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iterator>
 #include <cstdio>
@@ -96,6 +97,16 @@ bool setup(BelaContext* context, void*) {
         return false;
     }
     InstrumentState& state = Driver::instrument;
+    // The counters of a run start from nothing at each set-up: the panel is
+    // ignored for the first blocks of this run, and the context's underrun
+    // count (new with the context) is not taken for one more underrun.
+    state.blockCounter.store(0, std::memory_order_relaxed);
+    state.idleCounter.store(0, std::memory_order_relaxed);
+    gBlocksElapsed.store(0, std::memory_order_relaxed);
+    gInterfaceFrame.store(0, std::memory_order_relaxed);
+    gUnderrunCount = context->underrunCount;
+    gFramesSinceUnderrun = 0;
+    std::fill(std::begin(gGateOutputs), std::end(gGateOutputs), 0u);
     const std::string version = state.firmwareVersion.toString();
     printf("-->\tInitializing Corvane firmware version [%s %s]\n", version.c_str(), state.firmwareVersion.label.c_str());
     Driver::guiNotify.setup();
@@ -173,4 +184,9 @@ void cleanup(BelaContext*, void*) {
         gate.clear();
     Driver::ledDriver.allOff();
     farewell();
+    // The platform stops this run's tasks after cleanup: nothing may keep
+    // their handles into the next set-up.
+    releaseWorkers();
+    gInOutTask = nullptr;
+    gInterfaceTask = nullptr;
 }
