@@ -4,7 +4,14 @@
 #pragma once
 
 #include "effects/EffectChain.h"
+#include "gui/Confirm.h"
+#include "gui/FileBrowser.h"
+#include "gui/GuiEditor.h"
+#include "gui/GuiNotify.h"
+#include "gui/ListSelect.h"
 #include "gui/MonoGFX.h"
+#include "gui/Numpad.h"
+#include "instrument/MainClock.h"
 #include "instrument/Entry.h"
 #include "instrument/track/Track.h"
 #include "platform/Audio.h"
@@ -12,6 +19,7 @@
 #include "platform/devices/Board.h"
 #include "platform/devices/PanelSimulator.h"
 #include "platform/devices/SerialPort.h"
+#include "samples/AudioResourcePool.h"
 #include "sequencing/NoteManager.h"
 #include "tests/support/list_popup.h"
 
@@ -68,7 +76,8 @@ struct InstrumentSetup {
 };
 
 // Panel helpers and the instrument's lifetime, for fixtures that start it
-// in SetUpTestSuite.
+// in SetUp: each test plays an instrument of its own, in a root of its own,
+// and TearDown stops it.
 constexpr uint32_t kListOpen = 1, kListChosen = 2;  // the list pop-up's states
 
 class SteppedInstrument : public ::testing::Test {
@@ -81,8 +90,10 @@ protected:
         settings.render = render;
         settings.cleanup = cleanup;
         settings.mode = HostMode::Stepped;
-        root_ = settings.root = tempDir() + s.root;
+        static int runs = 0;
+        root_ = settings.root = tempDir() + s.root + "-" + std::to_string(++runs);
         settings.panelScript = s.panelScript;
+        host::board().reset();  // chips, readings and missing pins as at power-on
         if (!s.secondConverter)
             host::board().setPinMissing(48, true);
         if (s.sendKnobDown)
@@ -117,9 +128,38 @@ protected:
         if (midi_ >= 0)
             close(midi_);
         midi_ = -1;
+        forgetTheRun();
         Bela_cleanupAudio();
+        // What set-up does not make anew waits for the next test as a fresh
+        // process has it.
+        Driver::guiNotify.dismiss(true);
+        FileBrowser& browser = Driver::fileBrowser;
+        browser.listedFolder = "/";
+        browser.requestedFolder = FileBrowser::kRootFolder;
+        browser.cursor.setValue(0, false);
+        browser.track.resetToDefault();
+        for (ParameterInt& t : browser.trackEnabled)
+            t.resetToDefault();
+        GUI::currentTrack.store(0);
+        clearRedrawPending();
+        host::panel().reset();
     }
-    static void TearDownTestSuite() { stop(); }
+    // The pages, pop-ups, sample lists and clock a test leaves behind are
+    // closed, emptied and stopped the ways the firmware has, while its
+    // instrument is still there to take them.
+    static void forgetTheRun() {
+        Driver::numpad.close();
+        Driver::listSelection.key(ListSelect::kCancelKey, 2);
+        Driver::listSelection.result();
+        Driver::confirm.key(Confirm::kCancelKey, 2);
+        Driver::confirm.result();
+        if (!GUI::closeEditor())
+            GUI::currentEditor.store(nullptr);
+        if (DSP::mainClock.isRunning())
+            DSP::mainClock.stop(true);
+        DSP::audioPool.reset();
+    }
+    void TearDown() override { stop(); }
 
     static void step(uint32_t blocks) { host::stepBlocks(blocks); }
     // Steps `blocks` blocks and returns the main output (channels 0 and 1) of them.
