@@ -35,6 +35,10 @@ Network::~Network() { stop(); }
 void Network::stop() {
     receiver_.reset();
     sender_.reset();
+    // Nothing is applied any more: the next set-up opens its sockets again.
+    appliedInPort_ = 0;
+    appliedOutPort_ = 0;
+    appliedOutAddress_.clear();
 }
 
 void Network::applyOscSettings() {

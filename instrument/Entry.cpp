@@ -173,4 +173,9 @@ void cleanup(BelaContext*, void*) {
         gate.clear();
     Driver::ledDriver.allOff();
     farewell();
+    // The platform stops this run's tasks after cleanup: nothing may keep
+    // their handles into the next set-up.
+    releaseWorkers();
+    gInOutTask = nullptr;
+    gInterfaceTask = nullptr;
 }

@@ -40,6 +40,12 @@ bool instrumentFileExists(const char* path) {
 InstrumentState::InstrumentState() : oledClock("oled clock", ParameterInt::PlainInt, Stored, 145, 120, 160) {}
 
 void InstrumentState::buildSettingsPages() {
+    // The display starts at the default clock at every set-up.
+    appliedOledClock = uint32_t(oledClock.defaultValue);
+    // Built once: a later set-up in the same process finds the pages, the
+    // groups and the callbacks already there.
+    if (!settingsPage.groups.empty())
+        return;
     projectGroup.setName("project");
     configGroup.setName("config");
     configGroup.add(&Driver::fileBrowser.lastProject);
@@ -67,7 +73,6 @@ void InstrumentState::buildSettingsPages() {
     configGroup.add(&oledClock);
 
     settingsPage.addOpenCallback([] { Driver::network.readNetworkAddresses(); });
-    appliedOledClock = uint32_t(oledClock.value.load());
     settingsPage.addApplyCallback([this] { applySettings(); });
     settingsPage.setTitle("Corvane");
 }

@@ -7,6 +7,9 @@
 #include "instrument/files/FileTargets.h"
 #include "instrument/track/Track.h"
 #include "instrument/voices/VoiceManager.h"
+#include "samples/AudioResourcePool.h"
+#include "samples/DiskRecorder.h"
+#include "samples/SamplePreview.h"
 
 void wireInstrument() {
     // One set of file targets for the instrument and its tests: the one
@@ -30,6 +33,13 @@ void setupWorkers() {
     // recorder's writer, then the grain look-up that reads the pool.
     setupSampleLibrary();
     DSP::voiceManager.setupGrainLookup();
+}
+
+void releaseWorkers() {
+    DSP::voiceManager.releaseGrainLookup();
+    Driver::audioRecorder.releaseTask();
+    DSP::samplePreviewer.releaseTask();
+    DSP::audioPool.releaseTask();
 }
 
 AudioRecorder* activeRecorder() { return DSP::voiceManager.recorder(); }

@@ -12,6 +12,11 @@ void wireInstrument();
 void attachTrackToVoices(unsigned index);
 // The background tasks of the sample library and the voice manager, in order.
 void setupWorkers();
+// At shut-down, after the last use of the workers and before the platform
+// stops its tasks: every part forgets the task it was given, so nothing
+// schedules a task of this run once it is gone (the next set-up makes new
+// ones).
+void releaseWorkers();
 // The recorder the voice manager records through, or null (the disk
 // recorder installs itself once it is part of the build).
 AudioRecorder* activeRecorder();

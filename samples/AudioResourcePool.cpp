@@ -67,10 +67,13 @@ AudioResourcePool::~AudioResourcePool() {
 }
 
 bool AudioResourcePool::setup(bool withTask) {
-    if (withTask)
-        task_ = Bela_createAuxiliaryTask(audioPoolBackgroundFunc, kWorkerPriority, "corvane-sample-worker", this);
+    // A task of an earlier set-up is gone with its run: always a new one.
+    task_.store(withTask ? Bela_createAuxiliaryTask(audioPoolBackgroundFunc, kWorkerPriority, "corvane-sample-worker",
+                                                    this)
+                         : nullptr,
+                std::memory_order_release);
     updateListParameters();
-    return !withTask || task_;
+    return !withTask || task_.load(std::memory_order_acquire);
 }
 
 // ---- samples
@@ -176,7 +179,9 @@ void AudioResourcePool::registerListParameter(ParameterInt* parameter) {
         return;
     {
         std::lock_guard<std::mutex> lock(parametersLock_);
-        listParameters_.push_back(parameter);
+        // Each set-up registers the engines' lists again: once is enough.
+        if (std::find(listParameters_.begin(), listParameters_.end(), parameter) == listParameters_.end())
+            listParameters_.push_back(parameter);
     }
     std::vector<std::string> names = listNames();
     if (names.empty() || names.front() != kNoList)
@@ -222,10 +227,11 @@ void AudioResourcePool::updateListParameters() {
 }
 
 void AudioResourcePool::_schedule() {
-    if (!task_)
+    AuxiliaryTask task = task_.load(std::memory_order_acquire);
+    if (!task)
         return;
-    if (Bela_scheduleAuxiliaryTask(task_) != 0)
-        std::printf("AudioResourcePool: error occurred while scheduling background task: %s\n", std::strerror(errno));
+    if (const int error = Bela_scheduleAuxiliaryTask(task); error != 0)
+        std::printf("AudioResourcePool: error occurred while scheduling background task: %s\n", std::strerror(error));
 }
 
 void AudioResourcePool::queueTreeRebuilds() {

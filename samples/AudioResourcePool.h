@@ -78,6 +78,9 @@ public:
     // Start-up: the worker task, then the choice lists. Without a task (tests)
     // the caller runs the worker itself.
     bool setup(bool withTask = true);
+    // Shut-down, before the platform stops its tasks: the worker task is
+    // forgotten (what is queued waits for the next set-up's worker).
+    void releaseTask() { task_.store(nullptr, std::memory_order_release); }
     void setLinks(SamplePoolLinks links) { links_ = std::move(links); }
 
     // ---- the store (interface thread unless said otherwise)
@@ -204,7 +207,7 @@ private:
     std::vector<std::string> newSamples_;
     std::string copySource_;
     bool newSamplesPending_ = false;
-    AuxiliaryTask task_ = nullptr;
+    std::atomic<AuxiliaryTask> task_{nullptr};  // made anew at each set-up
     SamplePoolLinks links_;
 
     // ---- page

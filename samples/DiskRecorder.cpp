@@ -30,14 +30,15 @@ DiskRecorder::~DiskRecorder() {
 
 bool DiskRecorder::setup(bool withTask) {
     const bool piped = pipe_.setup(kPipeName, kPipeBytes, false, false);
-    if (withTask) {
-        writeTask_ = Bela_createAuxiliaryTask(writeBuffer, kTaskPriority, "sndfile-write-task", this);
-    }
+    // A task of an earlier set-up is gone with its run: always a new one.
+    writeTask_.store(withTask ? Bela_createAuxiliaryTask(writeBuffer, kTaskPriority, "sndfile-write-task", this)
+                              : nullptr,
+                     std::memory_order_release);
     for (auto& m : meters_) {
         m.rise = 1.0f;
         m.fall = 250.0f;
     }
-    return piped && (!withTask || writeTask_);
+    return piped && (!withTask || writeTask_.load(std::memory_order_acquire));
 }
 
 std::string DiskRecorder::_instrumentPath(const std::string& path) {
@@ -115,10 +116,14 @@ bool DiskRecorder::start(const std::string& requested, uint32_t channels) {
     return true;
 }
 
+void DiskRecorder::_scheduleWrite() {
+    if (AuxiliaryTask task = writeTask_.load(std::memory_order_acquire))
+        Bela_scheduleAuxiliaryTask(task);
+}
+
 void DiskRecorder::stop() {
     recording_.store(false, std::memory_order_release);
-    if (writeTask_)
-        Bela_scheduleAuxiliaryTask(writeTask_);
+    _scheduleWrite();
 }
 
 void DiskRecorder::pushInterleaved(const float* frames, uint32_t channels) {
@@ -130,8 +135,7 @@ void DiskRecorder::pushInterleaved(const float* frames, uint32_t channels) {
         blocksDropped_.fetch_add(1, std::memory_order_relaxed);
     else
         blocksPushed_.fetch_add(1, std::memory_order_relaxed);
-    if (writeTask_)
-        Bela_scheduleAuxiliaryTask(writeTask_);
+    _scheduleWrite();
 }
 
 void DiskRecorder::pushBlock(const float* samples, uint32_t firstChannel, uint32_t channels) {

@@ -39,6 +39,9 @@ public:
 
     // Start-up. Without a task (tests) the caller runs drain itself.
     bool setup(bool withTask = true);
+    // Shut-down, once the last take is closed and before the platform stops
+    // its tasks: the write task is forgotten.
+    void releaseTask() { writeTask_.store(nullptr, std::memory_order_release); }
 
     bool start(const std::string& path, uint32_t channels) override;
     void stop() override;
@@ -73,7 +76,8 @@ private:
     SF_INFO info_{};
     SNDFILE* file_ = nullptr;
     Pipe pipe_;
-    AuxiliaryTask writeTask_ = nullptr;
+    std::atomic<AuxiliaryTask> writeTask_{nullptr};  // made anew at each set-up
+    void _scheduleWrite();
     std::atomic<bool> recording_{false};
     std::atomic<bool> fileOpen_{false};
     std::atomic<uint32_t> channels_{0};

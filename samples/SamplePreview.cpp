@@ -10,9 +10,11 @@
 #include <filesystem>
 
 bool SamplePreview::setup(bool withTask) {
-    if (withTask)
-        task_ = Bela_createAuxiliaryTask(loadSampleFunc, kTaskPriority, "corvane-preview-loader", this);
-    return !withTask || task_;
+    // A task of an earlier set-up is gone with its run: always a new one.
+    task_.store(withTask ? Bela_createAuxiliaryTask(loadSampleFunc, kTaskPriority, "corvane-preview-loader", this)
+                         : nullptr,
+                std::memory_order_release);
+    return !withTask || task_.load(std::memory_order_acquire);
 }
 
 void SamplePreview::play(const std::string& path) {
@@ -66,14 +68,19 @@ void SamplePreview::load() {
     loaded_.store(true, std::memory_order_release);
 }
 
+void SamplePreview::scheduleLoader() {
+    if (AuxiliaryTask task = task_.load(std::memory_order_acquire))
+        Bela_scheduleAuxiliaryTask(task);
+}
+
 void SamplePreview::render(AudioBlock& block) {
     auto finish = [this] {
         loaded_.store(false, std::memory_order_release);
         fadeOut_.store(false, std::memory_order_release);
     };
     if (!loaded_.load(std::memory_order_acquire)) {
-        if (requested_.load(std::memory_order_acquire) && !loading_.load(std::memory_order_acquire) && task_)
-            Bela_scheduleAuxiliaryTask(task_);
+        if (requested_.load(std::memory_order_acquire) && !loading_.load(std::memory_order_acquire))
+            scheduleLoader();
         return;
     }
     if (loading_.load(std::memory_order_acquire))
@@ -94,8 +101,8 @@ void SamplePreview::render(AudioBlock& block) {
     const uint32_t fadeFrom = length >= kFadeFrames ? length - kFadeFrames : UINT32_MAX;
     if (fading && gain_ < kFadeStep) {
         finish();
-        if (requested_.load(std::memory_order_acquire) && task_)
-            Bela_scheduleAuxiliaryTask(task_);
+        if (requested_.load(std::memory_order_acquire))
+            scheduleLoader();
         return;
     }
 

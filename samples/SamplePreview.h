@@ -30,6 +30,9 @@ public:
     virtual ~SamplePreview() = default;
     // Start-up. Without a task (tests) the caller runs the loader itself.
     bool setup(bool withTask = true);
+    // Shut-down, before the platform stops its tasks: the loader task is
+    // forgotten, so nothing schedules it once it is gone.
+    void releaseTask() { task_.store(nullptr, std::memory_order_release); }
 
     // Virtual so that the pages' tests can stand in for the previewer.
     virtual void play(const std::string& path);
@@ -50,6 +53,8 @@ public:
 private:
     using Channels = std::vector<std::vector<float>>;
 
+    void scheduleLoader();  // audio thread
+
     std::atomic<bool> requested_{false};
     std::atomic<bool> loading_{false};
     std::mutex requestLock_;  // between play and the loader only
@@ -62,7 +67,7 @@ private:
     std::array<Channels, 2> slots_;
     std::atomic<uint32_t> current_{0};
     std::atomic<uint32_t> taken_{0};
-    AuxiliaryTask task_ = nullptr;
+    std::atomic<AuxiliaryTask> task_{nullptr};  // made anew at each set-up
 };
 
 namespace DSP {

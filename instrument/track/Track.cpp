@@ -147,16 +147,19 @@ void Track::setup() {
     nameParameter.setFromString("track-" + std::to_string(index + 1));
     midiInChannel.setChoices(channelChoices(), -1);
 
-    settingsPages.groups.push_back(SettingsGroup("track", {&synthesis, &nameParameter}));
-    settingsPages.groups.push_back(
-        SettingsGroup("MIDI", {&midiNoteIn, &midiInChannel, &midiInLowest, &midiInHighest}));
-    settingsPages.groups.push_back(SettingsGroup(
-        "sequencer", {&sequencerImpl.slotSwitching, &sequencerImpl.resetOnSwitch, &sequencerImpl.resetBy,
-                      &sequencerImpl.swingTicks, &sequencerImpl.chordMode, &sequencerImpl.slideAllNotes}));
-    settingsPages.groups.push_back(
-        SettingsGroup("routing", {&inputRouting[0], &inputRouting[1], &inputRouting[2], &inputRouting[3]}));
+    // The pages are built once: a later set-up in the same process finds them.
+    if (settingsPages.groups.empty()) {
+        settingsPages.groups.push_back(SettingsGroup("track", {&synthesis, &nameParameter}));
+        settingsPages.groups.push_back(
+            SettingsGroup("MIDI", {&midiNoteIn, &midiInChannel, &midiInLowest, &midiInHighest}));
+        settingsPages.groups.push_back(SettingsGroup(
+            "sequencer", {&sequencerImpl.slotSwitching, &sequencerImpl.resetOnSwitch, &sequencerImpl.resetBy,
+                          &sequencerImpl.swingTicks, &sequencerImpl.chordMode, &sequencerImpl.slideAllNotes}));
+        settingsPages.groups.push_back(
+            SettingsGroup("routing", {&inputRouting[0], &inputRouting[1], &inputRouting[2], &inputRouting[3]}));
+        settingsPages.addApplyCallback([this] { configureMidiFilter(); });
+    }
     settingsPages.setExtraGroup(&currentEngine()->settingsGroup);
-    settingsPages.addApplyCallback([this] { configureMidiFilter(); });
 
     midiLearnFilter.reset();
     midiLearnFilter.setTypes(MIDIMsgType::NoteOff | MIDIMsgType::NoteOn | MIDIMsgType::ControlChange);

@@ -41,8 +41,11 @@ GrainLookup::~GrainLookup() { pipe_.cleanup(); }
 
 bool GrainLookup::setup() {
     if (!pipe_.isOk() && !pipe_.setup(kPipeName, kPipeSize, false, false)) return false;
-    if (!task_.load()) task_.store(Bela_createAuxiliaryTask(grainTreeLookupFunc, kTaskPriority, kTaskName, this));
-    return task_.load() != nullptr;
+    // A task of an earlier set-up was freed when that run stopped: always a
+    // new one, never the one kept from before.
+    task_.store(Bela_createAuxiliaryTask(grainTreeLookupFunc, kTaskPriority, kTaskName, this),
+                std::memory_order_release);
+    return task_.load(std::memory_order_acquire) != nullptr;
 }
 
 void GrainLookup::requestGrains(std::string_view list, std::span<const float> point, uint32_t voice, float radius) {

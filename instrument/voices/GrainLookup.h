@@ -56,6 +56,9 @@ public:
 
     // Start-up: the pipe and the task; false when either cannot be made.
     bool setup();
+    // Shut-down, before the platform stops its tasks: the task is forgotten,
+    // so no list change or request schedules it once it is gone.
+    void releaseTask() { task_.store(nullptr, std::memory_order_release); }
 
     // Audio thread. Sends nothing when the request equals the voice's answered
     // or pending one; a name too long for the record is refused.

@@ -111,6 +111,7 @@ public:
 
     // ---- grain look-up
     bool setupGrainLookup() { return grains.setup(); }
+    void releaseGrainLookup() { grains.releaseTask(); }
     void requestGrains(std::string_view list, std::span<const float> point, uint32_t voice, float radius) {
         grains.requestGrains(list, point, voice, radius);
     }
