@@ -11,7 +11,10 @@
 #include "gui/ListSelect.h"
 #include "gui/MonoGFX.h"
 #include "gui/Numpad.h"
+#include "instrument/InstrumentState.h"
 #include "instrument/MainClock.h"
+#include "instrument/Process.h"
+#include "instrument/Settings.h"
 #include "instrument/Entry.h"
 #include "instrument/track/Track.h"
 #include "platform/Audio.h"
@@ -142,7 +145,23 @@ protected:
             t.resetToDefault();
         GUI::currentTrack.store(0);
         clearRedrawPending();
+        Driver::instrument.blockCounter.store(0);  // the start-up blocks that ignore the panel
+        Driver::instrument.menuState.store(InstrumentState::kMenuIdle);
+        gBlocksElapsed.store(0);
+        for (Track& track : DSP::track) {
+            track.effectPageShown.store(false);
+            track.focus.store(Track::kStartFocus);
+            track.menuState.store(Track::MenuIdle);
+            track.learnConfirmed.store(false);
+        }
         host::panel().reset();
+    }
+    // A settings page on its first row with its values as built.
+    static void settingsAsBuilt(Settings& page) {
+        page.setting.resetToDefault();
+        for (SettingsGroup& group : page.groups)
+            for (Parameter* p : group.parameters)
+                p->resetToDefault();
     }
     // The pages, pop-ups, sample lists and clock a test leaves behind are
     // closed, emptied and stopped the ways the firmware has, while its
@@ -158,6 +177,20 @@ protected:
         if (DSP::mainClock.isRunning())
             DSP::mainClock.stop(true);
         DSP::audioPool.reset();
+        // A template project resets the tracks; settings come from the
+        // configuration file, which the next root holds afresh.
+        settingsAsBuilt(Driver::instrument.settingsPage);
+        Driver::instrument.projectGroup.resetToDefaults();
+        Driver::instrument.configGroup.resetToDefaults();
+        for (Track& track : DSP::track) {
+            settingsAsBuilt(track.settingsPages);
+            track.modulation.removeAll();
+            track.resetSequencer();
+            track.resetSynthesis(true);
+            track.resetEffects(true);
+            track.slot.resetToDefault();
+            track.allLanesStep.resetToDefault();
+        }
     }
     void TearDown() override { stop(); }
 
