@@ -320,6 +320,7 @@ TEST(SerialMidiSetup, AMissingOrWrongDeviceLeavesADeadPortThatDoesNoHarm) {
 // as the bytes come, without line settings.
 TEST(SerialMidiSetup, AFifoIsMidiInAndKeepsNoMidiOut) {
     const std::string fifo = testsupport::tempDir() + "midi-fifo";
+    unlink(fifo.c_str());  // one left by an earlier repeat
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     host::setMidiPort(fifo);
     SerialMIDI port;

@@ -193,7 +193,7 @@ TEST_F(ProjectTest, InstrumentTracksSaveAndLoadTheirParts) {
     to.resetSynthesis(true);
     to.nameParameter.setFromString(name);
     to.parameterGroup.resetToDefaults();
-    fileTargets() = FileTargets{};
+    fileTargets() = instrumentFileTargets();  // as the process began
 }
 
 // A "files" that is no object is a damaged project: refused before any track

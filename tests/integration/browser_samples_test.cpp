@@ -41,7 +41,7 @@ void writeSine(const std::string& path, double seconds, double level) {
 
 class BrowserSamples : public testsupport::SteppedInstrument {
 protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
         start({.root = "browser-root", .files = [](const std::string& root) {
                    host::makeFolders(root + "/samples");
                    writeSine(root + "/samples/a-sine.wav", 3.0, 0.3);

@@ -41,7 +41,7 @@ bool has(const std::vector<std::string>& texts, const std::string& text) {
 
 class FilesReach : public testsupport::SteppedInstrument {
 protected:
-    static void SetUpTestSuite() { start({.root = "files-reach-root", .midi = false}); }
+    void SetUp() override { start({.root = "files-reach-root", .midi = false}); }
 
     static Track& track() { return DSP::track[0]; }
     static TrackFiles& target() { return *fileTargets().tracks[0]; }

@@ -33,7 +33,7 @@ constexpr uint32_t kFrames = testsupport::kBlockFrames;
 
 class Instrument : public testsupport::SteppedInstrument {
 protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
         start({.root = "instrument-root", .defaultNoteList = true});
         // The first pulse lane of track 1 on (key 5 on the track page).
         tap(5);

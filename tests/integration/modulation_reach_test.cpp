@@ -23,7 +23,7 @@ constexpr uint32_t kWindow = 256;  // frames per feature value
 
 class ModulationReach : public testsupport::SteppedInstrument {
 protected:
-    static void SetUpTestSuite() { start({.root = "modulation-root", .sendKnobDown = false, .config = false}); }
+    void SetUp() override { start({.root = "modulation-root", .sendKnobDown = false, .config = false}); }
 
     static Track& track() { return DSP::track[0]; }
     static SynthVoiceCommon& engine() { return *track().currentEngine(); }

@@ -44,7 +44,7 @@ protected:
         start({.root = "panel-root", .project = project, .defaultNoteList = true, .beforeStart = beforeStart,
                .settleBlocks = settleBlocks});
     }
-    static void SetUpTestSuite() { boot(testsupport::tempoOnlyProject); }
+    void SetUp() override { boot(testsupport::tempoOnlyProject); }
     // Turns leave the blocks after them to the test.
     static void turn(uint32_t encoder, int32_t detents) { turnFully(encoder, detents); }
 
@@ -108,7 +108,7 @@ protected:
                   "{\"morph\": {\"recordings\": [null, null, null, "
                   "{\"x\": [0.9, 0.9, 0.9, 0.9], \"y\": [0.2, 0.2, 0.2, 0.2], \"t\": [1, 1, 1, 1]}]}}\n");
     }
-    static void SetUpTestSuite() { boot(project); }
+    void SetUp() override { boot(project); }
 };
 
 TEST_F(MotionProject, TheMotionSlotIsLoadedAndSavedWithTheProject) {
@@ -217,7 +217,7 @@ TEST_F(Panel, TheNumberPadRunsTheExpressionVerbosely) {
 // The first 75 blocks: a whole key tap and a tempo turn are both lost.
 class PowerOn : public Panel {
 protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
         boot(testsupport::tempoOnlyProject, [] { host::panel().turnEncoder(0, 3); }, 0);
     }
 };

@@ -32,7 +32,7 @@ protected:
         start({.root = rootName, .chooseBoard = true, .secondConverter = true, .project = nullptr,
                .panelScript = panelScript, .settleBlocks = settle});
     }
-    static void SetUpTestSuite() { startInstrument("panel-root", "", 100); }
+    void SetUp() override { startInstrument("panel-root", "", 100); }
 
     static void withKey(uint32_t held, uint32_t key) { chord({held}, key, 4, 12); }
     static void button(uint32_t track, bool down) {
@@ -150,7 +150,7 @@ TEST_F(SetupPanel, SyncInWithNothingPluggedInLeavesTheClockStopped) {
 // "MIDI note in" on for track 1 through its settings page.
 class ReadmeMidiExample : public SetupPanel {
 protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
         startInstrument("midi-example-root", std::string(CORVANE_SOURCE_DIR) + "/examples/midi-notes.panel", 0);
     }
 };

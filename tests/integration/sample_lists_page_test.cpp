@@ -36,7 +36,7 @@ void threeLists(const std::string& folder) {
 
 class SampleListsPage : public testsupport::SteppedInstrument {
 protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
         start({.root = "sample-lists-root", .project = threeLists, .files = [](const std::string& root) {
                    host::makeFolders(root + "/samples");
                    for (const char* name : {"a", "b", "c"})

@@ -1,7 +1,8 @@
 // A small instrument as the file layer sees it: five tracks with a real
 // sequencer, engine groups and effect chain, the clock, project and config
 // groups, a master chain, a sample store and a motion recorder double. It
-// installs itself as the file layer's targets for its lifetime.
+// installs itself as the file layer's targets for its lifetime and gives the
+// ones it found (the instrument's, as a rule) back when it goes.
 #pragma once
 
 #include "effects/EffectChain.h"
@@ -198,7 +199,7 @@ public:
 
 class World {
 public:
-    World() {
+    World() : previous_(fileTargets()) {
         for (int i = 0; i < FileTargets::kTracks; ++i) {
             tracks[size_t(i)] = std::make_unique<TestTrack>(i, i == 0 ? int(EngineSubtractive) : 0);
             tracks[size_t(i)]->useEngine(i == 0 ? int(EngineSubtractive) : 0);
@@ -210,7 +211,7 @@ public:
         resetOutput();
         install();
     }
-    ~World() { fileTargets() = FileTargets{}; }
+    ~World() { fileTargets() = previous_; }
     World(const World&) = delete;
 
     void install() {
@@ -237,6 +238,10 @@ public:
     }
     TestTrack& track(int i) { return *tracks[size_t(i)]; }
 
+private:
+    FileTargets previous_;
+
+public:
     std::array<std::unique_ptr<TestTrack>, FileTargets::kTracks> tracks;
     ParameterGroup clock{"clock"};
     ParameterFloat bpm{"BPM", ParameterFloat::Bpm, Stored, 120.0f, 20.0f, 300.0f};

@@ -4,7 +4,17 @@
 #pragma once
 
 #include "effects/EffectChain.h"
+#include "gui/Confirm.h"
+#include "gui/FileBrowser.h"
+#include "gui/GuiEditor.h"
+#include "gui/GuiNotify.h"
+#include "gui/ListSelect.h"
 #include "gui/MonoGFX.h"
+#include "gui/Numpad.h"
+#include "instrument/InstrumentState.h"
+#include "instrument/MainClock.h"
+#include "instrument/Process.h"
+#include "instrument/Settings.h"
 #include "instrument/Entry.h"
 #include "instrument/track/Track.h"
 #include "platform/Audio.h"
@@ -12,6 +22,7 @@
 #include "platform/devices/Board.h"
 #include "platform/devices/PanelSimulator.h"
 #include "platform/devices/SerialPort.h"
+#include "samples/AudioResourcePool.h"
 #include "sequencing/NoteManager.h"
 #include "tests/support/list_popup.h"
 
@@ -68,7 +79,8 @@ struct InstrumentSetup {
 };
 
 // Panel helpers and the instrument's lifetime, for fixtures that start it
-// in SetUpTestSuite.
+// in SetUp: each test plays an instrument of its own, in a root of its own,
+// and TearDown stops it.
 constexpr uint32_t kListOpen = 1, kListChosen = 2;  // the list pop-up's states
 
 class SteppedInstrument : public ::testing::Test {
@@ -81,8 +93,10 @@ protected:
         settings.render = render;
         settings.cleanup = cleanup;
         settings.mode = HostMode::Stepped;
-        root_ = settings.root = tempDir() + s.root;
+        static int runs = 0;
+        root_ = settings.root = tempDir() + s.root + "-" + std::to_string(++runs);
         settings.panelScript = s.panelScript;
+        host::board().reset();  // chips, readings and missing pins as at power-on
         if (!s.secondConverter)
             host::board().setPinMissing(48, true);
         if (s.sendKnobDown)
@@ -117,9 +131,68 @@ protected:
         if (midi_ >= 0)
             close(midi_);
         midi_ = -1;
+        forgetTheRun();
         Bela_cleanupAudio();
+        // What set-up does not make anew waits for the next test as a fresh
+        // process has it.
+        Driver::guiNotify.dismiss(true);
+        FileBrowser& browser = Driver::fileBrowser;
+        browser.listedFolder = "/";
+        browser.requestedFolder = FileBrowser::kRootFolder;
+        browser.cursor.setValue(0, false);
+        browser.track.resetToDefault();
+        for (ParameterInt& t : browser.trackEnabled)
+            t.resetToDefault();
+        GUI::currentTrack.store(0);
+        clearRedrawPending();
+        Driver::instrument.blockCounter.store(0);  // the start-up blocks that ignore the panel
+        Driver::instrument.menuState.store(InstrumentState::kMenuIdle);
+        gBlocksElapsed.store(0);
+        for (Track& track : DSP::track) {
+            track.effectPageShown.store(false);
+            track.focus.store(Track::kStartFocus);
+            track.menuState.store(Track::MenuIdle);
+            track.learnConfirmed.store(false);
+        }
+        host::panel().reset();
     }
-    static void TearDownTestSuite() { stop(); }
+    // A settings page on its first row with its values as built.
+    static void settingsAsBuilt(Settings& page) {
+        page.setting.resetToDefault();
+        for (SettingsGroup& group : page.groups)
+            for (Parameter* p : group.parameters)
+                p->resetToDefault();
+    }
+    // The pages, pop-ups, sample lists and clock a test leaves behind are
+    // closed, emptied and stopped the ways the firmware has, while its
+    // instrument is still there to take them.
+    static void forgetTheRun() {
+        Driver::numpad.close();
+        Driver::listSelection.key(ListSelect::kCancelKey, 2);
+        Driver::listSelection.result();
+        Driver::confirm.key(Confirm::kCancelKey, 2);
+        Driver::confirm.result();
+        if (!GUI::closeEditor())
+            GUI::currentEditor.store(nullptr);
+        if (DSP::mainClock.isRunning())
+            DSP::mainClock.stop(true);
+        DSP::audioPool.reset();
+        // A template project resets the tracks; settings come from the
+        // configuration file, which the next root holds afresh.
+        settingsAsBuilt(Driver::instrument.settingsPage);
+        Driver::instrument.projectGroup.resetToDefaults();
+        Driver::instrument.configGroup.resetToDefaults();
+        for (Track& track : DSP::track) {
+            settingsAsBuilt(track.settingsPages);
+            track.modulation.removeAll();
+            track.resetSequencer();
+            track.resetSynthesis(true);
+            track.resetEffects(true);
+            track.slot.resetToDefault();
+            track.allLanesStep.resetToDefault();
+        }
+    }
+    void TearDown() override { stop(); }
 
     static void step(uint32_t blocks) { host::stepBlocks(blocks); }
     // Steps `blocks` blocks and returns the main output (channels 0 and 1) of them.
