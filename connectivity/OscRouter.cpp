@@ -107,9 +107,9 @@ uint32_t oscUnhandledCount() { return gUnhandled.load(std::memory_order_relaxed)
 
 void resetOscUnhandledLines() { gUnhandledLines.reset(); }
 
-void flushOscUnhandledLines() {
+void flushOscUnhandledLines(bool endOfRun) {
     uint32_t leftOut = 0;
-    if (gUnhandledLines.flush(leftOut)) {
+    if (endOfRun ? (leftOut = gUnhandledLines.takeLeftOut()) > 0 : gUnhandledLines.flush(leftOut)) {
         printf(kUnhandledLeftOut, leftOut);
         fflush(stdout);
     }

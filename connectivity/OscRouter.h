@@ -21,5 +21,5 @@ uint32_t oscUnhandledCount();
 // The console lines about unhandled messages start a fresh burst.
 void resetOscUnhandledLines();
 // Says how many of those lines were left out once the burst is over (called
-// by a task that runs regularly).
-void flushOscUnhandledLines();
+// by a task that runs regularly), and at the end of a run whatever the rate.
+void flushOscUnhandledLines(bool endOfRun = false);

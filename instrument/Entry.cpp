@@ -25,6 +25,7 @@
 #include "platform/AuxiliaryTask.h"
 #include "platform/CpuMonitor.h"
 #include "samples/AudioRecorder.h"
+#include "samples/AudioResource.h"
 
 #include <unistd.h>
 
@@ -180,6 +181,9 @@ void cleanup(BelaContext*, void*) {
             fprintf(stderr, "The recording was not closed in time: its file may be incomplete\n");
     }
     Driver::instrument.saveConfig();
+    // Counts of lines left out in a burst that the run's end cut short.
+    flushCleanedSampleReports(true);
+    flushOscUnhandledLines(true);
     for (auto& gate : gateOut)
         gate.clear();
     Driver::ledDriver.allOff();

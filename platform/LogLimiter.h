@@ -43,6 +43,10 @@ public:
     }
     bool flush(uint32_t& leftOut) { return flush(now(), leftOut); }
 
+    // At the end of a run, whatever the rate: the lines refused since the
+    // last one let through (the caller says their number).
+    uint32_t takeLeftOut() { return leftOut_.exchange(0, std::memory_order_relaxed); }
+
     // A fresh burst; the total of lines left out is kept.
     void reset() {
         due_.store(INT64_MIN / 2, std::memory_order_release);

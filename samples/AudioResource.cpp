@@ -43,9 +43,9 @@ void reportCleanedSamples(const std::string& path, size_t replaced) {
                                   count);
 }
 
-void flushCleanedSampleReports() {
+void flushCleanedSampleReports(bool endOfRun) {
     uint32_t leftOut = 0;
-    if (gReplacedLines.flush(leftOut))
+    if (endOfRun ? (leftOut = gReplacedLines.takeLeftOut()) > 0 : gReplacedLines.flush(leftOut))
         rt_printf(kLeftOutText, leftOut);
 }
 

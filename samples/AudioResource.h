@@ -63,5 +63,6 @@ public:
 // audio thread.
 void reportCleanedSamples(const std::string& path, size_t replaced);
 // Says how many of those lines were left out once the burst is over (called
-// by a task that runs regularly; not the audio thread).
-void flushCleanedSampleReports();
+// by a task that runs regularly; not the audio thread), and at the end of a
+// run whatever the rate, so that no count is lost with the exit.
+void flushCleanedSampleReports(bool endOfRun = false);

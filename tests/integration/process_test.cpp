@@ -5,6 +5,7 @@
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
+#include "tests/support/sound_file.h"
 #include "tests/support/wait.h"
 
 #include <sndfile.h>
@@ -16,6 +17,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <regex>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -312,6 +315,40 @@ TEST(Process, ADataRootThatIsAFileIsRefusedWithItsReason) {
                          " as the data root: Not a directory\nError: unable to initialise audio\n"),
               std::string::npos)
         << r.err;
+}
+
+// A template project whose sample list holds 40 damaged files: 20 lines name
+// them at once, and the count of the rest is said although nothing follows.
+TEST(Process, DamagedSamplesBeyondTheBurstAreCountedBeforeTheRunEnds) {
+    const std::string root = testsupport::tempDir() + "damaged-burst-root";
+    std::filesystem::remove_all(root);
+    const std::string project = root + "/projects/template-project";
+    host::makeFolders(root + "/samples");
+    host::makeFolders(project);
+    std::vector<float> values(4800, 0.25f);
+    values[100] = NAN;
+    std::string entries;
+    for (int k = 0; k < 40; ++k) {
+        const std::string name = "d" + std::to_string(k) + ".wav";
+        ASSERT_TRUE(testsupport::writeSound(root + "/samples/" + name, values));
+        entries += std::string(k ? "," : "") + "{\"sample\": \"/home/corvane/samples/" + name + "\"}";
+    }
+    std::ofstream(project + "/lists.sl") << "{\"sample groups\": {\"damaged\": [" << entries << "]}}";
+    std::ofstream(project + "/template.proj") << "{\"project\": {}, \"files\": {\"sg\": \"lists.sl\"}}";
+
+    const Outcome r = runKept("damaged-burst", {"--root", root, "--offline", "--blocks", "100"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // A slow start may let a 21st line through, or say a count early.
+    const std::regex named(R"(d\d+\.wav: 1 values replaced\n)");
+    const std::regex leftOut(R"((\d+) more reads with values replaced not shown\n)");
+    const std::sregex_iterator end;
+    const auto shown = std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), named), end);
+    long counted = 0, countLines = 0;
+    for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), leftOut); it != end; ++it, ++countLines)
+        counted += std::stol((*it)[1]);
+    EXPECT_GE(shown, 20) << r.out;
+    EXPECT_GE(countLines, 1) << r.out;
+    EXPECT_EQ(shown + counted, 40) << r.out;
 }
 
 }  // namespace
