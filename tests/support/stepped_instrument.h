@@ -17,6 +17,7 @@
 #include "instrument/Settings.h"
 #include "instrument/Entry.h"
 #include "instrument/track/Track.h"
+#include "instrument/voices/VoiceManager.h"
 #include "platform/Audio.h"
 #include "platform/Stepped.h"
 #include "platform/devices/Board.h"
@@ -39,6 +40,7 @@
 #include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -136,6 +138,10 @@ protected:
         // What set-up does not make anew waits for the next test as a fresh
         // process has it.
         Driver::guiNotify.dismiss(true);
+        // The list pop-up keeps the last choice of each title for the
+        // process's life: the next test meets the lists as a fresh process does.
+        std::destroy_at(&Driver::listSelection);
+        std::construct_at(&Driver::listSelection);
         FileBrowser& browser = Driver::fileBrowser;
         browser.listedFolder = "/";
         browser.requestedFolder = FileBrowser::kRootFolder;
@@ -156,12 +162,25 @@ protected:
         }
         host::panel().reset();
     }
+    // A turn counted part of the way to a step in one test would end the
+    // first turn of the next a step early.
+    static void forgetTurn(Parameter& p) {
+        p.tickAccumulator = 0;
+        p.lastTicks = 0;
+    }
+    static void forgetTurns(ParameterGroup& group) {
+        for (Parameter* p : group.parameters)
+            forgetTurn(*p);
+    }
     // A settings page on its first row with its values as built.
     static void settingsAsBuilt(Settings& page) {
         page.setting.resetToDefault();
+        forgetTurn(page.setting);
         for (SettingsGroup& group : page.groups)
-            for (Parameter* p : group.parameters)
+            for (Parameter* p : group.parameters) {
                 p->resetToDefault();
+                forgetTurn(*p);
+            }
     }
     // The pages, pop-ups, sample lists and clock a test leaves behind are
     // closed, emptied and stopped the ways the firmware has, while its
@@ -177,6 +196,11 @@ protected:
         if (DSP::mainClock.isRunning())
             DSP::mainClock.stop(true);
         DSP::audioPool.reset();
+        forgetTurns(DSP::mainClock.parameterGroup);
+        for (Parameter* p : std::initializer_list<Parameter*>{
+                 &Driver::numpad.cursor, &Driver::fileBrowser.cursor,
+                 &DSP::voiceManager.masterChain.position})
+            forgetTurn(*p);
         // A template project resets the tracks; settings come from the
         // configuration file, which the next root holds afresh.
         settingsAsBuilt(Driver::instrument.settingsPage);
@@ -187,6 +211,17 @@ protected:
             track.modulation.removeAll();
             track.resetSequencer();
             track.resetSynthesis(true);
+            // Which no reset of the firmware's touches: the knobs of a run
+            // with both converters set the volume and send of a track
+            // without an engine.
+            track.noneCommon.parameters.resetToDefaults();
+            for (SynthVoiceCommon* engine : track.engines())
+                forgetTurns(engine->parameters);
+            forgetTurns(track.parameterGroup);
+            forgetTurns(track.sequencerImpl.group);
+            for (Parameter* p : std::initializer_list<Parameter*>{&track.slot, &track.allLanesStep,
+                                                                  &track.allLanesFloatStep, &track.effectChain.position})
+                forgetTurn(*p);
             track.resetEffects(true);
             track.slot.resetToDefault();
             track.allLanesStep.resetToDefault();
