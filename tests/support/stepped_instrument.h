@@ -24,6 +24,7 @@
 #include "platform/devices/PanelSimulator.h"
 #include "platform/devices/SerialPort.h"
 #include "samples/AudioResourcePool.h"
+#include "selftest/SelfTest.h"
 #include "sequencing/NoteManager.h"
 #include "tests/support/list_popup.h"
 
@@ -138,10 +139,11 @@ protected:
         // What set-up does not make anew waits for the next test as a fresh
         // process has it.
         Driver::guiNotify.dismiss(true);
-        // The list pop-up keeps the last choice of each title for the
-        // process's life: the next test meets the lists as a fresh process does.
-        std::destroy_at(&Driver::listSelection);
-        std::construct_at(&Driver::listSelection);
+        // The list pop-up keeps the last choice of each title, and the self
+        // test the checks passed, for the process's life: the next test
+        // meets them as a fresh process does.
+        asBuilt(Driver::listSelection);
+        asBuilt(Driver::selfTest);
         FileBrowser& browser = Driver::fileBrowser;
         browser.listedFolder = "/";
         browser.requestedFolder = FileBrowser::kRootFolder;
@@ -161,6 +163,11 @@ protected:
             track.learnConfirmed.store(false);
         }
         host::panel().reset();
+    }
+    template <typename T>
+    static void asBuilt(T& object) {
+        std::destroy_at(&object);
+        std::construct_at(&object);
     }
     // A turn counted part of the way to a step in one test would end the
     // first turn of the next a step early.
