@@ -33,13 +33,13 @@ void spit(const std::string& path, const std::string& text) {
 }
 
 Outcome run(const std::string& name, std::vector<std::string> args) {
-    const std::string out = testsupport::tempDir() + name + "-stdout.txt";
-    const std::string err = testsupport::tempDir() + name + "-stderr.txt";
+    const std::string out = testsupport::freshPath(name, "-stdout.txt");
+    const std::string err = testsupport::freshPath(name, "-stderr.txt");
     return testsupport::runCorvane(args, out, err);
 }
 
 std::string freshRoot(const std::string& name) {
-    const std::string root = testsupport::tempDir() + name;
+    const std::string root = testsupport::freshPath(name);
     host::makeFolders(root);
     return root;
 }

@@ -169,7 +169,7 @@ TEST_F(ReadmeMidiExample, NotesFromThePseudoTerminalPlayTrackOne) {
 
 // The instrument as a new user starts it.
 testsupport::Outcome runInstrument(const std::string& name, std::vector<std::string> args) {
-    const std::string root = testsupport::tempDir() + name;
+    const std::string root = testsupport::freshPath(name);
     host::makeFolders(root);
     args.insert(args.begin(), {"--root", root});
     return testsupport::runCorvane(args, root + "-stdout.txt", "/dev/null");
@@ -183,7 +183,7 @@ size_t count(const std::string& text, const std::string& part) {
 }
 
 TEST(FirstStart, SshSettingIsAppliedOnceAndTheDisplayFileHoldsTheLastFrame) {
-    const std::string picture = testsupport::tempDir() + "display.pgm";
+    const std::string picture = testsupport::freshPath("display", ".pgm");
     const auto r = runInstrument("first-start", {"--offline", "--seconds", "3", "--display-out", picture});
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(count(r.out, "Could not edit SSH config"), 1u) << r.out;

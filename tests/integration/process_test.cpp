@@ -50,7 +50,7 @@ Outcome run(const std::vector<std::string>& args) {
 
 // Both outputs kept, in files named after the run.
 Outcome runKept(const std::string& name, const std::vector<std::string>& args) {
-    const std::string base = testsupport::tempDir() + name;
+    const std::string base = testsupport::freshPath(name);
     return testsupport::runCorvane(args, base + "-stdout.txt", base + "-stderr.txt");
 }
 
@@ -68,7 +68,7 @@ TEST(Process, HelpPrintsTheUsageOnStandardErrorAndExitsZero) {
 }
 
 TEST(Process, UnknownOptionExitsOneWithoutStartingAudio) {
-    std::string root = testsupport::tempDir() + "unknown-option-root";
+    std::string root = testsupport::freshPath("unknown-option-root");
     Outcome r = runKept("unknown-option", {"--root", root, "--no-such-option"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Usage: corvane"), std::string::npos);
@@ -77,8 +77,8 @@ TEST(Process, UnknownOptionExitsOneWithoutStartingAudio) {
 }
 
 TEST(Process, OfflineRunWritesExactlyTheRequestedAudio) {
-    std::string root = testsupport::tempDir() + "offline-root";
-    std::string wav = testsupport::tempDir() + "offline-750.wav";
+    std::string root = testsupport::freshPath("offline-root");
+    std::string wav = testsupport::freshPath("offline-750", ".wav");
     Outcome r = run({"--root", root, "--offline", "--blocks", "750", "--audio-out", wav});
     ASSERT_EQ(r.status, 0) << r.err;
     SF_INFO info{};
@@ -94,8 +94,8 @@ TEST(Process, OfflineRunWritesExactlyTheRequestedAudio) {
 }
 
 TEST(Process, SigtermInRealTimeModeStopsCleanlyWithStatusZero) {
-    std::string root = testsupport::tempDir() + "sigterm-root";
-    std::string errFile = testsupport::tempDir() + "sigterm-stderr.txt";
+    std::string root = testsupport::freshPath("sigterm-root");
+    std::string errFile = testsupport::freshPath("sigterm-stderr", ".txt");
     pid_t pid = spawn({"--root", root}, errFile);
     // Waits for audio to reach the capture, not for a span of time (the
     // guard only ends a hung run).
@@ -119,9 +119,9 @@ TEST(Process, SigtermInRealTimeModeStopsCleanlyWithStatusZero) {
 // The header follows the data while the run goes on: after kill -9 the file
 // holds all but about the last second, and the readers take it.
 TEST(Process, AKilledRunKeepsItsRecordingButTheLastSecond) {
-    const std::string root = testsupport::tempDir() + "kill-root";
-    const std::string wav = testsupport::tempDir() + "killed.wav";
-    const std::string errFile = testsupport::tempDir() + "kill-stderr.txt";
+    const std::string root = testsupport::freshPath("kill-root");
+    const std::string wav = testsupport::freshPath("killed", ".wav");
+    const std::string errFile = testsupport::freshPath("kill-stderr", ".txt");
     const uint64_t secondBytes = 48000ull * 8 * 4;
     pid_t pid = spawn({"--root", root, "--audio-out", wav}, errFile);
     // Waits for the header to count two seconds (the guard only ends a hung run).
@@ -155,7 +155,7 @@ TEST(Process, AKilledRunKeepsItsRecordingButTheLastSecond) {
 // `main` chooses the instrument's board; nothing of a codec is heard on the
 // host, so the platform says so when it has made and started it.
 TEST(Process, TheBoardsCodecIsMadeAndStarted) {
-    const std::string root = testsupport::tempDir() + "codec-root";
+    const std::string root = testsupport::freshPath("codec-root");
     Outcome r = runKept("codec", {"--root", root, "--offline", "--blocks", "10"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Audio codec of VeskPcm3168A started\n"), std::string::npos) << r.err;
@@ -164,7 +164,7 @@ TEST(Process, TheBoardsCodecIsMadeAndStarted) {
 
 // A file named on the console is one the user can open.
 TEST(Process, ConsoleLinesNameFilesByTheirPathsInTheDataRoot) {
-    const std::string root = testsupport::tempDir() + "paths-root";
+    const std::string root = testsupport::freshPath("paths-root");
     Outcome r = runKept("paths", {"--root", root, "--offline", "--blocks", "10"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("[FileReadWrite] readFile(" + root + "/corvane.json)\n"), std::string::npos) << r.out;
@@ -223,7 +223,7 @@ struct RunningCorvane {
 // A USB MIDI interface is a raw MIDI device, no terminal; a FIFO is read the
 // same way. The README's example script switches track 1's MIDI notes on.
 TEST(Process, NotesWrittenIntoAFifoPlayTrackOne) {
-    const std::string root = testsupport::tempDir() + "fifo-root";
+    const std::string root = testsupport::freshPath("fifo-root");
     ASSERT_TRUE(host::makeFolders(root));
     const std::string fifo = root + "/midi-in";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -270,7 +270,7 @@ long long soxSamplesRead(const std::string& stats) {
 // every frame rendered, whether it opens the FIFO before the program or
 // after it (the program then says it waits).
 TEST(Process, AFifoOutputIsReadWholeByAReaderStartedEitherSide) {
-    const std::string root = testsupport::tempDir() + "live-root";
+    const std::string root = testsupport::freshPath("live-root");
     ASSERT_TRUE(host::makeFolders(root));
     const std::string fifo = root + "/live.wav";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -307,7 +307,7 @@ TEST(Process, AFifoOutputIsReadWholeByAReaderStartedEitherSide) {
 
 // A root that cannot be a folder is refused with the system's reason.
 TEST(Process, ADataRootThatIsAFileIsRefusedWithItsReason) {
-    const std::string root = testsupport::tempDir() + "root-is-a-file";
+    const std::string root = testsupport::freshPath("root-is-a-file");
     std::ofstream(root) << "not a folder\n";
     const Outcome r = runKept("root-file", {"--root", root, "--offline", "--blocks", "10"});
     EXPECT_EQ(r.status, 1);

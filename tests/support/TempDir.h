@@ -55,4 +55,12 @@ inline std::string tempDir() {
     return dir;
 }
 
+// A name of its own under the scratch folder at each call: `name`, a count
+// and `extension`. A test repeated in this process never meets the files,
+// FIFOs or folders of its run before.
+inline std::string freshPath(const std::string& name, const std::string& extension = "") {
+    static int calls = 0;
+    return tempDir() + name + "-" + std::to_string(++calls) + extension;
+}
+
 }  // namespace testsupport

@@ -17,12 +17,14 @@
 #include "instrument/Settings.h"
 #include "instrument/Entry.h"
 #include "instrument/track/Track.h"
+#include "instrument/voices/VoiceManager.h"
 #include "platform/Audio.h"
 #include "platform/Stepped.h"
 #include "platform/devices/Board.h"
 #include "platform/devices/PanelSimulator.h"
 #include "platform/devices/SerialPort.h"
 #include "samples/AudioResourcePool.h"
+#include "selftest/SelfTest.h"
 #include "sequencing/NoteManager.h"
 #include "tests/support/list_popup.h"
 
@@ -39,6 +41,7 @@
 #include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -136,6 +139,11 @@ protected:
         // What set-up does not make anew waits for the next test as a fresh
         // process has it.
         Driver::guiNotify.dismiss(true);
+        // The list pop-up keeps the last choice of each title, and the self
+        // test the checks passed, for the process's life: the next test
+        // meets them as a fresh process does.
+        asBuilt(Driver::listSelection);
+        asBuilt(Driver::selfTest);
         FileBrowser& browser = Driver::fileBrowser;
         browser.listedFolder = "/";
         browser.requestedFolder = FileBrowser::kRootFolder;
@@ -156,12 +164,30 @@ protected:
         }
         host::panel().reset();
     }
+    template <typename T>
+    static void asBuilt(T& object) {
+        std::destroy_at(&object);
+        std::construct_at(&object);
+    }
+    // A turn counted part of the way to a step in one test would end the
+    // first turn of the next a step early.
+    static void forgetTurn(Parameter& p) {
+        p.tickAccumulator = 0;
+        p.lastTicks = 0;
+    }
+    static void forgetTurns(ParameterGroup& group) {
+        for (Parameter* p : group.parameters)
+            forgetTurn(*p);
+    }
     // A settings page on its first row with its values as built.
     static void settingsAsBuilt(Settings& page) {
         page.setting.resetToDefault();
+        forgetTurn(page.setting);
         for (SettingsGroup& group : page.groups)
-            for (Parameter* p : group.parameters)
+            for (Parameter* p : group.parameters) {
                 p->resetToDefault();
+                forgetTurn(*p);
+            }
     }
     // The pages, pop-ups, sample lists and clock a test leaves behind are
     // closed, emptied and stopped the ways the firmware has, while its
@@ -177,6 +203,11 @@ protected:
         if (DSP::mainClock.isRunning())
             DSP::mainClock.stop(true);
         DSP::audioPool.reset();
+        forgetTurns(DSP::mainClock.parameterGroup);
+        for (Parameter* p : std::initializer_list<Parameter*>{
+                 &Driver::numpad.cursor, &Driver::fileBrowser.cursor,
+                 &DSP::voiceManager.masterChain.position})
+            forgetTurn(*p);
         // A template project resets the tracks; settings come from the
         // configuration file, which the next root holds afresh.
         settingsAsBuilt(Driver::instrument.settingsPage);
@@ -187,6 +218,17 @@ protected:
             track.modulation.removeAll();
             track.resetSequencer();
             track.resetSynthesis(true);
+            // Which no reset of the firmware's touches: the knobs of a run
+            // with both converters set the volume and send of a track
+            // without an engine.
+            track.noneCommon.parameters.resetToDefaults();
+            for (SynthVoiceCommon* engine : track.engines())
+                forgetTurns(engine->parameters);
+            forgetTurns(track.parameterGroup);
+            forgetTurns(track.sequencerImpl.group);
+            for (Parameter* p : std::initializer_list<Parameter*>{&track.slot, &track.allLanesStep,
+                                                                  &track.allLanesFloatStep, &track.effectChain.position})
+                forgetTurn(*p);
             track.resetEffects(true);
             track.slot.resetToDefault();
             track.allLanesStep.resetToDefault();
