@@ -6,7 +6,13 @@
 
 #include <cstring>
 
-void GuiNotify::setup() { pipe_.setup(kPipeName, kPipeSize, false, false); }
+// A run set up after another in the same process starts with no notice of
+// the last one on screen or queued.
+void GuiNotify::setup() {
+    pipe_.setup(kPipeName, kPipeSize, false, false);
+    queue_.clear();
+    frameCounter_ = 0;
+}
 
 void GuiNotify::post(std::string_view text, uint32_t arg, uint32_t kind) {
     if (text.size() > kMaxText) {

@@ -36,7 +36,10 @@ protected:
         ASSERT_TRUE(lookup.setup());
         pool.makeList("pads", 3);
     }
-    void TearDown() override { DSP::releaseQueue.drain(); }
+    void TearDown() override {
+        DSP::releaseQueue.drain();
+        host::tasksStopAll();  // the look-up's task goes with it: no later test runs it
+    }
 
     voicetest::GrainPool pool;
     GrainLookup lookup;

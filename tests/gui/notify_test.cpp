@@ -51,6 +51,18 @@ TEST_F(Notices, RecordsHoldTheTextKindArgAndLifetime) {
     EXPECT_EQ(notify.queue()[1].arg, 3u);
 }
 
+// A run set up again in the same process shows nothing of the last one.
+TEST_F(Notices, SetupAgainStartsWithNoNotice) {
+    notify.warning("from the last run");
+    notify.info("and another");
+    EXPECT_TRUE(frame());
+    ASSERT_EQ(notify.queue().size(), 2u);
+    notify.setup();
+    EXPECT_TRUE(notify.queue().empty());
+    EXPECT_FALSE(frame());
+    EXPECT_EQ(notify.frameCounter(), 0u);
+}
+
 TEST_F(Notices, EachNoticeStaysForItsLifetimeThenTheNext) {
     EXPECT_FALSE(frame());  // nothing queued: the page is left alone
     notify.warning("first warning");   // 13 characters: lifetime 16

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
 
 namespace {
 
@@ -17,12 +18,15 @@ void silentRender(BelaContext*, void*) {}
 
 class GrainLookupTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(testsupport::startStepped(silentRender, "grain-root")); }
-    static void TearDownTestSuite() { Bela_cleanupAudio(); }
+    // A run per test: the task of each test's look-up is stopped with its
+    // run, before the look-up it points at is gone.
     void SetUp() override {
+        static int runs = 0;
+        ASSERT_TRUE(testsupport::startStepped(silentRender, "grain-root-" + std::to_string(++runs)));
         ASSERT_TRUE(lookup.setup());
         pool.makeList("pads", 3);
     }
+    void TearDown() override { Bela_cleanupAudio(); }
     void ask(std::string_view list, float a, float b, uint32_t voice = 7, float radius = 0.5f) {
         const float point[2] = {a, b};
         lookup.requestGrains(list, point, voice, radius);

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <set>
+#include <string>
 #include <thread>
 
 namespace {
@@ -32,9 +33,15 @@ void waitBlocks(uint64_t n) {
 
 class VoicesThreaded : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(testsupport::startStepped(render, "voices-threaded-root")); }
-    static void TearDownTestSuite() { Bela_cleanupAudio(); }
-    void TearDown() override { gBody.store(nullptr); }
+    // A run per test: a task a test's look-up made ends with that test.
+    void SetUp() override {
+        static int runs = 0;
+        ASSERT_TRUE(testsupport::startStepped(render, "voices-threaded-root-" + std::to_string(++runs)));
+    }
+    void TearDown() override {
+        gBody.store(nullptr);
+        Bela_cleanupAudio();
+    }
 };
 
 GrainLookup* gLookup = nullptr;
@@ -57,6 +64,7 @@ TEST_F(VoicesThreaded, GrainLookupsWhileListsChange) {
     GrainLookup lookup;
     ASSERT_TRUE(lookup.setup());
     gLookup = &lookup;
+    gDraws = 0;  // the draws of this run only
     gBody.store(grainBody);
 
     std::atomic<bool> stop{false};

@@ -9,6 +9,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/wait.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -49,6 +50,8 @@ uint32_t underrunsAfter(uint32_t b) { return gUnderrunsAt[b + 1] - gUnderrunsAt[
 TEST(RealTimePacing, AStallWithinTheBufferCountsNoUnderrunAndOnePastItCountsOne) {
     static_assert(kShortStall < 20ms / 2 && kLongStall > 20ms * 3 / 2);
     ASSERT_EQ(host::BlockPacer::kBufferBlocks, 15u);  // 20 ms
+    gBlock = 0;  // a repeat of the test starts counting afresh
+    std::fill(std::begin(gUnderrunsAt), std::end(gUnderrunsAt), 0u);
     BelaInitSettings s;
     s.setup = pacingSetup;
     s.render = stallingRender;

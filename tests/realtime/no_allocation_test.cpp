@@ -83,6 +83,7 @@
 #include <sched.h>
 #include <time.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -411,14 +412,16 @@ Counts inRender(F&& body, uint32_t blocks = 64, uint32_t warm = 4) {
     return {gAllocations.load(), gFrees.load(), gLocks.load(), gWaits.load(), gIo.load()};
 }
 
+// Each test steps a run of its own, in a root of its own.
 class RealTime : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        ASSERT_TRUE(testsupport::startStepped(testRender, "realtime-root"));
+    void SetUp() override {
+        static int runs = 0;
+        ASSERT_TRUE(testsupport::startStepped(testRender, "realtime-root-" + std::to_string(++runs)));
         // As on the instrument: console output from render goes to the ring.
         host::rtLoggerStart();
     }
-    static void TearDownTestSuite() { Bela_cleanupAudio(); }
+    void TearDown() override { Bela_cleanupAudio(); }
 };
 
 TEST_F(RealTime, CounterSeesWhatItMustSee) {
@@ -448,8 +451,9 @@ TEST_F(RealTime, PlatformCallsOfRender) {
     Pipe pipe("rt-check-pipe", 1 << 16);
     for (uint32_t i = 0; i < 16; ++i)
         ASSERT_TRUE(pipe.writeNonRt(i));
-    // A real thread, as on the instrument; it outlives this test.
+    // A real thread, as on the instrument, until the run is cleaned up.
     static std::atomic<int> runs{0};
+    const int runsBefore = runs.load();
     host::tasksSetThreaded(true, false);
     AuxiliaryTask task = Bela_createAuxiliaryTask([](void*) { runs.fetch_add(1); }, 10, "rt-check-task");
     host::tasksSetThreaded(false, false);
@@ -477,7 +481,7 @@ TEST_F(RealTime, PlatformCallsOfRender) {
         ++echoed;
     EXPECT_EQ(echoed, uint32_t(block));
     EXPECT_EQ(host::rtLoggerDropped(), 0u);
-    EXPECT_TRUE(testsupport::waitUntil([&] { return runs.load() > 0; }));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return runs.load() > runsBefore; }));
 }
 
 AudioBlock sounding(uint64_t& frame) {
@@ -530,30 +534,49 @@ TEST_F(RealTime, EffectChainAndItsPage) {
     for (uint32_t bit : {1u, 0u, 0u, 0u})
         shift.update(bit);
     ASSERT_TRUE(shift.held());
+    // Whatever stops the test, the key is let go and no list is left open.
+    struct Release {
+        KeyDebouncer& key;
+        ~Release() {
+            for (uint32_t bit : {1u, 1u, 1u, 1u})
+                key.update(bit);
+            Driver::listSelection.key(ListSelect::kCancelKey, 2);
+            Driver::listSelection.result();
+        }
+    } release{shift};
     const Counts menu = inRender([&](BelaContext*) { chain.button(22, 2, 0); }, 1, 0);
     EXPECT_TRUE(clean(menu)) << menu;
     EXPECT_EQ(chain.editorMode(), EffectChain::MenuOpen);
     chain.update();  // the interface task opens the list
     ASSERT_EQ(Driver::listSelection.state(), kPopupOpen);
-    // "add effect", then "limiter" (the eighth name in order), then the
-    // place after the first effect: keys and encoders in render, the lists
-    // and the insertion in the interface task.
-    const auto scroll = [](int times) {
-        return inRender([times](BelaContext*) {
-            for (int i = 0; i < times; ++i)
-                Driver::listSelection.encoder(ListSelect::kEncoder, 1, false);
+    // "add effect", then "limiter", then the place after the first effect:
+    // keys and encoders in render, the lists and the insertion in the
+    // interface task. Each list opens on the entry chosen in it last, so
+    // the cursor is turned from there, five ticks a step.
+    const auto scrollOnto = [](const std::string& item) {
+        ListSelect& list = Driver::listSelection;
+        const auto& items = list.items();
+        const int32_t want = int32_t(std::find(items.begin(), items.end(), item) - items.begin());
+        const int ticks = (want - list.cursor.value.load()) * list.cursor.ticksPerStep;
+        const Counts c = inRender([ticks](BelaContext*) {
+            for (int i = 0; i < std::abs(ticks); ++i)
+                Driver::listSelection.encoder(ListSelect::kEncoder, ticks < 0 ? -1 : 1, false);
             if (!isModalOpen())
                 std::abort();
         }, 1, 0);
+        EXPECT_EQ(list.cursor.value.load(), want) << item;
+        return c;
     };
     const auto accept = [] {
         return inRender([](BelaContext*) { Driver::listSelection.key(ListSelect::kAcceptKey, 2); }, 1, 0);
     };
+    const Counts toAdd = scrollOnto("add effect");
+    EXPECT_TRUE(clean(toAdd)) << toAdd;
     const Counts add = accept();
     EXPECT_TRUE(clean(add)) << add;
     chain.update();
     ASSERT_EQ(chain.editorMode(), EffectChain::AddListOpen);
-    const Counts down = scroll(35);  // five ticks make a step
+    const Counts down = scrollOnto("limiter");
     EXPECT_TRUE(clean(down)) << down;
     const Counts chosen = accept();
     EXPECT_TRUE(clean(chosen)) << chosen;
@@ -575,8 +598,6 @@ TEST_F(RealTime, EffectChainAndItsPage) {
         chain.process(block);
     });
     EXPECT_TRUE(clean(after)) << after;
-    for (uint32_t bit : {1u, 1u, 1u, 1u})
-        shift.update(bit);
 }
 
 // Every kind of effect in render, with its keys stepped and its encoders
@@ -1129,7 +1150,19 @@ TEST_F(RealTime, SubtractiveVoicesInRender) {
 // I/O tasks run between the checked blocks, as they would on their threads.
 TEST_F(RealTime, WholeInstrumentRender) {
     DSP::releaseQueue.drain();
-    ASSERT_TRUE(setup(host::context(), nullptr));
+    // This run is the firmware's own: its set-up, and its clean-up when the
+    // test ends.
+    Bela_cleanupAudio();
+    BelaInitSettings settings;
+    settings.setup = setup;
+    settings.render = testRender;
+    settings.cleanup = cleanup;
+    settings.mode = HostMode::Stepped;
+    static int runs = 0;
+    settings.root = testsupport::tempDir() + "realtime-instrument-" + std::to_string(++runs);
+    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
+    ASSERT_EQ(Bela_startAudio(), 0);
+    host::rtLoggerStart();
     const int midi = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(midi, 0);
     for (auto& track : DSP::track) {

@@ -161,24 +161,42 @@ TEST(RecorderAndPreviewThreads, RecordingsCloseWholeAndRequestsDuringALoadPlayAt
     SamplePreview preview;
     gRecorder = &recorder;
     gPreview = &preview;
-    ASSERT_TRUE(testsupport::startStepped(ioRender, "recorder-threads"));
+    static int runs = 0;
+    ASSERT_TRUE(testsupport::startStepped(ioRender, "recorder-threads-" + std::to_string(++runs)));
+    // However the test ends, the threads below are joined and the run is
+    // cleaned up, in that order.
+    struct RunGuard {
+        ~RunGuard() { Bela_cleanupAudio(); }
+    } run;
     const std::string root = host::root();
     std::filesystem::remove_all(root + "/recordings");
     ASSERT_TRUE(recorder.setup(false));
     ASSERT_TRUE(preview.setup(false));
     std::atomic<bool> done{false};
     // The writer and loader tasks, each on a thread of its own.
-    std::thread writer([&] {
-        while (!done)
-            recorder.drain(), std::this_thread::yield();
-    });
-    std::thread loader([&] {
-        while (!done)
-            if (preview.isRequested() && !preview.isLoading() && !preview.isLoaded())
-                preview.load();
-            else
-                std::this_thread::yield();
-    });
+    struct Joined {
+        std::atomic<bool>& done;
+        std::thread writer, loader;
+        void join() {
+            done = true;
+            if (writer.joinable())
+                writer.join();
+            if (loader.joinable())
+                loader.join();
+        }
+        ~Joined() { join(); }
+    } threads{done,
+              std::thread([&] {
+                  while (!done)
+                      recorder.drain(), std::this_thread::yield();
+              }),
+              std::thread([&] {
+                  while (!done)
+                      if (preview.isRequested() && !preview.isLoading() && !preview.isLoaded())
+                          preview.load();
+                      else
+                          std::this_thread::yield();
+              })};
     testsupport::SteppingAudio audio;
 
     for (int i = 0; i < 4; ++i) {
@@ -209,9 +227,7 @@ TEST(RecorderAndPreviewThreads, RecordingsCloseWholeAndRequestsDuringALoadPlayAt
         EXPECT_FALSE(preview.isLoaded()) << second;
     }
 
-    done = true;
-    writer.join();
-    loader.join();
+    threads.join();
     audio.stop();
     Bela_cleanupAudio();
     for (int i = 0; i < 4; ++i) {
