@@ -26,6 +26,7 @@
 #include "samples/AudioResourcePool.h"
 #include "selftest/SelfTest.h"
 #include "sequencing/NoteManager.h"
+#include "sequencing/PitchScale.h"
 #include "tests/support/list_popup.h"
 
 #include "tests/support/TempDir.h"
@@ -144,6 +145,23 @@ protected:
         // meets them as a fresh process does.
         asBuilt(Driver::listSelection);
         asBuilt(Driver::selfTest);
+        // A run without a template project keeps the note lists, their
+        // tunings and the page's keyboard octave and cursor as the last test
+        // left them; the tunings it loaded stay registered.
+        {
+            NoteManager& notes = DSP::noteManager;
+            const NoteManager defaults;
+            for (int i = 0; i < NoteManager::kListCount; ++i)
+                notes.setList(i, *defaults.list(i));
+            for (Parameter* p : std::initializer_list<Parameter*>{
+                     &notes.keyboardOctave, &notes.item, &notes.itemSymbol, &notes.data, &notes.listIndex,
+                     &notes.symbol, &notes.octave, &notes.type, &notes.amp, &notes.chance}) {
+                p->resetToDefault();
+                forgetTurn(*p);
+            }
+            notes.pageState.store(NoteManager::StateIdle);
+            asBuilt(DSP::scaleManager);
+        }
         FileBrowser& browser = Driver::fileBrowser;
         browser.listedFolder = "/";
         browser.requestedFolder = FileBrowser::kRootFolder;
