@@ -63,6 +63,10 @@ struct Launcher {
         pid = fork();
         if (pid == 0) {
             setpgid(0, 0);
+            // A shell ignores SIGINT in what it runs in the background, and a
+            // signal ignored at the start cannot be trapped: the launcher
+            // starts as a terminal would start it.
+            signal(SIGINT, SIG_DFL);
             if (chdir(dir.c_str()) != 0)
                 _exit(126);
             dup2(open("/dev/null", O_RDONLY), 0);

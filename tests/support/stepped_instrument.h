@@ -229,6 +229,10 @@ protected:
         // A template project resets the tracks; settings come from the
         // configuration file, which the next root holds afresh.
         settingsAsBuilt(Driver::instrument.settingsPage);
+        // The clock takes its source back in this run, so that the next one
+        // does not start by announcing it.
+        DSP::mainClock.setClockSource();
+        host::stepBlocks(1);
         Driver::instrument.projectGroup.resetToDefaults();
         Driver::instrument.configGroup.resetToDefaults();
         for (Track& track : DSP::track) {
