@@ -10,6 +10,10 @@
 #include <filesystem>
 
 bool SamplePreview::setup(bool withTask) {
+    // What an earlier run loaded may be another root's file of the same
+    // name: the new run loads afresh what it previews.
+    loadedPath_.clear();
+    loaded_.store(false, std::memory_order_release);
     // A task of an earlier set-up is gone with its run: always a new one.
     task_.store(withTask ? Bela_createAuxiliaryTask(loadSampleFunc, kTaskPriority, "corvane-preview-loader", this)
                          : nullptr,

@@ -117,4 +117,25 @@ TEST_F(SamplePreviewTest, ShortAndUnreadableFilesPlayOnceAndStopDoesNothingWhenI
     EXPECT_FALSE(preview.isLoaded());
 }
 
+// Set up again on another root, the previewer loads the new root's file of
+// the same name, not what the last run left in its slot.
+TEST_F(SamplePreviewTest, ASecondSetUpLoadsTheNewRootsFile) {
+    const std::string path = sox("same.wav", "-c1 synth 0.5 sine 440");
+    preview.play(path);
+    preview.load();
+    renderBlock();
+    root = testsupport::tempDir() + "preview-again";
+    ASSERT_TRUE(host::setRoot(root));
+    std::filesystem::create_directories(root + "/p");
+    ASSERT_EQ(sox("same.wav", "-c1 synth 0.5 sine 440 vol 0.5"), path);
+    const auto source = AudioFileUtilities::load(host::hostPath(path));
+    ASSERT_TRUE(preview.setup(false));
+    preview.play(path);
+    preview.load();
+    ASSERT_TRUE(preview.isLoaded());
+    const AudioBlock block = renderBlock();
+    for (uint32_t f = 0; f < 64; ++f)
+        EXPECT_FLOAT_EQ(block.channel(0)[f], 0.25f * source[0][f]) << f;
+}
+
 }  // namespace
