@@ -152,8 +152,12 @@ bool setup(BelaContext* context, void*) {
     setupWorkers();
     Bela_cpuMonitoringInit(kCpuMonitorBlocks);
     Driver::ledDriver.setup();
-    for (auto& button : Key::trackSelect)
+    // Released, as at power-on: a button an earlier run last saw held would
+    // count as held until a reading came, and four of them stop the run.
+    for (auto& button : Key::trackSelect) {
+        button = KeyDebouncer();
         button.setRepeat(1, 1);
+    }
     gInterfaceTask = Bela_createAuxiliaryTask(interfaceFunc, kInterfacePriority, "corvane-gui");
     if (!gInterfaceTask)
         return false;

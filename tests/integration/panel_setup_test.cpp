@@ -121,6 +121,13 @@ TEST_F(SetupPanel, TrackButtonsActWhenPressedAndTheirChordsNeedThemHeld) {
         host::panel().setTrackButton(t, true);
     play(48);
     EXPECT_TRUE(Bela_stopRequested());
+
+    // Set up again, the buttons start released, also where no converter
+    // reports them: the chord of the run before stops nothing.
+    stop();
+    start({.root = "panel-root-again", .project = nullptr});
+    play(48);
+    EXPECT_FALSE(Bela_stopRequested());
 }
 
 TEST_F(SetupPanel, TheBoardsCodecWasMadeAndStarted) {
