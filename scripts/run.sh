@@ -122,13 +122,11 @@ while :; do
   [ -z "$stop" ] || kill -s "$stop" "$child" 2>/dev/null || true
   status=0
   wait "$child" || status=$?
-  # A signal to run.sh ends the wait early: wait again for the instrument's
-  # own status (127 once it has been had).
-  while [ -n "$stop" ] && [ $status -gt 128 ]; do
-    again=0
-    wait "$child" || again=$?
-    [ $again -ne 127 ] || break
-    status=$again
+  # A signal to run.sh ends the wait early: while the instrument is still
+  # there (running, or not yet reaped), wait again for its own status.
+  while kill -0 "$child" 2>/dev/null; do
+    status=0
+    wait "$child" || status=$?
   done
   child=
   if ! { mkdir -p -- "${exit_file%/*}" && echo "$status" >"$exit_file"; } 2>/dev/null; then

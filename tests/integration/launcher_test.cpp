@@ -253,4 +253,22 @@ TEST(Launcher, CtrlCEndsTheOneRunAndSaves) {
     EXPECT_EQ(exitFile(dir + "/root"), "0\n");
 }
 
+// A stop that kills the instrument before its own handlers are in place (it
+// waits for the reader of a FIFO output) ends the launcher with that status.
+TEST(Launcher, AnInstrumentTheStopKillsEndsTheLauncherWithItsStatus) {
+    const std::string dir = freshFolder("killed-by-stop");
+    ASSERT_EQ(mkfifo((dir + "/out.wav").c_str(), 0644), 0);
+    Launcher run(dir, {"--root", "root", "--audio-out", "out.wav"});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return slurp(run.err).find("waiting for a reader") != std::string::npos; },
+                                       std::chrono::milliseconds(2)));
+    ASSERT_EQ(kill(run.pid, SIGTERM), 0);
+    int status = 0;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return waitpid(run.pid, &status, WNOHANG) == run.pid; },
+                                       std::chrono::milliseconds(2)));
+    kill(-run.pid, SIGKILL);
+    run.pid = -1;
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 143);
+    EXPECT_EQ(exitFile(dir + "/root"), "143\n");
+}
+
 }  // namespace
