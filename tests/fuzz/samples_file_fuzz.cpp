@@ -31,7 +31,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = "/tmp/corvane-samples-fuzz-" + std::to_string(getpid()) + ".wav";
+    static const std::string path = [] {
+        const char* tmp = getenv("TMPDIR");
+        return std::string(tmp && *tmp ? tmp : "/tmp") + "/corvane-samples-fuzz-" + std::to_string(getpid()) + ".wav";
+    }();
     FILE* file = fopen(path.c_str(), "wb");
     if (!file)
         return 0;
