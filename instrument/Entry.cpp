@@ -112,6 +112,9 @@ bool setup(BelaContext* context, void*) {
     printf("-->\tInitializing Corvane firmware version [%s %s]\n", version.c_str(), state.firmwareVersion.label.c_str());
     Driver::guiNotify.setup();
     wireInstrument();
+    // Nothing sounds at the start: a set-up after an earlier run in the same
+    // process would otherwise meet that run's voices, notes and output tails.
+    DSP::voiceManager.silence();
 
     state.buildSettingsPages();
     state.loadConfig();

@@ -68,6 +68,18 @@ void VoiceManager::resetOutputFX() {
     masterChain.insertEffect(AudioEffectType::Limiter, 0);
 }
 
+void VoiceManager::silence() {
+    for (auto& pool : pools_)
+        if (pool) pool->silence();
+    slots_.fill(emptySlot());
+    positions_ = {};
+    tracks_ = {};
+    gateLines_ = {};
+    overflow_ = 0;
+    activeVoices_.store(0, std::memory_order_relaxed);
+    resetOutputFX();
+}
+
 uint32_t VoiceManager::_typeOf(const SynthVoiceCommon* engine) { return engine ? engine->engineType : EngineNone; }
 
 uint32_t VoiceManager::_polyphonyOf(const SynthVoiceCommon& engine) {

@@ -92,6 +92,9 @@ public:
     void underrun(uint32_t count) {}
     // Not the audio thread: the master chain with only a limiter.
     void resetOutputFX();
+    // Before audio runs: no voice sounding, no note waiting, no gate high,
+    // the output chain as built, the tracks to be attached again.
+    void silence();
 
     // ---- the "output FX" page
     void encoder(int index, int delta, bool pushed) override;

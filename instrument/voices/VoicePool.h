@@ -17,12 +17,20 @@ public:
     virtual ~VoicePool() = default;
     // index < kVoices; callers check.
     virtual SynthVoice& voice(uint32_t index) = 0;
+    // Every voice as built: silent, holding no note.
+    virtual void silence() = 0;
 };
 
 template <class Voice>
 class VoicePoolOf final : public VoicePool {
 public:
     SynthVoice& voice(uint32_t index) override { return voices_[index]; }
+    void silence() override {
+        for (Voice& v : voices_) {
+            std::destroy_at(&v);
+            std::construct_at(&v);
+        }
+    }
 
 private:
     std::array<Voice, kVoices> voices_;

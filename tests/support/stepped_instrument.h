@@ -3,6 +3,7 @@
 // whole-instrument tests share.
 #pragma once
 
+#include "dsp/Random.h"
 #include "effects/EffectChain.h"
 #include "gui/Confirm.h"
 #include "gui/FileBrowser.h"
@@ -25,6 +26,7 @@
 #include "platform/devices/SerialPort.h"
 #include "samples/AudioResourcePool.h"
 #include "selftest/SelfTest.h"
+#include "sequencing/MorphController.h"
 #include "sequencing/NoteManager.h"
 #include "sequencing/PitchScale.h"
 #include "tests/support/list_popup.h"
@@ -88,6 +90,12 @@ struct InstrumentSetup {
 constexpr uint32_t kListOpen = 1, kListChosen = 2;  // the list pop-up's states
 
 class SteppedInstrument : public ::testing::Test {
+public:
+    // Before the first test: the values as built, and the instrument a
+    // fresh process sets up.
+    static void takeBuiltValues();
+    static void takeFreshState();
+
 protected:
     static void start(const InstrumentSetup& s) {
         BelaInitSettings settings;
@@ -116,6 +124,10 @@ protected:
         }
         if (s.files)
             s.files(root_);
+        // Noise as built: a note's phases and an LFO's start come from it,
+        // so a test sounds the same whatever ran before it.
+        DSP::noise.seed(Noise::kSeedA, Noise::kSeedB);
+        DSP::random.seed(1);
         ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
         ASSERT_EQ(Bela_startAudio(), 0);
         if (s.midi) {
@@ -181,6 +193,7 @@ protected:
             track.learnConfirmed.store(false);
         }
         host::panel().reset();
+        valuesAsBuilt();
     }
     template <typename T>
     static void asBuilt(T& object) {
@@ -221,6 +234,7 @@ protected:
         if (DSP::mainClock.isRunning())
             DSP::mainClock.stop(true);
         DSP::audioPool.reset();
+        DSP::motion.clear();
         forgetTurns(DSP::mainClock.parameterGroup);
         for (Parameter* p : std::initializer_list<Parameter*>{
                  &Driver::numpad.cursor, &Driver::fileBrowser.cursor,
@@ -256,7 +270,15 @@ protected:
             track.allLanesStep.resetToDefault();
         }
     }
-    void TearDown() override { stop(); }
+    // What a test can see of the instrument it gets: sound, pages, values.
+    static std::string restState();
+    // After a test: the next test's instrument is as a fresh process has it,
+    // so a test that leaves something behind fails itself.
+    static void expectAtRest();
+    void TearDown() override {
+        stop();
+        expectAtRest();
+    }
 
     static void step(uint32_t blocks) { host::stepBlocks(blocks); }
     // Steps `blocks` blocks and returns the main output (channels 0 and 1) of them.
@@ -360,6 +382,15 @@ protected:
 
     static inline std::string root_;
     static inline int midi_ = -1;
+    static inline std::string fresh_;
+    // The values, slots and morph state of the parameters that live as long
+    // as the process (clock, project, tracks, sequencers, engines).
+    static std::vector<Parameter*> fixedParameters();
+    static void valuesAsBuilt();
+    static inline std::vector<std::pair<Parameter*, nlohmann::json>> built_;
+    // Started as the next test would be: no template project, which would
+    // cover what a test left in the tracks.
+    static inline const InstrumentSetup kRestProbe{.root = "at-rest", .project = nullptr, .midi = false};
 };
 
 using Picture = std::function<uint32_t(int x, int y)>;
