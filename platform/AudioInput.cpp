@@ -3,10 +3,12 @@
 #include "platform/SampleValues.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <pthread.h>
 #include <sndfile.h>
 #include <samplerate.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,11 +39,25 @@ constexpr auto kWriterGrace = std::chrono::milliseconds(100);
 
 enum Stage : int { kOpening, kReady, kFailed };
 
+// Why a pipe or FIFO fails on a run the launcher started again.
+constexpr const char* kUsedUp = "a pipe or FIFO is used up";
+
+// Says why the input cannot be read. On the first run the start is refused;
+// on a run started again the inputs are silent and the run goes on.
+void sayUnreadable(const std::string& path, bool again, const std::string& reason) {
+    if (again)
+        fprintf(stderr, "Audio input %s cannot be read again after a restart (%s): the inputs are silent\n",
+                path.c_str(), reason.c_str());
+    else
+        fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), reason.c_str());
+}
+
 }  // namespace
 
 struct AudioInputStream::State {
     std::string path;
     bool pipe = false;
+    bool again = false;  // a run the launcher started again
     size_t contextChannels = 0;
 
     // The reader's own, set up before it says kReady.
@@ -138,24 +154,39 @@ struct AudioInputStream::State {
     // writer) and sets up what reading needs. Says why not on the console.
     bool setUp() {
         inRead.store(true, std::memory_order_seq_cst);
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Run again, a FIFO is not waited for: its writer went with the run before.
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (again && pipe ? O_NONBLOCK : 0));
         const int openError = errno;
-        if (fd >= 0)
+        bool usedUp = false;
+        if (fd >= 0 && again && pipe) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            // A command's pipe (<(command)) was read by the run before: what
+            // is left of it is no file's start.
+            struct statfs fs {};
+            usedUp = fstatfs(fd, &fs) == 0 && fs.f_type == PIPEFS_MAGIC;
+        }
+        if (fd >= 0 && !usedUp)
             file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
         inRead.store(false, std::memory_order_seq_cst);
         if (fd < 0) {
-            fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), strerror(openError));
+            sayUnreadable(path, again, strerror(openError));
             return false;
         }
         if (!file) {
-            fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), sf_strerror(nullptr));
+            sayUnreadable(path, again, again && pipe ? kUsedUp : sf_strerror(nullptr));
             return false;
         }
         const int rate = info.samplerate;
         ratio = double(kHostSampleRate) / double(rate > 0 ? rate : 1);
+        const auto sayNoConversion = [&] {
+            if (again)
+                sayUnreadable(path, again, "at " + std::to_string(rate) + " Hz, which cannot be converted");
+            else
+                fprintf(stderr, "Audio input %s is at %d Hz and cannot be converted to %u Hz\n", path.c_str(), rate,
+                        kHostSampleRate);
+        };
         if (info.channels <= 0 || rate <= 0 || !src_is_valid_ratio(ratio)) {
-            fprintf(stderr, "Audio input %s is at %d Hz and cannot be converted to %u Hz\n", path.c_str(), rate,
-                    kHostSampleRate);
+            sayNoConversion();
             return false;
         }
         fileChannels = size_t(info.channels);
@@ -171,8 +202,7 @@ struct AudioInputStream::State {
             int error = 0;
             converter = src_callback_new(converterCallback, SRC_SINC_MEDIUM_QUALITY, int(ringChannels), &error, this);
             if (!converter) {
-                fprintf(stderr, "Audio input %s is at %d Hz and cannot be converted to %u Hz\n", path.c_str(),
-                        rate, kHostSampleRate);
+                sayNoConversion();
                 return false;
             }
             fprintf(stderr, "Audio input %s: %d Hz converted to %u Hz\n", path.c_str(), rate, kHostSampleRate);
@@ -214,20 +244,21 @@ struct AudioInputStream::State {
 
 AudioInputStream::~AudioInputStream() { close(); }
 
-bool AudioInputStream::open(const std::string& path, size_t contextChannels) {
+bool AudioInputStream::open(const std::string& path, size_t contextChannels, bool again) {
     close();
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), strerror(errno));
+        sayUnreadable(path, again, strerror(errno));
         return false;
     }
     if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
-        fprintf(stderr, "Audio input %s cannot be read: not a regular file\n", path.c_str());
+        sayUnreadable(path, again, "not a regular file");
         return false;
     }
     auto state = std::make_shared<State>();
     state->path = path;
     state->pipe = S_ISFIFO(st.st_mode);
+    state->again = again;
     state->contextChannels = contextChannels;
     try {
         reader_ = std::thread([state] {
@@ -235,7 +266,7 @@ bool AudioInputStream::open(const std::string& path, size_t contextChannels) {
             state->run();
         });
     } catch (...) {
-        fprintf(stderr, "Audio input %s cannot be read: no thread to read it\n", path.c_str());
+        sayUnreadable(path, again, "no thread to read it");
         return false;
     }
     state_ = std::move(state);
