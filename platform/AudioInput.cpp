@@ -52,6 +52,54 @@ void sayUnreadable(const std::string& path, bool again, const std::string& reaso
         fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), reason.c_str());
 }
 
+// Bytes a sample of `format` takes in the file; 0 for compressed formats.
+size_t bytesPerSample(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8: return 1;
+    case SF_FORMAT_PCM_16: return 2;
+    case SF_FORMAT_PCM_24: return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT: return 4;
+    case SF_FORMAT_DOUBLE: return 8;
+    default: return 0;
+    }
+}
+
+// A writer that cannot go back to fix its header (sox into a pipe) puts the
+// largest length it can there: that is no length at all.
+bool lengthIsKnown(sf_count_t frames, const SF_INFO& info) {
+    if (frames <= 0 || frames == SF_COUNT_MAX)
+        return false;
+    const double bytes = double(frames) * double(info.channels) * double(bytesPerSample(info.format));
+    return bytes < double(0x7fff0000u);
+}
+
+uint32_t le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+
+// The frames the header of a WAV file claims, read from the file itself:
+// libsndfile cuts the length to what a file holds when it opens it, and so
+// hides a file cut short. 0 when not a WAV file or not known. Only for
+// uncompressed samples, where a frame is a block.
+sf_count_t wavHeaderFrames(int fd) {
+    unsigned char h[4096];
+    const ssize_t n = pread(fd, h, sizeof h, 0);
+    if (n < 12 || memcmp(h, "RIFF", 4) != 0 || memcmp(h + 8, "WAVE", 4) != 0)
+        return 0;
+    uint32_t blockAlign = 0;
+    for (ssize_t at = 12; at + 8 <= n;) {
+        const uint32_t size = le32(h + at + 4);
+        if (memcmp(h + at, "fmt ", 4) == 0 && at + 8 + 14 <= n)
+            blockAlign = h[at + 20] | h[at + 21] << 8;
+        if (memcmp(h + at, "data", 4) == 0)
+            return blockAlign > 0 ? sf_count_t(size / blockAlign) : 0;
+        if (size > uint32_t(n))
+            return 0;
+        at += 8 + ssize_t(size) + (size & 1);
+    }
+    return 0;
+}
+
 }  // namespace
 
 struct AudioInputStream::State {
@@ -74,6 +122,8 @@ struct AudioInputStream::State {
     std::vector<float> made;            // kChunkFrames frames for the ring
     std::unique_ptr<float[]> ring;      // kRingFrames frames of ringChannels
     bool readFailed = false;
+    sf_count_t claimedFrames = 0;  // what the header says the file holds
+    sf_count_t framesRead = 0;     // at the file's rate
 
     std::atomic<int> stage{kOpening};
     std::atomic<uint64_t> head{0};  // frames written by the reader
@@ -117,6 +167,7 @@ struct AudioInputStream::State {
             return 0;
         }
         const size_t frames = size_t(got);
+        framesRead += got;
         replaced.fetch_add(cleanSamples(fileChunk.data(), frames * fileChannels), std::memory_order_relaxed);
         for (size_t f = 0; f < frames; ++f)
             for (size_t c = 0; c < ringChannels; ++c)
@@ -189,6 +240,9 @@ struct AudioInputStream::State {
             sayNoConversion();
             return false;
         }
+        claimedFrames = info.frames;
+        if (!pipe && bytesPerSample(info.format) > 0)
+            claimedFrames = std::max(claimedFrames, wavHeaderFrames(fd));
         fileChannels = size_t(info.channels);
         ringChannels = std::min(fileChannels, std::max<size_t>(contextChannels, 4));
         target.resize(ringChannels);
@@ -235,6 +289,11 @@ struct AudioInputStream::State {
         }
         if (readFailed)
             fprintf(stderr, "Audio input %s: reading stopped early: %s\n", path.c_str(), sf_strerror(file));
+        else if (!quit.load(std::memory_order_acquire) && framesRead < claimedFrames &&
+                 lengthIsKnown(claimedFrames, info))
+            // A writer killed, a file cut short while read.
+            fprintf(stderr, "Audio input %s ended after %.1f s\n", path.c_str(),
+                    double(framesRead) / double(info.samplerate));
         if (!quit.load(std::memory_order_acquire))
             sayReplaced();
         ended.store(true, std::memory_order_release);
