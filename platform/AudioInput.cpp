@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <sndfile.h>
 #include <samplerate.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -344,8 +345,25 @@ bool AudioInputStream::open(const std::string& path, size_t contextChannels, boo
         return false;
     }
     // The first blocks find their frames (or the whole of a short file).
-    while (!state_->primed.load(std::memory_order_acquire))
+    // A writer that sent its header and then nothing holds the start: said
+    // once a wait finds no new frames while the reader waits on an empty pipe
+    // (the data is not there yet), after one that found none either.
+    uint64_t seen = 0;
+    int idleWaits = 0;
+    bool saidData = false;
+    while (!state_->primed.load(std::memory_order_acquire)) {
+        const uint64_t head = state_->head.load(std::memory_order_acquire);
+        int pending = 1;
+        const bool starved = state_->pipe && head == seen && state_->inRead.load(std::memory_order_seq_cst) &&
+                             ioctl(state_->fd, FIONREAD, &pending) == 0 && pending == 0;
+        idleWaits = starved ? idleWaits + 1 : 0;
+        seen = head;
+        if (idleWaits >= 2 && !saidData) {
+            fprintf(stderr, "Audio input %s: waiting for the writer's data\n", path.c_str());
+            saidData = true;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     return true;
 }
 

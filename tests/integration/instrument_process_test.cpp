@@ -387,6 +387,34 @@ TEST(InstrumentProcess, AudioInputStreamsFromAFifoAndAPipe) {
     expectTone1k(piped);
 }
 
+// A writer that sends the header and then nothing holds the start: the
+// console says what it waits for, and the run goes on once the data comes.
+TEST(InstrumentProcess, AudioInputSaysItWaitsForTheWritersData) {
+    const std::string root = freshRoot("input-stalled");
+    const std::string fifo = root + "/in.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string tone = root + "/tone.wav";
+    ASSERT_TRUE(testsupport::writeSound(tone, sine1k(48000, 1.0), 48000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    const std::string sound = slurp(tone);
+    const size_t data = sound.find("data");
+    ASSERT_NE(data, std::string::npos);
+    const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
+    pid_t pid = testsupport::startCorvane(
+        {"--root", root, "--offline", "--seconds", "0.5", "--audio-in", fifo, "--audio-out", root + "/out.wav"}, out,
+        err);
+    const std::string waiting = "Audio input " + fifo + ": waiting for the writer's data\n";
+    {
+        std::ofstream writer(fifo, std::ios::binary);
+        writer << sound.substr(0, data + 8) << std::flush;
+        const bool said = testsupport::waitUntil([&] { return contains(slurp(err), waiting); });
+        writer << sound.substr(data + 8);
+        EXPECT_TRUE(said) << slurp(err);
+    }
+    Outcome r = testsupport::finishCorvane(pid, out, err);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find(waiting), r.err.rfind(waiting)) << r.err;  // once
+}
+
 // A file that ends before the length its header gives (cut short, or its
 // writer killed) says so; the inputs are silent after it, as at an end.
 TEST(InstrumentProcess, AudioInputCutShortSaysWhereItEnded) {
