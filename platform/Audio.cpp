@@ -34,6 +34,9 @@
 
 namespace {
 
+// Set by scripts/run.sh to the number of the run it starts (1 the first).
+constexpr const char* kLauncherRunVariable = "CORVANE_LAUNCHER_RUN";
+
 struct HostAudio {
     BelaInitSettings settings;
     BelaContext context;
@@ -318,7 +321,13 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     h.outputFailed = false;
     gStopRequested = 0;
 
-    if (!settings->audioInFile.empty() && !h.input.open(settings->audioInFile, h.context.audioInChannels))
+    // A run the launcher started again goes on with silent inputs when the
+    // file is no longer there to read (a pipe the run before used up): the
+    // player's instrument comes back.
+    const char* launcherRun = getenv(kLauncherRunVariable);
+    const bool again = launcherRun && atoi(launcherRun) > 1;
+    if (!settings->audioInFile.empty() && !h.input.open(settings->audioInFile, h.context.audioInChannels, again) &&
+        !again)
         return -1;
     host::setMidiPort(settings->midiPort);
     host::setOscListenAddress(settings->oscListen);

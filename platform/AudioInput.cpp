@@ -3,10 +3,13 @@
 #include "platform/SampleValues.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <pthread.h>
 #include <sndfile.h>
 #include <samplerate.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,11 +40,73 @@ constexpr auto kWriterGrace = std::chrono::milliseconds(100);
 
 enum Stage : int { kOpening, kReady, kFailed };
 
+// Why a pipe or FIFO fails on a run the launcher started again.
+constexpr const char* kUsedUp = "a pipe or FIFO is used up";
+
+// Says why the input cannot be read. On the first run the start is refused;
+// on a run started again the inputs are silent and the run goes on.
+void sayUnreadable(const std::string& path, bool again, const std::string& reason) {
+    if (again)
+        fprintf(stderr, "Audio input %s cannot be read again after a restart (%s): the inputs are silent\n",
+                path.c_str(), reason.c_str());
+    else
+        fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), reason.c_str());
+}
+
+// Bytes a sample of `format` takes in the file; 0 for compressed formats.
+size_t bytesPerSample(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8: return 1;
+    case SF_FORMAT_PCM_16: return 2;
+    case SF_FORMAT_PCM_24: return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT: return 4;
+    case SF_FORMAT_DOUBLE: return 8;
+    default: return 0;
+    }
+}
+
+// A writer that cannot go back to fix its header (sox into a pipe) puts the
+// largest length it can there: that is no length at all.
+bool lengthIsKnown(sf_count_t frames, const SF_INFO& info) {
+    if (frames <= 0 || frames == SF_COUNT_MAX)
+        return false;
+    const double bytes = double(frames) * double(info.channels) * double(bytesPerSample(info.format));
+    return bytes < double(0x7fff0000u);
+}
+
+uint32_t le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+
+// The frames the header of a WAV file claims, read from the file itself:
+// libsndfile cuts the length to what a file holds when it opens it, and so
+// hides a file cut short. 0 when not a WAV file or not known. Only for
+// uncompressed samples, where a frame is a block.
+sf_count_t wavHeaderFrames(int fd) {
+    unsigned char h[4096];
+    const ssize_t n = pread(fd, h, sizeof h, 0);
+    if (n < 12 || memcmp(h, "RIFF", 4) != 0 || memcmp(h + 8, "WAVE", 4) != 0)
+        return 0;
+    uint32_t blockAlign = 0;
+    for (ssize_t at = 12; at + 8 <= n;) {
+        const uint32_t size = le32(h + at + 4);
+        if (memcmp(h + at, "fmt ", 4) == 0 && at + 8 + 14 <= n)
+            blockAlign = h[at + 20] | h[at + 21] << 8;
+        if (memcmp(h + at, "data", 4) == 0)
+            return blockAlign > 0 ? sf_count_t(size / blockAlign) : 0;
+        if (size > uint32_t(n))
+            return 0;
+        at += 8 + ssize_t(size) + (size & 1);
+    }
+    return 0;
+}
+
 }  // namespace
 
 struct AudioInputStream::State {
     std::string path;
     bool pipe = false;
+    bool again = false;  // a run the launcher started again
     size_t contextChannels = 0;
 
     // The reader's own, set up before it says kReady.
@@ -58,6 +123,8 @@ struct AudioInputStream::State {
     std::vector<float> made;            // kChunkFrames frames for the ring
     std::unique_ptr<float[]> ring;      // kRingFrames frames of ringChannels
     bool readFailed = false;
+    sf_count_t claimedFrames = 0;  // what the header says the file holds
+    sf_count_t framesRead = 0;     // at the file's rate
 
     std::atomic<int> stage{kOpening};
     std::atomic<uint64_t> head{0};  // frames written by the reader
@@ -101,6 +168,7 @@ struct AudioInputStream::State {
             return 0;
         }
         const size_t frames = size_t(got);
+        framesRead += got;
         replaced.fetch_add(cleanSamples(fileChunk.data(), frames * fileChannels), std::memory_order_relaxed);
         for (size_t f = 0; f < frames; ++f)
             for (size_t c = 0; c < ringChannels; ++c)
@@ -138,26 +206,44 @@ struct AudioInputStream::State {
     // writer) and sets up what reading needs. Says why not on the console.
     bool setUp() {
         inRead.store(true, std::memory_order_seq_cst);
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Run again, a FIFO is not waited for: its writer went with the run before.
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (again && pipe ? O_NONBLOCK : 0));
         const int openError = errno;
-        if (fd >= 0)
+        bool usedUp = false;
+        if (fd >= 0 && again && pipe) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            // A command's pipe (<(command)) was read by the run before: what
+            // is left of it is no file's start.
+            struct statfs fs {};
+            usedUp = fstatfs(fd, &fs) == 0 && fs.f_type == PIPEFS_MAGIC;
+        }
+        if (fd >= 0 && !usedUp)
             file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
         inRead.store(false, std::memory_order_seq_cst);
         if (fd < 0) {
-            fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), strerror(openError));
+            sayUnreadable(path, again, strerror(openError));
             return false;
         }
         if (!file) {
-            fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), sf_strerror(nullptr));
+            sayUnreadable(path, again, again && pipe ? kUsedUp : sf_strerror(nullptr));
             return false;
         }
         const int rate = info.samplerate;
         ratio = double(kHostSampleRate) / double(rate > 0 ? rate : 1);
+        const auto sayNoConversion = [&] {
+            if (again)
+                sayUnreadable(path, again, "at " + std::to_string(rate) + " Hz, which cannot be converted");
+            else
+                fprintf(stderr, "Audio input %s is at %d Hz and cannot be converted to %u Hz\n", path.c_str(), rate,
+                        kHostSampleRate);
+        };
         if (info.channels <= 0 || rate <= 0 || !src_is_valid_ratio(ratio)) {
-            fprintf(stderr, "Audio input %s is at %d Hz and cannot be converted to %u Hz\n", path.c_str(), rate,
-                    kHostSampleRate);
+            sayNoConversion();
             return false;
         }
+        claimedFrames = info.frames;
+        if (!pipe && bytesPerSample(info.format) > 0)
+            claimedFrames = std::max(claimedFrames, wavHeaderFrames(fd));
         fileChannels = size_t(info.channels);
         ringChannels = std::min(fileChannels, std::max<size_t>(contextChannels, 4));
         target.resize(ringChannels);
@@ -171,8 +257,7 @@ struct AudioInputStream::State {
             int error = 0;
             converter = src_callback_new(converterCallback, SRC_SINC_MEDIUM_QUALITY, int(ringChannels), &error, this);
             if (!converter) {
-                fprintf(stderr, "Audio input %s is at %d Hz and cannot be converted to %u Hz\n", path.c_str(),
-                        rate, kHostSampleRate);
+                sayNoConversion();
                 return false;
             }
             fprintf(stderr, "Audio input %s: %d Hz converted to %u Hz\n", path.c_str(), rate, kHostSampleRate);
@@ -205,6 +290,11 @@ struct AudioInputStream::State {
         }
         if (readFailed)
             fprintf(stderr, "Audio input %s: reading stopped early: %s\n", path.c_str(), sf_strerror(file));
+        else if (!quit.load(std::memory_order_acquire) && framesRead < claimedFrames &&
+                 lengthIsKnown(claimedFrames, info))
+            // A writer killed, a file cut short while read.
+            fprintf(stderr, "Audio input %s ended after %.1f s\n", path.c_str(),
+                    double(framesRead) / double(info.samplerate));
         if (!quit.load(std::memory_order_acquire))
             sayReplaced();
         ended.store(true, std::memory_order_release);
@@ -214,20 +304,21 @@ struct AudioInputStream::State {
 
 AudioInputStream::~AudioInputStream() { close(); }
 
-bool AudioInputStream::open(const std::string& path, size_t contextChannels) {
+bool AudioInputStream::open(const std::string& path, size_t contextChannels, bool again) {
     close();
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        fprintf(stderr, "Audio input %s cannot be read: %s\n", path.c_str(), strerror(errno));
+        sayUnreadable(path, again, strerror(errno));
         return false;
     }
     if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
-        fprintf(stderr, "Audio input %s cannot be read: not a regular file\n", path.c_str());
+        sayUnreadable(path, again, "not a regular file");
         return false;
     }
     auto state = std::make_shared<State>();
     state->path = path;
     state->pipe = S_ISFIFO(st.st_mode);
+    state->again = again;
     state->contextChannels = contextChannels;
     try {
         reader_ = std::thread([state] {
@@ -235,7 +326,7 @@ bool AudioInputStream::open(const std::string& path, size_t contextChannels) {
             state->run();
         });
     } catch (...) {
-        fprintf(stderr, "Audio input %s cannot be read: no thread to read it\n", path.c_str());
+        sayUnreadable(path, again, "no thread to read it");
         return false;
     }
     state_ = std::move(state);
@@ -254,8 +345,25 @@ bool AudioInputStream::open(const std::string& path, size_t contextChannels) {
         return false;
     }
     // The first blocks find their frames (or the whole of a short file).
-    while (!state_->primed.load(std::memory_order_acquire))
+    // A writer that sent its header and then nothing holds the start: said
+    // once a wait finds no new frames while the reader waits on an empty pipe
+    // (the data is not there yet), after one that found none either.
+    uint64_t seen = 0;
+    int idleWaits = 0;
+    bool saidData = false;
+    while (!state_->primed.load(std::memory_order_acquire)) {
+        const uint64_t head = state_->head.load(std::memory_order_acquire);
+        int pending = 1;
+        const bool starved = state_->pipe && head == seen && state_->inRead.load(std::memory_order_seq_cst) &&
+                             ioctl(state_->fd, FIONREAD, &pending) == 0 && pending == 0;
+        idleWaits = starved ? idleWaits + 1 : 0;
+        seen = head;
+        if (idleWaits >= 2 && !saidData) {
+            fprintf(stderr, "Audio input %s: waiting for the writer's data\n", path.c_str());
+            saidData = true;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     return true;
 }
 

@@ -34,8 +34,10 @@ public:
 
     // Opens `path` for a context of `contextChannels` inputs and reads ahead
     // until the ring is full or the file has ended. False, with the reason on
-    // the console, when the file cannot be read.
-    bool open(const std::string& path, size_t contextChannels);
+    // the console, when the file cannot be read; `again` (a run the launcher
+    // started again) words it as inputs left silent, and a pipe or FIFO is
+    // neither waited for nor read again.
+    bool open(const std::string& path, size_t contextChannels, bool again = false);
     bool isOpen() const { return state_ != nullptr; }
 
     // Audio thread: writes the next `frames` frames into the inputs the file

@@ -12,7 +12,8 @@
 # status was 3 (power-off: run.sh ends with status 0) or run.sh itself was
 # stopped (Ctrl-C, SIGTERM or SIGHUP: passed on to the instrument, which saves
 # and exits; no restart). A run killed by a signal has the status 128 + its
-# number. More than 5 restarts within 30 seconds stop run.sh.
+# number. More than 5 restarts within 30 seconds stop run.sh. Each run it
+# starts has CORVANE_LAUNCHER_RUN set to its number (1, 2, 3, ...).
 # Offline runs, runs bounded by --blocks/--seconds, --help and wrong options
 # run once, and run.sh ends with their status.
 #
@@ -115,7 +116,12 @@ trap 'pass_on TERM' TERM
 trap 'pass_on HUP' HUP
 
 restarts=()
+runs=0
 while :; do
+  # Which run of this launcher it is (1 the first): a run started again knows
+  # that what the first one used up (a pipe as its input) is gone.
+  runs=$((runs + 1))
+  export CORVANE_LAUNCHER_RUN=$runs
   # The instrument takes SIGINT from the terminal itself, as when run alone.
   (trap - INT QUIT; exec "$binary" "$@") <&0 &
   child=$!

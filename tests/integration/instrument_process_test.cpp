@@ -383,7 +383,52 @@ TEST(InstrumentProcess, AudioInputStreamsFromAFifoAndAPipe) {
     const std::string said = testsupport::shellOutput("bash -c \"" + command + "\"; echo status $?");
     EXPECT_TRUE(contains(said, ": 44100 Hz converted to 48000 Hz\n")) << said;
     EXPECT_TRUE(contains(said, "status 0\n")) << said;
+    EXPECT_FALSE(contains(said, "ended after")) << said;  // sox gives a pipe no length
     expectTone1k(piped);
+}
+
+// A writer that sends the header and then nothing holds the start: the
+// console says what it waits for, and the run goes on once the data comes.
+TEST(InstrumentProcess, AudioInputSaysItWaitsForTheWritersData) {
+    const std::string root = freshRoot("input-stalled");
+    const std::string fifo = root + "/in.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string tone = root + "/tone.wav";
+    ASSERT_TRUE(testsupport::writeSound(tone, sine1k(48000, 1.0), 48000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    const std::string sound = slurp(tone);
+    const size_t data = sound.find("data");
+    ASSERT_NE(data, std::string::npos);
+    const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
+    pid_t pid = testsupport::startCorvane(
+        {"--root", root, "--offline", "--seconds", "0.5", "--audio-in", fifo, "--audio-out", root + "/out.wav"}, out,
+        err);
+    const std::string waiting = "Audio input " + fifo + ": waiting for the writer's data\n";
+    {
+        std::ofstream writer(fifo, std::ios::binary);
+        writer << sound.substr(0, data + 8) << std::flush;
+        const bool said = testsupport::waitUntil([&] { return contains(slurp(err), waiting); });
+        writer << sound.substr(data + 8);
+        EXPECT_TRUE(said) << slurp(err);
+    }
+    Outcome r = testsupport::finishCorvane(pid, out, err);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find(waiting), r.err.rfind(waiting)) << r.err;  // once
+}
+
+// A file that ends before the length its header gives (cut short, or its
+// writer killed) says so; the inputs are silent after it, as at an end.
+TEST(InstrumentProcess, AudioInputCutShortSaysWhereItEnded) {
+    const std::string root = freshRoot("input-cut");
+    const std::string cut = root + "/cut.wav";
+    ASSERT_TRUE(testsupport::writeSound(cut, sine1k(48000, 1.0), 48000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    const std::string sound = slurp(cut);
+    const size_t data = sound.find("data");
+    ASSERT_NE(data, std::string::npos);
+    ASSERT_EQ(truncate(cut.c_str(), off_t(data + 8 + 2 * 14400)), 0);  // 0.3 s of the 1 s it claims
+    Outcome r = run("input-cut", {"--root", root, "--offline", "--seconds", "0.5", "--audio-in", cut, "--audio-out",
+                                  root + "/out.wav"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "Audio input " + cut + " ended after 0.3 s\n")) << r.err;
 }
 
 // Start-up refusals of --audio-in say why.

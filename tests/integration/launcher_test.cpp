@@ -235,6 +235,44 @@ TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
     EXPECT_EQ(count(slurp(run.err), "run.sh: restarting (last exit code 139)\n"), 1u) << slurp(run.err);
 }
 
+// The README's "--audio-in <(command)": a run started again finds the pipe
+// used up by the run before; it comes up with silent inputs and says why,
+// instead of refusing the start until the launcher gives up.
+TEST(Launcher, ARestartGoesOnWithSilentInputsWhenThePipeIsUsedUp) {
+    const std::string dir = freshFolder("restart-pipe");
+    ASSERT_TRUE(testsupport::writeSound(dir + "/in.wav", std::vector<float>(4800, 0.1f), 48000));
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);  // inherited by run.sh and each run, as a shell's <(...) is
+    const std::string wav = slurp(dir + "/in.wav");
+    ASSERT_EQ(write(fds[1], wav.data(), wav.size()), ssize_t(wav.size()));
+    close(fds[1]);
+    const std::string input = "/dev/fd/" + std::to_string(fds[0]);
+    const char* asan = getenv("ASAN_OPTIONS");
+    Launcher run(dir, {"--root", "root", "--audio-in", input},
+                 {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}});
+    close(fds[0]);
+    struct stat st {};
+    ASSERT_TRUE(testsupport::waitUntil(  // audio flows: the handlers are in place
+        [&] { return stat((dir + "/root/output.wav").c_str(), &st) == 0 && st.st_size > 200000; },
+        std::chrono::milliseconds(2)));
+    const pid_t instrument = run.instrument();
+    ASSERT_GT(instrument, 0);
+    ASSERT_EQ(kill(instrument, SIGSEGV), 0);
+    const std::string started = "-->\tCorvane has been initialized!\n";
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return count(slurp(run.out), started) >= 2 || count(slurp(run.err), "giving up") > 0; },
+        std::chrono::milliseconds(2)));
+    kill(run.pid, SIGTERM);
+    EXPECT_EQ(run.finish(), 0);
+    const std::string err = slurp(run.err);
+    EXPECT_EQ(count(slurp(run.out), started), 2u) << err;
+    EXPECT_EQ(count(err, "Audio input " + input +
+                             " cannot be read again after a restart (a pipe or FIFO is used up): the inputs are silent\n"),
+              1u)
+        << err;
+    EXPECT_EQ(count(err, "run.sh: restarting"), 1u) << err;
+}
+
 // Ctrl-C reaches the terminal's whole foreground group: run.sh and the
 // instrument both; the instrument saves, and nothing starts again.
 TEST(Launcher, CtrlCEndsTheOneRunAndSaves) {
