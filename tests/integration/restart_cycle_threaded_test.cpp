@@ -103,4 +103,15 @@ TEST_F(RestartCycle, SecondSetUpHasItsOwnWorkersAndPlaysAGranularTrack) {
     }
 }
 
+// A key still down when a run ends leaves no voice for the next set-up.
+TEST_F(RestartCycle, ANoteHeldAtTheEndIsNotHeardInTheNextRun) {
+    ASSERT_NO_FATAL_FAILURE(start({.root = "held-note"}));
+    host::panel().pressKey(30);
+    EXPECT_GT(rms(play(100)), 0.005);
+    stop();
+    ASSERT_NO_FATAL_FAILURE(start({.root = "after-held-note"}));
+    EXPECT_EQ(DSP::voiceManager.activeVoiceCount(), 0u);
+    EXPECT_EQ(rms(play(100)), 0.0);
+}
+
 }  // namespace
