@@ -298,6 +298,13 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
                 (settings->root.empty() ? host::defaultRoot() : settings->root).c_str(), strerror(error));
         return -1;
     }
+    // Before anything under the root (the output among them) is opened.
+    if (!host::lockRoot(host::root()))
+        return -1;
+    const auto fail = [] {
+        host::unlockRoot();
+        return -1;
+    };
     h.settings = *settings;
     h.settings.userData = userData;
     h.context = BelaContext{};
@@ -319,14 +326,14 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     gStopRequested = 0;
 
     if (!settings->audioInFile.empty() && !h.input.open(settings->audioInFile, h.context.audioInChannels))
-        return -1;
+        return fail();
     host::setMidiPort(settings->midiPort);
     host::setOscListenAddress(settings->oscListen);
     host::setDisplayMirror(settings->displayMirror.empty() ? std::string() : settings->displayMirror);
     if (!settings->hardware.empty() && !startCodec(h, settings->hardware))
-        return -1;
+        return fail();
     if (!host::panelStart(settings->panelScript))
-        return -1;
+        return fail();
     host::jacksStart();
     if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped) {
         h.settings.audioOutFile = host::root() + "/output.wav";
@@ -335,7 +342,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     if (!h.settings.audioOutFile.empty()) {
         if (!h.capture.open(h.settings.audioOutFile, h.context.audioOutChannels, 48000,
                             settings->mode != HostMode::RealTime))
-            return -1;
+            return fail();
         h.capturing = true;
     }
 
@@ -413,6 +420,7 @@ void Bela_cleanupAudio() {
     h.codec.reset();
     host::setDisplayMirror(std::string());
     h.initialised = false;
+    host::unlockRoot();
 }
 
 void Bela_requestStop() { gStopRequested.store(1, std::memory_order_release); }
