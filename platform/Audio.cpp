@@ -7,6 +7,7 @@
 #include "platform/AuxiliaryTask.h"
 #include "platform/BlockPacer.h"
 #include "platform/CpuMonitor.h"
+#include "platform/Launcher.h"
 #include "platform/Osc.h"
 #include "platform/Paths.h"
 #include "platform/RtPrintf.h"
@@ -64,6 +65,10 @@ HostAudio& hostAudio() {
 std::atomic<int> gStopRequested{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 thread_local bool tAudioThread = false;
+// main's first look at the stop request comes after its handlers are in
+// place: that look tells the launcher the start is complete.
+std::atomic<bool> gStartNotePending{false};
+thread_local bool tStartedAudio = false;
 
 bool stopRequestedNow() { return gStopRequested.load(std::memory_order_acquire) != 0; }
 
@@ -292,6 +297,8 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         fprintf(stderr, "Bela_initAudio: no setup or render function\n");
         return -1;
     }
+    if (!host::followLauncher())
+        return -1;
     if (!host::setRoot(settings->root)) {
         const int error = errno;
         fprintf(stderr, "Bela_initAudio: cannot use %s as the data root: %s\n",
@@ -385,6 +392,8 @@ int Bela_startAudio() {
         return -1;
     }
     h.running = true;
+    tStartedAudio = true;
+    gStartNotePending.store(true, std::memory_order_relaxed);
     return 0;
 }
 
@@ -398,6 +407,7 @@ void Bela_stopAudio() {
     if (h.codec)
         h.codec->stopAudio();
     h.running = false;
+    gStartNotePending.store(false, std::memory_order_relaxed);
 }
 
 void Bela_cleanupAudio() {
@@ -425,7 +435,11 @@ void Bela_cleanupAudio() {
 
 void Bela_requestStop() { gStopRequested.store(1, std::memory_order_release); }
 
-int Bela_stopRequested() { return gStopRequested.load(std::memory_order_acquire) ? 1 : 0; }
+int Bela_stopRequested() {
+    if (tStartedAudio && gStartNotePending.exchange(false, std::memory_order_relaxed))
+        host::noteStarted();
+    return gStopRequested.load(std::memory_order_acquire) ? 1 : 0;
+}
 
 bool Bela_isAudioThread() { return tAudioThread; }
 
