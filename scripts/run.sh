@@ -22,6 +22,9 @@ set -euo pipefail
 
 say() { echo "run.sh: $*" >&2 || true; }
 
+# What a launcher tells the runs it starts; an outer one's says nothing here.
+unset CORVANE_STATUS_FILE
+
 binary=${CORVANE_BINARY:-}
 if [ -z "$binary" ]; then
   checkout=$(cd "$(dirname "$0")/.." && pwd)
@@ -99,36 +102,61 @@ fi
 exit_file=$root/tmp/corvane-exit-code
 
 # The power-on.
-rm -f -- "$exit_file"
+if ! rm -f -- "$exit_file" 2>/dev/null; then
+  say "cannot remove $exit_file at the power-on; starting anyway"
+fi
 if [ $repeat = no ]; then
   exec "$binary" "$@"
 fi
 
+# A stop is passed on to the instrument; `trapped` tells the loop that a
+# wait may have been cut short by it.
 child=
 stop=
+trapped=
 pass_on() {
   stop=$1
+  trapped=yes
   [ -z "$child" ] || kill -s "$1" "$child" 2>/dev/null || true
 }
 trap 'pass_on INT' INT
 trap 'pass_on TERM' TERM
 trap 'pass_on HUP' HUP
 
+# Each run is told a file for its exit status: bash loses the status of a
+# child it reaps just as a trap cuts its wait short.
+state=$(mktemp -d 2>/dev/null) || state=
+trap '[ -z "$state" ] || rm -rf -- "$state"' EXIT
+
+run=0
 restarts=()
 while :; do
+  run=$((run + 1))
+  noted=${state:+$state/status-$run}
+  export CORVANE_STATUS_FILE=$noted
+  export CORVANE_LAUNCHER_RUN=$run
   # The instrument takes SIGINT from the terminal itself, as when run alone.
   (trap - INT QUIT; exec "$binary" "$@") <&0 &
   child=$!
   [ -z "$stop" ] || kill -s "$stop" "$child" 2>/dev/null || true
-  status=0
-  wait "$child" || status=$?
-  # A signal to run.sh ends the wait early: while the instrument is still
-  # there (running, or not yet reaped), wait again for its own status.
-  while kill -0 "$child" 2>/dev/null; do
+  # A stop ends a wait early (status 128 + its number): wait again until a
+  # wait ends with no stop during it. The instrument's own note of an exit
+  # is its status; without one (killed by a signal), wait's, or when bash
+  # lost that, the stop's that killed it.
+  while :; do
+    trapped=
     status=0
     wait "$child" || status=$?
+    [ -n "$trapped" ] || break
   done
   child=
+  note=
+  if [ -n "$noted" ] && [ -f "$noted" ]; then note=$(<"$noted") || note=; fi
+  if [[ $note =~ ^[0-9]+$ ]]; then
+    status=$note
+  elif [ -n "$stop" ] && { [ "$status" -lt 0 ] || [ "$status" -gt 255 ]; }; then
+    status=$((128 + $(kill -l "$stop")))
+  fi
   if ! { mkdir -p -- "${exit_file%/*}" && echo "$status" >"$exit_file"; } 2>/dev/null; then
     say "cannot write $exit_file"
   fi

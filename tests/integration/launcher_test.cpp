@@ -235,6 +235,30 @@ TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
     EXPECT_EQ(count(slurp(run.err), "run.sh: restarting (last exit code 139)\n"), 1u) << slurp(run.err);
 }
 
+// A stop and the instrument's own end may come in any order (here the
+// stand-in stops run.sh and exits at once, noting its status as the
+// platform does): run.sh ends with the instrument's status, never the
+// stop's. The exit-code file is a folder, which the power-on cannot
+// remove: said, and the runs go on.
+TEST(Launcher, AStopEndsTheLauncherWithTheInstrumentsOwnStatus) {
+    const std::string dir = freshFolder("stop-race");
+    host::makeFolders(dir + "/root/tmp/corvane-exit-code");
+    const std::string program = dir + "/program.sh";
+    spit(program, "#!/bin/sh\ntrap 'exit 7' INT TERM HUP\ntrap 'echo 7 >\"$CORVANE_STATUS_FILE\"' EXIT\n"
+                  "kill -s \"$SIG\" \"$PPID\"\nexit 7\n");
+    chmod(program.c_str(), 0755);
+    for (int round = 0; round < 10; ++round)
+        for (const char* sig : {"TERM", "INT", "HUP"}) {
+            SCOPED_TRACE(std::string(sig) + " round " + std::to_string(round));
+            Launcher run(dir, {"--root", "root"}, {{"SIG", sig}}, program);
+            ASSERT_EQ(run.finish(), 7) << slurp(run.err);
+            const std::string err = slurp(run.err);
+            EXPECT_EQ(count(err, "run.sh: cannot remove root/tmp/corvane-exit-code at the power-on; starting anyway\n"),
+                      1u) << err;
+            EXPECT_EQ(count(err, "run.sh: stopped by SIG" + std::string(sig) + " (last exit code 7)\n"), 1u) << err;
+        }
+}
+
 // Ctrl-C reaches the terminal's whole foreground group: run.sh and the
 // instrument both; the instrument saves, and nothing starts again.
 TEST(Launcher, CtrlCEndsTheOneRunAndSaves) {
