@@ -9,10 +9,13 @@
 # the power-on (a stale tmp/corvane-exit-code in the data root is removed);
 # after each run the run's exit status goes into that file, which the next run
 # reads, and the instrument starts again with the same options, unless the
-# status was 3 (power-off: run.sh ends with status 0) or run.sh itself was
+# status was 3 (power-off: run.sh ends with status 0), run.sh itself was
 # stopped (Ctrl-C, SIGTERM or SIGHUP: passed on to the instrument, which saves
-# and exits; no restart). A run killed by a signal has the status 128 + its
-# number. More than 5 restarts within 30 seconds stop run.sh.
+# and exits; no restart), or the run was refused at its start (a missing
+# file among the options, a data root in use: run.sh ends with its status).
+# A run killed by a signal has the status 128 + its number. More than 5
+# restarts within 30 seconds stop run.sh. The instrument ends (and saves)
+# when run.sh dies.
 # Offline runs, runs bounded by --blocks/--seconds, --help and wrong options
 # run once, and run.sh ends with their status.
 #
@@ -23,7 +26,7 @@ set -euo pipefail
 say() { echo "run.sh: $*" >&2 || true; }
 
 # What a launcher tells the runs it starts; an outer one's says nothing here.
-unset CORVANE_STATUS_FILE
+unset CORVANE_LAUNCHER_PID CORVANE_STARTED_FILE CORVANE_STATUS_FILE
 
 binary=${CORVANE_BINARY:-}
 if [ -z "$binary" ]; then
@@ -123,17 +126,22 @@ trap 'pass_on INT' INT
 trap 'pass_on TERM' TERM
 trap 'pass_on HUP' HUP
 
-# Each run is told a file for its exit status: bash loses the status of a
-# child it reaps just as a trap cuts its wait short.
+# Each run is told a file to create once its start is complete (its stop
+# handlers in place): a run that fails without it was refused at the start.
+# And a file for its exit status: bash loses the status of a child it reaps
+# just as a trap cuts its wait short.
 state=$(mktemp -d 2>/dev/null) || state=
 trap '[ -z "$state" ] || rm -rf -- "$state"' EXIT
+# The instrument ends with this process (it follows its parent).
+export CORVANE_LAUNCHER_PID=$$
 
 run=0
 restarts=()
 while :; do
   run=$((run + 1))
+  started=${state:+$state/started-$run}
   noted=${state:+$state/status-$run}
-  export CORVANE_STATUS_FILE=$noted
+  export CORVANE_STARTED_FILE=$started CORVANE_STATUS_FILE=$noted
   export CORVANE_LAUNCHER_RUN=$run
   # The instrument takes SIGINT from the terminal itself, as when run alone.
   (trap - INT QUIT; exec "$binary" "$@") <&0 &
@@ -167,6 +175,10 @@ while :; do
   if [ $status -eq 3 ]; then
     say "power-off"
     exit 0
+  fi
+  if [ -n "$started" ] && [ ! -e "$started" ] && [ $status -ge 1 ] && [ $status -le 127 ]; then
+    say "the instrument did not start (exit code $status); not starting it again"
+    exit "$status"
   fi
   now=$SECONDS
   recent=()

@@ -50,14 +50,17 @@ std::string freshFolder(const std::string& name) {
 
 // run.sh started in `dir` in a process group of its own (as a terminal's
 // foreground job is), pointed at the built program; the group is killed
-// when the test ends, whatever happened.
+// when the test ends, whatever happened. Its temporary files go to a folder
+// of the test's, where a run's start can be seen.
 struct Launcher {
     pid_t pid = -1;
-    std::string dir, out, err;
+    std::string dir, out, err, tmp;
     Launcher(const std::string& folder, const std::vector<std::string>& args,
              const std::vector<std::pair<std::string, std::string>>& env = {},
              const std::string& binary = CORVANE_BINARY)
-        : dir(folder), out(folder + "/launcher-stdout.txt"), err(folder + "/launcher-stderr.txt") {
+        : dir(folder), out(folder + "/launcher-stdout.txt"), err(folder + "/launcher-stderr.txt"),
+          tmp(folder + "/launcher-tmp") {
+        host::makeFolders(tmp);
         const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         pid = fork();
@@ -73,6 +76,7 @@ struct Launcher {
             dup2(outFd, 1);
             dup2(errFd, 2);
             setenv("CORVANE_BINARY", binary.c_str(), 1);
+            setenv("TMPDIR", tmp.c_str(), 1);
             for (auto& [name, value] : env)
                 setenv(name.c_str(), value.c_str(), 1);
             std::vector<char*> argv{const_cast<char*>(kRunScript.c_str())};
@@ -103,6 +107,17 @@ struct Launcher {
     bool said(const std::string& line, size_t times = 1) const {
         return testsupport::waitUntil([&] { return count(slurp(out), line) >= times; },
                                       std::chrono::milliseconds(2));
+    }
+    // Run n (1 for the first) has its stop handlers in place: it has told
+    // the launcher so, in the launcher's temporary folder.
+    bool started(int run) const {
+        return testsupport::waitUntil([&] {
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(tmp, ec))
+                if (fs::exists(entry.path() / ("started-" + std::to_string(run)), ec))
+                    return true;
+            return false;
+        }, std::chrono::milliseconds(2));
     }
     // The running instrument: run.sh's child running the program.
     pid_t instrument() const {
@@ -143,12 +158,14 @@ TEST(Launcher, RelativePathsAreTheCallers) {
     EXPECT_EQ(testsupport::shellOutput("git -C '" CORVANE_SOURCE_DIR "' status --porcelain 2>&1"), before);
 }
 
-// A stand-in program that says which exit code it found and fails: the
-// launcher's decisions without the instrument's start-up time.
+// A stand-in program that starts (tells the launcher, as the platform does
+// once the stop handlers are in place), says which exit code it found and
+// fails: the launcher's decisions without the instrument's start-up time.
 TEST(Launcher, OnlyRealTimeRunsRepeatAndAFailingOneStops) {
     const std::string dir = freshFolder("stand-in");
     const std::string program = dir + "/program.sh";
-    spit(program, "#!/bin/sh\ncat \"$EXIT_FILE\" 2>/dev/null || echo none\nexit ${STATUS:-5}\n");
+    spit(program, "#!/bin/sh\n[ -z \"$CORVANE_STARTED_FILE\" ] || : >\"$CORVANE_STARTED_FILE\"\n"
+                  "cat \"$EXIT_FILE\" 2>/dev/null || echo none\nexit ${STATUS:-5}\n");
     chmod(program.c_str(), 0755);
 
     // The default data root, with a file left by an earlier power-on.
@@ -199,7 +216,7 @@ TEST(Launcher, MenuRestartStartsASecondRunAndShutdownEndsTheLauncher) {
         ASSERT_TRUE(run.said("First time running since power on\n"));
         spit(dir + "/restart.panel", "");  // read at start: the second run only runs
         ASSERT_TRUE(run.said("Last exit code = 0\n"));
-        ASSERT_TRUE(run.said("-->\tCorvane has been initialized!\n", 2));
+        ASSERT_TRUE(run.started(2));
         kill(run.pid, SIGTERM);
         EXPECT_EQ(run.finish(), 0);
         EXPECT_EQ(count(slurp(run.out), "First time running since power on\n"), 1u);
@@ -222,17 +239,61 @@ TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
     // A sanitizer build would catch the signal and exit in its own way.
     const char* asan = getenv("ASAN_OPTIONS");
     Launcher run(dir, {"--root", "root"}, {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}});
-    ASSERT_TRUE(run.said("-->\tCorvane has been initialized!\n"));
+    ASSERT_TRUE(run.started(1));
     const pid_t instrument = run.instrument();
     ASSERT_GT(instrument, 0);
     ASSERT_EQ(kill(instrument, SIGSEGV), 0);
     ASSERT_TRUE(run.said("Last exit code = 139\n"));
-    ASSERT_TRUE(run.said("-->\tCorvane has been initialized!\n", 2));
+    ASSERT_TRUE(run.started(2));
     kill(run.pid, SIGTERM);
     EXPECT_EQ(run.finish(), 0);
     // The second run posts the warning instead of loading the template.
     EXPECT_EQ(count(slurp(run.out), "No template project found\n"), 1u) << slurp(run.out);
     EXPECT_EQ(count(slurp(run.err), "run.sh: restarting (last exit code 139)\n"), 1u) << slurp(run.err);
+}
+
+// A run refused at its start for what its options name is said once: no
+// restart would find the file.
+TEST(Launcher, ARefusedStartIsSaidOnce) {
+    const std::string dir = freshFolder("refused");
+    Launcher run(dir, {"--root", "root", "--audio-in", "missing.wav"});
+    EXPECT_EQ(run.finish(), 1);
+    const std::string err = slurp(run.err);
+    EXPECT_EQ(count(err, "Audio input missing.wav cannot be read"), 1u) << err;
+    EXPECT_EQ(count(err, "Error: unable to initialise audio\n"), 1u) << err;
+    EXPECT_EQ(err.find("restarting"), std::string::npos) << err;
+    EXPECT_EQ(exitFile(dir + "/root"), "1\n");
+}
+
+// An instrument whose launcher is killed ends (saving, as on SIGTERM)
+// rather than running on under init; while it runs, its data root is
+// refused to any other instrument.
+TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
+    const std::string dir = freshFolder("launcher-killed");
+    Launcher run(dir, {"--root", "root"});
+    ASSERT_TRUE(run.started(1));
+    const pid_t instrument = run.instrument();
+    ASSERT_GT(instrument, 0);
+
+    const std::string out = dir + "/second-stdout.txt", err = dir + "/second-stderr.txt";
+    const auto second = testsupport::runCorvane(
+        {"--root", dir + "/root", "--offline", "--blocks", "10", "--audio-out", dir + "/second.wav"}, out, err);
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(count(second.err, "the data root " + dir + "/root is in use by process " + std::to_string(instrument)),
+              1u) << second.err;
+    EXPECT_NE(second.err.find("Error: unable to initialise audio\n"), std::string::npos) << second.err;
+    EXPECT_FALSE(fs::exists(dir + "/second.wav"));
+
+    EXPECT_FALSE(fs::exists(dir + "/root/corvane.json"));  // saved only on the way out
+    ASSERT_EQ(kill(run.pid, SIGKILL), 0);  // run.sh alone, not its group
+    // Gone, or a zombie waiting for init to reap it.
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        const std::string stat = slurp("/proc/" + std::to_string(instrument) + "/stat");
+        const size_t close = stat.rfind(')');
+        return close == std::string::npos || stat.compare(close, 4, ") Z ") == 0;
+    }, std::chrono::milliseconds(2)));
+    EXPECT_TRUE(fs::exists(dir + "/root/corvane.json"));
+    EXPECT_EQ(run.finish(), -1);
 }
 
 // A stop and the instrument's own end may come in any order (here the
