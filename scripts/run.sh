@@ -14,7 +14,9 @@
 # and exits; no restart), or the run was refused at its start (a missing
 # file among the options, a data root in use: run.sh ends with its status).
 # A run killed by a signal has the status 128 + its number. More than 5
-# restarts within 30 seconds stop run.sh. The instrument ends (and saves)
+# restarts within 30 seconds stop run.sh. Before a restart the last run's
+# output file is kept under a numbered name (output.wav -> output-1.wav, ...),
+# so output.wav is always the latest run's. The instrument ends (and saves)
 # when run.sh dies.
 # Offline runs, runs bounded by --blocks/--seconds, --help and wrong options
 # run once, and run.sh ends with their status.
@@ -23,7 +25,10 @@
 # no build (the tests point it at the program they have built).
 set -euo pipefail
 
-say() { echo "run.sh: $*" >&2 || true; }
+# run.sh's own lines go to fd 3, the console: while the instrument runs,
+# bash's standard error is closed off (see the restart loop).
+exec 3>&2
+say() { echo "run.sh: $*" >&3 || true; }
 
 # What a launcher tells the runs it starts; an outer one's says nothing here.
 unset CORVANE_LAUNCHER_PID CORVANE_STARTED_FILE CORVANE_STATUS_FILE
@@ -45,6 +50,7 @@ fi
 long_options=(root: offline blocks: seconds: audio-out: audio-in: midi-port: panel-script: osc-listen:
               display-out: help)
 root=
+output=
 repeat=yes
 starts=yes
 args=("$@")
@@ -80,6 +86,7 @@ while [ $i -lt ${#args[@]} ]; do
     fi
     case $match in
     root:) root=$value ;;
+    audio-out:) output=$value ;;
     offline | blocks: | seconds:) repeat=no ;;
     help) starts=no; break ;;
     esac
@@ -90,7 +97,7 @@ while [ $i -lt ${#args[@]} ]; do
 done
 
 if [ $starts = no ]; then
-  exec "$binary" "$@"
+  exec "$binary" "$@" 3>&-
 fi
 
 # The data root as the program picks it.
@@ -102,15 +109,38 @@ if [ -z "$root" ]; then
     root=${home:-/tmp}/.local/share/corvane
   fi
 fi
+while [ ${#root} -gt 1 ] && [[ $root == */ ]]; do root=${root%/}; done
 exit_file=$root/tmp/corvane-exit-code
+# The output as the program picks it (--audio-out is the caller's path).
+[ -n "$output" ] || output=$root/output.wav
 
 # The power-on.
 if ! rm -f -- "$exit_file" 2>/dev/null; then
   say "cannot remove $exit_file at the power-on; starting anyway"
 fi
 if [ $repeat = no ]; then
-  exec "$binary" "$@"
+  exec "$binary" "$@" 3>&-
 fi
+
+# Moves the finished output file aside to the first free numbered name in
+# its folder (take.wav -> take-1.wav, take-2.wav, ...), so that the next run
+# does not write over it. Only a regular file: a FIFO or a device stays.
+keep_output() {
+  [ -f "$output" ] && [ ! -L "$output" ] || return 0
+  local name=${output##*/} stem ext= n=1 kept
+  stem=$name
+  case $name in ?*.*) stem=${name%.*}; ext=.${name##*.} ;; esac
+  kept=${output%"$name"}$stem-$n$ext
+  while [ -e "$kept" ] || [ -L "$kept" ]; do
+    n=$((n + 1))
+    kept=${output%"$name"}$stem-$n$ext
+  done
+  if mv -n -- "$output" "$kept" 2>/dev/null && [ ! -e "$output" ]; then
+    say "the last run's audio is kept in $kept; the next run writes $output"
+  else
+    say "cannot keep the last run's audio: the next run writes over $output"
+  fi
+}
 
 # A stop is passed on to the instrument; `trapped` tells the loop that a
 # wait may have been cut short by it.
@@ -137,6 +167,9 @@ export CORVANE_LAUNCHER_PID=$$
 
 run=0
 restarts=()
+# bash's standard error is closed off here: it reports an instrument killed
+# by a signal in its own words, at a moment of its own choosing; run.sh says
+# it itself, and the instrument has the console as fd 3.
 while :; do
   run=$((run + 1))
   started=${state:+$state/started-$run}
@@ -144,7 +177,7 @@ while :; do
   export CORVANE_STARTED_FILE=$started CORVANE_STATUS_FILE=$noted
   export CORVANE_LAUNCHER_RUN=$run
   # The instrument takes SIGINT from the terminal itself, as when run alone.
-  (trap - INT QUIT; exec "$binary" "$@") <&0 &
+  (trap - INT QUIT; exec "$binary" "$@" 2>&3 3>&-) <&0 &
   child=$!
   [ -z "$stop" ] || kill -s "$stop" "$child" 2>/dev/null || true
   # A stop ends a wait early (status 128 + its number): wait again until a
@@ -180,6 +213,9 @@ while :; do
     say "the instrument did not start (exit code $status); not starting it again"
     exit "$status"
   fi
+  if [ $status -gt 128 ] && signal=$(kill -l "$status" 2>/dev/null); then
+    say "the instrument was killed by SIG$signal (exit code $status)"
+  fi
   now=$SECONDS
   recent=()
   for t in "${restarts[@]}"; do
@@ -191,5 +227,6 @@ while :; do
     [ $status -ne 0 ] || status=1
     exit "$status"
   fi
+  keep_output
   say "restarting (last exit code $status)"
-done
+done 2>/dev/null

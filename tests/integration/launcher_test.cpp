@@ -143,6 +143,16 @@ struct Launcher {
 
 std::string exitFile(const std::string& root) { return slurp(root + "/tmp/corvane-exit-code"); }
 
+// The frames a WAV file holds as libsndfile reads it; -1 when unreadable.
+long soundFrames(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return -1;
+    sf_close(file);
+    return long(info.frames);
+}
+
 TEST(Launcher, RelativePathsAreTheCallers) {
     const std::string dir = freshFolder("caller");
     spit(dir + "/my.panel", "100 key 24 down\n106 key 24 up\n");
@@ -234,12 +244,17 @@ TEST(Launcher, MenuRestartStartsASecondRunAndShutdownEndsTheLauncher) {
     }
 }
 
+// The crash is said in run.sh's words, and the crashed run's audio is kept
+// beside the next run's.
 TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
     const std::string dir = freshFolder("crash");
     // A sanitizer build would catch the signal and exit in its own way.
     const char* asan = getenv("ASAN_OPTIONS");
     Launcher run(dir, {"--root", "root"}, {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}});
     ASSERT_TRUE(run.started(1));
+    // The header has counted some audio (it follows the data once a second).
+    ASSERT_TRUE(testsupport::waitUntil([&] { return soundFrames(dir + "/root/output.wav") > 0; },
+                                       std::chrono::milliseconds(20)));
     const pid_t instrument = run.instrument();
     ASSERT_GT(instrument, 0);
     ASSERT_EQ(kill(instrument, SIGSEGV), 0);
@@ -249,7 +264,15 @@ TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
     EXPECT_EQ(run.finish(), 0);
     // The second run posts the warning instead of loading the template.
     EXPECT_EQ(count(slurp(run.out), "No template project found\n"), 1u) << slurp(run.out);
-    EXPECT_EQ(count(slurp(run.err), "run.sh: restarting (last exit code 139)\n"), 1u) << slurp(run.err);
+    const std::string err = slurp(run.err);
+    EXPECT_EQ(count(err, "run.sh: the instrument was killed by SIGSEGV (exit code 139)\n"
+                         "run.sh: the last run's audio is kept in root/output-1.wav; the next run writes "
+                         "root/output.wav\n"
+                         "run.sh: restarting (last exit code 139)\n"), 1u) << err;
+    EXPECT_EQ(err.find("Segmentation fault"), std::string::npos) << err;
+    EXPECT_GT(soundFrames(dir + "/root/output-1.wav"), 0);
+    EXPECT_GE(soundFrames(dir + "/root/output.wav"), 0);  // the second run's, however short
+    EXPECT_FALSE(fs::exists(dir + "/root/output-2.wav"));
 }
 
 // A run refused at its start for what its options name is said once: no
