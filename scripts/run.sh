@@ -167,9 +167,10 @@ export CORVANE_LAUNCHER_PID=$$
 
 run=0
 restarts=()
-# bash's standard error is closed off here: it reports an instrument killed
-# by a signal in its own words, at a moment of its own choosing; run.sh says
-# it itself, and the instrument has the console as fd 3.
+# In the loop bash's own standard error goes nowhere: it would report an
+# instrument killed by a signal in its words ("Segmentation fault" and the
+# command), at a moment of its choosing. run.sh says it in its own line, and
+# the instrument gets the console from fd 3.
 while :; do
   run=$((run + 1))
   started=${state:+$state/started-$run}
@@ -181,22 +182,26 @@ while :; do
   child=$!
   [ -z "$stop" ] || kill -s "$stop" "$child" 2>/dev/null || true
   # A stop ends a wait early (status 128 + its number): wait again until a
-  # wait ends with no stop during it. The instrument's own note of an exit
-  # is its status; without one (killed by a signal), wait's, or when bash
-  # lost that, the stop's that killed it.
+  # wait ends with no stop during it. After such a wait bash's status may be
+  # lost: the instrument's own note of its exit is the status then; without
+  # one (killed by a signal), wait's, or if bash lost that, the stop's.
+  cut=
   while :; do
     trapped=
     status=0
     wait "$child" || status=$?
     [ -n "$trapped" ] || break
+    cut=yes
   done
   child=
-  note=
-  if [ -n "$noted" ] && [ -f "$noted" ]; then note=$(<"$noted") || note=; fi
-  if [[ $note =~ ^[0-9]+$ ]]; then
-    status=$note
-  elif [ -n "$stop" ] && { [ "$status" -lt 0 ] || [ "$status" -gt 255 ]; }; then
-    status=$((128 + $(kill -l "$stop")))
+  if [ -n "$cut" ]; then
+    note=
+    if [ -n "$noted" ] && [ -f "$noted" ]; then note=$(<"$noted") || note=; fi
+    if [[ $note =~ ^[0-9]+$ ]]; then
+      status=$note
+    elif [ "$status" -lt 0 ] || [ "$status" -gt 255 ]; then
+      status=$((128 + $(kill -l "$stop")))
+    fi
   fi
   if ! { mkdir -p -- "${exit_file%/*}" && echo "$status" >"$exit_file"; } 2>/dev/null; then
     say "cannot write $exit_file"
