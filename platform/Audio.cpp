@@ -7,6 +7,7 @@
 #include "platform/AuxiliaryTask.h"
 #include "platform/BlockPacer.h"
 #include "platform/CpuMonitor.h"
+#include "platform/Launcher.h"
 #include "platform/Osc.h"
 #include "platform/Paths.h"
 #include "platform/RtPrintf.h"
@@ -67,6 +68,10 @@ HostAudio& hostAudio() {
 std::atomic<int> gStopRequested{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 thread_local bool tAudioThread = false;
+// main's first look at the stop request comes after its handlers are in
+// place: that look tells the launcher the start is complete.
+std::atomic<bool> gStartNotePending{false};
+thread_local bool tStartedAudio = false;
 
 bool stopRequestedNow() { return gStopRequested.load(std::memory_order_acquire) != 0; }
 
@@ -295,12 +300,21 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         fprintf(stderr, "Bela_initAudio: no setup or render function\n");
         return -1;
     }
+    if (!host::followLauncher())
+        return -1;
     if (!host::setRoot(settings->root)) {
         const int error = errno;
         fprintf(stderr, "Bela_initAudio: cannot use %s as the data root: %s\n",
                 (settings->root.empty() ? host::defaultRoot() : settings->root).c_str(), strerror(error));
         return -1;
     }
+    // Before anything under the root (the output among them) is opened.
+    if (!host::lockRoot(host::root()))
+        return -1;
+    const auto fail = [] {
+        host::unlockRoot();
+        return -1;
+    };
     h.settings = *settings;
     h.settings.userData = userData;
     h.context = BelaContext{};
@@ -328,14 +342,14 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     const bool again = launcherRun && atoi(launcherRun) > 1;
     if (!settings->audioInFile.empty() && !h.input.open(settings->audioInFile, h.context.audioInChannels, again) &&
         !again)
-        return -1;
+        return fail();
     host::setMidiPort(settings->midiPort);
     host::setOscListenAddress(settings->oscListen);
     host::setDisplayMirror(settings->displayMirror.empty() ? std::string() : settings->displayMirror);
     if (!settings->hardware.empty() && !startCodec(h, settings->hardware))
-        return -1;
+        return fail();
     if (!host::panelStart(settings->panelScript))
-        return -1;
+        return fail();
     host::jacksStart();
     if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped) {
         h.settings.audioOutFile = host::root() + "/output.wav";
@@ -344,7 +358,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     if (!h.settings.audioOutFile.empty()) {
         if (!h.capture.open(h.settings.audioOutFile, h.context.audioOutChannels, 48000,
                             settings->mode != HostMode::RealTime))
-            return -1;
+            return fail();
         h.capturing = true;
     }
 
@@ -387,6 +401,8 @@ int Bela_startAudio() {
         return -1;
     }
     h.running = true;
+    tStartedAudio = true;
+    gStartNotePending.store(true, std::memory_order_relaxed);
     return 0;
 }
 
@@ -400,6 +416,7 @@ void Bela_stopAudio() {
     if (h.codec)
         h.codec->stopAudio();
     h.running = false;
+    gStartNotePending.store(false, std::memory_order_relaxed);
 }
 
 void Bela_cleanupAudio() {
@@ -422,11 +439,16 @@ void Bela_cleanupAudio() {
     h.codec.reset();
     host::setDisplayMirror(std::string());
     h.initialised = false;
+    host::unlockRoot();
 }
 
 void Bela_requestStop() { gStopRequested.store(1, std::memory_order_release); }
 
-int Bela_stopRequested() { return gStopRequested.load(std::memory_order_acquire) ? 1 : 0; }
+int Bela_stopRequested() {
+    if (tStartedAudio && gStartNotePending.exchange(false, std::memory_order_relaxed))
+        host::noteStarted();
+    return gStopRequested.load(std::memory_order_acquire) ? 1 : 0;
+}
 
 bool Bela_isAudioThread() { return tAudioThread; }
 

@@ -1,9 +1,13 @@
 #include "platform/Paths.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <vector>
 
 namespace host {
@@ -11,6 +15,18 @@ namespace host {
 namespace {
 std::string gRoot;
 constexpr std::string_view kHome = "/home/corvane";
+constexpr const char* kLockFile = "/tmp/corvane.lock";
+int gLockFd = -1;
+
+// The holder of a lock that F_SETLK refused; 0 when it has just let go.
+pid_t lockHolder(int fd) {
+    struct flock holder {};
+    holder.l_type = F_WRLCK;
+    holder.l_whence = SEEK_SET;
+    if (fcntl(fd, F_GETLK, &holder) != 0 || holder.l_type == F_UNLCK)
+        return 0;
+    return holder.l_pid;
+}
 }  // namespace
 
 std::string defaultRoot() {
@@ -61,6 +77,45 @@ const std::string& root() {
     if (gRoot.empty())
         setRoot("");
     return gRoot;
+}
+
+bool lockRoot(const std::string& rootFolder) {
+    unlockRoot();
+    const std::string path = rootFolder + kLockFile;
+    if (!makeFolders(path.substr(0, path.rfind('/'))))
+        return true;
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return true;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    // A holder that lets go between the two calls leaves no one to name:
+    // try again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (fcntl(fd, F_SETLK, &lock) == 0) {
+            gLockFd = fd;
+            return true;
+        }
+        if (errno != EACCES && errno != EAGAIN)
+            break;  // a file system without locks: run unguarded
+        if (const pid_t holder = lockHolder(fd)) {
+            std::string name;
+            std::getline(std::ifstream("/proc/" + std::to_string(holder) + "/comm"), name);
+            fprintf(stderr, "Bela_initAudio: the data root %s is in use by process %d%s\n", rootFolder.c_str(),
+                    int(holder), name.empty() ? "" : (" (" + name + ")").c_str());
+            close(fd);
+            return false;
+        }
+    }
+    close(fd);
+    return true;
+}
+
+void unlockRoot() {
+    if (gLockFd >= 0)
+        close(gLockFd);  // the lock goes with the descriptor
+    gLockFd = -1;
 }
 
 std::string hostPath(std::string_view instrumentPath) {

@@ -20,6 +20,16 @@ std::string defaultRoot();
 // climbs above the root.
 std::string hostPath(std::string_view instrumentPath);
 
+// Holds the root for this process while an instrument runs on it (a write
+// lock on tmp/corvane.lock under the root), so a second instrument cannot
+// write the same files beside it. False, with one line naming the root and
+// the process that holds it, when another process has it. A root whose
+// tmp/ cannot be written runs unguarded. Locks are per process: instruments
+// set up one after another in one process (the test programs) share it.
+bool lockRoot(const std::string& root);
+// Lets the root go (at clean-up, or after a failed set-up).
+void unlockRoot();
+
 // mkdir -p; true when the folder exists afterwards, else errno tells why
 // (ENOTDIR when the path is something else).
 bool makeFolders(const std::string& path);

@@ -9,11 +9,16 @@
 # the power-on (a stale tmp/corvane-exit-code in the data root is removed);
 # after each run the run's exit status goes into that file, which the next run
 # reads, and the instrument starts again with the same options, unless the
-# status was 3 (power-off: run.sh ends with status 0) or run.sh itself was
+# status was 3 (power-off: run.sh ends with status 0), run.sh itself was
 # stopped (Ctrl-C, SIGTERM or SIGHUP: passed on to the instrument, which saves
-# and exits; no restart). A run killed by a signal has the status 128 + its
-# number. More than 5 restarts within 30 seconds stop run.sh. Each run it
-# starts has CORVANE_LAUNCHER_RUN set to its number (1, 2, 3, ...).
+# and exits; no restart), or the run was refused at its start (a missing
+# file among the options, a data root in use: run.sh ends with its status).
+# A run killed by a signal has the status 128 + its number. More than 5
+# restarts within 30 seconds stop run.sh. Before a restart the last run's
+# output file is kept under a numbered name (output.wav -> output-1.wav, ...),
+# so output.wav is always the latest run's. The instrument ends (and saves)
+# when run.sh dies.
+# Each run it starts has CORVANE_LAUNCHER_RUN set to its number (1, 2, 3, ...).
 # Offline runs, runs bounded by --blocks/--seconds, --help and wrong options
 # run once, and run.sh ends with their status.
 #
@@ -21,14 +26,27 @@
 # no build (the tests point it at the program they have built).
 set -euo pipefail
 
-say() { echo "run.sh: $*" >&2 || true; }
+# run.sh's own lines go to a copy of the console's descriptor: while the
+# instrument runs, bash's standard error is closed off (see the restart
+# loop). Bash picks a free number for it, so no descriptor the caller hands
+# down (an input given as <(command) is one) is taken over.
+exec {console}>&2
+say() { echo "run.sh: $*" >&"$console" || true; }
+
+# What a launcher tells the runs it starts; an outer one's says nothing here.
+unset CORVANE_LAUNCHER_PID CORVANE_STARTED_FILE CORVANE_STATUS_FILE CORVANE_LAUNCHER_RUN
 
 binary=${CORVANE_BINARY:-}
 if [ -z "$binary" ]; then
   checkout=$(cd "$(dirname "$0")/.." && pwd)
+  "$checkout/scripts/deps.sh"
+  # Through ccache when it is there (deps.sh installs it), as the tests build.
+  launcher=()
+  if command -v ccache >/dev/null 2>&1; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  fi
   (cd "$checkout" &&
-     scripts/deps.sh &&
-     cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=OFF >/dev/null &&
+     cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=OFF "${launcher[@]}" >/dev/null &&
      cmake --build build/release --target corvane)
   binary=$checkout/build/release/corvane
 fi
@@ -40,6 +58,7 @@ fi
 long_options=(root: offline blocks: seconds: audio-out: audio-in: midi-port: panel-script: osc-listen:
               display-out: help)
 root=
+output=
 repeat=yes
 starts=yes
 args=("$@")
@@ -75,6 +94,7 @@ while [ $i -lt ${#args[@]} ]; do
     fi
     case $match in
     root:) root=$value ;;
+    audio-out:) output=$value ;;
     offline | blocks: | seconds:) repeat=no ;;
     help) starts=no; break ;;
     esac
@@ -85,7 +105,7 @@ while [ $i -lt ${#args[@]} ]; do
 done
 
 if [ $starts = no ]; then
-  exec "$binary" "$@"
+  exec "$binary" "$@" {console}>&-
 fi
 
 # The data root as the program picks it.
@@ -97,44 +117,100 @@ if [ -z "$root" ]; then
     root=${home:-/tmp}/.local/share/corvane
   fi
 fi
+while [ ${#root} -gt 1 ] && [[ $root == */ ]]; do root=${root%/}; done
 exit_file=$root/tmp/corvane-exit-code
+# The output as the program picks it (--audio-out is the caller's path).
+[ -n "$output" ] || output=$root/output.wav
 
 # The power-on.
-rm -f -- "$exit_file"
+if ! rm -f -- "$exit_file" 2>/dev/null; then
+  say "cannot remove $exit_file at the power-on; starting anyway"
+fi
 if [ $repeat = no ]; then
-  exec "$binary" "$@"
+  exec "$binary" "$@" {console}>&-
 fi
 
+# Moves the finished output file aside to the first free numbered name in
+# its folder (take.wav -> take-1.wav, take-2.wav, ...), so that the next run
+# does not write over it. Only a regular file: a FIFO or a device stays.
+keep_output() {
+  [ -f "$output" ] && [ ! -L "$output" ] || return 0
+  local name=${output##*/} stem ext= n=1 kept
+  stem=$name
+  case $name in ?*.*) stem=${name%.*}; ext=.${name##*.} ;; esac
+  kept=${output%"$name"}$stem-$n$ext
+  while [ -e "$kept" ] || [ -L "$kept" ]; do
+    n=$((n + 1))
+    kept=${output%"$name"}$stem-$n$ext
+  done
+  if mv -n -- "$output" "$kept" 2>/dev/null && [ ! -e "$output" ]; then
+    say "the last run's audio is kept in $kept; the next run writes $output"
+  else
+    say "cannot keep the last run's audio: the next run writes over $output"
+  fi
+}
+
+# A stop is passed on to the instrument; `trapped` tells the loop that a
+# wait may have been cut short by it.
 child=
 stop=
+trapped=
 pass_on() {
   stop=$1
+  trapped=yes
   [ -z "$child" ] || kill -s "$1" "$child" 2>/dev/null || true
 }
 trap 'pass_on INT' INT
 trap 'pass_on TERM' TERM
 trap 'pass_on HUP' HUP
 
+# Each run is told a file to create once its start is complete (its stop
+# handlers in place): a run that fails without it was refused at the start.
+# And a file for its exit status: bash loses the status of a child it reaps
+# just as a trap cuts its wait short.
+state=$(mktemp -d 2>/dev/null) || state=
+trap '[ -z "$state" ] || rm -rf -- "$state"' EXIT
+# The instrument ends with this process (it follows its parent).
+export CORVANE_LAUNCHER_PID=$$
+
+run=0
 restarts=()
-runs=0
+# In the loop bash's own standard error goes nowhere: it would report an
+# instrument killed by a signal in its words ("Segmentation fault" and the
+# command), at a moment of its choosing. run.sh says it in its own line, and
+# the instrument gets the console from that copy.
 while :; do
-  # Which run of this launcher it is (1 the first): a run started again knows
-  # that what the first one used up (a pipe as its input) is gone.
-  runs=$((runs + 1))
-  export CORVANE_LAUNCHER_RUN=$runs
+  run=$((run + 1))
+  started=${state:+$state/started-$run}
+  noted=${state:+$state/status-$run}
+  export CORVANE_STARTED_FILE=$started CORVANE_STATUS_FILE=$noted
+  export CORVANE_LAUNCHER_RUN=$run
   # The instrument takes SIGINT from the terminal itself, as when run alone.
-  (trap - INT QUIT; exec "$binary" "$@") <&0 &
+  (trap - INT QUIT; exec "$binary" "$@" 2>&"$console" {console}>&-) <&0 &
   child=$!
   [ -z "$stop" ] || kill -s "$stop" "$child" 2>/dev/null || true
-  status=0
-  wait "$child" || status=$?
-  # A signal to run.sh ends the wait early: while the instrument is still
-  # there (running, or not yet reaped), wait again for its own status.
-  while kill -0 "$child" 2>/dev/null; do
+  # A stop ends a wait early (status 128 + its number): wait again until a
+  # wait ends with no stop during it. After such a wait bash's status may be
+  # lost: the instrument's own note of its exit is the status then; without
+  # one (killed by a signal), wait's, or if bash lost that, the stop's.
+  cut=
+  while :; do
+    trapped=
     status=0
     wait "$child" || status=$?
+    [ -n "$trapped" ] || break
+    cut=yes
   done
   child=
+  if [ -n "$cut" ]; then
+    note=
+    if [ -n "$noted" ] && [ -f "$noted" ]; then note=$(<"$noted") || note=; fi
+    if [[ $note =~ ^[0-9]+$ ]]; then
+      status=$note
+    elif [ "$status" -lt 0 ] || [ "$status" -gt 255 ]; then
+      status=$((128 + $(kill -l "$stop")))
+    fi
+  fi
   if ! { mkdir -p -- "${exit_file%/*}" && echo "$status" >"$exit_file"; } 2>/dev/null; then
     say "cannot write $exit_file"
   fi
@@ -145,6 +221,13 @@ while :; do
   if [ $status -eq 3 ]; then
     say "power-off"
     exit 0
+  fi
+  if [ -n "$started" ] && [ ! -e "$started" ] && [ $status -ge 1 ] && [ $status -le 127 ]; then
+    say "the instrument did not start (exit code $status); not starting it again"
+    exit "$status"
+  fi
+  if [ $status -gt 128 ] && signal=$(kill -l "$status" 2>/dev/null); then
+    say "the instrument was killed by SIG$signal (exit code $status)"
   fi
   now=$SECONDS
   recent=()
@@ -157,5 +240,6 @@ while :; do
     [ $status -ne 0 ] || status=1
     exit "$status"
   fi
+  keep_output
   say "restarting (last exit code $status)"
-done
+done 2>/dev/null

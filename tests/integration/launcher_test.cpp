@@ -50,14 +50,17 @@ std::string freshFolder(const std::string& name) {
 
 // run.sh started in `dir` in a process group of its own (as a terminal's
 // foreground job is), pointed at the built program; the group is killed
-// when the test ends, whatever happened.
+// when the test ends, whatever happened. Its temporary files go to a folder
+// of the test's, where a run's start can be seen.
 struct Launcher {
     pid_t pid = -1;
-    std::string dir, out, err;
+    std::string dir, out, err, tmp;
     Launcher(const std::string& folder, const std::vector<std::string>& args,
              const std::vector<std::pair<std::string, std::string>>& env = {},
              const std::string& binary = CORVANE_BINARY)
-        : dir(folder), out(folder + "/launcher-stdout.txt"), err(folder + "/launcher-stderr.txt") {
+        : dir(folder), out(folder + "/launcher-stdout.txt"), err(folder + "/launcher-stderr.txt"),
+          tmp(folder + "/launcher-tmp") {
+        host::makeFolders(tmp);
         const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         pid = fork();
@@ -73,6 +76,7 @@ struct Launcher {
             dup2(outFd, 1);
             dup2(errFd, 2);
             setenv("CORVANE_BINARY", binary.c_str(), 1);
+            setenv("TMPDIR", tmp.c_str(), 1);
             for (auto& [name, value] : env)
                 setenv(name.c_str(), value.c_str(), 1);
             std::vector<char*> argv{const_cast<char*>(kRunScript.c_str())};
@@ -104,6 +108,17 @@ struct Launcher {
         return testsupport::waitUntil([&] { return count(slurp(out), line) >= times; },
                                       std::chrono::milliseconds(2));
     }
+    // Run n (1 for the first) has its stop handlers in place: it has told
+    // the launcher so, in the launcher's temporary folder.
+    bool started(int run) const {
+        return testsupport::waitUntil([&] {
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(tmp, ec))
+                if (fs::exists(entry.path() / ("started-" + std::to_string(run)), ec))
+                    return true;
+            return false;
+        }, std::chrono::milliseconds(2));
+    }
     // The running instrument: run.sh's child running the program.
     pid_t instrument() const {
         const std::string name = fs::path(CORVANE_BINARY).filename().string();
@@ -128,6 +143,16 @@ struct Launcher {
 
 std::string exitFile(const std::string& root) { return slurp(root + "/tmp/corvane-exit-code"); }
 
+// The frames a WAV file holds as libsndfile reads it; -1 when unreadable.
+long soundFrames(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return -1;
+    sf_close(file);
+    return long(info.frames);
+}
+
 TEST(Launcher, RelativePathsAreTheCallers) {
     const std::string dir = freshFolder("caller");
     spit(dir + "/my.panel", "100 key 24 down\n106 key 24 up\n");
@@ -143,12 +168,14 @@ TEST(Launcher, RelativePathsAreTheCallers) {
     EXPECT_EQ(testsupport::shellOutput("git -C '" CORVANE_SOURCE_DIR "' status --porcelain 2>&1"), before);
 }
 
-// A stand-in program that says which exit code it found and fails: the
-// launcher's decisions without the instrument's start-up time.
+// A stand-in program that starts (tells the launcher, as the platform does
+// once the stop handlers are in place), says which exit code it found and
+// fails: the launcher's decisions without the instrument's start-up time.
 TEST(Launcher, OnlyRealTimeRunsRepeatAndAFailingOneStops) {
     const std::string dir = freshFolder("stand-in");
     const std::string program = dir + "/program.sh";
-    spit(program, "#!/bin/sh\ncat \"$EXIT_FILE\" 2>/dev/null || echo none\nexit ${STATUS:-5}\n");
+    spit(program, "#!/bin/sh\n[ -z \"$CORVANE_STARTED_FILE\" ] || : >\"$CORVANE_STARTED_FILE\"\n"
+                  "cat \"$EXIT_FILE\" 2>/dev/null || echo none\nexit ${STATUS:-5}\n");
     chmod(program.c_str(), 0755);
 
     // The default data root, with a file left by an earlier power-on.
@@ -199,7 +226,7 @@ TEST(Launcher, MenuRestartStartsASecondRunAndShutdownEndsTheLauncher) {
         ASSERT_TRUE(run.said("First time running since power on\n"));
         spit(dir + "/restart.panel", "");  // read at start: the second run only runs
         ASSERT_TRUE(run.said("Last exit code = 0\n"));
-        ASSERT_TRUE(run.said("-->\tCorvane has been initialized!\n", 2));
+        ASSERT_TRUE(run.started(2));
         kill(run.pid, SIGTERM);
         EXPECT_EQ(run.finish(), 0);
         EXPECT_EQ(count(slurp(run.out), "First time running since power on\n"), 1u);
@@ -217,22 +244,103 @@ TEST(Launcher, MenuRestartStartsASecondRunAndShutdownEndsTheLauncher) {
     }
 }
 
+// The crash is said in run.sh's words, and the crashed run's audio is kept
+// beside the next run's.
 TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
     const std::string dir = freshFolder("crash");
     // A sanitizer build would catch the signal and exit in its own way.
     const char* asan = getenv("ASAN_OPTIONS");
     Launcher run(dir, {"--root", "root"}, {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}});
-    ASSERT_TRUE(run.said("-->\tCorvane has been initialized!\n"));
+    ASSERT_TRUE(run.started(1));
+    // The header has counted some audio (it follows the data once a second).
+    ASSERT_TRUE(testsupport::waitUntil([&] { return soundFrames(dir + "/root/output.wav") > 0; },
+                                       std::chrono::milliseconds(20)));
     const pid_t instrument = run.instrument();
     ASSERT_GT(instrument, 0);
     ASSERT_EQ(kill(instrument, SIGSEGV), 0);
     ASSERT_TRUE(run.said("Last exit code = 139\n"));
-    ASSERT_TRUE(run.said("-->\tCorvane has been initialized!\n", 2));
+    ASSERT_TRUE(run.started(2));
     kill(run.pid, SIGTERM);
     EXPECT_EQ(run.finish(), 0);
     // The second run posts the warning instead of loading the template.
     EXPECT_EQ(count(slurp(run.out), "No template project found\n"), 1u) << slurp(run.out);
-    EXPECT_EQ(count(slurp(run.err), "run.sh: restarting (last exit code 139)\n"), 1u) << slurp(run.err);
+    const std::string err = slurp(run.err);
+    EXPECT_EQ(count(err, "run.sh: the instrument was killed by SIGSEGV (exit code 139)\n"
+                         "run.sh: the last run's audio is kept in root/output-1.wav; the next run writes "
+                         "root/output.wav\n"
+                         "run.sh: restarting (last exit code 139)\n"), 1u) << err;
+    EXPECT_EQ(err.find("Segmentation fault"), std::string::npos) << err;
+    EXPECT_GT(soundFrames(dir + "/root/output-1.wav"), 0);
+    EXPECT_GE(soundFrames(dir + "/root/output.wav"), 0);  // the second run's, however short
+    EXPECT_FALSE(fs::exists(dir + "/root/output-2.wav"));
+}
+
+// A run refused at its start for what its options name is said once: no
+// restart would find the file.
+TEST(Launcher, ARefusedStartIsSaidOnce) {
+    const std::string dir = freshFolder("refused");
+    Launcher run(dir, {"--root", "root", "--audio-in", "missing.wav"});
+    EXPECT_EQ(run.finish(), 1);
+    const std::string err = slurp(run.err);
+    EXPECT_EQ(count(err, "Audio input missing.wav cannot be read"), 1u) << err;
+    EXPECT_EQ(count(err, "Error: unable to initialise audio\n"), 1u) << err;
+    EXPECT_EQ(err.find("restarting"), std::string::npos) << err;
+    EXPECT_EQ(exitFile(dir + "/root"), "1\n");
+}
+
+// An instrument whose launcher is killed ends (saving, as on SIGTERM)
+// rather than running on under init; while it runs, its data root is
+// refused to any other instrument.
+TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
+    const std::string dir = freshFolder("launcher-killed");
+    Launcher run(dir, {"--root", "root"});
+    ASSERT_TRUE(run.started(1));
+    const pid_t instrument = run.instrument();
+    ASSERT_GT(instrument, 0);
+
+    const std::string out = dir + "/second-stdout.txt", err = dir + "/second-stderr.txt";
+    const auto second = testsupport::runCorvane(
+        {"--root", dir + "/root", "--offline", "--blocks", "10", "--audio-out", dir + "/second.wav"}, out, err);
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(count(second.err, "the data root " + dir + "/root is in use by process " + std::to_string(instrument)),
+              1u) << second.err;
+    EXPECT_NE(second.err.find("Error: unable to initialise audio\n"), std::string::npos) << second.err;
+    EXPECT_FALSE(fs::exists(dir + "/second.wav"));
+
+    EXPECT_FALSE(fs::exists(dir + "/root/corvane.json"));  // saved only on the way out
+    ASSERT_EQ(kill(run.pid, SIGKILL), 0);  // run.sh alone, not its group
+    // Gone, or a zombie waiting for init to reap it.
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        const std::string stat = slurp("/proc/" + std::to_string(instrument) + "/stat");
+        const size_t close = stat.rfind(')');
+        return close == std::string::npos || stat.compare(close, 4, ") Z ") == 0;
+    }, std::chrono::milliseconds(2)));
+    EXPECT_TRUE(fs::exists(dir + "/root/corvane.json"));
+    EXPECT_EQ(run.finish(), -1);
+}
+
+// A stop and the instrument's own end may come in any order (here the
+// stand-in stops run.sh and exits at once, noting its status as the
+// platform does): run.sh ends with the instrument's status, never the
+// stop's. The exit-code file is a folder, which the power-on cannot
+// remove: said, and the runs go on.
+TEST(Launcher, AStopEndsTheLauncherWithTheInstrumentsOwnStatus) {
+    const std::string dir = freshFolder("stop-race");
+    host::makeFolders(dir + "/root/tmp/corvane-exit-code");
+    const std::string program = dir + "/program.sh";
+    spit(program, "#!/bin/sh\ntrap 'exit 7' INT TERM HUP\ntrap 'echo 7 >\"$CORVANE_STATUS_FILE\"' EXIT\n"
+                  "kill -s \"$SIG\" \"$PPID\"\nexit 7\n");
+    chmod(program.c_str(), 0755);
+    for (int round = 0; round < 10; ++round)
+        for (const char* sig : {"TERM", "INT", "HUP"}) {
+            SCOPED_TRACE(std::string(sig) + " round " + std::to_string(round));
+            Launcher run(dir, {"--root", "root"}, {{"SIG", sig}}, program);
+            ASSERT_EQ(run.finish(), 7) << slurp(run.err);
+            const std::string err = slurp(run.err);
+            EXPECT_EQ(count(err, "run.sh: cannot remove root/tmp/corvane-exit-code at the power-on; starting anyway\n"),
+                      1u) << err;
+            EXPECT_EQ(count(err, "run.sh: stopped by SIG" + std::string(sig) + " (last exit code 7)\n"), 1u) << err;
+        }
 }
 
 // The README's "--audio-in <(command)": a run started again finds the pipe
@@ -251,10 +359,7 @@ TEST(Launcher, ARestartGoesOnWithSilentInputsWhenThePipeIsUsedUp) {
     Launcher run(dir, {"--root", "root", "--audio-in", input},
                  {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}});
     close(fds[0]);
-    struct stat st {};
-    ASSERT_TRUE(testsupport::waitUntil(  // audio flows: the handlers are in place
-        [&] { return stat((dir + "/root/output.wav").c_str(), &st) == 0 && st.st_size > 200000; },
-        std::chrono::milliseconds(2)));
+    ASSERT_TRUE(run.started(1));
     const pid_t instrument = run.instrument();
     ASSERT_GT(instrument, 0);
     ASSERT_EQ(kill(instrument, SIGSEGV), 0);
@@ -278,10 +383,7 @@ TEST(Launcher, ARestartGoesOnWithSilentInputsWhenThePipeIsUsedUp) {
 TEST(Launcher, CtrlCEndsTheOneRunAndSaves) {
     const std::string dir = freshFolder("ctrl-c");
     Launcher run(dir, {"--root", "root"});
-    struct stat st {};
-    ASSERT_TRUE(testsupport::waitUntil(  // audio flows: the handlers are in place
-        [&] { return stat((dir + "/root/output.wav").c_str(), &st) == 0 && st.st_size > 200000; },
-        std::chrono::milliseconds(2)));
+    ASSERT_TRUE(run.started(1));
     ASSERT_EQ(kill(-run.pid, SIGINT), 0);
     EXPECT_EQ(run.finish(), 0);
     EXPECT_EQ(count(slurp(run.out), "-->\tCorvane has been initialized!\n"), 1u);
