@@ -1,0 +1,86 @@
+// The template project in examples/, copied into a data root as the README
+// says: it loads at the start, keeps the note lists the first sound plays,
+// and holds the settings the README promises (read back by jq).
+#include "tests/support/Shell.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/corvane_process.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kExamples = std::string(CORVANE_SOURCE_DIR) + "/examples/";
+constexpr const char* kTemplateFolder = "template-project";
+
+// RMS of the main output (channels 1 and 2) of an 8-channel WAV; -1 when
+// the file cannot be read.
+double mainOutputRms(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return -1;
+    std::vector<float> frames(size_t(info.frames) * size_t(info.channels));
+    const sf_count_t read = sf_readf_float(file, frames.data(), info.frames);
+    sf_close(file);
+    if (read <= 0 || info.channels < 2)
+        return -1;
+    double sum = 0;
+    for (sf_count_t i = 0; i < read; ++i)
+        for (int c = 0; c < 2; ++c) {
+            const double v = frames[size_t(i) * size_t(info.channels) + size_t(c)];
+            sum += v * v;
+        }
+    return std::sqrt(sum / double(read * 2));
+}
+
+TEST(Examples, TemplateProjectLoadsKeepsItsSettingsAndTheFirstSoundPlays) {
+    namespace fs = std::filesystem;
+    const std::string root = testsupport::freshPath("template-root");
+    const std::string folder = root + "/projects/" + kTemplateFolder;
+    fs::create_directories(root + "/projects");
+    fs::copy(kExamples + kTemplateFolder, folder, fs::copy_options::recursive);
+
+    const std::string wav = root + "/out.wav";
+    const testsupport::Outcome r =
+        testsupport::runCorvane({"--root", root, "--offline", "--seconds", "10", "--panel-script",
+                                 kExamples + "first-sound.panel", "--audio-out", wav},
+                                testsupport::freshPath("template-out", ".txt"),
+                                testsupport::freshPath("template-err", ".txt"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Loading template project\n"), std::string::npos) << r.out;
+    // A template without note lists empties them: the lane and the clock
+    // would then play nothing.
+    EXPECT_GT(mainOutputRms(wav), 0.005);
+
+    auto jq = [&](const std::string& filter, const std::string& file) {
+        return testsupport::shellOutput("jq -r '" + filter + "' '" + folder + "/" + file + "'");
+    };
+    EXPECT_EQ(jq(".clock[\"MIDI start/stop\"].value, .project[\"in 1 to out chan\"].value, "
+                 ".project[\"in 2 to out chan\"].value, (.files.nts | type)",
+                 "template.proj"),
+              "true\n1\n2\nstring\n");
+    // Track 1's part files, as the project names them.
+    auto partOfTrackOne = [&](const std::string& entry) {
+        std::string name = jq(".files." + entry + "[0] // empty", "template.proj");
+        if (!name.empty())
+            name.pop_back();
+        return name;
+    };
+    const std::string inst = partOfTrackOne("inst"), seq = partOfTrackOne("seq");
+    ASSERT_FALSE(inst.empty());
+    ASSERT_FALSE(seq.empty());
+    EXPECT_EQ(jq(".track[\"MIDI note in\"].value", inst), "true\n");
+    // Every pulse lane off, as at power-on: the first sound's key 5 switches lane 1 on.
+    EXPECT_EQ(jq("[.sequencer | to_entries[] | select(.key | test(\"^[1-4] enabled$\")) | .value.value[]] "
+                 "| length > 0 and all(. == \"false\")",
+                 seq),
+              "true\n");
+}
+
+}  // namespace
