@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite, then again with AddressSanitizer and
+# Checks the scripts with shellcheck, builds and runs the whole test suite, then again with AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the threaded tests with ThreadSanitizer,
 # then each fuzz target for a bounded time. Exits non-zero on any failure.
 set -euo pipefail
@@ -22,6 +22,12 @@ test_home="$PWD/build/test-home"
 rm -rf "$test_home"
 mkdir -p "$test_home/.local/share"
 in_test_home() { HOME="$test_home" XDG_DATA_HOME="$test_home/.local/share" "$@"; }
+
+# The scripts a player and CI run, read by shellcheck (deps.sh installs it).
+if command -v shellcheck >/dev/null 2>&1; then
+  step "shellcheck"
+  shellcheck scripts/*.sh .ci/run || status=1
+fi
 
 step "plain build and tests"
 cmake -S . -B build/test -G Ninja -DCORVANE_SANITIZE=none "${launcher[@]}" >/dev/null
