@@ -67,6 +67,7 @@
 #include "tests/support/engines_harness.h"
 #include "tests/support/realtime_stepped.h"
 #include "tests/support/seq_engine.h"
+#include "tests/support/stepped_instrument.h"
 #include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
@@ -1142,40 +1143,42 @@ TEST_F(RealTime, SubtractiveVoicesInRender) {
     EXPECT_TRUE(sampled);  // the list was found by its name, in place
 }
 
+// The firmware's render, inside the check while one runs: the blocks
+// between the checked ones are the instrument's too.
+void instrumentRender(BelaContext* context, void* userData) {
+    if (gBody)
+        testRender(context, userData);
+    else
+        render(context, userData);
+}
+
+// The firmware's own run, started and stopped as the whole-instrument tests
+// do theirs, and checked after the test like them: the process's next
+// instrument starts as a fresh one.
+class RealTimeInstrument : public testsupport::SteppedInstrument {};
+
 // The whole block loop of the instrument, as set up by its own setup: the
 // panel scanned and keys routed (the start key, lane keys, slot keys that
 // play notes, encoders), DIN MIDI through the pseudo-terminal and the I/O
 // task, the main clock, five tracks on the subtractive engine with eight
 // voices each, the voice manager and the output copy. The interface and
 // I/O tasks run between the checked blocks, as they would on their threads.
-TEST_F(RealTime, WholeInstrumentRender) {
+TEST_F(RealTimeInstrument, WholeInstrumentRender) {
     DSP::releaseQueue.drain();
-    // This run is the firmware's own: its set-up, and its clean-up when the
-    // test ends.
-    Bela_cleanupAudio();
-    BelaInitSettings settings;
-    settings.setup = setup;
-    settings.render = testRender;
-    settings.cleanup = cleanup;
-    settings.mode = HostMode::Stepped;
-    static int runs = 0;
-    settings.root = testsupport::tempDir() + "realtime-instrument-" + std::to_string(++runs);
-    ASSERT_EQ(Bela_initAudio(&settings, nullptr), 0);
-    ASSERT_EQ(Bela_startAudio(), 0);
-    host::rtLoggerStart();
-    const int midi = open(host::midiPortPeerName().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(midi, 0);
-    for (auto& track : DSP::track) {
-        track.synthesis.setFromString("subtractive");
-        track.applySynthesis();
-        track.currentEngine()->polyphony.setValue(8, true);
-        track.midiNoteIn.setValue(1, true);
-        for (auto& lane : track.sequencerImpl.lanes)
-            lane.enabled.setValue(1, true);
-    }
-    for (uint32_t t = 0; t < 5; ++t)
-        attachTrackToVoices(t);
-    host::stepBlocks(100, true);  // past the blocks that ignore the panel
+    ASSERT_NO_FATAL_FAILURE(start({.root = "realtime-instrument", .project = nullptr, .beforeStart = [] {
+        // As on the instrument: console output from render goes to the ring.
+        host::rtLoggerStart();
+        for (auto& track : DSP::track) {
+            track.synthesis.setFromString("subtractive");
+            track.applySynthesis();
+            track.currentEngine()->polyphony.setValue(8, true);
+            track.midiNoteIn.setValue(1, true);
+            for (auto& lane : track.sequencerImpl.lanes)
+                lane.enabled.setValue(1, true);
+        }
+        for (uint32_t t = 0; t < 5; ++t)
+            attachTrackToVoices(t);
+    }, .render = instrumentRender}));
 
     host::PanelSimulator& panel = host::panel();
     const auto body = [](BelaContext* c) { render(c, nullptr); };
@@ -1190,11 +1193,9 @@ TEST_F(RealTime, WholeInstrumentRender) {
         case 10: panel.pressKey(27 + round % 25); break;  // a slot key plays a note
         case 14: panel.releaseKey(27 + round % 25); break;
         case 20: panel.turnEncoder(16, 3); break;
-        case 30: {
-            const uint8_t on[] = {0x90, uint8_t(48 + round % 24), 100, 0x80, 40, 0};
-            ASSERT_EQ(write(midi, on, sizeof on), ssize_t(sizeof on));
+        case 30:
+            ASSERT_NO_FATAL_FAILURE(sendMidi({0x90, uint8_t(48 + round % 24), 100, 0x80, 40, 0}));
             break;
-        }
         case 40: panel.turnEncoder(16, -3); break;
         case 42: panel.pressKey(23); break;  // the instrument's settings page opens
         case 44: panel.releaseKey(23); break;
@@ -1217,7 +1218,6 @@ TEST_F(RealTime, WholeInstrumentRender) {
         host::runPendingTasks();
         sawSettings = sawSettings || GUI::currentEditor.load() == &Driver::instrument.settingsPage;
     }
-    close(midi);
     EXPECT_TRUE(sawSettings);
     EXPECT_EQ(GUI::currentEditor.load(), nullptr);
     EXPECT_TRUE(clean(total)) << total;

@@ -82,6 +82,7 @@ struct InstrumentSetup {
     bool defaultNoteList = false;  // list 1 back to its default step after the load
     std::function<void()> beforeStart{};  // just before the first block
     uint32_t settleBlocks = 100;  // past the start-up blocks that ignore the panel
+    BelaRenderFn render = nullptr;  // a test's own wrapper of the firmware's; none: the firmware's
 };
 
 // Panel helpers and the instrument's lifetime, for fixtures that start it
@@ -91,18 +92,24 @@ constexpr uint32_t kListOpen = 1, kListChosen = 2;  // the list pop-up's states
 
 class SteppedInstrument : public ::testing::Test {
 public:
-    // Before the first test: the values as built, and the instrument a
-    // fresh process sets up.
+    // Before any test of the process: the values as built.
     static void takeBuiltValues();
+    // The instrument a fresh process sets up, taken once a process by its
+    // first whole-instrument test: a process whose tests never start the
+    // instrument does not pay for the start.
     static void takeFreshState();
 
 protected:
+    // Before the test's SetUp can change anything, so that even the first
+    // whole-instrument test of a process is checked against a reference.
+    SteppedInstrument() { takeFreshState(); }
+
     static void start(const InstrumentSetup& s) {
         BelaInitSettings settings;
         if (s.chooseBoard)
             chooseBoard(&settings);
         settings.setup = setup;
-        settings.render = render;
+        settings.render = s.render ? s.render : ::render;
         settings.cleanup = cleanup;
         settings.mode = HostMode::Stepped;
         static int runs = 0;
