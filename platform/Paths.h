@@ -15,17 +15,25 @@ const std::string& root();
 std::string defaultRoot();
 
 // Maps an instrument path under the root: "/home/corvane/x" -> ROOT/x,
-// any other absolute path -> ROOT/path (so "/tmp/corvane-exit-code" ->
-// ROOT/tmp/corvane-exit-code), a relative path -> ROOT/path. ".." never
-// climbs above the root.
+// the board's "/tmp/x" -> ROOT/.host/x (so "/tmp/corvane-exit-code" ->
+// ROOT/.host/corvane-exit-code), any other absolute path -> ROOT/path, a
+// relative path -> ROOT/path. ".." never climbs above the root.
 std::string hostPath(std::string_view instrumentPath);
 
+// ROOT/.host: the host's own files (the lock, the MIDI port link) and what
+// the board keeps outside its data folder. A dot name, so the instrument's
+// file browser never lists it to the player.
+std::string hostFolder();
+
 // Holds the root for this process while an instrument runs on it (a write
-// lock on tmp/corvane.lock under the root), so a second instrument cannot
+// lock on .host/corvane.lock under the root), so a second instrument cannot
 // write the same files beside it. False, with one line naming the root and
-// the process that holds it, when another process has it. A root whose
-// tmp/ cannot be written runs unguarded. Locks are per process: instruments
-// set up one after another in one process (the test programs) share it.
+// the process that holds it, when another process has it (an earlier
+// version's tmp/corvane.lock included). A root that cannot be locked runs
+// unguarded, saying so in one line. Removes the host files an earlier
+// version left in the player's tmp/ (and tmp/ when nothing else is in it).
+// Locks are per process: instruments set up one after another in one
+// process (the test programs) share it.
 bool lockRoot(const std::string& root);
 // Lets the root go (at clean-up, or after a failed set-up).
 void unlockRoot();

@@ -222,7 +222,12 @@ TEST(Paths, FixedPathsMapUnderTheRootAndNeverEscapeIt) {
     EXPECT_EQ(host::hostPath("/home/corvane/corvane.json"), root + "/corvane.json");
     EXPECT_EQ(host::hostPath("/home/corvane/projects/"), root + "/projects/");
     EXPECT_EQ(host::hostPath("/home/corvane"), root);
-    EXPECT_EQ(host::hostPath("/tmp/corvane-exit-code"), root + "/tmp/corvane-exit-code");
+    // The board's /tmp is the host's, out of the file browser's sight; the
+    // player's own tmp/ stays the player's.
+    EXPECT_EQ(host::hostPath("/tmp/corvane-exit-code"), root + "/.host/corvane-exit-code");
+    EXPECT_EQ(host::hostPath("/var/../tmp/"), root + "/.host/");
+    EXPECT_EQ(host::hostPath("/home/corvane/tmp/a.wav"), root + "/tmp/a.wav");
+    EXPECT_EQ(host::hostPath("tmp/a.wav"), root + "/tmp/a.wav");
     EXPECT_EQ(host::hostPath("/etc/ssh/sshd_config"), root + "/etc/ssh/sshd_config");
     EXPECT_EQ(host::hostPath("/home/corvane/../../etc/passwd"), root + "/etc/passwd");
     EXPECT_EQ(host::hostPath("recordings/a.wav"), root + "/recordings/a.wav");
