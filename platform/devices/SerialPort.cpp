@@ -1,4 +1,5 @@
 #include "platform/devices/SerialPort.h"
+#include "platform/Paths.h"
 
 #include <asm/termbits.h>
 #include <fcntl.h>
@@ -18,9 +19,24 @@ namespace {
 
 constexpr const char* kMidiUart = "/dev/ttyS4";
 
+constexpr const char* kPortLinkName = "midi-port";
+constexpr const char* kPortLine = "MIDI port: %s\n";
+constexpr const char* kLinkedPortLine = "MIDI port: %s -> %s\n";
+constexpr const char* kNoLinkLine = "MIDI port: cannot make the link %s (%s)\n";
+
 std::mutex gPortMutex;
 std::string gMidiPort;
 std::string gPeerName;
+
+// The link to the pseudo-terminal the layer opened last. Plain arrays: the
+// port may be closed by a static destructor at exit, after the strings here
+// have gone.
+struct PortLink {
+    int fd = -1;
+    char path[4096] = {};
+    char target[128] = {};
+};
+PortLink gLink;
 
 // A few descriptors of one kind, looked up by the I/O task without a lock.
 class FdSet {
@@ -58,6 +74,27 @@ FdSet gInputOnly;
 
 bool isOwnedMaster(int fd) { return gOwnedMasters.contains(fd); }
 
+std::string portLink() { return host::hostFolder() + "/" + kPortLinkName; }
+
+// Points `link` at `target`, replacing any link there in one step, so a
+// program that opens it never finds it missing or half made. False with
+// errno when it cannot be made.
+bool makeLink(const std::string& link, const char* target) {
+    if (!host::makeFolders(link.substr(0, link.rfind('/'))))
+        return false;
+    const std::string temporary = link + ".new-" + std::to_string(getpid());
+    unlink(temporary.c_str());  // left by a run that died here
+    if (symlink(target, temporary.c_str()) != 0)
+        return false;
+    if (rename(temporary.c_str(), link.c_str()) != 0) {
+        const int error = errno;
+        unlink(temporary.c_str());
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
 int openPseudoTerminal() {
     int fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -75,8 +112,41 @@ int openPseudoTerminal() {
         return -1;
     }
     gPeerName = name;
-    fprintf(stderr, "MIDI port: %s\n", name);
+    const std::string link = portLink();
+    if (makeLink(link, name)) {
+        gLink.fd = fd;
+        snprintf(gLink.path, sizeof gLink.path, "%s", link.c_str());
+        snprintf(gLink.target, sizeof gLink.target, "%s", name);
+        fprintf(stderr, kLinkedPortLine, link.c_str(), name);
+    } else {
+        const int error = errno;
+        fprintf(stderr, kPortLine, name);
+        fprintf(stderr, kNoLinkLine, link.c_str(), strerror(error));
+    }
     return fd;
+}
+
+// Takes the link away if it still leads to the terminal at `fd`.
+void dropLink(int fd) {
+    if (fd < 0 || fd != gLink.fd)
+        return;
+    char target[sizeof gLink.target];
+    const ssize_t n = readlink(gLink.path, target, sizeof target - 1);
+    if (n >= 0) {
+        target[n] = '\0';
+        if (strcmp(target, gLink.target) == 0)
+            unlink(gLink.path);
+    }
+    gLink.fd = -1;
+}
+
+// A link that an earlier run left would lead to whoever has that terminal
+// now.
+void removeStaleLink() {
+    const std::string link = portLink();
+    struct stat st;
+    if (lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        unlink(link.c_str());
 }
 
 }  // namespace
@@ -106,6 +176,7 @@ int serialOpen(const char* path) {
     std::lock_guard<std::mutex> lock(gPortMutex);
     if (gMidiPort.empty())
         return openPseudoTerminal();
+    removeStaleLink();
     // Read and write even for a FIFO: the open does not wait for a writer,
     // and the port does not see an end of input when one goes away.
     int fd = open(gMidiPort.c_str(), O_RDWR | O_NOCTTY | O_SYNC | O_NONBLOCK | O_CLOEXEC);
@@ -137,6 +208,10 @@ int serialOpen(const char* path) {
 void serialClose(int fd) {
     if (fd < 0)
         return;
+    {
+        std::lock_guard<std::mutex> lock(gPortMutex);
+        dropLink(fd);
+    }
     gOwnedMasters.remove(fd);
     gInputOnly.remove(fd);
     close(fd);

@@ -1,7 +1,10 @@
 // The board's serial devices on this host. "/dev/ttyS4", the DIN MIDI UART,
 // is the host MIDI port: a device path given by --midi-port, or by default a
-// new pseudo-terminal whose other end is printed so that another program can
-// open it. The path may be a serial device or pseudo-terminal (set to the
+// new pseudo-terminal whose other end another program opens through the
+// link ROOT/.host/midi-port (printed with the terminal's name). The link
+// keeps its name across restarts and goes when the port closes; with
+// --midi-port no link is made and one an earlier run left is removed, so it
+// never leads to another program's terminal. The path may be a serial device or pseudo-terminal (set to the
 // UART's line settings), a raw MIDI device such as a USB interface's
 // /dev/snd/midiC1D0 (bytes as they are, both ways), or a FIFO (bytes as they
 // are, MIDI in only).

@@ -209,6 +209,8 @@ TEST_F(SerialMidiPty, AFailedWriteIsReportedAndKeepsTheQueue) {
 class SerialMidiDefaultPort : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(host::setRoot(testsupport::freshPath("midi-root")));
+        link = host::root() + "/.host/midi-port";
         host::setMidiPort("");
         testing::internal::CaptureStderr();
         bool ok = port.setup("/dev/ttyS4", 31250);
@@ -216,11 +218,60 @@ protected:
         ASSERT_TRUE(ok);
         peerName = host::midiPortPeerName();
         ASSERT_FALSE(peerName.empty());
-        EXPECT_EQ(err, "MIDI port: " + peerName + "\n");
+        EXPECT_EQ(err, "MIDI port: " + link + " -> " + peerName + "\n");
     }
     SerialMIDI port;
     std::string peerName;
+    std::string link;
 };
+
+std::string linkTarget(const std::string& link) {
+    char target[256];
+    const ssize_t n = readlink(link.c_str(), target, sizeof target);
+    return n < 0 ? std::string() : std::string(target, size_t(n));
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// The link is the name that holds across restarts: it leads to the newest
+// terminal, and only the port it leads to takes it away when it closes.
+// A named port never leaves one behind to a terminal that is no longer ours.
+TEST_F(SerialMidiDefaultPort, TheLinkLeadsToTheOpenPortAndGoesWithIt) {
+    EXPECT_EQ(linkTarget(link), peerName);
+    int peer = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(peer, 0);
+    writeAll(peer, {0x9A, 0x24, 0x50});
+    EXPECT_EQ(receive(port, 1), (Texts{"NoteOn ch: 10 data: 36 80"}));
+    close(peer);
+
+    {
+        SerialMIDI newer;
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(newer.setup("/dev/ttyS4", 31250));
+        testing::internal::GetCapturedStderr();
+        const std::string newerName = host::midiPortPeerName();
+        EXPECT_EQ(linkTarget(link), newerName);
+        testing::internal::CaptureStderr();
+        port.setup("/nonexistent", 31250);  // closes the older terminal
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(linkTarget(link), newerName);
+    }
+    EXPECT_FALSE(exists(link));
+
+    ASSERT_EQ(symlink(peerName.c_str(), link.c_str()), 0);  // left by a run that died
+    Pty pty;
+    host::setMidiPort(pty.slave);
+    SerialMIDI named;
+    testing::internal::CaptureStderr();
+    const bool ok = named.setup("/dev/ttyS4", 31250);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    host::setMidiPort("");
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(exists(link));
+}
 
 TEST_F(SerialMidiDefaultPort, APeerPlaysAndHearsTheInstrument) {
     int peer = open(peerName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);

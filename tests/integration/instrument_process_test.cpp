@@ -179,18 +179,26 @@ TEST(InstrumentProcess, ExitCodeFileTellsACrashFromARestart) {
     EXPECT_TRUE(contains(first.out, "First time running since power on\n")) << first.out;
     EXPECT_TRUE(contains(first.out, "No template project found\n"));
 
+    // The file is the host's, out of the player's sight; what an earlier
+    // version left in the player's tmp/ is neither read nor kept.
+    const std::string exitFile = root + "/.host/corvane-exit-code";
+    spit(exitFile, "0\n");
     host::makeFolders(root + "/tmp");
-    spit(root + "/tmp/corvane-exit-code", "0\n");
+    spit(root + "/tmp/corvane-exit-code", "139\n");
+    spit(root + "/tmp/corvane.lock", "");
     Outcome clean = run("exit-clean", {"--root", root, "--offline", "--blocks", "100"});
     EXPECT_TRUE(contains(clean.out, "Last exit code = 0\n")) << clean.out;
     EXPECT_TRUE(contains(clean.out, "No template project found\n"));  // looked for: no crash
+    struct stat st {};
+    EXPECT_NE(lstat((root + "/tmp").c_str(), &st), 0);
+    EXPECT_EQ(lstat((root + "/.host/corvane.lock").c_str(), &st), 0);
 
-    spit(root + "/tmp/corvane-exit-code", "139\n");
+    spit(exitFile, "139\n");
     Outcome crashed = run("exit-crashed", {"--root", root, "--offline", "--blocks", "100"});
     EXPECT_TRUE(contains(crashed.out, "Last exit code = 139\n")) << crashed.out;
     EXPECT_FALSE(contains(crashed.out, "template project"));  // the crash warning instead
 
-    spit(root + "/tmp/corvane-exit-code", "oops\n");
+    spit(exitFile, "oops\n");
     Outcome garbled = run("exit-garbled", {"--root", root, "--offline", "--blocks", "100"});
     EXPECT_TRUE(contains(garbled.out, "Exception occurred while reading last exit code\n")) << garbled.out;
     EXPECT_TRUE(contains(garbled.out, "Last exit code = 3\n"));
@@ -453,23 +461,32 @@ TEST(InstrumentProcess, AudioInputRefusalsNameTheirCause) {
 }
 
 // The README's MIDI example in real time: the script switches "MIDI note in"
-// on, and a note sent to the printed port is heard.
+// on, and a note sent to the printed port is heard. The port is printed as
+// a link of the root that leads to the run's terminal while it runs and
+// goes with it.
 TEST(InstrumentProcess, MidiNotesExampleIsHeardInRealTime) {
     const std::string root = freshRoot("midi-notes");
     const std::string out = root + "/stdout.txt", err = root + "/stderr.txt";
     const std::string wav = root + "/output.wav";
     pid_t pid = testsupport::startCorvane(
         {"--root", root, "--panel-script", std::string(CORVANE_SOURCE_DIR) + "/examples/midi-notes.panel"}, out, err);
-    std::string port;
+    std::string port, terminal;
     ASSERT_TRUE(testsupport::waitUntil([&] {
         const std::string said = slurp(err);
         const size_t at = said.find("MIDI port: ");
         const size_t end = said.find('\n', at);
         if (at == std::string::npos || end == std::string::npos)
             return false;
-        port = said.substr(at + 11, end - at - 11);
+        const std::string line = said.substr(at + 11, end - at - 11);
+        const size_t arrow = line.find(" -> ");
+        port = line.substr(0, arrow);
+        terminal = arrow == std::string::npos ? "" : line.substr(arrow + 4);
         return true;
     }, std::chrono::milliseconds(1)));
+    EXPECT_EQ(port, root + "/.host/midi-port");
+    char target[256] = {};
+    EXPECT_EQ(readlink(port.c_str(), target, sizeof target - 1), ssize_t(terminal.size()));
+    EXPECT_EQ(target, terminal);
     // Progress is the output written: 64 frames of 8 floats a block.
     auto blocksWritten = [&] {
         struct stat st {};
@@ -491,12 +508,36 @@ TEST(InstrumentProcess, MidiNotesExampleIsHeardInRealTime) {
     ASSERT_EQ(kill(pid, SIGTERM), 0);
     Outcome r = testsupport::finishCorvane(pid, out, err);
     ASSERT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    EXPECT_NE(lstat(port.c_str(), &st), 0);
     const std::vector<float> s = mainOutput(wav, size_t(sent) * 64);
     ASSERT_GT(s.size(), 300u * 64);
     double sum = 0;
     for (size_t i = 0; i < 300 * 64; ++i)
         sum += double(s[i]) * s[i];
     EXPECT_GT(std::sqrt(sum / (300 * 64)), 0.005) << r.out;
+}
+
+// A root where the host folder cannot be made still plays: the console says
+// once that nothing keeps a second instrument off it, and the MIDI port is
+// printed as the terminal it is.
+TEST(InstrumentProcess, RootWhoseHostFolderIsAFileRunsUnguardedAndSaysSo) {
+    const std::string root = freshRoot("host-file");
+    spit(root + "/.host", "mine\n");
+    Outcome r = run("host-file", {"--root", root, "--offline", "--blocks", "100"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string unguarded = "Bela_initAudio: cannot lock " + root +
+                                  "/.host/corvane.lock (Not a directory): the data root is not guarded against a "
+                                  "second instrument\n";
+    EXPECT_TRUE(contains(r.err, unguarded)) << r.err;
+    EXPECT_EQ(r.err.find(unguarded), r.err.rfind(unguarded)) << r.err;
+    const size_t at = r.err.find("MIDI port: /dev/pts/");
+    ASSERT_NE(at, std::string::npos) << r.err;
+    const size_t next = r.err.find('\n', at) + 1;
+    EXPECT_EQ(r.err.substr(next, r.err.find('\n', next) + 1 - next),
+              "MIDI port: cannot make the link " + root + "/.host/midi-port (Not a directory)\n")
+        << r.err;
+    EXPECT_EQ(slurp(root + "/.host"), "mine\n");
 }
 
 }  // namespace
