@@ -66,10 +66,11 @@ struct Launcher {
         pid = fork();
         if (pid == 0) {
             setpgid(0, 0);
-            // A shell ignores SIGINT in what it runs in the background, and a
-            // signal ignored at the start cannot be trapped: the launcher
-            // starts as a terminal would start it.
-            signal(SIGINT, SIG_DFL);
+            // A shell ignores SIGINT in what it runs in the background (and
+            // nohup SIGHUP), and a signal ignored at the start cannot be
+            // trapped: the launcher starts as a terminal would start it.
+            for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+                signal(sig, SIG_DFL);
             if (chdir(dir.c_str()) != 0)
                 _exit(126);
             dup2(open("/dev/null", O_RDONLY), 0);
@@ -141,7 +142,8 @@ struct Launcher {
     }
 };
 
-std::string exitFile(const std::string& root) { return slurp(root + "/tmp/corvane-exit-code"); }
+const std::string kExitFile = "/.host/corvane-exit-code";
+std::string exitFile(const std::string& root) { return slurp(root + kExitFile); }
 
 // The frames a WAV file holds as libsndfile reads it; -1 when unreadable.
 long soundFrames(const std::string& path) {
@@ -180,10 +182,10 @@ TEST(Launcher, OnlyRealTimeRunsRepeatAndAFailingOneStops) {
 
     // The default data root, with a file left by an earlier power-on.
     const std::string root = std::string(getenv("XDG_DATA_HOME")) + "/corvane";
-    host::makeFolders(root + "/tmp");
-    spit(root + "/tmp/corvane-exit-code", "9\n");
+    host::makeFolders(root + "/.host");
+    spit(root + kExitFile, "9\n");
     {
-        Launcher run(dir, {}, {{"EXIT_FILE", root + "/tmp/corvane-exit-code"}}, program);
+        Launcher run(dir, {}, {{"EXIT_FILE", root + kExitFile}}, program);
         EXPECT_EQ(run.finish(), 5);
         EXPECT_EQ(slurp(run.out), "none\n5\n5\n5\n5\n5\n");
         EXPECT_EQ(count(slurp(run.err), "run.sh: restarting (last exit code 5)\n"), 5u) << slurp(run.err);
@@ -191,7 +193,7 @@ TEST(Launcher, OnlyRealTimeRunsRepeatAndAFailingOneStops) {
         EXPECT_EQ(exitFile(root), "5\n");
     }
     {  // Power-off, with the root given in the "--root=DIR" form.
-        Launcher run(dir, {"--root=off"}, {{"EXIT_FILE", dir + "/off/tmp/corvane-exit-code"}, {"STATUS", "3"}},
+        Launcher run(dir, {"--root=off"}, {{"EXIT_FILE", dir + "/off" + kExitFile}, {"STATUS", "3"}},
                      program);
         EXPECT_EQ(run.finish(), 0);
         EXPECT_EQ(slurp(run.out), "none\n");
@@ -219,14 +221,17 @@ std::string menuScript(int detents) {
 TEST(Launcher, MenuRestartStartsASecondRunAndShutdownEndsTheLauncher) {
     {
         const std::string dir = freshFolder("menu-restart");
-        host::makeFolders(dir + "/root/tmp");
-        spit(dir + "/root/tmp/corvane-exit-code", "139\n");  // left from an earlier power-on
+        host::makeFolders(dir + "/root/.host");
+        spit(dir + "/root" + kExitFile, "139\n");  // left from an earlier power-on
         spit(dir + "/restart.panel", menuScript(3));
         Launcher run(dir, {"--root", "root", "--panel-script", "restart.panel"});
         ASSERT_TRUE(run.said("First time running since power on\n"));
-        spit(dir + "/restart.panel", "");  // read at start: the second run only runs
         ASSERT_TRUE(run.said("Last exit code = 0\n"));
         ASSERT_TRUE(run.started(2));
+        // The restart plays no script: two seconds on (the header follows
+        // the audio once a second), it still runs.
+        EXPECT_TRUE(testsupport::waitUntil([&] { return soundFrames(dir + "/root/output.wav") >= 2 * 48000; },
+                                           std::chrono::milliseconds(20)));
         kill(run.pid, SIGTERM);
         EXPECT_EQ(run.finish(), 0);
         EXPECT_EQ(count(slurp(run.out), "First time running since power on\n"), 1u);
@@ -276,16 +281,30 @@ TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
 }
 
 // A run refused at its start for what its options name is said once: no
-// restart would find the file.
+// restart would find the file. So too where no temporary folder can be
+// made: the launcher keeps its notes in the root's host folder then.
 TEST(Launcher, ARefusedStartIsSaidOnce) {
-    const std::string dir = freshFolder("refused");
-    Launcher run(dir, {"--root", "root", "--audio-in", "missing.wav"});
-    EXPECT_EQ(run.finish(), 1);
-    const std::string err = slurp(run.err);
-    EXPECT_EQ(count(err, "Audio input missing.wav cannot be read"), 1u) << err;
-    EXPECT_EQ(count(err, "Error: unable to initialise audio\n"), 1u) << err;
-    EXPECT_EQ(err.find("restarting"), std::string::npos) << err;
-    EXPECT_EQ(exitFile(dir + "/root"), "1\n");
+    for (const bool tmpUsable : {true, false}) {
+        SCOPED_TRACE(tmpUsable ? "TMPDIR" : "no TMPDIR");
+        const std::string dir = freshFolder("refused");
+        std::vector<std::pair<std::string, std::string>> env;
+        if (!tmpUsable)
+            env.emplace_back("TMPDIR", dir + "/missing");
+        Launcher run(dir, {"--root", "root", "--audio-in", "missing.wav"}, env);
+        EXPECT_EQ(run.finish(), 1);
+        const std::string err = slurp(run.err);
+        EXPECT_EQ(count(err, "Audio input missing.wav cannot be read"), 1u) << err;
+        EXPECT_EQ(count(err, "Error: unable to initialise audio\n"), 1u) << err;
+        EXPECT_EQ(count(err, "run.sh: the instrument did not start (exit code 1); not starting it again\n"), 1u)
+            << err;
+        EXPECT_EQ(err.find("restarting"), std::string::npos) << err;
+        EXPECT_EQ(count(err, "run.sh: cannot make a temporary folder in " + dir +
+                                 "/missing: the launcher's notes go to root/.host/launcher."),
+                  tmpUsable ? 0u : 1u) << err;
+        EXPECT_EQ(exitFile(dir + "/root"), "1\n");
+        EXPECT_EQ(testsupport::shellOutput("ls -A '" + run.tmp + "'; ls -A '" + dir + "/root/.host' | grep launcher"),
+                  "");
+    }
 }
 
 // An instrument whose launcher is killed ends (saving, as on SIGTERM)
@@ -326,7 +345,7 @@ TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
 // remove: said, and the runs go on.
 TEST(Launcher, AStopEndsTheLauncherWithTheInstrumentsOwnStatus) {
     const std::string dir = freshFolder("stop-race");
-    host::makeFolders(dir + "/root/tmp/corvane-exit-code");
+    host::makeFolders(dir + "/root" + kExitFile);
     const std::string program = dir + "/program.sh";
     spit(program, "#!/bin/sh\ntrap 'exit 7' INT TERM HUP\ntrap 'echo 7 >\"$CORVANE_STATUS_FILE\"' EXIT\n"
                   "kill -s \"$SIG\" \"$PPID\"\nexit 7\n");
@@ -337,7 +356,7 @@ TEST(Launcher, AStopEndsTheLauncherWithTheInstrumentsOwnStatus) {
             Launcher run(dir, {"--root", "root"}, {{"SIG", sig}}, program);
             ASSERT_EQ(run.finish(), 7) << slurp(run.err);
             const std::string err = slurp(run.err);
-            EXPECT_EQ(count(err, "run.sh: cannot remove root/tmp/corvane-exit-code at the power-on; starting anyway\n"),
+            EXPECT_EQ(count(err, "run.sh: cannot remove root" + kExitFile + " at the power-on; starting anyway\n"),
                       1u) << err;
             EXPECT_EQ(count(err, "run.sh: stopped by SIG" + std::string(sig) + " (last exit code 7)\n"), 1u) << err;
         }
@@ -355,11 +374,17 @@ TEST(Launcher, ARestartGoesOnWithSilentInputsWhenThePipeIsUsedUp) {
     ASSERT_EQ(write(fds[1], wav.data(), wav.size()), ssize_t(wav.size()));
     close(fds[1]);
     const std::string input = "/dev/fd/" + std::to_string(fds[0]);
+    // The output through a link: the crashed run's audio is kept beside
+    // the link's target, and the link leads to the next run's.
+    host::makeFolders(dir + "/takes");
+    ASSERT_EQ(symlink("takes/take.wav", (dir + "/link.wav").c_str()), 0);
     const char* asan = getenv("ASAN_OPTIONS");
-    Launcher run(dir, {"--root", "root", "--audio-in", input},
+    Launcher run(dir, {"--root", "root", "--audio-in", input, "--audio-out", "link.wav"},
                  {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}});
     close(fds[0]);
     ASSERT_TRUE(run.started(1));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return soundFrames(dir + "/takes/take.wav") > 0; },
+                                       std::chrono::milliseconds(20)));
     const pid_t instrument = run.instrument();
     ASSERT_GT(instrument, 0);
     ASSERT_EQ(kill(instrument, SIGSEGV), 0);
@@ -374,21 +399,60 @@ TEST(Launcher, ARestartGoesOnWithSilentInputsWhenThePipeIsUsedUp) {
               1u)
         << err;
     EXPECT_EQ(count(err, "run.sh: restarting"), 1u) << err;
+    EXPECT_EQ(count(err, "run.sh: the last run's audio is kept in " + fs::canonical(dir).string() +
+                             "/takes/take-1.wav; the next run writes link.wav\n"), 1u) << err;
+    EXPECT_GT(soundFrames(dir + "/takes/take-1.wav"), 0);
+    EXPECT_TRUE(fs::is_symlink(dir + "/link.wav"));
+    EXPECT_GE(soundFrames(dir + "/link.wav"), 0);
 }
 
 // Ctrl-C reaches the terminal's whole foreground group: run.sh and the
-// instrument both; the instrument saves, and nothing starts again.
-TEST(Launcher, CtrlCEndsTheOneRunAndSaves) {
-    const std::string dir = freshFolder("ctrl-c");
-    Launcher run(dir, {"--root", "root"});
-    ASSERT_TRUE(run.started(1));
-    ASSERT_EQ(kill(-run.pid, SIGINT), 0);
-    EXPECT_EQ(run.finish(), 0);
-    EXPECT_EQ(count(slurp(run.out), "-->\tCorvane has been initialized!\n"), 1u);
-    EXPECT_EQ(slurp(run.err).find("restarting"), std::string::npos) << slurp(run.err);
-    EXPECT_NE(testsupport::shellOutput("jq -c '.config[\"OSC in port\"]' '" + dir + "/root/corvane.json'").find("909"),
-              std::string::npos);
-    EXPECT_EQ(exitFile(dir + "/root"), "0\n");
+// instrument both; the instrument saves, and nothing starts again. An
+// impatient player presses it ten times: run.sh still ends with the
+// instrument's own status (1 when the configuration cannot be saved), writes
+// it to the exit-code file and leaves no temporary folder behind.
+TEST(Launcher, CtrlCPressedAgainAndAgainEndsTheOneRunWithItsStatus) {
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const bool unsaved = round % 3 == 2;
+        const std::string dir = freshFolder("ctrl-c");
+        Launcher run(dir, {"--root", "root"});
+        ASSERT_TRUE(run.started(1));
+        if (unsaved)  // a folder where the configuration goes
+            host::makeFolders(dir + "/root/corvane.json/in-the-way");
+        for (int press = 0; press < 10; ++press) {
+            ASSERT_EQ(kill(-run.pid, SIGINT), 0);
+            usleep(10000);
+        }
+        const int expected = unsaved ? 1 : 0;
+        EXPECT_EQ(run.finish(), expected) << slurp(run.err);
+        EXPECT_EQ(count(slurp(run.out), "-->\tCorvane has been initialized!\n"), 1u);
+        const std::string err = slurp(run.err);
+        EXPECT_EQ(err.find("restarting"), std::string::npos) << err;
+        EXPECT_EQ(count(err, "run.sh: stopped by SIGINT (last exit code " + std::to_string(expected) + ")\n"), 1u)
+            << err;
+        if (!unsaved)
+            EXPECT_NE(testsupport::shellOutput("jq -c '.config[\"OSC in port\"]' '" + dir + "/root/corvane.json'")
+                          .find("909"),
+                      std::string::npos);
+        EXPECT_EQ(exitFile(dir + "/root"), std::to_string(expected) + "\n");
+        EXPECT_EQ(testsupport::shellOutput("ls -A '" + run.tmp + "'"), "");
+    }
+}
+
+// The instrument notes its own exit status for the launcher that started
+// it, which reads it when a stop cut its wait short.
+TEST(Launcher, TheInstrumentNotesItsExitStatusForTheLauncher) {
+    const std::string dir = freshFolder("status-note");
+    const std::string note = dir + "/status";
+    setenv("CORVANE_LAUNCHER_PID", std::to_string(getpid()).c_str(), 1);
+    setenv("CORVANE_STATUS_FILE", note.c_str(), 1);
+    const pid_t pid = testsupport::startCorvane({"--root", dir + "/root", "--audio-in", dir + "/missing.wav"},
+                                                "/dev/null", dir + "/err.txt");
+    unsetenv("CORVANE_LAUNCHER_PID");
+    unsetenv("CORVANE_STATUS_FILE");
+    EXPECT_EQ(testsupport::finishCorvane(pid, "/dev/null", dir + "/err.txt").status, 1);
+    EXPECT_EQ(slurp(note), "1\n");
 }
 
 // A stop that kills the instrument before its own handlers are in place (it
