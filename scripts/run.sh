@@ -276,8 +276,11 @@ while :; do
     fi
   fi
   # The port's link led to this run's terminal, which a crash leaves to
-  # whoever opens it next.
-  [ ! -L "$midi_link" ] || own rm -f -- "$midi_link" || true
+  # whoever opens it next. A run that did not start never made it (the
+  # link may be another instrument's, one that holds the root).
+  if [ -n "$started" ] && [ -e "$started" ] && [ -L "$midi_link" ]; then
+    own rm -f -- "$midi_link" || true
+  fi
   if ! { { [ -d "$host_dir" ] || own mkdir -p -- "$host_dir"; } && echo "$status" >"$exit_file"; } 2>/dev/null; then
     say "cannot write $exit_file"
   fi

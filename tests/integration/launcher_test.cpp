@@ -325,6 +325,11 @@ TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
               1u) << second.err;
     EXPECT_NE(second.err.find("Error: unable to initialise audio\n"), std::string::npos) << second.err;
     EXPECT_FALSE(fs::exists(dir + "/second.wav"));
+    {  // A second launcher on the root leaves the running instrument's port link.
+        Launcher second(freshFolder("launcher-second"), {"--root", dir + "/root"});
+        EXPECT_EQ(second.finish(), 1);
+        EXPECT_TRUE(fs::is_symlink(dir + "/root/.host/midi-port"));
+    }
 
     EXPECT_FALSE(fs::exists(dir + "/root/corvane.json"));  // saved only on the way out
     ASSERT_EQ(kill(run.pid, SIGKILL), 0);  // run.sh alone, not its group
