@@ -155,6 +155,15 @@ long soundFrames(const std::string& path) {
     return long(info.frames);
 }
 
+// Once the output's header has counted some audio (it follows the data
+// once a second), the running instrument is killed by SIGSEGV.
+bool crashOnceItSounds(const Launcher& run, const std::string& output) {
+    if (!testsupport::waitUntil([&] { return soundFrames(output) > 0; }, std::chrono::milliseconds(20)))
+        return false;
+    const pid_t instrument = run.instrument();
+    return instrument > 0 && kill(instrument, SIGSEGV) == 0;
+}
+
 TEST(Launcher, RelativePathsAreTheCallers) {
     const std::string dir = freshFolder("caller");
     spit(dir + "/my.panel", "100 key 24 down\n106 key 24 up\n");
@@ -257,12 +266,7 @@ TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
     const char* asan = getenv("ASAN_OPTIONS");
     Launcher run(dir, {"--root", "root"}, {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}});
     ASSERT_TRUE(run.started(1));
-    // The header has counted some audio (it follows the data once a second).
-    ASSERT_TRUE(testsupport::waitUntil([&] { return soundFrames(dir + "/root/output.wav") > 0; },
-                                       std::chrono::milliseconds(20)));
-    const pid_t instrument = run.instrument();
-    ASSERT_GT(instrument, 0);
-    ASSERT_EQ(kill(instrument, SIGSEGV), 0);
+    ASSERT_TRUE(crashOnceItSounds(run, dir + "/root/output.wav"));
     ASSERT_TRUE(run.said("Last exit code = 139\n"));
     ASSERT_TRUE(run.started(2));
     kill(run.pid, SIGTERM);
@@ -388,11 +392,7 @@ TEST(Launcher, ARestartGoesOnWithSilentInputsWhenThePipeIsUsedUp) {
                  {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}});
     close(fds[0]);
     ASSERT_TRUE(run.started(1));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return soundFrames(dir + "/takes/take.wav") > 0; },
-                                       std::chrono::milliseconds(20)));
-    const pid_t instrument = run.instrument();
-    ASSERT_GT(instrument, 0);
-    ASSERT_EQ(kill(instrument, SIGSEGV), 0);
+    ASSERT_TRUE(crashOnceItSounds(run, dir + "/takes/take.wav"));
     ASSERT_TRUE(run.started(2)) << slurp(run.err);  // its handlers in place: SIGTERM saves
     const std::string started = "-->\tCorvane has been initialized!\n";
     kill(run.pid, SIGTERM);
