@@ -7,6 +7,7 @@
 #include "platform/AuxiliaryTask.h"
 #include "platform/BlockPacer.h"
 #include "platform/CpuMonitor.h"
+#include "platform/HostFolder.h"
 #include "platform/Launcher.h"
 #include "platform/Osc.h"
 #include "platform/Paths.h"
@@ -34,9 +35,6 @@
 #include <vector>
 
 namespace {
-
-// Set by scripts/run.sh to the number of the run it starts (1 the first).
-constexpr const char* kLauncherRunVariable = "CORVANE_LAUNCHER_RUN";
 
 struct HostAudio {
     BelaInitSettings settings;
@@ -163,47 +161,6 @@ void audioLoop(HostAudio* h) {
     }
 }
 
-// 2^64: the first count the 64-bit block counter cannot hold.
-constexpr double kCounterLimit = 18446744073709551616.0;
-
-bool parseCount(const char* text, double& out) {
-    if (!text || !*text)
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    double v = strtod(text, &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0.0)
-        return false;
-    out = v;
-    return true;
-}
-
-enum HostOption {
-    kOptRoot = 1000,
-    kOptOffline,
-    kOptBlocks,
-    kOptSeconds,
-    kOptAudioOut,
-    kOptAudioIn,
-    kOptMidiPort,
-    kOptPanelScript,
-    kOptDisplayMirror,
-    kOptOscListen,
-};
-
-const struct option kHostOptions[] = {
-    {"root", required_argument, nullptr, kOptRoot},
-    {"offline", no_argument, nullptr, kOptOffline},
-    {"blocks", required_argument, nullptr, kOptBlocks},
-    {"seconds", required_argument, nullptr, kOptSeconds},
-    {"audio-out", required_argument, nullptr, kOptAudioOut},
-    {"audio-in", required_argument, nullptr, kOptAudioIn},
-    {"midi-port", required_argument, nullptr, kOptMidiPort},
-    {"panel-script", required_argument, nullptr, kOptPanelScript},
-    {"osc-listen", required_argument, nullptr, kOptOscListen},
-    {"display-out", required_argument, nullptr, kOptDisplayMirror},
-};
-
 }  // namespace
 
 BelaInitSettings* Bela_InitSettings_alloc() { return new BelaInitSettings; }
@@ -215,83 +172,6 @@ void Bela_defaultSettings(BelaInitSettings* settings) {
         *settings = BelaInitSettings{};
 }
 
-void Bela_usage(FILE* out) {
-    fprintf(out,
-            "   --root DIR:                         Folder that stands for the instrument's storage\n"
-            "                                       (default: %s)\n"
-            "   --offline:                          Render as fast as possible instead of in real time\n"
-            "   --blocks N:                         Stop after N blocks of 64 frames\n"
-            "   --seconds S:                        Stop after S seconds of audio\n"
-            "   --audio-out FILE.wav:               Write the 8 output channels to a WAV file\n"
-            "                                       (default: output.wav in the root)\n"
-            "   --audio-in FILE:                    Feed the inputs from an audio file, read as it plays\n"
-            "                                       (a FIFO or <(command) too; channel N feeds input N,\n"
-            "                                       mic in 1 to line in 4; other rates are converted\n"
-            "                                       to 48 kHz)\n"
-            "   --midi-port PATH:                   Serial device, pseudo-terminal, raw MIDI device or\n"
-            "                                       FIFO (MIDI in only) for DIN MIDI\n"
-            "                                       (default: a new pseudo-terminal, whose name is printed)\n"
-            "   --panel-script FILE:                Play the panel from a file of timed events\n"
-            "                                       (lines \"<block> key <k> down|up\",\n"
-            "                                       \"<block> encoder <e> turn <n>|push [down|up]\",\n"
-            "                                       \"<block> track <t> down|up\" for track button t, 1..5)\n"
-            "   --osc-listen ADDR:                  Address the OSC receiver listens on\n"
-            "                                       (default: 127.0.0.1; 0.0.0.0 for every interface)\n"
-            "   --display-out FILE.pgm:             Keep a picture of the display in FILE while running\n"
-            "                                       (the last frame at exit)\n",
-            host::defaultRoot().c_str());
-}
-
-int Bela_getopt_long(int argc, char* const argv[], const char* customShortOptions,
-                     const struct option* customLongOptions, BelaInitSettings* settings) {
-    std::vector<struct option> all;
-    for (const auto& o : kHostOptions)
-        all.push_back(o);
-    for (const struct option* o = customLongOptions; o && o->name; ++o)
-        all.push_back(*o);
-    all.push_back({nullptr, 0, nullptr, 0});
-    std::string shortOptions = ":";
-    shortOptions += customShortOptions ? customShortOptions : "";
-    opterr = 0;
-    for (;;) {
-        int c = getopt_long(argc, argv, shortOptions.c_str(), all.data(), nullptr);
-        if (c == -1)
-            return -1;
-        double v = 0.0;
-        switch (c) {
-        case kOptRoot: settings->root = optarg; break;
-        case kOptOffline: settings->mode = HostMode::Offline; break;
-        case kOptBlocks:
-            if (!parseCount(optarg, v) || v != std::floor(v) || v < 1 || v >= kCounterLimit) {
-                fprintf(stderr, "--blocks needs a whole number of blocks above 0\n");
-                return '?';
-            }
-            settings->stopAfterBlocks = uint64_t(v);
-            break;
-        case kOptSeconds:
-            if (!parseCount(optarg, v) || v <= 0.0 || std::ceil(v * 48000.0 / 64.0) >= kCounterLimit) {
-                fprintf(stderr, "--seconds needs a number of seconds above 0\n");
-                return '?';
-            }
-            settings->stopAfterBlocks = uint64_t(std::ceil(v * 48000.0 / 64.0));
-            break;
-        case kOptAudioOut: settings->audioOutFile = optarg; break;
-        case kOptAudioIn: settings->audioInFile = optarg; break;
-        case kOptMidiPort: settings->midiPort = optarg; break;
-        case kOptPanelScript: settings->panelScript = optarg; break;
-        case kOptDisplayMirror: settings->displayMirror = optarg; break;
-        case kOptOscListen: settings->oscListen = optarg; break;
-        case ':':
-            fprintf(stderr, "%s: option needs a value: %s\n", argv[0], argv[optind - 1]);
-            return '?';
-        case '?':
-            fprintf(stderr, "%s: unknown option: %s\n", argv[0], argv[optind - 1]);
-            return '?';
-        default: return c;
-        }
-    }
-}
-
 int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     HostAudio& h = hostAudio();
     if (!settings || h.initialised)
@@ -300,8 +180,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         fprintf(stderr, "Bela_initAudio: no setup or render function\n");
         return -1;
     }
-    if (!host::followLauncher())
-        return -1;
+    host::followLauncher();
     if (!host::setRoot(settings->root)) {
         const int error = errno;
         fprintf(stderr, "Bela_initAudio: cannot use %s as the data root: %s\n",
@@ -338,8 +217,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     // A run the launcher started again goes on with silent inputs when the
     // file is no longer there to read (a pipe the run before used up): the
     // player's instrument comes back.
-    const char* launcherRun = getenv(kLauncherRunVariable);
-    const bool again = launcherRun && atoi(launcherRun) > 1;
+    const bool again = host::launcherRun() > 1;
     if (!settings->audioInFile.empty() && !h.input.open(settings->audioInFile, h.context.audioInChannels, again) &&
         !again)
         return fail();
@@ -348,7 +226,8 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     host::setDisplayMirror(settings->displayMirror.empty() ? std::string() : settings->displayMirror);
     if (!settings->hardware.empty() && !startCodec(h, settings->hardware))
         return fail();
-    if (!host::panelStart(settings->panelScript))
+    // The script stands for the player's hands: it plays in the first run.
+    if (!host::panelStart(again ? std::string() : settings->panelScript))
         return fail();
     host::jacksStart();
     if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped) {
@@ -408,11 +287,15 @@ int Bela_startAudio() {
 
 void Bela_stopAudio() {
     HostAudio& h = hostAudio();
-    if (!h.running)
+    // No audio loop hands out task runs any more: clean-up may wait on a task.
+    if (!h.running) {
+        host::tasksRunFreely();
         return;
+    }
     Bela_requestStop();
     if (h.audioThread.joinable())
         h.audioThread.join();
+    host::tasksRunFreely();
     if (h.codec)
         h.codec->stopAudio();
     h.running = false;

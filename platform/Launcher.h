@@ -1,18 +1,27 @@
-// What the instrument and its launcher (scripts/run.sh) tell each other
-// through the environment the launcher gives each run.
+// What the launcher (corvane-launch, which scripts/run.sh execs) and the
+// runs it starts tell each other, through the environment of each run.
+// The launcher holds the data root for its runs (see HostFolder.h), gives
+// each run a parent-death signal of SIGTERM (a run ends, saving, with its
+// launcher), and takes the run's exit status from waitpid.
 #pragma once
 
 namespace host {
 
-// A run started by the launcher ends with it: SIGTERM (the instrument
-// saves, as on any stop) once the launcher has gone. False when it has
-// gone already, so the run does not start. The run's exit status is noted
-// for the launcher at its exit.
-bool followLauncher();
+// The run's number (1 the first, 2 after a restart, ...).
+constexpr const char* kLauncherRunVariable = "CORVANE_LAUNCHER_RUN";
+// A pipe's write end: one byte once the run's start is complete (its stop
+// handlers in place). A run that ends without it was refused at its start.
+constexpr const char* kStartedFdVariable = "CORVANE_STARTED_FD";
 
-// The start is complete (the stop handlers are in place): the launcher is
-// told, so that a run which ends before this is taken for a refusal of its
-// options rather than a crash. Once per run.
+// The number of this run when a launcher started it, else 0.
+int launcherRun();
+bool startedByLauncher();
+
+// At set-up: the launcher's descriptor is kept from whatever this process
+// starts.
+void followLauncher();
+
+// The start is complete: the launcher is told. Once per run.
 void noteStarted();
 
 }  // namespace host

@@ -13,6 +13,8 @@ namespace host {
 bool setRoot(const std::string& root);
 const std::string& root();
 std::string defaultRoot();
+// The folder a --root of `root` stands for (the default for an empty one).
+std::string rootFolderFor(const std::string& root);
 
 // Maps an instrument path under the root: "/home/corvane/x" -> ROOT/x,
 // the board's "/tmp/x" -> ROOT/.host/x (so "/tmp/corvane-exit-code" ->
@@ -20,23 +22,8 @@ std::string defaultRoot();
 // relative path -> ROOT/path. ".." never climbs above the root.
 std::string hostPath(std::string_view instrumentPath);
 
-// ROOT/.host: the host's own files (the lock, the MIDI port link) and what
-// the board keeps outside its data folder. A dot name, so the instrument's
-// file browser never lists it to the player.
+// ROOT/.host of the current root (see HostFolder.h).
 std::string hostFolder();
-
-// Holds the root for this process while an instrument runs on it (a write
-// lock on .host/corvane.lock under the root), so a second instrument cannot
-// write the same files beside it. False, with one line naming the root and
-// the process that holds it, when another process has it (an earlier
-// version's tmp/corvane.lock included). A root that cannot be locked runs
-// unguarded, saying so in one line. Removes the host files an earlier
-// version left in the player's tmp/ (and tmp/ when nothing else is in it).
-// Locks are per process: instruments set up one after another in one
-// process (the test programs) share it.
-bool lockRoot(const std::string& root);
-// Lets the root go (at clean-up, or after a failed set-up).
-void unlockRoot();
 
 // mkdir -p; true when the folder exists afterwards, else errno tells why
 // (ENOTDIR when the path is something else).

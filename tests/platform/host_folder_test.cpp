@@ -1,5 +1,6 @@
 // The host's files of a data root that an earlier version kept in the
 // player's tmp/: taken away at the lock, and nothing else of the player's.
+#include "platform/HostFolder.h"
 #include "platform/Paths.h"
 
 #include <fcntl.h>
@@ -89,6 +90,14 @@ TEST(HostFolder, AnEarlierVersionsFilesLeaveThePlayersTmpAndNothingElseDoes) {
         host::unlockRoot();
         EXPECT_FALSE(exists(root + "/tmp"));
         EXPECT_TRUE(exists(root + "/.host/corvane.lock"));
+    }
+    {
+        // An empty tmp/ is the player's own.
+        const std::string root = testsupport::freshPath("players-empty-tmp");
+        host::makeFolders(root + "/tmp");
+        ASSERT_TRUE(host::lockRoot(root));
+        host::unlockRoot();
+        EXPECT_TRUE(exists(root + "/tmp"));
     }
     {
         // The player's files stay, and so does tmp/ with them; a link is

@@ -1,0 +1,318 @@
+#include "platform/launcher/Supervisor.h"
+
+#include "platform/HostFolder.h"
+#include "platform/Launcher.h"
+#include "platform/Paths.h"
+
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+extern char** environ;
+
+namespace launcher {
+
+namespace {
+constexpr int kPowerOff = 3;
+constexpr size_t kMostRestarts = 5;
+constexpr auto kRestartWindow = std::chrono::seconds(30);
+// "STEP RUN": the launcher stops itself (SIGSTOP) at that step of that run,
+// until a SIGCONT; so a test opens the window between two steps as wide as
+// it needs. Steps: "start" (about to start the run), "fork" (the run just
+// started), "end" (the run just ended).
+constexpr const char* kHoldVariable = "CORVANE_LAUNCHER_HOLD";
+
+// 128 + the signal's number for a run a signal ended, as a shell says it.
+int exitStatus(int waitStatus) {
+    if (WIFEXITED(waitStatus))
+        return WEXITSTATUS(waitStatus);
+    if (WIFSIGNALED(waitStatus))
+        return 128 + WTERMSIG(waitStatus);
+    return 1;
+}
+
+const char* signalName(int signal) {
+    const char* name = sigabbrev_np(signal);
+    return name ? name : "?";
+}
+
+// The environment of run n: this one's, with the launcher's words for it.
+std::vector<std::string> runEnvironment(int run, int startedFd) {
+    std::vector<std::string> env;
+    const std::string runKey = std::string(host::kLauncherRunVariable) + "=";
+    const std::string fdKey = std::string(host::kStartedFdVariable) + "=";
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const std::string text = *entry;
+        if (text.rfind(runKey, 0) != 0 && text.rfind(fdKey, 0) != 0)
+            env.push_back(text);
+    }
+    env.push_back(runKey + std::to_string(run));
+    env.push_back(fdKey + std::to_string(startedFd));
+    return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& texts) {
+    std::vector<char*> out;
+    for (auto& text : texts)
+        out.push_back(text.data());
+    out.push_back(nullptr);
+    return out;
+}
+}  // namespace
+
+void say(const char* format, ...) {
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    fprintf(stderr, "run.sh: %s\n", line);
+}
+
+sigset_t takenSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD})
+        sigaddset(&set, signal);
+    return set;
+}
+
+void restoreSignals() {
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (signal != SIGKILL && signal != SIGSTOP)
+            ::signal(signal, SIG_DFL);  // fails harmlessly for the C library's own
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+Supervisor::Supervisor(Plan plan) : plan_(std::move(plan)) {
+    const sigset_t taken = takenSignals();
+    signals_ = signalfd(-1, &taken, SFD_CLOEXEC);
+    if (const char* hold = getenv(kHoldVariable)) {
+        hold_ = hold;
+        unsetenv(kHoldVariable);
+    }
+}
+
+void Supervisor::_hold(const char* step, int run) const {
+    if (!hold_.empty() && hold_ == std::string(step) + " " + std::to_string(run))
+        raise(SIGSTOP);
+}
+
+int Supervisor::run() {
+    if (signals_ < 0) {
+        say("cannot take signals: %s", strerror(errno));
+        return 1;
+    }
+    int status = 0;
+    for (int run = 1;; ++run) {
+        _takePendingSignals();
+        if (stop_ != 0 && run == 1) {
+            say("stopped by SIG%s before the instrument started", signalName(stop_));
+            return 128 + stop_;
+        }
+        if (stop_ != 0) {
+            say("stopped by SIG%s (last exit code %d)", signalName(stop_), status);
+            return status;
+        }
+        _hold("start", run);
+        if (!_start(run))
+            return status == 0 ? 1 : status;
+        _hold("fork", run);
+        status = _waitForEnd();
+        _hold("end", run);
+        char byte = 0;
+        const bool started = read(startedPipe_, &byte, 1) == 1;
+        close(startedPipe_);
+        startedPipe_ = -1;
+        _afterRun(status);
+        _takePendingSignals();
+        if (stop_ != 0)
+            continue;  // said at the top
+        if (status == kPowerOff) {
+            say("power-off");
+            return 0;
+        }
+        if (!started && status >= 1 && status <= 127) {
+            say("the instrument did not start (exit code %d); not starting it again", status);
+            return status;
+        }
+        if (status > 128 && status < 128 + NSIG)
+            say("the instrument was killed by SIG%s (exit code %d)", signalName(status - 128), status);
+        if (_tooManyRestarts()) {
+            say("more than %zu restarts within %lld seconds, giving up (last exit code %d)", kMostRestarts,
+                static_cast<long long>(kRestartWindow.count()), status);
+            return status == 0 ? 1 : status;
+        }
+        _keepOutput();
+        say("restarting (last exit code %d)", status);
+    }
+}
+
+// fork and exec, everything the child needs made before the fork. The child
+// follows its launcher: SIGTERM when it dies (the instrument saves and
+// exits, as on any stop), and no start at all when it has died already.
+bool Supervisor::_start(int run) {
+    int started[2];
+    if (pipe2(started, O_CLOEXEC) != 0) {
+        say("cannot start the instrument: %s", strerror(errno));
+        return false;
+    }
+    fcntl(started[0], F_SETFL, O_NONBLOCK);
+    std::vector<std::string> args{plan_.program};
+    args.insert(args.end(), plan_.args.begin(), plan_.args.end());
+    std::vector<std::string> env = runEnvironment(run, started[1]);
+    std::vector<char*> argv = pointers(args), envp = pointers(env);
+    const pid_t launcherPid = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != launcherPid)
+            _exit(1);
+        fcntl(started[1], F_SETFD, 0);
+        restoreSignals();
+        execve(argv[0], argv.data(), envp.data());
+        dprintf(2, "run.sh: cannot start %s: %s\n", argv[0], strerror(errno));
+        _exit(127);
+    }
+    close(started[1]);
+    if (pid < 0) {
+        say("cannot start the instrument: %s", strerror(errno));
+        close(started[0]);
+        return false;
+    }
+    child_ = pid;
+    startedPipe_ = started[0];
+    return true;
+}
+
+// Stops are passed on as they come; the run's end is waitpid's.
+int Supervisor::_waitForEnd() {
+    for (;;) {
+        int waitStatus = 0;
+        const pid_t done = waitpid(child_, &waitStatus, WNOHANG);
+        if (done == child_) {
+            child_ = -1;
+            return exitStatus(waitStatus);
+        }
+        if (done < 0 && errno != EINTR) {
+            child_ = -1;
+            return 1;
+        }
+        signalfd_siginfo info;
+        const ssize_t n = read(signals_, &info, sizeof info);
+        if (n == ssize_t(sizeof info))
+            _takeSignal(int(info.ssi_signo));
+    }
+}
+
+// The first stop goes on to the running instrument, which saves and exits;
+// later ones change nothing (a Ctrl-C reaches the instrument from the
+// terminal itself).
+void Supervisor::_takeSignal(int signal) {
+    if (signal == SIGCHLD || stop_ != 0)
+        return;
+    stop_ = signal;
+    if (child_ > 0)
+        kill(child_, signal);
+}
+
+void Supervisor::_takePendingSignals() {
+    sigset_t pending;
+    const sigset_t taken = takenSignals();
+    while (sigpending(&pending) == 0) {
+        bool any = false;
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD})
+            any = any || (sigismember(&pending, signal) && sigismember(&taken, signal));
+        if (!any)
+            return;
+        signalfd_siginfo info;
+        if (read(signals_, &info, sizeof info) != ssize_t(sizeof info))
+            return;
+        _takeSignal(int(info.ssi_signo));
+    }
+}
+
+// The exit-code file tells the next run how this one ended; a crashed
+// run's port link would lead to a terminal that is no longer the
+// instrument's.
+void Supervisor::_afterRun(int status) {
+    const std::string link = host::portLinkOf(plan_.root);
+    struct stat st;
+    if (lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        unlink(link.c_str());
+    const std::string file = host::exitCodeFileOf(plan_.root);
+    bool written = false;
+    if (host::makeFolders(host::hostFolderOf(plan_.root))) {
+        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            const std::string text = std::to_string(status) + "\n";
+            written = write(fd, text.data(), text.size()) == ssize_t(text.size());
+            written = close(fd) == 0 && written;
+        }
+    }
+    if (!written)
+        say("cannot write %s", file.c_str());
+}
+
+bool Supervisor::_tooManyRestarts() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!restarts_.empty() && now - restarts_.front() >= kRestartWindow)
+        restarts_.pop_front();
+    restarts_.push_back(now);
+    return restarts_.size() > kMostRestarts;
+}
+
+// The finished output moves aside to the first free numbered name in its
+// folder (take.wav -> take-1.wav, take-2.wav, ...), so that the next run
+// does not write over it. Only a regular file: a FIFO or a device stays.
+// An output reached through a symbolic link keeps the link: its target
+// moves aside in the target's folder, and the next run writes a new one.
+void Supervisor::_keepOutput() {
+    std::string file = plan_.output;
+    struct stat st;
+    if (lstat(file.c_str(), &st) != 0)
+        return;
+    if (S_ISLNK(st.st_mode)) {
+        char* target = realpath(file.c_str(), nullptr);
+        if (!target)
+            return;
+        file = target;
+        free(target);
+        if (lstat(file.c_str(), &st) != 0)
+            return;
+    }
+    if (!S_ISREG(st.st_mode))
+        return;
+    const size_t slash = file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : file.substr(0, slash + 1);
+    const std::string name = file.substr(folder.size());
+    const size_t dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > 0;
+    const std::string stem = hasExtension ? name.substr(0, dot) : name;
+    const std::string extension = hasExtension ? name.substr(dot) : "";
+    for (int n = 1; n < INT_MAX; ++n) {
+        const std::string kept = folder + stem + "-" + std::to_string(n) + extension;
+        if (lstat(kept.c_str(), &st) == 0)
+            continue;
+        if (renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) == 0) {
+            say("the last run's audio is kept in %s; the next run writes %s", kept.c_str(), plan_.output.c_str());
+            return;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    say("cannot keep the last run's audio: the next run writes over %s", plan_.output.c_str());
+}
+
+}  // namespace launcher

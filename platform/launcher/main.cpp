@@ -1,0 +1,100 @@
+// corvane-launch PROGRAM [OPTIONS]: the instrument's launcher on the host,
+// which scripts/run.sh execs once the instrument is built. In real time it
+// holds the data root, powers on (the last exit-code file goes), runs the
+// instrument and starts it again when it ends, as the board's launcher
+// does. Offline runs, runs bounded by --blocks or --seconds, --help and
+// wrong options run once, as the instrument itself, with its status.
+#include "platform/Audio.h"
+#include "platform/HostFolder.h"
+#include "platform/Launcher.h"
+#include "platform/Paths.h"
+#include "platform/launcher/Supervisor.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The options as the instrument reads them: the host's table and the
+// firmware's one option, "--help". What a wrong option makes of them is
+// the instrument's to say, so this reading says nothing.
+bool readOptions(int argc, char* argv[], BelaInitSettings& settings) {
+    std::vector<char*> copy(argv, argv + argc);  // getopt reorders what it reads
+    copy.push_back(nullptr);
+    const struct option firmwareOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
+    fflush(stderr);
+    const int console = dup(2);
+    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (quiet >= 0)
+        dup2(quiet, 2);
+    optind = 0;
+    const int c = Bela_getopt_long(argc, copy.data(), "h", firmwareOptions, &settings);
+    fflush(stderr);
+    if (console >= 0) {
+        dup2(console, 2);
+        close(console);
+    }
+    if (quiet >= 0)
+        close(quiet);
+    return c == -1;
+}
+
+[[noreturn]] void execProgram(char* argv[]) {
+    launcher::restoreSignals();
+    execv(argv[0], argv);
+    launcher::say("cannot start %s: %s", argv[0], strerror(errno));
+    _exit(127);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    // Stops and the run's end are taken synchronously from here on: blocked
+    // (a blocked signal is kept even where the caller ignored it, as a
+    // shell does for what it starts in the background) and read in order.
+    const sigset_t taken = launcher::takenSignals();
+    sigprocmask(SIG_BLOCK, &taken, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::signal(signal, SIG_DFL);
+    if (argc < 2) {
+        fprintf(stderr, "usage: %s PROGRAM [OPTIONS]\n", argc > 0 ? argv[0] : "corvane-launch");
+        return 2;
+    }
+    // An outer launcher's words are not for the runs of this one.
+    unsetenv(host::kLauncherRunVariable);
+    unsetenv(host::kStartedFdVariable);
+    char** program = argv + 1;
+    const int programArgc = argc - 1;
+
+    BelaInitSettings settings;
+    if (!readOptions(programArgc, program, settings))
+        execProgram(program);
+
+    launcher::Plan plan;
+    plan.program = program[0];
+    plan.args.assign(program + 1, program + programArgc);
+    plan.root = host::rootFolderFor(settings.root);
+    plan.output = settings.audioOutFile.empty() ? plan.root + "/output.wav" : settings.audioOutFile;
+
+    // Nothing of a root in use is touched: the line says who has it. A root
+    // that cannot be guarded runs all the same (the instrument says so).
+    if (host::holdRoot(plan.root, "run.sh: ", false) == host::RootHold::InUse)
+        return 1;
+
+    // The power-on: no exit code of an earlier session.
+    const std::string exitFile = host::exitCodeFileOf(plan.root);
+    if (unlink(exitFile.c_str()) != 0 && errno != ENOENT)
+        launcher::say("cannot remove %s at the power-on; starting anyway", exitFile.c_str());
+    if (settings.mode != HostMode::RealTime || settings.stopAfterBlocks != 0) {
+        host::keepRootLockAcrossExec();
+        execProgram(program);
+    }
+    return launcher::Supervisor(std::move(plan)).run();
+}
