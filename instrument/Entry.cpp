@@ -2,6 +2,7 @@
 
 #include "connectivity/SerialMIDI.h"
 #include "drivers/KeyDebouncer.h"
+#include "dsp/Random.h"
 #include "drivers/EncoderLedDriver.h"
 #include "drivers/MCP3008.h"
 #include "drivers/Pcm3168A_Codec.h"
@@ -108,6 +109,8 @@ bool setup(BelaContext* context, void*) {
     gUnderrunCount = context->underrunCount;
     gFramesSinceUnderrun = 0;
     std::fill(std::begin(gGateOutputs), std::end(gGateOutputs), 0u);
+    if (const auto seed = host::fixedRandomSeed())
+        DSP::random.seed(*seed);
     const std::string version = state.firmwareVersion.toString();
     printf("-->\tInitializing Corvane firmware version [%s %s]\n", version.c_str(), state.firmwareVersion.label.c_str());
     Driver::guiNotify.setup();

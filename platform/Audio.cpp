@@ -147,8 +147,12 @@ void audioLoop(HostAudio* h) {
         if (!realTime)
             h->input.waitFor(h->context.audioFrames, stopRequestedNow);
         renderOneBlock(*h);
-        if (!realTime)
+        if (!realTime) {
+            // The tasks this block woke run now, before the next block: an
+            // offline run does the same thing at any load.
+            host::tasksRunPending();
             continue;
+        }
         switch (pacer.blockDone(monotonicNs())) {
         case host::BlockPacer::Next::CatchUp: continue;
         case host::BlockPacer::Next::Underrun: h->context.underrunCount++; continue;
@@ -242,7 +246,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     }
 
     const bool stepped = settings->mode == HostMode::Stepped;
-    host::tasksSetThreaded(!stepped, settings->mode == HostMode::RealTime);
+    host::tasksSetThreaded(!stepped, settings->mode == HostMode::RealTime, settings->mode == HostMode::Offline);
     if (!stepped)
         host::rtLoggerStart();
     Bela_cpuMonitoringInit(1);
@@ -383,6 +387,13 @@ float* audioInBuffer() { return hostAudio().in.data(); }
 uint64_t blocksRendered() { return hostAudio().blocks.load(); }
 
 bool outputFailed() { return hostAudio().outputFailed; }
+
+std::optional<uint64_t> fixedRandomSeed() {
+    constexpr uint64_t kOfflineSeed = 0x5EED;
+    if (hostAudio().settings.mode == HostMode::Offline)
+        return kOfflineSeed;
+    return std::nullopt;
+}
 
 void attachDigitalDevice(DigitalDevice* device) {
     auto& devices = hostAudio().devices;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 using BelaSetupFn = bool (*)(BelaContext*, void*);
@@ -75,4 +76,8 @@ namespace host {
 // True when the last run ended because its audio output could not be
 // written (valid after Bela_cleanupAudio).
 bool outputFailed();
+// The seed of the firmware's random numbers for this run, where the host
+// fixes it: offline, so that a bounce repeats. Elsewhere none (the
+// firmware's own seed stands).
+std::optional<uint64_t> fixedRandomSeed();
 }  // namespace host

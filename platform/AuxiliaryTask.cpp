@@ -16,6 +16,19 @@
 
 namespace {
 
+// Offline: a schedule only marks the task; the audio loop hands out the runs.
+std::atomic<bool> gInStep{false};
+// Some 100 us of spinning before the audio loop sleeps on a task's run.
+constexpr int kSpinsBeforeSleep = 4000;
+
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__) || defined(__arm__)
+    __asm__ __volatile__("yield");
+#endif
+}
+
 struct Task {
     void (*callback)(void*) = nullptr;
     void* arg = nullptr;
@@ -23,6 +36,8 @@ struct Task {
     std::string name;
     std::atomic<bool> pending{false};
     std::atomic<bool> quit{false};
+    // Wakes of the thread served, so a run handed over in step can be awaited.
+    std::atomic<uint32_t> wakes{0};
     sem_t wake{};
     std::thread thread;
     bool threaded = false;
@@ -55,8 +70,24 @@ void threadMain(Task* task) {
         }
         if (task->quit.load(std::memory_order_acquire))
             return;
-        task->run();
+        // A schedule that met the hand-back to free running may be posted
+        // twice: the second wake finds nothing pending and runs nothing.
+        if (task->pending.exchange(false, std::memory_order_seq_cst))
+            task->callback(task->arg);
+        task->wakes.fetch_add(1, std::memory_order_release);
+        task->wakes.notify_all();
     }
+}
+
+// Called with the registry's lock held.
+void runFreely(TaskRegistry& r) {
+    // Pairs with the schedule's exchange then load: a schedule that still saw
+    // the tasks in step has its mark seen here.
+    if (!gInStep.exchange(false, std::memory_order_seq_cst))
+        return;
+    for (auto& task : r.tasks)
+        if (task->threaded && task->pending.load(std::memory_order_seq_cst))
+            sem_post(&task->wake);
 }
 
 }  // namespace
@@ -96,19 +127,32 @@ int Bela_scheduleAuxiliaryTask(AuxiliaryTask handle) {
     auto* task = static_cast<Task*>(handle);
     if (!task)
         return EINVAL;
-    if (!task->pending.exchange(true, std::memory_order_seq_cst) && task->threaded && sem_post(&task->wake) != 0)
+    if (!task->pending.exchange(true, std::memory_order_seq_cst) && task->threaded &&
+        !gInStep.load(std::memory_order_seq_cst) && sem_post(&task->wake) != 0)
         return errno;
     return 0;
 }
 
 namespace host {
 
-void tasksSetThreaded(bool threaded, bool realTimePriorities) {
+void tasksSetThreaded(bool threaded, bool realTimePriorities, bool inStep) {
     auto& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
     r.threaded = threaded;
     r.realTimePriorities = realTimePriorities;
+    if (threaded && inStep)
+        gInStep.store(true, std::memory_order_seq_cst);
+    else
+        runFreely(r);
 }
+
+void tasksRunFreely() {
+    auto& r = registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    runFreely(r);
+}
+
+bool tasksInStep() { return gInStep.load(std::memory_order_relaxed); }
 
 void tasksStopAll() {
     auto& r = registry();
@@ -129,15 +173,29 @@ void tasksStopAll() {
 
 bool tasksRunPending() {
     auto& r = registry();
+    const bool inStep = gInStep.load(std::memory_order_seq_cst);
     std::vector<Task*> due;
     {
         std::lock_guard<std::mutex> lock(r.mutex);
         for (auto& task : r.tasks)
-            if (!task->threaded && task->pending.load())
+            if ((!task->threaded || inStep) && task->pending.load())
                 due.push_back(task.get());
     }
-    for (Task* task : due)
-        task->run();
+    for (Task* task : due) {
+        if (!task->threaded) {
+            task->run();
+            continue;
+        }
+        // On its own thread (its name, its thread-locals), but to its end
+        // before the next task or block.
+        const uint32_t before = task->wakes.load(std::memory_order_acquire);
+        sem_post(&task->wake);
+        // Most runs end within a wake-up's time: wait awake for a while, so a
+        // busy machine does not take the processor away at every hand-over.
+        for (int i = 0; i < kSpinsBeforeSleep && task->wakes.load(std::memory_order_acquire) == before; ++i)
+            cpuRelax();
+        task->wakes.wait(before, std::memory_order_acquire);
+    }
     return !due.empty();
 }
 

@@ -15,7 +15,15 @@ int Bela_scheduleAuxiliaryTask(AuxiliaryTask task);
 
 namespace host {
 // Internal to the platform: task threads on or off (stepped mode), stopping all.
-void tasksSetThreaded(bool threaded, bool realTimePriorities);
+// inStep (offline): the threads run only when tasksRunPending hands them a run,
+// so every run falls between the same two blocks whatever the machine's load.
+void tasksSetThreaded(bool threaded, bool realTimePriorities, bool inStep = false);
+// Tasks in step run freely from now on; those pending are started at once.
+void tasksRunFreely();
+// In step, a task that waits on the clock holds up the render.
+bool tasksInStep();
 void tasksStopAll();
-bool tasksRunPending();  // runs pending tasks synchronously; true if any ran
+// Runs the pending tasks one after another in order of creation, each to its
+// end (on its own thread when in step); true if any ran.
+bool tasksRunPending();
 }  // namespace host

@@ -16,7 +16,8 @@
 //                      set-up as the board's "/tmp/corvane-exit-code".
 //   midi-port          A symbolic link to the default MIDI pseudo-terminal.
 //                      Made by the instrument when it opens the port (over
-//                      anything there), removed by it when the port closes
+//                      anything there; a file there is named on standard
+//                      error), removed by it when the port closes
 //                      and still leads there; the launcher removes a link
 //                      left by a run that ended (a crash leaves its
 //                      terminal to whoever opens it next).

@@ -1,12 +1,12 @@
 #include "samples/AudioSampleGroup.h"
 
+#include "dsp/Random.h"
 #include "platform/RtPrintf.h"
 #include "samples/AudioResource.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <random>
 
 namespace {
 
@@ -154,10 +154,12 @@ bool AudioSampleGroup::swap(uint32_t i, uint32_t j) {
     return true;
 }
 
+// From the instrument's own generator, so that an offline run repeats.
 void AudioSampleGroup::shuffle() {
-    std::random_device source("default");
-    std::mt19937 generator(source());
-    _edit([&](AudioSampleGroupEntries& list) { std::shuffle(list.begin(), list.end(), generator); });
+    _edit([&](AudioSampleGroupEntries& list) {
+        for (size_t i = list.size(); i > 1; --i)
+            std::swap(list[i - 1], list[DSP::random.nextHigh() % i]);
+    });
 }
 
 // ---- feature tree

@@ -1,4 +1,6 @@
 #include "platform/devices/SerialPort.h"
+#include "platform/AuxiliaryTask.h"
+#include "platform/HostFolder.h"
 #include "platform/Paths.h"
 
 #include <asm/termbits.h>
@@ -19,10 +21,10 @@ namespace {
 
 constexpr const char* kMidiUart = "/dev/ttyS4";
 
-constexpr const char* kPortLinkName = "midi-port";
 constexpr const char* kPortLine = "MIDI port: %s\n";
 constexpr const char* kLinkedPortLine = "MIDI port: %s -> %s\n";
 constexpr const char* kNoLinkLine = "MIDI port: cannot make the link %s (%s)\n";
+constexpr const char* kReplacedFileLine = "MIDI port: replaced the file %s by a link to the port\n";
 
 std::mutex gPortMutex;
 std::string gMidiPort;
@@ -74,7 +76,7 @@ FdSet gInputOnly;
 
 bool isOwnedMaster(int fd) { return gOwnedMasters.contains(fd); }
 
-std::string portLink() { return host::hostFolder() + "/" + kPortLinkName; }
+std::string portLink() { return host::portLinkOf(host::root()); }
 
 // Points `link` at `target`, replacing any link there in one step, so a
 // program that opens it never finds it missing or half made. False with
@@ -113,11 +115,16 @@ int openPseudoTerminal() {
     }
     gPeerName = name;
     const std::string link = portLink();
+    // A file kept under the link's name is gone once the link is made: say so.
+    struct stat st;
+    const bool overFile = lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode);
     if (makeLink(link, name)) {
         gLink.fd = fd;
         snprintf(gLink.path, sizeof gLink.path, "%s", link.c_str());
         snprintf(gLink.target, sizeof gLink.target, "%s", name);
         fprintf(stderr, kLinkedPortLine, link.c_str(), name);
+        if (overFile)
+            fprintf(stderr, kReplacedFileLine, link.c_str());
     } else {
         const int error = errno;
         fprintf(stderr, kPortLine, name);
@@ -258,6 +265,10 @@ int serialConfigure(int fd, uint32_t baud) {
 }
 
 int serialWaitInput(int fd, int timeoutMs) {
+    // Offline the I/O task runs in step with blocks that do not wait for the
+    // clock: a look, no wait, or every run would cost the render its timeout.
+    if (tasksInStep())
+        timeoutMs = 0;
     pollfd p{fd, POLLIN, 0};
     int n = poll(&p, 1, timeoutMs);
     if (n < 0)

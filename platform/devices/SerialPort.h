@@ -44,7 +44,7 @@ int serialConfigure(int fd, uint32_t baud);
 // Waits up to timeoutMs for input: 1 input ready, 0 timed out, -1 the wait
 // failed (errno set), -2 the wait ended without input (hang-up or device
 // error). A pseudo-terminal of the layer whose peer has gone counts as
-// quiet: it waits out the time and returns 0.
+// quiet: it waits out the time and returns 0. Offline it never waits.
 int serialWaitInput(int fd, int timeoutMs);
 ssize_t serialRead(int fd, void* buffer, size_t size);
 ssize_t serialWrite(int fd, const void* buffer, size_t size);
