@@ -68,7 +68,6 @@ private:
     float _f(uint32_t r) const;
     void _setF(uint32_t r, float value);
     int32_t _i(uint32_t r) const { return static_cast<int32_t>(registers[r]); }
-    bool _returnPending = false;
 };
 
 }  // namespace CorvaneVM

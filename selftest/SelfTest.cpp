@@ -15,7 +15,7 @@ constexpr uint32_t kKeyDown = 2;
 constexpr int kLedEncoder = 12;
 constexpr int kYEncoder = 28;
 constexpr uint32_t kCountDone = 25;  // counts above this complete a direction
-constexpr uint32_t kNew = 0, kDone = 1, kInProgress = 2;
+constexpr uint32_t kDone = 1, kInProgress = 2;  // a half starts new, at 0
 const char* const kNames[SelfTest::Finished + 1] = {"buttons",      "touchpads", "single LED",    "encoder PCB",
                                                     "pulse loopback", "mixer PCB", "audio I/O",   "MIDI loopback",
                                                     "OLED",         "LED PWM",   "-"};

@@ -237,7 +237,8 @@ bool exists(const std::string& path) {
 }
 
 // The link is the name that holds across restarts: it leads to the newest
-// terminal, and only the port it leads to takes it away when it closes.
+// terminal, and only the port it leads to takes it away when it closes. A
+// file in its place is replaced with a word; an older link without one.
 // A named port never leaves one behind to a terminal that is no longer ours.
 TEST_F(SerialMidiDefaultPort, TheLinkLeadsToTheOpenPortAndGoesWithIt) {
     EXPECT_EQ(linkTarget(link), peerName);
@@ -251,13 +252,27 @@ TEST_F(SerialMidiDefaultPort, TheLinkLeadsToTheOpenPortAndGoesWithIt) {
         SerialMIDI newer;
         testing::internal::CaptureStderr();
         ASSERT_TRUE(newer.setup("/dev/ttyS4", 31250));
-        testing::internal::GetCapturedStderr();
+        const std::string said = testing::internal::GetCapturedStderr();
         const std::string newerName = host::midiPortPeerName();
+        EXPECT_EQ(said, "MIDI port: " + link + " -> " + newerName + "\n");
         EXPECT_EQ(linkTarget(link), newerName);
         testing::internal::CaptureStderr();
         port.setup("/nonexistent", 31250);  // closes the older terminal
         testing::internal::GetCapturedStderr();
         EXPECT_EQ(linkTarget(link), newerName);
+    }
+    EXPECT_FALSE(exists(link));
+
+    std::ofstream(link) << "kept here\n";
+    {
+        SerialMIDI overFile;
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(overFile.setup("/dev/ttyS4", 31250));
+        const std::string said = testing::internal::GetCapturedStderr();
+        const std::string name = host::midiPortPeerName();
+        EXPECT_EQ(said, "MIDI port: " + link + " -> " + name + "\nMIDI port: replaced the file " + link +
+                            " by a link to the port\n");
+        EXPECT_EQ(linkTarget(link), name);
     }
     EXPECT_FALSE(exists(link));
 

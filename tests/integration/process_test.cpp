@@ -63,6 +63,7 @@ TEST(Process, HelpPrintsTheUsageOnStandardErrorAndExitsZero) {
         EXPECT_NE(r.err.find("   --help [-h]:                        Print this menu\n"), std::string::npos);
         EXPECT_NE(r.err.find("--root DIR"), std::string::npos);
         EXPECT_NE(r.err.find("--midi-port PATH"), std::string::npos);
+        EXPECT_NE(r.err.find("link ROOT/.host/midi-port"), std::string::npos);
         EXPECT_EQ(r.out, "") << option;
     }
 }
