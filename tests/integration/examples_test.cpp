@@ -61,10 +61,12 @@ TEST(Examples, TemplateProjectLoadsKeepsItsSettingsAndTheFirstSoundPlays) {
     auto jq = [&](const std::string& filter, const std::string& file) {
         return testsupport::shellOutput("jq -r '" + filter + "' '" + folder + "/" + file + "'");
     };
+    // The MIDI recipes turn "MIDI start/stop" and "MIDI note in" from false
+    // to true: the template leaves both as at power-on.
     EXPECT_EQ(jq(".clock[\"MIDI start/stop\"].value, .project[\"in 1 to out chan\"].value, "
                  ".project[\"in 2 to out chan\"].value, (.files.nts | type)",
                  "template.proj"),
-              "true\n1\n2\nstring\n");
+              "false\n1\n2\nstring\n");
     // Track 1's part files, as the project names them.
     auto partOfTrackOne = [&](const std::string& entry) {
         std::string name = jq(".files." + entry + "[0] // empty", "template.proj");
@@ -75,7 +77,7 @@ TEST(Examples, TemplateProjectLoadsKeepsItsSettingsAndTheFirstSoundPlays) {
     const std::string inst = partOfTrackOne("inst"), seq = partOfTrackOne("seq");
     ASSERT_FALSE(inst.empty());
     ASSERT_FALSE(seq.empty());
-    EXPECT_EQ(jq(".track[\"MIDI note in\"].value", inst), "true\n");
+    EXPECT_EQ(jq(".track[\"MIDI note in\"].value", inst), "false\n");
     // Every pulse lane off, as at power-on: the first sound's key 5 switches lane 1 on.
     EXPECT_EQ(jq("[.sequencer | to_entries[] | select(.key | test(\"^[1-4] enabled$\")) | .value.value[]] "
                  "| length > 0 and all(. == \"false\")",
