@@ -85,7 +85,12 @@ struct Launcher {
             dup2(outFd, 1);
             dup2(errFd, 2);
             setenv("CORVANE_BINARY", binary.c_str(), 1);
-            setenv("CORVANE_LAUNCHER", CORVANE_LAUNCHER, 1);
+            // The built instrument's launcher is found beside it, as run.sh
+            // finds it after its own build; a stand-in's is named.
+            if (binary != CORVANE_BINARY)
+                setenv("CORVANE_LAUNCHER", CORVANE_LAUNCHER, 1);
+            else
+                unsetenv("CORVANE_LAUNCHER");
             setenv("TMPDIR", tmp.c_str(), 1);
             for (auto& [name, value] : env)
                 setenv(name.c_str(), value.c_str(), 1);
