@@ -174,7 +174,9 @@ void tasksStopAll() {
 bool tasksRunPending() {
     auto& r = registry();
     const bool inStep = gInStep.load(std::memory_order_seq_cst);
-    std::vector<Task*> due;
+    // Offline this runs after every block: the list keeps its room.
+    thread_local std::vector<Task*> due;
+    due.clear();
     {
         std::lock_guard<std::mutex> lock(r.mutex);
         for (auto& task : r.tasks)

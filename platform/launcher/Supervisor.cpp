@@ -5,6 +5,7 @@
 #include "platform/Paths.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -228,19 +229,10 @@ void Supervisor::_takeSignal(int signal) {
 }
 
 void Supervisor::_takePendingSignals() {
-    sigset_t pending;
-    const sigset_t taken = takenSignals();
-    while (sigpending(&pending) == 0) {
-        bool any = false;
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD})
-            any = any || (sigismember(&pending, signal) && sigismember(&taken, signal));
-        if (!any)
-            return;
-        signalfd_siginfo info;
-        if (read(signals_, &info, sizeof info) != ssize_t(sizeof info))
-            return;
+    pollfd ready{signals_, POLLIN, 0};
+    signalfd_siginfo info;
+    while (poll(&ready, 1, 0) == 1 && read(signals_, &info, sizeof info) == ssize_t(sizeof info))
         _takeSignal(int(info.ssi_signo));
-    }
 }
 
 // The exit-code file tells the next run how this one ended; a crashed

@@ -50,6 +50,13 @@ std::string freshFolder(const std::string& name) {
     return dir;
 }
 
+// A process's state letter ('T' stopped, 'Z' a zombie); 0 when it is gone.
+char processState(pid_t pid) {
+    const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close == std::string::npos || close + 2 >= stat.size() ? 0 : stat[close + 2];
+}
+
 // How a launcher is started: by a terminal (its own process group, stops at
 // their default action), or in the background of a script (SIGINT ignored).
 enum class Start { Terminal, IgnoringSigint };
@@ -143,11 +150,7 @@ struct Launcher {
     }
     // The launcher is stopped (at a step a test holds it at).
     bool held() const {
-        return testsupport::waitUntil([&] {
-            const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
-            const size_t close = stat.rfind(')');
-            return close != std::string::npos && stat.compare(close, 4, ") T ") == 0;
-        }, std::chrono::milliseconds(2));
+        return testsupport::waitUntil([&] { return processState(pid) == 'T'; }, std::chrono::milliseconds(2));
     }
     // The running instrument: run.sh's child running the program.
     pid_t instrument(bool wait = true) const {
@@ -393,9 +396,8 @@ TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
     ASSERT_EQ(kill(run.pid, SIGKILL), 0);  // run.sh alone, not its group
     // Gone, or a zombie waiting for init to reap it.
     EXPECT_TRUE(testsupport::waitUntil([&] {
-        const std::string stat = slurp("/proc/" + std::to_string(instrument) + "/stat");
-        const size_t close = stat.rfind(')');
-        return close == std::string::npos || stat.compare(close, 4, ") Z ") == 0;
+        const char state = processState(instrument);
+        return state == 0 || state == 'Z';
     }, std::chrono::milliseconds(2)));
     EXPECT_TRUE(fs::exists(dir + "/root/corvane.json"));
     EXPECT_EQ(run.finish(), -1);
