@@ -1,5 +1,6 @@
 #include "instrument/Entry.h"
 #include "platform/Audio.h"
+#include "platform/Launcher.h"
 
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 
 int main(int argc, char* argv[]) {
+    host::guardStandardStreams();
     // One line at a time, also into a log file: the launcher keeps the console.
     setvbuf(stdout, nullptr, _IOLBF, 0);
     // A reader of the output (or of the console) that goes away must not kill

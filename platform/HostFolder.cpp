@@ -23,15 +23,39 @@ constexpr const char* kRootUnguarded =
     "Bela_initAudio: cannot lock %s (%s): the data root is not guarded against a second instrument\n";
 int gLockFd = -1;
 
-// The process holding a write lock that would conflict with ours; 0 when
-// there is none (or it has just let go).
-pid_t lockHolder(int fd) {
+// The lock file's bytes: the root's keeper (a launcher, or an instrument
+// started alone) holds byte 0, each run a launcher started holds byte 1,
+// so a run keeps the root held after its launcher has gone. Whoever takes
+// the root locks the whole file, and so meets either.
+constexpr off_t kKeeperByte = 0;
+constexpr off_t kRunByte = 1;
+
+bool setLock(int fd, short type, off_t start, off_t length) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = start;
+    lock.l_len = length;
+    return fcntl(fd, F_SETLK, &lock) == 0;
+}
+
+// The process holding a write lock that would conflict with ours over
+// [start, start + length); 0 when there is none (or it has just let go).
+pid_t lockHolder(int fd, off_t start = 0, off_t length = 0) {
     struct flock holder {};
     holder.l_type = F_WRLCK;
     holder.l_whence = SEEK_SET;
+    holder.l_start = start;
+    holder.l_len = length;
     if (fcntl(fd, F_GETLK, &holder) != 0 || holder.l_type == F_UNLCK)
         return 0;
     return holder.l_pid;
+}
+
+// The keeper is named first: while a launcher lives, it is the holder.
+pid_t rootHolder(int fd) {
+    const pid_t keeper = lockHolder(fd, kKeeperByte, 1);
+    return keeper != 0 ? keeper : lockHolder(fd);
 }
 
 void sayInUse(const char* who, const std::string& root, pid_t holder) {
@@ -77,6 +101,29 @@ std::string hostFolderOf(const std::string& root) { return root + "/" + std::str
 std::string exitCodeFileOf(const std::string& root) { return hostFolderOf(root) + "/" + kExitCodeFileName; }
 std::string portLinkOf(const std::string& root) { return hostFolderOf(root) + "/" + kPortLinkName; }
 
+bool writeWholeFile(const std::string& path, const std::string& text) {
+    const std::string aside = path + ".new";
+    const int fd = open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    bool written = fd >= 0;
+    for (size_t done = 0; written && done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        written = n > 0;
+        done += written ? size_t(n) : 0;
+    }
+    written = written && fsync(fd) == 0;
+    if (fd >= 0 && close(fd) != 0)
+        written = false;
+    if (written && rename(aside.c_str(), path.c_str()) == 0)
+        return true;
+    const int error = errno;
+    unlink(aside.c_str());
+    unlink(path.c_str());
+    errno = error;
+    return false;
+}
+
 RootHold holdRoot(const std::string& root, const char* who, bool sayUnguarded) {
     unlockRoot();
     if (const pid_t holder = earlierHolder(root)) {
@@ -89,33 +136,41 @@ RootHold holdRoot(const std::string& root, const char* who, bool sayUnguarded) {
     if (makeFolders(folder))
         fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     RootHold hold = RootHold::Unguarded;
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
     // A holder that lets go between the two calls leaves no one to name:
     // try again.
     for (int attempt = 0; fd >= 0 && attempt < 3; ++attempt) {
-        if (fcntl(fd, F_SETLK, &lock) == 0) {
+        if (setLock(fd, F_WRLCK, 0, 0)) {
             hold = RootHold::Taken;
             break;
         }
         if (errno != EACCES && errno != EAGAIN)
             break;
-        const pid_t holder = lockHolder(fd);
+        const pid_t holder = rootHolder(fd);
         if (holder == 0) {
             errno = EAGAIN;
             continue;
         }
-        // The launcher holds the root for the runs it starts.
+        // The launcher holds the root for the runs it starts; the run holds
+        // it too, until it has ended.
         if (holder == getppid() && startedByLauncher()) {
-            hold = RootHold::Shared;
-            break;
+            if (setLock(fd, F_WRLCK, kRunByte, 1)) {
+                hold = RootHold::Shared;
+                break;
+            }
+            const pid_t run = lockHolder(fd, kRunByte, 1);
+            if (run == 0) {
+                errno = EAGAIN;
+                continue;
+            }
+            sayInUse(who, root, run);
+            close(fd);
+            return RootHold::InUse;
         }
         sayInUse(who, root, holder);
         close(fd);
         return RootHold::InUse;
     }
-    if (hold == RootHold::Taken) {
+    if (hold == RootHold::Taken || hold == RootHold::Shared) {
         gLockFd = fd;
     } else if (fd >= 0) {
         const int error = errno;
@@ -134,6 +189,11 @@ void unlockRoot() {
     if (gLockFd >= 0)
         close(gLockFd);  // the lock goes with the descriptor
     gLockFd = -1;
+}
+
+void shareRootWithRuns() {
+    if (gLockFd >= 0)
+        setLock(gLockFd, F_UNLCK, kRunByte, 0);
 }
 
 void keepRootLockAcrossExec() {

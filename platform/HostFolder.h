@@ -4,16 +4,22 @@
 // and removes each file:
 //
 //   corvane.lock       The root's lock: an empty file, left in place, under
-//                      an fcntl write lock. Held by the launcher from its
-//                      start to its end (the runs it starts share it), or
-//                      by an instrument started alone from set-up to
-//                      clean-up. No one else changes anything in the root
-//                      while another process holds it.
+//                      fcntl write locks. Its keeper holds byte 0: the
+//                      launcher from its start to its end, or an instrument
+//                      started alone from set-up to clean-up (the whole
+//                      file). Each run the launcher starts holds byte 1
+//                      until it has ended, so the root stays held while a
+//                      run saves after its launcher was killed. Whoever
+//                      takes the root locks the whole file: no one changes
+//                      anything in the root while another process holds
+//                      any of it.
 //   corvane-exit-code  The last run's exit status, "N\n" (128 + the signal's
 //                      number for a run killed by one). Removed by the
 //                      launcher at its start (the power-on), written by it
-//                      after each run it starts; read by the instrument at
-//                      set-up as the board's "/tmp/corvane-exit-code".
+//                      after each run it starts, whole or not at all (into
+//                      corvane-exit-code.new, then renamed over it); read
+//                      by the instrument at set-up as the board's
+//                      "/tmp/corvane-exit-code".
 //   midi-port          A symbolic link to the default MIDI pseudo-terminal.
 //                      Made by the instrument when it opens the port (over
 //                      anything there; a file there is named on standard
@@ -37,6 +43,11 @@ std::string hostFolderOf(const std::string& root);
 std::string exitCodeFileOf(const std::string& root);
 std::string portLinkOf(const std::string& root);
 
+// Writes `text` to `path` whole or not at all: into PATH.new, then renamed
+// over it. On failure (a full disk) neither the old file nor a part of the
+// new one is left, and errno tells why.
+bool writeWholeFile(const std::string& path, const std::string& text);
+
 enum class RootHold {
     Taken,      // this process holds the lock
     Shared,     // the launcher that started this process holds it
@@ -54,6 +65,8 @@ RootHold holdRoot(const std::string& root, const char* who, bool sayUnguarded);
 bool lockRoot(const std::string& root);
 // Lets the root go (at clean-up, or after a failed set-up).
 void unlockRoot();
+// The launcher's hold: from here on its runs may hold the root beside it.
+void shareRootWithRuns();
 // The lock stays with this process across an exec (the descriptor that
 // holds it is not closed by it).
 void keepRootLockAcrossExec();

@@ -24,4 +24,9 @@ void followLauncher();
 // The start is complete: the launcher is told. Once per run.
 void noteStarted();
 
+// A standard stream (0, 1, 2) that came closed is opened on /dev/null, so
+// no file opened later takes its number (console text written into the
+// audio output). The first thing a process of ours does.
+void guardStandardStreams();
+
 }  // namespace host

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libsndfile1-dev nlohmann-json3-dev libfftw3-dev
           libgtest-dev libgmock-dev libbenchmark-dev libnanoflann-dev libsamplerate0-dev
           sox libsox-fmt-all liblo-tools netpbm jq python3 clang libclang-rt-14-dev ccache
-          shellcheck)
+          shellcheck strace)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -62,6 +62,29 @@ std::vector<std::string> runEnvironment(int run, int startedFd) {
     return env;
 }
 
+// `from` to `to`, never over a file there: EEXIST when one is. File
+// systems that refuse the rename flag (NFS, 9p, some FUSE ones: EINVAL)
+// get a link and an unlink, and those without links a check, then a plain
+// rename, as mv -n does.
+bool moveWithoutReplacing(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return false;
+    if (link(from.c_str(), to.c_str()) == 0) {
+        unlink(from.c_str());
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    struct stat st;
+    if (lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
 std::vector<char*> pointers(std::vector<std::string>& texts) {
     std::vector<char*> out;
     for (auto& text : texts)
@@ -244,17 +267,9 @@ void Supervisor::_afterRun(int status) {
     if (lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
         unlink(link.c_str());
     const std::string file = host::exitCodeFileOf(plan_.root);
-    bool written = false;
-    if (host::makeFolders(host::hostFolderOf(plan_.root))) {
-        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            const std::string text = std::to_string(status) + "\n";
-            written = write(fd, text.data(), text.size()) == ssize_t(text.size());
-            written = close(fd) == 0 && written;
-        }
-    }
-    if (!written)
-        say("cannot write %s", file.c_str());
+    if (!host::makeFolders(host::hostFolderOf(plan_.root)) ||
+        !host::writeWholeFile(file, std::to_string(status) + "\n"))
+        say("cannot write %s (%s): the next run starts as after a power-on", file.c_str(), strerror(errno));
 }
 
 bool Supervisor::_tooManyRestarts() {
@@ -297,7 +312,7 @@ void Supervisor::_keepOutput() {
         const std::string kept = folder + stem + "-" + std::to_string(n) + extension;
         if (lstat(kept.c_str(), &st) == 0)
             continue;
-        if (renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) == 0) {
+        if (moveWithoutReplacing(file, kept)) {
             say("the last run's audio is kept in %s; the next run writes %s", kept.c_str(), plan_.output.c_str());
             return;
         }

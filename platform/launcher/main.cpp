@@ -11,6 +11,7 @@
 #include "platform/launcher/Supervisor.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,12 @@
 #include <vector>
 
 namespace {
+
+constexpr const char* kUsage =
+    "usage: %s PROGRAM [OPTIONS]\n"
+    "Runs PROGRAM (the instrument) with OPTIONS and, in real time, starts it\n"
+    "again when it ends, as the board's launcher does: scripts/run.sh execs it.\n"
+    "PROGRAM --help lists the options.\n";
 
 // The options as the instrument reads them: the host's table and the
 // firmware's one option, "--help". What a wrong option makes of them is
@@ -56,15 +63,27 @@ bool readOptions(int argc, char* argv[], BelaInitSettings& settings) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // Nothing is taken on trust from the caller: a closed standard stream
+    // gets /dev/null before anything is opened, and every disposition the
+    // launcher relies on is set here (an ignored SIGCHLD, kept across the
+    // caller's exec, would have the kernel reap the runs unseen).
+    host::guardStandardStreams();
     // Stops and the run's end are taken synchronously from here on: blocked
     // (a blocked signal is kept even where the caller ignored it, as a
     // shell does for what it starts in the background) and read in order.
     const sigset_t taken = launcher::takenSignals();
     sigprocmask(SIG_BLOCK, &taken, nullptr);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD})
         ::signal(signal, SIG_DFL);
+    // A reader of its lines that went away must not end the launcher: the
+    // lines go nowhere and the runs go on.
+    ::signal(SIGPIPE, SIG_IGN);
+    if (argc == 2 && (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)) {
+        printf(kUsage, argv[0]);
+        return 0;
+    }
     if (argc < 2) {
-        fprintf(stderr, "usage: %s PROGRAM [OPTIONS]\n", argc > 0 ? argv[0] : "corvane-launch");
+        fprintf(stderr, kUsage, argc > 0 ? argv[0] : "corvane-launch");
         return 2;
     }
     // An outer launcher's words are not for the runs of this one.
@@ -84,9 +103,16 @@ int main(int argc, char* argv[]) {
     plan.output = settings.audioOutFile.empty() ? plan.root + "/output.wav" : settings.audioOutFile;
 
     // Nothing of a root in use is touched: the line says who has it. A root
-    // that cannot be guarded runs all the same (the instrument says so).
-    if (host::holdRoot(plan.root, "run.sh: ", false) == host::RootHold::InUse)
+    // that cannot be guarded runs all the same (the instrument says so); one
+    // without a host folder (a file, a path too long) is the instrument's
+    // to refuse, with the cause.
+    const host::RootHold hold = host::holdRoot(plan.root, "run.sh: ", false);
+    if (hold == host::RootHold::InUse)
         return 1;
+    struct stat folder;
+    if (hold == host::RootHold::Unguarded &&
+        (stat(host::hostFolderOf(plan.root).c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)))
+        execProgram(program);
 
     // The power-on: no exit code of an earlier session.
     const std::string exitFile = host::exitCodeFileOf(plan.root);
@@ -96,5 +122,6 @@ int main(int argc, char* argv[]) {
         host::keepRootLockAcrossExec();
         execProgram(program);
     }
+    host::shareRootWithRuns();
     return launcher::Supervisor(std::move(plan)).run();
 }

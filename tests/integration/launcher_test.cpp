@@ -15,7 +15,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -58,8 +60,10 @@ char processState(pid_t pid) {
 }
 
 // How a launcher is started: by a terminal (its own process group, stops at
-// their default action), or in the background of a script (SIGINT ignored).
-enum class Start { Terminal, IgnoringSigint };
+// their default action), in the background of a script (SIGINT ignored), or
+// as odd callers hand it over: a parent that ignores SIGCHLD, standard error
+// into a pipe whose reader has gone, the standard streams closed.
+enum class Start { Terminal, IgnoringSigint, IgnoringSigchld, ErrorIntoClosedPipe, StreamsClosed };
 
 // run.sh started in `dir` in a process group of its own (as a terminal's
 // foreground job is), pointed at the built program and launcher; the group
@@ -91,6 +95,16 @@ struct Launcher {
             dup2(open("/dev/null", O_RDONLY), 0);
             dup2(outFd, 1);
             dup2(errFd, 2);
+            int readerGone[2];
+            if (start == Start::IgnoringSigchld)
+                signal(SIGCHLD, SIG_IGN);
+            if (start == Start::ErrorIntoClosedPipe && pipe(readerGone) == 0) {
+                close(readerGone[0]);
+                dup2(readerGone[1], 2);
+            }
+            if (start == Start::StreamsClosed)
+                for (int fd : {0, 1, 2})
+                    close(fd);
             setenv("CORVANE_BINARY", binary.c_str(), 1);
             // The built instrument's launcher is found beside it, as run.sh
             // finds it after its own build; a stand-in's is named.
@@ -342,6 +356,39 @@ TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
     EXPECT_FALSE(fs::exists(dir + "/root/output-2.wav"));
 }
 
+// On a file system that refuses the rename flag (NFS, 9p: EINVAL), and one
+// without hard links besides, the crashed run's audio is still kept, and
+// never over a file of the player's: strace makes the launcher's calls fail
+// as such a file system does.
+TEST(Launcher, TheLastRunsAudioIsKeptWhereRenameFlagsAreRefused) {
+    if (testsupport::shellOutput("strace -qq -o /dev/null true && echo traced") != "traced\n")
+        GTEST_SKIP() << "strace cannot trace here";
+    const char* asan = getenv("ASAN_OPTIONS");
+    for (const char* refused : {"renameat2", "renameat2,link,linkat"}) {
+        SCOPED_TRACE(refused);
+        const std::string dir = freshFolder("no-rename-flags");
+        host::makeFolders(dir + "/root");
+        spit(dir + "/root/output-1.wav", "mine");
+        const std::string wrapper = dir + "/launch";
+        spit(wrapper, "#!/bin/sh\nexec strace -D -qq -o /dev/null -e trace=" + std::string(refused) +
+                          " -e inject=renameat2:error=EINVAL -e inject=link,linkat:error=EPERM " + CORVANE_LAUNCHER +
+                          " \"$@\"\n");
+        chmod(wrapper.c_str(), 0755);
+        Launcher run(dir, {"--root", "root"},
+                     {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}, {"CORVANE_LAUNCHER", wrapper}});
+        const pid_t first = run.running();
+        ASSERT_GT(first, 0);
+        ASSERT_TRUE(crashOnceItSounds(run, dir + "/root/output.wav"));
+        ASSERT_GT(run.running(first), 0);
+        kill(run.pid, SIGTERM);
+        EXPECT_EQ(run.finish(), 0);
+        EXPECT_EQ(count(slurp(run.err), "run.sh: the last run's audio is kept in root/output-2.wav"), 1u)
+            << slurp(run.err);
+        EXPECT_GT(soundFrames(dir + "/root/output-2.wav"), 0);
+        EXPECT_EQ(slurp(dir + "/root/output-1.wav"), "mine");
+    }
+}
+
 // A run refused at its start for what its options name is said once: no
 // restart would find the file.
 TEST(Launcher, ARefusedStartIsSaidOnce) {
@@ -355,6 +402,56 @@ TEST(Launcher, ARefusedStartIsSaidOnce) {
     EXPECT_EQ(err.find("restarting"), std::string::npos) << err;
     EXPECT_EQ(exitFile(dir + "/root"), "1\n");
     EXPECT_EQ(leftovers(run, dir + "/root"), "");
+}
+
+// A root that cannot hold the host's folder is the instrument's to refuse,
+// with the cause alone; the launcher's own usage is its --help.
+TEST(Launcher, ARootThatIsAFileIsRefusedWithTheCauseAlone) {
+    const std::string dir = freshFolder("root-file");
+    spit(dir + "/root", "mine");
+    Launcher run(dir, {"--root", "root"});
+    EXPECT_EQ(run.finish(), 1);
+    const std::string err = slurp(run.err);
+    EXPECT_EQ(err, "Bela_initAudio: cannot use root as the data root: Not a directory\n"
+                   "Error: unable to initialise audio\n");
+    EXPECT_EQ(slurp(dir + "/root"), "mine");
+
+    const auto help = testsupport::shellOutput(std::string(CORVANE_LAUNCHER) + " --help; echo status $?");
+    EXPECT_EQ(help.rfind("usage: ", 0), 0u) << help;
+    EXPECT_NE(help.find("status 0\n"), std::string::npos) << help;
+}
+
+// The run tells its launcher that its start is complete: one byte on the
+// descriptor it is handed, once its stop handlers are in place; a start
+// refused before that writes none.
+TEST(Launcher, TheInstrumentSaysWhenItsStartIsComplete) {
+    const std::string dir = freshFolder("started");
+    for (const bool refused : {false, true}) {
+        int started[2];
+        ASSERT_EQ(pipe(started), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(started[0]);
+            dup2(open("/dev/null", O_WRONLY), 1);
+            dup2(open("/dev/null", O_WRONLY), 2);
+            setenv("CORVANE_STARTED_FD", std::to_string(started[1]).c_str(), 1);
+            const std::string root = dir + "/root";
+            if (refused)
+                execl(CORVANE_BINARY, CORVANE_BINARY, "--root", root.c_str(), "--offline", "--audio-in", "missing.wav",
+                      nullptr);
+            else
+                execl(CORVANE_BINARY, CORVANE_BINARY, "--root", root.c_str(), "--offline", "--blocks", "100", nullptr);
+            _exit(127);
+        }
+        close(started[1]);
+        char bytes[4];
+        const ssize_t n = read(started[0], bytes, sizeof bytes);  // to the instrument's end
+        EXPECT_EQ(n, refused ? 0 : 1) << refused;
+        close(started[0]);
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(WEXITSTATUS(status), refused ? 1 : 0);
+    }
 }
 
 // What a data root holds, every file with its size, time and contents, but
@@ -393,7 +490,18 @@ TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
     EXPECT_EQ(snapshot(dir + "/root"), before);
 
     EXPECT_FALSE(fs::exists(dir + "/root/corvane.json"));  // saved only on the way out
+    // The instrument is held before it can save: until it has ended, the
+    // root is its own, also with its launcher gone.
+    ASSERT_EQ(kill(instrument, SIGSTOP), 0);
     ASSERT_EQ(kill(run.pid, SIGKILL), 0);  // run.sh alone, not its group
+    ASSERT_TRUE(testsupport::waitUntil([&] { return processState(run.pid) == 'Z'; }, std::chrono::milliseconds(2)));
+    const auto third = testsupport::runCorvane({"--root", dir + "/root", "--offline", "--blocks", "10"}, out, err);
+    EXPECT_EQ(third.status, 1);
+    EXPECT_EQ(count(third.err, "the data root " + dir + "/root is in use by process " + std::to_string(instrument) +
+                                   " (corvane)\n"),
+              1u)
+        << third.err;
+    ASSERT_EQ(kill(instrument, SIGCONT), 0);
     // Gone, or a zombie waiting for init to reap it.
     EXPECT_TRUE(testsupport::waitUntil([&] {
         const char state = processState(instrument);
@@ -402,6 +510,45 @@ TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
     EXPECT_TRUE(fs::exists(dir + "/root/corvane.json"));
     EXPECT_EQ(run.finish(), -1);
     EXPECT_EQ(leftovers(run, dir + "/root"), "");
+}
+
+// Every sample of a WAV file is sound: console text written into it reads
+// as huge or broken floats.
+bool holdsAudioOnly(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return false;
+    std::vector<float> samples(size_t(info.frames) * size_t(info.channels));
+    const bool whole = sf_readf_float(file, samples.data(), info.frames) == info.frames;
+    sf_close(file);
+    return whole && info.frames > 0 &&
+           std::all_of(samples.begin(), samples.end(), [](float x) { return std::isfinite(x) && std::fabs(x) <= 1.0f; });
+}
+
+// Whatever state its caller hands it, the launcher restarts a crashed run,
+// keeps its audio apart and ends with the status of the run it stops.
+TEST(Launcher, StandsOnWhateverItsCallerHandsIt) {
+    const char* asan = getenv("ASAN_OPTIONS");
+    for (Start start : {Start::IgnoringSigchld, Start::ErrorIntoClosedPipe, Start::StreamsClosed}) {
+        SCOPED_TRACE(int(start));
+        const std::string dir = freshFolder("handed-" + std::to_string(int(start)));
+        Launcher run(dir, {"--root", "root"}, {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}},
+                     CORVANE_BINARY, start);
+        const pid_t first = run.running();
+        ASSERT_GT(first, 0);
+        ASSERT_TRUE(crashOnceItSounds(run, dir + "/root/output.wav"));
+        const pid_t second = run.running(first);
+        ASSERT_GT(second, 0);
+        EXPECT_EQ(exitFile(dir + "/root"), "139\n");
+        ASSERT_TRUE(testsupport::waitUntil([&] { return soundFrames(dir + "/root/output.wav") > 0; },
+                                           std::chrono::milliseconds(20)));
+        kill(run.pid, SIGTERM);
+        EXPECT_EQ(run.finish(), 0);
+        EXPECT_EQ(exitFile(dir + "/root"), "0\n");
+        EXPECT_TRUE(holdsAudioOnly(dir + "/root/output-1.wav"));
+        EXPECT_TRUE(holdsAudioOnly(dir + "/root/output.wav"));
+    }
 }
 
 // A stop and the run's own end may come in any order, once or in a burst
@@ -433,7 +580,7 @@ TEST(Launcher, AStopAsTheRunEndsEndsTheLauncherWithTheRunsStatus) {
     Launcher run(dir, {"--root", "folder"}, {{"SIG", "TERM"}, {"STATUS", "7"}, {"BURST", "1"}}, program);
     ASSERT_EQ(run.finish(), 7);
     EXPECT_EQ(slurp(run.err), "run.sh: cannot remove folder" + kExitFile + " at the power-on; starting anyway\n"
-                              "run.sh: cannot write folder" + kExitFile + "\n"
+                              "run.sh: cannot write folder" + kExitFile + " (Is a directory): the next run starts as after a power-on\n"
                               "run.sh: stopped by SIGTERM (last exit code 7)\n");
 }
 

@@ -1,9 +1,11 @@
-// The host's files of a data root that an earlier version kept in the
-// player's tmp/: taken away at the lock, and nothing else of the player's.
+// The host's files of a data root: those an earlier version kept in the
+// player's tmp/ are taken away at the lock, and nothing else of the
+// player's; the host's own are written whole.
 #include "platform/HostFolder.h"
 #include "platform/Paths.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +14,8 @@
 
 #include "tests/support/TempDir.h"
 
+#include <cerrno>
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -142,6 +146,29 @@ TEST(HostFolder, AnEarlierVersionsFilesLeaveThePlayersTmpAndNothingElseDoes) {
             << err;
         EXPECT_TRUE(exists(root + "/tmp/corvane.lock"));
     }
+}
+
+// The exit-code file on a full disk (a file-size limit stands in for it):
+// the last one goes and no part of the new one is left, so the next run
+// does not read an empty file as a crash.
+TEST(HostFolder, AFileWrittenWholeOrNotAtAll) {
+    const std::string file = testsupport::freshPath("whole") + "/corvane-exit-code";
+    host::makeFolders(file.substr(0, file.rfind('/')));
+    ASSERT_TRUE(host::writeWholeFile(file, "0\n"));
+    ASSERT_TRUE(host::writeWholeFile(file, "139\n"));
+    EXPECT_EQ(slurp(file), "139\n");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{2, 2};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(!host::writeWholeFile(file, "143\n") && errno == EFBIG ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(exists(file));
+    EXPECT_FALSE(exists(file + ".new"));
 }
 
 }  // namespace
