@@ -218,6 +218,11 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     h.outputFailed = false;
     gStopRequested = 0;
 
+    if (!host::setDisplayMirror(settings->displayMirror)) {
+        fprintf(stderr, "display picture: cannot write %s: %s\n", settings->displayMirror.c_str(), strerror(errno));
+        return fail();
+    }
+
     // A run the launcher started again goes on with silent inputs when the
     // file is no longer there to read (a pipe the run before used up): the
     // player's instrument comes back.
@@ -227,7 +232,6 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         return fail();
     host::setMidiPort(settings->midiPort);
     host::setOscListenAddress(settings->oscListen);
-    host::setDisplayMirror(settings->displayMirror.empty() ? std::string() : settings->displayMirror);
     if (!settings->hardware.empty() && !startCodec(h, settings->hardware))
         return fail();
     // The script stands for the player's hands: it plays in the first run.

@@ -93,9 +93,23 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
     shortOptions += customShortOptions ? customShortOptions : "";
     opterr = 0;
     for (;;) {
-        int c = getopt_long(argc, argv, shortOptions.c_str(), all.data(), nullptr);
-        if (c == -1)
+        int index = -1;
+        int c = getopt_long(argc, argv, shortOptions.c_str(), all.data(), &index);
+        if (c == -1) {
+            // getopt moves the words that are no option's value to the end:
+            // "--root my root" would otherwise run in "my" without a word.
+            if (optind < argc) {
+                fprintf(stderr, "%s: not an option: %s\n", argv[0], argv[optind]);
+                return '?';
+            }
             return -1;
+        }
+        // An empty value ("--root ''", "--audio-out=") is a slip, never a
+        // wish for the default.
+        if (index >= 0 && all[size_t(index)].has_arg == required_argument && optarg && !*optarg) {
+            fprintf(stderr, "%s: empty value for --%s\n", argv[0], all[size_t(index)].name);
+            return '?';
+        }
         double v = 0.0;
         switch (c) {
         case kOptRoot: settings->root = optarg; break;

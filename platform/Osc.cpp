@@ -452,8 +452,9 @@ bool OscReceiver::setup(int port, Callback callback, void* userData) {
         rt_printf("OSC: cannot create a socket: %s\n", strerror(errno));
         return false;
     }
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // No SO_REUSEADDR: on UDP it lets a second instrument bind the same
+    // port and take every datagram from the first, which would hear nothing.
+    // A closed UDP socket leaves nothing behind, so a restart binds anyway.
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = htons(uint16_t(port));
@@ -464,7 +465,7 @@ bool OscReceiver::setup(int port, Callback callback, void* userData) {
         return false;
     }
     if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0) {
-        rt_printf("OSC: cannot listen on port %d: %s\n", port, strerror(errno));
+        rt_printf("OSC: cannot listen on %s:%d: %s; no OSC input\n", listen.c_str(), port, strerror(errno));
         ::close(fd);
         return false;
     }

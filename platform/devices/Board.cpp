@@ -241,8 +241,8 @@ void jacksStart() { attachDigitalDevice(&gJacks); }
 
 void jacksStop() { detachDigitalDevice(&gJacks); }
 
-void setDisplayMirror(const std::string& path) {
-    board().oled().setMirror(path);
+bool setDisplayMirror(const std::string& path) {
+    return board().oled().setMirror(path);
 }
 
 }  // namespace host

@@ -96,7 +96,8 @@ void jacksStart();
 void jacksStop();
 
 // Display mirror (--display-out): the display model writes its picture there
-// as a grey map a few times a second while frames arrive.
-void setDisplayMirror(const std::string& path);
+// as a grey map a few times a second while frames arrive. False (errno set)
+// when the picture cannot be written there.
+bool setDisplayMirror(const std::string& path);
 
 }  // namespace host

@@ -1,5 +1,8 @@
 #include "platform/devices/OledModel.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 
@@ -135,20 +138,37 @@ void OledModel::_ram(uint8_t b) {
     }
 }
 
-void OledModel::_writeMirror() {
+bool OledModel::_writeMirror() {
     std::string temporary = mirror_ + ".tmp";
-    if (writePgm(temporary))
-        std::rename(temporary.c_str(), mirror_.c_str());
+    const bool ok = writePgm(temporary) && std::rename(temporary.c_str(), mirror_.c_str()) == 0;
+    if (!ok) {
+        const int error = errno;
+        std::remove(temporary.c_str());
+        errno = error;
+    }
     mirrorBehind_ = false;
+    return ok;
 }
 
-void OledModel::setMirror(const std::string& path) {
+bool OledModel::setMirror(const std::string& path) {
     // The picture the run ended with, not the last one the interval let through.
     if (!mirror_.empty() && mirrorBehind_ && path != mirror_)
         _writeMirror();
     mirror_ = path;
     lastMirrorNs_ = 0;
     mirrorBehind_ = false;
+    if (mirror_.empty())
+        return true;
+    // The display as it is now (dark before the first frame), so that a
+    // path that cannot take the picture is known before the run starts.
+    struct stat st {};
+    const bool folder = stat(mirror_.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (folder)
+        errno = EISDIR;  // renaming onto "." would say "busy"
+    if (!folder && _writeMirror())
+        return true;
+    mirror_.clear();
+    return false;
 }
 
 uint8_t OledModel::pixel(unsigned x, unsigned y) const {

@@ -34,14 +34,15 @@ public:
     bool writePgm(const std::string& path) const;
     // Rewritten a few times a second while frames arrive; a frame held back
     // by that interval is written when the mirror is changed or ended.
-    void setMirror(const std::string& path);
+    // False (errno set, no mirror) when the picture cannot be written there.
+    bool setMirror(const std::string& path);
 
 private:
     static constexpr unsigned kColumns = 120, kRows = 128;  // RAM: 4 pixels a column
     void _command(uint8_t c);
     void _argument(uint8_t a);
     void _ram(uint8_t b);
-    void _writeMirror();
+    bool _writeMirror();
 
     bool on_ = false, unlocked_ = true;
     uint8_t clock_ = 0;

@@ -463,6 +463,21 @@ TEST(InstrumentProcess, AudioInputRefusalsNameTheirCause) {
     }
 }
 
+// A display picture that cannot be written refuses the start, with why.
+TEST(InstrumentProcess, DisplayPictureThatCannotBeWrittenRefusesTheStart) {
+    const std::string root = freshRoot("display-refused");
+    host::makeFolders(root + "/folder");
+    const std::pair<std::string, std::string> cases[] = {
+        {root + "/missing/screen.pgm", "No such file or directory"},
+        {root + "/folder", "Is a directory"},
+    };
+    for (const auto& [path, reason] : cases) {
+        Outcome r = run("display-refused", {"--root", root, "--offline", "--blocks", "1", "--display-out", path});
+        EXPECT_EQ(r.status, 1) << path;
+        EXPECT_TRUE(contains(r.err, "display picture: cannot write " + path + ": " + reason + "\n")) << r.err;
+    }
+}
+
 // The picture the run keeps of the display (--display-out): 256 x 64 grey
 // levels, empty until the first frame is there.
 std::vector<uint8_t> displayPicture(const std::string& path) {

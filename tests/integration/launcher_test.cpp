@@ -454,6 +454,28 @@ TEST(Launcher, TheInstrumentSaysWhenItsStartIsComplete) {
     }
 }
 
+// A word that is no option's value, or an empty value, is a wrong option:
+// the instrument says it once, with a wrong option's status, and nothing
+// runs ("--root my root" makes no "my").
+TEST(Launcher, StrayWordsAndEmptyValuesAreWrongOptions) {
+    const std::string dir = freshFolder("stray");
+    std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--root", "my", "root"}, ": not an option: root\n"}};
+    for (std::string option : {"root", "audio-out", "audio-in", "midi-port", "panel-script", "osc-listen",
+                               "display-out"})
+        cases.push_back({{"--" + option, ""}, ": empty value for --" + option + "\n"});
+    for (auto& [args, line] : cases) {
+        SCOPED_TRACE(line);
+        args.insert(args.end(), {"--blocks", "1"});  // the old reading ran on: bounded
+        Launcher run(dir, args);
+        EXPECT_EQ(run.finish(), 1);
+        const std::string err = slurp(run.err);
+        EXPECT_EQ(count(err, line), 1u) << err;
+        EXPECT_EQ(err.find("run.sh:"), std::string::npos) << err;
+    }
+    EXPECT_FALSE(fs::exists(dir + "/my"));
+}
+
 // What a data root holds, every file with its size, time and contents, but
 // the output that the running instrument writes.
 std::string snapshot(const std::string& root) {

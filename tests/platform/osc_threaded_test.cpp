@@ -266,6 +266,26 @@ TEST(OscReceiverLifecycle, SetupAgainMovesToTheNewPortAndStopReleasesIt) {
     receiver.stop();  // twice is harmless
 }
 
+// Two instruments given the same OSC in port: the second is refused with a
+// line and the first keeps hearing what is sent to it.
+TEST(OscReceiverPeers, APortInUseIsRefusedAndItsReceiverKeepsItsMessages) {
+    Inbox first, second;
+    OscReceiver holder(0, first.callback());
+    ASSERT_TRUE(holder.isOk());
+    const std::string port = std::to_string(holder.port());
+    testing::internal::CaptureStdout();
+    OscReceiver late;
+    const bool bound = late.setup(holder.port(), second.callback());
+    const std::string console = testing::internal::GetCapturedStdout();
+    ASSERT_FALSE(bound);
+    EXPECT_NE(console.find("OSC: cannot listen on 127.0.0.1:" + port + ": Address already in use; no OSC input\n"),
+              std::string::npos)
+        << console;
+    ASSERT_EQ(run("oscsend 127.0.0.1 " + port + " /still/here"), 0);
+    ASSERT_TRUE(first.waitFor(1));
+    EXPECT_EQ(first.items()[0].message.addressPattern(), "/still/here");
+}
+
 TEST(OscSenderPeers, OscdumpPrintsWhatTheSenderSends) {
     int port = freePort();
     Oscdump dump(port);
