@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <vector>
 
@@ -28,6 +29,11 @@ std::string defaultRoot() {
 bool makeFolders(const std::string& path) {
     if (path.empty()) {
         errno = ENOENT;
+        return false;
+    }
+    // A path no call can take is refused before any of its folders is made.
+    if (path.size() >= PATH_MAX) {
+        errno = ENAMETOOLONG;
         return false;
     }
     std::string partial;

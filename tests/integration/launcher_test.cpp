@@ -404,9 +404,10 @@ TEST(Launcher, ARefusedStartIsSaidOnce) {
     EXPECT_EQ(leftovers(run, dir + "/root"), "");
 }
 
-// A root that cannot hold the host's folder is the instrument's to refuse,
-// with the cause alone; the launcher's own usage is its --help.
-TEST(Launcher, ARootThatIsAFileIsRefusedWithTheCauseAlone) {
+// A root that cannot hold the host's folder (a file, a path too long) is
+// the instrument's to refuse, with the cause alone; the launcher's own
+// usage is its --help.
+TEST(Launcher, ARootThatCannotBeUsedIsRefusedWithTheCauseAlone) {
     const std::string dir = freshFolder("root-file");
     spit(dir + "/root", "mine");
     Launcher run(dir, {"--root", "root"});
@@ -415,6 +416,15 @@ TEST(Launcher, ARootThatIsAFileIsRefusedWithTheCauseAlone) {
     EXPECT_EQ(err, "Bela_initAudio: cannot use root as the data root: Not a directory\n"
                    "Error: unable to initialise audio\n");
     EXPECT_EQ(slurp(dir + "/root"), "mine");
+    // A path too long to use: said alone, and no folder of it made.
+    std::string tooLong = dir;
+    for (int i = 0; i < 25; ++i)
+        tooLong += "/" + std::string(200, 'a');
+    Launcher longer(dir, {"--root", tooLong});
+    EXPECT_EQ(longer.finish(), 1);
+    EXPECT_EQ(count(slurp(longer.err), "File name too long\n"), 1u);
+    EXPECT_EQ(slurp(longer.err).find("run.sh:"), std::string::npos) << slurp(longer.err);
+    EXPECT_FALSE(fs::exists(dir + "/" + std::string(200, 'a')));
 
     const auto help = testsupport::shellOutput(std::string(CORVANE_LAUNCHER) + " --help; echo status $?");
     EXPECT_EQ(help.rfind("usage: ", 0), 0u) << help;
