@@ -34,11 +34,14 @@ void OledModel::powerOn() {
 }
 
 void OledModel::bytes(bool data, const uint8_t* bytes, size_t length) {
+    // Only a command ends RAM writing: a frame's data goes in as one run.
+    if (data && writingRam_) {
+        _ram(bytes, length);
+        return;
+    }
     for (size_t i = 0; i < length; ++i) {
         if (!data)
             _command(bytes[i]);
-        else if (writingRam_)
-            _ram(bytes[i]);
         else
             _argument(bytes[i]);
     }
@@ -96,42 +99,52 @@ void OledModel::_argument(uint8_t a) {
     }
 }
 
-void OledModel::_ram(uint8_t b) {
-    ++ramBytes_;
+void OledModel::_ram(const uint8_t* bytes, size_t length) {
+    ramBytes_ += unsigned(length);
     // A column holds four pixels in two bytes. With nibble remapping the
     // high nibble is the left pixel of a byte; without it the order of the
     // four pixels is reversed.
     const bool nibbleRemap = (remap_[0] & 0x04) != 0;
-    uint8_t* column = &ram_[(row_ * kColumns + col_) * 4];
-    if (nibbleRemap) {
-        column[half_ * 2] = b >> 4;
-        column[half_ * 2 + 1] = b & 15;
-    } else {
-        column[3 - half_ * 2] = b & 15;
-        column[2 - half_ * 2] = b >> 4;
-    }
-    if (++half_ < 2)
-        return;
-    half_ = 0;
-    if (col_ < colEnd_) {
-        ++col_;
-        return;
-    }
-    col_ = colStart_;
-    if (row_ < rowEnd_) {
-        ++row_;
-        return;
-    }
-    row_ = rowStart_;
-    ++frames_;
-    if (!mirror_.empty()) {
-        uint64_t now = nowNs();
-        if (lastMirrorNs_ == 0 || now - lastMirrorNs_ >= kMirrorIntervalNs) {
-            lastMirrorNs_ = now;
-            _writeMirror();
+    // The position in locals: a byte stored to the RAM could be any member.
+    unsigned col = col_, row = row_, half = half_;
+    for (size_t i = 0; i < length; ++i) {
+        const uint8_t b = bytes[i];
+        uint8_t* column = &ram_[(row * kColumns + col) * 4];
+        if (nibbleRemap) {
+            column[half * 2] = b >> 4;
+            column[half * 2 + 1] = b & 15;
         } else {
-            mirrorBehind_ = true;
+            column[3 - half * 2] = b & 15;
+            column[2 - half * 2] = b >> 4;
         }
+        if (++half < 2)
+            continue;
+        half = 0;
+        if (col < colEnd_) {
+            ++col;
+            continue;
+        }
+        col = colStart_;
+        if (row < rowEnd_) {
+            ++row;
+            continue;
+        }
+        row = rowStart_;
+        _frameDone();
+    }
+    col_ = col, row_ = row, half_ = half;
+}
+
+void OledModel::_frameDone() {
+    ++frames_;
+    if (mirror_.empty())
+        return;
+    uint64_t now = nowNs();
+    if (lastMirrorNs_ == 0 || now - lastMirrorNs_ >= kMirrorIntervalNs) {
+        lastMirrorNs_ = now;
+        _writeMirror();
+    } else {
+        mirrorBehind_ = true;
     }
 }
 
