@@ -1,5 +1,6 @@
 #include "platform/devices/OledModel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -108,6 +109,23 @@ void OledModel::_ram(const uint8_t* bytes, size_t length) {
     // The position in locals: a byte stored to the RAM could be any member.
     unsigned col = col_, row = row_, half = half_;
     for (size_t i = 0; i < length; ++i) {
+        // Whole columns up to the end of the row at once: a frame is mostly that.
+        if (half == 0 && col < colEnd_) {
+            const size_t columns = std::min<size_t>(colEnd_ - col, (length - i) / 2);
+            uint8_t* out = &ram_[(row * kColumns + col) * 4];
+            const uint8_t* in = bytes + i;
+            for (size_t c = 0; c < columns; ++c, in += 2, out += 4) {
+                if (nibbleRemap) {
+                    out[0] = in[0] >> 4, out[1] = in[0] & 15, out[2] = in[1] >> 4, out[3] = in[1] & 15;
+                } else {
+                    out[3] = in[0] & 15, out[2] = in[0] >> 4, out[1] = in[1] & 15, out[0] = in[1] >> 4;
+                }
+            }
+            col += unsigned(columns);
+            i += 2 * columns;
+            if (i == length)
+                break;
+        }
         const uint8_t b = bytes[i];
         uint8_t* column = &ram_[(row * kColumns + col) * 4];
         if (nibbleRemap) {
