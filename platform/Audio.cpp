@@ -149,8 +149,11 @@ void audioLoop(HostAudio* h) {
         renderOneBlock(*h);
         if (!realTime) {
             // The tasks this block woke run now, before the next block: an
-            // offline run does the same thing at any load.
+            // offline run does the same thing at any load. They run here as
+            // on their own threads: not as the audio thread.
+            tAudioThread = false;
             host::tasksRunPending();
+            tAudioThread = true;
             continue;
         }
         switch (pacer.blockDone(monotonicNs())) {

@@ -5,6 +5,7 @@
 #include "platform/SampleValues.h"
 #include "platform/WavWriter.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -174,8 +175,12 @@ void AudioCapture::push(const float* interleaved, unsigned frames) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    for (size_t i = 0; i < n; ++i)
-        impl_->ring[(h + i) % impl_->capacity] = interleaved[i];
+    // Two spans at most: a division per sample (the ring's size is no power
+    // of two) cost more than the copy itself.
+    const size_t offset = h % impl_->capacity;
+    const size_t first = std::min(n, impl_->capacity - offset);
+    std::copy_n(interleaved, first, impl_->ring.get() + offset);
+    std::copy_n(interleaved + first, n - first, impl_->ring.get());
     impl_->head.store(h + n, std::memory_order_release);
 }
 

@@ -16,18 +16,8 @@
 
 namespace {
 
-// Offline: a schedule only marks the task; the audio loop hands out the runs.
+// Offline: a schedule only marks the task; the audio loop runs it between blocks.
 std::atomic<bool> gInStep{false};
-// Some 100 us of spinning before the audio loop sleeps on a task's run.
-constexpr int kSpinsBeforeSleep = 4000;
-
-inline void cpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#elif defined(__aarch64__) || defined(__arm__)
-    __asm__ __volatile__("yield");
-#endif
-}
 
 struct Task {
     void (*callback)(void*) = nullptr;
@@ -36,22 +26,20 @@ struct Task {
     std::string name;
     std::atomic<bool> pending{false};
     std::atomic<bool> quit{false};
-    // Wakes of the thread served, so a run handed over in step can be awaited.
-    std::atomic<uint32_t> wakes{0};
     sem_t wake{};
     std::thread thread;
     bool threaded = false;
 
     void run() {
-        // A schedule that arrives while callback runs sets pending again and
-        // posts once more, which gives exactly one more run.
+        // A schedule that arrives while callback runs sets pending again,
+        // which gives exactly one more run.
         pending.store(false, std::memory_order_seq_cst);
         callback(arg);
     }
 };
 
 struct TaskRegistry {
-    std::mutex mutex;  // guards the list; never taken on the audio thread
+    std::mutex mutex;  // guards the list; never taken on the audio thread in real time
     std::vector<std::unique_ptr<Task>> tasks;
     bool threaded = true;
     bool realTimePriorities = false;
@@ -74,8 +62,6 @@ void threadMain(Task* task) {
         // twice: the second wake finds nothing pending and runs nothing.
         if (task->pending.exchange(false, std::memory_order_seq_cst))
             task->callback(task->arg);
-        task->wakes.fetch_add(1, std::memory_order_release);
-        task->wakes.notify_all();
     }
 }
 
@@ -183,21 +169,12 @@ bool tasksRunPending() {
             if ((!task->threaded || inStep) && task->pending.load())
                 due.push_back(task.get());
     }
-    for (Task* task : due) {
-        if (!task->threaded) {
-            task->run();
-            continue;
-        }
-        // On its own thread (its name, its thread-locals), but to its end
-        // before the next task or block.
-        const uint32_t before = task->wakes.load(std::memory_order_acquire);
-        sem_post(&task->wake);
-        // Most runs end within a wake-up's time: wait awake for a while, so a
-        // busy machine does not take the processor away at every hand-over.
-        for (int i = 0; i < kSpinsBeforeSleep && task->wakes.load(std::memory_order_acquire) == before; ++i)
-            cpuRelax();
-        task->wakes.wait(before, std::memory_order_acquire);
-    }
+    // In step, too, the run is the caller's: the loop would only wait for it
+    // on the task's thread, at the price of a thread switch each way. No
+    // task's code depends on the thread it runs on, beyond not being the
+    // audio thread, which the loop leaves off around the runs.
+    for (Task* task : due)
+        task->run();
     return !due.empty();
 }
 

@@ -15,8 +15,8 @@ int Bela_scheduleAuxiliaryTask(AuxiliaryTask task);
 
 namespace host {
 // Internal to the platform: task threads on or off (stepped mode), stopping all.
-// inStep (offline): the threads run only when tasksRunPending hands them a run,
-// so every run falls between the same two blocks whatever the machine's load.
+// inStep (offline): the tasks run only when tasksRunPending runs them, so every
+// run falls between the same two blocks whatever the machine's load.
 void tasksSetThreaded(bool threaded, bool realTimePriorities, bool inStep = false);
 // Tasks in step run freely from now on; those pending are started at once.
 void tasksRunFreely();
@@ -24,6 +24,6 @@ void tasksRunFreely();
 bool tasksInStep();
 void tasksStopAll();
 // Runs the pending tasks one after another in order of creation, each to its
-// end (on its own thread when in step); true if any ran.
+// end on the caller's thread; true if any ran.
 bool tasksRunPending();
 }  // namespace host

@@ -59,10 +59,13 @@ void Board::reset() {
     log_.clear();
 }
 
+bool Board::_logging() const { return log_.size() < kMaxLog; }
+
 void Board::_log(BoardEvent event) {
+    if (!_logging())
+        return;
     event.timeNs = nowNs();
-    if (log_.size() < kMaxLog)
-        log_.push_back(std::move(event));
+    log_.push_back(std::move(event));
 }
 
 bool Board::pinOpen(unsigned pin) {
@@ -116,10 +119,14 @@ int Board::spiTransfer(uint32_t speedHz, const uint8_t* tx, uint8_t* rx, size_t 
     BoardEvent e;
     e.kind = BoardEvent::SpiTransfer;
     e.speedHz = speedHz;
-    if (tx)
+    // A long run fills the log: from then on the bytes are not copied for it.
+    std::vector<uint8_t> zeros;
+    if (!tx) {
+        zeros.assign(length, 0);
+        tx = zeros.data();
+    }
+    if (_logging())
         e.bytes.assign(tx, tx + length);
-    else
-        e.bytes.assign(length, 0);
     if (spiFailures_ > 0) {
         --spiFailures_;
         e.kind = BoardEvent::SpiBusError;
@@ -140,16 +147,18 @@ int Board::spiTransfer(uint32_t speedHz, const uint8_t* tx, uint8_t* rx, size_t 
         return -1;
     }
     e.address = selected;
-    std::vector<uint8_t> out(length, 0);
     if (selected == int(kOledCs)) {
         e.level = level_[kOledDc] ? 1 : 0;
         if (level_[kOledReset])
-            oled_.bytes(level_[kOledDc], e.bytes.data(), length);
+            oled_.bytes(level_[kOledDc], tx, length);
+        if (rx)
+            std::memset(rx, 0, length);
     } else {
-        adc_[selected == int(kAdcCs[0]) ? 0 : 1].transfer(e.bytes.data(), out.data(), length);
+        std::vector<uint8_t> out(length, 0);
+        adc_[selected == int(kAdcCs[0]) ? 0 : 1].transfer(tx, out.data(), length);
+        if (rx)
+            std::memcpy(rx, out.data(), length);
     }
-    if (rx)
-        std::memcpy(rx, out.data(), length);
     _log(std::move(e));
     return 0;
 }
@@ -173,7 +182,8 @@ bool Board::i2cWrite(int bus, int address, const uint8_t* data, size_t length) {
     e.kind = BoardEvent::I2cWrite;
     e.bus = bus;
     e.address = address;
-    e.bytes.assign(data, data + length);
+    if (_logging())
+        e.bytes.assign(data, data + length);
     bool ok = false;
     if (bus == 1) {
         auto led = leds_.find(address);
@@ -199,7 +209,7 @@ bool Board::i2cRead(int bus, int address, uint8_t* data, size_t length) {
     e.kind = ok ? BoardEvent::I2cRead : BoardEvent::I2cNak;
     e.bus = bus;
     e.address = address;
-    if (ok)
+    if (ok && _logging())
         e.bytes.assign(data, data + length);
     _log(std::move(e));
     return ok;

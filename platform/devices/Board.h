@@ -71,6 +71,7 @@ public:
     void clearLog();
 
 private:
+    bool _logging() const;  // room left in the log
     void _log(BoardEvent event);
 
     mutable std::recursive_mutex mutex_;

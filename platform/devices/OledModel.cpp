@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -37,11 +38,14 @@ void OledModel::powerOn() {
 }
 
 void OledModel::bytes(bool data, const uint8_t* bytes, size_t length) {
+    // Only a command ends RAM writing: a frame's data goes in as one run.
+    if (data && writingRam_) {
+        _ram(bytes, length);
+        return;
+    }
     for (size_t i = 0; i < length; ++i) {
         if (!data)
             _command(bytes[i]);
-        else if (writingRam_)
-            _ram(bytes[i]);
         else
             _argument(bytes[i]);
     }
@@ -99,42 +103,69 @@ void OledModel::_argument(uint8_t a) {
     }
 }
 
-void OledModel::_ram(uint8_t b) {
-    ++ramBytes_;
+void OledModel::_ram(const uint8_t* bytes, size_t length) {
+    ramBytes_ += unsigned(length);
     // A column holds four pixels in two bytes. With nibble remapping the
     // high nibble is the left pixel of a byte; without it the order of the
     // four pixels is reversed.
     const bool nibbleRemap = (remap_[0] & 0x04) != 0;
-    uint8_t* column = &ram_[(row_ * kColumns + col_) * 4];
-    if (nibbleRemap) {
-        column[half_ * 2] = b >> 4;
-        column[half_ * 2 + 1] = b & 15;
-    } else {
-        column[3 - half_ * 2] = b & 15;
-        column[2 - half_ * 2] = b >> 4;
-    }
-    if (++half_ < 2)
-        return;
-    half_ = 0;
-    if (col_ < colEnd_) {
-        ++col_;
-        return;
-    }
-    col_ = colStart_;
-    if (row_ < rowEnd_) {
-        ++row_;
-        return;
-    }
-    row_ = rowStart_;
-    ++frames_;
-    if (!mirror_.empty()) {
-        uint64_t now = nowNs();
-        if (lastMirrorNs_ == 0 || now - lastMirrorNs_ >= kMirrorIntervalNs) {
-            lastMirrorNs_ = now;
-            _writeMirror();
-        } else {
-            mirrorBehind_ = true;
+    // The position in locals: a byte stored to the RAM could be any member.
+    unsigned col = col_, row = row_, half = half_;
+    for (size_t i = 0; i < length; ++i) {
+        // Whole columns up to the end of the row at once: a frame is mostly that.
+        if (half == 0 && col < colEnd_) {
+            const size_t columns = std::min<size_t>(colEnd_ - col, (length - i) / 2);
+            uint8_t* out = &ram_[(row * kColumns + col) * 4];
+            const uint8_t* in = bytes + i;
+            for (size_t c = 0; c < columns; ++c, in += 2, out += 4) {
+                if (nibbleRemap) {
+                    out[0] = in[0] >> 4, out[1] = in[0] & 15, out[2] = in[1] >> 4, out[3] = in[1] & 15;
+                } else {
+                    out[3] = in[0] & 15, out[2] = in[0] >> 4, out[1] = in[1] & 15, out[0] = in[1] >> 4;
+                }
+            }
+            col += unsigned(columns);
+            i += 2 * columns;
+            if (i == length)
+                break;
         }
+        const uint8_t b = bytes[i];
+        uint8_t* column = &ram_[(row * kColumns + col) * 4];
+        if (nibbleRemap) {
+            column[half * 2] = b >> 4;
+            column[half * 2 + 1] = b & 15;
+        } else {
+            column[3 - half * 2] = b & 15;
+            column[2 - half * 2] = b >> 4;
+        }
+        if (++half < 2)
+            continue;
+        half = 0;
+        if (col < colEnd_) {
+            ++col;
+            continue;
+        }
+        col = colStart_;
+        if (row < rowEnd_) {
+            ++row;
+            continue;
+        }
+        row = rowStart_;
+        _frameDone();
+    }
+    col_ = col, row_ = row, half_ = half;
+}
+
+void OledModel::_frameDone() {
+    ++frames_;
+    if (mirror_.empty())
+        return;
+    uint64_t now = nowNs();
+    if (lastMirrorNs_ == 0 || now - lastMirrorNs_ >= kMirrorIntervalNs) {
+        lastMirrorNs_ = now;
+        _writeMirror();
+    } else {
+        mirrorBehind_ = true;
     }
 }
 

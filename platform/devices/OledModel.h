@@ -41,7 +41,8 @@ private:
     static constexpr unsigned kColumns = 120, kRows = 128;  // RAM: 4 pixels a column
     void _command(uint8_t c);
     void _argument(uint8_t a);
-    void _ram(uint8_t b);
+    void _ram(const uint8_t* bytes, size_t length);
+    void _frameDone();
     bool _writeMirror();
 
     bool on_ = false, unlocked_ = true;

@@ -114,6 +114,50 @@ TEST(TasksThreaded, OfflineRunStopsAfterItsBlocksAndFenceWaitsForTheBlockInProgr
     delete gList.exchange(nullptr);
 }
 
+AuxiliaryTask gStepTask = nullptr;
+std::atomic<int> gStepRuns{0};
+std::atomic<int> gStepFaults{0};
+
+void stepTask(void*) {
+    // Code that takes itself for the audio thread would defer its work to a
+    // block that never comes for it.
+    if (Bela_isAudioThread())
+        ++gStepFaults;
+    ++gStepRuns;
+}
+
+bool stepSetup(BelaContext*, void*) {
+    gStepTask = Bela_createAuxiliaryTask(stepTask, 10, "step");
+    return gStepTask != nullptr;
+}
+
+void stepRender(BelaContext*, void*) {
+    // Every block's run is over before the next block.
+    if (gStepRuns.load() != gRenders.load())
+        ++gStepFaults;
+    ++gRenders;
+    Bela_scheduleAuxiliaryTask(gStepTask);
+}
+
+TEST(TasksThreaded, OfflineTasksRunBetweenTheBlocksOffTheAudioThread) {
+    BelaInitSettings s;
+    s.setup = stepSetup;
+    s.render = stepRender;
+    s.mode = HostMode::Offline;
+    s.stopAfterBlocks = 2000;
+    s.root = testsupport::tempDir() + "step-root";
+    s.audioOutFile = testsupport::tempDir() + "step.wav";
+    gRenders = 0;
+    ASSERT_EQ(Bela_initAudio(&s, nullptr), 0);
+    ASSERT_EQ(Bela_startAudio(), 0);
+    ASSERT_TRUE(waitUntil([] { return Bela_stopRequested() != 0; }));
+    Bela_stopAudio();
+    Bela_cleanupAudio();
+    EXPECT_EQ(gRenders.load(), 2000);
+    EXPECT_EQ(gStepRuns.load(), 2000);
+    EXPECT_EQ(gStepFaults.load(), 0);
+}
+
 TEST(TasksThreaded, RealTimeRunIsPacedByTheClock) {
     BelaInitSettings s;
     s.setup = fenceSetup;
