@@ -148,6 +148,8 @@ TEST(TasksThreaded, OfflineTasksRunBetweenTheBlocksOffTheAudioThread) {
     s.root = testsupport::tempDir() + "step-root";
     s.audioOutFile = testsupport::tempDir() + "step.wav";
     gRenders = 0;
+    gStepRuns = 0;
+    gStepFaults = 0;
     ASSERT_EQ(Bela_initAudio(&s, nullptr), 0);
     ASSERT_EQ(Bela_startAudio(), 0);
     ASSERT_TRUE(waitUntil([] { return Bela_stopRequested() != 0; }));
