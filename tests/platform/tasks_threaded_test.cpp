@@ -82,14 +82,21 @@ void fenceRender(BelaContext*, void*) {
     gSum = sum;
 }
 
-TEST(TasksThreaded, OfflineRunStopsAfterItsBlocksAndFenceWaitsForTheBlockInProgress) {
+// A run of `blocks` blocks in `mode`, its root and output named after `name`.
+BelaInitSettings runSettings(bool (*setup)(BelaContext*, void*), void (*render)(BelaContext*, void*), HostMode mode,
+                             uint64_t blocks, const std::string& name) {
     BelaInitSettings s;
-    s.setup = fenceSetup;
-    s.render = fenceRender;
-    s.mode = HostMode::Offline;
-    s.stopAfterBlocks = 20000;
-    s.root = testsupport::tempDir() + "offline-root";
-    s.audioOutFile = testsupport::tempDir() + "offline-fence.wav";
+    s.setup = setup;
+    s.render = render;
+    s.mode = mode;
+    s.stopAfterBlocks = blocks;
+    s.root = testsupport::tempDir() + name + "-root";
+    s.audioOutFile = testsupport::tempDir() + name + ".wav";
+    return s;
+}
+
+TEST(TasksThreaded, OfflineRunStopsAfterItsBlocksAndFenceWaitsForTheBlockInProgress) {
+    BelaInitSettings s = runSettings(fenceSetup, fenceRender, HostMode::Offline, 20000, "offline-fence");
     gRenders = 0;
     gFenceCalled = false;
     ASSERT_EQ(Bela_initAudio(&s, nullptr), 0);
@@ -140,13 +147,7 @@ void stepRender(BelaContext*, void*) {
 }
 
 TEST(TasksThreaded, OfflineTasksRunBetweenTheBlocksOffTheAudioThread) {
-    BelaInitSettings s;
-    s.setup = stepSetup;
-    s.render = stepRender;
-    s.mode = HostMode::Offline;
-    s.stopAfterBlocks = 2000;
-    s.root = testsupport::tempDir() + "step-root";
-    s.audioOutFile = testsupport::tempDir() + "step.wav";
+    BelaInitSettings s = runSettings(stepSetup, stepRender, HostMode::Offline, 2000, "step");
     gRenders = 0;
     gStepRuns = 0;
     gStepFaults = 0;
@@ -161,13 +162,7 @@ TEST(TasksThreaded, OfflineTasksRunBetweenTheBlocksOffTheAudioThread) {
 }
 
 TEST(TasksThreaded, RealTimeRunIsPacedByTheClock) {
-    BelaInitSettings s;
-    s.setup = fenceSetup;
-    s.render = fenceRender;
-    s.mode = HostMode::RealTime;
-    s.stopAfterBlocks = 75;  // 0.1 s of audio
-    s.root = testsupport::tempDir() + "rt-root";
-    s.audioOutFile = testsupport::tempDir() + "rt.wav";
+    BelaInitSettings s = runSettings(fenceSetup, fenceRender, HostMode::RealTime, 75, "rt");  // 0.1 s of audio
     gRenders = 0;
     gFenceCalled = true;  // no fence to wait for here
     ASSERT_EQ(Bela_initAudio(&s, nullptr), 0);
