@@ -197,6 +197,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     // Before anything under the root (the output among them) is opened.
     if (!host::lockRoot(host::root()))
         return -1;
+    host::makeHomeFolders();
     const auto fail = [] {
         host::unlockRoot();
         return -1;

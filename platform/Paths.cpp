@@ -16,6 +16,8 @@ std::string gRoot;
 constexpr std::string_view kHome = "/home/corvane";
 // The board's own folder outside its data folder, kept in the host folder.
 constexpr std::string_view kBoardTmp = "tmp";
+// The board's home folder has it from the factory.
+constexpr const char* kProjectsFolder = "/home/corvane/projects";
 }  // namespace
 
 std::string defaultRoot() {
@@ -76,6 +78,12 @@ const std::string& root() {
     if (gRoot.empty())
         setRoot("");
     return gRoot;
+}
+
+void makeHomeFolders() {
+    // A root where it cannot be made runs all the same: a save there says
+    // why it failed.
+    (void)mkdir(hostPath(kProjectsFolder).c_str(), 0755);
 }
 
 std::string hostFolder() { return hostFolderOf(root()); }

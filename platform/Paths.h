@@ -22,6 +22,11 @@ std::string rootFolderFor(const std::string& root);
 // relative path -> ROOT/path. ".." never climbs above the root.
 std::string hostPath(std::string_view instrumentPath);
 
+// Makes the folders of the board's home folder that the player's storage
+// starts with (projects/, where the file browser saves projects: it makes
+// no folders itself) in the current root when they are missing.
+void makeHomeFolders();
+
 // ROOT/.host of the current root (see HostFolder.h).
 std::string hostFolder();
 

@@ -1,6 +1,8 @@
-// The template project in examples/, copied into a data root as the README
-// says: it loads at the start, keeps the note lists the first sound plays,
-// and holds the settings the README promises (read back by jq).
+// The examples as the README gives them. The template project in examples/,
+// copied into a data root: it loads at the start, keeps the note lists the
+// first sound plays, and holds the settings the README promises (read back
+// by jq). A project saved by one example script on a fresh data root, and
+// loaded by the other in a later run.
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
@@ -16,7 +18,16 @@
 namespace {
 
 const std::string kExamples = std::string(CORVANE_SOURCE_DIR) + "/examples/";
+const std::string kRunScript = std::string(CORVANE_SOURCE_DIR) + "/scripts/run.sh";
 constexpr const char* kTemplateFolder = "template-project";
+
+// scripts/run.sh offline on `root` with an example script, pointed at the
+// built program (and the launcher beside it); what it said, then its status.
+std::string runExample(const std::string& root, const std::string& script, const std::string& seconds) {
+    return testsupport::shellOutput("env -u CORVANE_LAUNCHER CORVANE_BINARY='" CORVANE_BINARY "' '" + kRunScript +
+                                    "' --root '" + root + "' --offline --seconds " + seconds + " --panel-script '" +
+                                    kExamples + script + "' 2>&1 </dev/null; echo \"status $?\"");
+}
 
 // RMS of the main output (channels 1 and 2) of an 8-channel WAV; -1 when
 // the file cannot be read.
@@ -83,6 +94,41 @@ TEST(Examples, TemplateProjectLoadsKeepsItsSettingsAndTheFirstSoundPlays) {
                  "| length > 0 and all(. == \"false\")",
                  seq),
               "true\n");
+}
+
+// A fresh data root has projects/ to save into, as the board's home folder
+// has: the project saved there loads again through "load last project".
+TEST(Examples, AProjectSavedOnAFreshRootLoadsInTheNextRunAndPlays) {
+    const std::string root = testsupport::freshPath("song-root");
+    const std::string saved = runExample(root, "save-project.panel", "4");
+    ASSERT_TRUE(saved.ends_with("\nstatus 0\n")) << saved;
+
+    const std::string project = root + "/projects/song-project/";
+    auto jq = [](const std::string& filter, const std::string& file) {
+        return testsupport::shellOutput("jq -r '" + filter + "' '" + file + "' 2>&1");
+    };
+    EXPECT_EQ(jq(".files.seq[0], .files.inst[0], .files.nts, (.clock | type), (.project | type)",
+                 project + "song.proj"),
+              "track-1.seq\ntrack-1.inst\nnotelists.nts\nobject\nobject\n")
+        << saved;
+    // The lane the script switched on is in the project.
+    EXPECT_EQ(jq(".sequencer[\"1 enabled\"].value[0]", project + "track-1.seq"), "true\n");
+    EXPECT_EQ(jq(".config[\"last project\"].value", root + "/corvane.json"),
+              "/home/corvane/projects/song-project/song.proj\n");
+
+    // The next run never touches the lane: the project brings it.
+    const std::string loaded = runExample(root, "load-project.panel", "10");
+    ASSERT_TRUE(loaded.ends_with("\nstatus 0\n")) << loaded;
+    EXPECT_NE(loaded.find("readFile(" + project + "song.proj)"), std::string::npos) << loaded;
+    EXPECT_GT(mainOutputRms(root + "/output.wav"), 0.002) << loaded;
+
+    // Nothing saved: the menu warns instead of asking, and nothing plays.
+    const std::string empty = testsupport::freshPath("empty-root");
+    const std::string none = runExample(empty, "load-project.panel", "10");
+    ASSERT_TRUE(none.ends_with("\nstatus 0\n")) << none;
+    const double silence = mainOutputRms(empty + "/output.wav");
+    EXPECT_GE(silence, 0.0) << none;
+    EXPECT_LT(silence, 1e-6) << none;
 }
 
 }  // namespace
