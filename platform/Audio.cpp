@@ -17,6 +17,7 @@
 #include "platform/devices/SerialPort.h"
 
 #include <pthread.h>
+#include <unistd.h>
 #include <xmmintrin.h>
 #include <pmmintrin.h>
 
@@ -130,6 +131,65 @@ int64_t monotonicNs() {
     return int64_t(ts.tv_sec) * 1000000000ll + ts.tv_nsec;
 }
 
+// How far an offline render has come, on a terminal: one line rewritten in
+// place a few times a second of wall time, ended with a newline so the next
+// line starts clean. The render loop writes it itself: offline its thread is
+// not real time, and between two looks at the clock a block costs a count.
+class OfflineProgress {
+public:
+    explicit OfflineProgress(const HostAudio& h)
+        : totalBlocks_(h.settings.stopAfterBlocks), frames_(h.context.audioFrames),
+          shown_(h.settings.mode == HostMode::Offline && totalBlocks_ != 0 && isatty(2)) {
+        // The first line waits for the start's own lines, which come in the first moments.
+        if (shown_)
+            nextLine_ = monotonicNs() + kNsBetweenLines;
+    }
+
+    void blockDone(uint64_t blocksDone) {
+        if (!shown_ || blocksDone % kBlocksBetweenLooks != 0)
+            return;
+        const int64_t now = monotonicNs();
+        if (now < nextLine_)
+            return;
+        nextLine_ = now + kNsBetweenLines;
+        show(blocksDone, "");
+    }
+
+    void finish(uint64_t blocksDone) {
+        if (shown_)
+            show(blocksDone, "\n");
+    }
+
+private:
+    static constexpr uint64_t kBlocksBetweenLooks = 32;
+    static constexpr int64_t kNsBetweenLines = 250'000'000;
+
+    // Wide: --blocks takes counts whose frames no 64-bit word holds.
+    uint64_t seconds(uint64_t blocks, bool up) const {
+        const unsigned __int128 frames = static_cast<unsigned __int128>(blocks) * frames_;
+        return uint64_t((frames + (up ? host::kHostSampleRate - 1 : 0)) / host::kHostSampleRate);
+    }
+
+    void show(uint64_t blocksDone, const char* end) {
+        // A render done is its whole total, however the total rounds.
+        const uint64_t total = seconds(totalBlocks_, true);
+        const uint64_t done = blocksDone >= totalBlocks_ ? total : seconds(blocksDone, false);
+        char line[96];
+        const int n = snprintf(line, sizeof line, "\rrendered %02llu:%02llu of %02llu:%02llu%s",
+                               static_cast<unsigned long long>(done / 60), static_cast<unsigned long long>(done % 60),
+                               static_cast<unsigned long long>(total / 60), static_cast<unsigned long long>(total % 60),
+                               end);
+        // A console that takes no more shows no more; the render goes on.
+        if (n > 0)
+            (void)!write(2, line, std::min(size_t(n), sizeof line - 1));
+    }
+
+    uint64_t totalBlocks_;
+    uint64_t frames_;
+    bool shown_;
+    int64_t nextLine_ = 0;
+};
+
 void audioLoop(HostAudio* h) {
     tAudioThread = true;
     Bela_setFlushToZero();
@@ -141,6 +201,7 @@ void audioLoop(HostAudio* h) {
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);  // best effort
     }
     host::BlockPacer pacer(monotonicNs());
+    OfflineProgress progress(*h);
     while (!gStopRequested.load(std::memory_order_acquire)) {
         // Offline, a block waits for its input: the render is exact, however
         // slow the reader. In real time a late reader gives silence instead.
@@ -154,6 +215,7 @@ void audioLoop(HostAudio* h) {
             tAudioThread = false;
             host::tasksRunPending();
             tAudioThread = true;
+            progress.blockDone(h->blocks.load(std::memory_order_relaxed));
             continue;
         }
         switch (pacer.blockDone(monotonicNs())) {
@@ -166,6 +228,7 @@ void audioLoop(HostAudio* h) {
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
         }
     }
+    progress.finish(h->blocks.load(std::memory_order_relaxed));
 }
 
 }  // namespace

@@ -47,8 +47,10 @@ void Bela_InitSettings_free(BelaInitSettings* settings);
 void Bela_defaultSettings(BelaInitSettings* settings);
 
 // Parses the platform's own long options and hands everything else back to
-// the caller: returns the caller's option character, '?' for an option
-// nobody knows, and -1 when the command line is used up.
+// the caller: returns the caller's option character, '?' for a wrong option
+// (unknown, a wrong or empty value, a word left over, an offline render into
+// a file without a bound; said on standard error), and -1 when the command
+// line is used up.
 int Bela_getopt_long(int argc, char* const argv[], const char* customShortOptions,
                      const struct option* customLongOptions, BelaInitSettings* settings);
 // The platform's part of the usage text.

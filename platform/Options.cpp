@@ -2,6 +2,8 @@
 #include "platform/Audio.h"
 #include "platform/Paths.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -51,6 +53,17 @@ const struct option kHostOptions[] = {
     {"display-out", required_argument, nullptr, kOptDisplayMirror},
 };
 
+// An offline render without a bound runs as fast as the machine goes: into
+// a file (or a path that would become one) that fills the disk. A FIFO or a
+// pipe (a link to one included) is paced by its reader and may render on.
+bool unboundedIntoAFile(const BelaInitSettings& settings, std::string& output) {
+    if (settings.mode != HostMode::Offline || settings.stopAfterBlocks != 0)
+        return false;
+    output = settings.audioOutFile.empty() ? host::rootFolderFor(settings.root) + "/output.wav" : settings.audioOutFile;
+    struct stat st;
+    return stat(output.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
 void Bela_usage(FILE* out) {
@@ -58,6 +71,7 @@ void Bela_usage(FILE* out) {
             "   --root DIR:                         Folder that stands for the instrument's storage\n"
             "                                       (default: %s)\n"
             "   --offline:                          Render as fast as possible instead of in real time\n"
+            "                                       (into a file, needs --blocks or --seconds)\n"
             "   --blocks N:                         Stop after N blocks of 64 frames\n"
             "   --seconds S:                        Stop after S seconds of audio\n"
             "   --audio-out FILE.wav:               Write the 8 output channels to a WAV file\n"
@@ -99,7 +113,14 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
             // getopt moves the words that are no option's value to the end:
             // "--root my root" would otherwise run in "my" without a word.
             if (optind < argc) {
-                fprintf(stderr, "%s: not an option: %s\n", argv[0], argv[optind]);
+                fprintf(stderr, "%s: a word left over after the options: %s (a value with a space needs quotes)\n",
+                        argv[0], argv[optind]);
+                return '?';
+            }
+            std::string output;
+            if (unboundedIntoAFile(*settings, output)) {
+                fprintf(stderr, "%s: --offline needs --seconds or --blocks when its output is a file (%s)\n", argv[0],
+                        output.c_str());
                 return '?';
             }
             return -1;

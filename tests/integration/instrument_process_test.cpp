@@ -2,6 +2,7 @@
 // exit paths (SIGTERM, the main menu's shutdown), the configuration file kept
 // or saved, and the exit-code file that tells a crash from a clean restart.
 #include "gui/MonoGFX.h"
+#include "tests/support/Pty.h"
 #include "tests/support/Shell.h"
 #include "tests/support/corvane_process.h"
 #include "tests/support/TempDir.h"
@@ -14,6 +15,8 @@
 #include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -638,6 +641,46 @@ TEST(InstrumentProcess, RootWhoseHostFolderIsAFileRunsUnguardedAndSaysSo) {
               "MIDI port: cannot make the link " + root + "/.host/midi-port (Not a directory)\n")
         << r.err;
     EXPECT_EQ(slurp(root + "/.host"), "mine\n");
+}
+
+// An offline render shows how far it has come on a terminal, one line
+// rewritten in place and ended; into a file it says nothing of it.
+TEST(InstrumentProcess, OfflineRenderShowsHowFarItHasComeOnATerminal) {
+    const std::string root = freshRoot("progress");
+    const std::vector<std::string> args{"--root", root, "--offline", "--seconds", "1",
+                                        "--audio-out", root + "/out.wav"};
+    testsupport::Pty pty;
+    ASSERT_FALSE(pty.slave.empty());
+    // Held open so the terminal outlives the run; raw, so its bytes are the run's.
+    const int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    termios mode{};
+    ASSERT_EQ(tcgetattr(slave, &mode), 0);
+    cfmakeraw(&mode);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &mode), 0);
+    const std::string out = root + "/stdout.txt";
+    const pid_t pid = testsupport::startCorvane(args, out, pty.slave);
+    std::string console;
+    int status = -1;
+    const auto drain = [&] {
+        char bytes[4096];
+        for (ssize_t n; (n = read(pty.master, bytes, sizeof bytes)) > 0;)
+            console.append(bytes, size_t(n));
+    };
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        drain();  // a full terminal would hold the run up
+        return waitpid(pid, &status, WNOHANG) == pid;
+    }));
+    drain();
+    close(slave);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << console;
+    const std::string last = "\rrendered 00:01 of 00:01\n";
+    EXPECT_TRUE(contains(console, last)) << console;
+    EXPECT_EQ(console.find(last), console.rfind(last)) << console;
+
+    const Outcome toFile = run("progress-file", args);
+    EXPECT_EQ(toFile.status, 0) << toFile.err;
+    EXPECT_EQ(toFile.err.find("rendered"), std::string::npos) << toFile.err;
 }
 
 }  // namespace

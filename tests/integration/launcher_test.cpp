@@ -278,7 +278,8 @@ TEST(Launcher, OnlyRealTimeRunsRepeatAndAFailingOneStops) {
         EXPECT_EQ(exitFile(dir + "/off"), "3\n");
     }
     for (const std::vector<std::string>& once : std::vector<std::vector<std::string>>{
-             {"--offline"}, {"--seconds", "1"}, {"--blo=9"}, {"--help"}, {"-h"}, {"--bogus"}, {"--o"}, {"--root"}}) {
+             {"--offline", "--audio-out", "/dev/null"}, {"--seconds", "1"}, {"--blo=9"}, {"--help"}, {"-h"},
+             {"--bogus"}, {"--o"}, {"--root"}}) {
         SCOPED_TRACE(once.front());
         Launcher run(dir, once, {{"EXIT_FILE", "/nonexistent"}}, program);
         EXPECT_EQ(run.finish(), 5);
@@ -449,8 +450,8 @@ TEST(Launcher, TheInstrumentSaysWhenItsStartIsComplete) {
             setenv("CORVANE_STARTED_FD", std::to_string(started[1]).c_str(), 1);
             const std::string root = dir + "/root";
             if (refused)
-                execl(CORVANE_BINARY, CORVANE_BINARY, "--root", root.c_str(), "--offline", "--audio-in", "missing.wav",
-                      nullptr);
+                execl(CORVANE_BINARY, CORVANE_BINARY, "--root", root.c_str(), "--offline", "--blocks", "100",
+                      "--audio-in", "missing.wav", nullptr);
             else
                 execl(CORVANE_BINARY, CORVANE_BINARY, "--root", root.c_str(), "--offline", "--blocks", "100", nullptr);
             _exit(127);
@@ -472,7 +473,8 @@ TEST(Launcher, TheInstrumentSaysWhenItsStartIsComplete) {
 TEST(Launcher, StrayWordsAndEmptyValuesAreWrongOptions) {
     const std::string dir = freshFolder("stray");
     std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--root", "my", "root"}, ": not an option: root\n"}};
+        {{"--root", "my", "root"},
+         ": a word left over after the options: root (a value with a space needs quotes)\n"}};
     for (std::string option : {"root", "audio-out", "audio-in", "midi-port", "panel-script", "osc-listen",
                                "display-out"})
         cases.push_back({{"--" + option, ""}, ": empty value for --" + option + "\n"});
@@ -516,7 +518,8 @@ TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
     EXPECT_NE(second.err.find("Error: unable to initialise audio\n"), std::string::npos) << second.err;
     EXPECT_FALSE(fs::exists(dir + "/second.wav"));
     for (const std::vector<std::string>& options :
-         std::vector<std::vector<std::string>>{{"--root", dir + "/root"}, {"--root", dir + "/root", "--offline"}}) {
+         std::vector<std::vector<std::string>>{{"--root", dir + "/root"},
+                                               {"--root", dir + "/root", "--offline", "--blocks", "10"}}) {
         Launcher again(freshFolder("launcher-second"), options);
         EXPECT_EQ(again.finish(), 1);
         EXPECT_EQ(slurp(again.err), "run.sh: " + holder);
@@ -753,6 +756,49 @@ TEST(Launcher, AnInstrumentTheStopKillsEndsTheLauncherWithItsStatus) {
     EXPECT_EQ(run.finish(), 143);
     EXPECT_EQ(count(slurp(run.err), "run.sh: stopped by SIGTERM (last exit code 143)\n"), 1u) << slurp(run.err);
     EXPECT_EQ(exitFile(dir + "/root"), "143\n");
+}
+
+// An offline render without a bound into a file would fill the disk: it is
+// a wrong option, said once, and nothing is made (a link to a file is a
+// file). Into a FIFO its reader paces it, and it renders on.
+TEST(Launcher, AnOfflineRenderIntoAFileNeedsABound) {
+    const std::string dir = freshFolder("offline-unbounded");
+    spit(dir + "/take.wav", "mine");
+    ASSERT_EQ(symlink("take.wav", (dir + "/take-link.wav").c_str()), 0);
+    for (const auto& [args, output] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--root", "root", "--offline"}, "root/output.wav"},
+             {{"--root", "root", "--offline", "--audio-out", "take-link.wav"}, "take.wav"}}) {
+        SCOPED_TRACE(args.back());
+        Launcher run(dir, args);
+        // A render that goes on is ended here, long before the disk is full.
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            std::error_code ec;
+            const auto size = fs::file_size(dir + "/" + output, ec);
+            return processState(run.pid) == 'Z' || (!ec && size > (1u << 20));
+        }, std::chrono::milliseconds(1)));
+        ASSERT_EQ(processState(run.pid), 'Z');
+        EXPECT_EQ(run.finish(), 1);
+        const std::string err = slurp(run.err);
+        EXPECT_EQ(count(err, "--offline needs --seconds or --blocks when its output is a file"), 1u) << err;
+        EXPECT_NE(err.find("(into a file, needs --blocks or --seconds)\n"), std::string::npos) << err;
+        EXPECT_EQ(err.find("run.sh:"), std::string::npos) << err;
+    }
+    EXPECT_FALSE(fs::exists(dir + "/root"));
+    EXPECT_EQ(slurp(dir + "/take.wav"), "mine");
+
+    ASSERT_EQ(mkfifo((dir + "/out.fifo").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("out.fifo", (dir + "/out-link.wav").c_str()), 0);
+    Launcher run(dir, {"--root", "root", "--offline", "--audio-out", "out-link.wav"});
+    const int reader = open((dir + "/out.fifo").c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
+    char block[65536];
+    size_t got = 0;
+    for (ssize_t n; got < sizeof block * 4 && (n = read(reader, block, sizeof block)) > 0;)
+        got += size_t(n);
+    close(reader);
+    EXPECT_GE(got, sizeof block * 4);
+    EXPECT_EQ(run.finish(), 1);  // the reader left
+    EXPECT_EQ(slurp(run.err).find("--offline needs"), std::string::npos) << slurp(run.err);
 }
 
 }  // namespace

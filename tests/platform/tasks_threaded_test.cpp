@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
@@ -159,6 +160,35 @@ TEST(TasksThreaded, OfflineTasksRunBetweenTheBlocksOffTheAudioThread) {
     EXPECT_EQ(gRenders.load(), 2000);
     EXPECT_EQ(gStepRuns.load(), 2000);
     EXPECT_EQ(gStepFaults.load(), 0);
+}
+
+AuxiliaryTask gOrderTasks[3] = {};
+std::vector<int> gOrderRuns;
+
+void orderTask(void* arg) { gOrderRuns.push_back(int(reinterpret_cast<intptr_t>(arg))); }
+
+bool orderSetup(BelaContext*, void*) {
+    for (intptr_t i = 0; i < 3; ++i)
+        gOrderTasks[i] = Bela_createAuxiliaryTask(orderTask, 10, "order", reinterpret_cast<void*>(i));
+    return gOrderTasks[2] != nullptr;
+}
+
+void orderRender(BelaContext*, void*) {
+    // Neither the creation order nor its reverse.
+    for (int i : {2, 0, 1})
+        Bela_scheduleAuxiliaryTask(gOrderTasks[i]);
+}
+
+TEST(TasksThreaded, OfflineTasksDueInOneBlockRunInTheirCreationOrder) {
+    BelaInitSettings s = runSettings(orderSetup, orderRender, HostMode::Offline, 2, "order");
+    gOrderRuns.clear();
+    gOrderRuns.reserve(16);
+    ASSERT_EQ(Bela_initAudio(&s, nullptr), 0);
+    ASSERT_EQ(Bela_startAudio(), 0);
+    ASSERT_TRUE(waitUntil([] { return Bela_stopRequested() != 0; }));
+    Bela_stopAudio();
+    Bela_cleanupAudio();
+    EXPECT_EQ(gOrderRuns, (std::vector<int>{0, 1, 2, 0, 1, 2}));
 }
 
 TEST(TasksThreaded, RealTimeRunIsPacedByTheClock) {
