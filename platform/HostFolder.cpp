@@ -19,6 +19,8 @@ namespace {
 // lock and the exit-code file, where the file browser lists them.
 constexpr const char* kEarlierFolder = "tmp";
 constexpr const char* kRootInUse = "%sthe data root %s is in use by process %d%s\n";
+constexpr const char* kRootInUseUnnamed = "%sthe data root %s is in use by another process\n";
+constexpr const char* kAsideSuffix = ".new";
 constexpr const char* kRootUnguarded =
     "Bela_initAudio: cannot lock %s (%s): the data root is not guarded against a second instrument\n";
 int gLockFd = -1;
@@ -39,8 +41,14 @@ bool setLock(int fd, short type, off_t start, off_t length) {
     return fcntl(fd, F_SETLK, &lock) == 0;
 }
 
+// A lock held by a process that has no PID here: one in another PID
+// namespace, or on another machine of a network file system (F_GETLK
+// names it 0).
+constexpr pid_t kUnnamed = -1;
+
 // The process holding a write lock that would conflict with ours over
-// [start, start + length); 0 when there is none (or it has just let go).
+// [start, start + length), or kUnnamed; 0 when there is none (or it has
+// just let go).
 pid_t lockHolder(int fd, off_t start = 0, off_t length = 0) {
     struct flock holder {};
     holder.l_type = F_WRLCK;
@@ -49,7 +57,7 @@ pid_t lockHolder(int fd, off_t start = 0, off_t length = 0) {
     holder.l_len = length;
     if (fcntl(fd, F_GETLK, &holder) != 0 || holder.l_type == F_UNLCK)
         return 0;
-    return holder.l_pid;
+    return holder.l_pid > 0 ? holder.l_pid : kUnnamed;
 }
 
 // The keeper is named first: while a launcher lives, it is the holder.
@@ -59,13 +67,17 @@ pid_t rootHolder(int fd) {
 }
 
 void sayInUse(const char* who, const std::string& root, pid_t holder) {
+    if (holder == kUnnamed) {
+        fprintf(stderr, kRootInUseUnnamed, who, root.c_str());
+        return;
+    }
     std::string name;
     std::getline(std::ifstream("/proc/" + std::to_string(holder) + "/comm"), name);
     fprintf(stderr, kRootInUse, who, root.c_str(), int(holder), name.empty() ? "" : (" (" + name + ")").c_str());
 }
 
-// The holder of the earlier version's lock, looked at without changing
-// anything; 0 when it is free or not there.
+// The holder of the earlier version's lock (or kUnnamed), looked at
+// without changing anything; 0 when it is free or not there.
 pid_t earlierHolder(const std::string& root) {
     const std::string path = root + "/" + kEarlierFolder + "/" + kLockFileName;
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -100,9 +112,10 @@ void removeEarlierFiles(const std::string& root) {
 std::string hostFolderOf(const std::string& root) { return root + "/" + std::string(kHostFolderName); }
 std::string exitCodeFileOf(const std::string& root) { return hostFolderOf(root) + "/" + kExitCodeFileName; }
 std::string portLinkOf(const std::string& root) { return hostFolderOf(root) + "/" + kPortLinkName; }
+std::string longestHostPathOf(const std::string& root) { return exitCodeFileOf(root) + kAsideSuffix; }
 
 bool writeWholeFile(const std::string& path, const std::string& text) {
-    const std::string aside = path + ".new";
+    const std::string aside = path + kAsideSuffix;
     const int fd = open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     bool written = fd >= 0;
     for (size_t done = 0; written && done < text.size();) {
@@ -137,19 +150,20 @@ RootHold holdRoot(const std::string& root, const char* who, bool sayUnguarded) {
         fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     RootHold hold = RootHold::Unguarded;
     // A holder that lets go between the two calls leaves no one to name:
-    // try again.
+    // try again. A lock still held after that is in use all the same.
+    bool held = false;
     for (int attempt = 0; fd >= 0 && attempt < 3; ++attempt) {
+        held = false;
         if (setLock(fd, F_WRLCK, 0, 0)) {
             hold = RootHold::Taken;
             break;
         }
         if (errno != EACCES && errno != EAGAIN)
             break;
+        held = true;
         const pid_t holder = rootHolder(fd);
-        if (holder == 0) {
-            errno = EAGAIN;
+        if (holder == 0)
             continue;
-        }
         // The launcher holds the root for the runs it starts; the run holds
         // it too, until it has ended.
         if (holder == getppid() && startedByLauncher()) {
@@ -157,16 +171,23 @@ RootHold holdRoot(const std::string& root, const char* who, bool sayUnguarded) {
                 hold = RootHold::Shared;
                 break;
             }
-            const pid_t run = lockHolder(fd, kRunByte, 1);
-            if (run == 0) {
-                errno = EAGAIN;
-                continue;
+            if (errno != EACCES && errno != EAGAIN) {
+                held = false;
+                break;
             }
+            const pid_t run = lockHolder(fd, kRunByte, 1);
+            if (run == 0)
+                continue;
             sayInUse(who, root, run);
             close(fd);
             return RootHold::InUse;
         }
         sayInUse(who, root, holder);
+        close(fd);
+        return RootHold::InUse;
+    }
+    if (hold == RootHold::Unguarded && held) {
+        sayInUse(who, root, kUnnamed);
         close(fd);
         return RootHold::InUse;
     }

@@ -12,7 +12,8 @@
 //                      run saves after its launcher was killed. Whoever
 //                      takes the root locks the whole file: no one changes
 //                      anything in the root while another process holds
-//                      any of it.
+//                      any of it, also one that cannot be named (in another
+//                      PID namespace, on another machine).
 //   corvane-exit-code  The last run's exit status, "N\n" (128 + the signal's
 //                      number for a run killed by one). Removed by the
 //                      launcher at its start (the power-on), written by it
@@ -42,6 +43,9 @@ constexpr const char* kPortLinkName = "midi-port";
 std::string hostFolderOf(const std::string& root);
 std::string exitCodeFileOf(const std::string& root);
 std::string portLinkOf(const std::string& root);
+// The longest path the host itself makes inside a root (the exit-code
+// file's aside name): a root too long for it cannot be used.
+std::string longestHostPathOf(const std::string& root);
 
 // Writes `text` to `path` whole or not at all: into PATH.new, then renamed
 // over it. On failure (a full disk) neither the old file nor a part of the
@@ -52,7 +56,8 @@ enum class RootHold {
     Taken,      // this process holds the lock
     Shared,     // the launcher that started this process holds it
     InUse,      // another process holds it: said in one line
-    Unguarded,  // no lock can be had here (no folder, no file, no locks)
+    Unguarded,  // no lock can be had here (no folder, no file, no locks,
+                // a read-only root)
 };
 
 // Takes the root's lock before anything else in the root is touched: a

@@ -68,6 +68,12 @@ std::string rootFolderFor(const std::string& root) {
 
 bool setRoot(const std::string& root) {
     const std::string r = rootFolderFor(root);
+    // A root the host's own files in it would be too long for is refused
+    // before any of its folders is made.
+    if (longestHostPathOf(r).size() >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
     if (!makeFolders(r))
         return false;
     gRoot = r;

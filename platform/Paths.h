@@ -9,7 +9,8 @@ namespace host {
 
 // Sets the root (created when missing); an empty root picks the default
 // folder in the user's data directory. Returns false when it cannot be made,
-// with errno telling why.
+// or is too long for the host's files in it (ENAMETOOLONG, and no folder
+// made), with errno telling why.
 bool setRoot(const std::string& root);
 const std::string& root();
 std::string defaultRoot();

@@ -65,15 +65,21 @@ std::vector<std::string> runEnvironment(int run, int startedFd) {
 // `from` to `to`, never over a file there: EEXIST when one is. File
 // systems that refuse the rename flag (NFS, 9p, some FUSE ones: EINVAL)
 // get a link and an unlink, and those without links a check, then a plain
-// rename, as mv -n does.
+// rename, as mv -n does. Where the old name stays, the new one goes again:
+// two names of one file would leave the take to the next run, which
+// empties it.
 bool moveWithoutReplacing(const std::string& from, const std::string& to) {
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return false;
     if (link(from.c_str(), to.c_str()) == 0) {
-        unlink(from.c_str());
-        return true;
+        if (unlink(from.c_str()) == 0)
+            return true;
+        const int error = errno;
+        unlink(to.c_str());
+        errno = error;
+        return false;
     }
     if (errno == EEXIST)
         return false;
@@ -267,9 +273,16 @@ void Supervisor::_afterRun(int status) {
     if (lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
         unlink(link.c_str());
     const std::string file = host::exitCodeFileOf(plan_.root);
-    if (!host::makeFolders(host::hostFolderOf(plan_.root)) ||
-        !host::writeWholeFile(file, std::to_string(status) + "\n"))
-        say("cannot write %s (%s): the next run starts as after a power-on", file.c_str(), strerror(errno));
+    if (host::makeFolders(host::hostFolderOf(plan_.root)) &&
+        host::writeWholeFile(file, std::to_string(status) + "\n"))
+        return;
+    // A file that could not be written is removed where it can be; where
+    // it cannot (a read-only root), the next run reads the old one.
+    const int error = errno;
+    if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        say("cannot write %s (%s): the next run reads the old exit code still there", file.c_str(), strerror(error));
+    else
+        say("cannot write %s (%s): the next run starts as after a power-on", file.c_str(), strerror(error));
 }
 
 bool Supervisor::_tooManyRestarts() {
@@ -308,10 +321,10 @@ void Supervisor::_keepOutput() {
     const bool hasExtension = dot != std::string::npos && dot > 0;
     const std::string stem = hasExtension ? name.substr(0, dot) : name;
     const std::string extension = hasExtension ? name.substr(dot) : "";
+    // A name that is taken is the move's to find (EEXIST), not a look
+    // before it: a file may come between the two.
     for (int n = 1; n < INT_MAX; ++n) {
         const std::string kept = folder + stem + "-" + std::to_string(n) + extension;
-        if (lstat(kept.c_str(), &st) == 0)
-            continue;
         if (moveWithoutReplacing(file, kept)) {
             say("the last run's audio is kept in %s; the next run writes %s", kept.c_str(), plan_.output.c_str());
             return;

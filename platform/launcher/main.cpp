@@ -11,7 +11,6 @@
 #include "platform/launcher/Supervisor.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -102,21 +101,19 @@ int main(int argc, char* argv[]) {
     plan.root = host::rootFolderFor(settings.root);
     plan.output = settings.audioOutFile.empty() ? plan.root + "/output.wav" : settings.audioOutFile;
 
-    // Nothing of a root in use is touched: the line says who has it. A root
-    // that cannot be guarded runs all the same (the instrument says so); one
-    // without a host folder (a file, a path too long) is the instrument's
-    // to refuse, with the cause.
-    const host::RootHold hold = host::holdRoot(plan.root, "run.sh: ", false);
-    if (hold == host::RootHold::InUse)
-        return 1;
-    struct stat folder;
-    if (hold == host::RootHold::Unguarded &&
-        (stat(host::hostFolderOf(plan.root).c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)))
+    // A root the instrument refuses (a file, a path too long for the host's
+    // files in it) is the instrument's to refuse, with the cause alone.
+    if (!host::setRoot(plan.root))
         execProgram(program);
+    // Nothing of a root in use is touched: the line says who has it. A root
+    // that cannot be guarded (its host folder a file, a read-only root) is
+    // run and supervised all the same; each run says why it is unguarded.
+    if (host::holdRoot(plan.root, "run.sh: ", false) == host::RootHold::InUse)
+        return 1;
 
     // The power-on: no exit code of an earlier session.
     const std::string exitFile = host::exitCodeFileOf(plan.root);
-    if (unlink(exitFile.c_str()) != 0 && errno != ENOENT)
+    if (unlink(exitFile.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR)
         launcher::say("cannot remove %s at the power-on; starting anyway", exitFile.c_str());
     if (settings.mode != HostMode::RealTime || settings.stopAfterBlocks != 0) {
         host::keepRootLockAcrossExec();

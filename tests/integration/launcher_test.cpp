@@ -62,8 +62,10 @@ char processState(pid_t pid) {
 // How a launcher is started: by a terminal (its own process group, stops at
 // their default action), in the background of a script (SIGINT ignored), or
 // as odd callers hand it over: a parent that ignores SIGCHLD, standard error
-// into a pipe whose reader has gone, the standard streams closed.
-enum class Start { Terminal, IgnoringSigint, IgnoringSigchld, ErrorIntoClosedPipe, StreamsClosed };
+// into a pipe whose reader has gone, the standard streams closed, standard
+// error alone closed (by a wrapper of run.sh's launcher: bash, running
+// run.sh, takes the number for the script itself).
+enum class Start { Terminal, IgnoringSigint, IgnoringSigchld, ErrorIntoClosedPipe, StreamsClosed, ErrorClosed };
 
 // run.sh started in `dir` in a process group of its own (as a terminal's
 // foreground job is), pointed at the built program and launcher; the group
@@ -78,6 +80,11 @@ struct Launcher {
         : dir(folder), out(folder + "/launcher-stdout.txt"), err(folder + "/launcher-stderr.txt"),
           tmp(folder + "/launcher-tmp") {
         host::makeFolders(tmp);
+        const std::string closingError = folder + "/launch-error-closed";
+        if (start == Start::ErrorClosed) {
+            std::ofstream(closingError) << "#!/bin/sh\nexec 2>&-\nexec " CORVANE_LAUNCHER " \"$@\"\n";
+            chmod(closingError.c_str(), 0755);
+        }
         const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         pid = fork();
@@ -112,6 +119,8 @@ struct Launcher {
                 setenv("CORVANE_LAUNCHER", CORVANE_LAUNCHER, 1);
             else
                 unsetenv("CORVANE_LAUNCHER");
+            if (start == Start::ErrorClosed)
+                setenv("CORVANE_LAUNCHER", closingError.c_str(), 1);
             setenv("TMPDIR", tmp.c_str(), 1);
             for (auto& [name, value] : env)
                 setenv(name.c_str(), value.c_str(), 1);
@@ -359,23 +368,30 @@ TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
 
 // On a file system that refuses the rename flag (NFS, 9p: EINVAL), and one
 // without hard links besides, the crashed run's audio is still kept, and
-// never over a file of the player's: strace makes the launcher's calls fail
-// as such a file system does.
+// never over a file of the player's (output-1.wav): strace makes the
+// launcher's calls fail as such a file system does. Where the old name
+// cannot be removed after the link, the take is not kept, and said so: no
+// second name of the file that the next run empties.
 TEST(Launcher, TheLastRunsAudioIsKeptWhereRenameFlagsAreRefused) {
     if (testsupport::shellOutput("strace -qq -o /dev/null true && echo traced") != "traced\n")
         GTEST_SKIP() << "strace cannot trace here";
     const char* asan = getenv("ASAN_OPTIONS");
-    for (const char* refused : {"renameat2", "renameat2,link,linkat"}) {
+    const std::string kept = "run.sh: the last run's audio is kept in root/output-2.wav";
+    const std::pair<const char*, std::string> cases[] = {
+        {"-e trace=renameat2", kept},
+        {"-e trace=renameat2,link,linkat", kept},
+        {"-P root/output.wav -e trace=renameat2,unlink -e inject=unlink:error=EPERM",
+         "run.sh: cannot keep the last run's audio: the next run writes over root/output.wav\n"}};
+    for (const auto& [refused, said] : cases) {
         SCOPED_TRACE(refused);
         const std::string dir = freshFolder("no-rename-flags");
         host::makeFolders(dir + "/root");
         spit(dir + "/root/output-1.wav", "mine");
         const std::string wrapper = dir + "/launch";
         // A leak check cannot run in a traced process: the launcher's is off.
-        spit(wrapper, "#!/bin/sh\nASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" exec strace -D -qq -o /dev/null"
-                      " -e trace=" + std::string(refused) +
-                          " -e inject=renameat2:error=EINVAL -e inject=link,linkat:error=EPERM " + CORVANE_LAUNCHER +
-                          " \"$@\"\n");
+        spit(wrapper, "#!/bin/sh\nASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" exec strace -D -qq -o /dev/null " +
+                          std::string(refused) + " -e inject=renameat2:error=EINVAL -e inject=link,linkat:error=EPERM " +
+                          CORVANE_LAUNCHER + " \"$@\"\n");
         chmod(wrapper.c_str(), 0755);
         Launcher run(dir, {"--root", "root"},
                      {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}, {"CORVANE_LAUNCHER", wrapper}});
@@ -385,9 +401,12 @@ TEST(Launcher, TheLastRunsAudioIsKeptWhereRenameFlagsAreRefused) {
         ASSERT_GT(run.running(first), 0);
         kill(run.pid, SIGTERM);
         EXPECT_EQ(run.finish(), 0);
-        EXPECT_EQ(count(slurp(run.err), "run.sh: the last run's audio is kept in root/output-2.wav"), 1u)
-            << slurp(run.err);
-        EXPECT_GT(soundFrames(dir + "/root/output-2.wav"), 0);
+        EXPECT_EQ(count(slurp(run.err), said), 1u) << slurp(run.err);
+        if (said == kept)
+            EXPECT_GT(soundFrames(dir + "/root/output-2.wav"), 0);
+        else
+            EXPECT_FALSE(fs::exists(dir + "/root/output-2.wav"));
+        EXPECT_EQ(fs::hard_link_count(dir + "/root/output.wav"), 1u);
         EXPECT_EQ(slurp(dir + "/root/output-1.wav"), "mine");
     }
 }
@@ -407,9 +426,9 @@ TEST(Launcher, ARefusedStartIsSaidOnce) {
     EXPECT_EQ(leftovers(run, dir + "/root"), "");
 }
 
-// A root that cannot hold the host's folder (a file, a path too long) is
-// the instrument's to refuse, with the cause alone; the launcher's own
-// usage is its --help.
+// A root that cannot hold the host's folder (a file, a path too long, also
+// one too long only for the host's files in it) is the instrument's to
+// refuse, with the cause alone; the launcher's own usage is its --help.
 TEST(Launcher, ARootThatCannotBeUsedIsRefusedWithTheCauseAlone) {
     const std::string dir = freshFolder("root-file");
     spit(dir + "/root", "mine");
@@ -428,10 +447,79 @@ TEST(Launcher, ARootThatCannotBeUsedIsRefusedWithTheCauseAlone) {
     EXPECT_EQ(count(slurp(longer.err), "File name too long\n"), 1u);
     EXPECT_EQ(slurp(longer.err).find("run.sh:"), std::string::npos) << slurp(longer.err);
     EXPECT_FALSE(fs::exists(dir + "/" + std::string(200, 'a')));
+    std::string nearLimit = dir;
+    while (nearLimit.size() < 4080)
+        nearLimit += "/b";
+    Launcher near(dir, {"--root", nearLimit, "--blocks", "1"});  // bounded: the old reading ran on
+    EXPECT_EQ(near.finish(), 1);
+    EXPECT_EQ(slurp(near.err), "Bela_initAudio: cannot use " + nearLimit + " as the data root: File name too long\n"
+                               "Error: unable to initialise audio\n");
+    EXPECT_FALSE(fs::exists(dir + "/b"));
 
     const auto help = testsupport::shellOutput(std::string(CORVANE_LAUNCHER) + " --help; echo status $?");
     EXPECT_EQ(help.rfind("usage: ", 0), 0u) << help;
     EXPECT_NE(help.find("status 0\n"), std::string::npos) << help;
+}
+
+// A root that cannot be guarded (its host folder a file, a read-only root)
+// is run all the same, and supervised: a run that ends starts again. Where
+// the exit code cannot be written, the launcher says what the next run
+// finds: nothing, or the old one still there.
+TEST(Launcher, ARootThatCannotBeGuardedIsSupervisedAllTheSame) {
+    const std::string dir = freshFolder("unguarded");
+    const std::string program = dir + "/program.sh";
+    spit(program, "#!/bin/sh\nprintf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\n"
+                  "cat \"$EXIT_FILE\" 2>/dev/null || echo none\nexit 5\n");
+    chmod(program.c_str(), 0755);
+    const auto times = [](int n, const std::string& text) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += text;
+        return out;
+    };
+    host::makeFolders(dir + "/root");
+    spit(dir + "/root/.host", "mine");
+    {
+        Launcher run(dir, {"--root", "root"}, {{"EXIT_FILE", "root" + kExitFile}}, program);
+        EXPECT_EQ(run.finish(), 5);
+        EXPECT_EQ(slurp(run.out), times(6, "none\n"));
+        const std::string err = slurp(run.err);
+        EXPECT_EQ(count(err, "run.sh: cannot write root" + kExitFile +
+                                 " (Not a directory): the next run starts as after a power-on\n"),
+                  6u) << err;
+        EXPECT_EQ(count(err, "run.sh: restarting (last exit code 5)\n"), 5u) << err;
+        EXPECT_EQ(slurp(dir + "/root/.host"), "mine");
+    }
+
+    // A read-only root: a mount of the launcher's own, where one can be made.
+    host::makeFolders(dir + "/read-only/.host");
+    spit(dir + "/read-only" + kExitFile, "9\n");
+    const std::string readOnly = "sh -c 'mount --bind read-only read-only && mount -o remount,bind,ro read-only && "
+                                 "exec \"$0\" \"$@\"' ";
+    std::string unshare;
+    for (const char* candidate : {"unshare -m", "unshare -U -r -m"})
+        if (testsupport::shellOutput("cd '" + dir + "' && " + candidate + " " + readOnly +
+                                     "sh -c '! touch read-only/x 2>/dev/null && echo read-only' 2>/dev/null") ==
+            "read-only\n") {
+            unshare = candidate;
+            break;
+        }
+    if (unshare.empty())
+        GTEST_SKIP() << "no read-only mount can be made here";
+    const std::string wrapper = dir + "/launch";
+    spit(wrapper, "#!/bin/sh\nexec " + unshare + " " + readOnly + CORVANE_LAUNCHER + " \"$@\"\n");
+    chmod(wrapper.c_str(), 0755);
+    Launcher run(dir, {"--root", "read-only"}, {{"EXIT_FILE", "read-only" + kExitFile}, {"CORVANE_LAUNCHER", wrapper}},
+                 program);
+    EXPECT_EQ(run.finish(), 5);
+    EXPECT_EQ(slurp(run.out), times(6, "9\n"));
+    const std::string err = slurp(run.err);
+    EXPECT_EQ(count(err, "run.sh: cannot remove read-only" + kExitFile + " at the power-on; starting anyway\n"), 1u)
+        << err;
+    EXPECT_EQ(count(err, "run.sh: cannot write read-only" + kExitFile +
+                             " (Read-only file system): the next run reads the old exit code still there\n"),
+              6u) << err;
+    EXPECT_EQ(count(err, "run.sh: restarting (last exit code 5)\n"), 5u) << err;
 }
 
 // The run tells its launcher that its start is complete: one byte on the
@@ -549,6 +637,47 @@ TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
     EXPECT_EQ(leftovers(run, dir + "/root"), "");
 }
 
+// A root held by a process that has no PID here is in use all the same:
+// a launcher or an instrument in a PID namespace of its own meets a holder
+// outside it, which F_GETLK names 0 (as a network file system may). One
+// line, and nothing runs beside the holder.
+TEST(Launcher, ARootHeldByAProcessThatCannotBeNamedIsInUse) {
+    std::string unshare;
+    for (const char* candidate : {"unshare -p -f", "unshare -U -r -p -f"})
+        if (testsupport::shellOutput(std::string(candidate) + " true 2>/dev/null && echo made") == "made\n") {
+            unshare = candidate;
+            break;
+        }
+    if (unshare.empty())
+        GTEST_SKIP() << "no PID namespace can be made here";
+    const std::string dir = freshFolder("unnamed-holder");
+    const std::string program = dir + "/program.sh";
+    spit(program, "#!/bin/sh\nprintf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\necho ran\n"
+                  "[ -z \"$HOLD\" ] || exec sleep 600\nexit 5\n");
+    chmod(program.c_str(), 0755);
+    Launcher holder(dir, {"--root", "root"}, {{"HOLD", "1"}}, program);
+    ASSERT_TRUE(holder.said("ran\n"));
+    const std::string root = dir + "/root";
+    const std::string before = snapshot(root);
+    const std::string inUse = "the data root " + root + " is in use by another process\n";
+
+    const std::string wrapper = dir + "/launch";
+    spit(wrapper, "#!/bin/sh\nexec " + unshare + " " + CORVANE_LAUNCHER + " \"$@\"\n");
+    chmod(wrapper.c_str(), 0755);
+    for (const std::vector<std::string>& options :
+         std::vector<std::vector<std::string>>{{"--root", root}, {"--root", root, "--offline"}}) {
+        SCOPED_TRACE(options.back());
+        Launcher run(freshFolder("unnamed-second"), options, {{"CORVANE_LAUNCHER", wrapper}}, program);
+        EXPECT_EQ(run.finish(), 1);
+        EXPECT_EQ(slurp(run.err), "run.sh: " + inUse);
+        EXPECT_EQ(slurp(run.out), "");
+    }
+    const std::string alone = testsupport::shellOutput(unshare + " " + CORVANE_BINARY + " --root '" + root +
+                                                       "' --offline --blocks 1 2>&1 >/dev/null; echo status $?");
+    EXPECT_EQ(alone, "Bela_initAudio: " + inUse + "Error: unable to initialise audio\nstatus 1\n");
+    EXPECT_EQ(snapshot(root), before);
+}
+
 // Every sample of a WAV file is sound: console text written into it reads
 // as huge or broken floats.
 bool holdsAudioOnly(const std::string& path) {
@@ -564,10 +693,11 @@ bool holdsAudioOnly(const std::string& path) {
 }
 
 // Whatever state its caller hands it, the launcher restarts a crashed run,
-// keeps its audio apart and ends with the status of the run it stops.
+// keeps its audio apart and ends with the status of the run it stops; no
+// console text lands in the root's files.
 TEST(Launcher, StandsOnWhateverItsCallerHandsIt) {
     const char* asan = getenv("ASAN_OPTIONS");
-    for (Start start : {Start::IgnoringSigchld, Start::ErrorIntoClosedPipe, Start::StreamsClosed}) {
+    for (Start start : {Start::IgnoringSigchld, Start::ErrorIntoClosedPipe, Start::StreamsClosed, Start::ErrorClosed}) {
         SCOPED_TRACE(int(start));
         const std::string dir = freshFolder("handed-" + std::to_string(int(start)));
         Launcher run(dir, {"--root", "root"}, {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}},
@@ -585,6 +715,7 @@ TEST(Launcher, StandsOnWhateverItsCallerHandsIt) {
         EXPECT_EQ(exitFile(dir + "/root"), "0\n");
         EXPECT_TRUE(holdsAudioOnly(dir + "/root/output-1.wav"));
         EXPECT_TRUE(holdsAudioOnly(dir + "/root/output.wav"));
+        EXPECT_EQ(slurp(dir + "/root/.host/corvane.lock"), "");
     }
 }
 
