@@ -665,8 +665,8 @@ TEST(Launcher, ARootHeldByAProcessThatCannotBeNamedIsInUse) {
     spit(wrapper, "#!/bin/sh\nexec " + unshare + " " + CORVANE_LAUNCHER + " \"$@\"\n");
     chmod(wrapper.c_str(), 0755);
     for (const std::vector<std::string>& options :
-         std::vector<std::vector<std::string>>{{"--root", root}, {"--root", root, "--offline"}}) {
-        SCOPED_TRACE(options.back());
+         std::vector<std::vector<std::string>>{{"--root", root}, {"--root", root, "--offline", "--blocks", "1"}}) {
+        SCOPED_TRACE(options.size() > 2 ? "offline" : "real time");
         Launcher run(freshFolder("unnamed-second"), options, {{"CORVANE_LAUNCHER", wrapper}}, program);
         EXPECT_EQ(run.finish(), 1);
         EXPECT_EQ(slurp(run.err), "run.sh: " + inUse);
