@@ -285,8 +285,8 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     h.outputFailed = false;
     gStopRequested = 0;
 
-    if (!host::setDisplayMirror(settings->displayMirror)) {
-        fprintf(stderr, "display picture: cannot write %s: %s\n", settings->displayMirror.c_str(), strerror(errno));
+    if (std::string why; !host::setDisplayMirror(settings->displayMirror, &why)) {
+        fprintf(stderr, "display picture: cannot write %s: %s\n", settings->displayMirror.c_str(), why.c_str());
         return fail();
     }
 

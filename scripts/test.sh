@@ -3,6 +3,34 @@
 # UndefinedBehaviorSanitizer, then the threaded tests with ThreadSanitizer,
 # then each fuzz target for a bounded time. Exits non-zero on any failure.
 set -euo pipefail
+
+usage() {
+  cat <<'EOF'
+Usage: scripts/test.sh [--help]
+
+Installs the dependencies (scripts/deps.sh), reads scripts/*.sh and .ci/run with
+shellcheck, then runs four stages, each of which must pass:
+  plain          build/test, where a compiler warning fails the build, and its tests (ctest)
+  ASan + UBSan   build/asan: the same tests under AddressSanitizer and
+                 UndefinedBehaviorSanitizer
+  TSan           build/tsan: the threaded test programs under ThreadSanitizer
+  fuzz           build/fuzz (clang, libFuzzer): each fuzz target for FUZZ_SECONDS
+                 (default 30) from the seed FUZZ_SEED (default 1)
+
+On a two-core machine with an empty compiler cache the stages take about 11 (2 of
+them running tests), 20, 4 and 8 minutes, 43 in all, and leave about 8.6 GB in
+build/; ccache makes later builds much faster. Exits 0 when every stage passed,
+1 otherwise (2 for an unknown argument).
+EOF
+}
+
+for arg in "$@"; do
+  case "$arg" in
+    -h | --help) usage; exit 0 ;;
+    *) echo "test.sh: unknown argument: $arg (see --help)" >&2; exit 2 ;;
+  esac
+done
+
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 

@@ -251,8 +251,8 @@ void jacksStart() { attachDigitalDevice(&gJacks); }
 
 void jacksStop() { detachDigitalDevice(&gJacks); }
 
-bool setDisplayMirror(const std::string& path) {
-    return board().oled().setMirror(path);
+bool setDisplayMirror(const std::string& path, std::string* why) {
+    return board().oled().setMirror(path, why);
 }
 
 }  // namespace host

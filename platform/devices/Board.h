@@ -97,8 +97,8 @@ void jacksStart();
 void jacksStop();
 
 // Display mirror (--display-out): the display model writes its picture there
-// as a grey map a few times a second while frames arrive. False (errno set)
-// when the picture cannot be written there.
-bool setDisplayMirror(const std::string& path);
+// as a grey map a few times a second while frames arrive. False when the
+// picture cannot be written there, `why` telling why.
+bool setDisplayMirror(const std::string& path, std::string* why = nullptr);
 
 }  // namespace host

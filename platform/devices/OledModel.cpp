@@ -1,11 +1,14 @@
 #include "platform/devices/OledModel.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
+#include <climits>
+#include <cstring>
 
 namespace host {
 namespace {
@@ -17,6 +20,46 @@ uint64_t nowNs() {
     return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
                         std::chrono::steady_clock::now().time_since_epoch())
                         .count());
+}
+
+// The file a path names through its symbolic links, which stay links (the
+// last target may not exist yet). False, errno set, when a link cannot be
+// read or they go round.
+bool followLinks(std::string& path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return true;
+        char target[PATH_MAX];
+        const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+        if (n < 0)
+            return false;
+        target[n] = '\0';
+        const size_t slash = path.rfind('/');
+        path = target[0] == '/' || slash == std::string::npos ? std::string(target)
+                                                              : path.substr(0, slash + 1) + target;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// A file of our own beside `path`, made afresh: never one that is there
+// already under the name (a link, a FIFO, a device), but a picture a run
+// that was killed left there. Null, errno set, when none can be made.
+std::FILE* createAside(const std::string& path) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            std::FILE* f = fdopen(fd, "wb");
+            if (!f)
+                close(fd);
+            return f;
+        }
+        struct stat st {};
+        if (errno != EEXIST || lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || unlink(path.c_str()) != 0)
+            break;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -169,19 +212,35 @@ void OledModel::_frameDone() {
     }
 }
 
-bool OledModel::_writeMirror() {
-    std::string temporary = mirror_ + ".tmp";
-    const bool ok = writePgm(temporary) && std::rename(temporary.c_str(), mirror_.c_str()) == 0;
-    if (!ok) {
-        const int error = errno;
-        std::remove(temporary.c_str());
-        errno = error;
-    }
+// The start's check and every later picture take this one way. A regular
+// file is replaced whole (written aside, then renamed over it), so a viewer
+// never reads half a picture; a link is followed and stays. Anything else
+// is no place for a picture that is replaced whole: a FIFO or a device is
+// left as it is and refused.
+std::string OledModel::_writeMirror() {
     mirrorBehind_ = false;
-    return ok;
+    std::string target = mirror_;
+    if (!followLinks(target))
+        return std::strerror(errno);
+    struct stat st {};
+    const bool there = lstat(target.c_str(), &st) == 0;
+    if (there && S_ISDIR(st.st_mode))
+        return std::strerror(EISDIR);  // renaming onto "." would say "busy"
+    if (there && !S_ISREG(st.st_mode))
+        return "not a regular file";
+    const std::string temporary = target + ".tmp";
+    std::FILE* f = createAside(temporary);
+    if (!f)
+        return std::strerror(errno);
+    const bool written = _pgm(f);
+    if (written && std::rename(temporary.c_str(), target.c_str()) == 0)
+        return {};
+    const int error = errno;
+    unlink(temporary.c_str());
+    return std::strerror(error);
 }
 
-bool OledModel::setMirror(const std::string& path) {
+bool OledModel::setMirror(const std::string& path, std::string* why) {
     // The picture the run ended with, not the last one the interval let through.
     if (!mirror_.empty() && mirrorBehind_ && path != mirror_)
         _writeMirror();
@@ -192,12 +251,11 @@ bool OledModel::setMirror(const std::string& path) {
         return true;
     // The display as it is now (dark before the first frame), so that a
     // path that cannot take the picture is known before the run starts.
-    struct stat st {};
-    const bool folder = stat(mirror_.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    if (folder)
-        errno = EISDIR;  // renaming onto "." would say "busy"
-    if (!folder && _writeMirror())
+    const std::string failed = _writeMirror();
+    if (failed.empty())
         return true;
+    if (why)
+        *why = failed;
     mirror_.clear();
     return false;
 }
@@ -214,9 +272,12 @@ uint8_t OledModel::pixel(unsigned x, unsigned y) const {
 }
 
 bool OledModel::writePgm(const std::string& path) const {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    return f && _pgm(f);
+}
+
+// Writes the picture and closes `f`.
+bool OledModel::_pgm(std::FILE* f) const {
     bool ok = std::fprintf(f, "P5\n%u %u\n15\n", kWidth, kHeight) > 0;
     uint8_t row[kWidth];
     for (unsigned y = 0; y < kHeight && ok; ++y) {

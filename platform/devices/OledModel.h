@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,9 @@ public:
     bool writePgm(const std::string& path) const;
     // Rewritten a few times a second while frames arrive; a frame held back
     // by that interval is written when the mirror is changed or ended.
-    // False (errno set, no mirror) when the picture cannot be written there.
-    bool setMirror(const std::string& path);
+    // False (no mirror) when the picture cannot be written there, `why`
+    // telling why.
+    bool setMirror(const std::string& path, std::string* why = nullptr);
 
 private:
     static constexpr unsigned kColumns = 120, kRows = 128;  // RAM: 4 pixels a column
@@ -43,7 +45,8 @@ private:
     void _argument(uint8_t a);
     void _ram(const uint8_t* bytes, size_t length);
     void _frameDone();
-    bool _writeMirror();
+    std::string _writeMirror();  // empty when written, else why not
+    bool _pgm(std::FILE* f) const;
 
     bool on_ = false, unlocked_ = true;
     uint8_t clock_ = 0;

@@ -15,6 +15,7 @@
 #include <signal.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,6 +23,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -466,6 +469,21 @@ TEST(InstrumentProcess, AudioInputRefusalsNameTheirCause) {
     }
 }
 
+// The picture the run keeps of the display (--display-out): 256 x 64 grey
+// levels, empty until the first frame is there.
+std::vector<uint8_t> displayPicture(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int width = 0, height = 0, grey = 0;
+    in >> magic >> width >> height >> grey;
+    in.get();
+    std::vector<uint8_t> pixels(256 * 64);
+    if (magic != "P5" || width != 256 || height != 64 ||
+        !in.read(reinterpret_cast<char*>(pixels.data()), std::streamsize(pixels.size())))
+        return {};
+    return pixels;
+}
+
 // A display picture that cannot be written refuses the start, with why.
 TEST(InstrumentProcess, DisplayPictureThatCannotBeWrittenRefusesTheStart) {
     const std::string root = freshRoot("display-refused");
@@ -481,19 +499,46 @@ TEST(InstrumentProcess, DisplayPictureThatCannotBeWrittenRefusesTheStart) {
     }
 }
 
-// The picture the run keeps of the display (--display-out): 256 x 64 grey
-// levels, empty until the first frame is there.
-std::vector<uint8_t> displayPicture(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    int width = 0, height = 0, grey = 0;
-    in >> magic >> width >> height >> grey;
-    in.get();
-    std::vector<uint8_t> pixels(256 * 64);
-    if (magic != "P5" || width != 256 || height != 64 ||
-        !in.read(reinterpret_cast<char*>(pixels.data()), std::streamsize(pixels.size())))
-        return {};
-    return pixels;
+// A display picture named through a symbolic link goes where the link
+// leads, in the target's folder, whether the target is there yet or not;
+// the link stays a link.
+TEST(InstrumentProcess, DisplayPictureThroughALinkIsWrittenToItsTarget) {
+    const std::string root = freshRoot("display-link");
+    const std::string pictures = freshRoot("display-link-pictures");
+    spit(pictures + "/kept.pgm", "an older picture\n");
+    for (const std::string& target : {pictures + "/kept.pgm", pictures + "/new.pgm"}) {
+        SCOPED_TRACE(target);
+        const std::string link = root + "/screen-" + target.substr(target.rfind('/') + 1);
+        ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+        Outcome r = run("display-link", {"--root", root, "--offline", "--blocks", "1", "--display-out", link});
+        EXPECT_EQ(r.status, 0) << r.err;
+        struct stat st {};
+        ASSERT_EQ(lstat(link.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced";
+        EXPECT_EQ(displayPicture(target).size(), 256u * 64u) << slurp(target);
+    }
+}
+
+// A FIFO or a device named as the display picture cannot take a picture
+// that is replaced whole: the start is refused and the node is left as it
+// is. The device (the null device's numbers) only where mknod is allowed.
+TEST(InstrumentProcess, DisplayPictureOnAFifoOrADeviceRefusesTheStartAndLeavesIt) {
+    const std::string root = freshRoot("display-node");
+    std::vector<std::pair<std::string, mode_t>> nodes{{root + "/fifo.pgm", S_IFIFO}};
+    ASSERT_EQ(mkfifo(nodes[0].first.c_str(), 0600), 0);
+    if (mknod((root + "/null.pgm").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0)
+        nodes.push_back({root + "/null.pgm", S_IFCHR});
+    else
+        std::printf("(no device node made here: %s)\n", strerror(errno));
+    for (const auto& [path, type] : nodes) {
+        SCOPED_TRACE(path);
+        Outcome r = run("display-node", {"--root", root, "--offline", "--blocks", "1", "--display-out", path});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, "display picture: cannot write " + path + ": not a regular file\n")) << r.err;
+        struct stat st {};
+        ASSERT_EQ(lstat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, type);
+    }
 }
 
 // Whether a settings page in the picture has the cursor on the row of the
