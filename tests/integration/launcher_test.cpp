@@ -36,6 +36,19 @@ const std::string kRunScript = std::string(CORVANE_SOURCE_DIR) + "/scripts/run.s
 
 void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
+// A stand-in for the instrument in `dir`: a shell script with `body`.
+std::string standIn(const std::string& dir, const std::string& body) {
+    const std::string program = dir + "/program.sh";
+    spit(program, "#!/bin/sh\n" + body);
+    chmod(program.c_str(), 0755);
+    return program;
+}
+
+// A stand-in that starts (tells the launcher, as the platform does once the
+// stop handlers are in place), says which exit code it found and fails.
+constexpr const char* kSaysTheExitCode = "[ -z \"$CORVANE_STARTED_FD\" ] || printf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\n"
+                                         "cat \"$EXIT_FILE\" 2>/dev/null || echo none\nexit ${STATUS:-5}\n";
+
 size_t count(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
@@ -257,15 +270,11 @@ TEST(Launcher, RelativePathsAreTheCallers) {
     EXPECT_EQ(testsupport::shellOutput("git -C '" CORVANE_SOURCE_DIR "' status --porcelain 2>&1"), before);
 }
 
-// A stand-in program that starts (tells the launcher, as the platform does
-// once the stop handlers are in place), says which exit code it found and
-// fails: the launcher's decisions without the instrument's start-up time.
+// A stand-in program: the launcher's decisions without the instrument's
+// start-up time.
 TEST(Launcher, OnlyRealTimeRunsRepeatAndAFailingOneStops) {
     const std::string dir = freshFolder("stand-in");
-    const std::string program = dir + "/program.sh";
-    spit(program, "#!/bin/sh\n[ -z \"$CORVANE_STARTED_FD\" ] || printf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\n"
-                  "cat \"$EXIT_FILE\" 2>/dev/null || echo none\nexit ${STATUS:-5}\n");
-    chmod(program.c_str(), 0755);
+    const std::string program = standIn(dir, kSaysTheExitCode);
 
     // The default data root, with a file left by an earlier power-on.
     const std::string root = std::string(getenv("XDG_DATA_HOME")) + "/corvane";
@@ -467,10 +476,7 @@ TEST(Launcher, ARootThatCannotBeUsedIsRefusedWithTheCauseAlone) {
 // finds: nothing, or the old one still there.
 TEST(Launcher, ARootThatCannotBeGuardedIsSupervisedAllTheSame) {
     const std::string dir = freshFolder("unguarded");
-    const std::string program = dir + "/program.sh";
-    spit(program, "#!/bin/sh\nprintf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\n"
-                  "cat \"$EXIT_FILE\" 2>/dev/null || echo none\nexit 5\n");
-    chmod(program.c_str(), 0755);
+    const std::string program = standIn(dir, kSaysTheExitCode);
     const auto times = [](int n, const std::string& text) {
         std::string out;
         for (int i = 0; i < n; ++i)
@@ -651,10 +657,8 @@ TEST(Launcher, ARootHeldByAProcessThatCannotBeNamedIsInUse) {
     if (unshare.empty())
         GTEST_SKIP() << "no PID namespace can be made here";
     const std::string dir = freshFolder("unnamed-holder");
-    const std::string program = dir + "/program.sh";
-    spit(program, "#!/bin/sh\nprintf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\necho ran\n"
-                  "[ -z \"$HOLD\" ] || exec sleep 600\nexit 5\n");
-    chmod(program.c_str(), 0755);
+    const std::string program =
+        standIn(dir, "printf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\necho ran\n[ -z \"$HOLD\" ] || exec sleep 600\nexit 5\n");
     Launcher holder(dir, {"--root", "root"}, {{"HOLD", "1"}}, program);
     ASSERT_TRUE(holder.said("ran\n"));
     const std::string root = dir + "/root";
@@ -726,10 +730,9 @@ TEST(Launcher, StandsOnWhateverItsCallerHandsIt) {
 // the runs go on.
 TEST(Launcher, AStopAsTheRunEndsEndsTheLauncherWithTheRunsStatus) {
     const std::string dir = freshFolder("stop-race");
-    const std::string program = dir + "/program.sh";
-    spit(program, "#!/bin/sh\ntrap 'exit $STATUS' INT TERM HUP\nprintf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\n"
-                  "i=0; while [ $i -lt $BURST ]; do kill -s \"$SIG\" \"$PPID\"; i=$((i + 1)); done\nexit $STATUS\n");
-    chmod(program.c_str(), 0755);
+    const std::string program =
+        standIn(dir, "trap 'exit $STATUS' INT TERM HUP\nprintf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\n"
+                     "i=0; while [ $i -lt $BURST ]; do kill -s \"$SIG\" \"$PPID\"; i=$((i + 1)); done\nexit $STATUS\n");
     for (int round = 0; round < 3; ++round)
         for (const char* sig : {"TERM", "INT", "HUP"})
             for (const char* status : {"7", "0"})
