@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -48,6 +49,42 @@ double mainOutputRms(const std::string& path) {
             sum += v * v;
         }
     return std::sqrt(sum / double(read * 2));
+}
+
+// Notes begun in channel 1 of an output file: 10 ms windows whose level
+// rises past half the loudest one, after falling below a quarter of it.
+int noteOnsets(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return -1;
+    std::vector<float> frames(size_t(info.frames) * size_t(info.channels));
+    const sf_count_t read = sf_readf_float(file, frames.data(), info.frames);
+    sf_close(file);
+    constexpr sf_count_t kWindow = 480;
+    std::vector<double> levels;
+    for (sf_count_t start = 0; start + kWindow <= read; start += kWindow) {
+        double sum = 0;
+        for (sf_count_t i = start; i < start + kWindow; ++i) {
+            const double v = frames[size_t(i) * size_t(info.channels)];
+            sum += v * v;
+        }
+        levels.push_back(std::sqrt(sum / kWindow));
+    }
+    double loudest = 0;
+    for (double l : levels)
+        loudest = std::max(loudest, l);
+    int onsets = 0;
+    bool sounding = false;
+    for (double l : levels) {
+        if (!sounding && l > 0.5 * loudest) {
+            ++onsets;
+            sounding = true;
+        } else if (sounding && l < 0.25 * loudest) {
+            sounding = false;
+        }
+    }
+    return loudest > 0 ? onsets : 0;
 }
 
 TEST(Examples, TemplateProjectLoadsKeepsItsSettingsAndTheFirstSoundPlays) {
@@ -129,6 +166,31 @@ TEST(Examples, AProjectSavedOnAFreshRootLoadsInTheNextRunAndPlays) {
     const double silence = mainOutputRms(empty + "/output.wav");
     EXPECT_GE(silence, 0.0) << none;
     EXPECT_LT(silence, 1e-6) << none;
+}
+
+// Saved, changed and saved over, then loaded: one project folder, and the
+// load plays the tempo it was saved with last.
+TEST(Examples, AProjectSavedAgainLoadsItsNewState) {
+    const std::string root = testsupport::freshPath("again-root");
+    const std::string first = runExample(root, "save-project.panel", "4");
+    ASSERT_TRUE(first.ends_with("\nstatus 0\n")) << first;
+    const std::string again = runExample(root, "save-project-again.panel", "3");
+    ASSERT_TRUE(again.ends_with("\nstatus 0\n")) << again;
+
+    const std::string projects = root + "/projects/";
+    EXPECT_EQ(testsupport::shellOutput("ls '" + projects + "'"), "song-project\n");
+    EXPECT_EQ(testsupport::shellOutput("jq -r '.clock.BPM.value' '" + projects + "song-project/song.proj'"),
+              "140\n")
+        << again;
+    EXPECT_EQ(testsupport::shellOutput("jq -r '.config[\"last project\"].value' '" + root + "/corvane.json'"),
+              "/home/corvane/projects/song-project/song.proj\n");
+
+    // 100 BPM gives 15 notes in the load's ten seconds, 140 BPM 21.
+    const std::string loaded = runExample(root, "load-project.panel", "10");
+    ASSERT_TRUE(loaded.ends_with("\nstatus 0\n")) << loaded;
+    const int onsets = noteOnsets(root + "/output.wav");
+    EXPECT_GE(onsets, 19) << loaded;
+    EXPECT_LE(onsets, 23) << loaded;
 }
 
 }  // namespace
