@@ -150,17 +150,14 @@ RootHold holdRoot(const std::string& root, const char* who, bool sayUnguarded) {
         fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     RootHold hold = RootHold::Unguarded;
     // A holder that lets go between the two calls leaves no one to name:
-    // try again. A lock still held after that is in use all the same.
-    bool held = false;
+    // try again. One that no PID here names is in use all the same.
     for (int attempt = 0; fd >= 0 && attempt < 3; ++attempt) {
-        held = false;
         if (setLock(fd, F_WRLCK, 0, 0)) {
             hold = RootHold::Taken;
             break;
         }
         if (errno != EACCES && errno != EAGAIN)
             break;
-        held = true;
         const pid_t holder = rootHolder(fd);
         if (holder == 0)
             continue;
@@ -171,10 +168,8 @@ RootHold holdRoot(const std::string& root, const char* who, bool sayUnguarded) {
                 hold = RootHold::Shared;
                 break;
             }
-            if (errno != EACCES && errno != EAGAIN) {
-                held = false;
+            if (errno != EACCES && errno != EAGAIN)
                 break;
-            }
             const pid_t run = lockHolder(fd, kRunByte, 1);
             if (run == 0)
                 continue;
@@ -183,11 +178,6 @@ RootHold holdRoot(const std::string& root, const char* who, bool sayUnguarded) {
             return RootHold::InUse;
         }
         sayInUse(who, root, holder);
-        close(fd);
-        return RootHold::InUse;
-    }
-    if (hold == RootHold::Unguarded && held) {
-        sayInUse(who, root, kUnnamed);
         close(fd);
         return RootHold::InUse;
     }
