@@ -7,6 +7,7 @@
 #include "platform/AuxiliaryTask.h"
 #include "platform/BlockPacer.h"
 #include "platform/CpuMonitor.h"
+#include "platform/FileIdentity.h"
 #include "platform/HostFolder.h"
 #include "platform/Launcher.h"
 #include "platform/Osc.h"
@@ -94,6 +95,33 @@ bool startCodec(HostAudio& h, const std::string& name) {
     if (h.codec->initCodec() != 0)
         fprintf(stderr, "Bela_initAudio: the codec of %s did not initialise\n", name.c_str());
     return true;
+}
+
+// Two options that name one file would have one of them write over the
+// other (the picture over the capture, the capture over the input before it
+// is read): such a start is refused. An output is checked against every
+// other path option; two readers of one file harm nothing.
+bool namesOneFile(const BelaInitSettings& s) {
+    struct Named {
+        const char* option;
+        const std::string& path;
+        bool written;
+    };
+    const Named named[] = {{"--display-out", s.displayMirror, true},
+                           {"--audio-in", s.audioInFile, false},
+                           {"--panel-script", s.panelScript, false},
+                           {"--midi-port", s.midiPort, false},
+                           {"--audio-out", s.audioOutFile, true}};
+    for (size_t i = 0; i < std::size(named); ++i)
+        for (size_t j = i + 1; j < std::size(named); ++j) {
+            const Named &a = named[i], &b = named[j];
+            if ((a.written || b.written) && !a.path.empty() && !b.path.empty() &&
+                host::sameRegularFile(a.path, b.path)) {
+                fprintf(stderr, "%s and %s name one file: %s\n", a.option, b.option, b.path.c_str());
+                return true;
+            }
+        }
+    return false;
 }
 
 void feedInputs(HostAudio& h) {
@@ -285,6 +313,12 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     h.outputFailed = false;
     gStopRequested = 0;
 
+    // The default output counts: a picture named ROOT/output.wav would replace it.
+    if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped)
+        h.settings.audioOutFile = host::root() + "/output.wav";
+    if (namesOneFile(h.settings))
+        return fail();
+
     if (std::string why; !host::setDisplayMirror(settings->displayMirror, &why)) {
         fprintf(stderr, "display picture: cannot write %s: %s\n", settings->displayMirror.c_str(), why.c_str());
         return fail();
@@ -305,10 +339,8 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     if (!host::panelStart(again ? std::string() : settings->panelScript))
         return fail();
     host::jacksStart();
-    if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped) {
-        h.settings.audioOutFile = host::root() + "/output.wav";
+    if (settings->audioOutFile.empty() && settings->mode != HostMode::Stepped)
         fprintf(stderr, "Audio output is written to %s\n", h.settings.audioOutFile.c_str());
-    }
     if (!h.settings.audioOutFile.empty()) {
         if (!h.capture.open(h.settings.audioOutFile, h.context.audioOutChannels, 48000,
                             settings->mode != HostMode::RealTime))

@@ -1,5 +1,7 @@
 #include "platform/devices/OledModel.h"
 
+#include "platform/FileIdentity.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,14 +9,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstring>
+#include <random>
 
 namespace host {
 namespace {
 
 // How often the mirror file is rewritten at most while frames arrive.
 constexpr uint64_t kMirrorIntervalNs = 200'000'000;
+// How much of the picture's name its temporary file's name keeps.
+constexpr size_t kAsideNameChars = 200;
 
 uint64_t nowNs() {
     return uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -22,42 +26,34 @@ uint64_t nowNs() {
                         .count());
 }
 
-// The file a path names through its symbolic links, which stay links (the
-// last target may not exist yet). False, errno set, when a link cannot be
-// read or they go round.
-bool followLinks(std::string& path) {
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat st {};
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return true;
-        char target[PATH_MAX];
-        const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-        if (n < 0)
-            return false;
-        target[n] = '\0';
-        const size_t slash = path.rfind('/');
-        path = target[0] == '/' || slash == std::string::npos ? std::string(target)
-                                                              : path.substr(0, slash + 1) + target;
-    }
-    errno = ELOOP;
-    return false;
-}
-
-// A file of our own beside `path`, made afresh: never one that is there
-// already under the name (a link, a FIFO, a device), but a picture a run
-// that was killed left there. Null, errno set, when none can be made.
-std::FILE* createAside(const std::string& path) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+// A hidden file of our own beside `target`, made afresh: a name no file
+// there has, so nothing of the player's (nor a picture a killed run left
+// behind) is ever opened or removed. The process id first; when that name is
+// taken, others drawn at random. Null, errno set, when none can be made.
+std::FILE* createAside(const std::string& target, std::string& temporary) {
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    // Short enough to stay a valid name however long the picture's is.
+    const std::string name = target.substr(folder.size()).substr(0, kAsideNameChars);
+    const std::string stem = folder + "." + name + ".corvane-" + std::to_string(getpid());
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        char suffix[16] = "";
+        if (attempt > 0)
+            std::snprintf(suffix, sizeof suffix, "-%08x", unsigned(std::random_device{}()));
+        temporary = stem + suffix + ".tmp";
+        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {
             std::FILE* f = fdopen(fd, "wb");
-            if (!f)
+            if (!f) {
+                const int error = errno;
                 close(fd);
+                unlink(temporary.c_str());
+                errno = error;
+            }
             return f;
         }
-        struct stat st {};
-        if (errno != EEXIST || lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || unlink(path.c_str()) != 0)
-            break;
+        if (errno != EEXIST)
+            return nullptr;
     }
     return nullptr;
 }
@@ -220,16 +216,16 @@ void OledModel::_frameDone() {
 std::string OledModel::_writeMirror() {
     mirrorBehind_ = false;
     std::string target = mirror_;
-    if (!followLinks(target))
-        return std::strerror(errno);
+    if (std::string refused = followLinks(target, true); !refused.empty())
+        return refused;
     struct stat st {};
     const bool there = lstat(target.c_str(), &st) == 0;
     if (there && S_ISDIR(st.st_mode))
         return std::strerror(EISDIR);  // renaming onto "." would say "busy"
     if (there && !S_ISREG(st.st_mode))
         return "not a regular file";
-    const std::string temporary = target + ".tmp";
-    std::FILE* f = createAside(temporary);
+    std::string temporary;
+    std::FILE* f = createAside(target, temporary);
     if (!f)
         return std::strerror(errno);
     const bool written = _pgm(f);

@@ -1,0 +1,192 @@
+// The display picture among the player's files: never over another
+// option's file, never over a file beside it, and through links only as
+// the kernel would follow them.
+#include "tests/support/TempDir.h"
+#include "tests/support/corvane_process.h"
+#include "tests/support/sound_file.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testsupport::Outcome;
+using testsupport::slurp;
+
+void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::string freshFolder(const std::string& name) {
+    const std::string folder = testsupport::freshPath(name);
+    host::makeFolders(folder);
+    return folder;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The instrument started in the working folder `cwd`, once `before` has
+// seen its process id (the child waits on a pipe until then).
+Outcome runIn(const std::string& cwd, const std::vector<std::string>& args,
+              const std::function<void(pid_t)>& before = {}) {
+    const std::string out = testsupport::freshPath("display-out", "-stdout.txt");
+    const std::string err = testsupport::freshPath("display-out", "-stderr.txt");
+    int go[2];
+    if (pipe(go) != 0)
+        return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(go[1]);
+        char byte;
+        if (read(go[0], &byte, 1) != 1 || chdir(cwd.c_str()) != 0)
+            _exit(126);
+        close(go[0]);
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        std::vector<char*> argv{const_cast<char*>(CORVANE_BINARY)};
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(CORVANE_BINARY, argv.data());
+        _exit(127);
+    }
+    close(go[0]);
+    if (before)
+        before(pid);
+    (void)!write(go[1], "g", 1);
+    close(go[1]);
+    return testsupport::finishCorvane(pid, out, err);
+}
+
+// Whether the file is a display picture (256 x 64, 16 grey levels).
+bool isPicture(const std::string& path) { return slurp(path).rfind("P5\n256 64\n15\n", 0) == 0; }
+
+// Any option that writes (the picture, the capture, the default capture
+// among them) refuses a start that names its file twice, before anything
+// is written; devices are left to be shared.
+TEST(DisplayOut, TwoOptionsNamingOneFileRefuseTheStart) {
+    const std::string root = freshFolder("one-file");
+    host::makeFolders(root + "/sub");
+    spit(root + "/take.wav", "a take\n");
+    ASSERT_EQ(symlink("take.wav", (root + "/screen.pgm").c_str()), 0);
+    ASSERT_EQ(symlink("sub/new.wav", (root + "/later.pgm").c_str()), 0);  // not there yet
+    ASSERT_TRUE(testsupport::writeSound(root + "/in.wav", std::vector<float>(4800, 0.25f)));
+    const std::string input = slurp(root + "/in.wav");
+    struct Case {
+        std::vector<std::string> options;
+        std::string said;
+    };
+    const Case cases[] = {
+        {{"--audio-out", root + "/x.wav", "--display-out", root + "/x.wav"},
+         "--display-out and --audio-out name one file: " + root + "/x.wav"},
+        {{"--audio-out", root + "/take.wav", "--display-out", root + "/screen.pgm"},
+         "--display-out and --audio-out name one file: " + root + "/take.wav"},
+        {{"--display-out", root + "/output.wav"}, "--display-out and --audio-out name one file: " + root + "/output.wav"},
+        {{"--audio-out", root + "/sub/../sub/new.wav", "--display-out", root + "/later.pgm"},
+         "--display-out and --audio-out name one file: " + root + "/sub/../sub/new.wav"},
+        {{"--audio-in", root + "/in.wav", "--audio-out", root + "/in.wav"},
+         "--audio-in and --audio-out name one file: " + root + "/in.wav"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said);
+        std::vector<std::string> args{"--root", root, "--offline", "--blocks", "1"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        Outcome r = runIn(root, args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(contains(r.err, c.said + "\nError: unable to initialise audio\n")) << r.err;
+    }
+    EXPECT_TRUE(slurp(root + "/take.wav") == "a take\n") << "the take was written over";
+    EXPECT_TRUE(slurp(root + "/in.wav") == input) << "the input was written over";
+    for (const char* made : {"/x.wav", "/output.wav", "/sub/new.wav"})
+        EXPECT_NE(access((root + made).c_str(), F_OK), 0) << made;
+    // One device for two options harms nobody.
+    Outcome r = runIn(root, {"--root", root, "--offline", "--blocks", "1", "--panel-script", "/dev/null",
+                             "--audio-out", "/dev/null"});
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// The picture is written aside under a hidden name of its own: a player's
+// NAME.tmp stays, and a leftover of a killed run with this very process id
+// (the name it would take first) neither blocks the start nor goes.
+TEST(DisplayOut, TemporaryPictureNeverTakesAFileThatIsThere) {
+    const std::string root = freshFolder("aside-root");
+    const std::string pictures = freshFolder("aside");
+    spit(pictures + "/screen.pgm.tmp", "the player's\n");
+    std::string leftover;
+    Outcome r = runIn(root, {"--root", root, "--offline", "--blocks", "1", "--display-out", pictures + "/screen.pgm"},
+                      [&](pid_t pid) {
+                          leftover = pictures + "/.screen.pgm.corvane-" + std::to_string(pid) + ".tmp";
+                          spit(leftover, "P5\n256 64\n15\nhalf a pic");
+                      });
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(isPicture(pictures + "/screen.pgm"));
+    EXPECT_EQ(slurp(pictures + "/screen.pgm.tmp"), "the player's\n");
+    EXPECT_EQ(slurp(leftover), "P5\n256 64\n15\nhalf a pic");
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(pictures))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"screen.pgm", "screen.pgm.tmp", leftover.substr(pictures.size() + 1)}));
+}
+
+// In a sticky folder anyone may write to, a link is followed only when it
+// is the player's or the folder owner's, at every hop; another's link is
+// refused and the file it leads to is left alone. Only where this process
+// may give a link away (as root).
+TEST(DisplayOut, LinkInASharedStickyFolderIsFollowedOnlyWhenItsOwnerMayLeadThere) {
+    const std::string root = freshFolder("sticky-root");
+    const std::string shared = freshFolder("sticky");
+    const uid_t folderOwner = 54321, stranger = 54322;
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    if (chown(shared.c_str(), folderOwner, folderOwner) != 0)
+        GTEST_SKIP() << "cannot give a folder away here: " << strerror(errno);
+    const auto link = [&](const std::string& name, const std::string& target, uid_t owner) {
+        const std::string path = shared + "/" + name;
+        EXPECT_EQ(symlink(target.c_str(), path.c_str()), 0);
+        EXPECT_EQ(lchown(path.c_str(), owner, owner), 0) << strerror(errno);
+        return path;
+    };
+    spit(root + "/mine.pgm", "the player's own\n");
+    const std::string planted = link("planted.pgm", root + "/mine.pgm", stranger);
+    const std::string chain = link("chain.pgm", planted, geteuid());
+    for (const std::string& path : {planted, chain}) {
+        Outcome r = runIn(root, {"--root", root, "--offline", "--blocks", "1", "--display-out", path});
+        EXPECT_EQ(r.status, 1) << path;
+        EXPECT_TRUE(contains(r.err, "display picture: cannot write " + path +
+                                        ": a link in a shared sticky folder that is not yours\n"))
+            << r.err;
+    }
+    EXPECT_TRUE(slurp(root + "/mine.pgm") == "the player's own\n") << "the player's file was written over";
+    for (const auto& [name, owner] : {std::pair{"own.pgm", geteuid()}, std::pair{"owners.pgm", folderOwner}}) {
+        const std::string target = root + "/by-" + name;
+        Outcome r = runIn(root, {"--root", root, "--offline", "--blocks", "1", "--display-out", link(name, target, owner)});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(isPicture(target)) << name;
+    }
+}
+
+// A relative link leads from its own folder, whatever the working folder.
+TEST(DisplayOut, RelativeLinkLeadsFromItsOwnFolder) {
+    const std::string root = freshFolder("relative");
+    host::makeFolders(root + "/dir");
+    host::makeFolders(root + "/elsewhere");
+    ASSERT_EQ(symlink("target.pgm", (root + "/dir/pic.pgm").c_str()), 0);
+    for (const std::string& named : {root + "/dir/pic.pgm", std::string("../dir/pic.pgm")}) {
+        SCOPED_TRACE(named);
+        std::remove((root + "/dir/target.pgm").c_str());
+        Outcome r = runIn(root + "/elsewhere", {"--root", root, "--offline", "--blocks", "1", "--display-out", named});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(isPicture(root + "/dir/target.pgm"));
+        EXPECT_NE(access((root + "/elsewhere/target.pgm").c_str(), F_OK), 0);
+    }
+}
+
+}  // namespace
