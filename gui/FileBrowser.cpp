@@ -10,6 +10,7 @@
 #include "instrument/files/FileTargets.h"
 #include "instrument/files/PartFile.h"
 #include "instrument/files/ProjectFolder.h"
+#include "platform/Hold.h"
 #include "platform/Paths.h"
 #include "samples/SamplePool.h"
 #include "samples/SamplePreview.h"
@@ -639,8 +640,41 @@ void FileBrowser::_runDialogue() {
     }
 }
 
+FileBrowser::FileWorkGuard::FileWorkGuard(FileBrowser& browser) : browser_(browser) {
+    uint32_t idle = FileWorkIdle;
+    entered_ = browser_.fileWork_.compare_exchange_strong(idle, FileWorkBusy, std::memory_order_acq_rel);
+}
+
+FileBrowser::FileWorkGuard::~FileWorkGuard() {
+    if (!entered_)
+        return;
+    browser_.fileWork_.store(FileWorkIdle, std::memory_order_release);
+    browser_.fileWork_.notify_all();
+}
+
+void FileBrowser::closeFileWork() {
+    bool said = false;
+    for (;;) {
+        uint32_t seen = FileWorkIdle;
+        if (fileWork_.compare_exchange_strong(seen, FileWorkClosed, std::memory_order_acq_rel) ||
+            seen == FileWorkClosed)
+            return;
+        if (!said) {
+            printf("Waiting for the load or save under way to end\n");
+            fflush(stdout);
+            said = true;
+        }
+        fileWork_.wait(seen, std::memory_order_acquire);
+    }
+}
+
+void FileBrowser::openFileWork() { fileWork_.store(FileWorkIdle, std::memory_order_release); }
+
 bool FileBrowser::_load() {
     if (loadList.empty())
+        return false;
+    const FileWorkGuard work(*this);
+    if (!work.entered())
         return false;
     const std::string& first = loadList.front();
     const int t = track.value.load(std::memory_order_relaxed);
@@ -690,6 +724,9 @@ bool FileBrowser::_load() {
 }
 
 bool FileBrowser::_save() {
+    const FileWorkGuard work(*this);
+    if (!work.entered())
+        return false;
     const int t = track.value.load(std::memory_order_relaxed);
     const SaveResult r = services.save ? services.save(targetPath, FileType(saveType), t, overwrite) : SaveCreateFailed;
     if (r != SaveSuccess) {
@@ -699,6 +736,7 @@ bool FileBrowser::_save() {
     const std::string name = fileNameOf(targetPath);
     Driver::guiNotify.success(name + " has been saved.");
     if (saveType == FileTypeProject) {
+        host::holdPoint("project-saved");
         const std::string stem = name.substr(0, name.rfind('.'));
         lastProject.setFromString(overwrite ? targetPath : listedFolder + stem + "-project/" + name);
     }

@@ -67,6 +67,13 @@ public:
     // Whether a project load replaces track index 0..4.
     bool trackChosen(int index) const;
 
+    // The exit saves the configuration only after a load or save under way
+    // here has ended with "last project" set, and none starts after that:
+    // closeFileWork waits for it (clean-up), openFileWork allows them again
+    // (set-up).
+    void closeFileWork();
+    void openFileWork();
+
     static bool isLoadable(uint32_t type);
     static bool isOverwritable(uint32_t type);
     // The folder (ending in a slash) with "." and ".." resolved; empty when
@@ -102,6 +109,22 @@ public:
     GuiEditor* samplePoolPage = nullptr;
 
 private:
+    enum FileWork : uint32_t { FileWorkIdle, FileWorkBusy, FileWorkClosed };
+    // Clears the busy state however the work ends.
+    class FileWorkGuard {
+    public:
+        explicit FileWorkGuard(FileBrowser& browser);
+        ~FileWorkGuard();
+        FileWorkGuard(const FileWorkGuard&) = delete;
+        FileWorkGuard& operator=(const FileWorkGuard&) = delete;
+        // False once the exit has closed the browser's file work.
+        bool entered() const { return entered_; }
+
+    private:
+        FileBrowser& browser_;
+        bool entered_;
+    };
+
     enum InputKind : uint8_t { InputKey, InputEncoder };
     struct Input {
         uint8_t kind;
@@ -137,6 +160,7 @@ private:
     TwoProducerInbox<Input, kQueueSize> inputs_;
     // A root that could not be made is tried again at the next open.
     std::atomic<bool> rootFailed_{false};
+    std::atomic<uint32_t> fileWork_{FileWorkIdle};
 };
 
 namespace Driver {

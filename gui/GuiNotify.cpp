@@ -2,6 +2,7 @@
 
 #include "gui/MonoGFX.h"
 #include "platform/Audio.h"
+#include "platform/Notices.h"
 #include "platform/RtPrintf.h"
 
 #include <cstring>
@@ -34,6 +35,10 @@ void GuiNotify::post(std::string_view text, uint32_t arg, uint32_t kind) {
 
 void GuiNotify::_append(GuiMessage& message) {
     message.text[sizeof(message.text) - 1] = '\0';
+    // Each notice reaches here once, even one that a newer notice replaces
+    // before it is drawn; a busy notice only says that work goes on.
+    if (message.kind != kBusy)
+        host::echoNotice(message.text);
     queue_.push_back(message);
     // A replaceable notice (busy, progress) gives way to the next one; the
     // flag is the lowest byte of arg.

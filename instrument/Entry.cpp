@@ -114,6 +114,7 @@ bool setup(BelaContext* context, void*) {
     const std::string version = state.firmwareVersion.toString();
     printf("-->\tInitializing Corvane firmware version [%s %s]\n", version.c_str(), state.firmwareVersion.label.c_str());
     Driver::guiNotify.setup();
+    Driver::fileBrowser.openFileWork();
     wireInstrument();
     // Nothing sounds at the start: a set-up after an earlier run in the same
     // process would otherwise meet that run's voices, notes and output tails.
@@ -177,6 +178,10 @@ bool setup(BelaContext* context, void*) {
 }
 
 void cleanup(BelaContext*, void*) {
+    // A stop in the middle of a save lets it end first: the configuration
+    // saved below then has "last project" leading to that project. Audio has
+    // stopped, but the interface task may still be in the run that saves.
+    Driver::fileBrowser.closeFileWork();
     // No OSC message may reach an object that is about to go.
     Driver::network.stop();
     DSP::voiceManager.stopRecording();

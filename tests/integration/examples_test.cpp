@@ -6,6 +6,7 @@
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
+#include "tests/support/example_run.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -18,17 +19,9 @@
 
 namespace {
 
-const std::string kExamples = std::string(CORVANE_SOURCE_DIR) + "/examples/";
-const std::string kRunScript = std::string(CORVANE_SOURCE_DIR) + "/scripts/run.sh";
+using testsupport::kExamples;
+using testsupport::runExample;
 constexpr const char* kTemplateFolder = "template-project";
-
-// scripts/run.sh offline on `root` with an example script, pointed at the
-// built program (and the launcher beside it); what it said, then its status.
-std::string runExample(const std::string& root, const std::string& script, const std::string& seconds) {
-    return testsupport::shellOutput("env -u CORVANE_LAUNCHER CORVANE_BINARY='" CORVANE_BINARY "' '" + kRunScript +
-                                    "' --root '" + root + "' --offline --seconds " + seconds + " --panel-script '" +
-                                    kExamples + script + "' 2>&1 </dev/null; echo \"status $?\"");
-}
 
 // RMS of the main output (channels 1 and 2) of an 8-channel WAV; -1 when
 // the file cannot be read.

@@ -25,18 +25,26 @@ inline std::string slurp(const std::string& path) {
 }
 
 // Starts the executable with `args`, its standard output and error written
-// to the two files ("/dev/null" for either to drop it).
+// to the two files ("/dev/null" for either to drop it), its environment this
+// process's with the "NAME=value" entries of `env` added.
 inline pid_t startCorvane(const std::vector<std::string>& args, const std::string& outFile,
-                          const std::string& errFile) {
+                          const std::string& errFile, const std::vector<std::string>& env = {}) {
+    // Built before the fork: the child of a threaded process only execs.
+    std::vector<char*> argv{const_cast<char*>(CORVANE_BINARY)};
+    for (auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e)
+        envp.push_back(*e);
+    for (auto& e : env)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
         dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
         dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-        std::vector<char*> argv{const_cast<char*>(CORVANE_BINARY)};
-        for (auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(CORVANE_BINARY, argv.data());
+        execve(CORVANE_BINARY, argv.data(), envp.data());
         _exit(127);
     }
     return pid;
