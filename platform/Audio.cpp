@@ -6,6 +6,7 @@
 #include "platform/AudioInput.h"
 #include "platform/AuxiliaryTask.h"
 #include "platform/BlockPacer.h"
+#include "platform/ConsoleRelay.h"
 #include "platform/CpuMonitor.h"
 #include "platform/FileIdentity.h"
 #include "platform/HostFolder.h"
@@ -163,14 +164,18 @@ int64_t monotonicNs() {
 // place a few times a second of wall time, ended with a newline so the next
 // line starts clean. The render loop writes it itself: offline its thread is
 // not real time, and between two looks at the clock a block costs a count.
+// Console lines printed meanwhile go through the relay, which keeps them off
+// the progress line.
 class OfflineProgress {
 public:
     explicit OfflineProgress(const HostAudio& h)
         : totalBlocks_(h.settings.stopAfterBlocks), frames_(h.context.audioFrames),
           shown_(h.settings.mode == HostMode::Offline && totalBlocks_ != 0 && isatty(2)) {
         // The first line waits for the start's own lines, which come in the first moments.
-        if (shown_)
+        if (shown_) {
             nextLine_ = monotonicNs() + kNsBetweenLines;
+            relay_.begin();
+        }
     }
 
     void blockDone(uint64_t blocksDone) {
@@ -180,12 +185,12 @@ public:
         if (now < nextLine_)
             return;
         nextLine_ = now + kNsBetweenLines;
-        show(blocksDone, "");
+        show(blocksDone, false);
     }
 
     void finish(uint64_t blocksDone) {
         if (shown_)
-            show(blocksDone, "\n");
+            show(blocksDone, true);
     }
 
 private:
@@ -198,7 +203,7 @@ private:
         return uint64_t((frames + (up ? host::kHostSampleRate - 1 : 0)) / host::kHostSampleRate);
     }
 
-    void show(uint64_t blocksDone, const char* end) {
+    void show(uint64_t blocksDone, bool last) {
         // A render done is its whole total, however the total rounds.
         const uint64_t total = seconds(totalBlocks_, true);
         const uint64_t done = blocksDone >= totalBlocks_ ? total : seconds(blocksDone, false);
@@ -206,16 +211,28 @@ private:
         const int n = snprintf(line, sizeof line, "\rrendered %02llu:%02llu of %02llu:%02llu%s",
                                static_cast<unsigned long long>(done / 60), static_cast<unsigned long long>(done % 60),
                                static_cast<unsigned long long>(total / 60), static_cast<unsigned long long>(total % 60),
-                               end);
+                               last ? "\n" : "");
+        if (n <= 0)
+            return;
+        const size_t length = std::min(size_t(n), sizeof line - 1);
+        if (relay_.active()) {
+            // The relay owns the line's start and end.
+            const size_t text = length - (last ? 2 : 1);
+            if (last)
+                relay_.end(line + 1, text);
+            else
+                relay_.show(line + 1, text);
+            return;
+        }
         // A console that takes no more shows no more; the render goes on.
-        if (n > 0)
-            (void)!write(2, line, std::min(size_t(n), sizeof line - 1));
+        (void)!write(2, line, length);
     }
 
     uint64_t totalBlocks_;
     uint64_t frames_;
     bool shown_;
     int64_t nextLine_ = 0;
+    host::ConsoleRelay relay_;
 };
 
 void audioLoop(HostAudio* h) {

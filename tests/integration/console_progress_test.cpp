@@ -1,0 +1,110 @@
+// An offline render on a terminal shows how far it has come on one line
+// rewritten in place; a console line printed meanwhile starts on a line of
+// its own and the progress goes on below it.
+#include "platform/Paths.h"
+#include "tests/support/Pty.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/corvane_process.h"
+#include "tests/support/sound_file.h"
+#include "tests/support/wait.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The render is held by its input, a FIFO fed slowly until the progress is on
+// the terminal: the clock's start (key 24, "MainClock resumed" on standard
+// output) comes later, however fast the machine.
+TEST(ConsoleProgress, ConsoleLinesDuringARenderStartOnLinesOfTheirOwn) {
+    const std::string root = testsupport::freshPath("console-progress");
+    host::makeFolders(root);
+    const std::string tone = root + "/silence.wav";
+    ASSERT_TRUE(testsupport::writeSound(tone, std::vector<float>(48000 * 12), 48000, 1,
+                                        SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    const std::string sound = testsupport::slurp(tone);
+    const std::string fifo = root + "/in.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(root + "/clock.panel") << "7500 key 24 down\n7510 key 24 up\n";  // at 10 s
+    testsupport::Pty pty;
+    ASSERT_FALSE(pty.slave.empty());
+    // Held open so the terminal outlives the run; raw, so its bytes are the run's.
+    const int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    termios mode{};
+    ASSERT_EQ(tcgetattr(slave, &mode), 0);
+    cfmakeraw(&mode);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &mode), 0);
+    const pid_t pid = testsupport::startCorvane({"--root", root, "--offline", "--seconds", "12", "--audio-in", fifo,
+                                                 "--audio-out", root + "/out.wav", "--panel-script",
+                                                 root + "/clock.panel"},
+                                                pty.slave, pty.slave);
+    int writer = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    fcntl(writer, F_SETFL, O_NONBLOCK);
+    std::string console;
+    size_t sent = 0;
+    int status = -1;
+    const auto drain = [&] {
+        char bytes[4096];
+        for (ssize_t n; (n = read(pty.master, bytes, sizeof bytes)) > 0;)
+            console.append(bytes, size_t(n));
+    };
+    const bool ended = testsupport::waitUntil(
+        [&] {
+            drain();  // a full terminal would hold the run up
+            const size_t upTo = contains(console, "rendered ") ? sound.size() : std::min(sound.size(), sent + 512);
+            if (sent < upTo) {
+                const ssize_t n = write(writer, sound.data() + sent, upTo - sent);
+                sent += n > 0 ? size_t(n) : 0;
+            }
+            if (sent == sound.size() && writer >= 0) {
+                close(writer);  // the input's end
+                writer = -1;
+            }
+            return waitpid(pid, &status, WNOHANG) == pid;
+        },
+        std::chrono::milliseconds(1));
+    drain();
+    if (writer >= 0)
+        close(writer);
+    close(slave);
+    if (!ended)
+        kill(pid, SIGKILL);
+    ASSERT_TRUE(ended) << console;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << console;
+
+    const std::string clock = "MainClock resumed\n";
+    const size_t at = console.find(clock);
+    ASSERT_NE(at, std::string::npos) << console;
+    EXPECT_TRUE(at > 0 && (console[at - 1] == '\n' || console[at - 1] == '\r')) << console;
+    // Every progress line starts a line and nothing but a return or a newline
+    // follows it.
+    const std::string sample = "rendered 00:00 of 00:12";
+    size_t shown = 0;
+    for (size_t p = console.find("rendered "); p != std::string::npos; p = console.find("rendered ", p + 1), ++shown) {
+        EXPECT_EQ(console[p - 1], '\r') << console;
+        const size_t after = p + sample.size();
+        EXPECT_TRUE(after == console.size() || console[after] == '\r' || console[after] == '\n') << console;
+    }
+    EXPECT_GE(shown, 2u) << console;
+    const std::string last = "\rrendered 00:12 of 00:12\n";
+    EXPECT_TRUE(contains(console, last)) << console;
+    EXPECT_EQ(console.find(last), console.rfind(last)) << console;
+    EXPECT_LT(at, console.find(last)) << console;
+}
+
+}  // namespace
