@@ -12,6 +12,7 @@
 #include "platform/Osc.h"
 #include "platform/Paths.h"
 #include "platform/RtPrintf.h"
+#include "platform/StandardOutput.h"
 #include "platform/Stepped.h"
 #include "platform/devices/PanelSimulator.h"
 #include "platform/devices/SerialPort.h"
@@ -250,6 +251,9 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         fprintf(stderr, "Bela_initAudio: no setup or render function\n");
         return -1;
     }
+    // Audio into standard output: from here on the console is standard error,
+    // before a line of this run is written.
+    const int audioDescriptor = host::takeStandardOutputFor(host::audioOutputOf(*settings));
     host::followLauncher();
     if (!host::setRoot(settings->root)) {
         const int error = errno;
@@ -306,12 +310,12 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         return fail();
     host::jacksStart();
     if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped) {
-        h.settings.audioOutFile = host::root() + "/output.wav";
+        h.settings.audioOutFile = host::audioOutputOf(*settings);
         fprintf(stderr, "Audio output is written to %s\n", h.settings.audioOutFile.c_str());
     }
     if (!h.settings.audioOutFile.empty()) {
         if (!h.capture.open(h.settings.audioOutFile, h.context.audioOutChannels, 48000,
-                            settings->mode != HostMode::RealTime))
+                            settings->mode != HostMode::RealTime, audioDescriptor))
             return fail();
         h.capturing = true;
     }
