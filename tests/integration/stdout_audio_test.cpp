@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -92,6 +93,25 @@ TEST(StdoutAudio, RunShBuildsOnStandardError) {
     const std::string said = testsupport::slurp(err);
     EXPECT_NE(said.find("Installing: sox\n"), std::string::npos) << said;
     EXPECT_NE(said.find("cmake --build build/release"), std::string::npos) << said;
+}
+
+// Between runs the launcher keeps a finished output by moving it aside; the
+// standard output of run.sh stays where its caller put it, or the next run
+// would write over the kept take through it.
+TEST(StdoutAudio, TheLauncherLeavesStandardOutputInPlaceBetweenRuns) {
+    const std::string dir = testsupport::freshPath("stdout-restart");
+    host::makeFolders(dir);
+    const std::string program = dir + "/program.sh";
+    // Started, one line of "audio", then a restart and a power-off.
+    std::ofstream(program) << "#!/bin/sh\nprintf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\n"
+                              "printf \"run $CORVANE_LAUNCHER_RUN;\"\n[ \"$CORVANE_LAUNCHER_RUN\" = 2 ] && exit 3\nexit 5\n";
+    chmod(program.c_str(), 0755);
+    const std::string status = testsupport::shellOutput(
+        "cd '" + dir + "' && CORVANE_BINARY='" + program + "' CORVANE_LAUNCHER='" CORVANE_LAUNCHER "' '" + kRunScript +
+        "' --root root --audio-out /dev/stdout >take.wav 2>/dev/null </dev/null; echo \"status $?\"");
+    EXPECT_EQ(status, "status 0\n");
+    EXPECT_EQ(testsupport::slurp(dir + "/take.wav"), "run 1;run 2;");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/take-1.wav"));
 }
 
 // A device is no file that fills the disk: an offline render into one needs
