@@ -104,7 +104,8 @@ TEST(StdoutAudio, TheLauncherLeavesStandardOutputInPlaceBetweenRuns) {
     const std::string program = dir + "/program.sh";
     // Started, one line of "audio", then a restart and a power-off.
     std::ofstream(program) << "#!/bin/sh\nprintf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\n"
-                              "printf \"run $CORVANE_LAUNCHER_RUN;\"\n[ \"$CORVANE_LAUNCHER_RUN\" = 2 ] && exit 3\nexit 5\n";
+                              "printf \"run $CORVANE_LAUNCHER_RUN;\"\n"
+                              "[ \"$CORVANE_LAUNCHER_RUN\" = 2 ] && exit 3\nexit 5\n";
     chmod(program.c_str(), 0755);
     const std::string status = testsupport::shellOutput(
         "cd '" + dir + "' && CORVANE_BINARY='" + program + "' CORVANE_LAUNCHER='" CORVANE_LAUNCHER "' '" + kRunScript +
