@@ -14,6 +14,7 @@
 #include "platform/Osc.h"
 #include "platform/Paths.h"
 #include "platform/RtPrintf.h"
+#include "platform/StandardOutput.h"
 #include "platform/Stepped.h"
 #include "platform/devices/PanelSimulator.h"
 #include "platform/devices/SerialPort.h"
@@ -295,6 +296,9 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         fprintf(stderr, "Bela_initAudio: no setup or render function\n");
         return -1;
     }
+    // Audio into standard output: from here on the console is standard error,
+    // before a line of this run is written.
+    const int audioDescriptor = host::takeStandardOutputFor(host::audioOutputOf(*settings));
     host::followLauncher();
     if (!host::setRoot(settings->root)) {
         const int error = errno;
@@ -331,8 +335,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     gStopRequested = 0;
 
     // The default output counts: a picture named ROOT/output.wav would replace it.
-    if (h.settings.audioOutFile.empty() && settings->mode != HostMode::Stepped)
-        h.settings.audioOutFile = host::root() + "/output.wav";
+    h.settings.audioOutFile = host::audioOutputOf(*settings);
     if (namesOneFile(h.settings))
         return fail();
 
@@ -360,7 +363,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
         fprintf(stderr, "Audio output is written to %s\n", h.settings.audioOutFile.c_str());
     if (!h.settings.audioOutFile.empty()) {
         if (!h.capture.open(h.settings.audioOutFile, h.context.audioOutChannels, 48000,
-                            settings->mode != HostMode::RealTime))
+                            settings->mode != HostMode::RealTime, audioDescriptor))
             return fail();
         h.capturing = true;
     }

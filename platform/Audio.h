@@ -82,4 +82,7 @@ bool outputFailed();
 // fixes it: offline, so that a bounce repeats. Elsewhere none (the
 // firmware's own seed stands).
 std::optional<uint64_t> fixedRandomSeed();
+// Where the outputs of a run with these settings are captured: --audio-out,
+// or output.wav in the root; none for a stepped run that names no file.
+std::string audioOutputOf(const BelaInitSettings& settings);
 }  // namespace host

@@ -124,14 +124,17 @@ struct AudioCapture::Impl {
 
 AudioCapture::~AudioCapture() { close(); }
 
-bool AudioCapture::open(const std::string& path, unsigned channels, unsigned sampleRate, bool waitWhenFull) {
+bool AudioCapture::open(const std::string& path, unsigned channels, unsigned sampleRate, bool waitWhenFull,
+                        int descriptor) {
     close();
     closedFailed_ = false;
     auto impl = std::make_unique<Impl>();
     auto waiting = [](const std::string& fifo) {
         fprintf(stderr, "Audio output %s is a FIFO: waiting for a reader\n", fifo.c_str());
     };
-    if (!impl->file.open(path, channels, sampleRate, waiting)) {
+    const bool opened = descriptor >= 0 ? impl->file.openDescriptor(descriptor, channels, sampleRate)
+                                        : impl->file.open(path, channels, sampleRate, waiting);
+    if (!opened) {
         fprintf(stderr, "audio capture: cannot write %s: %s\n", path.c_str(), strerror(errno));
         return false;
     }

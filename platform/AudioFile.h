@@ -32,7 +32,10 @@ public:
     AudioCapture(const AudioCapture&) = delete;
     AudioCapture& operator=(const AudioCapture&) = delete;
 
-    bool open(const std::string& path, unsigned channels, unsigned sampleRate, bool waitWhenFull);
+    // `descriptor`, when given, is what `path` leads to (standard output
+    // kept for the audio): written instead of opening `path` again.
+    bool open(const std::string& path, unsigned channels, unsigned sampleRate, bool waitWhenFull,
+              int descriptor = -1);
     void push(const float* interleaved, unsigned frames);
     void close();  // writes what is left and closes the file
     unsigned long droppedFrames() const;

@@ -59,12 +59,18 @@ const struct option kHostOptions[] = {
 bool unboundedIntoAFile(const BelaInitSettings& settings, std::string& output) {
     if (settings.mode != HostMode::Offline || settings.stopAfterBlocks != 0)
         return false;
-    output = settings.audioOutFile.empty() ? host::rootFolderFor(settings.root) + "/output.wav" : settings.audioOutFile;
+    output = host::audioOutputOf(settings);
     struct stat st;
     return stat(output.c_str(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
 }  // namespace
+
+std::string host::audioOutputOf(const BelaInitSettings& settings) {
+    if (!settings.audioOutFile.empty() || settings.mode == HostMode::Stepped)
+        return settings.audioOutFile;
+    return rootFolderFor(settings.root) + "/output.wav";
+}
 
 void Bela_usage(FILE* out) {
     fprintf(out,

@@ -112,6 +112,26 @@ bool WavWriter::open(const std::string& path, unsigned channels, unsigned sample
     } else {
         fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     }
+    return _start(channels, sampleRate);
+}
+
+bool WavWriter::openDescriptor(int fd, unsigned channels, unsigned sampleRate) {
+    close();
+    if (channels == 0 || channels > 65535 / 4)
+        return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    // A file of its own position: the header is rewritten at its start, and
+    // a run started again writes from there, whatever the shared one says.
+    if (S_ISREG(st.st_mode))
+        fd_ = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    else
+        fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    return _start(channels, sampleRate);
+}
+
+bool WavWriter::_start(unsigned channels, unsigned sampleRate) {
     if (fd_ < 0)
         return false;
     channels_ = channels;

@@ -38,6 +38,10 @@ public:
     // `waiting` (when given) and then blocks until a reader opens it.
     bool open(const std::string& path, unsigned channels, unsigned sampleRate,
               void (*waiting)(const std::string& path) = nullptr);
+    // The same into an open descriptor (standard output kept for the audio):
+    // a pipe or device is written through a copy of it; a regular file is
+    // opened again and replaced, as a named one is.
+    bool openDescriptor(int fd, unsigned channels, unsigned sampleRate);
     // Appends interleaved samples; false when the disk refused them (and for
     // every later call).
     bool write(const float* samples, size_t count);
@@ -56,6 +60,8 @@ public:
     static std::array<uint8_t, kHeaderBytes> streamHeader(unsigned channels, unsigned sampleRate);
 
 private:
+    bool _start(unsigned channels, unsigned sampleRate);
+
     int fd_ = -1;
     unsigned channels_ = 0;
     unsigned sampleRate_ = 0;

@@ -15,7 +15,9 @@ set -euo pipefail
 binary=${CORVANE_BINARY:-}
 if [ -z "$binary" ]; then
   checkout=$(cd "$(dirname "$0")/.." && pwd)
-  "$checkout/scripts/deps.sh"
+  # What the build says goes to standard error: standard output may be the
+  # audio (--audio-out /dev/stdout | ...).
+  "$checkout/scripts/deps.sh" >&2
   # Through ccache when it is there (deps.sh installs it), as the tests build.
   compiler_launcher=()
   if command -v ccache >/dev/null 2>&1; then
@@ -24,7 +26,7 @@ if [ -z "$binary" ]; then
   (cd "$checkout" &&
      cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=OFF \
            "${compiler_launcher[@]}" >/dev/null &&
-     cmake --build build/release --target corvane corvane-launch)
+     cmake --build build/release --target corvane corvane-launch) >&2
   binary=$checkout/build/release/corvane
 fi
 exec "${CORVANE_LAUNCHER:-$(dirname "$binary")/corvane-launch}" "$binary" "$@"

@@ -3,6 +3,7 @@
 #include "platform/HostFolder.h"
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
+#include "platform/StandardOutput.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -303,6 +304,13 @@ void Supervisor::_keepOutput() {
     struct stat st;
     if (lstat(file.c_str(), &st) != 0)
         return;
+    // Standard output is the caller's: moved aside, the next run would write
+    // over the kept file through it.
+    if (host::leadsToStandardOutput(file)) {
+        if (fstat(1, &st) == 0 && S_ISREG(st.st_mode))
+            say("cannot keep the last run's audio: the next run writes over standard output");
+        return;
+    }
     if (S_ISLNK(st.st_mode)) {
         char* target = realpath(file.c_str(), nullptr);
         if (!target)

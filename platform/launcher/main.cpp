@@ -99,7 +99,7 @@ int main(int argc, char* argv[]) {
     plan.program = program[0];
     plan.args.assign(program + 1, program + programArgc);
     plan.root = host::rootFolderFor(settings.root);
-    plan.output = settings.audioOutFile.empty() ? plan.root + "/output.wav" : settings.audioOutFile;
+    plan.output = host::audioOutputOf(settings);
 
     // A root the instrument refuses (a file, a path too long for the host's
     // files in it) is the instrument's to refuse, with the cause alone.
