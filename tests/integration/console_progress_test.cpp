@@ -40,14 +40,8 @@ TEST(ConsoleProgress, ConsoleLinesDuringARenderStartOnLinesOfTheirOwn) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::ofstream(root + "/clock.panel") << "7500 key 24 down\n7510 key 24 up\n";  // at 10 s
     testsupport::Pty pty;
-    ASSERT_FALSE(pty.slave.empty());
-    // Held open so the terminal outlives the run; raw, so its bytes are the run's.
-    const int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    const int slave = pty.openRawSlave();
     ASSERT_GE(slave, 0);
-    termios mode{};
-    ASSERT_EQ(tcgetattr(slave, &mode), 0);
-    cfmakeraw(&mode);
-    ASSERT_EQ(tcsetattr(slave, TCSANOW, &mode), 0);
     const pid_t pid = testsupport::startCorvane({"--root", root, "--offline", "--seconds", "12", "--audio-in", fifo,
                                                  "--audio-out", root + "/out.wav", "--panel-script",
                                                  root + "/clock.panel"},

@@ -23,43 +23,52 @@ using testsupport::kExamples;
 using testsupport::runExample;
 constexpr const char* kTemplateFolder = "template-project";
 
-// RMS of the main output (channels 1 and 2) of an 8-channel WAV; -1 when
-// the file cannot be read.
-double mainOutputRms(const std::string& path) {
+// The interleaved frames of a WAV and its channel count; none when it
+// cannot be read.
+std::vector<float> readFrames(const std::string& path, int& channels) {
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    channels = info.channels;
     if (!file)
-        return -1;
+        return {};
     std::vector<float> frames(size_t(info.frames) * size_t(info.channels));
     const sf_count_t read = sf_readf_float(file, frames.data(), info.frames);
     sf_close(file);
-    if (read <= 0 || info.channels < 2)
+    frames.resize(size_t(std::max<sf_count_t>(read, 0)) * size_t(info.channels));
+    return frames;
+}
+
+// RMS of the main output (channels 1 and 2) of an 8-channel WAV; -1 when
+// the file cannot be read.
+double mainOutputRms(const std::string& path) {
+    int channels = 0;
+    const std::vector<float> frames = readFrames(path, channels);
+    if (frames.empty() || channels < 2)
         return -1;
+    const size_t count = frames.size() / size_t(channels);
     double sum = 0;
-    for (sf_count_t i = 0; i < read; ++i)
+    for (size_t i = 0; i < count; ++i)
         for (int c = 0; c < 2; ++c) {
-            const double v = frames[size_t(i) * size_t(info.channels) + size_t(c)];
+            const double v = frames[i * size_t(channels) + size_t(c)];
             sum += v * v;
         }
-    return std::sqrt(sum / double(read * 2));
+    return std::sqrt(sum / double(count * 2));
 }
 
 // Notes begun in channel 1 of an output file: 10 ms windows whose level
 // rises past half the loudest one, after falling below a quarter of it.
 int noteOnsets(const std::string& path) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file)
+    int channels = 0;
+    const std::vector<float> frames = readFrames(path, channels);
+    if (frames.empty())
         return -1;
-    std::vector<float> frames(size_t(info.frames) * size_t(info.channels));
-    const sf_count_t read = sf_readf_float(file, frames.data(), info.frames);
-    sf_close(file);
-    constexpr sf_count_t kWindow = 480;
+    const size_t count = frames.size() / size_t(channels);
+    constexpr size_t kWindow = 480;
     std::vector<double> levels;
-    for (sf_count_t start = 0; start + kWindow <= read; start += kWindow) {
+    for (size_t start = 0; start + kWindow <= count; start += kWindow) {
         double sum = 0;
-        for (sf_count_t i = start; i < start + kWindow; ++i) {
-            const double v = frames[size_t(i) * size_t(info.channels)];
+        for (size_t i = start; i < start + kWindow; ++i) {
+            const double v = frames[i * size_t(channels)];
             sum += v * v;
         }
         levels.push_back(std::sqrt(sum / kWindow));

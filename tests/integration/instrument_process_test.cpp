@@ -608,13 +608,7 @@ TEST(InstrumentProcess, MidiNotesExampleIsHeardInRealTime) {
     pid_t pid = testsupport::startCorvane(
         {"--root", root, "--panel-script", root + "/midi-notes.panel", "--display-out", screen}, out, err);
     // A failed wait must not leave the instrument playing on.
-    struct Reaper {
-        pid_t pid;
-        ~Reaper() {
-            if (pid > 0 && kill(pid, SIGKILL) == 0)
-                waitpid(pid, nullptr, 0);
-        }
-    } reaper{pid};
+    testsupport::Reaper reaper{pid};
     std::string port, terminal;
     ASSERT_TRUE(testsupport::waitUntil([&] {
         const std::string said = slurp(err);
@@ -695,14 +689,8 @@ TEST(InstrumentProcess, OfflineRenderShowsHowFarItHasComeOnATerminal) {
     const std::vector<std::string> args{"--root", root, "--offline", "--seconds", "1",
                                         "--audio-out", root + "/out.wav"};
     testsupport::Pty pty;
-    ASSERT_FALSE(pty.slave.empty());
-    // Held open so the terminal outlives the run; raw, so its bytes are the run's.
-    const int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    const int slave = pty.openRawSlave();
     ASSERT_GE(slave, 0);
-    termios mode{};
-    ASSERT_EQ(tcgetattr(slave, &mode), 0);
-    cfmakeraw(&mode);
-    ASSERT_EQ(tcsetattr(slave, TCSANOW, &mode), 0);
     const std::string out = root + "/stdout.txt";
     const pid_t pid = testsupport::startCorvane(args, out, pty.slave);
     std::string console;

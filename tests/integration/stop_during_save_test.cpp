@@ -36,13 +36,7 @@ TEST(StopDuringSave, TheConfigurationSavedAtTheExitLeadsToTheProject) {
         });
     };
     // A failed wait must not leave the instrument running.
-    struct Reaper {
-        pid_t pid;
-        ~Reaper() {
-            if (pid > 0 && kill(pid, SIGKILL) == 0)
-                waitpid(pid, nullptr, 0);
-        }
-    } reaper{pid};
+    testsupport::Reaper reaper{pid};
     auto said = [&](const std::string& line) { return testsupport::slurp(out).find(line) != std::string::npos; };
 
     ASSERT_TRUE(testsupport::waitUntil([&] { return said("hold: project-saved\n"); }, std::chrono::milliseconds(1)))

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,16 @@ inline pid_t startCorvane(const std::vector<std::string>& args, const std::strin
     }
     return pid;
 }
+
+// Kills and reaps a started instrument that a failed wait would leave
+// running; the test sets pid to 0 (or reaps it itself) once it has ended.
+struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+        if (pid > 0 && kill(pid, SIGKILL) == 0)
+            waitpid(pid, nullptr, 0);
+    }
+};
 
 inline Outcome finishCorvane(pid_t pid, const std::string& outFile, const std::string& errFile) {
     Outcome r;
