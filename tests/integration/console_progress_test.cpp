@@ -3,6 +3,7 @@
 // its own and the progress goes on below it.
 #include "platform/Paths.h"
 #include "tests/support/Pty.h"
+#include "tests/support/raw_terminal.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
 #include "tests/support/sound_file.h"
@@ -40,7 +41,7 @@ TEST(ConsoleProgress, ConsoleLinesDuringARenderStartOnLinesOfTheirOwn) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::ofstream(root + "/clock.panel") << "7500 key 24 down\n7510 key 24 up\n";  // at 10 s
     testsupport::Pty pty;
-    const int slave = pty.openRawSlave();
+    const int slave = testsupport::openRawTerminal(pty.slave);
     ASSERT_GE(slave, 0);
     const pid_t pid = testsupport::startCorvane({"--root", root, "--offline", "--seconds", "12", "--audio-in", fifo,
                                                  "--audio-out", root + "/out.wav", "--panel-script",

@@ -3,6 +3,7 @@
 // or saved, and the exit-code file that tells a crash from a clean restart.
 #include "gui/MonoGFX.h"
 #include "tests/support/Pty.h"
+#include "tests/support/raw_terminal.h"
 #include "tests/support/Shell.h"
 #include "tests/support/corvane_process.h"
 #include "tests/support/TempDir.h"
@@ -689,7 +690,7 @@ TEST(InstrumentProcess, OfflineRenderShowsHowFarItHasComeOnATerminal) {
     const std::vector<std::string> args{"--root", root, "--offline", "--seconds", "1",
                                         "--audio-out", root + "/out.wav"};
     testsupport::Pty pty;
-    const int slave = pty.openRawSlave();
+    const int slave = testsupport::openRawTerminal(pty.slave);
     ASSERT_GE(slave, 0);
     const std::string out = root + "/stdout.txt";
     const pid_t pid = testsupport::startCorvane(args, out, pty.slave);

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <string>
@@ -23,20 +22,6 @@ struct Pty {
     ~Pty() {
         if (master >= 0)
             close(master);
-    }
-    // The slave end opened and made raw, so its bytes are a run's as written;
-    // held open by the test, the terminal outlives the run. -1 on failure.
-    int openRawSlave() const {
-        const int fd = slave.empty() ? -1 : open(slave.c_str(), O_RDWR | O_NOCTTY);
-        termios mode{};
-        if (fd < 0 || tcgetattr(fd, &mode) != 0)
-            return fd < 0 ? -1 : (close(fd), -1);
-        cfmakeraw(&mode);
-        if (tcsetattr(fd, TCSANOW, &mode) != 0) {
-            close(fd);
-            return -1;
-        }
-        return fd;
     }
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
