@@ -362,8 +362,11 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     if (settings->audioOutFile.empty() && settings->mode != HostMode::Stepped)
         fprintf(stderr, "Audio output is written to %s\n", h.settings.audioOutFile.c_str());
     if (!h.settings.audioOutFile.empty()) {
-        if (!h.capture.open(h.settings.audioOutFile, h.context.audioOutChannels, 48000,
-                            settings->mode != HostMode::RealTime, audioDescriptor))
+        // Under the launcher, standard output carries the session's one
+        // stream, whose header the launcher wrote: each run goes on with it.
+        if (!h.capture.open(h.settings.audioOutFile, h.context.audioOutChannels, host::kHostSampleRate,
+                            settings->mode != HostMode::RealTime, audioDescriptor,
+                            audioDescriptor >= 0 && host::startedByLauncher()))
             return fail();
         h.capturing = true;
     }
@@ -442,7 +445,7 @@ void Bela_cleanupAudio() {
     host::tasksStopAll();
     if (h.capturing) {
         h.capture.close();
-        h.outputFailed = h.capture.failed();
+        h.outputFailed = h.capture.failed() && !h.capture.readerLeft();
         h.capturing = false;
     }
     host::rtLoggerStop();

@@ -87,6 +87,7 @@ namespace host {
 
 namespace {
 constexpr std::chrono::milliseconds kHeaderInterval{1000};
+constexpr const char* kReaderLeft = "The reader of standard output closed: stopping\n";
 }  // namespace
 
 struct AudioCapture::Impl {
@@ -99,6 +100,8 @@ struct AudioCapture::Impl {
     std::atomic<bool> quit{false};
     std::atomic<unsigned long> dropped{0};
     std::atomic<bool> failed{false};
+    std::atomic<bool> readerLeft{false};
+    bool standardOutput = false;
     std::string path;
     std::thread writer;
 
@@ -112,8 +115,13 @@ struct AudioCapture::Impl {
             // waiting for room is never stuck behind a dead file.
             errno = 0;
             if (!file.write(ring.get() + offset, n) && !failed.load(std::memory_order_relaxed)) {
-                fprintf(stderr, "Error: cannot write the audio output %s: %s\n", path.c_str(),
-                        errno ? strerror(errno) : "the file refused the samples");
+                if (standardOutput && errno == EPIPE) {
+                    fprintf(stderr, "%s", kReaderLeft);
+                    readerLeft.store(true, std::memory_order_relaxed);
+                } else {
+                    fprintf(stderr, "Error: cannot write the audio output %s: %s\n", path.c_str(),
+                            errno ? strerror(errno) : "the file refused the samples");
+                }
                 failed.store(true, std::memory_order_release);
             }
             t += n;
@@ -125,21 +133,30 @@ struct AudioCapture::Impl {
 AudioCapture::~AudioCapture() { close(); }
 
 bool AudioCapture::open(const std::string& path, unsigned channels, unsigned sampleRate, bool waitWhenFull,
-                        int descriptor) {
+                        int descriptor, bool continues) {
     close();
     closedFailed_ = false;
+    closedReaderLeft_ = false;
     auto impl = std::make_unique<Impl>();
     auto waiting = [](const std::string& fifo) {
         fprintf(stderr, "Audio output %s is a FIFO: waiting for a reader\n", fifo.c_str());
     };
-    const bool opened = descriptor >= 0 ? impl->file.openDescriptor(descriptor, channels, sampleRate)
+    const bool opened = descriptor >= 0 ? impl->file.openDescriptor(descriptor, channels, sampleRate, continues)
                                         : impl->file.open(path, channels, sampleRate, waiting);
-    if (!opened) {
+    // A reader gone before the first frame ends the run as one gone later
+    // does: the capture stands failed, and the first block stops the run.
+    const bool readerLeft = !opened && descriptor >= 0 && errno == EPIPE;
+    if (readerLeft) {
+        fprintf(stderr, "%s", kReaderLeft);
+        impl->failed.store(true, std::memory_order_relaxed);
+        impl->readerLeft.store(true, std::memory_order_relaxed);
+    } else if (!opened) {
         fprintf(stderr, "audio capture: cannot write %s: %s\n", path.c_str(), strerror(errno));
         return false;
     }
     impl->channels = channels;
     impl->path = path;
+    impl->standardOutput = descriptor >= 0;
     impl->waitWhenFull = waitWhenFull;
     impl->capacity = size_t(sampleRate) * channels * 4;  // four seconds
     impl->ring.reset(new float[impl->capacity]);
@@ -194,6 +211,7 @@ void AudioCapture::close() {
     impl_->writer.join();
     impl_->file.close();
     closedFailed_ = impl_->failed.load(std::memory_order_acquire);
+    closedReaderLeft_ = impl_->readerLeft.load(std::memory_order_relaxed);
     delete impl_;
     impl_ = nullptr;
 }
@@ -202,6 +220,11 @@ unsigned long AudioCapture::droppedFrames() const { return impl_ ? impl_->droppe
 
 bool AudioCapture::failed() const {
     return impl_ ? impl_->failed.load(std::memory_order_acquire) : closedFailed_;
+}
+
+bool AudioCapture::readerLeft() const {
+    return impl_ ? impl_->failed.load(std::memory_order_acquire) && impl_->readerLeft.load(std::memory_order_relaxed)
+                 : closedReaderLeft_;
 }
 
 }  // namespace host

@@ -33,20 +33,25 @@ public:
     AudioCapture& operator=(const AudioCapture&) = delete;
 
     // `descriptor`, when given, is what `path` leads to (standard output
-    // kept for the audio): written instead of opening `path` again.
+    // kept for the audio): written instead of opening `path` again, and with
+    // `continues` the stream there goes on (WavWriter::openDescriptor).
     bool open(const std::string& path, unsigned channels, unsigned sampleRate, bool waitWhenFull,
-              int descriptor = -1);
+              int descriptor = -1, bool continues = false);
     void push(const float* interleaved, unsigned frames);
     void close();  // writes what is left and closes the file
     unsigned long droppedFrames() const;
     // True once a write of the file failed (a full disk, a pipe whose reader
     // left); the failure has been reported on the console.
     bool failed() const;
+    // True once the failure was standard output's reader going away (a
+    // player quit): the listener is done, not the instrument broken.
+    bool readerLeft() const;
 
 private:
     struct Impl;
     Impl* impl_ = nullptr;
     bool closedFailed_ = false;
+    bool closedReaderLeft_ = false;
 };
 
 }  // namespace host

@@ -12,6 +12,8 @@ namespace {
 // Taken out of the environment at set-up: once it is closed, its number
 // may name another file.
 int gStartedFd = -1;
+// The standard streams that came closed, before they were given /dev/null.
+bool gCameClosed[3] = {false, false, false};
 }  // namespace
 
 int launcherRun() {
@@ -45,6 +47,7 @@ void guardStandardStreams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
+        gCameClosed[fd] = true;
         // The lowest free number is this one: the ones below are open.
         const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
         if (opened >= 0 && opened != fd) {
@@ -53,5 +56,7 @@ void guardStandardStreams() {
         }
     }
 }
+
+bool standardStreamCameClosed(int fd) { return fd >= 0 && fd <= 2 && gCameClosed[fd]; }
 
 }  // namespace host

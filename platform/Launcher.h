@@ -13,6 +13,11 @@ constexpr const char* kLauncherRunVariable = "CORVANE_LAUNCHER_RUN";
 // handlers in place). A run that ends without it was refused at its start.
 constexpr const char* kStartedFdVariable = "CORVANE_STARTED_FD";
 
+// A run the launcher supervises whose audio output is standard output
+// continues the launcher's stream there: the launcher writes the one WAV
+// header of the session before the first run, and every run appends whole
+// frames to it (see WavWriter::openDescriptor).
+
 // The number of this run when a launcher started it, else 0.
 int launcherRun();
 bool startedByLauncher();
@@ -28,5 +33,7 @@ void noteStarted();
 // no file opened later takes its number (console text written into the
 // audio output). The first thing a process of ours does.
 void guardStandardStreams();
+// Whether `fd` (0, 1 or 2) was closed when guardStandardStreams found it.
+bool standardStreamCameClosed(int fd);
 
 }  // namespace host

@@ -1,6 +1,8 @@
 // The host's options: one table for the instrument and its launcher.
 #include "platform/Audio.h"
+#include "platform/Launcher.h"
 #include "platform/Paths.h"
+#include "platform/StandardOutput.h"
 
 #include <sys/stat.h>
 
@@ -127,6 +129,13 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
             if (unboundedIntoAFile(*settings, output)) {
                 fprintf(stderr, "%s: --offline needs --seconds or --blocks when its output is a file (%s)\n", argv[0],
                         output.c_str());
+                return '?';
+            }
+            // A closed standard output has /dev/null in its place: the audio
+            // would vanish unsaid.
+            if (host::namesStandardOutput(settings->audioOutFile) && host::standardStreamCameClosed(1)) {
+                fprintf(stderr, "%s: --audio-out %s: standard output is closed\n", argv[0],
+                        settings->audioOutFile.c_str());
                 return '?';
             }
             return -1;

@@ -1,6 +1,7 @@
 #include "platform/StandardOutput.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,6 +67,13 @@ int takeStandardOutputFor(const std::string& path) {
     }
     gKept = kept;
     return kept;
+}
+
+bool namesStandardOutput(const std::string& path) { return descriptorNamed(path) == 1; }
+
+bool readerGone(int fd) {
+    pollfd ready{fd, POLLOUT, 0};
+    return poll(&ready, 1, 0) == 1 && (ready.revents & (POLLERR | POLLHUP)) != 0;
 }
 
 }  // namespace host

@@ -17,4 +17,12 @@ bool leadsToStandardOutput(const std::string& path);
 // the kept descriptor. Returns it, or -1 when `path` leads elsewhere.
 int takeStandardOutputFor(const std::string& path);
 
+// True when `path` is one of standard output's own names (/dev/stdout,
+// /dev/fd/1, ...), whatever it leads to.
+bool namesStandardOutput(const std::string& path);
+
+// Whether the pipe or socket behind `fd` has lost its reader (a player quit,
+// `| head` done): a write there could never be read.
+bool readerGone(int fd);
+
 }  // namespace host

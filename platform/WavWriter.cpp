@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include <algorithm>
 #include <cerrno>
 
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +44,8 @@ bool writeAll(int fd, const void* data, size_t n) {
     const char* p = static_cast<const char*>(data);
     while (n > 0) {
         const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
         if (w <= 0)
             return false;
         p += w;
@@ -115,20 +119,62 @@ bool WavWriter::open(const std::string& path, unsigned channels, unsigned sample
     return _start(channels, sampleRate);
 }
 
-bool WavWriter::openDescriptor(int fd, unsigned channels, unsigned sampleRate) {
+bool WavWriter::openDescriptor(int fd, unsigned channels, unsigned sampleRate, bool continues) {
     close();
     if (channels == 0 || channels > 65535 / 4)
         return false;
     struct stat st;
     if (::fstat(fd, &st) != 0)
         return false;
-    // A file of its own position: the header is rewritten at its start, and
-    // a run started again writes from there, whatever the shared one says.
+    // A file of its own position: the header is rewritten at its start,
+    // whatever position the shared description has.
     if (S_ISREG(st.st_mode))
-        fd_ = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        fd_ = ::open(("/proc/self/fd/" + std::to_string(fd)).c_str(),
+                     O_WRONLY | O_CLOEXEC | (continues ? 0 : O_TRUNC));
     else
         fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    return _start(channels, sampleRate);
+    return continues ? _continue(channels, sampleRate) : _start(channels, sampleRate);
+}
+
+bool WavWriter::_continue(unsigned channels, unsigned sampleRate) {
+    if (fd_ < 0)
+        return false;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) {
+        close();
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        channels_ = channels;
+        sampleRate_ = sampleRate;
+        dataBytes_ = 0;
+        failed_ = false;
+        stream_ = true;
+        return true;
+    }
+    // A file the stream's header never reached is started afresh.
+    if (uint64_t(st.st_size) < kHeaderBytes) {
+        if (::ftruncate(fd_, 0) != 0) {
+            close();
+            return false;
+        }
+        return _start(channels, sampleRate);
+    }
+    const uint64_t frameBytes = 4ull * channels;
+    const uint64_t whole = (uint64_t(st.st_size) - kHeaderBytes) / frameBytes * frameBytes;
+    if (::ftruncate(fd_, off_t(kHeaderBytes + whole)) != 0 || ::lseek(fd_, 0, SEEK_END) < 0) {
+        close();
+        return false;
+    }
+    channels_ = channels;
+    sampleRate_ = sampleRate;
+    dataBytes_ = whole;
+    failed_ = false;
+    stream_ = false;
+    if (updateHeader())
+        return true;
+    close();
+    return false;
 }
 
 bool WavWriter::_start(unsigned channels, unsigned sampleRate) {
@@ -152,11 +198,15 @@ bool WavWriter::write(const float* samples, size_t count) {
     // appended, so the header never counts bytes that are not samples.
     if (fd_ < 0 || failed_)
         return false;
-    if (!writeAll(fd_, samples, count * sizeof(float))) {
-        failed_ = true;
-        return false;
+    const size_t piece = stream_ ? std::max<size_t>(1, PIPE_BUF / (4 * channels_)) * channels_ : count;
+    for (size_t done = 0; done < count; done += piece) {
+        const size_t n = std::min(piece, count - done);
+        if (!writeAll(fd_, samples + done, n * sizeof(float))) {
+            failed_ = true;
+            return false;
+        }
+        dataBytes_ += n * sizeof(float);
     }
-    dataBytes_ += count * sizeof(float);
     return true;
 }
 

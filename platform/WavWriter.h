@@ -40,10 +40,15 @@ public:
               void (*waiting)(const std::string& path) = nullptr);
     // The same into an open descriptor (standard output kept for the audio):
     // a pipe or device is written through a copy of it; a regular file is
-    // opened again and replaced, as a named one is.
-    bool openDescriptor(int fd, unsigned channels, unsigned sampleRate);
+    // opened again and replaced, as a named one is. With `continues`, the
+    // stream a launcher started there goes on: no header into a pipe, and
+    // a file keeps its header and whole frames (a frame cut short by a
+    // crash goes) and grows behind them, its header counting them all.
+    bool openDescriptor(int fd, unsigned channels, unsigned sampleRate, bool continues = false);
     // Appends interleaved samples; false when the disk refused them (and for
-    // every later call).
+    // every later call). Into a stream, whole frames go in writes of at most
+    // PIPE_BUF bytes, which a pipe takes whole or not at all: a writer killed
+    // mid-way leaves no frame cut short for the next run to misalign.
     bool write(const float* samples, size_t count);
     // Rewrites the header for the samples written so far (nothing to do on
     // a stream).
@@ -61,6 +66,7 @@ public:
 
 private:
     bool _start(unsigned channels, unsigned sampleRate);
+    bool _continue(unsigned channels, unsigned sampleRate);
 
     int fd_ = -1;
     unsigned channels_ = 0;

@@ -4,6 +4,8 @@
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
 #include "platform/StandardOutput.h"
+#include "platform/WavWriter.h"
+#include "platform/AudioInput.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -146,6 +148,8 @@ int Supervisor::run() {
         say("cannot take signals: %s", strerror(errno));
         return 1;
     }
+    if (!_startStream())
+        return _readerGone() ? 0 : 1;
     int status = 0;
     for (int run = 1;; ++run) {
         _takePendingSignals();
@@ -171,6 +175,12 @@ int Supervisor::run() {
         _takePendingSignals();
         if (stop_ != 0)
             continue;  // said at the top
+        // The player stopped listening: the run said so, or the launcher does.
+        if (_readerGone()) {
+            if (status != 0)
+                say("the reader of standard output closed (last exit code %d)", status);
+            return 0;
+        }
         if (status == kPowerOff) {
             say("power-off");
             return 0;
@@ -294,23 +304,42 @@ bool Supervisor::_tooManyRestarts() {
     return restarts_.size() > kMostRestarts;
 }
 
+// The session's one header, before the first run; a file behind standard
+// output starts empty, as a named output does.
+bool Supervisor::_startStream() {
+    if (!plan_.streamsToStandardOutput)
+        return true;
+    host::WavWriter stream;
+    errno = 0;
+    if (stream.openDescriptor(STDOUT_FILENO, plan_.channels, host::kHostSampleRate)) {
+        stream.close();
+        return true;
+    }
+    if (_readerGone())
+        say("the reader of standard output closed");
+    else
+        say("cannot write the audio stream on standard output: %s", strerror(errno));
+    return false;
+}
+
+bool Supervisor::_readerGone() const { return plan_.streamsToStandardOutput && host::readerGone(STDOUT_FILENO); }
+
 // The finished output moves aside to the first free numbered name in its
 // folder (take.wav -> take-1.wav, take-2.wav, ...), so that the next run
 // does not write over it. Only a regular file: a FIFO or a device stays.
 // An output reached through a symbolic link keeps the link: its target
 // moves aside in the target's folder, and the next run writes a new one.
 void Supervisor::_keepOutput() {
+    // Standard output is the caller's, and the session's one stream: the
+    // next run continues it.
+    if (plan_.streamsToStandardOutput) {
+        say("the next run continues the audio on standard output");
+        return;
+    }
     std::string file = plan_.output;
     struct stat st;
     if (lstat(file.c_str(), &st) != 0)
         return;
-    // Standard output is the caller's: moved aside, the next run would write
-    // over the kept file through it.
-    if (host::leadsToStandardOutput(file)) {
-        if (fstat(1, &st) == 0 && S_ISREG(st.st_mode))
-            say("cannot keep the last run's audio: the next run writes over standard output");
-        return;
-    }
     if (S_ISLNK(st.st_mode)) {
         char* target = realpath(file.c_str(), nullptr);
         if (!target)

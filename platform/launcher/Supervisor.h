@@ -28,6 +28,10 @@ struct Plan {
     std::vector<std::string> args;  // its options, the same for every run
     std::string root;               // the data root
     std::string output;             // the output file, as the instrument names it
+    unsigned channels = 0;          // of the output
+    // The output is standard output: the session is one WAV stream there,
+    // its header written here once, every run continuing it.
+    bool streamsToStandardOutput = false;
 };
 
 class Supervisor {
@@ -44,6 +48,8 @@ private:
     void _takePendingSignals();
     void _afterRun(int status);
     bool _tooManyRestarts();
+    bool _startStream();
+    bool _readerGone() const;
     void _keepOutput();
     void _hold(const char* step, int run) const;
 

@@ -8,6 +8,7 @@
 #include "platform/HostFolder.h"
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
+#include "platform/StandardOutput.h"
 #include "platform/launcher/Supervisor.h"
 
 #include <fcntl.h>
@@ -54,6 +55,11 @@ bool readOptions(int argc, char* argv[], BelaInitSettings& settings) {
 
 [[noreturn]] void execProgram(char* argv[]) {
     launcher::restoreSignals();
+    // The instrument alone sees the streams as the caller gave them: it
+    // refuses a closed standard output as its audio.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (host::standardStreamCameClosed(fd))
+            close(fd);
     execv(argv[0], argv);
     launcher::say("cannot start %s: %s", argv[0], strerror(errno));
     _exit(127);
@@ -100,6 +106,8 @@ int main(int argc, char* argv[]) {
     plan.args.assign(program + 1, program + programArgc);
     plan.root = host::rootFolderFor(settings.root);
     plan.output = host::audioOutputOf(settings);
+    plan.channels = settings.numAudioOutChannels;
+    plan.streamsToStandardOutput = host::leadsToStandardOutput(plan.output);
 
     // A root the instrument refuses (a file, a path too long for the host's
     // files in it) is the instrument's to refuse, with the cause alone.

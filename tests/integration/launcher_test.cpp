@@ -6,6 +6,7 @@
 #include "tests/support/corvane_process.h"
 #include "tests/support/sound_file.h"
 #include "tests/support/wait.h"
+#include "platform/WavWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -23,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -373,6 +376,107 @@ TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
     EXPECT_GT(soundFrames(dir + "/root/output-1.wav"), 0);
     EXPECT_GE(soundFrames(dir + "/root/output.wav"), 0);  // the second run's, however short
     EXPECT_FALSE(fs::exists(dir + "/root/output-2.wav"));
+}
+
+// Every sample of `bytes` (a WAV stream or file with our header) from the
+// header on, as floats.
+std::vector<float> samplesAfterHeader(const std::string& bytes) {
+    std::vector<float> samples((bytes.size() - host::WavWriter::kHeaderBytes) / sizeof(float));
+    std::memcpy(samples.data(), bytes.data() + host::WavWriter::kHeaderBytes, samples.size() * sizeof(float));
+    return samples;
+}
+
+bool allInRange(const std::vector<float>& samples) {
+    return std::all_of(samples.begin(), samples.end(), [](float x) { return std::isfinite(x) && std::fabs(x) <= 1.0f; });
+}
+
+// How many bytes of audio sox reads from a WAV file, to its end.
+size_t soxDataBytes(const std::string& path) {
+    const std::string n = testsupport::shellOutput("sox -t wav '" + path + "' -t raw - 2>/dev/null | wc -c");
+    return n.empty() ? 0 : std::stoul(n);
+}
+
+// Standard output as the audio of a session with a restart from the menu:
+// a reader of the pipe gets one stream, one header, and every frame after
+// it in its place (a second header would be read as samples, and every
+// later frame 30 bytes off).
+TEST(Launcher, ARestartContinuesTheOneStreamInAPipe) {
+    const std::string dir = freshFolder("stream-restart");
+    spit(dir + "/restart.panel", menuScript(3));
+    ASSERT_EQ(mkfifo((dir + "/launcher-stdout.txt").c_str(), 0600), 0);
+    std::string stream;
+    std::atomic<size_t> got{0};
+    std::thread reader([&] {
+        const int fd = open((dir + "/launcher-stdout.txt").c_str(), O_RDONLY | O_CLOEXEC);
+        char buffer[65536];
+        for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;) {
+            stream.append(buffer, size_t(n));
+            got.store(stream.size());
+        }
+        if (fd >= 0)
+            close(fd);
+    });
+    {
+        Launcher run(dir, {"--root", "root", "--panel-script", "restart.panel", "--audio-out", "/dev/stdout"});
+        const auto said = [&](const std::string& line) {
+            return testsupport::waitUntil([&] { return count(slurp(run.err), line) >= 1; }, std::chrono::milliseconds(2));
+        };
+        EXPECT_TRUE(said("run.sh: restarting (last exit code 0)\n")) << slurp(run.err);
+        const size_t before = got.load();
+        // Half a second of the second run's eight channels.
+        EXPECT_TRUE(testsupport::waitUntil([&] { return got.load() > before + 48000 * 32 / 2; },
+                                           std::chrono::milliseconds(2)));
+        kill(run.pid, SIGTERM);
+        EXPECT_EQ(run.finish(), 0);
+        EXPECT_EQ(count(slurp(run.err), "run.sh: the next run continues the audio on standard output\n"), 1u)
+            << slurp(run.err);
+    }
+    reader.join();
+    ASSERT_GT(stream.size(), host::WavWriter::kHeaderBytes);
+    const auto header = host::WavWriter::streamHeader(8, 48000);
+    EXPECT_EQ(stream.substr(0, header.size()), std::string(header.begin(), header.end()));
+    EXPECT_EQ(count(stream, "RIFF"), 1u);
+    EXPECT_EQ((stream.size() - header.size()) % 32, 0u);
+    EXPECT_TRUE(allInRange(samplesAfterHeader(stream)));
+    spit(dir + "/stream.wav", stream);
+    EXPECT_EQ(soxDataBytes(dir + "/stream.wav"), stream.size() - header.size());
+}
+
+// A file behind standard output keeps every run of the session: what the
+// crashed run wrote stays in place, the next run's frames follow it, and the
+// header counts them all.
+TEST(Launcher, ACrashedRunsAudioStaysInTheFileBehindStandardOutput) {
+    const std::string dir = freshFolder("stream-crash");
+    const char* asan = getenv("ASAN_OPTIONS");
+    Launcher run(dir, {"--root", "root", "--panel-script", std::string(CORVANE_SOURCE_DIR) + "/examples/first-sound.panel",
+                       "--audio-out", "/dev/stdout"},
+                 {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":handle_segv=0"}});
+    const pid_t first = run.running();
+    ASSERT_GT(first, 0);
+    // Two seconds in, the first notes have sounded.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return soundFrames(run.out) >= 2 * 48000; },
+                                       std::chrono::milliseconds(20)));
+    kill(first, SIGSEGV);
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return count(slurp(run.err), "run.sh: restarting (last exit code 139)\n") == 1;
+    }, std::chrono::milliseconds(2))) << slurp(run.err);
+    const std::string crashed = slurp(run.out);
+    const size_t kept = (crashed.size() - host::WavWriter::kHeaderBytes) / 32 * 32;
+    const std::vector<float> firstRun = samplesAfterHeader(crashed.substr(0, host::WavWriter::kHeaderBytes + kept));
+    ASSERT_TRUE(std::any_of(firstRun.begin(), firstRun.end(), [](float x) { return x != 0.0f; }));
+    ASSERT_GT(run.running(first), 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return slurp(run.out).size() > crashed.size() + 48000 * 32; },
+                                       std::chrono::milliseconds(20)));
+    kill(run.pid, SIGTERM);
+    EXPECT_EQ(run.finish(), 0);
+
+    const std::string whole = slurp(run.out);
+    const size_t data = whole.size() - host::WavWriter::kHeaderBytes;
+    EXPECT_EQ(data % 32, 0u);
+    EXPECT_EQ(whole.substr(host::WavWriter::kHeaderBytes, kept), crashed.substr(host::WavWriter::kHeaderBytes, kept));
+    EXPECT_EQ(soundFrames(run.out), long(data / 32));
+    EXPECT_EQ(soxDataBytes(run.out), data);
+    EXPECT_TRUE(allInRange(samplesAfterHeader(whole)));
 }
 
 // On a file system that refuses the rename flag (NFS, 9p: EINVAL), and one

@@ -4,6 +4,7 @@
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
+#include "platform/WavWriter.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -56,15 +57,18 @@ TEST(StdoutAudio, EveryNameOfStandardOutputCarriesTheSameSamplesAndTheConsoleGoe
     const std::vector<float> reference = samplesOf(file);
     ASSERT_EQ(reference.size(), size_t(3 * 48000 * 8));
 
-    // Into a file, into a pipe, and through the names the kernel gives it.
+    // Into a file, into a pipe, through the names the kernel gives it, and
+    // through a second name of the file standard output is.
     for (const auto& [name, tail] : std::vector<std::pair<std::string, std::string>>{
              {"/dev/stdout", ">'%s'"}, {"/dev/stdout", "| cat >'%s'"}, {"/dev/fd/1", "| cat >'%s'"},
-             {"/proc/self/fd/1", ">'%s'"}}) {
+             {"/proc/self/fd/1", ">'%s'"}, {"'%s'", ">'%s'"}}) {
         SCOPED_TRACE(name + " " + tail);
         const std::string captured = testsupport::freshPath("stdout-captured", ".wav");
-        std::string redirect = tail;
+        std::string redirect = tail, audioOut = name;
         redirect.replace(redirect.find("%s"), 2, captured);
-        const std::string err = renderFirstSound(name, redirect);
+        if (const size_t at = audioOut.find("%s"); at != std::string::npos)
+            audioOut.replace(at, 2, captured);
+        const std::string err = renderFirstSound(audioOut, redirect);
         ASSERT_TRUE(err.ends_with("status 0\n")) << err;
         EXPECT_NE(err.find("MainClock resumed\n"), std::string::npos) << err;
         EXPECT_NE(err.find("in: 8, out 8\n"), std::string::npos) << err;
@@ -95,24 +99,73 @@ TEST(StdoutAudio, RunShBuildsOnStandardError) {
     EXPECT_NE(said.find("cmake --build build/release"), std::string::npos) << said;
 }
 
-// Between runs the launcher keeps a finished output by moving it aside; the
-// standard output of run.sh stays where its caller put it, or the next run
-// would write over the kept take through it.
-TEST(StdoutAudio, TheLauncherLeavesStandardOutputInPlaceBetweenRuns) {
+// A session with standard output as the audio is one stream: the launcher
+// writes its one header, each run appends to it, and nothing is moved aside
+// (the next run would write over the kept take through it).
+TEST(StdoutAudio, TheLauncherWritesTheOneHeaderAndEachRunAppends) {
     const std::string dir = testsupport::freshPath("stdout-restart");
     host::makeFolders(dir);
     const std::string program = dir + "/program.sh";
-    // Started, one line of "audio", then a restart and a power-off.
+    // Started, one word of "audio", then a restart and a power-off.
     std::ofstream(program) << "#!/bin/sh\nprintf 1 >\"/dev/fd/$CORVANE_STARTED_FD\"\n"
-                              "printf \"run $CORVANE_LAUNCHER_RUN;\"\n"
+                              "printf \"run $CORVANE_LAUNCHER_RUN;\" >>/dev/stdout\n"
                               "[ \"$CORVANE_LAUNCHER_RUN\" = 2 ] && exit 3\nexit 5\n";
     chmod(program.c_str(), 0755);
     const std::string status = testsupport::shellOutput(
         "cd '" + dir + "' && CORVANE_BINARY='" + program + "' CORVANE_LAUNCHER='" CORVANE_LAUNCHER "' '" + kRunScript +
         "' --root root --audio-out /dev/stdout >take.wav 2>/dev/null </dev/null; echo \"status $?\"");
     EXPECT_EQ(status, "status 0\n");
-    EXPECT_EQ(testsupport::slurp(dir + "/take.wav"), "run 1;run 2;");
+    const auto header = host::WavWriter::header(8, 48000, 0);
+    EXPECT_EQ(testsupport::slurp(dir + "/take.wav"), std::string(header.begin(), header.end()) + "run 1;run 2;");
     EXPECT_FALSE(std::filesystem::exists(dir + "/take-1.wav"));
+}
+
+// run.sh with the audio into a pipe, the reader of which takes `bytes` and
+// goes (a player quit); returns standard error and the status.
+std::string listenFor(const std::string& options, const std::string& bytes) {
+    const std::string err = testsupport::freshPath("reader-err", ".txt");
+    const std::string status = testsupport::freshPath("reader-status", ".txt");
+    testsupport::shellOutput("{ CORVANE_BINARY='" CORVANE_BINARY "' CORVANE_LAUNCHER='" CORVANE_LAUNCHER "' '" +
+                             kRunScript + "' --root '" + testsupport::freshPath("reader-root") + "' " + options +
+                             " --audio-out /dev/stdout 2>'" + err + "' </dev/null; echo \"status $?\" >'" + status +
+                             "'; } | head -c " + bytes + " >/dev/null");
+    return testsupport::slurp(err) + testsupport::slurp(status);
+}
+
+// The reader of standard output going away ends the session at once, with
+// one line and status 0: the player stopped listening. No restart.
+TEST(StdoutAudio, TheReaderLeavingEndsTheSession) {
+    for (const auto& [options, bytes] : std::vector<std::pair<std::string, std::string>>{
+             {"", "300000"}, {"", "10"}, {"--offline --seconds 60", "300000"}}) {
+        SCOPED_TRACE(options + " " + bytes);
+        const std::string said = listenFor(options, bytes);
+        EXPECT_TRUE(said.ends_with("status 0\n")) << said;
+        size_t lines = 0;
+        for (size_t at = said.find("reader of standard output closed"); at != std::string::npos;
+             at = said.find("reader of standard output closed", at + 1))
+            ++lines;
+        EXPECT_EQ(lines, 1u) << said;
+        EXPECT_EQ(said.find("restarting"), std::string::npos) << said;
+        EXPECT_EQ(said.find("Error"), std::string::npos) << said;
+    }
+}
+
+// A closed standard output named as the audio is refused: its number holds
+// /dev/null, where the audio would vanish unsaid.
+TEST(StdoutAudio, AClosedStandardOutputIsRefused) {
+    for (const std::string options : {"--offline --seconds 1", ""}) {
+        SCOPED_TRACE(options);
+        const std::string err = testsupport::freshPath("closed-err", ".txt");
+        // Only a hung run meets the bound.
+        const std::string status = testsupport::shellOutput(
+            "CORVANE_BINARY='" CORVANE_BINARY "' CORVANE_LAUNCHER='" CORVANE_LAUNCHER "' timeout -s KILL 60 '" +
+            kRunScript + "' --root '" + testsupport::freshPath("closed-root") + "' " + options +
+            " --audio-out /dev/stdout >&- 2>'" + err + "' </dev/null; echo \"status $?\"");
+        EXPECT_EQ(status, "status 1\n");
+        EXPECT_NE(testsupport::slurp(err).find(": --audio-out /dev/stdout: standard output is closed\n"),
+                  std::string::npos)
+            << testsupport::slurp(err);
+    }
 }
 
 // A device is no file that fills the disk: an offline render into one needs

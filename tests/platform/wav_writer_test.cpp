@@ -100,4 +100,36 @@ TEST(WavWriter, PastFourGibibytesTheHeaderIsRf64WithTheWholeLength) {
     EXPECT_EQ(host::WavWriter::header(8, 48000, lastPlain + 32)[1], 'F');
 }
 
+// A run continuing the stream in a file drops the frame a crash cut short
+// and counts what came before it with what it adds.
+TEST(WavWriter, AContinuedFileKeepsItsWholeFramesAndCountsThemAll) {
+    const std::string path = testsupport::tempDir() + "wav-writer-continued.wav";
+    const std::vector<float> frames(2 * 10, 0.25f);
+    {
+        host::WavWriter w;
+        ASSERT_TRUE(w.open(path, 2, 48000));
+        ASSERT_TRUE(w.write(frames.data(), frames.size()));
+        ASSERT_TRUE(w.updateHeader());
+    }
+    {
+        std::ofstream(path, std::ios::app | std::ios::binary) << "cut";  // a frame cut short
+    }
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    host::WavWriter again;
+    ASSERT_TRUE(again.openDescriptor(fd, 2, 48000, true));
+    close(fd);
+    ASSERT_TRUE(again.write(frames.data(), frames.size()));
+    again.close();
+
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.frames, 20);
+    std::vector<float> back(40);
+    EXPECT_EQ(sf_readf_float(f, back.data(), 20), 20);
+    sf_close(f);
+    EXPECT_EQ(back, std::vector<float>(40, 0.25f));
+}
+
 }  // namespace
