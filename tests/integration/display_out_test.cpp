@@ -81,6 +81,7 @@ TEST(DisplayOut, TwoOptionsNamingOneFileRefuseTheStart) {
     ASSERT_EQ(symlink("take.wav", (root + "/screen.pgm").c_str()), 0);
     ASSERT_EQ(symlink("sub/new.wav", (root + "/later.pgm").c_str()), 0);  // not there yet
     ASSERT_TRUE(testsupport::writeSound(root + "/in.wav", std::vector<float>(4800, 0.25f)));
+    ASSERT_EQ(link((root + "/in.wav").c_str(), (root + "/in-again.wav").c_str()), 0);
     const std::string input = slurp(root + "/in.wav");
     struct Case {
         std::vector<std::string> options;
@@ -98,6 +99,8 @@ TEST(DisplayOut, TwoOptionsNamingOneFileRefuseTheStart) {
          "--display-out and --audio-out name one file: " + root + "/sub/../sub/new.wav"},
         {{"--audio-in", root + "/in.wav", "--audio-out", root + "/in.wav"},
          "--audio-in and --audio-out name one file: " + root + "/in.wav"},
+        {{"--audio-in", root + "/in.wav", "--audio-out", root + "/in-again.wav"},
+         "--audio-in and --audio-out name one file: " + root + "/in-again.wav"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.said);
