@@ -99,29 +99,46 @@ bool startCodec(HostAudio& h, const std::string& name) {
     return true;
 }
 
-// Two options that name one file would have one of them write over the
-// other (the picture over the capture, the capture over the input before it
-// is read): such a start is refused. An output is checked against every
-// other path option; two readers of one file harm nothing.
-bool namesOneFile(const BelaInitSettings& s) {
+// The instrument's configuration in the root (the board's
+// "/home/corvane/corvane.json").
+constexpr const char* kConfigurationName = "corvane.json";
+
+// A path option that writes over a file in use is refused, before anything
+// is written: the root's own files (the configuration, the host folder
+// with the lock), and two options naming one file (the picture over the
+// capture, the capture over the input before it is read). An output is
+// checked against every other path option; two readers of one file harm
+// nothing. The line names only what the player gave: the audio output the
+// player left out is "the default audio output".
+bool namesOneFile(const BelaInitSettings& given, const std::string& audioOut) {
     struct Named {
-        const char* option;
+        const char* option;  // null: the default audio output
         const std::string& path;
         bool written;
     };
-    const Named named[] = {{"--display-out", s.displayMirror, true},
-                           {"--audio-in", s.audioInFile, false},
-                           {"--panel-script", s.panelScript, false},
-                           {"--midi-port", s.midiPort, false},
-                           {"--audio-out", s.audioOutFile, true}};
+    const Named named[] = {{"--display-out", given.displayMirror, true},
+                           {"--audio-in", given.audioInFile, false},
+                           {"--panel-script", given.panelScript, false},
+                           {"--midi-port", given.midiPort, true},
+                           {given.audioOutFile.empty() ? nullptr : "--audio-out", audioOut, true}};
+    const std::string configuration = host::root() + "/" + kConfigurationName;
+    for (const Named& n : named)
+        if (n.written && !n.path.empty() &&
+            (host::sameFile(n.path, configuration) || host::leadsInto(n.path, host::hostFolder()))) {
+            fprintf(stderr, "%s names one of the data root's own files: %s\n",
+                    n.option ? n.option : "the default audio output", n.path.c_str());
+            return true;
+        }
     for (size_t i = 0; i < std::size(named); ++i)
         for (size_t j = i + 1; j < std::size(named); ++j) {
             const Named &a = named[i], &b = named[j];
-            if ((a.written || b.written) && !a.path.empty() && !b.path.empty() &&
-                host::sameRegularFile(a.path, b.path)) {
+            if (!(a.written || b.written) || a.path.empty() || b.path.empty() || !host::sameFile(a.path, b.path))
+                continue;
+            if (!b.option)
+                fprintf(stderr, "%s names the default audio output: %s\n", a.option, b.path.c_str());
+            else
                 fprintf(stderr, "%s and %s name one file: %s\n", a.option, b.option, b.path.c_str());
-                return true;
-            }
+            return true;
         }
     return false;
 }
@@ -336,7 +353,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
 
     // The default output counts: a picture named ROOT/output.wav would replace it.
     h.settings.audioOutFile = host::audioOutputOf(*settings);
-    if (namesOneFile(h.settings))
+    if (namesOneFile(*settings, h.settings.audioOutFile))
         return fail();
 
     if (std::string why; !host::setDisplayMirror(settings->displayMirror, &why)) {

@@ -1,5 +1,8 @@
 #include "platform/FileIdentity.h"
 
+#include "platform/StandardOutput.h"
+
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,11 +35,10 @@ bool mayFollow(const std::string& link, const struct stat& linkStat) {
     return (folder.st_mode & shared) != shared || folder.st_uid == linkStat.st_uid;
 }
 
-// The folder resolved and the name: the file a write to `path` would make.
-// Empty when the folder cannot be reached.
-std::string newFileIdentity(std::string path) {
-    if (!followLinks(path, false).empty())
-        return {};
+// Where a name is, its folder resolved but the name itself not followed:
+// the file a write to it would make or meet. Empty when the folder cannot
+// be reached or the name is no file's (".", "..").
+std::string resolvedName(const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name.empty() || name == "." || name == "..")
@@ -44,7 +46,79 @@ std::string newFileIdentity(std::string path) {
     char resolved[PATH_MAX];
     if (!realpath(folderOf(path).c_str(), resolved))
         return {};
-    return std::string(resolved) + "/" + name;
+    const std::string folder = resolved;
+    return (folder == "/" ? "" : folder) + "/" + name;
+}
+
+// The file a write to `path` would make, through its links. Empty when the
+// folder cannot be reached.
+std::string newFileIdentity(std::string path) {
+    if (!followLinks(path, false).empty())
+        return {};
+    return resolvedName(path);
+}
+
+// What a name or a descriptor stands for, as the one rule compares them.
+struct Identity {
+    bool there = false;
+    struct stat st {};
+    std::string newFile;  // when not there: the file a write would make
+};
+
+Identity identityOf(const std::string& path) {
+    Identity id;
+    if (stat(path.c_str(), &id.st) == 0)
+        id.there = true;
+    else if (errno == ENOENT)
+        id.newFile = newFileIdentity(path);
+    return id;
+}
+
+Identity identityOf(int fd) {
+    Identity id;
+    id.there = fstat(fd, &id.st) == 0;
+    return id;
+}
+
+bool oneFile(const Identity& a, const Identity& b) {
+    if (a.there && b.there)
+        return a.st.st_dev == b.st.st_dev && a.st.st_ino == b.st.st_ino && !S_ISCHR(a.st.st_mode) &&
+               !S_ISDIR(a.st.st_mode);
+    if (a.there || b.there)
+        return false;  // one is there and the other not, or one cannot be reached
+    return !a.newFile.empty() && a.newFile == b.newFile;
+}
+
+std::string realPathOf(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+// A folder of the host's own is shallow: a deeper one is no one's.
+constexpr int kDeepestFolder = 8;
+
+// Whether a file in `folder` or below it is the one `path` leads to.
+bool holdsFile(const std::string& folder, const std::string& path, int depth) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return false;
+    bool found = false;
+    while (!found) {
+        const dirent* entry = readdir(dir);
+        if (!entry)
+            break;
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const std::string inside = folder + "/" + name;
+        struct stat st {};
+        if (lstat(inside.c_str(), &st) != 0)
+            continue;
+        found = S_ISDIR(st.st_mode) ? depth < kDeepestFolder && holdsFile(inside, path, depth + 1)
+                                    : sameFile(path, inside);
+    }
+    closedir(dir);
+    return found;
 }
 
 }  // namespace
@@ -68,16 +142,33 @@ std::string followLinks(std::string& path, bool asTheKernelWould) {
     return std::strerror(ELOOP);
 }
 
-bool sameRegularFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    const bool aThere = stat(a.c_str(), &sa) == 0, aNew = !aThere && errno == ENOENT;
-    const bool bThere = stat(b.c_str(), &sb) == 0, bNew = !bThere && errno == ENOENT;
-    if (aThere && bThere)
-        return S_ISREG(sa.st_mode) && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-    if (!aNew || !bNew)
-        return false;  // one is there and the other not, or one cannot be reached
-    const std::string ia = newFileIdentity(a);
-    return !ia.empty() && ia == newFileIdentity(b);
+bool sameFile(const std::string& a, const std::string& b) {
+    // Standard output may have been taken for the audio: its names no
+    // longer lead where it is, and a file there is one with it.
+    const bool outA = leadsToStandardOutput(a), outB = leadsToStandardOutput(b);
+    if (outA || outB)
+        return outA && outB;
+    return oneFile(identityOf(a), identityOf(b));
+}
+
+bool sameFileAsOpen(const std::string& path, int fd) { return oneFile(identityOf(path), identityOf(fd)); }
+
+bool leadsInto(const std::string& path, const std::string& folder) {
+    const std::string base = realPathOf(folder);
+    if (base.empty())
+        return false;
+    const auto within = [&](const std::string& name) {
+        return !name.empty() && (name == base || name.starts_with(base == "/" ? base : base + "/"));
+    };
+    // Standard output is open already: what it is counts, not where its
+    // names lead now.
+    if (!leadsToStandardOutput(path)) {
+        std::string target = path;
+        if (within(resolvedName(path)) || within(realPathOf(path)) ||
+            (followLinks(target, false).empty() && within(resolvedName(target))))
+            return true;
+    }
+    return holdsFile(base, path, 0);
 }
 
 }  // namespace host

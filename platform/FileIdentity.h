@@ -13,10 +13,22 @@ namespace host {
 // (effective user) or the folder owner's. Empty when done, else why not.
 std::string followLinks(std::string& path, bool asTheKernelWould);
 
-// Whether `a` and `b` name one regular file: the same file when it is there,
-// or the same new file (the same folder and name) that writing either would
-// make. Devices, FIFOs and folders are never "one file" here: two writers
-// on /dev/null harm nobody.
-bool sameRegularFile(const std::string& a, const std::string& b);
+// The one rule for whether writing `a` and writing `b` write one file: the
+// same file when it is there (through links, under a second name, or as
+// standard output, wherever this process keeps it), or the same new file
+// (the same folder and name) that writing either would make. A character
+// device (/dev/null, a terminal) carries many streams and a folder takes
+// no writes: they are never "one file" here, except that two names of
+// standard output are one stream.
+bool sameFile(const std::string& a, const std::string& b);
+
+// The same rule for a path and an open descriptor: whether writing `path`
+// writes into the file open at `fd`.
+bool sameFileAsOpen(const std::string& path, int fd);
+
+// Whether writing `path` writes in `folder` or below it (the folder itself
+// included): a name there, as given or where its links lead, or a file
+// there under another name.
+bool leadsInto(const std::string& path, const std::string& folder);
 
 }  // namespace host

@@ -1,5 +1,7 @@
 #include "platform/StandardOutput.h"
 
+#include "platform/FileIdentity.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -38,14 +40,9 @@ int descriptorNamed(std::string_view path) {
 bool leadsTo(const std::string& path, int fd) {
     if (path.empty())
         return false;
-    if (descriptorNamed(path) == 1)
-        return true;
-    struct stat named, out;
-    if (::stat(path.c_str(), &named) != 0 || ::fstat(fd, &out) != 0)
-        return false;
     // A device (/dev/null, a terminal) carries many streams: only a name of
     // standard output itself says it is this one.
-    return named.st_dev == out.st_dev && named.st_ino == out.st_ino && !S_ISCHR(out.st_mode);
+    return descriptorNamed(path) == 1 || sameFileAsOpen(path, fd);
 }
 
 }  // namespace

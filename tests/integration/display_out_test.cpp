@@ -1,6 +1,7 @@
-// The display picture among the player's files: never over another
-// option's file, never over a file beside it, and through links only as
-// the kernel would follow them.
+// The display picture and the other outputs among the player's files:
+// never over another option's file or the root's own, never over a file
+// beside it, and through links only as the kernel would follow them.
+#include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
 #include "tests/support/sound_file.h"
@@ -80,6 +81,7 @@ TEST(DisplayOut, TwoOptionsNamingOneFileRefuseTheStart) {
     ASSERT_EQ(symlink("take.wav", (root + "/screen.pgm").c_str()), 0);
     ASSERT_EQ(symlink("sub/new.wav", (root + "/later.pgm").c_str()), 0);  // not there yet
     ASSERT_TRUE(testsupport::writeSound(root + "/in.wav", std::vector<float>(4800, 0.25f)));
+    ASSERT_EQ(link((root + "/in.wav").c_str(), (root + "/in-again.wav").c_str()), 0);
     const std::string input = slurp(root + "/in.wav");
     struct Case {
         std::vector<std::string> options;
@@ -90,11 +92,15 @@ TEST(DisplayOut, TwoOptionsNamingOneFileRefuseTheStart) {
          "--display-out and --audio-out name one file: " + root + "/x.wav"},
         {{"--audio-out", root + "/take.wav", "--display-out", root + "/screen.pgm"},
          "--display-out and --audio-out name one file: " + root + "/take.wav"},
-        {{"--display-out", root + "/output.wav"}, "--display-out and --audio-out name one file: " + root + "/output.wav"},
+        // Only what the player named is named.
+        {{"--display-out", root + "/output.wav"},
+         "--display-out names the default audio output: " + root + "/output.wav"},
         {{"--audio-out", root + "/sub/../sub/new.wav", "--display-out", root + "/later.pgm"},
          "--display-out and --audio-out name one file: " + root + "/sub/../sub/new.wav"},
         {{"--audio-in", root + "/in.wav", "--audio-out", root + "/in.wav"},
          "--audio-in and --audio-out name one file: " + root + "/in.wav"},
+        {{"--audio-in", root + "/in.wav", "--audio-out", root + "/in-again.wav"},
+         "--audio-in and --audio-out name one file: " + root + "/in-again.wav"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.said);
@@ -112,6 +118,60 @@ TEST(DisplayOut, TwoOptionsNamingOneFileRefuseTheStart) {
     Outcome r = runIn(root, {"--root", root, "--offline", "--blocks", "1", "--panel-script", "/dev/null",
                              "--audio-out", "/dev/null"});
     EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// scripts/run.sh in `dir` with `args` and what follows the command (a
+// redirection); returns its standard error and status.
+std::string runSh(const std::string& dir, const std::string& args, const std::string& tail) {
+    const std::string err = testsupport::freshPath("display-out-run", ".txt");
+    const std::string status = testsupport::shellOutput(
+        "cd '" + dir + "' && CORVANE_BINARY='" CORVANE_BINARY "' CORVANE_LAUNCHER='" CORVANE_LAUNCHER "' '" +
+        CORVANE_SOURCE_DIR + "/scripts/run.sh' " + args + " 2>'" + err + "' </dev/null " + tail +
+        "; echo \"status $?\"");
+    return slurp(err) + status;
+}
+
+// Standard output taken for the audio is still the file it was: a picture
+// named by that file's name would replace the audio.
+TEST(DisplayOut, StandardOutputIsTheFileItWritesInto) {
+    const std::string dir = freshFolder("stdout-file");
+    const std::string said = runSh(dir, "--root root --offline --blocks 1 --audio-out /dev/stdout --display-out x.wav",
+                                   ">x.wav");
+    EXPECT_TRUE(said.ends_with("--display-out and --audio-out name one file: /dev/stdout\n"
+                               "Error: unable to initialise audio\nstatus 1\n"))
+        << said;
+    EXPECT_TRUE(slurp(dir + "/x.wav").empty()) << "the picture took the audio's file";
+}
+
+// The root's configuration and host folder (its lock among them) are no
+// output under any name: replaced by a picture, the lock would let a second
+// instrument take the root.
+TEST(DisplayOut, TheRootsOwnFilesAreNoOutput) {
+    const std::string dir = freshFolder("own-files");
+    const std::string root = dir + "/root";
+    host::makeFolders(root + "/.host");
+    spit(root + "/corvane.json", "{}\n");
+    spit(root + "/.host/corvane.lock", "");
+    struct stat lock {};
+    ASSERT_EQ(stat((root + "/.host/corvane.lock").c_str(), &lock), 0);
+    ASSERT_EQ(link((root + "/corvane.json").c_str(), (dir + "/second.json").c_str()), 0);
+    ASSERT_EQ(symlink("root/.host/corvane.lock", (dir + "/lock.pgm").c_str()), 0);
+    for (const char* option : {"--display-out", "--audio-out"})
+        for (const std::string named : {"root/corvane.json", "root/.host/corvane.lock", "root/.host/new.wav",
+                                        "second.json", "lock.pgm"}) {
+            SCOPED_TRACE(named);
+            const std::string said =
+                runSh(dir, "--root root --offline --blocks 1 " + std::string(option) + " " + named, "");
+            EXPECT_TRUE(said.ends_with(option + (" names one of the data root's own files: " + named) +
+                                       "\nError: unable to initialise audio\nstatus 1\n"))
+                << said;
+        }
+    EXPECT_TRUE(slurp(root + "/corvane.json") == "{}\n") << "the configuration was written over";
+    struct stat after {};
+    EXPECT_EQ(stat((root + "/.host/corvane.lock").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, lock.st_ino) << "the lock was replaced";
+    EXPECT_EQ(after.st_size, 0);
+    EXPECT_NE(access((root + "/.host/new.wav").c_str(), F_OK), 0);
 }
 
 // The picture is written aside under a hidden name of its own: a player's
