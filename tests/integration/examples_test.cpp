@@ -2,7 +2,8 @@
 // copied into a data root: it loads at the start, keeps the note lists the
 // first sound plays, and holds the settings the README promises (read back
 // by jq). A project saved by one example script on a fresh data root, and
-// loaded by the other in a later run.
+// loaded by the other in a later run. The README's first command as given,
+// without --root, and the README's own length and line widths.
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
@@ -14,6 +15,8 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -193,6 +196,68 @@ TEST(Examples, AProjectSavedAgainLoadsItsNewState) {
     const int onsets = noteOnsets(root + "/output.wav");
     EXPECT_GE(onsets, 19) << loaded;
     EXPECT_LE(onsets, 23) << loaded;
+}
+
+// The README's first command, word for word, from the checkout: no --root,
+// so the data root is the default one under the scratch HOME given to it
+// (made there, parents included), or under XDG_DATA_HOME when that is set.
+TEST(Examples, TheFirstCommandWithoutARootPlaysIntoTheDefaultDataRoot) {
+    namespace fs = std::filesystem;
+    const std::string command = "scripts/run.sh --offline --seconds 10 --panel-script examples/first-sound.panel";
+    auto run = [&](const std::string& home, const std::string& dataHome) {
+        const std::string xdg = dataHome.empty() ? "-u XDG_DATA_HOME" : "XDG_DATA_HOME='" + dataHome + "'";
+        return testsupport::shellOutput("cd '" CORVANE_SOURCE_DIR "' && env -u CORVANE_LAUNCHER " + xdg + " HOME='" +
+                                        home + "' CORVANE_BINARY='" CORVANE_BINARY "' " + command +
+                                        " 2>&1 </dev/null; echo \"status $?\"");
+    };
+    auto expectPlayedInto = [](const std::string& root, const std::string& said) {
+        const std::string wav = root + "/output.wav";
+        EXPECT_NE(said.find("Audio output is written to " + wav + "\n"), std::string::npos) << said;
+        EXPECT_TRUE(fs::is_regular_file(root + "/corvane.json")) << said;
+        SF_INFO info{};
+        SNDFILE* file = sf_open(wav.c_str(), SFM_READ, &info);
+        ASSERT_NE(file, nullptr) << sf_strerror(nullptr) << "\n" << said;
+        sf_close(file);
+        EXPECT_EQ(info.channels, 8);
+        EXPECT_EQ(info.samplerate, 48000);
+        EXPECT_EQ(info.frames, 480000);
+        // Track 1's notes on the main output.
+        EXPECT_GT(mainOutputRms(wav), 0.002) << said;
+    };
+
+    // A new user's HOME: nothing in it yet.
+    const std::string home = testsupport::freshPath("home");
+    fs::create_directories(home);
+    const std::string said = run(home, "");
+    ASSERT_TRUE(said.ends_with("\nstatus 0\n")) << said;
+    expectPlayedInto(home + "/.local/share/corvane", said);
+
+    const std::string other = testsupport::freshPath("home");
+    const std::string dataHome = testsupport::freshPath("data-home");
+    fs::create_directories(other);
+    const std::string saidThere = run(other, dataHome);
+    ASSERT_TRUE(saidThere.ends_with("\nstatus 0\n")) << saidThere;
+    expectPlayedInto(dataHome + "/corvane", saidThere);
+    EXPECT_TRUE(fs::is_empty(other)) << saidThere;
+}
+
+// The README is read by a player: under 600 lines, and no line of prose wider
+// than 100 characters. Code (indented four spaces), table rows and a system
+// text quoted whole on a line of its own are as wide as they must be.
+TEST(Examples, TheReadmeStaysShortAndItsProseLinesNarrow) {
+    std::ifstream file(CORVANE_SOURCE_DIR "/README.md");
+    ASSERT_TRUE(file.good());
+    const std::regex quotedAlone(R"(^ *"[^"]*"[.,;:]?$)");
+    std::vector<std::string> wide;
+    int count = 0;
+    for (std::string line; std::getline(file, line);) {
+        ++count;
+        const bool prose = !line.starts_with("    ") && !line.starts_with("|") && !std::regex_match(line, quotedAlone);
+        if (prose && line.size() > 100)
+            wide.push_back(std::to_string(count) + ": " + line);
+    }
+    EXPECT_LT(count, 600);
+    EXPECT_TRUE(wide.empty()) << testing::PrintToString(wide);
 }
 
 }  // namespace
