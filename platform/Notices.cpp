@@ -1,12 +1,17 @@
 #include "platform/Notices.h"
 
-#include <cstdio>
+#include "platform/RtPrintf.h"
+
+#include <string>
 
 namespace host {
 
 void echoNotice(const char* text) {
-    std::printf("screen: %s\n", text);
-    std::fflush(stdout);
+    std::string line = std::string("screen: ") + text;
+    // A notice's own final newline would leave an empty line after it.
+    while (line.ends_with('\n'))
+        line.pop_back();
+    rtPrintLine(line.data(), line.size());
 }
 
 }  // namespace host

@@ -4,6 +4,7 @@
 #pragma once
 
 namespace host {
-// One line, "screen: <text>", flushed at once. Not for the audio thread.
+// One line, "screen: <text>", on a line of its own, by the console's
+// non-blocking path (see RtPrintf.h). Not for the audio thread.
 void echoNotice(const char* text);
 }  // namespace host

@@ -1,6 +1,11 @@
 #include "platform/RtPrintf.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -14,10 +19,16 @@ namespace {
 // turn it is, so no producer ever waits for another.
 constexpr size_t kSlots = 1024;
 constexpr size_t kSlotBytes = 512;
+static_assert(kSlotBytes <= PIPE_BUF, "a slot goes to a pipe in one write that never waits");
+
+// At the end, a console that has taken nothing for this long (a pipe nobody
+// reads, a paused pager) loses what is left rather than hold the exit.
+constexpr auto kEndPatience = std::chrono::milliseconds(250);
 
 struct Slot {
     std::atomic<uint64_t> sequence{0};
     uint16_t length = 0;
+    bool ownLine = false;
     char text[kSlotBytes];
 };
 
@@ -30,13 +41,21 @@ struct Logger {
     std::atomic<unsigned> dropped{0};
     std::thread thread;
     std::mutex control;
+    FILE* console = nullptr;  // stdout as it was before the logger took it
+    FILE* queued = nullptr;   // the stream that stands for stdout meanwhile
+
+    // The logger thread's own: the slot being written, and whether the last
+    // byte that reached the console ended its line.
+    char pending[kSlotBytes + 1];
+    size_t pendingLength = 0, pendingDone = 0;
+    bool midLine = false;
 
     Logger() {
         for (size_t i = 0; i < kSlots; ++i)
             slots[i].sequence.store(i, std::memory_order_relaxed);
     }
 
-    bool push(const char* text, size_t length) {
+    bool push(const char* text, size_t length, bool ownLine) {
         uint64_t position = enqueue.load(std::memory_order_relaxed);
         for (;;) {
             Slot& slot = slots[position % kSlots];
@@ -53,41 +72,108 @@ struct Logger {
         }
         Slot& slot = slots[position % kSlots];
         slot.length = uint16_t(length);
+        slot.ownLine = ownLine;
         std::memcpy(slot.text, text, length);
         slot.sequence.store(position + 1, std::memory_order_release);
         return true;
     }
 
-    bool popAndWrite() {
+    // Takes the next slot into `pending`, a newline first when it must start
+    // a line of its own and the console is mid-line.
+    bool take() {
         Slot& slot = slots[dequeue % kSlots];
         if (slot.sequence.load(std::memory_order_acquire) != dequeue + 1)
             return false;
-        fwrite(slot.text, 1, slot.length, stdout);
+        const bool newline = slot.ownLine && midLine;
+        pendingLength = 0;
+        if (newline)
+            pending[pendingLength++] = '\n';
+        std::memcpy(pending + pendingLength, slot.text, slot.length);
+        pendingLength += slot.length;
+        pendingDone = 0;
         slot.sequence.store(dequeue + kSlots, std::memory_order_release);
         ++dequeue;
         return true;
     }
 
-    void drain() {
-        bool any = false;
-        while (popAndWrite())
-            any = true;
-        if (any)
-            fflush(stdout);
+    // Writes what the console takes now, never waiting for it: a piece goes
+    // only when poll says the console has room, and a piece no larger than
+    // PIPE_BUF fits a pipe with room whole. The descriptor stays as the
+    // caller's shell shares it (no O_NONBLOCK). True when all was written.
+    bool writeSome(bool& progressed) {
+        for (;;) {
+            if (pendingDone == pendingLength && !take())
+                return true;
+            pollfd fd{STDOUT_FILENO, POLLOUT, 0};
+            if (poll(&fd, 1, 0) <= 0)
+                return false;
+            if ((fd.revents & POLLOUT) == 0) {
+                drop();  // closed or gone: it takes nothing more
+                continue;
+            }
+            // Whoever holds stdout (the console changing hands) goes first.
+            if (queued && ftrylockfile(queued) != 0)
+                return false;
+            const ssize_t n = write(STDOUT_FILENO, pending + pendingDone, pendingLength - pendingDone);
+            if (queued)
+                funlockfile(queued);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                return false;
+            if (n <= 0) {
+                drop();
+                continue;
+            }
+            pendingDone += size_t(n);
+            midLine = pending[pendingDone - 1] != '\n';
+            progressed = true;
+        }
+    }
+
+    void drop() {
+        pendingDone = pendingLength = 0;
+        dropped.fetch_add(1, std::memory_order_relaxed);
     }
 
     void loop() {
         while (!quit.load(std::memory_order_acquire)) {
-            drain();
+            bool progressed = false;
+            writeSome(progressed);
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
-        drain();
+        auto lastProgress = std::chrono::steady_clock::now();
+        for (;;) {
+            bool progressed = false;
+            if (writeSome(progressed))
+                return;
+            const auto now = std::chrono::steady_clock::now();
+            if (progressed)
+                lastProgress = now;
+            else if (now - lastProgress > kEndPatience)
+                break;
+            pollfd fd{STDOUT_FILENO, POLLOUT, 0};
+            poll(&fd, 1, 10);
+        }
+        drop();
+        while (take())
+            drop();
     }
 };
 
 Logger& logger() {
     static Logger l;
     return l;
+}
+
+// stdout while the logger runs: every printf, on any thread, queues its text
+// as rt_printf does, so none waits for a console that nobody reads.
+ssize_t queueWrite(void*, const char* text, size_t size) {
+    Logger& l = logger();
+    if (!l.running.load(std::memory_order_acquire))
+        return ssize_t(fwrite(text, 1, size, l.console));
+    for (size_t at = 0; at < size; at += kSlotBytes - 1)
+        if (!l.push(text + at, std::min(size - at, kSlotBytes - 1), false))
+            l.dropped.fetch_add(1, std::memory_order_relaxed);
+    return ssize_t(size);
 }
 
 }  // namespace
@@ -104,7 +190,7 @@ int rt_vprintf(const char* format, va_list args) {
     if (n < 0)
         return n;
     size_t length = std::min(size_t(n), sizeof buffer - 1);
-    if (!l.push(buffer, length))
+    if (!l.push(buffer, length, false))
         l.dropped.fetch_add(1, std::memory_order_relaxed);
     return n;
 }
@@ -119,14 +205,40 @@ int rt_printf(const char* format, ...) {
 
 namespace host {
 
+void rtPrintLine(const char* text, size_t length) {
+    Logger& l = logger();
+    length = std::min(length, kSlotBytes - 2);
+    char line[kSlotBytes];
+    std::memcpy(line, text, length);
+    line[length++] = '\n';
+    if (!l.running.load(std::memory_order_acquire)) {
+        fwrite(line, 1, length, stdout);
+        fflush(stdout);
+    } else if (!l.push(line, length, true)) {
+        l.dropped.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
 void rtLoggerStart() {
     Logger& l = logger();
     std::lock_guard<std::mutex> lock(l.control);
     if (l.running.load())
         return;
+    if (!l.queued) {
+        l.queued = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, queueWrite, nullptr, nullptr});
+        // Unbuffered: each printf reaches the ring whole and in call order.
+        if (l.queued)
+            setvbuf(l.queued, nullptr, _IONBF, 0);
+    }
+    fflush(stdout);
+    l.midLine = false;
     l.quit.store(false);
     l.thread = std::thread([&l] { l.loop(); });
     l.running.store(true, std::memory_order_release);
+    if (l.queued) {
+        l.console = stdout;
+        stdout = l.queued;
+    }
 }
 
 void rtLoggerStop() {
@@ -137,6 +249,8 @@ void rtLoggerStop() {
     l.running.store(false, std::memory_order_release);
     l.quit.store(true, std::memory_order_release);
     l.thread.join();
+    if (l.queued)
+        stdout = l.console;
 }
 
 unsigned rtLoggerDropped() { return logger().dropped.load(); }

@@ -296,7 +296,7 @@ LoadResult parseJsonFile(const std::string& path, json& out) {
                 return p->byte;
             return 0;
         }();
-        rt_printf("JSON exception during parsing of [%s] \n%s\nid: %i at byte %zu", host::hostPath(path).c_str(),
+        rt_printf("JSON exception during parsing of [%s] \n%s\nid: %i at byte %zu\n", host::hostPath(path).c_str(),
                   e.what(), e.id, byte);
         return LoadParseFailed;
     } catch (const std::exception& e) {

@@ -64,4 +64,17 @@ TEST(RtPrintfThreaded, LongLinesAreCutNotOverrun) {
     EXPECT_EQ(out.find_first_not_of('x'), std::string::npos);
 }
 
+// A line of its own (a screen notice) after text that did not end its line
+// starts on the next one; after a whole line it adds nothing.
+TEST(RtPrintfThreaded, ALineOfItsOwnNeverGluesToTheTextBefore) {
+    testing::internal::CaptureStdout();
+    host::rtLoggerStart();
+    rt_printf("id: 101 at byte 25");
+    host::rtPrintLine("screen: one", 11);
+    printf("whole\n");
+    host::rtPrintLine("screen: two", 11);
+    host::rtLoggerStop();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "id: 101 at byte 25\nscreen: one\nwhole\nscreen: two\n");
+}
+
 }  // namespace
