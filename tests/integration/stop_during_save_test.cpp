@@ -2,7 +2,8 @@
 // stalled disk (tests/stall: the rename of song.proj, the save's last step,
 // waits until the test lets it go), in the instrument run on its own or
 // through scripts/run.sh as a terminal starts it (its own process group).
-// The stop lets the save end before the configuration is saved at the exit.
+// One stop lets the save end before the configuration is saved at the exit;
+// a second ends the instrument at once, leaving every file whole.
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
 #include "tests/support/example_run.h"
@@ -196,6 +197,55 @@ TEST(StopDuringSave, TheConfigurationSavedAtTheExitLeadsToTheProject) {
         }
         EXPECT_EQ(lastProject(root), "/home/corvane/projects/song-project/song.proj\n") << slurp(run.out);
         EXPECT_TRUE(fs::is_regular_file(root + "/projects/song-project/song.proj"));
+    }
+}
+
+// A second stop (Ctrl-C twice, a stop to the instrument or through the
+// launcher twice) ends the instrument while its exit waits for a save that
+// cannot end: as after a kill, the project saved before and the
+// configuration are as they were, and every file is whole.
+TEST(StopDuringSave, ASecondStopEndsTheInstrumentAndEveryFileStaysWhole) {
+    const std::pair<To, int> rounds[] = {{To::Instrument, SIGINT}, {To::Launcher, SIGTERM}, {To::Group, SIGINT}};
+    for (const auto& [to, sig] : rounds) {
+        SCOPED_TRACE(std::string(sigabbrev_np(sig)) + (to == To::Instrument ? " to the instrument"
+                                                       : to == To::Launcher ? " to run.sh"
+                                                                            : " to run.sh's group"));
+        const std::string root = testsupport::freshPath("second-stop-root");
+        const std::string folder = root + "/projects/song-project/";
+        const auto first = testsupport::runCorvane({"--root", root, "--offline", "--seconds", "4", "--panel-script",
+                                                    testsupport::kExamples + "save-project.panel"},
+                                                   root + "-first-out.txt", root + "-first-err.txt");
+        ASSERT_EQ(first.status, 0) << first.err;
+        const std::string config = slurp(root + "/corvane.json"), project = slurp(folder + "song.proj");
+        ASSERT_FALSE(project.empty());
+
+        HeldSave run(to, root, testsupport::kExamples + "save-project-again.panel");
+        ASSERT_TRUE(run.held()) << slurp(run.out) << slurp(run.err);
+        run.stop(sig);
+        const pid_t instrument = run.instrument();
+        ASSERT_GT(instrument, 0);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return run.said(kWaiting) && exitWaits(instrument); },
+                                           std::chrono::milliseconds(1)))
+            << slurp(run.out);
+        run.stop(sig);
+        const int status = run.end();
+        ASSERT_NE(status, -1) << "the second stop did not end it\n" << slurp(run.out) << slurp(run.err);
+        if (to == To::Instrument) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + sig) << status;
+            EXPECT_TRUE(run.saidOnError("run.sh: stopped by SIG" + std::string(sigabbrev_np(sig)) +
+                                        " (last exit code " + std::to_string(128 + sig) + ")\n"))
+                << slurp(run.err);
+        }
+        EXPECT_EQ(slurp(root + "/corvane.json"), config);
+        EXPECT_EQ(slurp(folder + "song.proj"), project);
+        for (const auto& file : fs::directory_iterator(folder)) {
+            if (file.path().filename().string()[0] == '.')
+                continue;  // a save's temporary file, as a kill leaves it
+            EXPECT_EQ(testsupport::shellOutput("jq empty '" + file.path().string() + "' 2>&1; echo $?"), "0\n")
+                << file.path();
+        }
     }
 }
 
