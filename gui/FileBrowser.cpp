@@ -10,7 +10,6 @@
 #include "instrument/files/FileTargets.h"
 #include "instrument/files/PartFile.h"
 #include "instrument/files/ProjectFolder.h"
-#include "platform/Hold.h"
 #include "platform/Paths.h"
 #include "samples/SamplePool.h"
 #include "samples/SamplePreview.h"
@@ -736,7 +735,6 @@ bool FileBrowser::_save() {
     const std::string name = fileNameOf(targetPath);
     Driver::guiNotify.success(name + " has been saved.");
     if (saveType == FileTypeProject) {
-        host::holdPoint("project-saved");
         const std::string stem = name.substr(0, name.rfind('.'));
         lastProject.setFromString(overwrite ? targetPath : listedFolder + stem + "-project/" + name);
     }

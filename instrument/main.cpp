@@ -1,6 +1,7 @@
 #include "instrument/Entry.h"
 #include "platform/Audio.h"
 #include "platform/Launcher.h"
+#include "platform/Stops.h"
 
 #include <unistd.h>
 
@@ -50,10 +51,9 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    signal(SIGINT, interrupt_handler);
-    signal(SIGTERM, interrupt_handler);
-    // The terminal closed: a way out like any other, the configuration saved.
-    signal(SIGHUP, interrupt_handler);
+    // SIGINT, SIGTERM and SIGHUP (the terminal closed) alike: the first
+    // saves and exits, a second ends the process at once.
+    host::catchStops(interrupt_handler);
     while (!Bela_stopRequested())
         usleep(100000);
 

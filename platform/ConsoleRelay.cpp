@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -184,6 +185,26 @@ void closeIfOpen(int& fd) {
     fd = -1;
 }
 
+// How long the end waits for the relay to write what it holds.
+constexpr auto kEndBound = std::chrono::seconds(2);
+
+int msUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return int(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+// True once `pid` has ended and been reaped (or cannot be waited for).
+bool reapedBefore(pid_t pid, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const pid_t done = waitpid(pid, nullptr, WNOHANG);
+        if (done == pid || (done < 0 && errno != EINTR))
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        usleep(1000);
+    }
+}
+
 }  // namespace
 
 bool ConsoleRelay::begin() {
@@ -241,14 +262,21 @@ void ConsoleRelay::show(const char* line, size_t length) {
 void ConsoleRelay::end(const char* line, size_t length) {
     if (!active())
         return;
+    const auto deadline = std::chrono::steady_clock::now() + kEndBound;
     if (line) {
-        // The last line is not dropped: the relay drains its channel.
-        fcntl(progress_, F_SETFL, 0);
+        // The last line waits for room while the relay has time to take it.
         ProgressRecord record{};
         record.length = uint8_t(std::min(length, sizeof record.text));
         record.last = 1;
         memcpy(record.text, line, record.length);
-        (void)!write(progress_, &record, sizeof record);
+        for (;;) {
+            if (write(progress_, &record, sizeof record) >= 0 || (errno != EINTR && errno != EAGAIN))
+                break;
+            pollfd room{progress_, POLLOUT, 0};
+            const int ready = poll(&room, 1, msUntil(deadline));
+            if (ready == 0 || (ready < 0 && errno != EINTR))
+                break;
+        }
     }
     // Held while the console changes hands, so no line of another thread
     // reaches the terminal ahead of what the relay still has to write.
@@ -262,7 +290,12 @@ void ConsoleRelay::end(const char* line, size_t length) {
     closeIfOpen(savedErr_);
     closeIfOpen(savedOut_);
     closeIfOpen(progress_);
-    while (waitpid(relay_, nullptr, 0) < 0 && errno == EINTR) {
+    // A relay that does not end in time (stopped, or on a terminal that
+    // takes nothing) loses what it still holds: the instrument ends.
+    if (!reapedBefore(relay_, deadline)) {
+        kill(relay_, SIGKILL);
+        while (waitpid(relay_, nullptr, 0) < 0 && errno == EINTR) {
+        }
     }
     relay_ = -1;
     funlockfile(stderr);

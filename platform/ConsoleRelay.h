@@ -37,7 +37,9 @@ public:
 
     // Shows the last progress line (when given) with a newline, gives the
     // console back and waits until the relay has written all it was given,
-    // so every later line comes after it.
+    // so every later line comes after it. A few seconds at most: a relay
+    // that has not ended by then (stopped, or on a terminal that takes
+    // nothing) is killed, and the end goes on.
     void end(const char* line, size_t length);
 
 private:

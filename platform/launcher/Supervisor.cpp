@@ -257,13 +257,15 @@ int Supervisor::_waitForEnd() {
     }
 }
 
-// The first stop goes on to the running instrument, which saves and exits;
-// later ones change nothing (a Ctrl-C reaches the instrument from the
-// terminal itself).
+// Every stop goes on to the running instrument: on the first it saves and
+// exits, a second ends it at once (its exit may wait for a save that cannot
+// end). A Ctrl-C reaches it from the terminal too: it takes a stop as the
+// second only from a sender it has heard from already, here this launcher.
 void Supervisor::_takeSignal(int signal) {
-    if (signal == SIGCHLD || stop_ != 0)
+    if (signal == SIGCHLD)
         return;
-    stop_ = signal;
+    if (stop_ == 0)
+        stop_ = signal;
     if (child_ > 0)
         kill(child_, signal);
 }

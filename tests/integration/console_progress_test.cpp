@@ -6,6 +6,7 @@
 #include "tests/support/raw_terminal.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
+#include "tests/support/process_tree.h"
 #include "tests/support/sound_file.h"
 #include "tests/support/wait.h"
 
@@ -13,12 +14,15 @@
 #include <sndfile.h>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -100,6 +104,97 @@ TEST(ConsoleProgress, ConsoleLinesDuringARenderStartOnLinesOfTheirOwn) {
     EXPECT_TRUE(contains(console, last)) << console;
     EXPECT_EQ(console.find(last), console.rfind(last)) << console;
     EXPECT_LT(at, console.find(last)) << console;
+}
+
+// The relay ends with the render and its own process reaps it: this test
+// process takes in what the instrument leaves behind (a child subreaper), so
+// a relay left running or unreaped is found here. A relay stopped on its own
+// (SIGSTOP) does not hold the end, whether the render ends or a stop ends it.
+TEST(ConsoleProgress, TheRelayIsGoneAtTheEndOfARenderEvenStopped) {
+    struct Round {
+        bool stopped;
+        int sig;  // 0: the render ends
+    };
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    struct Subreaper {
+        ~Subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 0); }
+    } subreaper;
+    for (const Round round : {Round{false, 0}, Round{true, 0}, Round{true, SIGINT}, Round{true, SIGTERM}}) {
+        SCOPED_TRACE(std::string(round.stopped ? "stopped relay, " : "relay, ") +
+                     (round.sig ? sigabbrev_np(round.sig) : "the render's end"));
+        const std::string root = testsupport::freshPath("console-relay");
+        host::makeFolders(root);
+        const std::string tone = root + "/silence.wav";
+        ASSERT_TRUE(testsupport::writeSound(tone, std::vector<float>(48000 * 4), 48000, 1,
+                                            SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+        const std::string sound = testsupport::slurp(tone);
+        const std::string fifo = root + "/in.fifo";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        testsupport::Pty pty;
+        const int slave = testsupport::openRawTerminal(pty.slave);
+        ASSERT_GE(slave, 0);
+        const pid_t pid = testsupport::startCorvane({"--root", root, "--offline", "--seconds", "4", "--audio-in",
+                                                     fifo, "--audio-out", root + "/out.wav"},
+                                                    pty.slave, pty.slave);
+        testsupport::Reaper reaper{pid};
+        // Held by its input, fed a little at a time until the relay is there.
+        int writer = open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(writer, 0);
+        fcntl(writer, F_SETFL, O_NONBLOCK);
+        size_t sent = 0;
+        const auto feed = [&](size_t upTo) {
+            char bytes[4096];
+            while (read(pty.master, bytes, sizeof bytes) > 0) {
+            }
+            upTo = std::min(upTo, sound.size());
+            if (writer >= 0 && sent < upTo) {
+                const ssize_t n = write(writer, sound.data() + sent, upTo - sent);
+                sent += n > 0 ? size_t(n) : 0;
+            }
+            if (writer >= 0 && sent == sound.size()) {
+                close(writer);  // the input's end
+                writer = -1;
+            }
+        };
+        pid_t relay = -1;
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            feed(sent + 512);
+            const auto children = testsupport::childrenOf(pid);
+            relay = children.size() == 1 ? children.front() : -1;
+            return relay > 0;
+        }, std::chrono::milliseconds(1)));
+        if (round.stopped) {
+            ASSERT_EQ(kill(relay, SIGSTOP), 0);
+            ASSERT_TRUE(testsupport::waitUntil([&] { return testsupport::processState(relay) == 'T'; }));
+        }
+        if (round.sig) {
+            ASSERT_EQ(kill(pid, round.sig), 0);
+        }
+        int status = -1;
+        const bool ended = testsupport::waitUntil([&] {
+            if (!round.sig)
+                feed(sound.size());
+            return waitpid(pid, &status, WNOHANG) == pid;
+        }, std::chrono::milliseconds(1));
+        if (writer >= 0)
+            close(writer);
+        close(slave);
+        if (!ended) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        reaper.pid = 0;
+        // Left behind, the relay is this process's child now.
+        const pid_t left = waitpid(relay, nullptr, WNOHANG);
+        const int error = errno;
+        if (left == 0) {
+            kill(relay, SIGKILL);
+            waitpid(relay, nullptr, 0);
+        }
+        ASSERT_TRUE(ended) << "the end waits for the relay";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(left == -1 && error == ECHILD) << "the relay was not reaped by the instrument";
+    }
 }
 
 }  // namespace

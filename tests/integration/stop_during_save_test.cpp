@@ -1,62 +1,252 @@
-// A stop that comes while a project is being saved: the save ends first, and
-// the configuration saved at the exit has "last project" leading to it. The
-// save is held (platform/Hold.h) between writing the project's files and
-// setting "last project" while the run is stopped.
-#include "tests/support/Shell.h"
+// Stops that come while a project is being saved. The save is held by a
+// stalled disk (tests/stall: the rename of song.proj, the save's last step,
+// waits until the test lets it go), in the instrument run on its own or
+// through scripts/run.sh as a terminal starts it (its own process group).
+// One stop lets the save end before the configuration is saved at the exit;
+// a second ends the instrument at once, leaving every file whole.
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
 #include "tests/support/example_run.h"
+#include "tests/support/process_tree.h"
 #include "tests/support/wait.h"
 
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
-TEST(StopDuringSave, TheConfigurationSavedAtTheExitLeadsToTheProject) {
-    const std::string root = testsupport::freshPath("stop-save-root");
-    const std::string fifo = testsupport::freshPath("stop-save-hold", ".fifo");
-    const std::string out = testsupport::freshPath("stop-save-out", ".txt");
-    const std::string err = testsupport::freshPath("stop-save-err", ".txt");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    pid_t pid = testsupport::startCorvane({"--root", root, "--panel-script", testsupport::kExamples + "save-project.panel"},
-                                          out, err, {"CORVANE_HOLD_AT=project-saved", "CORVANE_HOLD_FIFO=" + fifo});
-    // Lets the save go on: the hold, once it has the FIFO open, reads its end.
-    auto release = [&] {
-        return testsupport::waitUntil([&] {
-            const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-            return fd >= 0 && close(fd) == 0;
-        });
-    };
-    // A failed wait must not leave the instrument running.
-    testsupport::Reaper reaper{pid};
-    auto said = [&](const std::string& line) { return testsupport::slurp(out).find(line) != std::string::npos; };
+namespace fs = std::filesystem;
+using testsupport::slurp;
 
-    ASSERT_TRUE(testsupport::waitUntil([&] { return said("hold: project-saved\n"); }, std::chrono::milliseconds(1)))
-        << testsupport::slurp(out) << testsupport::slurp(err);
-    ASSERT_EQ(kill(pid, SIGINT), 0);
-    // The exit has come as far as the configuration: it waits for the save,
-    // or (wrongly) has written the configuration without it.
-    struct stat st {};
-    EXPECT_TRUE(testsupport::waitUntil([&] {
-        return said("Waiting for the load or save under way to end\n") ||
-               stat((root + "/corvane.json").c_str(), &st) == 0;
-    }, std::chrono::milliseconds(1)));
-    ASSERT_TRUE(release());
-    const testsupport::Outcome r = testsupport::finishCorvane(pid, out, err);
-    reaper.pid = 0;
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(testsupport::shellOutput("jq -r '.config[\"last project\"].value' '" + root + "/corvane.json' 2>&1"),
-              "/home/corvane/projects/song-project/song.proj\n")
-        << r.out;
-    EXPECT_EQ(stat((root + "/projects/song-project/song.proj").c_str(), &st), 0);
+const std::string kWaiting = "Waiting for the load or save under way to end\n";
+
+// Where a stop goes: to the instrument run on its own, to run.sh's launcher
+// alone, or to run.sh's whole group (as a terminal's Ctrl-C does: the
+// instrument has it from there and again from the launcher).
+enum class To { Instrument, Launcher, Group };
+
+// This process's environment with `set` in place of any entry of the same name.
+std::vector<std::string> environmentWith(const std::vector<std::pair<std::string, std::string>>& set) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        bool replaced = false;
+        for (const auto& [name, value] : set)
+            replaced |= std::strncmp(*e, (name + "=").c_str(), name.size() + 1) == 0;
+        if (!replaced)
+            env.push_back(*e);
+    }
+    for (const auto& [name, value] : set)
+        env.push_back(name + "=" + value);
+    return env;
+}
+
+// The instrument, alone or under scripts/run.sh, with the save of song.proj
+// held until release(). Killed with everything it started when the test ends.
+struct HeldSave {
+    To to;
+    pid_t pid = -1;  // the instrument, or run.sh (the launcher)
+    std::string out, err, fifo;
+    int hold = -1;  // the hold's write end while the save is held
+
+    HeldSave(To stopTo, const std::string& root, const std::string& panel)
+        : to(stopTo), out(testsupport::freshPath("held-save-out", ".txt")),
+          err(testsupport::freshPath("held-save-err", ".txt")), fifo(testsupport::freshPath("held-save", ".fifo")) {
+        EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        const char* asan = getenv("ASAN_OPTIONS");
+        std::vector<std::pair<std::string, std::string>> set{
+            {"LD_PRELOAD", CORVANE_RENAME_STALL},
+            {"CORVANE_STALL_RENAME", "song.proj"},
+            {"CORVANE_STALL_FIFO", fifo},
+            // The stall comes first among the libraries, before a sanitizer's.
+            {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}};
+        std::vector<std::string> args{CORVANE_BINARY};
+        if (to != To::Instrument) {
+            args = {testsupport::kRunScript};
+            set.push_back({"CORVANE_BINARY", CORVANE_BINARY});
+            set.push_back({"CORVANE_LAUNCHER", CORVANE_LAUNCHER});
+        }
+        for (const std::string& a : {std::string("--root"), root, std::string("--panel-script"), panel})
+            args.push_back(a);
+        const std::vector<std::string> env = environmentWith(set);
+        // Built before the fork: the child of a threaded process only execs.
+        std::vector<char*> argv, envp;
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (const auto& e : env)
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        pid = fork();
+        if (pid == 0) {
+            setpgid(0, 0);
+            for (int sig : {SIGINT, SIGTERM, SIGHUP})
+                signal(sig, SIG_DFL);
+            dup2(open("/dev/null", O_RDONLY), 0);
+            dup2(outFd, 1);
+            dup2(errFd, 2);
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        setpgid(pid, pid);  // the group exists before anyone signals it
+        close(outFd);
+        close(errFd);
+    }
+    ~HeldSave() {
+        if (pid > 0) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        release();
+    }
+
+    // The save has come to its hold: a reader has the FIFO open.
+    bool held() {
+        return testsupport::waitUntil([&] { return (hold = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; },
+                                      std::chrono::milliseconds(1));
+    }
+    void release() {
+        if (hold >= 0)
+            close(hold);
+        hold = -1;
+    }
+    void stop(int sig) const { ASSERT_EQ(kill(to == To::Group ? -pid : pid, sig), 0); }
+    pid_t instrument() const {
+        if (to == To::Instrument)
+            return pid;
+        pid_t found = -1;
+        testsupport::waitUntil([&] {
+            const auto children = testsupport::childrenOf(pid);
+            found = children.empty() ? -1 : children.front();
+            return found > 0;
+        });
+        return found;
+    }
+    bool said(const std::string& line) const { return slurp(out).find(line) != std::string::npos; }
+    bool saidOnError(const std::string& line) const { return slurp(err).find(line) != std::string::npos; }
+    // The raw wait status once the process has ended; -1 if it hung.
+    int end() {
+        int status = -1;
+        if (!testsupport::waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; },
+                                    std::chrono::milliseconds(1)))
+            return -1;
+        kill(-pid, SIGKILL);  // nothing of the group may outlive it
+        pid = -1;
+        return status;
+    }
+};
+
+// The exit is seen waiting for the save, not only saying so: the instrument's
+// main thread, where the exit runs, is asleep on a word that holds 1, as the
+// file browser's does while a save is under way (a join or a lock waits on
+// other values).
+bool exitWaits(pid_t instrument) {
+    const std::string task = std::to_string(instrument);
+    std::istringstream call(slurp("/proc/" + task + "/task/" + task + "/syscall"));
+    std::string number, word, operation, value;
+    call >> number >> word >> operation >> value;
+    return number == std::to_string(SYS_futex) && !operation.empty() &&
+           (std::stoul(operation, nullptr, 16) & FUTEX_CMD_MASK) == FUTEX_WAIT && value == "0x1";
+}
+
+std::string lastProject(const std::string& root) {
+    return testsupport::shellOutput("jq -r '.config[\"last project\"].value' '" + root + "/corvane.json' 2>&1");
+}
+
+// The configuration saved at the exit has "last project" leading to the
+// project saved during the stop: the exit waited for the save, which was let
+// go only once the exit was seen waiting (an exit that says it waits and
+// goes on writes the configuration first). One stop also when it comes
+// twice, from the terminal and through the launcher.
+TEST(StopDuringSave, TheConfigurationSavedAtTheExitLeadsToTheProject) {
+    for (const To to : {To::Instrument, To::Group}) {
+        SCOPED_TRACE(to == To::Instrument ? "to the instrument" : "to run.sh's group");
+        const std::string root = testsupport::freshPath("stop-save-root");
+        HeldSave run(to, root, testsupport::kExamples + "save-project.panel");
+        ASSERT_TRUE(run.held()) << slurp(run.out) << slurp(run.err);
+        run.stop(SIGINT);
+        const pid_t instrument = run.instrument();
+        ASSERT_GT(instrument, 0);
+        const std::string config = root + "/corvane.json";
+        ASSERT_TRUE(testsupport::waitUntil(
+            [&] { return fs::exists(config) || (run.said(kWaiting) && exitWaits(instrument)); },
+            std::chrono::milliseconds(1)))
+            << slurp(run.out);
+        EXPECT_FALSE(fs::exists(config)) << "the configuration was saved before the save ended";
+        run.release();
+        const int status = run.end();
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << slurp(run.out) << slurp(run.err);
+        if (to != To::Instrument) {
+            EXPECT_TRUE(run.saidOnError("run.sh: stopped by SIGINT (last exit code 0)\n")) << slurp(run.err);
+        }
+        EXPECT_EQ(lastProject(root), "/home/corvane/projects/song-project/song.proj\n") << slurp(run.out);
+        EXPECT_TRUE(fs::is_regular_file(root + "/projects/song-project/song.proj"));
+    }
+}
+
+// A second stop (Ctrl-C twice, a stop to the instrument or through the
+// launcher twice) ends the instrument while its exit waits for a save that
+// cannot end: as after a kill, the project saved before and the
+// configuration are as they were, and every file is whole.
+TEST(StopDuringSave, ASecondStopEndsTheInstrumentAndEveryFileStaysWhole) {
+    const std::pair<To, int> rounds[] = {{To::Instrument, SIGINT}, {To::Launcher, SIGTERM}, {To::Group, SIGINT}};
+    for (const auto& [to, sig] : rounds) {
+        SCOPED_TRACE(std::string(sigabbrev_np(sig)) + (to == To::Instrument ? " to the instrument"
+                                                       : to == To::Launcher ? " to run.sh"
+                                                                            : " to run.sh's group"));
+        const std::string root = testsupport::freshPath("second-stop-root");
+        const std::string folder = root + "/projects/song-project/";
+        const auto first = testsupport::runCorvane({"--root", root, "--offline", "--seconds", "4", "--panel-script",
+                                                    testsupport::kExamples + "save-project.panel"},
+                                                   root + "-first-out.txt", root + "-first-err.txt");
+        ASSERT_EQ(first.status, 0) << first.err;
+        const std::string config = slurp(root + "/corvane.json"), project = slurp(folder + "song.proj");
+        ASSERT_FALSE(project.empty());
+
+        HeldSave run(to, root, testsupport::kExamples + "save-project-again.panel");
+        ASSERT_TRUE(run.held()) << slurp(run.out) << slurp(run.err);
+        run.stop(sig);
+        const pid_t instrument = run.instrument();
+        ASSERT_GT(instrument, 0);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return run.said(kWaiting) && exitWaits(instrument); },
+                                           std::chrono::milliseconds(1)))
+            << slurp(run.out);
+        run.stop(sig);
+        const int status = run.end();
+        ASSERT_NE(status, -1) << "the second stop did not end it\n" << slurp(run.out) << slurp(run.err);
+        if (to == To::Instrument) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + sig) << status;
+            EXPECT_TRUE(run.saidOnError("run.sh: stopped by SIG" + std::string(sigabbrev_np(sig)) +
+                                        " (last exit code " + std::to_string(128 + sig) + ")\n"))
+                << slurp(run.err);
+        }
+        EXPECT_EQ(slurp(root + "/corvane.json"), config);
+        EXPECT_EQ(slurp(folder + "song.proj"), project);
+        for (const auto& file : fs::directory_iterator(folder)) {
+            if (file.path().filename().string()[0] == '.')
+                continue;  // a save's temporary file, as a kill leaves it
+            EXPECT_EQ(testsupport::shellOutput("jq empty '" + file.path().string() + "' 2>&1; echo $?"), "0\n")
+                << file.path();
+        }
+    }
 }
 
 }  // namespace
