@@ -8,8 +8,9 @@
 // One Ctrl-C reaches the instrument twice: from the terminal, which signals
 // the whole foreground group, and from the launcher, which passes on every
 // stop it takes (a kill of the group likewise). So a stop is taken as the
-// second only when a sender already heard from (the kernel for a terminal,
-// or a process) sends again.
+// second when a sender already heard from (the kernel for a terminal, or a
+// process) sends again, or when a second sender other than the launcher
+// does (`kill` run twice).
 #pragma once
 
 namespace host {

@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -205,11 +206,16 @@ TEST(StopDuringSave, TheConfigurationSavedAtTheExitLeadsToTheProject) {
 // cannot end: as after a kill, the project saved before and the
 // configuration are as they were, and every file is whole.
 TEST(StopDuringSave, ASecondStopEndsTheInstrumentAndEveryFileStaysWhole) {
-    const std::pair<To, int> rounds[] = {{To::Instrument, SIGINT}, {To::Launcher, SIGTERM}, {To::Group, SIGINT}};
-    for (const auto& [to, sig] : rounds) {
+    // The last round sends each stop from a `kill` of its own: two senders.
+    const std::tuple<To, int, bool> rounds[] = {{To::Instrument, SIGINT, false},
+                                                {To::Launcher, SIGTERM, false},
+                                                {To::Group, SIGINT, false},
+                                                {To::Instrument, SIGTERM, true}};
+    for (const auto& [to, sig, byCommand] : rounds) {
         SCOPED_TRACE(std::string(sigabbrev_np(sig)) + (to == To::Instrument ? " to the instrument"
                                                        : to == To::Launcher ? " to run.sh"
-                                                                            : " to run.sh's group"));
+                                                                            : " to run.sh's group") +
+                     (byCommand ? " by two kill commands" : ""));
         const std::string root = testsupport::freshPath("second-stop-root");
         const std::string folder = root + "/projects/song-project/";
         const auto first = testsupport::runCorvane({"--root", root, "--offline", "--seconds", "4", "--panel-script",
@@ -221,13 +227,19 @@ TEST(StopDuringSave, ASecondStopEndsTheInstrumentAndEveryFileStaysWhole) {
 
         HeldSave run(to, root, testsupport::kExamples + "save-project-again.panel");
         ASSERT_TRUE(run.held()) << slurp(run.out) << slurp(run.err);
-        run.stop(sig);
+        const auto stop = [&, sig = sig, byCommand = byCommand] {
+            if (byCommand)
+                testsupport::shellOutput("kill -s " + std::string(sigabbrev_np(sig)) + " " + std::to_string(run.pid));
+            else
+                run.stop(sig);
+        };
+        stop();
         const pid_t instrument = run.instrument();
         ASSERT_GT(instrument, 0);
         ASSERT_TRUE(testsupport::waitUntil([&] { return run.said(kWaiting) && exitWaits(instrument); },
                                            std::chrono::milliseconds(1)))
             << slurp(run.out);
-        run.stop(sig);
+        stop();
         const int status = run.end();
         ASSERT_NE(status, -1) << "the second stop did not end it\n" << slurp(run.out) << slurp(run.err);
         if (to == To::Instrument) {
