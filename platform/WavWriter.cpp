@@ -140,51 +140,38 @@ bool WavWriter::_continue(unsigned channels, unsigned sampleRate) {
     if (fd_ < 0)
         return false;
     struct stat st;
-    if (::fstat(fd_, &st) != 0) {
-        close();
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        channels_ = channels;
-        sampleRate_ = sampleRate;
-        dataBytes_ = 0;
-        failed_ = false;
-        stream_ = true;
-        return true;
-    }
+    const bool file = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
     // A file the stream's header never reached is started afresh.
-    if (uint64_t(st.st_size) < kHeaderBytes) {
-        if (::ftruncate(fd_, 0) != 0) {
-            close();
-            return false;
-        }
-        return _start(channels, sampleRate);
+    if (file && uint64_t(st.st_size) < kHeaderBytes) {
+        if (::ftruncate(fd_, 0) == 0)
+            return _start(channels, sampleRate);
+        ::close(fd_);
+        fd_ = -1;
+        return false;
     }
     const uint64_t frameBytes = 4ull * channels;
-    const uint64_t whole = (uint64_t(st.st_size) - kHeaderBytes) / frameBytes * frameBytes;
-    if (::ftruncate(fd_, off_t(kHeaderBytes + whole)) != 0 || ::lseek(fd_, 0, SEEK_END) < 0) {
-        close();
-        return false;
-    }
-    channels_ = channels;
-    sampleRate_ = sampleRate;
-    dataBytes_ = whole;
-    failed_ = false;
-    stream_ = false;
-    if (updateHeader())
+    const uint64_t whole = file ? (uint64_t(st.st_size) - kHeaderBytes) / frameBytes * frameBytes : 0;
+    _begin(channels, sampleRate, whole, !file);
+    if (!file)
+        return true;
+    if (::ftruncate(fd_, off_t(kHeaderBytes + whole)) == 0 && ::lseek(fd_, 0, SEEK_END) >= 0 && updateHeader())
         return true;
     close();
     return false;
 }
 
+void WavWriter::_begin(unsigned channels, unsigned sampleRate, uint64_t dataBytes, bool stream) {
+    channels_ = channels;
+    sampleRate_ = sampleRate;
+    dataBytes_ = dataBytes;
+    failed_ = false;
+    stream_ = stream;
+}
+
 bool WavWriter::_start(unsigned channels, unsigned sampleRate) {
     if (fd_ < 0)
         return false;
-    channels_ = channels;
-    sampleRate_ = sampleRate;
-    dataBytes_ = 0;
-    failed_ = false;
-    stream_ = ::lseek(fd_, 0, SEEK_CUR) < 0;
+    _begin(channels, sampleRate, 0, ::lseek(fd_, 0, SEEK_CUR) < 0);
     const auto h = stream_ ? streamHeader(channels_, sampleRate_) : header(channels_, sampleRate_, 0);
     if (!writeAll(fd_, h.data(), h.size())) {
         close();
@@ -211,7 +198,7 @@ bool WavWriter::write(const float* samples, size_t count) {
 }
 
 bool WavWriter::updateHeader() {
-    if (fd_ < 0)
+    if (fd_ < 0 || channels_ == 0)  // no format yet: nothing to count
         return false;
     if (stream_)
         return true;

@@ -67,6 +67,7 @@ public:
 private:
     bool _start(unsigned channels, unsigned sampleRate);
     bool _continue(unsigned channels, unsigned sampleRate);
+    void _begin(unsigned channels, unsigned sampleRate, uint64_t dataBytes, bool stream);
 
     int fd_ = -1;
     unsigned channels_ = 0;
