@@ -1,6 +1,7 @@
 #include "platform/RtPrintf.h"
 
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +25,8 @@ static_assert(kSlotBytes <= PIPE_BUF, "a slot goes to a pipe in one write that n
 // At the end, a console that has taken nothing for this long (a pipe nobody
 // reads, a paused pager) loses what is left rather than hold the exit.
 constexpr auto kEndPatience = std::chrono::milliseconds(250);
+// What a process ending at once gives the logger to write what is queued.
+constexpr long long kFlushPatienceNs = 200'000'000;
 
 struct Slot {
     std::atomic<uint64_t> sequence{0};
@@ -40,6 +43,10 @@ struct Logger {
     std::atomic<bool> quit{false};
     std::atomic<unsigned> dropped{0};
     std::thread thread;
+    std::atomic<pid_t> threadId{0};
+    // Slots written out or dropped: the logger's progress, for a process
+    // about to end at once.
+    std::atomic<uint64_t> finished{0};
     std::mutex control;
     FILE* console = nullptr;  // stdout as it was before the logger took it
     FILE* queued = nullptr;   // the stream that stands for stdout meanwhile
@@ -102,8 +109,11 @@ struct Logger {
     // caller's shell shares it (no O_NONBLOCK). True when all was written.
     bool writeSome(bool& progressed) {
         for (;;) {
-            if (pendingDone == pendingLength && !take())
-                return true;
+            if (pendingDone == pendingLength) {
+                finished.store(dequeue, std::memory_order_release);
+                if (!take())
+                    return true;
+            }
             pollfd fd{STDOUT_FILENO, POLLOUT, 0};
             if (poll(&fd, 1, 0) <= 0)
                 return false;
@@ -135,6 +145,7 @@ struct Logger {
     }
 
     void loop() {
+        threadId.store(pid_t(gettid()), std::memory_order_release);
         while (!quit.load(std::memory_order_acquire)) {
             bool progressed = false;
             writeSome(progressed);
@@ -216,6 +227,22 @@ void rtPrintLine(const char* text, size_t length) {
         fflush(stdout);
     } else if (!l.push(line, length, true)) {
         l.dropped.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+void rtLoggerFlushBeforeTheEnd() {
+    Logger& l = logger();
+    if (!l.running.load(std::memory_order_acquire) || pid_t(gettid()) == l.threadId.load(std::memory_order_acquire))
+        return;
+    const uint64_t target = l.enqueue.load(std::memory_order_acquire);
+    timespec start{}, now{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    const timespec step{0, 1000000};
+    while (l.finished.load(std::memory_order_acquire) < target) {
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if ((now.tv_sec - start.tv_sec) * 1000000000ll + (now.tv_nsec - start.tv_nsec) > kFlushPatienceNs)
+            return;
+        nanosleep(&step, nullptr);
     }
 }
 

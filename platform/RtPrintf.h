@@ -19,4 +19,8 @@ unsigned rtLoggerDropped();  // messages lost to a full ring or a stalled consol
 // One line that starts on a line of its own: a newline comes first when the
 // console's last text did not end its line.
 void rtPrintLine(const char* text, size_t length);
+// For a process about to end at once (a second stop): waits, a fifth of a
+// second at most, for the logger to write what is queued so far. Async-
+// signal-safe; returns at once on the logger's own thread.
+void rtLoggerFlushBeforeTheEnd();
 }  // namespace host

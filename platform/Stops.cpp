@@ -1,6 +1,7 @@
 #include "platform/Stops.h"
 
 #include "platform/Launcher.h"
+#include "platform/RtPrintf.h"
 
 #include <sys/types.h>
 #include <unistd.h>
@@ -50,6 +51,8 @@ void onStop(int signal, siginfo_t* info, void*) {
     // kernel.
     const pid_t sender = info && info->si_code <= 0 ? info->si_pid : 0;
     if (secondStop(sender)) {
+        // What was printed before the stop still reaches the console.
+        rtLoggerFlushBeforeTheEnd();
         // Ends the process as the signal's default does, once this handler
         // returns and the signal is no longer blocked.
         struct sigaction byDefault {};
