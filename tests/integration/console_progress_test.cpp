@@ -138,9 +138,11 @@ TEST(ConsoleProgress, TheRelayIsGoneAtTheEndOfARenderEvenStopped) {
                                                     pty.slave, pty.slave);
         testsupport::Reaper reaper{pid};
         // Held by its input, fed a little at a time until the relay is there.
-        int writer = open(fifo.c_str(), O_WRONLY);
-        ASSERT_GE(writer, 0);
-        fcntl(writer, F_SETFL, O_NONBLOCK);
+        // Once the instrument reads it: a start that fails never does.
+        int writer = -1;
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            return (writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0;
+        }, std::chrono::milliseconds(1)));
         size_t sent = 0;
         const auto feed = [&](size_t upTo) {
             char bytes[4096];
