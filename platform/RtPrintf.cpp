@@ -230,10 +230,12 @@ void rtPrintLine(const char* text, size_t length) {
     }
 }
 
-void rtLoggerFlushBeforeTheEnd() {
+bool rtLoggerFlushBeforeTheEnd() {
     Logger& l = logger();
-    if (!l.running.load(std::memory_order_acquire) || pid_t(gettid()) == l.threadId.load(std::memory_order_acquire))
-        return;
+    if (!l.running.load(std::memory_order_acquire))
+        return true;
+    if (pid_t(gettid()) == l.threadId.load(std::memory_order_acquire))
+        return false;
     const uint64_t target = l.enqueue.load(std::memory_order_acquire);
     timespec start{}, now{};
     clock_gettime(CLOCK_MONOTONIC, &start);
@@ -241,9 +243,10 @@ void rtLoggerFlushBeforeTheEnd() {
     while (l.finished.load(std::memory_order_acquire) < target) {
         clock_gettime(CLOCK_MONOTONIC, &now);
         if ((now.tv_sec - start.tv_sec) * 1000000000ll + (now.tv_nsec - start.tv_nsec) > kFlushPatienceNs)
-            return;
+            return true;
         nanosleep(&step, nullptr);
     }
+    return true;
 }
 
 void rtLoggerStart() {

@@ -21,6 +21,7 @@ unsigned rtLoggerDropped();  // messages lost to a full ring or a stalled consol
 void rtPrintLine(const char* text, size_t length);
 // For a process about to end at once (a second stop): waits, a fifth of a
 // second at most, for the logger to write what is queued so far. Async-
-// signal-safe; returns at once on the logger's own thread.
-void rtLoggerFlushBeforeTheEnd();
+// signal-safe. False on the logger's own thread, which cannot wait for
+// itself.
+bool rtLoggerFlushBeforeTheEnd();
 }  // namespace host

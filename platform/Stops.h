@@ -5,17 +5,28 @@
 // lost; every file it saves is written aside and renamed, so each stays
 // whole.
 //
-// One Ctrl-C reaches the instrument twice: from the terminal, which signals
-// the whole foreground group, and from the launcher, which passes on every
-// stop it takes (a kill of the group likewise). So a stop is taken as the
-// second when a sender already heard from (the kernel for a terminal, or a
-// process) sends again, or when a second sender other than the launcher
-// does (`kill` run twice).
+// One stop often arrives several times, from several senders and as
+// several signals: a Ctrl-C from the terminal and again from the launcher
+// passing it on, a closing terminal's hang-up and the shell's, a wrapper
+// passing a Ctrl-C on, a service manager's TERM then HUP. So "second" is
+// decided by when a stop comes, never by who sends it: every delivery
+// within kOneStopNs of the first is that same stop; one that comes later
+// is the player asking again.
 #pragma once
+
+#include <cstdint>
 
 namespace host {
 
+// How long after the first stop its other deliveries may still come.
+constexpr int64_t kOneStopNs = 500'000'000;
+
 // Puts the handlers in place; `firstStop` runs in the signal handler, once.
+// Called on the main thread, which takes a second stop that lands on the
+// console logger's thread.
 void catchStops(void (*firstStop)(int signal));
+
+// When the first stop came (CLOCK_MONOTONIC, ns); 0 before any.
+int64_t stopTakenAtNs();
 
 }  // namespace host
