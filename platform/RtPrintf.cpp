@@ -1,6 +1,7 @@
 #include "platform/RtPrintf.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -145,6 +146,7 @@ struct Logger {
     }
 
     void loop() {
+        pthread_setname_np(pthread_self(), "corvane-log");
         threadId.store(pid_t(gettid()), std::memory_order_release);
         while (!quit.load(std::memory_order_acquire)) {
             bool progressed = false;

@@ -30,11 +30,6 @@ namespace {
 constexpr int kPowerOff = 3;
 constexpr size_t kMostRestarts = 5;
 constexpr auto kRestartWindow = std::chrono::seconds(30);
-// "STEP RUN": the launcher stops itself (SIGSTOP) at that step of that run,
-// until a SIGCONT; so a test opens the window between two steps as wide as
-// it needs. Steps: "start" (about to start the run), "fork" (the run just
-// started), "end" (the run just ended).
-constexpr const char* kHoldVariable = "CORVANE_LAUNCHER_HOLD";
 
 // 128 + the signal's number for a run a signal ended, as a shell says it.
 int exitStatus(int waitStatus) {
@@ -132,15 +127,6 @@ void restoreSignals() {
 Supervisor::Supervisor(Plan plan) : plan_(std::move(plan)) {
     const sigset_t taken = takenSignals();
     signals_ = signalfd(-1, &taken, SFD_CLOEXEC);
-    if (const char* hold = getenv(kHoldVariable)) {
-        hold_ = hold;
-        unsetenv(kHoldVariable);
-    }
-}
-
-void Supervisor::_hold(const char* step, int run) const {
-    if (!hold_.empty() && hold_ == std::string(step) + " " + std::to_string(run))
-        raise(SIGSTOP);
 }
 
 int Supervisor::run() {
@@ -161,12 +147,9 @@ int Supervisor::run() {
             say("stopped by SIG%s (last exit code %d)", signalName(stop_), status);
             return status;
         }
-        _hold("start", run);
         if (!_start(run))
             return status == 0 ? 1 : status;
-        _hold("fork", run);
         status = _waitForEnd();
-        _hold("end", run);
         char byte = 0;
         const bool started = read(startedPipe_, &byte, 1) == 1;
         close(startedPipe_);
@@ -257,10 +240,10 @@ int Supervisor::_waitForEnd() {
     }
 }
 
-// Every stop goes on to the running instrument: on the first it saves and
-// exits, a second ends it at once (its exit may wait for a save that cannot
-// end). A Ctrl-C reaches it from the terminal too: it takes a stop as the
-// second only from a sender it has heard from already, here this launcher.
+// Every stop goes on to the running instrument, which tells one stop from a
+// second by when they come: the deliveries of one stop (from the terminal
+// and from here, a Ctrl-C and a hang-up together) are one; a stop the
+// player sends later ends it at once, even while its exit waits for a save.
 void Supervisor::_takeSignal(int signal) {
     if (signal == SIGCHLD)
         return;

@@ -51,7 +51,6 @@ private:
     bool _startStream();
     bool _readerGone() const;
     void _keepOutput();
-    void _hold(const char* step, int run) const;
 
     Plan plan_;
     int signals_ = -1;  // signalfd of takenSignals()
@@ -59,7 +58,6 @@ private:
     int startedPipe_ = -1;  // read end: a byte once the run has started
     int stop_ = 0;          // the first stop taken, 0 until one comes
     std::deque<std::chrono::steady_clock::time_point> restarts_;
-    std::string hold_;  // "STEP RUN" where a test holds the launcher
 };
 
 }  // namespace launcher

@@ -3,12 +3,14 @@
 // waits until the test lets it go), in the instrument run on its own or
 // through scripts/run.sh as a terminal starts it (its own process group).
 // One stop lets the save end before the configuration is saved at the exit;
-// a second ends the instrument at once, leaving every file whole.
+// a second, a moment later, ends the instrument at once, leaving every file
+// whole.
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
 #include "tests/support/example_run.h"
 #include "tests/support/process_tree.h"
 #include "tests/support/wait.h"
+#include "platform/Stops.h"
 
 #include <fcntl.h>
 #include <linux/futex.h>
@@ -25,6 +27,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -37,9 +40,10 @@ using testsupport::slurp;
 const std::string kWaiting = "Waiting for the load or save under way to end\n";
 
 // Where a stop goes: to the instrument run on its own, to run.sh's launcher
-// alone, or to run.sh's whole group (as a terminal's Ctrl-C does: the
-// instrument has it from there and again from the launcher).
-enum class To { Instrument, Launcher, Group };
+// alone, to run.sh's whole group (as a terminal's Ctrl-C does: the
+// instrument has it from there and again from the launcher), or to the
+// instrument's console logger thread (a stop the kernel gives that thread).
+enum class To { Instrument, Launcher, Group, LoggerThread };
 
 // This process's environment with `set` in place of any entry of the same name.
 std::vector<std::string> environmentWith(const std::vector<std::pair<std::string, std::string>>& set) {
@@ -76,7 +80,7 @@ struct HeldSave {
             // The stall comes first among the libraries, before a sanitizer's.
             {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}};
         std::vector<std::string> args{CORVANE_BINARY};
-        if (to != To::Instrument) {
+        if (to == To::Launcher || to == To::Group) {
             args = {testsupport::kRunScript};
             set.push_back({"CORVANE_BINARY", CORVANE_BINARY});
             set.push_back({"CORVANE_LAUNCHER", CORVANE_LAUNCHER});
@@ -127,9 +131,25 @@ struct HeldSave {
             close(hold);
         hold = -1;
     }
-    void stop(int sig) const { ASSERT_EQ(kill(to == To::Group ? -pid : pid, sig), 0); }
+    void stop(int sig) const {
+        if (to == To::LoggerThread)
+            ASSERT_EQ(syscall(SYS_tgkill, pid, loggerThread(), sig), 0);
+        else
+            ASSERT_EQ(kill(to == To::Group ? -pid : pid, sig), 0);
+    }
+    pid_t loggerThread() const {
+        pid_t found = -1;
+        testsupport::waitUntil([&] {
+            std::error_code ec;
+            for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec))
+                if (slurp(task.path().string() + "/comm") == "corvane-log\n")
+                    found = std::atoi(task.path().filename().c_str());
+            return found > 0;
+        });
+        return found;
+    }
     pid_t instrument() const {
-        if (to == To::Instrument)
+        if (to == To::Instrument || to == To::LoggerThread)
             return pid;
         pid_t found = -1;
         testsupport::waitUntil([&] {
@@ -176,8 +196,8 @@ std::string lastProject(const std::string& root) {
 // goes on writes the configuration first). One stop also when it comes
 // twice, from the terminal and through the launcher.
 TEST(StopDuringSave, TheConfigurationSavedAtTheExitLeadsToTheProject) {
-    for (const To to : {To::Instrument, To::Group}) {
-        SCOPED_TRACE(to == To::Instrument ? "to the instrument" : "to run.sh's group");
+    for (const To to : {To::Instrument, To::Group, To::LoggerThread}) {
+        SCOPED_TRACE(to == To::Instrument ? "to the instrument" : to == To::Group ? "to run.sh's group" : "to the logger");
         const std::string root = testsupport::freshPath("stop-save-root");
         HeldSave run(to, root, testsupport::kExamples + "save-project.panel");
         ASSERT_TRUE(run.held()) << slurp(run.out) << slurp(run.err);
@@ -193,7 +213,7 @@ TEST(StopDuringSave, TheConfigurationSavedAtTheExitLeadsToTheProject) {
         run.release();
         const int status = run.end();
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << slurp(run.out) << slurp(run.err);
-        if (to != To::Instrument) {
+        if (to == To::Group) {
             EXPECT_TRUE(run.saidOnError("run.sh: stopped by SIGINT (last exit code 0)\n")) << slurp(run.err);
         }
         EXPECT_EQ(lastProject(root), "/home/corvane/projects/song-project/song.proj\n") << slurp(run.out);
@@ -207,14 +227,14 @@ TEST(StopDuringSave, TheConfigurationSavedAtTheExitLeadsToTheProject) {
 // configuration are as they were, and every file is whole.
 TEST(StopDuringSave, ASecondStopEndsTheInstrumentAndEveryFileStaysWhole) {
     // The last round sends each stop from a `kill` of its own: two senders.
-    const std::tuple<To, int, bool> rounds[] = {{To::Instrument, SIGINT, false},
-                                                {To::Launcher, SIGTERM, false},
-                                                {To::Group, SIGINT, false},
-                                                {To::Instrument, SIGTERM, true}};
+    const std::tuple<To, int, bool> rounds[] = {{To::Instrument, SIGINT, false}, {To::Launcher, SIGTERM, false},
+                                                {To::Group, SIGINT, false},      {To::Instrument, SIGTERM, true},
+                                                {To::LoggerThread, SIGHUP, false}};
     for (const auto& [to, sig, byCommand] : rounds) {
-        SCOPED_TRACE(std::string(sigabbrev_np(sig)) + (to == To::Instrument ? " to the instrument"
-                                                       : to == To::Launcher ? " to run.sh"
-                                                                            : " to run.sh's group") +
+        SCOPED_TRACE(std::string(sigabbrev_np(sig)) + (to == To::Instrument   ? " to the instrument"
+                                                       : to == To::Launcher   ? " to run.sh"
+                                                       : to == To::Group      ? " to run.sh's group"
+                                                                              : " to the logger thread") +
                      (byCommand ? " by two kill commands" : ""));
         const std::string root = testsupport::freshPath("second-stop-root");
         const std::string folder = root + "/projects/song-project/";
@@ -239,10 +259,13 @@ TEST(StopDuringSave, ASecondStopEndsTheInstrumentAndEveryFileStaysWhole) {
         ASSERT_TRUE(testsupport::waitUntil([&] { return run.said(kWaiting) && exitWaits(instrument); },
                                            std::chrono::milliseconds(1)))
             << slurp(run.out);
+        // The player asks again, a moment after the first stop was taken:
+        // deliveries closer together are that one stop.
+        std::this_thread::sleep_for(std::chrono::nanoseconds(host::kOneStopNs) + std::chrono::milliseconds(100));
         stop();
         const int status = run.end();
         ASSERT_NE(status, -1) << "the second stop did not end it\n" << slurp(run.out) << slurp(run.err);
-        if (to == To::Instrument) {
+        if (to == To::Instrument || to == To::LoggerThread) {
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
         } else {
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + sig) << status;
