@@ -35,5 +35,13 @@ void noteStarted();
 void guardStandardStreams();
 // Whether `fd` (0, 1 or 2) was closed when guardStandardStreams found it.
 bool standardStreamCameClosed(int fd);
+// Whether standard error led into the very file or pipe standard output led
+// to when guardStandardStreams found them (`2>&1`, nohup). A character
+// device (a terminal, /dev/null) carries many streams: never one here.
+bool standardErrorCameWithOutput();
+// Says `line` on the controlling terminal too, where there is one, standard
+// error is still the stream the caller gave (not quieted) and it is not
+// that terminal: a refusal that went into a pipe or a file is seen.
+void sayOnTerminalToo(const char* line);
 
 }  // namespace host
