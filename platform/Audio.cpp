@@ -465,6 +465,9 @@ void Bela_cleanupAudio() {
         h.outputFailed = h.capture.failed() && !h.capture.readerLeft();
         h.capturing = false;
     }
+    // An output the disk cannot take fails the same way in every run after.
+    if (h.outputFailed)
+        host::noteSessionEnds();
     host::rtLoggerStop();
     h.codec.reset();
     host::setDisplayMirror(std::string());

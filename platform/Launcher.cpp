@@ -15,6 +15,8 @@ namespace {
 // Taken out of the environment at set-up: once it is closed, its number
 // may name another file.
 int gStartedFd = -1;
+// Whether the start note has been written (the descriptor stays open).
+bool gStartNoted = false;
 // The standard streams that came closed, before they were given /dev/null.
 bool gCameClosed[3] = {false, false, false};
 // Standard error as the caller gave it, and whether it was standard output's
@@ -45,10 +47,17 @@ void followLauncher() {
 }
 
 void noteStarted() {
-    if (gStartedFd < 0)
+    if (gStartedFd < 0 || gStartNoted)
         return;
     const char started = 1;
     (void)!write(gStartedFd, &started, 1);
+    gStartNoted = true;
+}
+
+void noteSessionEnds() {
+    if (gStartedFd < 0 || !gStartNoted)
+        return;
+    (void)!write(gStartedFd, &kSessionEnds, 1);
     close(gStartedFd);
     gStartedFd = -1;
 }

@@ -1,5 +1,6 @@
 // Standard error never shares the audio: a start where it leads into
-// standard output's file or pipe is refused before anything is written.
+// standard output's file or pipe is refused before anything is written, and
+// an output the disk cannot take ends the session with the run's one line.
 #include "tests/support/Pty.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
@@ -7,10 +8,12 @@
 #include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -155,6 +158,43 @@ TEST(StderrAudio, NohupOnATerminalIsRefusedOnTheTerminalToo) {
     EXPECT_TRUE(said.starts_with(kRefusal + "\nUsage: corvane [options]\n")) << said;
     EXPECT_EQ(count(screen, kRefusal), 1u) << screen;
     EXPECT_EQ(screen.find("Usage:"), std::string::npos) << screen;
+}
+
+// A file the disk cannot take (a size limit stands for a full disk; the run
+// reports it rather than die of SIGXFSZ): the run's one line, no restart,
+// the launcher's status the run's, and the take up to there kept whole. A
+// standard output that takes nothing (/dev/full) ends at the launcher's
+// header: one line.
+TEST(StderrAudio, AnOutputTheDiskCannotTakeEndsTheSession) {
+    struct Case {
+        std::string output, line;
+        size_t runs;
+    };
+    for (const Case& c :
+         std::vector<Case>{{"take.wav >out.txt", "Error: cannot write the audio output take.wav: File too large\n", 1},
+                           {"/dev/stdout >/dev/full", "run.sh: cannot write the audio stream on standard output: ", 0}}) {
+        SCOPED_TRACE(c.output);
+        const std::string dir = testsupport::freshPath("stderr-audio-full");
+        host::makeFolders(dir);
+        const int status = runShell("cd '" + dir + "' && " + kRunSh + " --root root --audio-out " + c.output +
+                                        " </dev/null 2>err.txt",
+                                    [] {
+                                        const rlimit limit{2 << 20, 2 << 20};
+                                        setrlimit(RLIMIT_FSIZE, &limit);
+                                    });
+        const std::string err = slurp(dir + "/err.txt");
+        EXPECT_EQ(status, 1) << err;
+        EXPECT_EQ(count(err, c.line), 1u) << err;
+        EXPECT_EQ(count(err, "run.sh:") + count(err, "Error"), 1u) << err;
+        EXPECT_EQ(count(slurp(dir + "/out.txt"), "in: 8, out 8\n"), c.runs);
+        if (c.runs == 0)
+            continue;
+        SF_INFO info{};
+        SNDFILE* take = sf_open((dir + "/take.wav").c_str(), SFM_READ, &info);
+        EXPECT_TRUE(take && info.frames > 48000 / 2) << info.frames;
+        if (take)
+            sf_close(take);
+    }
 }
 
 }  // namespace
