@@ -170,9 +170,10 @@ TEST(StderrAudio, AnOutputTheDiskCannotTakeEndsTheSession) {
         std::string output, line;
         size_t runs;
     };
-    for (const Case& c :
-         std::vector<Case>{{"take.wav >out.txt", "Error: cannot write the audio output take.wav: File too large\n", 1},
-                           {"/dev/stdout >/dev/full", "run.sh: cannot write the audio stream on standard output: ", 0}}) {
+    const std::vector<Case> cases{
+        {"take.wav >out.txt", "Error: cannot write the audio output take.wav: File too large\n", 1},
+        {"/dev/stdout >/dev/full", "run.sh: cannot write the audio stream on standard output: ", 0}};
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.output);
         const std::string dir = testsupport::freshPath("stderr-audio-full");
         host::makeFolders(dir);
@@ -195,6 +196,42 @@ TEST(StderrAudio, AnOutputTheDiskCannotTakeEndsTheSession) {
         if (take)
             sf_close(take);
     }
+}
+
+// A FIFO's reader leaving is the player leaving, not the disk: the launcher
+// starts the next run, which waits for the next player.
+TEST(StderrAudio, AFifosReaderLeavingStillRestarts) {
+    const std::string dir = testsupport::freshPath("stderr-audio-fifo");
+    host::makeFolders(dir);
+    ASSERT_EQ(mkfifo((dir + "/out.wav").c_str(), 0644), 0);
+    // Open before the run: its first open finds a reader at once.
+    const int reader = open((dir + "/out.wav").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const std::string command = "cd '" + dir + "' && " + kBuilt + "exec '" + kRunScript +
+                                "' --root root --audio-out out.wav </dev/null >/dev/null 2>err.txt";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+        _exit(127);
+    }
+    testsupport::Reaper reaper{pid};
+    size_t got = 0;
+    char block[65536];
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        const ssize_t n = read(reader, block, sizeof block);
+        got += n > 0 ? size_t(n) : 0;
+        return got >= 300000;
+    }));
+    close(reader);
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] { return slurp(dir + "/err.txt").find("waiting for a reader") != std::string::npos; },
+        std::chrono::milliseconds(2)));
+    const std::string err = slurp(dir + "/err.txt");
+    EXPECT_EQ(count(err, "Error: cannot write the audio output out.wav: Broken pipe\n"), 1u) << err;
+    EXPECT_EQ(count(err, "run.sh: restarting (last exit code 1)\n"), 1u) << err;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    reaper.pid = 0;
 }
 
 }  // namespace
