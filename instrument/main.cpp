@@ -16,6 +16,9 @@ int main(int argc, char* argv[]) {
     // A reader of the output (or of the console) that goes away must not kill
     // the instrument before it saves: the failed write is reported instead.
     signal(SIGPIPE, SIG_IGN);
+    // Nor a file grown past the size limit (ulimit -f): the write fails with
+    // EFBIG and is reported, as on a full disk.
+    signal(SIGXFSZ, SIG_IGN);
     BelaInitSettings* settings = Bela_InitSettings_alloc();
     Bela_defaultSettings(settings);
     chooseBoard(settings);

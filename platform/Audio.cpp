@@ -20,6 +20,7 @@
 #include "platform/devices/SerialPort.h"
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <xmmintrin.h>
 #include <pmmintrin.h>
@@ -49,6 +50,7 @@ struct HostAudio {
     host::AudioCapture capture;
     bool capturing = false;
     bool outputFailed = false;  // kept past cleanup for the exit status
+    bool outputOnDisk = false;  // a file, not a pipe or a device
     std::vector<host::DigitalDevice*> devices;
     std::unique_ptr<AudioCodec> codec;  // configured and started, never carries audio here
 
@@ -349,6 +351,7 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
     h.blocks = 0;
     h.input.close();
     h.outputFailed = false;
+    h.outputOnDisk = false;
     gStopRequested = 0;
 
     // The default output counts: a picture named ROOT/output.wav would replace it.
@@ -386,6 +389,10 @@ int Bela_initAudio(BelaInitSettings* settings, void* userData) {
                             audioDescriptor >= 0 && host::startedByLauncher()))
             return fail();
         h.capturing = true;
+        struct stat st;
+        const int known =
+            audioDescriptor >= 0 ? fstat(audioDescriptor, &st) : stat(h.settings.audioOutFile.c_str(), &st);
+        h.outputOnDisk = known == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
     }
 
     const bool stepped = settings->mode == HostMode::Stepped;
@@ -465,6 +472,10 @@ void Bela_cleanupAudio() {
         h.outputFailed = h.capture.failed() && !h.capture.readerLeft();
         h.capturing = false;
     }
+    // A file the disk cannot take fails the same way in every run after; a
+    // FIFO whose player left waits in the next run for the next player.
+    if (h.outputFailed && h.outputOnDisk)
+        host::noteSessionEnds();
     host::rtLoggerStop();
     h.codec.reset();
     host::setDisplayMirror(std::string());

@@ -1,10 +1,13 @@
 #include "platform/Launcher.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace host {
 
@@ -12,8 +15,17 @@ namespace {
 // Taken out of the environment at set-up: once it is closed, its number
 // may name another file.
 int gStartedFd = -1;
+// Whether the start note has been written (the descriptor stays open).
+bool gStartNoted = false;
 // The standard streams that came closed, before they were given /dev/null.
 bool gCameClosed[3] = {false, false, false};
+// Standard error as the caller gave it, and whether it was standard output's
+// file or pipe.
+bool gGuarded = false;
+struct stat gError{};
+bool gErrorWithOutput = false;
+
+bool sameStream(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 }  // namespace
 
 int launcherRun() {
@@ -35,10 +47,17 @@ void followLauncher() {
 }
 
 void noteStarted() {
-    if (gStartedFd < 0)
+    if (gStartedFd < 0 || gStartNoted)
         return;
     const char started = 1;
     (void)!write(gStartedFd, &started, 1);
+    gStartNoted = true;
+}
+
+void noteSessionEnds() {
+    if (gStartedFd < 0 || !gStartNoted)
+        return;
+    (void)!write(gStartedFd, &kSessionEnds, 1);
     close(gStartedFd);
     gStartedFd = -1;
 }
@@ -55,8 +74,27 @@ void guardStandardStreams() {
             close(opened);
         }
     }
+    struct stat out;
+    gGuarded = fstat(STDERR_FILENO, &gError) == 0;
+    gErrorWithOutput = gGuarded && fstat(STDOUT_FILENO, &out) == 0 && sameStream(out, gError) &&
+                       !S_ISCHR(gError.st_mode) && !S_ISDIR(gError.st_mode);
 }
 
 bool standardStreamCameClosed(int fd) { return fd >= 0 && fd <= 2 && gCameClosed[fd]; }
+
+bool standardErrorCameWithOutput() { return gErrorWithOutput; }
+
+void sayOnTerminalToo(const char* line) {
+    struct stat now;
+    if (gGuarded && (fstat(STDERR_FILENO, &now) != 0 || !sameStream(now, gError)))
+        return;  // quieted: the line is not said at all
+    if (tcgetsid(STDERR_FILENO) >= 0)
+        return;  // standard error is the controlling terminal: said there already
+    const int terminal = open("/dev/tty", O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (terminal < 0)
+        return;
+    (void)!write(terminal, line, strlen(line));
+    close(terminal);
+}
 
 }  // namespace host

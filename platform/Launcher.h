@@ -9,9 +9,13 @@ namespace host {
 
 // The run's number (1 the first, 2 after a restart, ...).
 constexpr const char* kLauncherRunVariable = "CORVANE_LAUNCHER_RUN";
-// A pipe's write end: one byte once the run's start is complete (its stop
-// handlers in place). A run that ends without it was refused at its start.
+// A pipe's write end, kept by the run (close-on-exec) to its exit: one byte
+// (any) once the run's start is complete (its stop handlers in place), and
+// after it a second, kSessionEnds, when the run ends the session: no run
+// after it could do better (its output cannot be written). A run that ends
+// without the first was refused at its start.
 constexpr const char* kStartedFdVariable = "CORVANE_STARTED_FD";
+constexpr char kSessionEnds = 'E';
 
 // A run the launcher supervises whose audio output is standard output
 // continues the launcher's stream there: the launcher writes the one WAV
@@ -28,6 +32,9 @@ void followLauncher();
 
 // The start is complete: the launcher is told. Once per run.
 void noteStarted();
+// This run ends the session: the launcher starts no other. Said after the
+// start only (a run refused at its start ends the session anyway).
+void noteSessionEnds();
 
 // A standard stream (0, 1, 2) that came closed is opened on /dev/null, so
 // no file opened later takes its number (console text written into the
@@ -35,5 +42,13 @@ void noteStarted();
 void guardStandardStreams();
 // Whether `fd` (0, 1 or 2) was closed when guardStandardStreams found it.
 bool standardStreamCameClosed(int fd);
+// Whether standard error led into the very file or pipe standard output led
+// to when guardStandardStreams found them (`2>&1`, nohup). A character
+// device (a terminal, /dev/null) carries many streams: never one here.
+bool standardErrorCameWithOutput();
+// Says `line` on the controlling terminal too, where there is one, standard
+// error is still the stream the caller gave (not quieted) and it is not
+// that terminal: a refusal that went into a pipe or a file is seen.
+void sayOnTerminalToo(const char* line);
 
 }  // namespace host

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,19 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
             if (host::namesStandardOutput(settings->audioOutFile) && host::standardStreamCameClosed(1)) {
                 fprintf(stderr, "%s: --audio-out %s: standard output is closed\n", argv[0],
                         settings->audioOutFile.c_str());
+                return '?';
+            }
+            // `2>&1 | play`, `> take.wav 2>&1`, nohup: every console line
+            // would land in the samples. The reader may be the audio player
+            // alone: the terminal hears of it too.
+            if (host::standardErrorCameWithOutput() && host::leadsToStandardOutput(host::audioOutputOf(*settings))) {
+                const char* slash = strrchr(argv[0], '/');
+                const std::string line = std::string(slash ? slash + 1 : argv[0]) + ": --audio-out " +
+                                         host::audioOutputOf(*settings) +
+                                         ": standard error leads into the audio; send it elsewhere (2>FILE)\n";
+                fputs(line.c_str(), stderr);
+                fflush(stderr);
+                host::sayOnTerminalToo(line.c_str());
                 return '?';
             }
             return -1;

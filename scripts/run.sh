@@ -15,18 +15,32 @@ set -euo pipefail
 binary=${CORVANE_BINARY:-}
 if [ -z "$binary" ]; then
   checkout=$(cd "$(dirname "$0")/.." && pwd)
-  # What the build says goes to standard error: standard output may be the
-  # audio (--audio-out /dev/stdout | ...).
-  "$checkout/scripts/deps.sh" >&2
   # Through ccache when it is there (deps.sh installs it), as the tests build.
   compiler_launcher=()
   if command -v ccache >/dev/null 2>&1; then
     compiler_launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   fi
-  (cd "$checkout" &&
-     cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=OFF \
-           "${compiler_launcher[@]}" >/dev/null &&
-     cmake --build build/release --target corvane corvane-launch) >&2
+  # What the build says goes to standard error: standard output may be the
+  # audio (--audio-out /dev/stdout | ...). Where standard error leads there
+  # too (2>&1, nohup), it goes into a log instead, shown only on a failure.
+  build() {
+    "$checkout/scripts/deps.sh" &&
+      (cd "$checkout" &&
+         cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_BENCH=OFF \
+               "${compiler_launcher[@]}" >/dev/null &&
+         cmake --build build/release --target corvane corvane-launch)
+  }
+  if [ /dev/fd/1 -ef /dev/fd/2 ] && [ ! -t 2 ]; then
+    log=$checkout/build/release/build.log
+    mkdir -p "$checkout/build/release"
+    if ! build >"$log" 2>&1; then
+      echo "run.sh: the build failed; the end of $log:" >&2
+      tail -n 20 "$log" >&2
+      exit 1
+    fi
+  else
+    build >&2
+  fi
   binary=$checkout/build/release/corvane
 fi
 exec "${CORVANE_LAUNCHER:-$(dirname "$binary")/corvane-launch}" "$binary" "$@"

@@ -150,8 +150,11 @@ int Supervisor::run() {
         if (!_start(run))
             return status == 0 ? 1 : status;
         status = _waitForEnd();
-        char byte = 0;
-        const bool started = read(startedPipe_, &byte, 1) == 1;
+        // The start note, and the session's end after it (see Launcher.h).
+        char notes[2] = {};
+        const ssize_t noted = read(startedPipe_, notes, sizeof notes);
+        const bool started = noted >= 1;
+        const bool sessionEnds = noted == 2 && notes[1] == host::kSessionEnds;
         close(startedPipe_);
         startedPipe_ = -1;
         _afterRun(status);
@@ -168,6 +171,10 @@ int Supervisor::run() {
             say("power-off");
             return 0;
         }
+        // The run said why (its output cannot be written): no run after it
+        // could do better.
+        if (sessionEnds)
+            return status == 0 ? 1 : status;
         if (!started && status >= 1 && status <= 127) {
             say("the instrument did not start (exit code %d); not starting it again", status);
             return status;
