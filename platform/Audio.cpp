@@ -16,6 +16,7 @@
 #include "platform/RtPrintf.h"
 #include "platform/StandardOutput.h"
 #include "platform/Stepped.h"
+#include "platform/Stops.h"
 #include "platform/devices/PanelSimulator.h"
 #include "platform/devices/SerialPort.h"
 
@@ -47,7 +48,8 @@ struct HostAudio {
     std::vector<float> in, out;
     std::vector<uint32_t> digital;
     host::AudioInputStream input;  // --audio-in
-    host::AudioCapture capture;
+    // A stop signal bounds how long the capture's reader is waited for.
+    host::AudioCapture capture{host::stopTakenAtNs};
     bool capturing = false;
     bool outputFailed = false;  // kept past cleanup for the exit status
     bool outputOnDisk = false;  // a file, not a pipe or a device

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <ctime>
 #include <thread>
 
 namespace AudioFileUtilities {
@@ -87,46 +88,116 @@ namespace host {
 
 namespace {
 constexpr std::chrono::milliseconds kHeaderInterval{1000};
+// Drops this far apart are one stretch, said once.
+constexpr std::chrono::milliseconds kEpisodeQuiet{500};
 constexpr const char* kReaderLeft = "The reader of standard output closed: stopping\n";
+
+int64_t monotonicNs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
 }  // namespace
 
 struct AudioCapture::Impl {
     WavWriter file;
     unsigned channels = 0;
+    unsigned sampleRate = 0;
     bool waitWhenFull = false;
+    int64_t (*stoppedAt)() = nullptr;
     std::unique_ptr<float[]> ring;
     size_t capacity = 0;  // samples
     std::atomic<uint64_t> head{0}, tail{0};
     std::atomic<bool> quit{false};
-    std::atomic<unsigned long> dropped{0};
+    std::atomic<unsigned long> dropped{0};   // at push
+    std::atomic<unsigned long> notTaken{0};  // left unwritten after a stop
     std::atomic<bool> failed{false};
     std::atomic<bool> readerLeft{false};
     bool standardOutput = false;
     std::string path;
     std::thread writer;
 
+    // The writer thread's own: the reader's time is up, and the stretch of
+    // drops being watched.
+    bool gaveUp = false;
+    unsigned long droppedSaid = 0, droppedSeen = 0;
+    std::chrono::steady_clock::time_point lastDrop{};
+
+    bool stopped() const { return stoppedAt && stoppedAt() != 0; }
+
+    // Whether the reader may still be waited for: always, until its time
+    // after a stop is up.
+    bool readerHasTime() const {
+        const int64_t stop = stoppedAt ? stoppedAt() : 0;
+        return stop == 0 || monotonicNs() - stop < kStopGraceNs;
+    }
+
+    std::string readerName() const {
+        return standardOutput ? "the reader of standard output" : "the audio output " + path;
+    }
+
+    double seconds(unsigned long frames) const { return double(frames) / sampleRate; }
+
+    // Says a stretch of drops once they have stopped for a moment (or at the
+    // end): one line per stretch, however many blocks it took.
+    void sayDrops(bool atEnd) {
+        const unsigned long now = dropped.load(std::memory_order_relaxed);
+        const auto at = std::chrono::steady_clock::now();
+        if (now != droppedSeen) {
+            droppedSeen = now;
+            lastDrop = at;
+        }
+        if (now > droppedSaid && (atEnd || at - lastDrop >= kEpisodeQuiet)) {
+            fprintf(stderr, "Audio dropped: %s fell behind by %.2f s\n", readerName().c_str(),
+                    seconds(now - droppedSaid));
+            droppedSaid = now;
+        }
+    }
+
     void drain() {
+        // The ring is handed back a piece at a time, so a slow reader frees
+        // room for push as it goes rather than after the whole backlog.
+        const size_t most = std::min<size_t>(capacity, size_t(4096) * channels);
+        const auto goOn = [this] {
+            sayDrops(false);
+            return readerHasTime();
+        };
         uint64_t t = tail.load(std::memory_order_relaxed);
-        uint64_t h = head.load(std::memory_order_acquire);
+        const uint64_t h = head.load(std::memory_order_acquire);
         while (t < h) {
-            size_t offset = t % capacity;
-            size_t n = std::min<size_t>(h - t, capacity - offset);
+            const size_t offset = t % capacity;
+            const size_t n = std::min({size_t(h - t), capacity - offset, most});
             // The ring keeps draining after a failure, so an offline render
             // waiting for room is never stuck behind a dead file.
             errno = 0;
-            if (!file.write(ring.get() + offset, n) && !failed.load(std::memory_order_relaxed)) {
-                if (standardOutput && errno == EPIPE) {
-                    fprintf(stderr, "%s", kReaderLeft);
-                    readerLeft.store(true, std::memory_order_relaxed);
-                } else {
-                    fprintf(stderr, "Error: cannot write the audio output %s: %s\n", path.c_str(),
-                            errno ? strerror(errno) : "the file refused the samples");
+            const size_t written = gaveUp ? 0 : file.writeWhile(ring.get() + offset, n, goOn);
+            if (written < n && file.failed()) {
+                if (!failed.load(std::memory_order_relaxed)) {
+                    if (standardOutput && errno == EPIPE) {
+                        fprintf(stderr, "%s", kReaderLeft);
+                        readerLeft.store(true, std::memory_order_relaxed);
+                    } else {
+                        fprintf(stderr, "Error: cannot write the audio output %s: %s\n", path.c_str(),
+                                errno ? strerror(errno) : "the file refused the samples");
+                    }
+                    failed.store(true, std::memory_order_release);
                 }
-                failed.store(true, std::memory_order_release);
+            } else if (written < n) {
+                // The reader's time after the stop is up: what it has not
+                // taken goes, in whole frames.
+                gaveUp = true;
+                notTaken.fetch_add((n - written) / channels, std::memory_order_relaxed);
             }
             t += n;
+            tail.store(t, std::memory_order_release);
         }
-        tail.store(t, std::memory_order_release);
+    }
+
+    void sayInAll() {
+        sayDrops(true);
+        const unsigned long all = dropped.load(std::memory_order_relaxed) + notTaken.load(std::memory_order_relaxed);
+        if (all > 0)
+            fprintf(stderr, "Audio dropped in all: %.2f s (%s was too slow)\n", seconds(all), readerName().c_str());
     }
 };
 
@@ -155,9 +226,11 @@ bool AudioCapture::open(const std::string& path, unsigned channels, unsigned sam
         return false;
     }
     impl->channels = channels;
+    impl->sampleRate = sampleRate;
     impl->path = path;
     impl->standardOutput = descriptor >= 0;
     impl->waitWhenFull = waitWhenFull;
+    impl->stoppedAt = stoppedAt_;
     impl->capacity = size_t(sampleRate) * channels * 4;  // four seconds
     impl->ring.reset(new float[impl->capacity]);
     impl_ = impl.release();
@@ -168,6 +241,7 @@ bool AudioCapture::open(const std::string& path, unsigned channels, unsigned sam
         auto lastHeader = std::chrono::steady_clock::now();
         while (!writing->quit.load(std::memory_order_acquire)) {
             writing->drain();
+            writing->sayDrops(false);
             const auto now = std::chrono::steady_clock::now();
             if (now - lastHeader >= kHeaderInterval) {
                 writing->file.updateHeader();
@@ -176,6 +250,7 @@ bool AudioCapture::open(const std::string& path, unsigned channels, unsigned sam
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         writing->drain();
+        writing->sayInAll();
     });
     return true;
 }
@@ -189,7 +264,8 @@ void AudioCapture::push(const float* interleaved, unsigned frames) {
         uint64_t t = impl_->tail.load(std::memory_order_acquire);
         if (impl_->capacity - (h - t) >= n)
             break;
-        if (!impl_->waitWhenFull) {
+        // Offline, a stop ends the wait: the reader may never take more.
+        if (!impl_->waitWhenFull || impl_->stopped()) {
             impl_->dropped.fetch_add(frames, std::memory_order_relaxed);
             return;
         }
@@ -216,7 +292,10 @@ void AudioCapture::close() {
     impl_ = nullptr;
 }
 
-unsigned long AudioCapture::droppedFrames() const { return impl_ ? impl_->dropped.load() : 0; }
+unsigned long AudioCapture::droppedFrames() const {
+    return impl_ ? impl_->dropped.load(std::memory_order_relaxed) + impl_->notTaken.load(std::memory_order_relaxed)
+                 : 0;
+}
 
 bool AudioCapture::failed() const {
     return impl_ ? impl_->failed.load(std::memory_order_acquire) : closedFailed_;

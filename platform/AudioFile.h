@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,18 @@ namespace host {
 // Captures interleaved blocks to a float WAV file. push() is real-time safe:
 // it copies into a preallocated ring that a writer thread drains; with
 // waitWhenFull (offline runs) it waits for room instead of dropping.
+//
+// No reader of a pipe or FIFO holds the end: the writer never blocks in a
+// write there, and once the run was told to stop (`stoppedAt`, the
+// CLOCK_MONOTONIC ns of the stop, 0 before it; e.g. host::stopTakenAtNs) an
+// offline push waits no more, and the reader has kStopGraceNs from the stop
+// to take what is queued. What is dropped for a slow reader is said on the
+// console, once per stretch of drops and in all at the end.
 class AudioCapture {
 public:
-    AudioCapture() = default;
+    static constexpr int64_t kStopGraceNs = 2'000'000'000;
+
+    explicit AudioCapture(int64_t (*stoppedAt)() = nullptr) : stoppedAt_(stoppedAt) {}
     ~AudioCapture();
     AudioCapture(const AudioCapture&) = delete;
     AudioCapture& operator=(const AudioCapture&) = delete;
@@ -38,7 +48,9 @@ public:
     bool open(const std::string& path, unsigned channels, unsigned sampleRate, bool waitWhenFull,
               int descriptor = -1, bool continues = false);
     void push(const float* interleaved, unsigned frames);
-    void close();  // writes what is left and closes the file
+    void close();  // writes what is left (see above) and closes the file
+    // Frames the file did not get for a slow reader: dropped at push, and
+    // left unwritten after a stop.
     unsigned long droppedFrames() const;
     // True once a write of the file failed (a full disk, a pipe whose reader
     // left); the failure has been reported on the console.
@@ -49,6 +61,7 @@ public:
 
 private:
     struct Impl;
+    int64_t (*stoppedAt_)() = nullptr;
     Impl* impl_ = nullptr;
     bool closedFailed_ = false;
     bool closedReaderLeft_ = false;

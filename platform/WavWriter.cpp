@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -185,16 +186,38 @@ bool WavWriter::write(const float* samples, size_t count) {
     // appended, so the header never counts bytes that are not samples.
     if (fd_ < 0 || failed_)
         return false;
+    return writeWhile(samples, count, {}) == count && !failed_;
+}
+
+size_t WavWriter::writeWhile(const float* samples, size_t count, const std::function<bool()>& goOn) {
+    if (fd_ < 0 || failed_)
+        return 0;
+    const bool waitForRoom = stream_ && goOn;
     const size_t piece = stream_ ? std::max<size_t>(1, PIPE_BUF / (4 * channels_)) * channels_ : count;
-    for (size_t done = 0; done < count; done += piece) {
+    size_t done = 0;
+    for (; done < count; done += piece) {
+        if (waitForRoom) {
+            if (!goOn())
+                return done;
+            pollfd room{fd_, POLLOUT, 0};
+            // An error or a reader gone shows as an event too: the write
+            // then says which.
+            for (;;) {
+                const int ready = ::poll(&room, 1, kRoomWaitMs);
+                if (ready > 0 || (ready < 0 && errno != EINTR))
+                    break;
+                if (!goOn())
+                    return done;
+            }
+        }
         const size_t n = std::min(piece, count - done);
         if (!writeAll(fd_, samples + done, n * sizeof(float))) {
             failed_ = true;
-            return false;
+            return done;
         }
         dataBytes_ += n * sizeof(float);
     }
-    return true;
+    return count;
 }
 
 bool WavWriter::updateHeader() {

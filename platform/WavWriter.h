@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace host {
@@ -50,12 +51,22 @@ public:
     // PIPE_BUF bytes, which a pipe takes whole or not at all: a writer killed
     // mid-way leaves no frame cut short for the next run to misalign.
     bool write(const float* samples, size_t count);
+    // As write, but a stream is never waited on in a write: each piece first
+    // waits for room (a pipe with room takes PIPE_BUF bytes whole, without
+    // blocking), in turns of kRoomWaitMs, and `goOn` is asked before each
+    // piece and after each turn without room; once it says no, the rest is
+    // left unwritten. Returns how many samples went (whole frames): fewer
+    // than `count` when `goOn` said no or a write failed (failed() tells;
+    // errno is the write's).
+    size_t writeWhile(const float* samples, size_t count, const std::function<bool()>& goOn);
+    static constexpr int kRoomWaitMs = 50;
     // Rewrites the header for the samples written so far (nothing to do on
     // a stream).
     bool updateHeader();
     void close();
     bool isOpen() const { return fd_ >= 0; }
     bool isStream() const { return stream_; }
+    bool failed() const { return failed_; }
     uint64_t dataBytes() const { return dataBytes_; }
 
     // The header of a file holding dataBytes bytes of samples: WAV, or RF64
