@@ -109,6 +109,9 @@ struct AudioCapture::Impl {
     size_t capacity = 0;  // samples
     std::atomic<uint64_t> head{0}, tail{0};
     std::atomic<bool> quit{false};
+    // When close() came (CLOCK_MONOTONIC ns): in real time the run's end
+    // bounds the reader's time as a stop does (a menu restart, a power-off).
+    std::atomic<int64_t> closedAt{0};
     std::atomic<unsigned long> dropped{0};   // at push
     std::atomic<unsigned long> notTaken{0};  // left unwritten after a stop
     std::atomic<bool> failed{false};
@@ -128,7 +131,9 @@ struct AudioCapture::Impl {
     // Whether the reader may still be waited for: always, until its time
     // after a stop is up.
     bool readerHasTime() const {
-        const int64_t stop = stoppedAt ? stoppedAt() : 0;
+        int64_t stop = stoppedAt ? stoppedAt() : 0;
+        if (stop == 0 && !waitWhenFull)
+            stop = closedAt.load(std::memory_order_acquire);
         return stop == 0 || monotonicNs() - stop < kStopGraceNs;
     }
 
@@ -283,6 +288,7 @@ void AudioCapture::push(const float* interleaved, unsigned frames) {
 void AudioCapture::close() {
     if (!impl_)
         return;
+    impl_->closedAt.store(monotonicNs(), std::memory_order_release);
     impl_->quit.store(true, std::memory_order_release);
     impl_->writer.join();
     impl_->file.close();

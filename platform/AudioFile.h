@@ -31,7 +31,7 @@ namespace host {
 // write there, and once the run was told to stop (`stoppedAt`, the
 // CLOCK_MONOTONIC ns of the stop, 0 before it; e.g. host::stopTakenAtNs) an
 // offline push waits no more, and the reader has kStopGraceNs from the stop
-// to take what is queued. What is dropped for a slow reader is said on the
+// (in real time also from close(): a menu restart) to take what is queued. What is dropped for a slow reader is said on the
 // console, once per stretch of drops and in all at the end.
 class AudioCapture {
 public:
