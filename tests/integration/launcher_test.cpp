@@ -196,13 +196,7 @@ struct Launcher {
     pid_t launcher() const {
         if (!underTimeout)
             return pid;
-        pid_t found = -1;
-        testsupport::waitUntil([&] {
-            const auto children = testsupport::childrenOf(pid);
-            found = children.empty() ? -1 : children.front();
-            return found > 0;
-        });
-        return found;
+        return testsupport::firstChildOf(pid);
     }
     // The running instrument: run.sh's child running the program.
     pid_t instrument(bool wait = true) const {

@@ -151,13 +151,7 @@ struct HeldSave {
     pid_t instrument() const {
         if (to == To::Instrument || to == To::LoggerThread)
             return pid;
-        pid_t found = -1;
-        testsupport::waitUntil([&] {
-            const auto children = testsupport::childrenOf(pid);
-            found = children.empty() ? -1 : children.front();
-            return found > 0;
-        });
-        return found;
+        return testsupport::firstChildOf(pid);
     }
     bool said(const std::string& line) const { return slurp(out).find(line) != std::string::npos; }
     bool saidOnError(const std::string& line) const { return slurp(err).find(line) != std::string::npos; }

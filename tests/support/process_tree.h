@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tests/support/corvane_process.h"
+#include "tests/support/wait.h"
 
 #include <sys/types.h>
 
@@ -24,6 +25,17 @@ inline std::vector<pid_t> childrenOf(pid_t parent) {
             children.push_back(std::atoi(entry.path().filename().c_str()));  // ") S ppid"
     }
     return children;
+}
+
+// The first child of `parent`, once it has one; -1 if none came.
+inline pid_t firstChildOf(pid_t parent) {
+    pid_t found = -1;
+    waitUntil([&] {
+        const auto children = childrenOf(parent);
+        found = children.empty() ? -1 : children.front();
+        return found > 0;
+    });
+    return found;
 }
 
 // A process's state letter ('T' stopped, 'Z' a zombie); 0 when it is gone.
