@@ -9,6 +9,7 @@
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
 #include "platform/StandardOutput.h"
+#include "platform/launcher/Console.h"
 #include "platform/launcher/Supervisor.h"
 
 #include <fcntl.h>
@@ -60,8 +61,11 @@ bool readOptions(int argc, char* argv[], BelaInitSettings& settings) {
     for (int fd = 0; fd <= 2; ++fd)
         if (host::standardStreamCameClosed(fd))
             close(fd);
+    // The launcher's lines come before the instrument's.
+    launcher::console().finish();
     execv(argv[0], argv);
     launcher::say("cannot start %s: %s", argv[0], strerror(errno));
+    launcher::console().finish();
     _exit(127);
 }
 
@@ -100,6 +104,9 @@ int main(int argc, char* argv[]) {
     BelaInitSettings settings;
     if (!readOptions(programArgc, program, settings))
         execProgram(program);
+    // From here on no line of the launcher's waits on a console that takes
+    // nothing (those of the platform it calls among them).
+    launcher::console().takeStandardError();
 
     launcher::Plan plan;
     plan.program = program[0];
