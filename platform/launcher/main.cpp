@@ -56,13 +56,13 @@ bool readOptions(int argc, char* argv[], BelaInitSettings& settings) {
 
 [[noreturn]] void execProgram(char* argv[]) {
     launcher::restoreSignals();
+    // The launcher's lines come before the instrument's.
+    launcher::console().finish();
     // The instrument alone sees the streams as the caller gave them: it
     // refuses a closed standard output as its audio.
     for (int fd = 0; fd <= 2; ++fd)
         if (host::standardStreamCameClosed(fd))
             close(fd);
-    // The launcher's lines come before the instrument's.
-    launcher::console().finish();
     execv(argv[0], argv);
     launcher::say("cannot start %s: %s", argv[0], strerror(errno));
     launcher::console().finish();
