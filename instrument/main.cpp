@@ -1,6 +1,7 @@
 #include "instrument/Entry.h"
 #include "platform/Audio.h"
 #include "platform/Launcher.h"
+#include "platform/RtPrintf.h"
 #include "platform/Stops.h"
 
 #include <unistd.h>
@@ -8,6 +9,19 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+
+namespace {
+// From the options read to the end of main, the console's lines (the start's
+// own among them) queue for the logger thread, so a console that nobody
+// reads holds neither the start nor the save at the end; what is queued is
+// written, as far as the console takes it, last.
+struct ConsoleLogger {
+    ConsoleLogger() { host::rtLoggerStart(); }
+    ~ConsoleLogger() { host::rtLoggerStop(); }
+    ConsoleLogger(const ConsoleLogger&) = delete;
+    ConsoleLogger& operator=(const ConsoleLogger&) = delete;
+};
+}  // namespace
 
 int main(int argc, char* argv[]) {
     host::guardStandardStreams();
@@ -39,6 +53,7 @@ int main(int argc, char* argv[]) {
         Bela_InitSettings_free(settings);
         return c == 'h' ? 0 : 1;
     }
+    const ConsoleLogger console;
 
     if (Bela_initAudio(settings, nullptr) != 0) {
         Bela_InitSettings_free(settings);

@@ -2,6 +2,8 @@
 
 #include <poll.h>
 #include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -9,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -16,12 +20,14 @@
 
 namespace {
 
-// A bounded multi-producer single-consumer queue of fixed-size slots: each
-// slot carries a sequence number that tells producers and the consumer whose
-// turn it is, so no producer ever waits for another.
+// Each stream (stdout, stderr) has a bounded multi-producer single-consumer
+// queue of fixed-size slots: each slot carries a sequence number that tells
+// producers and the consumer whose turn it is, so no producer ever waits for
+// another. A ticket from one counter orders the slots of both streams, so
+// lines printed one after the other on the two reach one console in order.
 constexpr size_t kSlots = 1024;
 constexpr size_t kSlotBytes = 512;
-static_assert(kSlotBytes <= PIPE_BUF, "a slot goes to a pipe in one write that never waits");
+constexpr size_t kPieceText = kSlotBytes - 1;  // what one slot takes of a longer text
 
 // At the end, a console that has taken nothing for this long (a pipe nobody
 // reads, a paused pager) loses what is left rather than hold the exit.
@@ -29,120 +35,408 @@ constexpr auto kEndPatience = std::chrono::milliseconds(250);
 // What a process ending at once gives the logger to write what is queued.
 constexpr long long kFlushPatienceNs = 200'000'000;
 
+constexpr const char* kFellBehind = host::kConsoleFellBehind;
+constexpr size_t kFellBehindBytes = 64;
+
+// What goes to the console in one write: a newline, the line above and a
+// slot's text. A pipe with room takes it whole.
+constexpr size_t kPieceBytes = 1 + kFellBehindBytes + kSlotBytes;
+static_assert(kPieceBytes <= PIPE_BUF, "a piece goes to a pipe in one write that never waits");
+
 struct Slot {
     std::atomic<uint64_t> sequence{0};
-    uint16_t length = 0;
+    uint64_t ticket = 0;
+    uint64_t lostLines = 0;  // lost just before this text (see Loss)
+    bool afterLoss = false;
+    bool lossBeganMidLine = false;
     bool ownLine = false;
+    uint16_t length = 0;
     char text[kSlotBytes];
 };
 
-struct Logger {
-    Slot slots[kSlots];
-    std::atomic<uint64_t> enqueue{0};
-    uint64_t dequeue = 0;
-    std::atomic<bool> running{false};
-    std::atomic<bool> quit{false};
-    std::atomic<unsigned> dropped{0};
-    std::thread thread;
-    std::atomic<pid_t> threadId{0};
-    // Slots written out or dropped: the logger's progress, for a process
-    // about to end at once.
-    std::atomic<uint64_t> finished{0};
-    std::mutex control;
-    FILE* console = nullptr;  // stdout as it was before the logger took it
-    FILE* queued = nullptr;   // the stream that stands for stdout meanwhile
+// What the producers of a stream know of its lines, in one word. A lost
+// piece takes the rest of its line with it (up to its newline), so no two
+// lines are ever glued into one; the next text queued carries the loss.
+namespace Loss {
+constexpr uint64_t kCut = 1;       // the line in progress lost a piece: its rest goes too
+constexpr uint64_t kPending = 2;   // text lost since the last slot
+constexpr uint64_t kBeganMidLine = 4;  // ... first within a line whose start is queued
+constexpr uint64_t kOpenLine = 8;  // the stream's last text did not end its line
+constexpr int kLinesShift = 8;     // lines lost, a line whose start is queued aside
+constexpr uint64_t kCarried = ~(kCut | kOpenLine);  // what a slot takes along
+}  // namespace Loss
 
-    // The logger thread's own: the slot being written, and whether the last
-    // byte that reached the console ended its line.
-    char pending[kSlotBytes + 1];
-    size_t pendingLength = 0, pendingDone = 0;
+template <typename Change>
+uint64_t update(std::atomic<uint64_t>& word, Change change) {
+    uint64_t old = word.load(std::memory_order_relaxed);
+    while (!word.compare_exchange_weak(old, change(old), std::memory_order_acq_rel, std::memory_order_relaxed)) {
+    }
+    return old;
+}
+
+size_t newlines(const char* text, size_t length) { return size_t(std::count(text, text + length, '\n')); }
+
+// A file the logger writes to: stdout and stderr share one when they lead
+// to the same file, pipe or terminal.
+struct Console {
     bool midLine = false;
+    bool lossToSay = false;     // lines were lost: say how many before the next text
+    bool startLineNext = false;  // the next text starts a line of its own
+};
 
-    Logger() {
+struct Stream {
+    explicit Stream(int descriptor) : fd(descriptor) {
         for (size_t i = 0; i < kSlots; ++i)
             slots[i].sequence.store(i, std::memory_order_relaxed);
     }
 
-    bool push(const char* text, size_t length, bool ownLine) {
-        uint64_t position = enqueue.load(std::memory_order_relaxed);
+    const int fd;
+    Slot slots[kSlots];
+    std::atomic<uint64_t> enqueue{0};
+    std::atomic<uint64_t> lines{0};  // Loss:: bits
+    // Slots written out or dropped: the logger's progress, for a process
+    // about to end at once.
+    std::atomic<uint64_t> finished{0};
+    FILE* console = nullptr;  // the stream as it was before the logger took it
+    FILE* queued = nullptr;   // the stream that stands for it meanwhile
+
+    // The logger thread's own: the piece being written, where the slot's
+    // text begins in it, and the loss it says.
+    uint64_t dequeue = 0;
+    char piece[kPieceBytes];
+    size_t length = 0, done = 0, textFrom = 0;
+    uint64_t saying = 0;
+    bool skipping = false;  // the logger dropped a piece of the line in progress
+
+    bool inHand() const { return done < length; }
+
+    const Slot* ready() const {
+        const Slot& slot = slots[dequeue % kSlots];
+        return slot.sequence.load(std::memory_order_acquire) == dequeue + 1 ? &slot : nullptr;
+    }
+
+    uint64_t readyTicket() const {
+        const Slot* slot = ready();
+        return slot ? slot->ticket : UINT64_MAX;
+    }
+};
+
+struct Logger {
+    Stream out{STDOUT_FILENO}, err{STDERR_FILENO};
+    std::atomic<uint64_t> tickets{0};
+    std::atomic<bool> running{false};
+    std::atomic<bool> quit{false};
+    std::atomic<uint64_t> dropped{0};  // lines, counted by the logger thread
+    uint64_t said = 0;                 // of those, said on a console
+    unsigned starts = 0;
+    std::thread thread;
+    std::atomic<pid_t> threadId{0};
+    std::mutex control;
+    Console consoles[2];
+    bool oneConsole = false;
+
+    Console& consoleOf(const Stream& s) { return oneConsole || &s == &err ? consoles[1] : consoles[0]; }
+
+    // Queues text written on `s`, never waiting: a full ring loses it, and
+    // the rest of its line with it.
+    void put(Stream& s, const char* text, size_t length, bool ownLine) {
+        if (length == 0)
+            return;
+        if (ownLine) {
+            // A line of its own ends one cut short.
+            if (s.lines.load(std::memory_order_acquire) & Loss::kCut)
+                update(s.lines, [](uint64_t w) { return (w & ~Loss::kCut) | Loss::kPending; });
+        } else if (s.lines.load(std::memory_order_acquire) & Loss::kCut) {
+            const char* end = static_cast<const char*>(memchr(text, '\n', length));
+            if (!end)
+                return;
+            update(s.lines, [](uint64_t w) { return (w & ~(Loss::kCut | Loss::kOpenLine)) | Loss::kPending; });
+            length -= size_t(end + 1 - text);
+            text = end + 1;
+            if (length == 0)
+                return;
+        }
+        const bool endsLine = text[length - 1] == '\n';
+        uint64_t position = s.enqueue.load(std::memory_order_relaxed);
         for (;;) {
-            Slot& slot = slots[position % kSlots];
-            uint64_t sequence = slot.sequence.load(std::memory_order_acquire);
-            int64_t difference = int64_t(sequence) - int64_t(position);
+            Slot& slot = s.slots[position % kSlots];
+            const uint64_t sequence = slot.sequence.load(std::memory_order_acquire);
+            const int64_t difference = int64_t(sequence) - int64_t(position);
             if (difference == 0) {
-                if (enqueue.compare_exchange_weak(position, position + 1, std::memory_order_relaxed))
+                if (s.enqueue.compare_exchange_weak(position, position + 1, std::memory_order_relaxed))
                     break;
             } else if (difference < 0) {
-                return false;  // full
+                lose(s, text, length, ownLine, endsLine);
+                return;
             } else {
-                position = enqueue.load(std::memory_order_relaxed);
+                position = s.enqueue.load(std::memory_order_relaxed);
             }
         }
-        Slot& slot = slots[position % kSlots];
-        slot.length = uint16_t(length);
+        Slot& slot = s.slots[position % kSlots];
+        slot.ticket = tickets.fetch_add(1, std::memory_order_relaxed);
+        const uint64_t before = update(s.lines, [endsLine](uint64_t w) {
+            w &= ~Loss::kCarried;
+            return endsLine ? w : w | Loss::kOpenLine;
+        });
+        slot.afterLoss = (before & Loss::kPending) != 0;
+        slot.lossBeganMidLine = (before & Loss::kBeganMidLine) != 0;
+        slot.lostLines = before >> Loss::kLinesShift;
         slot.ownLine = ownLine;
+        slot.length = uint16_t(length);
         std::memcpy(slot.text, text, length);
         slot.sequence.store(position + 1, std::memory_order_release);
-        return true;
     }
 
-    // Takes the next slot into `pending`, a newline first when it must start
-    // a line of its own and the console is mid-line.
-    bool take() {
-        Slot& slot = slots[dequeue % kSlots];
-        if (slot.sequence.load(std::memory_order_acquire) != dequeue + 1)
+    // Each line a lost piece touches counts once; a line whose start is
+    // queued is the logger's to count, which knows whether it dropped that
+    // start already.
+    static void lose(Stream& s, const char* text, size_t length, bool ownLine, bool endsLine) {
+        const uint64_t touched = newlines(text, length) + (endsLine ? 0 : 1);
+        update(s.lines, [&](uint64_t w) {
+            const bool inQueuedLine = !ownLine && (w & Loss::kOpenLine) && !(w & Loss::kPending);
+            const uint64_t lines = (w >> Loss::kLinesShift) + touched - (!ownLine && (w & Loss::kOpenLine) ? 1 : 0);
+            w = (w & ((uint64_t(1) << Loss::kLinesShift) - 1)) | (lines << Loss::kLinesShift) | Loss::kPending;
+            if (inQueuedLine)
+                w |= Loss::kBeganMidLine;
+            return endsLine ? w & ~(Loss::kCut | Loss::kOpenLine) : w | Loss::kCut | Loss::kOpenLine;
+        });
+    }
+
+    // The logger's side of a loss: counted, and said before the next text.
+    void takeLoss(Stream& s, uint64_t lines, bool beganMidLine) {
+        dropped.fetch_add(lines + (beganMidLine && !s.skipping ? 1 : 0), std::memory_order_relaxed);
+        s.skipping = false;  // the cut line ended within the loss
+        Console& c = consoleOf(s);
+        c.lossToSay = c.startLineNext = true;
+    }
+
+    // A loss no slot has carried yet, once the ring is empty.
+    void takeTrailingLoss(Stream& s) {
+        if (!(s.lines.load(std::memory_order_acquire) & Loss::kPending) || s.ready())
+            return;
+        const uint64_t before = update(s.lines, [](uint64_t w) { return w & ~Loss::kCarried; });
+        if (before & Loss::kPending)
+            takeLoss(s, before >> Loss::kLinesShift, (before & Loss::kBeganMidLine) != 0);
+    }
+
+    uint64_t unsaid() const { return dropped.load(std::memory_order_relaxed) - said; }
+
+    // Starts the piece with the count of lost lines when it is due, or with
+    // a newline when its text must start a line of its own.
+    void beginPiece(Stream& s, Console& c, bool ownLine) {
+        s.length = s.done = 0;
+        s.saying = 0;
+        if (c.lossToSay && unsaid() > 0) {
+            if (c.midLine)
+                s.piece[s.length++] = '\n';
+            s.saying = unsaid();
+            s.length += size_t(snprintf(s.piece + s.length, kFellBehindBytes, kFellBehind,
+                                        static_cast<unsigned long long>(s.saying), s.saying == 1 ? "line" : "lines"));
+        } else if ((ownLine || c.startLineNext) && c.midLine) {
+            s.piece[s.length++] = '\n';
+        }
+        c.lossToSay = false;
+        s.textFrom = s.length;
+    }
+
+    // Takes the next slot into the piece in hand, as the console gets it:
+    // what is left of a line that lost a piece goes. False when no slot is
+    // ready.
+    bool take(Stream& s) {
+        const Slot* slot = s.ready();
+        if (!slot)
             return false;
-        const bool newline = slot.ownLine && midLine;
-        pendingLength = 0;
-        if (newline)
-            pending[pendingLength++] = '\n';
-        std::memcpy(pending + pendingLength, slot.text, slot.length);
-        pendingLength += slot.length;
-        pendingDone = 0;
-        slot.sequence.store(dequeue + kSlots, std::memory_order_release);
-        ++dequeue;
+        if (slot->afterLoss)
+            takeLoss(s, slot->lostLines, slot->lossBeganMidLine);
+        const char* text = slot->text;
+        size_t length = slot->length;
+        if (s.skipping && !slot->ownLine) {
+            const char* end = static_cast<const char*>(memchr(text, '\n', length));
+            s.skipping = end == nullptr;
+            const size_t skipped = end ? size_t(end + 1 - text) : length;
+            text += skipped;
+            length -= skipped;
+        } else {
+            s.skipping = false;
+        }
+        Console& c = consoleOf(s);
+        if (length > 0) {
+            beginPiece(s, c, slot->ownLine);
+            std::memcpy(s.piece + s.length, text, length);
+            s.length += length;
+            c.startLineNext = false;
+        }
+        s.slots[s.dequeue % kSlots].sequence.store(s.dequeue + kSlots, std::memory_order_release);
+        ++s.dequeue;
+        if (!s.inHand())
+            s.finished.store(s.dequeue, std::memory_order_release);
         return true;
     }
 
-    // Writes what the console takes now, never waiting for it: a piece goes
-    // only when poll says the console has room, and a piece no larger than
-    // PIPE_BUF fits a pipe with room whole. The descriptor stays as the
-    // caller's shell shares it (no O_NONBLOCK). True when all was written.
+    // The count alone, when nothing queued comes to carry it.
+    bool takeCount(Stream& s) {
+        Console& c = consoleOf(s);
+        if (!c.lossToSay)
+            return false;
+        if (unsaid() == 0) {
+            c.lossToSay = false;
+            return false;
+        }
+        beginPiece(s, c, false);
+        c.startLineNext = false;
+        return true;
+    }
+
+    void pieceDone(Stream& s) {
+        s.length = s.done = 0;
+        s.finished.store(s.dequeue, std::memory_order_release);
+    }
+
+    // What is left of the piece in hand goes: each line it touches counts,
+    // and the rest of the last one goes too.
+    void dropPiece(Stream& s) {
+        Console& c = consoleOf(s);
+        // A count that did not go out is said at the next loss, or at the
+        // end: a console gone (a reader that left) is not asked again.
+        const size_t from = std::max(s.done, s.textFrom);
+        if (from < s.length) {
+            const bool endsLine = s.piece[s.length - 1] == '\n';
+            dropped.fetch_add(newlines(s.piece + from, s.length - from) + (endsLine ? 0 : 1),
+                              std::memory_order_relaxed);
+            s.skipping = !endsLine;
+            c.lossToSay = true;
+        }
+        c.startLineNext = true;
+        pieceDone(s);
+    }
+
+    enum class Step { Idle, Blocked, Moved };
+
+    // Writes (a part of) the stream's next piece when its console takes it
+    // now, never waiting for it: a piece goes only when poll says the
+    // console has room, and a piece no larger than PIPE_BUF fits a pipe with
+    // room whole. The descriptor stays as the caller's shell shares it (no
+    // O_NONBLOCK).
+    Step step(Stream& s) {
+        if (!s.inHand()) {
+            takeTrailingLoss(s);
+            const Console& c = consoleOf(s);
+            if (!s.ready() && !(c.lossToSay && unsaid() > 0))
+                return Step::Idle;
+        }
+        pollfd fd{s.fd, POLLOUT, 0};
+        if (poll(&fd, 1, 0) <= 0)
+            return Step::Blocked;
+        if (!s.inHand()) {
+            if (!take(s) && !takeCount(s))
+                return Step::Idle;
+            if (!s.inHand())
+                return Step::Moved;  // a slot that was all the rest of a cut line
+        }
+        if ((fd.revents & POLLOUT) == 0) {
+            dropPiece(s);  // closed or gone: it takes nothing more
+            return Step::Moved;
+        }
+        // Whoever holds the streams (the console changing hands) goes first.
+        if (out.queued && ftrylockfile(out.queued) != 0)
+            return Step::Blocked;
+        if (err.queued && ftrylockfile(err.queued) != 0) {
+            if (out.queued)
+                funlockfile(out.queued);
+            return Step::Blocked;
+        }
+        const ssize_t n = write(s.fd, s.piece + s.done, s.length - s.done);
+        if (err.queued)
+            funlockfile(err.queued);
+        if (out.queued)
+            funlockfile(out.queued);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return Step::Blocked;
+        if (n <= 0) {
+            dropPiece(s);
+            return Step::Moved;
+        }
+        const size_t before = s.done;
+        s.done += size_t(n);
+        Console& c = consoleOf(s);
+        c.midLine = s.piece[s.done - 1] != '\n';
+        if (before < s.textFrom && s.done >= s.textFrom) {
+            said += s.saying;
+            s.saying = 0;
+        }
+        if (!s.inHand())
+            pieceDone(s);
+        return Step::Moved;
+    }
+
+    bool busy(const Stream& s) {
+        return s.inHand() || s.ready() || (s.lines.load(std::memory_order_acquire) & Loss::kPending) ||
+               (consoleOf(s).lossToSay && unsaid() > 0);
+    }
+
+    void findConsoles() {
+        struct stat a {}, b {};
+        const bool one = fstat(out.fd, &a) == 0 && fstat(err.fd, &b) == 0 && a.st_dev == b.st_dev &&
+                         a.st_ino == b.st_ino && a.st_rdev == b.st_rdev;
+        if (oneConsole && !one)
+            consoles[0] = consoles[1];
+        oneConsole = one;
+    }
+
+    // Writes what the consoles take now; true when all is written. On one
+    // console the lowest ticket goes first; a stream whose console takes
+    // nothing holds only its own.
     bool writeSome(bool& progressed) {
+        if (!busy(out) && !busy(err))
+            return true;
+        findConsoles();
         for (;;) {
-            if (pendingDone == pendingLength) {
-                finished.store(dequeue, std::memory_order_release);
-                if (!take())
-                    return true;
+            Step a, b;
+            if (oneConsole) {
+                const bool outFirst =
+                    out.inHand() || (!err.inHand() && out.readyTicket() <= err.readyTicket());
+                Stream& first = outFirst ? out : err;
+                a = step(first);
+                b = a == Step::Idle ? step(outFirst ? err : out) : Step::Idle;
+            } else {
+                a = step(out);
+                b = step(err);
             }
-            pollfd fd{STDOUT_FILENO, POLLOUT, 0};
-            if (poll(&fd, 1, 0) <= 0)
-                return false;
-            if ((fd.revents & POLLOUT) == 0) {
-                drop();  // closed or gone: it takes nothing more
+            if (a == Step::Moved || b == Step::Moved) {
+                progressed = true;
                 continue;
             }
-            // Whoever holds stdout (the console changing hands) goes first.
-            if (queued && ftrylockfile(queued) != 0)
-                return false;
-            const ssize_t n = write(STDOUT_FILENO, pending + pendingDone, pendingLength - pendingDone);
-            if (queued)
-                funlockfile(queued);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN))
-                return false;
-            if (n <= 0) {
-                drop();
-                continue;
-            }
-            pendingDone += size_t(n);
-            midLine = pending[pendingDone - 1] != '\n';
-            progressed = true;
+            return a == Step::Idle && b == Step::Idle;
         }
     }
 
-    void drop() {
-        pendingDone = pendingLength = 0;
-        dropped.fetch_add(1, std::memory_order_relaxed);
+    // The end of a console that takes nothing: all that is left goes.
+    void dropAll(Stream& s) {
+        if (s.inHand())
+            dropPiece(s);
+        while (take(s))
+            if (s.inHand())
+                dropPiece(s);
+        takeTrailingLoss(s);
+    }
+
+    // At the end, the count of lines lost goes where it is taken: standard
+    // error when standard output takes nothing.
+    void sayTheLossAtTheEnd() {
+        if (unsaid() == 0)
+            return;
+        for (Stream* s : {&out, &err}) {
+            pollfd fd{s->fd, POLLOUT, 0};
+            if (poll(&fd, 1, 0) != 1 || (fd.revents & POLLOUT) == 0)
+                continue;
+            Console& c = consoleOf(*s);
+            c.lossToSay = true;
+            beginPiece(*s, c, false);
+            if (write(s->fd, s->piece, s->length) > 0)
+                said += s->saying;
+            s->length = s->done = 0;
+            return;
+        }
     }
 
     void loop() {
@@ -157,18 +451,31 @@ struct Logger {
         for (;;) {
             bool progressed = false;
             if (writeSome(progressed))
-                return;
-            const auto now = std::chrono::steady_clock::now();
-            if (progressed)
-                lastProgress = now;
-            else if (now - lastProgress > kEndPatience)
                 break;
-            pollfd fd{STDOUT_FILENO, POLLOUT, 0};
-            poll(&fd, 1, 10);
+            const auto now = std::chrono::steady_clock::now();
+            if (progressed) {
+                lastProgress = now;
+            } else if (now - lastProgress > kEndPatience) {
+                dropAll(out);
+                dropAll(err);
+                break;
+            }
+            pollfd fds[2] = {{out.fd, POLLOUT, 0}, {err.fd, POLLOUT, 0}};
+            poll(fds, 2, 10);
         }
-        drop();
-        while (take())
-            drop();
+        sayTheLossAtTheEnd();
+    }
+
+    // Before the first piece of a run: nothing of the last run's lines.
+    void reset() {
+        for (Stream* s : {&out, &err}) {
+            s->lines.store(0, std::memory_order_relaxed);
+            s->skipping = false;
+            s->length = s->done = 0;
+        }
+        consoles[0] = consoles[1] = Console{};
+        dropped.store(0, std::memory_order_relaxed);
+        said = 0;
     }
 };
 
@@ -177,17 +484,31 @@ Logger& logger() {
     return l;
 }
 
-// stdout while the logger runs: every printf, on any thread, queues its text
-// as rt_printf does, so none waits for a console that nobody reads.
-ssize_t queueWrite(void*, const char* text, size_t size) {
+// stdout and stderr while the logger runs: every printf, on any thread,
+// queues its text as rt_printf does, so none waits for a console that
+// nobody reads.
+ssize_t queueWrite(void* cookie, const char* text, size_t size) {
     Logger& l = logger();
+    Stream& s = *static_cast<Stream*>(cookie);
     if (!l.running.load(std::memory_order_acquire))
-        return ssize_t(fwrite(text, 1, size, l.console));
-    for (size_t at = 0; at < size; at += kSlotBytes - 1)
-        if (!l.push(text + at, std::min(size - at, kSlotBytes - 1), false))
-            l.dropped.fetch_add(1, std::memory_order_relaxed);
+        return ssize_t(fwrite(text, 1, size, s.console));
+    for (size_t at = 0; at < size; at += kPieceText)
+        l.put(s, text + at, std::min(size - at, kPieceText), false);
     return ssize_t(size);
 }
+
+FILE* queuedStream(Stream& s) {
+    FILE* f = fopencookie(&s, "w", cookie_io_functions_t{nullptr, queueWrite, nullptr, nullptr});
+    // Unbuffered: each printf reaches the ring whole and in call order.
+    if (f)
+        setvbuf(f, nullptr, _IONBF, 0);
+    return f;
+}
+
+// An abort (a failed assertion, an uncaught exception) ends the process
+// right after its last words, which went into the ring: the logger has a
+// moment to write them first.
+void flushBeforeAbort(int) { host::rtLoggerFlushBeforeTheEnd(); }
 
 }  // namespace
 
@@ -202,9 +523,7 @@ int rt_vprintf(const char* format, va_list args) {
     int n = vsnprintf(buffer, sizeof buffer, format, args);
     if (n < 0)
         return n;
-    size_t length = std::min(size_t(n), sizeof buffer - 1);
-    if (!l.push(buffer, length, false))
-        l.dropped.fetch_add(1, std::memory_order_relaxed);
+    l.put(l.out, buffer, std::min(size_t(n), sizeof buffer - 1), false);
     return n;
 }
 
@@ -227,8 +546,8 @@ void rtPrintLine(const char* text, size_t length) {
     if (!l.running.load(std::memory_order_acquire)) {
         fwrite(line, 1, length, stdout);
         fflush(stdout);
-    } else if (!l.push(line, length, true)) {
-        l.dropped.fetch_add(1, std::memory_order_relaxed);
+    } else {
+        l.put(l.out, line, length, true);
     }
 }
 
@@ -238,11 +557,13 @@ bool rtLoggerFlushBeforeTheEnd() {
         return true;
     if (pid_t(gettid()) == l.threadId.load(std::memory_order_acquire))
         return false;
-    const uint64_t target = l.enqueue.load(std::memory_order_acquire);
+    const uint64_t outTarget = l.out.enqueue.load(std::memory_order_acquire);
+    const uint64_t errTarget = l.err.enqueue.load(std::memory_order_acquire);
     timespec start{}, now{};
     clock_gettime(CLOCK_MONOTONIC, &start);
     const timespec step{0, 1000000};
-    while (l.finished.load(std::memory_order_acquire) < target) {
+    while (l.out.finished.load(std::memory_order_acquire) < outTarget ||
+           l.err.finished.load(std::memory_order_acquire) < errTarget) {
         clock_gettime(CLOCK_MONOTONIC, &now);
         if ((now.tv_sec - start.tv_sec) * 1000000000ll + (now.tv_nsec - start.tv_nsec) > kFlushPatienceNs)
             return true;
@@ -254,37 +575,47 @@ bool rtLoggerFlushBeforeTheEnd() {
 void rtLoggerStart() {
     Logger& l = logger();
     std::lock_guard<std::mutex> lock(l.control);
-    if (l.running.load())
+    if (l.starts++ > 0)
         return;
-    if (!l.queued) {
-        l.queued = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, queueWrite, nullptr, nullptr});
-        // Unbuffered: each printf reaches the ring whole and in call order.
-        if (l.queued)
-            setvbuf(l.queued, nullptr, _IONBF, 0);
-    }
+    for (Stream* s : {&l.out, &l.err})
+        if (!s->queued)
+            s->queued = queuedStream(*s);
     fflush(stdout);
-    l.midLine = false;
+    fflush(stderr);
+    l.reset();
     l.quit.store(false);
     l.thread = std::thread([&l] { l.loop(); });
     l.running.store(true, std::memory_order_release);
-    if (l.queued) {
-        l.console = stdout;
-        stdout = l.queued;
+    if (l.out.queued) {
+        l.out.console = stdout;
+        stdout = l.out.queued;
     }
+    if (l.err.queued) {
+        l.err.console = stderr;
+        stderr = l.err.queued;
+    }
+    struct sigaction previous {};
+    if (sigaction(SIGABRT, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL)
+        signal(SIGABRT, flushBeforeAbort);
 }
 
 void rtLoggerStop() {
     Logger& l = logger();
     std::lock_guard<std::mutex> lock(l.control);
-    if (!l.running.load())
+    if (l.starts == 0 || --l.starts > 0)
         return;
     l.running.store(false, std::memory_order_release);
     l.quit.store(true, std::memory_order_release);
     l.thread.join();
-    if (l.queued)
-        stdout = l.console;
+    if (l.out.queued)
+        stdout = l.out.console;
+    if (l.err.queued)
+        stderr = l.err.console;
+    struct sigaction current {};
+    if (sigaction(SIGABRT, nullptr, &current) == 0 && current.sa_handler == flushBeforeAbort)
+        signal(SIGABRT, SIG_DFL);
 }
 
-unsigned rtLoggerDropped() { return logger().dropped.load(); }
+unsigned rtLoggerDropped() { return unsigned(logger().dropped.load(std::memory_order_relaxed)); }
 
 }  // namespace host

@@ -1,5 +1,7 @@
 #include "platform/launcher/Supervisor.h"
 
+#include "platform/launcher/Console.h"
+
 #include "platform/HostFolder.h"
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
@@ -104,7 +106,8 @@ void say(const char* format, ...) {
     va_start(args, format);
     vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    fprintf(stderr, "run.sh: %s\n", line);
+    const std::string whole = std::string("run.sh: ") + line + "\n";
+    console().put(whole.data(), whole.size());
 }
 
 sigset_t takenSignals() {
@@ -240,6 +243,15 @@ int Supervisor::_waitForEnd() {
             child_ = -1;
             return 1;
         }
+        // The launcher's lines go out as standard error takes them: a stop
+        // or the run's end never waits behind them.
+        pollfd ready[2] = {{signals_, POLLIN, 0}, {STDERR_FILENO, POLLOUT, 0}};
+        if (poll(ready, console().pending() ? 2 : 1, -1) < 0)
+            continue;
+        if (ready[1].revents != 0)
+            console().writeSome();
+        if ((ready[0].revents & POLLIN) == 0)
+            continue;
         signalfd_siginfo info;
         const ssize_t n = read(signals_, &info, sizeof info);
         if (n == ssize_t(sizeof info))

@@ -9,6 +9,7 @@
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
 #include "platform/StandardOutput.h"
+#include "platform/launcher/Console.h"
 #include "platform/launcher/Supervisor.h"
 
 #include <fcntl.h>
@@ -55,6 +56,8 @@ bool readOptions(int argc, char* argv[], BelaInitSettings& settings) {
 
 [[noreturn]] void execProgram(char* argv[]) {
     launcher::restoreSignals();
+    // The launcher's lines come before the instrument's.
+    launcher::console().finish();
     // The instrument alone sees the streams as the caller gave them: it
     // refuses a closed standard output as its audio.
     for (int fd = 0; fd <= 2; ++fd)
@@ -62,6 +65,7 @@ bool readOptions(int argc, char* argv[], BelaInitSettings& settings) {
             close(fd);
     execv(argv[0], argv);
     launcher::say("cannot start %s: %s", argv[0], strerror(errno));
+    launcher::console().finish();
     _exit(127);
 }
 
@@ -100,6 +104,9 @@ int main(int argc, char* argv[]) {
     BelaInitSettings settings;
     if (!readOptions(programArgc, program, settings))
         execProgram(program);
+    // From here on no line of the launcher's waits on a console that takes
+    // nothing (those of the platform it calls among them).
+    launcher::console().takeStandardError();
 
     launcher::Plan plan;
     plan.program = program[0];

@@ -1,13 +1,64 @@
 #include "platform/RtPrintf.h"
 
+#include "tests/support/wait.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
+
+// A pipe on a standard descriptor while it lives, its description shared
+// and blocking as a shell leaves it; full at first when `unread` (a paused
+// pager), so the console takes nothing until the test reads.
+class ConsolePipe {
+public:
+    ConsolePipe(int fd, bool unread) : fd_(fd) {
+        EXPECT_EQ(pipe2(ends_, O_CLOEXEC | O_NONBLOCK), 0);
+        const char page[4096] = {};
+        while (unread && write(ends_[1], page, sizeof page) > 0) {
+        }
+        fcntl(ends_[1], F_SETFL, 0);
+        fflush(fd == 1 ? stdout : stderr);
+        saved_ = dup(fd);
+        dup2(ends_[1], fd);
+    }
+    ~ConsolePipe() {
+        dup2(saved_, fd_);
+        for (int fd : {saved_, ends_[0], ends_[1]})
+            close(fd);
+    }
+    // What has come up to and including `end`, the filling left out; all
+    // that has come when it does not.
+    std::string readUntil(const std::string& end) {
+        testsupport::waitUntil([&] {
+            char buffer[8192];
+            for (ssize_t n; (n = read(ends_[0], buffer, sizeof buffer)) > 0;)
+                text_.append(buffer, size_t(n));
+            text_.erase(std::remove(text_.begin(), text_.end(), '\0'), text_.end());
+            return text_.find(end) != std::string::npos;
+        }, std::chrono::milliseconds(1));
+        const size_t at = text_.find(end);
+        const size_t length = at == std::string::npos ? text_.size() : at + end.size();
+        std::string got = text_.substr(0, length);
+        text_.erase(0, length);
+        return got;
+    }
+
+private:
+    int fd_, saved_ = -1;
+    int ends_[2] = {-1, -1};
+    std::string text_;
+};
 
 TEST(RtPrintfThreaded, LoggerDeliversEveryLineWholeAndInOrderPerThread) {
     testing::internal::CaptureStdout();
@@ -75,6 +126,77 @@ TEST(RtPrintfThreaded, ALineOfItsOwnNeverGluesToTheTextBefore) {
     host::rtPrintLine("screen: two", 11);
     host::rtLoggerStop();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "id: 101 at byte 25\nscreen: one\nwhole\nscreen: two\n");
+}
+
+// Standard output a full pipe nobody reads: the ring takes what it holds,
+// the rest is lost and, once the console takes text again, said in one
+// line. A lost piece takes the rest of its line along, so no two lines are
+// glued: the tail of a line longer than a slot, a text whose newline came
+// in a piece of its own. (What the test checks is checked once the pipes
+// are gone: a failure said into a full pipe would hold the test.)
+TEST(RtPrintfThreaded, LinesLostToAConsoleThatFellBehindAreSaidAndGlueNothing) {
+    std::string expected, said, after;
+    {
+        ConsolePipe console(STDOUT_FILENO, true);
+        host::rtLoggerStart();
+        for (int i = 0; i < 1023; ++i) {
+            printf("line %04d\n", i);
+            expected += "line " + std::string(4 - std::to_string(i).size(), '0') + std::to_string(i) + "\n";
+        }
+        printf("%s\n", std::string(1500, 'y').c_str());  // its first piece fills the ring
+        printf("split");
+        printf("\n");
+        printf("%s\n", std::string(700, 'z').c_str());
+        said = console.readUntil("dropped\n");
+        printf("after\n");
+        after = console.readUntil("after\n");
+        host::rtLoggerStop();
+    }
+    EXPECT_EQ(said, expected + std::string(511, 'y') + "\nThe console fell behind: 3 lines dropped\n");
+    EXPECT_EQ(after, "after\n");
+    EXPECT_EQ(host::rtLoggerDropped(), 3u);
+}
+
+// Standard error queues too. On one console the two streams keep the order
+// they were written in and share where the line is; on two, a stalled
+// standard output holds nothing of standard error's, which says at the end
+// what the other never took.
+TEST(RtPrintfThreaded, StandardErrorKeepsItsOrderAndIsHeldByNoOtherConsole) {
+    std::string expected, both, notHeld, atTheEnd;
+    {
+        ConsolePipe out(STDOUT_FILENO, false);
+        const int shared = dup(STDOUT_FILENO);
+        fflush(stderr);
+        const int savedErr = dup(STDERR_FILENO);
+        dup2(shared, STDERR_FILENO);
+        host::rtLoggerStart();
+        for (int i = 0; i < 20; ++i) {
+            printf("out %d\n", i);
+            fprintf(stderr, "err %d\n", i);
+            expected += "out " + std::to_string(i) + "\nerr " + std::to_string(i) + "\n";
+        }
+        fprintf(stderr, "id: 101 at byte 25");
+        host::rtPrintLine("screen: one", 11);
+        expected += "id: 101 at byte 25\nscreen: one\n";
+        host::rtLoggerStop();
+        dup2(savedErr, STDERR_FILENO);
+        close(savedErr);
+        close(shared);
+        both = out.readUntil("screen: one\n");
+    }
+    {
+        ConsolePipe out(STDOUT_FILENO, true);
+        ConsolePipe err(STDERR_FILENO, false);
+        host::rtLoggerStart();
+        printf("held\n");
+        fprintf(stderr, "not held\n");
+        notHeld = err.readUntil("not held\n");
+        host::rtLoggerStop();
+        atTheEnd = err.readUntil("dropped\n");
+    }
+    EXPECT_EQ(both, expected);
+    EXPECT_EQ(notHeld, "not held\n");
+    EXPECT_EQ(atTheEnd, "The console fell behind: 1 line dropped\n");
 }
 
 }  // namespace

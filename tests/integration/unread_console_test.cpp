@@ -1,0 +1,149 @@
+// A console that nobody reads (`2>&1 | less` paused, its pipe full) holds
+// neither the launcher nor the instrument: a crash is still restarted, a
+// stop still saves and ends. The pipe is handed over as a shell does, its
+// description shared and blocking.
+#include "tests/support/Shell.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/corvane_process.h"
+#include "tests/support/process_tree.h"
+#include "tests/support/wait.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kRunScript = std::string(CORVANE_SOURCE_DIR) + "/scripts/run.sh";
+
+// A pipe full to the brim whose reader never reads.
+struct UnreadPipe {
+    int ends[2] = {-1, -1};
+    UnreadPipe() {
+        EXPECT_EQ(pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+        const char page[4096] = {};
+        while (write(ends[1], page, sizeof page) > 0) {
+        }
+        fcntl(ends[1], F_SETFL, 0);  // as blocking as a shell leaves it
+    }
+    ~UnreadPipe() {
+        close(ends[0]);
+        close(ends[1]);
+    }
+};
+
+// `program` with `args` in a process group of its own, standard output on
+// `out` and standard error on `err`; the group is killed when the test
+// ends, whatever happened.
+struct Started {
+    pid_t pid = -1;
+    Started(const std::string& program, const std::vector<std::string>& args, int out, int err) {
+        // Made before the fork: the child of a threaded process only execs.
+        std::vector<std::string> env{"CORVANE_BINARY=" CORVANE_BINARY};
+        const char* asan = getenv("ASAN_OPTIONS");
+        // A sanitizer build would catch the crash and exit in its own way.
+        env.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":handle_segv=0");
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("CORVANE_", 0) != 0 && std::string(*e).rfind("ASAN_OPTIONS=", 0) != 0)
+                env.push_back(*e);
+        std::vector<char*> argv{const_cast<char*>(program.c_str())}, envp;
+        for (auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (auto& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        pid = fork();
+        if (pid == 0) {
+            setpgid(0, 0);
+            for (int sig : {SIGINT, SIGTERM, SIGHUP})
+                signal(sig, SIG_DFL);
+            dup2(open("/dev/null", O_RDONLY), 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        setpgid(pid, pid);
+    }
+    ~Started() {
+        if (pid > 0) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    // The exit status once it has ended; -1 when a signal ended it or it hung.
+    int end() {
+        int status = 0;
+        if (!testsupport::waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }))
+            return -1;
+        kill(-pid, SIGKILL);  // nothing of the group may outlive it
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+// Whether the instrument `pid` has its stop handlers in place (SIGHUP is
+// the last it catches).
+bool catchesStops(pid_t pid) {
+    const std::string status = testsupport::slurp("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("SigCgt:\t");
+    return at != std::string::npos && (std::stoull(status.substr(at + 8, 16), nullptr, 16) >> (SIGHUP - 1) & 1);
+}
+
+// The launcher's running instrument other than `other`; -1 if none came.
+pid_t runningInstrument(pid_t launcher, pid_t other) {
+    const std::string name = std::filesystem::path(CORVANE_BINARY).filename().string();
+    pid_t found = -1;
+    testsupport::waitUntil([&] {
+        for (pid_t child : testsupport::childrenOf(launcher))
+            if (child != other && testsupport::slurp("/proc/" + std::to_string(child) + "/comm") == name + "\n" &&
+                catchesStops(child)) {
+                found = child;
+                return true;
+            }
+        return false;
+    }, std::chrono::milliseconds(2));
+    return found;
+}
+
+std::string savedConfiguration(const std::string& root) {
+    return testsupport::shellOutput("jq -r 'has(\"config\")' '" + root + "/corvane.json' 2>&1");
+}
+
+TEST(UnreadConsole, TheLauncherStillRestartsACrashAndAStopStillSavesAndEnds) {
+    const std::string dir = testsupport::freshPath("unread-launcher");
+    std::filesystem::create_directories(dir);
+    UnreadPipe console;
+    Started run(kRunScript, {"--root", dir + "/root", "--audio-out", dir + "/take.wav"}, console.ends[1],
+                console.ends[1]);
+    const pid_t first = runningInstrument(run.pid, -1);
+    ASSERT_GT(first, 0);
+    ASSERT_EQ(kill(first, SIGSEGV), 0);
+    ASSERT_GT(runningInstrument(run.pid, first), 0) << "the crashed run was not started again";
+    ASSERT_EQ(kill(run.pid, SIGINT), 0);
+    EXPECT_EQ(run.end(), 0);
+    EXPECT_EQ(savedConfiguration(dir + "/root"), "true\n");
+}
+
+TEST(UnreadConsole, TheInstrumentAloneStillSavesAndEnds) {
+    const std::string root = testsupport::freshPath("unread-instrument");
+    UnreadPipe console;
+    const int out = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    Started run(CORVANE_BINARY, {"--root", root}, out, console.ends[1]);
+    close(out);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return catchesStops(run.pid); }, std::chrono::milliseconds(2)));
+    ASSERT_EQ(kill(run.pid, SIGINT), 0);
+    EXPECT_EQ(run.end(), 0);
+    EXPECT_EQ(savedConfiguration(root), "true\n");
+}
+
+}  // namespace
