@@ -98,18 +98,7 @@ struct HeldSave {
         envp.push_back(nullptr);
         const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        pid = fork();
-        if (pid == 0) {
-            setpgid(0, 0);
-            for (int sig : {SIGINT, SIGTERM, SIGHUP})
-                signal(sig, SIG_DFL);
-            dup2(open("/dev/null", O_RDONLY), 0);
-            dup2(outFd, 1);
-            dup2(errFd, 2);
-            execve(argv[0], argv.data(), envp.data());
-            _exit(127);
-        }
-        setpgid(pid, pid);  // the group exists before anyone signals it
+        pid = testsupport::startInGroup(argv.data(), envp.data(), outFd, errFd);
         close(outFd);
         close(errFd);
     }

@@ -61,18 +61,7 @@ struct Started {
         for (auto& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        pid = fork();
-        if (pid == 0) {
-            setpgid(0, 0);
-            for (int sig : {SIGINT, SIGTERM, SIGHUP})
-                signal(sig, SIG_DFL);
-            dup2(open("/dev/null", O_RDONLY), 0);
-            dup2(out, 1);
-            dup2(err, 2);
-            execve(argv[0], argv.data(), envp.data());
-            _exit(127);
-        }
-        setpgid(pid, pid);
+        pid = testsupport::startInGroup(argv.data(), envp.data(), out, err);
     }
     ~Started() {
         if (pid > 0) {

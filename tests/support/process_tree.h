@@ -5,7 +5,11 @@
 #include "tests/support/corvane_process.h"
 #include "tests/support/wait.h"
 
+#include <fcntl.h>
 #include <sys/types.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cstdlib>
 #include <filesystem>
@@ -25,6 +29,27 @@ inline std::vector<pid_t> childrenOf(pid_t parent) {
             children.push_back(std::atoi(entry.path().filename().c_str()));  // ") S ppid"
     }
     return children;
+}
+
+// Starts `argv` with `envp` as the leader of a process group of its own, as
+// a terminal starts its foreground job: the stops at their default, standard
+// input /dev/null, standard output and error on `out` and `err`. All it
+// takes is made before the fork: the child of a threaded process only execs.
+inline pid_t startInGroup(char* const argv[], char* const envp[], int out, int err) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP})
+            signal(sig, SIG_DFL);
+        dup2(open("/dev/null", O_RDONLY), 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execve(argv[0], argv, envp);
+        _exit(127);
+    }
+    if (pid > 0)
+        setpgid(pid, pid);  // the group exists before anyone signals it
+    return pid;
 }
 
 // The first child of `parent`, once it has one; -1 if none came.
