@@ -1,5 +1,8 @@
 #include "platform/RtPrintf.h"
 
+#include "platform/Stops.h"
+
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -84,6 +87,10 @@ struct Console {
     bool startLineNext = false;  // the next text starts a line of its own
 };
 
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_rdev == b.st_rdev;
+}
+
 struct Stream {
     explicit Stream(int descriptor) : fd(descriptor) {
         for (size_t i = 0; i < kSlots; ++i)
@@ -99,6 +106,11 @@ struct Stream {
     std::atomic<uint64_t> finished{0};
     FILE* console = nullptr;  // the stream as it was before the logger took it
     FILE* queued = nullptr;   // the stream that stands for it meanwhile
+    // The logger writes through a descriptor of its own for what `fd` leads
+    // to (see host::consoleDescriptor), taken again when `fd` is pointed
+    // elsewhere.
+    int target = -1;
+    struct stat targetIs {};
 
     // The logger thread's own: the piece being written, where the slot's
     // text begins in it, and the loss it says.
@@ -312,11 +324,47 @@ struct Logger {
 
     enum class Step { Idle, Blocked, Moved };
 
+    // A stream's descriptor pointed elsewhere (the offline relay taking the
+    // terminal, or giving it back) is let go of at once, so a relay that
+    // ends sees no writer of ours left.
+    static void letGoIfMoved(Stream& s) {
+        struct stat now {};
+        if (s.target >= 0 && (fstat(s.fd, &now) != 0 || !sameFile(now, s.targetIs))) {
+            close(s.target);
+            s.target = -1;
+        }
+    }
+
+    // Takes a descriptor for what the stream leads to now. Whoever holds the
+    // streams while the console changes hands goes first: nothing of ours
+    // reaches the new console ahead of what the old one still holds.
+    bool aim(Stream& s) {
+        if (s.target >= 0)
+            return true;
+        if (out.queued && ftrylockfile(out.queued) != 0)
+            return false;
+        if (err.queued && ftrylockfile(err.queued) != 0) {
+            if (out.queued)
+                funlockfile(out.queued);
+            return false;
+        }
+        s.target = host::consoleDescriptor(s.fd);
+        if (s.target >= 0 && fstat(s.target, &s.targetIs) != 0) {
+            close(s.target);
+            s.target = -1;
+        }
+        if (err.queued)
+            funlockfile(err.queued);
+        if (out.queued)
+            funlockfile(out.queued);
+        return s.target >= 0;
+    }
+
     // Writes (a part of) the stream's next piece when its console takes it
-    // now, never waiting for it: a piece goes only when poll says the
-    // console has room, and a piece no larger than PIPE_BUF fits a pipe with
-    // room whole. The descriptor stays as the caller's shell shares it (no
-    // O_NONBLOCK).
+    // now, never waiting for it: a terminal's descriptor never waits, a
+    // piece goes to a pipe only when poll says it has room, and a piece no
+    // larger than PIPE_BUF fits a pipe with room whole. No lock is held
+    // while it writes.
     Step step(Stream& s) {
         if (!s.inHand()) {
             takeTrailingLoss(s);
@@ -324,7 +372,9 @@ struct Logger {
             if (!s.ready() && !(c.lossToSay && unsaid() > 0))
                 return Step::Idle;
         }
-        pollfd fd{s.fd, POLLOUT, 0};
+        if (!aim(s))
+            return Step::Blocked;
+        pollfd fd{s.target, POLLOUT, 0};
         if (poll(&fd, 1, 0) <= 0)
             return Step::Blocked;
         if (!s.inHand()) {
@@ -337,19 +387,7 @@ struct Logger {
             dropPiece(s);  // closed or gone: it takes nothing more
             return Step::Moved;
         }
-        // Whoever holds the streams (the console changing hands) goes first.
-        if (out.queued && ftrylockfile(out.queued) != 0)
-            return Step::Blocked;
-        if (err.queued && ftrylockfile(err.queued) != 0) {
-            if (out.queued)
-                funlockfile(out.queued);
-            return Step::Blocked;
-        }
-        const ssize_t n = write(s.fd, s.piece + s.done, s.length - s.done);
-        if (err.queued)
-            funlockfile(err.queued);
-        if (out.queued)
-            funlockfile(out.queued);
+        const ssize_t n = write(s.target, s.piece + s.done, s.length - s.done);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             return Step::Blocked;
         if (n <= 0) {
@@ -387,6 +425,8 @@ struct Logger {
     // console the lowest ticket goes first; a stream whose console takes
     // nothing holds only its own.
     bool writeSome(bool& progressed) {
+        letGoIfMoved(out);
+        letGoIfMoved(err);
         if (!busy(out) && !busy(err))
             return true;
         findConsoles();
@@ -426,13 +466,13 @@ struct Logger {
         if (unsaid() == 0)
             return;
         for (Stream* s : {&out, &err}) {
-            pollfd fd{s->fd, POLLOUT, 0};
-            if (poll(&fd, 1, 0) != 1 || (fd.revents & POLLOUT) == 0)
+            pollfd fd{s->target, POLLOUT, 0};
+            if (!aim(*s) || poll(&fd, 1, 0) != 1 || (fd.revents & POLLOUT) == 0)
                 continue;
             Console& c = consoleOf(*s);
             c.lossToSay = true;
             beginPiece(*s, c, false);
-            if (write(s->fd, s->piece, s->length) > 0)
+            if (write(s->target, s->piece, s->length) > 0)
                 said += s->saying;
             s->length = s->done = 0;
             return;
@@ -442,28 +482,29 @@ struct Logger {
     void loop() {
         pthread_setname_np(pthread_self(), "corvane-log");
         threadId.store(pid_t(gettid()), std::memory_order_release);
-        while (!quit.load(std::memory_order_acquire)) {
-            bool progressed = false;
-            writeSome(progressed);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
         auto lastProgress = std::chrono::steady_clock::now();
         for (;;) {
+            const bool ending = quit.load(std::memory_order_acquire);
             bool progressed = false;
-            if (writeSome(progressed))
-                break;
+            const bool allWritten = writeSome(progressed);
             const auto now = std::chrono::steady_clock::now();
-            if (progressed) {
+            if (!ending || progressed) {
                 lastProgress = now;
+            } else if (allWritten) {
+                break;
             } else if (now - lastProgress > kEndPatience) {
                 dropAll(out);
                 dropAll(err);
                 break;
             }
-            pollfd fds[2] = {{out.fd, POLLOUT, 0}, {err.fd, POLLOUT, 0}};
-            poll(fds, 2, 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         sayTheLossAtTheEnd();
+        for (Stream* s : {&out, &err}) {
+            if (s->target >= 0)
+                close(s->target);
+            s->target = -1;
+        }
     }
 
     // Before the first piece of a run: nothing of the last run's lines.
@@ -505,10 +546,13 @@ FILE* queuedStream(Stream& s) {
     return f;
 }
 
-// An abort (a failed assertion, an uncaught exception) ends the process
-// right after its last words, which went into the ring: the logger has a
-// moment to write them first.
-void flushBeforeAbort(int) { host::rtLoggerFlushBeforeTheEnd(); }
+// An abort ends the process once the logger has had a moment to write
+// what went into the ring before it: a failed assertion's or an uncaught
+// exception's last words, or what was printed before a watchdog's kill -ABRT.
+void flushBeforeAbort(int) {
+    host::rtLoggerFlushBeforeTheEnd();
+    host::endAtOnce(SIGABRT);
+}
 
 }  // namespace
 
@@ -536,6 +580,17 @@ int rt_printf(const char* format, ...) {
 }
 
 namespace host {
+
+int consoleDescriptor(int fd) {
+    if (isatty(fd)) {
+        char path[32];
+        snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+        const int own = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (own >= 0)
+            return own;
+    }
+    return fcntl(fd, F_DUPFD_CLOEXEC, 3);
+}
 
 void rtPrintLine(const char* text, size_t length) {
     Logger& l = logger();

@@ -34,4 +34,10 @@ void rtPrintLine(const char* text, size_t length);
 // streams. Async-signal-safe. False on the logger's own thread, which cannot
 // wait for itself.
 bool rtLoggerFlushBeforeTheEnd();
+// A descriptor of the caller's own (close-on-exec) for console `fd`, to
+// write to without ever waiting: a terminal's is a description of its own
+// that never blocks, so a terminal nobody reads holds no writer while the
+// caller's shell keeps its description as it was. Any other console's is a
+// duplicate of `fd`. -1 when none can be had.
+int consoleDescriptor(int fd);
 }  // namespace host

@@ -27,20 +27,6 @@ int64_t monotonicNs() {
     return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec + 1;  // never 0
 }
 
-[[noreturn]] void endAtOnce(int signal) {
-    // Ends the process as the signal's default does, once this handler
-    // returns and the signal is no longer blocked.
-    struct sigaction byDefault {};
-    byDefault.sa_handler = SIG_DFL;
-    sigemptyset(&byDefault.sa_mask);
-    sigaction(signal, &byDefault, nullptr);
-    raise(signal);
-    sigset_t unblocked;
-    sigemptyset(&unblocked);
-    sigaddset(&unblocked, signal);
-    sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
-    _exit(128 + signal);
-}
 
 void onStop(int signal, siginfo_t*, void*) {
     const int savedErrno = errno;
@@ -63,6 +49,21 @@ void onStop(int signal, siginfo_t*, void*) {
 }
 
 }  // namespace
+
+void endAtOnce(int signal) {
+    // Raised again with its default action, it ends the process as soon as
+    // it is unblocked, in a handler of its own too.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    sigaction(signal, &byDefault, nullptr);
+    raise(signal);
+    sigset_t unblocked;
+    sigemptyset(&unblocked);
+    sigaddset(&unblocked, signal);
+    sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
+    _exit(128 + signal);
+}
 
 void catchStops(void (*firstStop)(int)) {
     gFirstStop = firstStop;

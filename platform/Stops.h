@@ -26,6 +26,10 @@ constexpr int64_t kOneStopNs = 500'000'000;
 // console logger's thread.
 void catchStops(void (*firstStop)(int signal));
 
+// Ends the process as `signal`'s default action does (a stop's, an
+// abort's), from its handler too: async-signal-safe.
+[[noreturn]] void endAtOnce(int signal);
+
 // When the first stop came (CLOCK_MONOTONIC, ns); 0 before any.
 int64_t stopTakenAtNs();
 

@@ -111,8 +111,10 @@ void Console::_sayTheLoss() {
 }
 
 void Console::writeSome() {
-    while (pending()) {
-        pollfd room{STDERR_FILENO, POLLOUT, 0};
+    if (fd_ < 0)
+        fd_ = host::consoleDescriptor(STDERR_FILENO);
+    while (pending() && fd_ >= 0) {
+        pollfd room{fd_, POLLOUT, 0};
         if (poll(&room, 1, 0) != 1)
             return;
         if ((room.revents & POLLOUT) == 0 || (room.revents & POLLERR) != 0) {
@@ -121,7 +123,7 @@ void Console::writeSome() {
         }
         // A piece no larger than PIPE_BUF fits a pipe with room whole.
         const size_t piece = std::min<size_t>(text_.size() - done_, PIPE_BUF);
-        const ssize_t n = write(STDERR_FILENO, text_.data() + done_, piece);
+        const ssize_t n = write(fd_, text_.data() + done_, piece);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             return;
         if (n <= 0) {
@@ -156,7 +158,7 @@ void Console::finish() {
             _dropQueued();
             return;
         }
-        pollfd room{STDERR_FILENO, POLLOUT, 0};
+        pollfd room{fd_, POLLOUT, 0};
         poll(&room, 1, 10);
     }
 }

@@ -2,7 +2,8 @@
 // takes nothing (a paused pager, a full pipe that nobody reads): a stop or a
 // crash must still be taken at once. They queue here, bounded, and go out
 // when poll says standard error has room, in pieces a pipe with room takes
-// whole; the descriptor stays as the caller's shell shares it (blocking).
+// whole, through a descriptor of the console's own that never waits on a
+// terminal (host::consoleDescriptor); the caller's stays as it was.
 // Lines lost on the way are counted and said once the console takes text
 // again; at the launcher's end, what a console that has taken nothing for a
 // quarter of a second has not taken is dropped.
@@ -48,6 +49,7 @@ private:
     bool cut_ = false;     // the line in progress lost a piece: its rest goes too
     bool openLine_ = false;  // the last text queued did not end its line
     bool gone_ = false;      // standard error's reader left: nothing more is written
+    int fd_ = -1;            // standard error, for the console's writes
 };
 
 // The launcher's one console.

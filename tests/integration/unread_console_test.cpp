@@ -1,7 +1,8 @@
-// A console that nobody reads (`2>&1 | less` paused, its pipe full) holds
-// neither the launcher nor the instrument: a crash is still restarted, a
-// stop still saves and ends. The pipe is handed over as a shell does, its
-// description shared and blocking.
+// A console that nobody reads (`2>&1 | less` paused, its pipe full, a
+// frozen terminal window) holds neither the launcher nor the instrument: a
+// crash is still restarted, a stop still saves and ends. The console is
+// handed over as a shell does, its description shared and blocking.
+#include "tests/support/Pty.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
@@ -9,6 +10,7 @@
 #include "tests/support/wait.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,6 +106,32 @@ pid_t runningInstrument(pid_t launcher, pid_t other) {
     return found;
 }
 
+// A terminal whose reader stopped (a frozen window, a stalled ssh
+// session) with a little room left: a terminal's poll says "room" while a
+// line longer than what is left would wait for the reader.
+struct StalledTerminal {
+    testsupport::Pty pty;
+    int slave = -1;
+    StalledTerminal() {
+        const int filler = open(pty.slave.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const char byte = 'x';
+        while (write(filler, &byte, 1) == 1) {
+        }
+        slave = open(pty.slave.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        // The reader takes a little, until the terminal has room again, and
+        // then stops: a few hundred bytes are left.
+        pollfd room{slave, POLLOUT, 0};
+        char taken[16];  // a little at a time: the room comes back in small steps
+        for (int i = 0; i < 10000 && poll(&room, 1, 0) == 0; ++i)
+            EXPECT_GT(read(pty.master, taken, sizeof taken), 0);
+        for (int i = 0; i < 300 && write(filler, &byte, 1) == 1; ++i) {
+        }
+        close(filler);
+        EXPECT_EQ(poll(&room, 1, 0), 1) << "no room left";
+    }
+    ~StalledTerminal() { close(slave); }
+};
+
 std::string savedConfiguration(const std::string& root) {
     return testsupport::shellOutput("jq -r 'has(\"config\")' '" + root + "/corvane.json' 2>&1");
 }
@@ -133,6 +161,42 @@ TEST(UnreadConsole, TheInstrumentAloneStillSavesAndEnds) {
     ASSERT_EQ(kill(run.pid, SIGINT), 0);
     EXPECT_EQ(run.end(), 0);
     EXPECT_EQ(savedConfiguration(root), "true\n");
+}
+
+// The start's and the save's lines fill the terminal: its handlers are in
+// place all the same, and one stop saves and ends, alone and through run.sh.
+TEST(UnreadConsole, ATerminalNobodyReadsHoldsNeitherTheStartNorAStop) {
+    for (const bool launched : {false, true}) {
+        SCOPED_TRACE(launched ? "through run.sh" : "the instrument alone");
+        const std::string root = testsupport::freshPath("unread-terminal");
+        StalledTerminal terminal;
+        Started run(launched ? kRunScript : CORVANE_BINARY, {"--root", root}, terminal.slave, terminal.slave);
+        pid_t instrument = run.pid;
+        if (launched)
+            instrument = runningInstrument(run.pid, -1);
+        else if (!testsupport::waitUntil([&] { return catchesStops(run.pid); }, std::chrono::milliseconds(2)))
+            instrument = -1;
+        ASSERT_GT(instrument, 0) << "the stop handlers never came";
+        ASSERT_EQ(kill(run.pid, SIGINT), 0);
+        EXPECT_EQ(run.end(), 0);
+        EXPECT_EQ(savedConfiguration(root), "true\n");
+    }
+}
+
+// A watchdog's or a person's kill -ABRT ends the instrument by SIGABRT (a
+// core dump, and a restart by its launcher), as any abort does.
+TEST(UnreadConsole, AnAbortFromOutsideEndsTheInstrument) {
+    const std::string root = testsupport::freshPath("abort-from-outside");
+    const int quiet = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    Started run(CORVANE_BINARY, {"--root", root}, quiet, quiet);
+    close(quiet);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return catchesStops(run.pid); }, std::chrono::milliseconds(2)));
+    ASSERT_EQ(kill(run.pid, SIGABRT), 0);
+    int status = 0;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return waitpid(run.pid, &status, WNOHANG) == run.pid; }))
+        << "the instrument plays on";
+    run.pid = -1;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT) << status;
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,6 +200,45 @@ TEST(RtPrintfThreaded, StandardErrorKeepsItsOrderAndIsHeldByNoOtherConsole) {
     EXPECT_EQ(both, expected);
     EXPECT_EQ(notHeld, "not held\n");
     EXPECT_EQ(atTheEnd, "The console fell behind: 1 line dropped\n");
+}
+
+// An abort ends the process by SIGABRT, after its last words (a failed
+// assertion's, an uncaught exception's) reach standard error.
+TEST(RtPrintfThreaded, AnAbortsLastWordsReachTheConsole) {
+    const auto lastWords = [](void (*end)()) {
+        int console[2];
+        EXPECT_EQ(pipe2(console, O_CLOEXEC), 0);
+        fflush(nullptr);
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(console[1], STDERR_FILENO);
+            host::rtLoggerStart();
+            [end]() noexcept { end(); }();  // nothing catches what it throws
+            _exit(0);
+        }
+        close(console[1]);
+        std::string said;
+        char buffer[4096];
+        for (ssize_t n; (n = read(console[0], buffer, sizeof buffer)) > 0;)
+            said.append(buffer, size_t(n));
+        close(console[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT) << said;
+        return said;
+    };
+    // Several rounds: without the moment given to the logger, a round may
+    // still see its words written first, but not all of them.
+    for (int round = 0; round < 5; ++round) {
+        EXPECT_NE(lastWords([] {
+                      fprintf(stderr, "assertion failed: the last words\n");
+                      abort();
+                  }).find("assertion failed: the last words\n"),
+                  std::string::npos);
+        EXPECT_NE(lastWords([] { throw std::runtime_error("never caught"); })
+                      .find("terminate called after throwing an instance of 'std::runtime_error'"),
+                  std::string::npos);
+    }
 }
 
 }  // namespace
