@@ -466,8 +466,10 @@ struct Logger {
         if (unsaid() == 0)
             return;
         for (Stream* s : {&out, &err}) {
+            if (!aim(*s))
+                continue;
             pollfd fd{s->target, POLLOUT, 0};
-            if (!aim(*s) || poll(&fd, 1, 0) != 1 || (fd.revents & POLLOUT) == 0)
+            if (poll(&fd, 1, 0) != 1 || (fd.revents & POLLOUT) == 0)
                 continue;
             Console& c = consoleOf(*s);
             c.lossToSay = true;
