@@ -199,4 +199,83 @@ TEST(ConsoleProgress, TheRelayIsGoneAtTheEndOfARenderEvenStopped) {
     }
 }
 
+// A Ctrl-C goes to the whole group, the relay too: it outlives it, so what
+// the instrument prints after the stop reaches the terminal, the last
+// progress line and the save of the configuration each on a line of its own.
+TEST(ConsoleProgress, WhatARenderPrintsAfterACtrlCReachesTheTerminal) {
+    const std::string root = testsupport::freshPath("console-ctrl-c");
+    host::makeFolders(root);
+    const std::string tone = root + "/silence.wav";
+    ASSERT_TRUE(testsupport::writeSound(tone, std::vector<float>(48000 * 12), 48000, 1,
+                                        SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    const std::string sound = testsupport::slurp(tone);
+    const std::string fifo = root + "/in.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    testsupport::Pty pty;
+    const int slave = testsupport::openRawTerminal(pty.slave);
+    ASSERT_GE(slave, 0);
+    // A group of its own, as a terminal starts its job: the Ctrl-C is the test's to send.
+    std::vector<std::string> args{CORVANE_BINARY, "--root",      root,          "--offline", "--seconds", "12",
+                                  "--audio-in",   fifo,          "--audio-out", root + "/out.wav"};
+    std::vector<char*> argv, envp;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (char** e = environ; *e; ++e)
+        envp.push_back(*e);
+    envp.push_back(nullptr);
+    const pid_t pid = testsupport::startInGroup(argv.data(), envp.data(), slave, slave);
+    ASSERT_GT(pid, 0);
+    struct Group {
+        pid_t pid;
+        ~Group() {
+            if (pid > 0 && kill(-pid, SIGKILL) == 0)
+                waitpid(pid, nullptr, 0);
+        }
+    } group{pid};
+    int writer = -1;
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return (writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; },
+        std::chrono::milliseconds(1)));
+    std::string console;
+    const auto drain = [&] {
+        char bytes[4096];
+        for (ssize_t n; (n = read(pty.master, bytes, sizeof bytes)) > 0;)
+            console.append(bytes, size_t(n));
+    };
+    // Held by its input, fed a little at a time, until the progress is shown.
+    size_t sent = 0;
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] {
+            drain();
+            if (sent < sound.size() / 2) {
+                const ssize_t n = write(writer, sound.data() + sent, 512);
+                sent += n > 0 ? size_t(n) : 0;
+            }
+            return contains(console, "rendered ");
+        },
+        std::chrono::milliseconds(1)))
+        << console;
+    const size_t atStop = console.size();
+    ASSERT_EQ(kill(-pid, SIGINT), 0);
+    int status = -1;
+    const bool ended = testsupport::waitUntil(
+        [&] {
+            drain();
+            return waitpid(pid, &status, WNOHANG) == pid;
+        },
+        std::chrono::milliseconds(1));
+    close(writer);
+    close(slave);
+    ASSERT_TRUE(ended) << console;
+    group.pid = -1;
+    drain();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << console;
+    const std::string after = console.substr(atStop);
+    const size_t last = after.find(" of 00:12\n");
+    EXPECT_TRUE(last != std::string::npos && after.rfind("\rrendered ", last) != std::string::npos)
+        << "no last progress line after the stop: " << after;
+    EXPECT_TRUE(contains(after, "\nwriteFile(" + root + "/corvane.json)\n")) << after;
+}
+
 }  // namespace

@@ -1,7 +1,8 @@
 // A reader of the audio on standard output that is slow or has paused (a
 // suspended player, `| less` not scrolled) never holds the end: one stop
 // ends the run within seconds, the configuration saved, and what the reader
-// did not take is dropped and said.
+// did not take is dropped and said. One that keeps up is given what is
+// queued, every frame.
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
@@ -18,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -145,6 +147,65 @@ TEST(SlowReader, OneStopEndsTheRunWhateverTheReaderTakes) {
     // what it took before the stop).
     reading.join();
     EXPECT_LT(taken.load() - atStop, kRingBytes / 4) << "bytes taken after the stop";
+}
+
+// Whether `pid` has taken `sig`: no thread of it has it pending.
+bool taken(pid_t pid, int sig) {
+    const auto pending = [sig](const std::string& status, const std::string& field) {
+        const size_t at = status.find(field + ":\t");
+        return at == std::string::npos ||
+               (std::stoull(status.substr(at + field.size() + 2, 16), nullptr, 16) >> (sig - 1) & 1);
+    };
+    const std::string process = "/proc/" + std::to_string(pid);
+    if (pending(slurp(process + "/status"), "ShdPnd"))
+        return false;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator(process + "/task", ec))
+        if (pending(slurp(task.path().string() + "/status"), "SigPnd"))
+            return false;
+    return true;
+}
+
+// An offline render of a known length into standard output, a pipe the test
+// leaves unread until the render is done and the run's end waits for the
+// reader (the configuration saved). Then a stop, and a reader that keeps up:
+// it has its two seconds, in which it takes every frame rendered.
+TEST(SlowReader, AReaderThatKeepsUpAfterAStopGetsEveryFrame) {
+    constexpr size_t kBlocks = 1500;  // two seconds: within the capture's ring
+    constexpr size_t kDataBytes = kBlocks * 64 * 8 * sizeof(float);
+    const std::string root = testsupport::freshPath("kept-up-root");
+    const std::string err = testsupport::freshPath("kept-up-err", ".txt");
+    host::makeFolders(root);
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    const pid_t pid = testsupport::startCorvane({"--root", root, "--offline", "--blocks", std::to_string(kBlocks),
+                                                 "--audio-out", "/dev/stdout"},
+                                                "/proc/self/fd/" + std::to_string(ends[1]), err);
+    testsupport::Reaper reaper{pid};
+    ::close(ends[1]);
+    struct Closed {
+        int fd;
+        ~Closed() { ::close(fd); }
+    } reader{ends[0]};
+    ASSERT_TRUE(testsupport::waitUntil([&] { return std::filesystem::exists(root + "/corvane.json"); },
+                                       std::chrono::milliseconds(2)))
+        << slurp(err);
+    ASSERT_EQ(kill(pid, SIGINT), 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return taken(pid, SIGINT); }));
+    std::string stream;
+    char piece[65536];
+    for (ssize_t n; (n = ::read(reader.fd, piece, sizeof piece)) != 0;)
+        if (n > 0)
+            stream.append(piece, size_t(n));
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    reaper.pid = 0;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << slurp(err);
+    EXPECT_EQ(slurp(err).find("Audio dropped"), std::string::npos) << slurp(err);
+    const size_t data = stream.find("data");
+    ASSERT_NE(data, std::string::npos);
+    EXPECT_TRUE(stream.compare(0, 4, "RIFF") == 0 || stream.compare(0, 4, "RF64") == 0);
+    EXPECT_EQ(stream.size() - (data + 8), kDataBytes) << "bytes of audio taken";
 }
 
 }  // namespace

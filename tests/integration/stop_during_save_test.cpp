@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -68,7 +69,9 @@ struct HeldSave {
     std::string out, err, fifo;
     int hold = -1;  // the hold's write end while the save is held
 
-    HeldSave(To stopTo, const std::string& root, const std::string& panel)
+    // Standard output goes to `console` when given (a pipe the test reads),
+    // to the file `out` otherwise.
+    HeldSave(To stopTo, const std::string& root, const std::string& panel, int console = -1)
         : to(stopTo), out(testsupport::freshPath("held-save-out", ".txt")),
           err(testsupport::freshPath("held-save-err", ".txt")), fifo(testsupport::freshPath("held-save", ".fifo")) {
         EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -96,10 +99,11 @@ struct HeldSave {
         for (const auto& e : env)
             envp.push_back(const_cast<char*>(e.c_str()));
         envp.push_back(nullptr);
-        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int outFd = console >= 0 ? console : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         pid = testsupport::startInGroup(argv.data(), envp.data(), outFd, errFd);
-        close(outFd);
+        if (console < 0)
+            close(outFd);
         close(errFd);
     }
     ~HeldSave() {
@@ -265,6 +269,66 @@ TEST(StopDuringSave, ASecondStopEndsTheInstrumentAndEveryFileStaysWhole) {
                 << file.path();
         }
     }
+}
+
+// What was printed before a second stop still reaches the console when that
+// stop lands on the console writer's own thread. Standard output is a pipe
+// that is full from the first stop on (a terminal scrolled back, a pager not
+// read): the first stop's line waits in the queue, and the pipe is read only
+// once the second stop has been sent, so the line reaches it only if the
+// process gives the writer its moment before it ends.
+TEST(StopDuringSave, ASecondStopOnTheConsoleWritersThreadStillWritesWhatWasPrinted) {
+    const std::string root = testsupport::freshPath("second-stop-console-root");
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    HeldSave run(To::LoggerThread, root, testsupport::kExamples + "save-project.panel", ends[1]);
+    close(ends[1]);
+    std::string console;
+    bool ended = false;
+    const auto drain = [&] {
+        char bytes[4096];
+        ssize_t n;
+        while ((n = read(ends[0], bytes, sizeof bytes)) > 0)
+            console.append(bytes, size_t(n));
+        ended = n == 0;
+    };
+    struct Closed {
+        int fd;
+        ~Closed() { close(fd); }
+    } reader{ends[0]};
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] {
+            drain();
+            return (run.hold = open(run.fifo.c_str(), O_WRONLY | O_NONBLOCK)) >= 0;
+        },
+        std::chrono::milliseconds(1)))
+        << console << slurp(run.err);
+    drain();
+    // Filled through a description of the test's own: the instrument's stays
+    // as it was. Zero bytes, which no console line has.
+    const int filler = open(("/proc/self/fd/" + std::to_string(reader.fd)).c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(filler, 0);
+    const std::string page(4096, '\0');
+    while (write(filler, page.data(), page.size()) > 0) {
+    }
+    close(filler);
+    const size_t before = console.size();
+
+    run.stop(SIGINT);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return exitWaits(run.pid); }, std::chrono::milliseconds(1)))
+        << slurp(run.err);
+    std::this_thread::sleep_for(std::chrono::nanoseconds(host::kOneStopNs) + std::chrono::milliseconds(100));
+    run.stop(SIGHUP);
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        drain();
+        return ended;
+    }, std::chrono::milliseconds(1)));
+    const int status = run.end();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP) << status;
+    std::string after = console.substr(before);
+    after.erase(std::remove(after.begin(), after.end(), '\0'), after.end());
+    EXPECT_NE(after.find(kWaiting), std::string::npos) << "after the second stop: " << after;
 }
 
 }  // namespace

@@ -1,21 +1,26 @@
 #include "platform/RtPrintf.h"
 
+#include "tests/support/TempDir.h"
 #include "tests/support/wait.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -62,6 +67,22 @@ private:
     int ends_[2] = {-1, -1};
     std::string text_;
 };
+
+// Each line on the console is a line as it was printed, or its start when
+// the rest was lost, or the count of lines lost: never a piece from within
+// a line, which would read as a line of its own.
+void expectNoFragment(const std::string& console, const std::vector<std::string>& printed) {
+    std::istringstream lines(console);
+    for (std::string line; std::getline(lines, line);) {
+        unsigned long long count = 0;
+        char unit[8] = {};
+        if (std::sscanf(line.c_str(), "The console fell behind: %llu %7s dropped", &count, unit) == 2)
+            continue;
+        EXPECT_TRUE(!line.empty() && std::any_of(printed.begin(), printed.end(), [&](const std::string& whole) {
+            return whole.compare(0, line.size(), line) == 0;
+        })) << "a fragment on a line of its own: \"" << line << "\"";
+    }
+}
 
 TEST(RtPrintfThreaded, LoggerDeliversEveryLineWholeAndInOrderPerThread) {
     testing::internal::CaptureStdout();
@@ -134,30 +155,91 @@ TEST(RtPrintfThreaded, ALineOfItsOwnNeverGluesToTheTextBefore) {
 // Standard output a full pipe nobody reads: the ring takes what it holds,
 // the rest is lost and, once the console takes text again, said in one
 // line. A lost piece takes the rest of its line along, so no two lines are
-// glued: the tail of a line longer than a slot, a text whose newline came
-// in a piece of its own. (What the test checks is checked once the pipes
-// are gone: a failure said into a full pipe would hold the test.)
+// glued and no piece stands as a line: the tail of a line longer than a
+// slot, a text whose newline came in a piece of its own, the rest of a line
+// printed once the ring has room again. (What the test checks is checked
+// once the pipes are gone: a failure said into a full pipe would hold the
+// test.)
 TEST(RtPrintfThreaded, LinesLostToAConsoleThatFellBehindAreSaidAndGlueNothing) {
     std::string expected, said, after;
+    std::vector<std::string> printed;
     {
         ConsolePipe console(STDOUT_FILENO, true);
         host::rtLoggerStart();
         for (int i = 0; i < 1023; ++i) {
             printf("line %04d\n", i);
-            expected += "line " + std::string(4 - std::to_string(i).size(), '0') + std::to_string(i) + "\n";
+            printed.push_back("line " + std::string(4 - std::to_string(i).size(), '0') + std::to_string(i));
+            expected += printed.back() + "\n";
         }
         printf("%s\n", std::string(1500, 'y').c_str());  // its first piece fills the ring
         printf("split");
         printf("\n");
         printf("%s\n", std::string(700, 'z').c_str());
+        printf("cut short, ");
         said = console.readUntil("dropped\n");
+        printf("its rest\n");  // the ring has room again
         printf("after\n");
         after = console.readUntil("after\n");
         host::rtLoggerStop();
     }
-    EXPECT_EQ(said, expected + std::string(511, 'y') + "\nThe console fell behind: 3 lines dropped\n");
+    for (const std::string& line :
+         {std::string(1500, 'y'), std::string("split"), std::string(700, 'z'), std::string("cut short, its rest"),
+          std::string("after")})
+        printed.push_back(line);
+    EXPECT_EQ(said, expected + std::string(511, 'y') + "\nThe console fell behind: 4 lines dropped\n");
     EXPECT_EQ(after, "after\n");
-    EXPECT_EQ(host::rtLoggerDropped(), 3u);
+    EXPECT_EQ(host::rtLoggerDropped(), 4u);
+    expectNoFragment(said + after, printed);
+}
+
+// Standard output a FIFO whose reader leaves and another comes (a pager
+// quit, the next one opened on it): the piece the console refused takes the
+// rest of its line along, and the next reader gets no piece of it.
+TEST(RtPrintfThreaded, ALineCutWhereTheReaderLeftIsNotFinishedForTheNext) {
+    std::string first, second;
+    {
+        const std::string fifo = testsupport::freshPath("console", ".fifo");
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int writer = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        ASSERT_GE(writer, 0);
+        // A console gone fails a write as it does in the instrument.
+        struct sigaction ignore {}, previous {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ignore, &previous);
+        fflush(stdout);
+        const int saved = dup(STDOUT_FILENO);
+        dup2(writer, STDOUT_FILENO);
+        std::string text;
+        const auto readUntil = [&](const std::string& end) {
+            testsupport::waitUntil([&] {
+                char buffer[4096];
+                for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;)
+                    text.append(buffer, size_t(n));
+                return text.find(end) != std::string::npos;
+            }, std::chrono::milliseconds(1));
+            return std::exchange(text, std::string());
+        };
+        host::rtLoggerStart();
+        printf("before\n");
+        first = readUntil("before\n");
+        close(reader);
+        printf("cut short, ");
+        testsupport::waitUntil([] { return host::rtLoggerDropped() == 1; }, std::chrono::milliseconds(1));
+        reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        printf("its rest\n");
+        printf("after\n");
+        host::rtLoggerStop();  // the count, which the console gone did not take, is said last
+        second = readUntil("dropped\n");
+        dup2(saved, STDOUT_FILENO);
+        for (int fd : {saved, reader, writer})
+            close(fd);
+        sigaction(SIGPIPE, &previous, nullptr);
+    }
+    EXPECT_EQ(first, "before\n");
+    EXPECT_EQ(second, "after\nThe console fell behind: 1 line dropped\n");
+    expectNoFragment(first + second, {"before", "cut short, its rest", "after"});
 }
 
 // Standard error queues too. On one console the two streams keep the order
