@@ -67,6 +67,16 @@ bool unboundedIntoAFile(const BelaInitSettings& settings, std::string& output) {
     return stat(output.c_str(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
+// A refusal of the audio output that the player must see: where standard
+// error went into a pipe or a file, the terminal hears of it too.
+void refuseOutput(const char* program, const std::string& output, const char* why) {
+    const char* slash = strrchr(program, '/');
+    const std::string line = std::string(slash ? slash + 1 : program) + ": --audio-out " + output + ": " + why + "\n";
+    fputs(line.c_str(), stderr);
+    fflush(stderr);
+    host::sayOnTerminalToo(line.c_str());
+}
+
 }  // namespace
 
 std::string host::audioOutputOf(const BelaInitSettings& settings) {
@@ -139,17 +149,11 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
                         settings->audioOutFile.c_str());
                 return '?';
             }
-            // `2>&1 | play`, `> take.wav 2>&1`, nohup: every console line
-            // would land in the samples. The reader may be the audio player
-            // alone: the terminal hears of it too.
-            if (host::standardErrorCameWithOutput() && host::leadsToStandardOutput(host::audioOutputOf(*settings))) {
-                const char* slash = strrchr(argv[0], '/');
-                const std::string line = std::string(slash ? slash + 1 : argv[0]) + ": --audio-out " +
-                                         host::audioOutputOf(*settings) +
-                                         ": standard error leads into the audio; send it elsewhere (2>FILE)\n";
-                fputs(line.c_str(), stderr);
-                fflush(stderr);
-                host::sayOnTerminalToo(line.c_str());
+            // `2>&1 | play`, `> take.wav 2>&1`, nohup, `2> take.wav`: every
+            // console line would land in the samples.
+            const std::string audio = host::audioOutputOf(*settings);
+            if (host::standardErrorLeadsInto(audio)) {
+                refuseOutput(argv[0], audio, "standard error leads into the audio; send it elsewhere (2>FILE)");
                 return '?';
             }
             return -1;
