@@ -1,10 +1,13 @@
-// Standard error never shares the audio: a start where it leads into the
-// output's file or pipe is refused before anything is written, and an
-// output the disk cannot take ends the session with the run's one line.
+// Standard error never shares the audio and audio never goes onto a
+// terminal: a start where standard error leads into the output's file or
+// pipe, or where the output is a terminal, is refused before anything is
+// written, and an output the disk cannot take ends the session with the
+// run's one line.
 #include "tests/support/Pty.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
+#include "tests/support/raw_terminal.h"
 #include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
@@ -144,6 +147,72 @@ TEST(StderrAudio, RunShBuildsIntoALogWhenStandardErrorIsTheAudio) {
         } else {
             EXPECT_EQ(slurp(status), "status 0\n");
             EXPECT_EQ(said, "");
+        }
+    }
+}
+
+// Audio is never written onto a terminal: standard output on one (the
+// player's own, which standard error shares) or a terminal named as the
+// output (from a run without one of its own, which the check must not give
+// it), alone and through run.sh in real time: refused with the line and the
+// usage, status 1, and the terminal gets nothing but text.
+TEST(StderrAudio, AudioOntoATerminalIsRefused) {
+    for (const std::string& start : {std::string("'" CORVANE_BINARY "'"), "'" + kRunScript + "'"}) {
+        for (const bool named : {false, true}) {
+            testsupport::Pty terminal;
+            ASSERT_FALSE(terminal.slave.empty());
+            // Held here too: the terminal's text stays readable after the run ends.
+            const int slave = testsupport::openRawTerminal(terminal.slave);
+            ASSERT_GE(slave, 0);
+            fcntl(slave, F_SETFD, FD_CLOEXEC);
+            const std::string audio = named ? terminal.slave : "/dev/stdout";
+            const std::string err = testsupport::freshPath("stderr-audio-err", ".txt");
+            const std::string command = kBuilt + "exec " + start + " --root '" +
+                                        testsupport::freshPath("stderr-audio-root") + "' --audio-out " + audio +
+                                        (named ? " </dev/null >/dev/null 2>'" + err + "'" : "");
+            SCOPED_TRACE(command);
+            const pid_t pid = fork();
+            if (pid == 0) {
+                setsid();
+                if (!named)
+                    ioctl(slave, TIOCSCTTY, 0);
+                for (int fd = 0; fd <= 2; ++fd)
+                    dup2(slave, fd);
+                execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+                _exit(127);
+            }
+            // Read as it comes: a run that writes audio there is not held by
+            // a full terminal, and ends the wait.
+            std::string screen;
+            const auto drain = [&] {
+                char text[65536];
+                for (ssize_t n; (n = ::read(terminal.master, text, sizeof text)) > 0;)
+                    screen.append(text, size_t(n));
+            };
+            int status = 0;
+            bool ended = false;
+            testsupport::waitUntil([&] {
+                drain();
+                ended = waitpid(pid, &status, WNOHANG) == pid;
+                return ended || screen.find("RIFF") != std::string::npos;
+            });
+            if (!ended) {
+                kill(-pid, SIGKILL);
+                waitpid(pid, &status, 0);
+            }
+            drain();
+            close(slave);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+            const std::string refusal =
+                "corvane: --audio-out " + audio + ": a terminal; send the audio to a file or a pipe\n";
+            const std::string said = named ? slurp(err) : screen;
+            EXPECT_TRUE(said.starts_with(refusal + "Usage: corvane [options]\n")) << said;
+            EXPECT_EQ(count(said, refusal), 1u) << said;
+            EXPECT_EQ(screen.find("RIFF"), std::string::npos);
+            EXPECT_EQ(screen.find('\0'), std::string::npos);
+            if (named) {
+                EXPECT_EQ(screen, "");
+            }
         }
     }
 }
