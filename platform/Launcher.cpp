@@ -1,5 +1,7 @@
 #include "platform/Launcher.h"
 
+#include "platform/StandardOutput.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -19,11 +21,11 @@ int gStartedFd = -1;
 bool gStartNoted = false;
 // The standard streams that came closed, before they were given /dev/null.
 bool gCameClosed[3] = {false, false, false};
-// Standard error as the caller gave it, and whether it was standard output's
-// file or pipe.
+// Standard error and standard output as the caller gave them.
 bool gGuarded = false;
 struct stat gError{};
-bool gErrorWithOutput = false;
+bool gOutputFound = false;
+struct stat gOutput{};
 
 bool sameStream(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 }  // namespace
@@ -74,15 +76,22 @@ void guardStandardStreams() {
             close(opened);
         }
     }
-    struct stat out;
     gGuarded = fstat(STDERR_FILENO, &gError) == 0;
-    gErrorWithOutput = gGuarded && fstat(STDOUT_FILENO, &out) == 0 && sameStream(out, gError) &&
-                       !S_ISCHR(gError.st_mode) && !S_ISDIR(gError.st_mode);
+    gOutputFound = fstat(STDOUT_FILENO, &gOutput) == 0;
 }
 
 bool standardStreamCameClosed(int fd) { return fd >= 0 && fd <= 2 && gCameClosed[fd]; }
 
-bool standardErrorCameWithOutput() { return gErrorWithOutput; }
+bool standardErrorLeadsInto(const std::string& path) {
+    if (!gGuarded || path.empty() || S_ISCHR(gError.st_mode) || S_ISDIR(gError.st_mode))
+        return false;
+    // Standard output may have been taken for the audio since: its names
+    // stand for the stream it was.
+    if (leadsToStandardOutput(path))
+        return gOutputFound && sameStream(gOutput, gError);
+    struct stat target;
+    return stat(path.c_str(), &target) == 0 && sameStream(target, gError);
+}
 
 void sayOnTerminalToo(const char* line) {
     struct stat now;

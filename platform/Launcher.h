@@ -5,6 +5,8 @@
 // launcher), and takes the run's exit status from waitpid.
 #pragma once
 
+#include <string>
+
 namespace host {
 
 // The run's number (1 the first, 2 after a restart, ...).
@@ -42,10 +44,12 @@ void noteSessionEnds();
 void guardStandardStreams();
 // Whether `fd` (0, 1 or 2) was closed when guardStandardStreams found it.
 bool standardStreamCameClosed(int fd);
-// Whether standard error led into the very file or pipe standard output led
-// to when guardStandardStreams found them (`2>&1`, nohup). A character
-// device (a terminal, /dev/null) carries many streams: never one here.
-bool standardErrorCameWithOutput();
+// Whether writing `path` writes into the very file or pipe standard error
+// led to when guardStandardStreams found it: standard output's names as
+// standard output was then (`2>&1`, nohup), any other path as it is now
+// (`2> take.wav`). A character device (a terminal, /dev/null) carries many
+// streams: never one here.
+bool standardErrorLeadsInto(const std::string& path);
 // Says `line` on the controlling terminal too, where there is one, standard
 // error is still the stream the caller gave (not quieted) and it is not
 // that terminal: a refusal that went into a pipe or a file is seen.

@@ -4,7 +4,9 @@
 #include "platform/Paths.h"
 #include "platform/StandardOutput.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -65,6 +67,33 @@ bool unboundedIntoAFile(const BelaInitSettings& settings, std::string& output) {
     output = host::audioOutputOf(settings);
     struct stat st;
     return stat(output.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
+// Binary is no text: a terminal it is written on shows noise and may take
+// bytes of it as commands. Asked without making the terminal this process's
+// own and without waiting on a line that is not ready.
+bool isTerminal(const std::string& path) {
+    if (host::namesStandardOutput(path))
+        return isatty(STDOUT_FILENO);
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;  // the output's own opening says why
+    const bool terminal = isatty(fd);
+    close(fd);
+    return terminal;
+}
+
+// A refusal of the audio output that the player must see: where standard
+// error went into a pipe or a file, the terminal hears of it too.
+void refuseOutput(const char* program, const std::string& output, const char* why) {
+    const char* slash = strrchr(program, '/');
+    const std::string line = std::string(slash ? slash + 1 : program) + ": --audio-out " + output + ": " + why + "\n";
+    fputs(line.c_str(), stderr);
+    fflush(stderr);
+    host::sayOnTerminalToo(line.c_str());
 }
 
 }  // namespace
@@ -139,17 +168,15 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
                         settings->audioOutFile.c_str());
                 return '?';
             }
-            // `2>&1 | play`, `> take.wav 2>&1`, nohup: every console line
-            // would land in the samples. The reader may be the audio player
-            // alone: the terminal hears of it too.
-            if (host::standardErrorCameWithOutput() && host::leadsToStandardOutput(host::audioOutputOf(*settings))) {
-                const char* slash = strrchr(argv[0], '/');
-                const std::string line = std::string(slash ? slash + 1 : argv[0]) + ": --audio-out " +
-                                         host::audioOutputOf(*settings) +
-                                         ": standard error leads into the audio; send it elsewhere (2>FILE)\n";
-                fputs(line.c_str(), stderr);
-                fflush(stderr);
-                host::sayOnTerminalToo(line.c_str());
+            // `2>&1 | play`, `> take.wav 2>&1`, nohup, `2> take.wav`: every
+            // console line would land in the samples.
+            const std::string audio = host::audioOutputOf(*settings);
+            if (host::standardErrorLeadsInto(audio)) {
+                refuseOutput(argv[0], audio, "standard error leads into the audio; send it elsewhere (2>FILE)");
+                return '?';
+            }
+            if (isTerminal(audio)) {
+                refuseOutput(argv[0], audio, "a terminal; send the audio to a file or a pipe");
                 return '?';
             }
             return -1;

@@ -22,7 +22,9 @@ if [ -z "$binary" ]; then
   fi
   # What the build says goes to standard error: standard output may be the
   # audio (--audio-out /dev/stdout | ...). Where standard error leads there
-  # too (2>&1, nohup), it goes into a log instead, shown only on a failure.
+  # too (2>&1, nohup) or is a file an option names (--audio-out take.wav
+  # 2> take.wav, refused), it goes into a log instead, shown only on a
+  # failure.
   build() {
     "$checkout/scripts/deps.sh" &&
       (cd "$checkout" &&
@@ -30,7 +32,16 @@ if [ -z "$binary" ]; then
                "${compiler_launcher[@]}" >/dev/null &&
          cmake --build build/release --target corvane corvane-launch)
   }
-  if [ /dev/fd/1 -ef /dev/fd/2 ] && [ ! -t 2 ]; then
+  named_by_an_option() {
+    local word
+    for word in "$@"; do
+      if [ "$word" -ef /dev/fd/2 ] || [ "${word#*=}" -ef /dev/fd/2 ]; then
+        return 0
+      fi
+    done
+    return 1
+  }
+  if { [ /dev/fd/1 -ef /dev/fd/2 ] && [ ! -t 2 ]; } || { [ -f /dev/fd/2 ] && named_by_an_option "$@"; }; then
     log=$checkout/build/release/build.log
     mkdir -p "$checkout/build/release"
     if ! build >"$log" 2>&1; then

@@ -1,10 +1,13 @@
-// Standard error never shares the audio: a start where it leads into
-// standard output's file or pipe is refused before anything is written, and
-// an output the disk cannot take ends the session with the run's one line.
+// Standard error never shares the audio and audio never goes onto a
+// terminal: a start where standard error leads into the output's file or
+// pipe, or where the output is a terminal, is refused before anything is
+// written, and an output the disk cannot take ends the session with the
+// run's one line.
 #include "tests/support/Pty.h"
 #include "tests/support/Shell.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
+#include "tests/support/raw_terminal.h"
 #include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
@@ -62,18 +65,22 @@ int runShell(const std::string& command, const std::function<void()>& prepare) {
 }
 
 // Into one pipe (through run.sh and without it), into one file (the launcher
-// supervising, which must write no header), and into one file opened twice:
-// refused with the line and the usage, nothing else, status 1. A device
-// carries many streams: /dev/null for both is no audio case.
+// supervising, which must write no header), into one file opened twice, and
+// into the file named as the output, truncated or appended to (the launcher
+// supervising): refused with the line and the usage, nothing else, status 1.
+// A device carries many streams: /dev/null for both is no audio case.
 TEST(StderrAudio, StandardErrorLeadingIntoTheAudioIsRefused) {
     const std::string offline = " --offline --seconds 1 --audio-out /dev/stdout";
+    const std::string named = "'" + kRunScript + "' --audio-out '%o'";
     struct Case {
-        std::string start, inner, outer;
+        std::string start, inner, outer, audio = "/dev/stdout";
     };
     for (const Case& c : std::vector<Case>{{"'" + kRunScript + "'" + offline, "2>&1", "| cat >'%o'"},
                                            {"'" CORVANE_BINARY "'" + offline, "2>&1", "| cat >'%o'"},
                                            {"'" + kRunScript + "' --audio-out /dev/stdout", ">'%o' 2>&1", ""},
-                                           {"'" CORVANE_BINARY "'" + offline, ">'%o' 2>>'%o'", ""}}) {
+                                           {"'" CORVANE_BINARY "'" + offline, ">'%o' 2>>'%o'", ""},
+                                           {named, ">/dev/null 2>'%o'", "", "%o"},
+                                           {named, ">/dev/null 2>>'%o'", "", "%o"}}) {
         SCOPED_TRACE(c.start + " " + c.inner + " " + c.outer);
         const std::string out = testsupport::freshPath("stderr-audio-out", ".wav");
         const std::string status = testsupport::freshPath("stderr-audio-status", ".txt");
@@ -82,12 +89,14 @@ TEST(StderrAudio, StandardErrorLeadingIntoTheAudioIsRefused) {
                               "; echo \"status $?\" >'" + status + "'; } " + c.outer;
         for (size_t at; (at = command.find("%o")) != std::string::npos;)
             command.replace(at, 2, out);
+        const std::string refusal = "corvane: --audio-out " + (c.audio == "%o" ? out : c.audio) +
+                                    ": standard error leads into the audio; send it elsewhere (2>FILE)";
         // Only a run that is not refused meets the bound.
         testsupport::shellOutput(command);
         const std::string said = slurp(out);
         EXPECT_EQ(slurp(status), "status 1\n");
-        EXPECT_TRUE(said.starts_with(kRefusal + "\nUsage: corvane [options]\n")) << said;
-        EXPECT_EQ(count(said, kRefusal), 1u) << said;
+        EXPECT_TRUE(said.starts_with(refusal + "\nUsage: corvane [options]\n")) << said;
+        EXPECT_EQ(count(said, refusal), 1u) << said;
         EXPECT_EQ(said.find("RIFF"), std::string::npos);
         EXPECT_EQ(said.find("run.sh:"), std::string::npos) << said;
     }
@@ -97,11 +106,19 @@ TEST(StderrAudio, StandardErrorLeadingIntoTheAudioIsRefused) {
 }
 
 // run.sh's build (a stand-in checkout: deps.sh and cmake) with standard
-// error into standard output's pipe: what it says goes into a log, shown
-// only when the build fails.
+// error into standard output's pipe, or into the file named as the output:
+// what it says goes into a log, shown only when the build fails.
 TEST(StderrAudio, RunShBuildsIntoALogWhenStandardErrorIsTheAudio) {
-    for (const bool fails : {false, true}) {
-        SCOPED_TRACE(fails ? "failing" : "passing");
+    struct Case {
+        bool fails;
+        std::string into;
+    };
+    for (const Case& c : std::vector<Case>{{false, "2>&1"},
+                                           {true, "2>&1"},
+                                           {false, "--audio-out '%e' 2>'%e'"},
+                                           {false, "--audio-out='%e' 2>>'%e'"}}) {
+        const bool fails = c.fails;
+        SCOPED_TRACE(c.into + (fails ? " failing" : " passing"));
         const std::string checkout = testsupport::freshPath("stderr-audio-checkout");
         host::makeFolders(checkout + "/scripts");
         host::makeFolders(checkout + "/bin");
@@ -112,9 +129,14 @@ TEST(StderrAudio, RunShBuildsIntoALogWhenStandardErrorIsTheAudio) {
         for (const char* script : {"/scripts/run.sh", "/scripts/deps.sh", "/bin/cmake"})
             chmod((checkout + script).c_str(), 0755);
         const std::string status = testsupport::freshPath("stderr-audio-status", ".txt");
-        const std::string said = testsupport::shellOutput(
-            "{ env -u CORVANE_BINARY CORVANE_LAUNCHER=true PATH='" + checkout + "/bin':\"$PATH\" '" + checkout +
-            "/scripts/run.sh' 2>&1; echo \"status $?\" >'" + status + "'; } | cat");
+        const std::string err = testsupport::freshPath("stderr-audio-err", ".txt");
+        std::string into = c.into;
+        for (size_t at; (at = into.find("%e")) != std::string::npos;)
+            into.replace(at, 2, err);
+        std::string said = testsupport::shellOutput("{ env -u CORVANE_BINARY CORVANE_LAUNCHER=true PATH='" + checkout +
+                                                    "/bin':\"$PATH\" '" + checkout + "/scripts/run.sh' " + into +
+                                                    "; echo \"status $?\" >'" + status + "'; } | cat");
+        said += slurp(err);
         const std::string log = slurp(checkout + "/build/release/build.log");
         EXPECT_NE(log.find("Installing: sox\n"), std::string::npos) << log;
         EXPECT_NE(log.find("cmake --build build/release"), std::string::npos) << log;
@@ -125,6 +147,72 @@ TEST(StderrAudio, RunShBuildsIntoALogWhenStandardErrorIsTheAudio) {
         } else {
             EXPECT_EQ(slurp(status), "status 0\n");
             EXPECT_EQ(said, "");
+        }
+    }
+}
+
+// Audio is never written onto a terminal: standard output on one (the
+// player's own, which standard error shares) or a terminal named as the
+// output (from a run without one of its own, which the check must not give
+// it), alone and through run.sh in real time: refused with the line and the
+// usage, status 1, and the terminal gets nothing but text.
+TEST(StderrAudio, AudioOntoATerminalIsRefused) {
+    for (const std::string& start : {std::string("'" CORVANE_BINARY "'"), "'" + kRunScript + "'"}) {
+        for (const bool named : {false, true}) {
+            testsupport::Pty terminal;
+            ASSERT_FALSE(terminal.slave.empty());
+            // Held here too: the terminal's text stays readable after the run ends.
+            const int slave = testsupport::openRawTerminal(terminal.slave);
+            ASSERT_GE(slave, 0);
+            fcntl(slave, F_SETFD, FD_CLOEXEC);
+            const std::string audio = named ? terminal.slave : "/dev/stdout";
+            const std::string err = testsupport::freshPath("stderr-audio-err", ".txt");
+            const std::string command = kBuilt + "exec " + start + " --root '" +
+                                        testsupport::freshPath("stderr-audio-root") + "' --audio-out " + audio +
+                                        (named ? " </dev/null >/dev/null 2>'" + err + "'" : "");
+            SCOPED_TRACE(command);
+            const pid_t pid = fork();
+            if (pid == 0) {
+                setsid();
+                if (!named)
+                    ioctl(slave, TIOCSCTTY, 0);
+                for (int fd = 0; fd <= 2; ++fd)
+                    dup2(slave, fd);
+                execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+                _exit(127);
+            }
+            // Read as it comes: a run that writes audio there is not held by
+            // a full terminal, and ends the wait.
+            std::string screen;
+            const auto drain = [&] {
+                char text[65536];
+                for (ssize_t n; (n = ::read(terminal.master, text, sizeof text)) > 0;)
+                    screen.append(text, size_t(n));
+            };
+            int status = 0;
+            bool ended = false;
+            testsupport::waitUntil([&] {
+                drain();
+                ended = waitpid(pid, &status, WNOHANG) == pid;
+                return ended || screen.find("RIFF") != std::string::npos;
+            });
+            if (!ended) {
+                kill(-pid, SIGKILL);
+                waitpid(pid, &status, 0);
+            }
+            drain();
+            close(slave);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+            const std::string refusal =
+                "corvane: --audio-out " + audio + ": a terminal; send the audio to a file or a pipe\n";
+            const std::string said = named ? slurp(err) : screen;
+            EXPECT_TRUE(said.starts_with(refusal + "Usage: corvane [options]\n")) << said;
+            EXPECT_EQ(count(said, refusal), 1u) << said;
+            EXPECT_EQ(screen.find("RIFF"), std::string::npos);
+            EXPECT_EQ(screen.find('\0'), std::string::npos);
+            if (named) {
+                EXPECT_EQ(screen, "");
+            }
         }
     }
 }
