@@ -141,7 +141,12 @@ struct AudioCapture::Impl {
         return standardOutput ? "the reader of standard output" : "the audio output " + path;
     }
 
-    double seconds(unsigned long frames) const { return double(frames) / sampleRate; }
+    // A length of dropped audio as said; empty for what would read as none.
+    std::string said(unsigned long frames) const {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.2f s", double(frames) / sampleRate);
+        return frames == 0 || std::strcmp(text, "0.00 s") == 0 ? std::string() : text;
+    }
 
     // Says a stretch of drops once they have stopped for a moment (or at the
     // end): one line per stretch, however many blocks it took.
@@ -152,9 +157,11 @@ struct AudioCapture::Impl {
             droppedSeen = now;
             lastDrop = at;
         }
-        if (now > droppedSaid && (atEnd || at - lastDrop >= kEpisodeQuiet)) {
-            fprintf(stderr, "Audio dropped: %s fell behind by %.2f s\n", readerName().c_str(),
-                    seconds(now - droppedSaid));
+        // A stretch too short to show as a length is left to the next one,
+        // or to the total at the end.
+        const std::string length = said(now - droppedSaid);
+        if (!length.empty() && (atEnd || at - lastDrop >= kEpisodeQuiet)) {
+            fprintf(stderr, "Audio dropped: %s fell behind by %s\n", readerName().c_str(), length.c_str());
             droppedSaid = now;
         }
     }
@@ -201,8 +208,11 @@ struct AudioCapture::Impl {
     void sayInAll() {
         sayDrops(true);
         const unsigned long all = dropped.load(std::memory_order_relaxed) + notTaken.load(std::memory_order_relaxed);
-        if (all > 0)
-            fprintf(stderr, "Audio dropped in all: %.2f s (%s was too slow)\n", seconds(all), readerName().c_str());
+        if (all > 0) {
+            const std::string length = said(all);
+            fprintf(stderr, "Audio dropped in all: %s (%s was too slow)\n",
+                    length.empty() ? "less than 0.01 s" : length.c_str(), readerName().c_str());
+        }
     }
 };
 

@@ -5,13 +5,16 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/corvane_process.h"
 #include "tests/support/sound_file.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -195,6 +198,49 @@ TEST(DisplayOut, TemporaryPictureNeverTakesAFileThatIsThere) {
     for (const auto& entry : std::filesystem::directory_iterator(pictures))
         names.insert(entry.path().filename().string());
     EXPECT_EQ(names, (std::set<std::string>{"screen.pgm", "screen.pgm.tmp", leftover.substr(pictures.size() + 1)}));
+}
+
+// Each new picture is written aside and renamed over the old one: a viewer
+// holding the old picture (here by a hard link) keeps it whole, and the name
+// leads to a new file. Written in place, the old file would change under it.
+TEST(DisplayOut, ANewPictureReplacesTheOldWholeNeverWritesIntoIt) {
+    const std::string dir = freshFolder("picture-replaced");
+    const std::string screen = dir + "/screen.pgm", held = dir + "/held.pgm";
+    const std::string err = dir + "/err.txt";
+    // Playing, so the screen keeps being drawn.
+    testsupport::Reaper run{testsupport::startCorvane(
+        {"--root", dir + "/root", "--panel-script", std::string(CORVANE_SOURCE_DIR) + "/examples/first-sound.panel",
+         "--display-out", screen},
+        "/dev/null", err)};
+    ASSERT_GT(run.pid, 0);
+    const size_t pictureBytes = std::string("P5\n256 64\n15\n").size() + 256 * 64;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return isPicture(screen) && slurp(screen).size() == pictureBytes; },
+                                       std::chrono::milliseconds(2)))
+        << slurp(err);
+    ASSERT_EQ(link(screen.c_str(), held.c_str()), 0) << strerror(errno);
+    struct stat old {};
+    ASSERT_EQ(stat(held.c_str(), &old), 0);
+    const std::string oldPicture = slurp(held);
+    ASSERT_EQ(oldPicture.size(), pictureBytes);
+
+    // The next picture: either the name leads elsewhere or the old file was touched.
+    struct stat now {}, kept {};
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        if (stat(screen.c_str(), &now) != 0 || stat(held.c_str(), &kept) != 0)
+            return false;
+        return now.st_ino != old.st_ino || kept.st_size != old.st_size ||
+               kept.st_mtim.tv_sec != old.st_mtim.tv_sec || kept.st_mtim.tv_nsec != old.st_mtim.tv_nsec;
+    }, std::chrono::milliseconds(2)))
+        << slurp(err);
+    EXPECT_NE(now.st_ino, old.st_ino) << "the picture was written into the file it replaces";
+    EXPECT_TRUE(slurp(held) == oldPicture) << "the old picture changed under its reader";
+    EXPECT_EQ(testsupport::shellOutput("pamfile '" + held + "' 2>&1"), held + ":\tPGM raw, 256 by 64  maxval 15\n");
+
+    // However the run ends, the name holds a whole picture.
+    kill(run.pid, SIGTERM);
+    testsupport::finishCorvane(run.pid, "/dev/null", err);
+    run.pid = 0;
+    EXPECT_EQ(testsupport::shellOutput("pamfile '" + screen + "' 2>&1"), screen + ":\tPGM raw, 256 by 64  maxval 15\n");
 }
 
 // In a sticky folder anyone may write to, a link is followed only when it

@@ -404,6 +404,35 @@ size_t soxDataBytes(const std::string& path) {
     return n.empty() ? 0 : std::stoul(n);
 }
 
+// The counts a WAV header of ours keeps: the RIFF size, the fact chunk's
+// frames and the data chunk's size, and where the data starts.
+struct HeaderCounts {
+    uint32_t riff = 0, factFrames = 0, data = 0;
+    size_t dataAt = 0;
+};
+HeaderCounts headerCounts(const std::string& bytes) {
+    HeaderCounts counts;
+    auto u32 = [&](size_t at) {
+        uint32_t v = 0;
+        std::memcpy(&v, bytes.data() + at, sizeof v);
+        return v;
+    };
+    if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0)
+        return counts;
+    counts.riff = u32(4);
+    for (size_t at = 12; at + 8 <= bytes.size(); at += 8 + ((u32(at + 4) + 1) & ~1u)) {
+        const std::string id = bytes.substr(at, 4);
+        if (id == "fact" && at + 12 <= bytes.size())
+            counts.factFrames = u32(at + 8);
+        if (id == "data") {
+            counts.data = u32(at + 4);
+            counts.dataAt = at + 8;
+            break;
+        }
+    }
+    return counts;
+}
+
 // Standard output as the audio of a session with a restart from the menu:
 // a reader of the pipe gets one stream, one header, and every frame after
 // it in its place (a second header would be read as samples, and every
@@ -485,6 +514,14 @@ TEST(Launcher, ACrashedRunsAudioStaysInTheFileBehindStandardOutput) {
     EXPECT_EQ(soundFrames(run.out), long(data / 32));
     EXPECT_EQ(soxDataBytes(run.out), data);
     EXPECT_TRUE(allInRange(samplesAfterHeader(whole)));
+    // The second run's header counts both runs' frames, in every field a
+    // reader may trust.
+    const HeaderCounts counts = headerCounts(whole);
+    EXPECT_EQ(counts.riff, whole.size() - 8);
+    EXPECT_EQ(counts.dataAt, host::WavWriter::kHeaderBytes);
+    EXPECT_EQ(counts.data, data);
+    EXPECT_EQ(counts.factFrames, data / 32);
+    EXPECT_EQ(testsupport::shellOutput("soxi -s '" + run.out + "' 2>/dev/null"), std::to_string(data / 32) + "\n");
 }
 
 // On a file system that refuses the rename flag (NFS, 9p: EINVAL), and one

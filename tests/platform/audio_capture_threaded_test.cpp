@@ -117,6 +117,33 @@ TEST(AudioCaptureThreaded, DropsForAPausedReaderAreSaidOnceWithTheirLength) {
     }
 }
 
+// One block dropped is too short to show as a length: no stretch is said
+// as "0.00 s", and the total says it was something.
+TEST(AudioCaptureThreaded, ADropTooShortToShowIsNeverSaidAsNone) {
+    ConsoleCaught console;
+    Fifo fifo;
+    ASSERT_GE(fifo.reader, 0);
+    const std::vector<float> block(kBlock * kChannels, 0.25f);
+    {
+        host::AudioCapture capture;
+        ASSERT_TRUE(capture.open(fifo.path, kChannels, kRate, false));
+        size_t pushed = 0;
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            capture.push(block.data(), kBlock);
+            ++pushed;
+            return capture.droppedFrames() > 0;
+        }, std::chrono::microseconds(10)));
+        ASSERT_EQ(capture.droppedFrames(), kBlock);
+        // The reader takes all the rest before the end.
+        fifo.read();
+        const size_t all = host::WavWriter::kHeaderBytes + (pushed - 1) * sizeof(float) * block.size();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return fifo.taken.load() == all; }, std::chrono::milliseconds(1)));
+        capture.close();
+    }
+    EXPECT_EQ(console.text(), "Audio dropped in all: less than 0.01 s (the audio output " + fifo.path +
+                                  " was too slow)\n");
+}
+
 // The stop's time for the capture below; 0 before it.
 std::atomic<int64_t> gStoppedAt{0};
 int64_t stoppedAt() { return gStoppedAt.load(); }
