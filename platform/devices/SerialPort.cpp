@@ -10,9 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -273,14 +271,9 @@ int serialWaitInput(int fd, int timeoutMs) {
         timeoutMs = 0;
     pollfd p{fd, POLLIN, 0};
     // A signal (a stop, a continue after Ctrl-Z) cuts the wait short: no
-    // failure, the wait goes on for the time it has left.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    // failure, it is simply waited again.
     int n;
     while ((n = poll(&p, 1, timeoutMs)) < 0 && errno == EINTR) {
-        if (timeoutMs < 0)
-            continue;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        timeoutMs = int(std::max<int64_t>(0, left.count()));
     }
     if (n < 0)
         return -1;
