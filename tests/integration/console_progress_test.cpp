@@ -110,6 +110,24 @@ TEST(ConsoleProgress, ConsoleLinesDuringARenderStartOnLinesOfTheirOwn) {
 // process takes in what the instrument leaves behind (a child subreaper), so
 // a relay left running or unreaped is found here. A relay stopped on its own
 // (SIGSTOP) does not hold the end, whether the render ends or a stop ends it.
+// An offline render's world: a root, a silent input of `seconds` that the
+// test feeds through a FIFO, and a raw pseudo-terminal for its console.
+struct HeldRender {
+    std::string root, sound, fifo;
+    testsupport::Pty pty;
+    int slave = -1;
+    HeldRender(const char* name, int seconds) : root(testsupport::freshPath(name)), fifo(root + "/in.fifo") {
+        host::makeFolders(root);
+        const std::string tone = root + "/silence.wav";
+        EXPECT_TRUE(testsupport::writeSound(tone, std::vector<float>(48000 * seconds), 48000, 1,
+                                            SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+        sound = testsupport::slurp(tone);
+        EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        slave = testsupport::openRawTerminal(pty.slave);
+        EXPECT_GE(slave, 0);
+    }
+};
+
 TEST(ConsoleProgress, TheRelayIsGoneAtTheEndOfARenderEvenStopped) {
     struct Round {
         bool stopped;
@@ -122,17 +140,11 @@ TEST(ConsoleProgress, TheRelayIsGoneAtTheEndOfARenderEvenStopped) {
     for (const Round round : {Round{false, 0}, Round{true, 0}, Round{true, SIGINT}, Round{true, SIGTERM}}) {
         SCOPED_TRACE(std::string(round.stopped ? "stopped relay, " : "relay, ") +
                      (round.sig ? sigabbrev_np(round.sig) : "the render's end"));
-        const std::string root = testsupport::freshPath("console-relay");
-        host::makeFolders(root);
-        const std::string tone = root + "/silence.wav";
-        ASSERT_TRUE(testsupport::writeSound(tone, std::vector<float>(48000 * 4), 48000, 1,
-                                            SF_FORMAT_WAV | SF_FORMAT_PCM_16));
-        const std::string sound = testsupport::slurp(tone);
-        const std::string fifo = root + "/in.fifo";
-        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        testsupport::Pty pty;
-        const int slave = testsupport::openRawTerminal(pty.slave);
-        ASSERT_GE(slave, 0);
+        HeldRender held("console-relay", 4);
+        ASSERT_FALSE(HasFailure());
+        const std::string &root = held.root, &sound = held.sound, &fifo = held.fifo;
+        testsupport::Pty& pty = held.pty;
+        const int slave = held.slave;
         const pid_t pid = testsupport::startCorvane({"--root", root, "--offline", "--seconds", "4", "--audio-in",
                                                      fifo, "--audio-out", root + "/out.wav"},
                                                     pty.slave, pty.slave);
@@ -203,17 +215,11 @@ TEST(ConsoleProgress, TheRelayIsGoneAtTheEndOfARenderEvenStopped) {
 // the instrument prints after the stop reaches the terminal, the last
 // progress line and the save of the configuration each on a line of its own.
 TEST(ConsoleProgress, WhatARenderPrintsAfterACtrlCReachesTheTerminal) {
-    const std::string root = testsupport::freshPath("console-ctrl-c");
-    host::makeFolders(root);
-    const std::string tone = root + "/silence.wav";
-    ASSERT_TRUE(testsupport::writeSound(tone, std::vector<float>(48000 * 12), 48000, 1,
-                                        SF_FORMAT_WAV | SF_FORMAT_PCM_16));
-    const std::string sound = testsupport::slurp(tone);
-    const std::string fifo = root + "/in.fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    testsupport::Pty pty;
-    const int slave = testsupport::openRawTerminal(pty.slave);
-    ASSERT_GE(slave, 0);
+    HeldRender held("console-ctrl-c", 12);
+    ASSERT_FALSE(HasFailure());
+    const std::string &root = held.root, &sound = held.sound, &fifo = held.fifo;
+    testsupport::Pty& pty = held.pty;
+    const int slave = held.slave;
     // A group of its own, as a terminal starts its job: the Ctrl-C is the test's to send.
     std::vector<std::string> args{CORVANE_BINARY, "--root",      root,          "--offline", "--seconds", "12",
                                   "--audio-in",   fifo,          "--audio-out", root + "/out.wav"};
