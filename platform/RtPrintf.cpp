@@ -414,8 +414,7 @@ struct Logger {
 
     void findConsoles() {
         struct stat a {}, b {};
-        const bool one = fstat(out.fd, &a) == 0 && fstat(err.fd, &b) == 0 && a.st_dev == b.st_dev &&
-                         a.st_ino == b.st_ino && a.st_rdev == b.st_rdev;
+        const bool one = fstat(out.fd, &a) == 0 && fstat(err.fd, &b) == 0 && sameFile(a, b);
         if (oneConsole && !one)
             consoles[0] = consoles[1];
         oneConsole = one;
