@@ -27,7 +27,6 @@ int64_t monotonicNs() {
     return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec + 1;  // never 0
 }
 
-
 void onStop(int signal, siginfo_t*, void*) {
     const int savedErrno = errno;
     const int64_t now = monotonicNs();

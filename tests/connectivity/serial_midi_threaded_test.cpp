@@ -2,6 +2,7 @@
 // pseudo-terminal, answered by the audio side, out again in order.
 #include "connectivity/SerialMIDI.h"
 #include "platform/devices/SerialPort.h"
+#include "tests/support/Pty.h"
 #include "tests/support/wait.h"
 
 #include <fcntl.h>
@@ -99,11 +100,9 @@ bool isPoll(long number) {
 // A stop or a continue lands on the port's thread while it waits for input:
 // the wait goes on and still sees the byte that comes after.
 TEST(SerialMidiThreaded, ASignalInTheWaitForInputIsNoError) {
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(master, 0);
-    char name[128];
-    ASSERT_EQ(grantpt(master) | unlockpt(master) | ptsname_r(master, name, sizeof name), 0);
-    host::setMidiPort(name);
+    testsupport::Pty pty;
+    ASSERT_FALSE(pty.slave.empty());
+    host::setMidiPort(pty.slave);
     const int fd = host::serialOpen("/dev/ttyS4");
     host::setMidiPort("");
     ASSERT_GE(fd, 0);
@@ -136,13 +135,12 @@ TEST(SerialMidiThreaded, ASignalInTheWaitForInputIsNoError) {
         EXPECT_TRUE(testsupport::waitUntil([] { return gSignalsTaken.load(std::memory_order_relaxed) > 0; }));
     }
     const uint8_t clock = 0xF8;
-    EXPECT_EQ(write(master, &clock, 1), 1);
+    EXPECT_EQ(write(pty.master, &clock, 1), 1);
     io.join();
     EXPECT_EQ(waited, 1) << "the wait ended with " << waited << " (" << strerror(error) << ")";
 
     sigaction(SIGUSR1, &before, nullptr);
     host::serialClose(fd);
-    close(master);
 }
 
 }  // namespace

@@ -85,6 +85,18 @@ size_t count(const std::string& text, const std::string& part) {
     return n;
 }
 
+// In real time the ring drops once it and the pipe are full: the blocks
+// pushed up to the first drop, 0 if none came.
+size_t pushUntilADrop(host::AudioCapture& capture, const std::vector<float>& block) {
+    size_t pushed = 0;
+    const bool dropped = testsupport::waitUntil([&] {
+        capture.push(block.data(), kBlock);
+        ++pushed;
+        return capture.droppedFrames() > 0;
+    }, std::chrono::microseconds(10));
+    return dropped ? pushed : 0;
+}
+
 TEST(AudioCaptureThreaded, DropsForAPausedReaderAreSaidOnceWithTheirLength) {
     ConsoleCaught console;
     Fifo fifo;
@@ -93,11 +105,7 @@ TEST(AudioCaptureThreaded, DropsForAPausedReaderAreSaidOnceWithTheirLength) {
     {
         host::AudioCapture capture;
         ASSERT_TRUE(capture.open(fifo.path, kChannels, kRate, false));
-        // In real time the ring drops once it and the pipe are full.
-        ASSERT_TRUE(testsupport::waitUntil([&] {
-            capture.push(block.data(), kBlock);
-            return capture.droppedFrames() > 0;
-        }, std::chrono::microseconds(10)));
+        ASSERT_GT(pushUntilADrop(capture, block), 0u);
         for (int i = 0; i < 10; ++i)
             capture.push(block.data(), kBlock);
         const unsigned long dropped = capture.droppedFrames();
@@ -127,12 +135,8 @@ TEST(AudioCaptureThreaded, ADropTooShortToShowIsNeverSaidAsNone) {
     {
         host::AudioCapture capture;
         ASSERT_TRUE(capture.open(fifo.path, kChannels, kRate, false));
-        size_t pushed = 0;
-        ASSERT_TRUE(testsupport::waitUntil([&] {
-            capture.push(block.data(), kBlock);
-            ++pushed;
-            return capture.droppedFrames() > 0;
-        }, std::chrono::microseconds(10)));
+        const size_t pushed = pushUntilADrop(capture, block);
+        ASSERT_GT(pushed, 0u);
         ASSERT_EQ(capture.droppedFrames(), kBlock);
         // The reader takes all the rest before the end.
         fifo.read();
