@@ -98,6 +98,22 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
     out.push_back(nullptr);
     return out;
 }
+
+// A run killed between two updates of its header left frames the header
+// does not count: the take is counted whole before it is kept. A file that
+// holds no WAV header (a run never wrote it) is left as it is.
+void countEveryFrame(const std::string& file, unsigned channels) {
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return;
+    char start[12];
+    host::WavWriter take;
+    if (pread(fd, start, sizeof start, 0) == ssize_t(sizeof start) && memcmp(start, "RIFF", 4) == 0 &&
+        memcmp(start + 8, "WAVE", 4) == 0 && take.openDescriptor(fd, channels, host::kHostSampleRate, true))
+        take.close();
+    close(fd);
+}
+
 }  // namespace
 
 void say(const char* format, ...) {
@@ -355,6 +371,7 @@ void Supervisor::_keepOutput() {
     }
     if (!S_ISREG(st.st_mode))
         return;
+    countEveryFrame(file, plan_.channels);
     const size_t slash = file.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : file.substr(0, slash + 1);
     const std::string name = file.substr(folder.size());

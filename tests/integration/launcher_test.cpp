@@ -257,10 +257,18 @@ long soundFrames(const std::string& path) {
     return long(info.frames);
 }
 
+// The bytes of a file of 8 float channels that `frames` take, its header with them.
+uintmax_t bytesOf(long frames) { return host::WavWriter::kHeaderBytes + uintmax_t(frames) * 8 * sizeof(float); }
+
 // Once the output's header has counted some audio (it follows the data
-// once a second), the running instrument is killed by SIGSEGV.
+// once a second) and more has come after it, the running instrument is
+// killed by SIGSEGV.
 bool crashOnceItSounds(const Launcher& run, const std::string& output) {
-    if (!testsupport::waitUntil([&] { return soundFrames(output) > 0; }, std::chrono::milliseconds(20)))
+    if (!testsupport::waitUntil([&] {
+            const long frames = soundFrames(output);
+            std::error_code error;
+            return frames > 0 && fs::file_size(output, error) > bytesOf(frames);
+        }, std::chrono::milliseconds(20)))
         return false;
     const pid_t instrument = run.instrument();
     return instrument > 0 && kill(instrument, SIGSEGV) == 0;
@@ -381,7 +389,10 @@ TEST(Launcher, CrashedRunStartsAgainWithTheWarning) {
                          "root/output.wav\n"
                          "run.sh: restarting (last exit code 139)\n"), 1u) << err;
     EXPECT_EQ(err.find("Segmentation fault"), std::string::npos) << err;
+    // The crashed run's take counts every frame it holds, also those its
+    // header had not caught up with.
     EXPECT_GT(soundFrames(dir + "/root/output-1.wav"), 0);
+    EXPECT_EQ(fs::file_size(dir + "/root/output-1.wav"), bytesOf(soundFrames(dir + "/root/output-1.wav")));
     EXPECT_GE(soundFrames(dir + "/root/output.wav"), 0);  // the second run's, however short
     EXPECT_FALSE(fs::exists(dir + "/root/output-2.wav"));
 }
