@@ -91,6 +91,23 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_rdev == b.st_rdev;
 }
 
+// A descriptor of the logger's own (close-on-exec) for console `fd`, to
+// write to without ever waiting: a terminal's is a description of its own
+// that never blocks, while the caller's shell keeps its description as it
+// was. Any other console's (and a terminal's that cannot be opened again:
+// another user's, one held exclusive) is a duplicate of `fd`. -1 when none
+// can be had.
+int consoleDescriptor(int fd) {
+    if (isatty(fd)) {
+        char path[32];
+        snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+        const int own = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (own >= 0)
+            return own;
+    }
+    return fcntl(fd, F_DUPFD_CLOEXEC, 3);
+}
+
 struct Stream {
     explicit Stream(int descriptor) : fd(descriptor) {
         for (size_t i = 0; i < kSlots; ++i)
@@ -107,7 +124,7 @@ struct Stream {
     FILE* console = nullptr;  // the stream as it was before the logger took it
     FILE* queued = nullptr;   // the stream that stands for it meanwhile
     // The logger writes through a descriptor of its own for what `fd` leads
-    // to (see host::consoleDescriptor), taken again when `fd` is pointed
+    // to (see consoleDescriptor), taken again when `fd` is pointed
     // elsewhere.
     int target = -1;
     struct stat targetIs {};
@@ -138,6 +155,11 @@ struct Logger {
     std::atomic<uint64_t> tickets{0};
     std::atomic<bool> running{false};
     std::atomic<bool> quit{false};
+    // The thread's rounds and its end: a thread whose rounds stop is held in
+    // a write (a terminal taken as it was shared, blocking) that the end of
+    // the process does not wait for.
+    std::atomic<uint64_t> beats{0};
+    std::atomic<bool> ended{false};
     std::atomic<uint64_t> dropped{0};  // lines, counted by the logger thread
     uint64_t said = 0;                 // of those, said on a console
     unsigned starts = 0;
@@ -324,15 +346,24 @@ struct Logger {
 
     enum class Step { Idle, Blocked, Moved };
 
-    // A stream's descriptor pointed elsewhere (the offline relay taking the
-    // terminal, or giving it back) is let go of at once, so a relay that
-    // ends sees no writer of ours left.
-    static void letGoIfMoved(Stream& s) {
+    // Lets go of the stream's own descriptor: closed while it is still the
+    // file taken. A stray close elsewhere may have freed its number, and
+    // another file taken it since: that one is not ours, to write or close.
+    static void letGo(Stream& s) {
         struct stat now {};
-        if (s.target >= 0 && (fstat(s.fd, &now) != 0 || !sameFile(now, s.targetIs))) {
+        if (s.target >= 0 && fstat(s.target, &now) == 0 && sameFile(now, s.targetIs))
             close(s.target);
-            s.target = -1;
-        }
+        s.target = -1;
+    }
+
+    // The stream's descriptor no longer the file taken, or the stream
+    // pointed elsewhere (the offline relay taking the terminal, or giving it
+    // back): let go of at once, so a relay that ends sees no writer of ours.
+    static void letGoIfMoved(Stream& s) {
+        struct stat target {}, now {};
+        if (s.target >= 0 && (fstat(s.target, &target) != 0 || !sameFile(target, s.targetIs) ||
+                              fstat(s.fd, &now) != 0 || !sameFile(now, s.targetIs)))
+            letGo(s);
     }
 
     // Takes a descriptor for what the stream leads to now. Whoever holds the
@@ -348,7 +379,7 @@ struct Logger {
                 funlockfile(out.queued);
             return false;
         }
-        s.target = host::consoleDescriptor(s.fd);
+        s.target = consoleDescriptor(s.fd);
         if (s.target >= 0 && fstat(s.target, &s.targetIs) != 0) {
             close(s.target);
             s.target = -1;
@@ -361,10 +392,10 @@ struct Logger {
     }
 
     // Writes (a part of) the stream's next piece when its console takes it
-    // now, never waiting for it: a terminal's descriptor never waits, a
-    // piece goes to a pipe only when poll says it has room, and a piece no
-    // larger than PIPE_BUF fits a pipe with room whole. No lock is held
-    // while it writes.
+    // now: a terminal's descriptor never waits, a piece goes to a pipe only
+    // when poll says it has room, and a piece no larger than PIPE_BUF fits a
+    // pipe with room whole. A terminal shared as it was may hold the write;
+    // no lock is held while it writes, and the stop does not wait for it.
     Step step(Stream& s) {
         if (!s.inHand()) {
             takeTrailingLoss(s);
@@ -485,6 +516,7 @@ struct Logger {
         threadId.store(pid_t(gettid()), std::memory_order_release);
         auto lastProgress = std::chrono::steady_clock::now();
         for (;;) {
+            beats.fetch_add(1, std::memory_order_release);
             const bool ending = quit.load(std::memory_order_acquire);
             bool progressed = false;
             const bool allWritten = writeSome(progressed);
@@ -501,11 +533,9 @@ struct Logger {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         sayTheLossAtTheEnd();
-        for (Stream* s : {&out, &err}) {
-            if (s->target >= 0)
-                close(s->target);
-            s->target = -1;
-        }
+        letGo(out);
+        letGo(err);
+        ended.store(true, std::memory_order_release);
     }
 
     // Before the first piece of a run: nothing of the last run's lines.
@@ -521,9 +551,10 @@ struct Logger {
     }
 };
 
+// Never destroyed: a thread held in a write may still use it at the exit.
 Logger& logger() {
-    static Logger l;
-    return l;
+    static Logger* const l = new Logger;
+    return *l;
 }
 
 // stdout and stderr while the logger runs: every printf, on any thread,
@@ -551,7 +582,7 @@ FILE* queuedStream(Stream& s) {
 // what went into the ring before it: a failed assertion's or an uncaught
 // exception's last words, or what was printed before a watchdog's kill -ABRT.
 void flushBeforeAbort(int) {
-    host::rtLoggerFlushBeforeTheEnd();
+    host::rtLoggerFlush();
     host::endAtOnce(SIGABRT);
 }
 
@@ -582,17 +613,6 @@ int rt_printf(const char* format, ...) {
 
 namespace host {
 
-int consoleDescriptor(int fd) {
-    if (isatty(fd)) {
-        char path[32];
-        snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-        const int own = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (own >= 0)
-            return own;
-    }
-    return fcntl(fd, F_DUPFD_CLOEXEC, 3);
-}
-
 void rtPrintLine(const char* text, size_t length) {
     Logger& l = logger();
     length = std::min(length, kSlotBytes - 2);
@@ -607,7 +627,7 @@ void rtPrintLine(const char* text, size_t length) {
     }
 }
 
-bool rtLoggerFlushBeforeTheEnd() {
+bool rtLoggerFlush() {
     Logger& l = logger();
     if (!l.running.load(std::memory_order_acquire))
         return true;
@@ -638,8 +658,11 @@ void rtLoggerStart() {
             s->queued = queuedStream(*s);
     fflush(stdout);
     fflush(stderr);
+    if (l.thread.joinable())
+        l.thread.join();  // left held in a write by the last stop
     l.reset();
     l.quit.store(false);
+    l.ended.store(false);
     l.thread = std::thread([&l] { l.loop(); });
     l.running.store(true, std::memory_order_release);
     if (l.out.queued) {
@@ -662,7 +685,22 @@ void rtLoggerStop() {
         return;
     l.running.store(false, std::memory_order_release);
     l.quit.store(true, std::memory_order_release);
-    l.thread.join();
+    // The thread ends once the consoles have taken what is queued or have
+    // taken nothing for kEndPatience; one held in a write is left there.
+    uint64_t beats = l.beats.load(std::memory_order_acquire);
+    auto lastBeat = std::chrono::steady_clock::now();
+    while (!l.ended.load(std::memory_order_acquire)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const auto now = std::chrono::steady_clock::now();
+        if (const uint64_t b = l.beats.load(std::memory_order_acquire); b != beats) {
+            beats = b;
+            lastBeat = now;
+        } else if (now - lastBeat > kEndPatience) {
+            break;
+        }
+    }
+    if (l.ended.load(std::memory_order_acquire))
+        l.thread.join();
     if (l.out.queued)
         stdout = l.out.console;
     if (l.err.queued)

@@ -29,15 +29,9 @@ unsigned rtLoggerDropped();  // lines lost to a full ring or a stalled console, 
 // One line that starts on a line of its own: a newline comes first when the
 // console's last text did not end its line.
 void rtPrintLine(const char* text, size_t length);
-// For a process about to end at once (a second stop): waits, a fifth of a
-// second at most, for the logger to write what is queued so far on both
-// streams. Async-signal-safe. False on the logger's own thread, which cannot
-// wait for itself.
-bool rtLoggerFlushBeforeTheEnd();
-// A descriptor of the caller's own (close-on-exec) for console `fd`, to
-// write to without ever waiting: a terminal's is a description of its own
-// that never blocks, so a terminal nobody reads holds no writer while the
-// caller's shell keeps its description as it was. Any other console's is a
-// duplicate of `fd`. -1 when none can be had.
-int consoleDescriptor(int fd);
+// Waits, a fifth of a second at most, for the logger to write what is
+// queued so far on both streams: before a process ends at once (a second
+// stop), or before another takes the console. Async-signal-safe. False on
+// the logger's own thread, which cannot wait for itself.
+bool rtLoggerFlush();
 }  // namespace host

@@ -37,7 +37,7 @@ void onStop(int signal, siginfo_t*, void*) {
     } else if (now - first >= kOneStopNs) {
         // What was printed before the stop still reaches the console. The
         // logger cannot wait for itself: the main thread takes the stop.
-        if (!rtLoggerFlushBeforeTheEnd() && gMainThread > 0 && gMainThread != pid_t(gettid()) &&
+        if (!rtLoggerFlush() && gMainThread > 0 && gMainThread != pid_t(gettid()) &&
             syscall(SYS_tgkill, getpid(), gMainThread, signal) == 0) {
             errno = savedErrno;
             return;

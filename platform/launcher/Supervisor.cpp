@@ -1,10 +1,10 @@
 #include "platform/launcher/Supervisor.h"
 
-#include "platform/launcher/Console.h"
 
 #include "platform/HostFolder.h"
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
+#include "platform/RtPrintf.h"
 #include "platform/StandardOutput.h"
 #include "platform/WavWriter.h"
 #include "platform/AudioInput.h"
@@ -122,8 +122,7 @@ void say(const char* format, ...) {
     va_start(args, format);
     vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    const std::string whole = std::string("run.sh: ") + line + "\n";
-    console().put(whole.data(), whole.size());
+    fprintf(stderr, "run.sh: %s\n", line);
 }
 
 sigset_t takenSignals() {
@@ -225,6 +224,7 @@ bool Supervisor::_start(int run) {
     std::vector<std::string> env = runEnvironment(run, started[1]);
     std::vector<char*> argv = pointers(args), envp = pointers(env);
     const pid_t launcherPid = getpid();
+    host::rtLoggerFlush();  // the launcher's lines come before the run's
     const pid_t pid = fork();
     if (pid == 0) {
         if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != launcherPid)
@@ -259,14 +259,8 @@ int Supervisor::_waitForEnd() {
             child_ = -1;
             return 1;
         }
-        // The launcher's lines go out as standard error takes them: a stop
-        // or the run's end never waits behind them.
-        pollfd ready[2] = {{signals_, POLLIN, 0}, {STDERR_FILENO, POLLOUT, 0}};
-        if (poll(ready, console().pending() ? 2 : 1, -1) < 0)
-            continue;
-        if (ready[1].revents != 0)
-            console().writeSome();
-        if ((ready[0].revents & POLLIN) == 0)
+        pollfd ready{signals_, POLLIN, 0};
+        if (poll(&ready, 1, -1) < 0 || (ready.revents & POLLIN) == 0)
             continue;
         signalfd_siginfo info;
         const ssize_t n = read(signals_, &info, sizeof info);

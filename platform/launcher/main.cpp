@@ -8,8 +8,8 @@
 #include "platform/HostFolder.h"
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
+#include "platform/RtPrintf.h"
 #include "platform/StandardOutput.h"
-#include "platform/launcher/Console.h"
 #include "platform/launcher/Supervisor.h"
 
 #include <fcntl.h>
@@ -57,7 +57,7 @@ bool readOptions(int argc, char* argv[], BelaInitSettings& settings) {
 [[noreturn]] void execProgram(char* argv[]) {
     launcher::restoreSignals();
     // The launcher's lines come before the instrument's.
-    launcher::console().finish();
+    host::rtLoggerStop();
     // The instrument alone sees the streams as the caller gave them: it
     // refuses a closed standard output as its audio.
     for (int fd = 0; fd <= 2; ++fd)
@@ -65,7 +65,6 @@ bool readOptions(int argc, char* argv[], BelaInitSettings& settings) {
             close(fd);
     execv(argv[0], argv);
     launcher::say("cannot start %s: %s", argv[0], strerror(errno));
-    launcher::console().finish();
     _exit(127);
 }
 
@@ -105,8 +104,10 @@ int main(int argc, char* argv[]) {
     if (!readOptions(programArgc, program, settings))
         execProgram(program);
     // From here on no line of the launcher's waits on a console that takes
-    // nothing (those of the platform it calls among them).
-    launcher::console().takeStandardError();
+    // nothing (those of the platform it calls among them): they queue for
+    // the console's writer, as the instrument's do.
+    host::rtLoggerStart();
+    atexit(host::rtLoggerStop);
 
     launcher::Plan plan;
     plan.program = program[0];

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,7 +113,7 @@ pid_t runningInstrument(pid_t launcher, pid_t other) {
 struct StalledTerminal {
     testsupport::Pty pty;
     int slave = -1;
-    StalledTerminal() {
+    explicit StalledTerminal(int refill = 300) {
         const int filler = open(pty.slave.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         const char byte = 'x';
         while (write(filler, &byte, 1) == 1) {
@@ -124,7 +125,7 @@ struct StalledTerminal {
         char taken[16];  // a little at a time: the room comes back in small steps
         for (int i = 0; i < 10000 && poll(&room, 1, 0) == 0; ++i)
             EXPECT_GT(read(pty.master, taken, sizeof taken), 0);
-        for (int i = 0; i < 300 && write(filler, &byte, 1) == 1; ++i) {
+        for (int i = 0; i < refill && write(filler, &byte, 1) == 1; ++i) {
         }
         close(filler);
         EXPECT_EQ(poll(&room, 1, 0), 1) << "no room left";
@@ -165,12 +166,27 @@ TEST(UnreadConsole, TheInstrumentAloneStillSavesAndEnds) {
 
 // The start's and the save's lines fill the terminal: its handlers are in
 // place all the same, and one stop saves and ends, alone and through run.sh.
+// Also on a terminal the instrument cannot open again for writes of its own
+// (held exclusive, as another user's or one without /proc would be), where
+// its writes wait on the terminal as the shell's would.
 TEST(UnreadConsole, ATerminalNobodyReadsHoldsNeitherTheStartNorAStop) {
+    for (const bool exclusive : {false, true})
     for (const bool launched : {false, true}) {
         SCOPED_TRACE(launched ? "through run.sh" : "the instrument alone");
+        SCOPED_TRACE(exclusive ? "held exclusive" : "open to all");
         const std::string root = testsupport::freshPath("unread-terminal");
-        StalledTerminal terminal;
-        Started run(launched ? kRunScript : CORVANE_BINARY, {"--root", root}, terminal.slave, terminal.slave);
+        // Less taken again: room for the first line, not for the next.
+        StalledTerminal terminal(exclusive ? 100 : 300);
+        std::vector<std::string> args{"--root", root};
+        std::string program = launched ? kRunScript : CORVANE_BINARY;
+        if (exclusive) {
+            ASSERT_EQ(ioctl(terminal.slave, TIOCEXCL), 0);
+            if (geteuid() == 0) {  // root opens an exclusive terminal all the same
+                args.insert(args.begin(), {"--inh-caps=-sys_admin", "--bounding-set=-sys_admin", "--", program});
+                program = "/usr/bin/setpriv";
+            }
+        }
+        Started run(program, args, terminal.slave, terminal.slave);
         pid_t instrument = run.pid;
         if (launched)
             instrument = runningInstrument(run.pid, -1);

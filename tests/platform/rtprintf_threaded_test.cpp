@@ -284,6 +284,46 @@ TEST(RtPrintfThreaded, StandardErrorKeepsItsOrderAndIsHeldByNoOtherConsole) {
     EXPECT_EQ(atTheEnd, "The console fell behind: 1 line dropped\n");
 }
 
+std::vector<int> openDescriptors() {
+    std::vector<int> fds;
+    for (int fd = 0; fd < 1024; ++fd)
+        if (fcntl(fd, F_GETFD) != -1)
+            fds.push_back(fd);
+    return fds;
+}
+
+// A stray close elsewhere (a library's on a failed open) frees the number
+// of the logger's own descriptor, and another file takes it: the logger
+// neither writes into that file nor closes it, and goes on on the console.
+TEST(RtPrintfThreaded, ANumberAnotherFileTookIsNeitherWrittenNorClosed) {
+    const std::string path = testsupport::freshPath("stray-close", ".txt");
+    ConsolePipe err(STDERR_FILENO, false);
+    const std::vector<int> before = openDescriptors();
+    host::rtLoggerStart();
+    fprintf(stderr, "first\n");
+    EXPECT_EQ(err.readUntil("first\n"), "first\n");
+    std::vector<int> taken;
+    for (int fd : openDescriptors())
+        if (std::find(before.begin(), before.end(), fd) == before.end())
+            taken.push_back(fd);
+    ASSERT_EQ(taken.size(), 1u);
+    const int other = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(other, 0);
+    close(taken[0]);
+    ASSERT_EQ(dup2(other, taken[0]), taken[0]);
+    close(other);
+    struct stat file {};
+    ASSERT_EQ(fstat(taken[0], &file), 0);
+    fprintf(stderr, "second\n");
+    host::rtLoggerStop();
+    struct stat still {};
+    EXPECT_EQ(fstat(taken[0], &still), 0) << "closed by the logger";
+    EXPECT_EQ(still.st_ino, file.st_ino);
+    EXPECT_EQ(still.st_size, 0) << "written into";
+    close(taken[0]);
+    EXPECT_EQ(err.readUntil("second\n"), "second\n");
+}
+
 // An abort ends the process by SIGABRT, after its last words (a failed
 // assertion's, an uncaught exception's) reach standard error.
 TEST(RtPrintfThreaded, AnAbortsLastWordsReachTheConsole) {
