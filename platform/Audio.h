@@ -87,7 +87,8 @@ std::optional<uint64_t> fixedRandomSeed();
 std::string audioOutputOf(const BelaInitSettings& settings);
 // A start refused for no usage error (audio onto a terminal, standard error
 // into the audio, a closed standard output, a root in use) says its line and
-// where to read more, not the usage. Returns kRefused.
+// where to read more, not the usage; nothing on standard error where that
+// leads into the take the options name. Returns kRefused.
 constexpr int kRefused = '!';
-int sayRefusal(const std::string& line);
+int sayRefusal(const std::string& line, bool intoTheTake = false);
 }  // namespace host

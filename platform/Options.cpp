@@ -90,15 +90,17 @@ std::string gProgram = "corvane";
 // A refusal's line, and where to read more.
 constexpr const char* kRefusal = "%s\nTry '%s --help' for more information.\n";
 
-int refuseOutput(const std::string& output, const char* why) {
-    return host::sayRefusal(gProgram + ": --audio-out " + output + ": " + why);
+int refuseOutput(const std::string& output, const char* why, bool intoTheTake = false) {
+    return host::sayRefusal(gProgram + ": --audio-out " + output + ": " + why, intoTheTake);
 }
 
 }  // namespace
 
-int host::sayRefusal(const std::string& line) {
-    fprintf(stderr, kRefusal, line.c_str(), gProgram.c_str());
-    fflush(stderr);
+int host::sayRefusal(const std::string& line, bool intoTheTake) {
+    if (!intoTheTake) {
+        fprintf(stderr, kRefusal, line.c_str(), gProgram.c_str());
+        fflush(stderr);
+    }
     // The player must see it: where standard error went into a pipe or a
     // file, the terminal hears of it too.
     host::sayOnTerminalToo((line + "\n").c_str());
@@ -175,10 +177,12 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
             if (host::namesStandardOutput(settings->audioOutFile) && host::standardStreamCameClosed(1))
                 return refuseOutput(settings->audioOutFile, "standard output is closed");
             // `2>&1 | play`, `> take.wav 2>&1`, nohup, `2> take.wav`: every
-            // console line would land in the samples.
+            // console line would land in the samples. A take the options
+            // name (`2>> take.wav`) stays as it was.
             const std::string audio = host::audioOutputOf(*settings);
             if (host::standardErrorLeadsInto(audio))
-                return refuseOutput(audio, "standard error leads into the audio; send it elsewhere (2>FILE)");
+                return refuseOutput(audio, "standard error leads into the audio; send it elsewhere (2>FILE)",
+                                    !host::namesStandardOutput(audio));
             if (isTerminal(audio))
                 return refuseOutput(audio, "a terminal; send the audio to a file or a pipe");
             return -1;

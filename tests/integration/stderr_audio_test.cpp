@@ -97,6 +97,41 @@ TEST(StderrAudio, StandardErrorLeadingIntoTheAudioIsRefused) {
               "status 0\n");
 }
 
+// Standard error into the take the options name (`2>> take.wav`), alone and
+// through run.sh, on a terminal: refused, the take byte for byte as it was,
+// and the terminal hears the line alone.
+TEST(StderrAudio, ARefusalWritesNothingIntoTheTake) {
+    const std::string dir = testsupport::freshPath("stderr-audio-take");
+    host::makeFolders(dir);
+    ASSERT_EQ(testsupport::shellOutput("cd '" + dir + "' && '" CORVANE_BINARY "' --root root --offline --blocks 10 "
+                                       "--audio-out take.wav </dev/null >/dev/null 2>&1; echo $?"),
+              "0\n");
+    const std::string take = slurp(dir + "/take.wav");
+    ASSERT_FALSE(take.empty());
+    for (const std::string& start : {std::string("'" CORVANE_BINARY "'"), "'" + kRunScript + "'"}) {
+        SCOPED_TRACE(start);
+        testsupport::Pty terminal;
+        const int slave = testsupport::openRawTerminal(terminal.slave);
+        ASSERT_GE(slave, 0);
+        fcntl(slave, F_SETFD, FD_CLOEXEC);
+        const int status = runShell("cd '" + dir + "' && " + kBuilt + "exec " + start +
+                                        " --root root --audio-out take.wav </dev/null >/dev/null 2>>take.wav",
+                                    [&] {
+                                        setsid();
+                                        ioctl(slave, TIOCSCTTY, 0);
+                                    });
+        std::string screen;
+        char text[4096];
+        for (ssize_t n; (n = read(terminal.master, text, sizeof text)) > 0;)
+            screen.append(text, size_t(n));
+        close(slave);
+        EXPECT_EQ(status, 1);
+        EXPECT_TRUE(slurp(dir + "/take.wav") == take) << slurp(dir + "/take.wav").substr(take.size());
+        EXPECT_EQ(screen, "corvane: --audio-out take.wav: standard error leads into the audio; send it elsewhere "
+                          "(2>FILE)\n");
+    }
+}
+
 // run.sh's build (a stand-in checkout: deps.sh and cmake) with standard
 // error into standard output's pipe, or into the file named as the output:
 // what it says goes into a log, shown only when the build fails.
