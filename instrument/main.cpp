@@ -49,7 +49,8 @@ int main(int argc, char* argv[]) {
     const struct option customOptions[] = {{"help", no_argument, nullptr, 'h'}, {nullptr, 0, nullptr, 0}};
     int c = Bela_getopt_long(argc, argv, "h", customOptions, settings);
     if (c >= 0) {
-        printUsage(programName);
+        if (c != host::kRefused)
+            printUsage(programName);
         Bela_InitSettings_free(settings);
         return c == 'h' ? 0 : 1;
     }

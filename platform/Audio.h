@@ -49,8 +49,8 @@ void Bela_defaultSettings(BelaInitSettings* settings);
 // Parses the platform's own long options and hands everything else back to
 // the caller: returns the caller's option character, '?' for a wrong option
 // (unknown, a wrong or empty value, a word left over, an offline render into
-// a file without a bound; said on standard error), and -1 when the command
-// line is used up.
+// a file without a bound; said on standard error), host::kRefused for a start
+// refused otherwise (said), and -1 when the command line is used up.
 int Bela_getopt_long(int argc, char* const argv[], const char* customShortOptions,
                      const struct option* customLongOptions, BelaInitSettings* settings);
 // The platform's part of the usage text.
@@ -85,4 +85,10 @@ std::optional<uint64_t> fixedRandomSeed();
 // Where the outputs of a run with these settings are captured: --audio-out,
 // or output.wav in the root; none for a stepped run that names no file.
 std::string audioOutputOf(const BelaInitSettings& settings);
+// A start refused for no usage error (audio onto a terminal, standard error
+// into the audio, a closed standard output, a root in use) says its line and
+// where to read more, not the usage; nothing on standard error where that
+// leads into the take the options name. Returns kRefused.
+constexpr int kRefused = '!';
+int sayRefusal(const std::string& line, bool intoTheTake = false);
 }  // namespace host

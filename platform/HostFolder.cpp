@@ -1,5 +1,6 @@
 #include "platform/HostFolder.h"
 
+#include "platform/Audio.h"
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
 
@@ -18,8 +19,6 @@ namespace {
 // An earlier version mapped the board's tmp/ as it is: ROOT/tmp held the
 // lock and the exit-code file, where the file browser lists them.
 constexpr const char* kEarlierFolder = "tmp";
-constexpr const char* kRootInUse = "%sthe data root %s is in use by process %d%s\n";
-constexpr const char* kRootInUseUnnamed = "%sthe data root %s is in use by another process\n";
 constexpr const char* kAsideSuffix = ".new";
 constexpr const char* kRootUnguarded =
     "Bela_initAudio: cannot lock %s (%s): the data root is not guarded against a second instrument\n";
@@ -67,13 +66,12 @@ pid_t rootHolder(int fd) {
 }
 
 void sayInUse(const char* who, const std::string& root, pid_t holder) {
-    if (holder == kUnnamed) {
-        fprintf(stderr, kRootInUseUnnamed, who, root.c_str());
-        return;
-    }
     std::string name;
-    std::getline(std::ifstream("/proc/" + std::to_string(holder) + "/comm"), name);
-    fprintf(stderr, kRootInUse, who, root.c_str(), int(holder), name.empty() ? "" : (" (" + name + ")").c_str());
+    if (holder != kUnnamed)
+        std::getline(std::ifstream("/proc/" + std::to_string(holder) + "/comm"), name);
+    sayRefusal(std::string(who) + "the data root " + root + " is in use by " +
+               (holder == kUnnamed ? "another process"
+                                   : "process " + std::to_string(holder) + (name.empty() ? "" : " (" + name + ")")));
 }
 
 // The holder of the earlier version's lock (or kUnnamed), looked at

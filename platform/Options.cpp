@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -86,17 +85,27 @@ bool isTerminal(const std::string& path) {
     return terminal;
 }
 
-// A refusal of the audio output that the player must see: where standard
-// error went into a pipe or a file, the terminal hears of it too.
-void refuseOutput(const char* program, const std::string& output, const char* why) {
-    const char* slash = strrchr(program, '/');
-    const std::string line = std::string(slash ? slash + 1 : program) + ": --audio-out " + output + ": " + why + "\n";
-    fputs(line.c_str(), stderr);
-    fflush(stderr);
-    host::sayOnTerminalToo(line.c_str());
+// The program's name as the usage gives it.
+std::string gProgram = "corvane";
+// A refusal's line, and where to read more.
+constexpr const char* kRefusal = "%s\nTry '%s --help' for more information.\n";
+
+int refuseOutput(const std::string& output, const char* why, bool intoTheTake = false) {
+    return host::sayRefusal(gProgram + ": --audio-out " + output + ": " + why, intoTheTake);
 }
 
 }  // namespace
+
+int host::sayRefusal(const std::string& line, bool intoTheTake) {
+    if (!intoTheTake) {
+        fprintf(stderr, kRefusal, line.c_str(), gProgram.c_str());
+        fflush(stderr);
+    }
+    // The player must see it: where standard error went into a pipe or a
+    // file, the terminal hears of it too.
+    host::sayOnTerminalToo((line + "\n").c_str());
+    return host::kRefused;
+}
 
 std::string host::audioOutputOf(const BelaInitSettings& settings) {
     if (!settings.audioOutFile.empty() || settings.mode == HostMode::Stepped)
@@ -144,6 +153,8 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
     std::string shortOptions = ":";
     shortOptions += customShortOptions ? customShortOptions : "";
     opterr = 0;
+    if (argc > 0 && argv[0])
+        gProgram = std::string(argv[0]).substr(std::string(argv[0]).rfind('/') + 1);
     for (;;) {
         int index = -1;
         int c = getopt_long(argc, argv, shortOptions.c_str(), all.data(), &index);
@@ -163,22 +174,17 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
             }
             // A closed standard output has /dev/null in its place: the audio
             // would vanish unsaid.
-            if (host::namesStandardOutput(settings->audioOutFile) && host::standardStreamCameClosed(1)) {
-                fprintf(stderr, "%s: --audio-out %s: standard output is closed\n", argv[0],
-                        settings->audioOutFile.c_str());
-                return '?';
-            }
+            if (host::namesStandardOutput(settings->audioOutFile) && host::standardStreamCameClosed(1))
+                return refuseOutput(settings->audioOutFile, "standard output is closed");
             // `2>&1 | play`, `> take.wav 2>&1`, nohup, `2> take.wav`: every
-            // console line would land in the samples.
+            // console line would land in the samples. A take the options
+            // name (`2>> take.wav`) stays as it was.
             const std::string audio = host::audioOutputOf(*settings);
-            if (host::standardErrorLeadsInto(audio)) {
-                refuseOutput(argv[0], audio, "standard error leads into the audio; send it elsewhere (2>FILE)");
-                return '?';
-            }
-            if (isTerminal(audio)) {
-                refuseOutput(argv[0], audio, "a terminal; send the audio to a file or a pipe");
-                return '?';
-            }
+            if (host::standardErrorLeadsInto(audio))
+                return refuseOutput(audio, "standard error leads into the audio; send it elsewhere (2>FILE)",
+                                    !host::namesStandardOutput(audio));
+            if (isTerminal(audio))
+                return refuseOutput(audio, "a terminal; send the audio to a file or a pipe");
             return -1;
         }
         // An empty value ("--root ''", "--audio-out=") is a slip, never a

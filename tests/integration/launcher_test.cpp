@@ -38,6 +38,8 @@ using testsupport::processState;
 using testsupport::slurp;
 
 const std::string kRunScript = std::string(CORVANE_SOURCE_DIR) + "/scripts/run.sh";
+// A root in use says its line and where to read more, not the usage.
+const std::string kTryHelp = "Try 'corvane --help' for more information.\n";
 
 void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
@@ -761,7 +763,7 @@ TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
     const pid_t instrument = run.running();
     ASSERT_GT(instrument, 0);
     const std::string holder = "the data root " + dir + "/root is in use by process " + std::to_string(run.pid) +
-                               " (corvane-launch)\n";
+                               " (corvane-launch)\n" + kTryHelp;
 
     const std::string before = snapshot(dir + "/root");
     const std::string out = dir + "/second-stdout.txt", err = dir + "/second-stderr.txt";
@@ -833,12 +835,12 @@ TEST(Launcher, ARootHeldByAProcessThatCannotBeNamedIsInUse) {
         SCOPED_TRACE(options.size() > 2 ? "offline" : "real time");
         Launcher run(freshFolder("unnamed-second"), options, {{"CORVANE_LAUNCHER", wrapper}}, program);
         EXPECT_EQ(run.finish(), 1);
-        EXPECT_EQ(slurp(run.err), "run.sh: " + inUse);
+        EXPECT_EQ(slurp(run.err), "run.sh: " + inUse + "Try 'program.sh --help' for more information.\n");
         EXPECT_EQ(slurp(run.out), "");
     }
     const std::string alone = testsupport::shellOutput(unshare + " " + CORVANE_BINARY + " --root '" + root +
                                                        "' --offline --blocks 1 2>&1 >/dev/null; echo status $?");
-    EXPECT_EQ(alone, "Bela_initAudio: " + inUse + "Error: unable to initialise audio\nstatus 1\n");
+    EXPECT_EQ(alone, "Bela_initAudio: " + inUse + kTryHelp + "Error: unable to initialise audio\nstatus 1\n");
     EXPECT_EQ(snapshot(root), before);
 }
 
