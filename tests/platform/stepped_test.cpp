@@ -34,7 +34,8 @@ extern "C" SNDFILE* sf_open_fd(int fd, int mode, SF_INFO* info, int closeDescrip
     static const auto real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "sf_open_fd"));
     SNDFILE* file = real(fd, mode, info, closeDescriptor);
     if (!file && gOpenAfterRefusal) {
-        close(fd);  // as 1.2.0 has, for a release that does not
+        if (fcntl(fd, F_GETFD) != -1)
+            close(fd);  // as 1.2.0 does, for a release that does not
         gOpenedAfterRefusal = open(gOpenAfterRefusal, O_RDONLY | O_CLOEXEC);
     }
     return file;
