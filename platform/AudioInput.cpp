@@ -208,7 +208,6 @@ struct AudioInputStream::State {
         inRead.store(true, std::memory_order_seq_cst);
         // Run again, a FIFO is not waited for: its writer went with the run before.
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (again && pipe ? O_NONBLOCK : 0));
-        const int openError = errno;
         bool usedUp = false;
         if (fd >= 0 && again && pipe) {
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -217,10 +216,14 @@ struct AudioInputStream::State {
             struct statfs fs {};
             usedUp = fstatfs(fd, &fs) == 0 && fs.f_type == PIPEFS_MAGIC;
         }
-        if (fd >= 0 && !usedUp)
-            file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+        // libsndfile 1.2.0 closes what it is handed when the open fails, even
+        // when told not to: it is handed a duplicate of its own.
+        const int own = fd >= 0 && !usedUp ? fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
+        const int openError = errno;
+        if (own >= 0)
+            file = sf_open_fd(own, SFM_READ, &info, SF_TRUE);
         inRead.store(false, std::memory_order_seq_cst);
-        if (fd < 0) {
+        if (fd < 0 || (own < 0 && !usedUp)) {
             sayUnreadable(path, again, strerror(openError));
             return false;
         }

@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -753,11 +754,30 @@ std::string snapshot(const std::string& root) {
                                     "find . -type f ! -name output.wav -exec md5sum {} + | sort");
 }
 
+// Every thread of `pid` stopped: its stop is complete.
+bool stoppedWhole(pid_t pid) {
+    std::error_code ec;
+    bool any = false;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        if (processState(std::atoi(task.path().filename().c_str())) != 'T')
+            return false;
+        any = true;
+    }
+    return any;
+}
+
 // An instrument whose launcher is killed ends (saving, as on SIGTERM)
 // rather than running on under init; while it runs, its launcher holds the
 // data root: another instrument or launcher is refused and changes nothing
 // there.
 TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
+    // This test takes the instrument in when its launcher dies, as a
+    // session's subreaper would: a stopped group left with no parent in the
+    // session is continued by the kernel (SIGHUP, SIGCONT), and would end.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    struct Subreaper {
+        ~Subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 0); }
+    } subreaper;
     const std::string dir = freshFolder("launcher-killed");
     Launcher run(dir, {"--root", "root"});
     const pid_t instrument = run.running();
@@ -786,8 +806,10 @@ TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
     // The instrument is held before it can save: until it has ended, the
     // root is its own, also with its launcher gone.
     ASSERT_EQ(kill(instrument, SIGSTOP), 0);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return stoppedWhole(instrument); }, std::chrono::milliseconds(2)));
     ASSERT_EQ(kill(run.pid, SIGKILL), 0);  // run.sh alone, not its group
     ASSERT_TRUE(testsupport::waitUntil([&] { return processState(run.pid) == 'Z'; }, std::chrono::milliseconds(2)));
+    ASSERT_TRUE(stoppedWhole(instrument));
     const auto third = testsupport::runCorvane({"--root", dir + "/root", "--offline", "--blocks", "10"}, out, err);
     EXPECT_EQ(third.status, 1);
     EXPECT_EQ(count(third.err, "the data root " + dir + "/root is in use by process " + std::to_string(instrument) +
@@ -795,11 +817,8 @@ TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
               1u)
         << third.err;
     ASSERT_EQ(kill(instrument, SIGCONT), 0);
-    // Gone, or a zombie waiting for init to reap it.
-    EXPECT_TRUE(testsupport::waitUntil([&] {
-        const char state = processState(instrument);
-        return state == 0 || state == 'Z';
-    }, std::chrono::milliseconds(2)));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return waitpid(instrument, nullptr, WNOHANG) == instrument; },
+                                       std::chrono::milliseconds(2)));
     EXPECT_TRUE(fs::exists(dir + "/root/corvane.json"));
     EXPECT_EQ(run.finish(), -1);
     EXPECT_EQ(leftovers(run, dir + "/root"), "");

@@ -5,7 +5,12 @@
 #include "platform/SampleValues.h"
 #include "platform/Stepped.h"
 
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/support/TempDir.h"
 #include "tests/support/sound_file.h"
@@ -14,8 +19,27 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
+
+// While set, a refused sf_open_fd is followed at once by an open of this
+// file, which takes the lowest free number: the one libsndfile 1.2.0 has
+// just closed, whatever it was told.
+const char* gOpenAfterRefusal = nullptr;
+int gOpenedAfterRefusal = -1;
+
+extern "C" SNDFILE* sf_open_fd(int fd, int mode, SF_INFO* info, int closeDescriptor) {
+    using Open = SNDFILE* (*)(int, int, SF_INFO*, int);
+    static const auto real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "sf_open_fd"));
+    SNDFILE* file = real(fd, mode, info, closeDescriptor);
+    if (!file && gOpenAfterRefusal) {
+        if (fcntl(fd, F_GETFD) != -1)
+            close(fd);  // as 1.2.0 does, for a release that does not
+        gOpenedAfterRefusal = open(gOpenAfterRefusal, O_RDONLY | O_CLOEXEC);
+    }
+    return file;
+}
 
 namespace {
 
@@ -184,6 +208,22 @@ TEST_F(SteppedRun, LongAudioInputArrivesWholeAndInOrder) {
 TEST_F(SteppedRun, UnreadableAudioInputFailsInit) {
     settings.audioInFile = testsupport::tempDir() + "missing.wav";
     EXPECT_NE(Bela_initAudio(&settings, nullptr), 0);
+}
+
+// The input closes only what is its own: a file opened after the refusal
+// (on the number libsndfile let go of) is still open, and the same file.
+TEST(AudioInputStream, ARefusedFileLeavesTheNextDescriptorAlone) {
+    const std::string text = testsupport::tempDir() + "notes.txt", kept = testsupport::tempDir() + "kept.txt";
+    std::ofstream(text) << "not a sound\n";
+    std::ofstream(kept) << "kept\n";
+    gOpenAfterRefusal = kept.c_str();
+    EXPECT_FALSE(host::AudioInputStream().open(text, 8));
+    gOpenAfterRefusal = nullptr;
+    struct stat opened {}, file {};
+    ASSERT_EQ(stat(kept.c_str(), &file), 0);
+    ASSERT_EQ(fstat(gOpenedAfterRefusal, &opened), 0);
+    EXPECT_TRUE(opened.st_dev == file.st_dev && opened.st_ino == file.st_ino);
+    close(gOpenedAfterRefusal);
 }
 
 TEST(BlockFence, ReturnsAtOnceWhenNothingRenders) {
