@@ -25,6 +25,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -64,6 +65,29 @@ int runShell(const std::string& command, const std::function<void()>& prepare) {
         return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// `sh -c command` with a new terminal as its controlling terminal (and as
+// its three standard streams with `onStreams`): its status and what it put
+// on the screen.
+std::pair<int, std::string> runOnTerminal(const std::string& command, bool onStreams) {
+    testsupport::Pty terminal;
+    // Held here too: the terminal's text stays readable after the run ends.
+    const int slave = testsupport::openRawTerminal(terminal.slave);
+    EXPECT_GE(slave, 0);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    const int status = runShell(command, [&] {
+        setsid();
+        ioctl(slave, TIOCSCTTY, 0);
+        for (int fd = 0; onStreams && fd <= 2; ++fd)
+            dup2(slave, fd);
+    });
+    std::string screen;
+    char text[4096];
+    for (ssize_t n; (n = read(terminal.master, text, sizeof text)) > 0;)
+        screen.append(text, size_t(n));
+    close(slave);
+    return {status, screen};
 }
 
 // Into one pipe (through run.sh and without it), into one file (the launcher
@@ -110,21 +134,10 @@ TEST(StderrAudio, ARefusalWritesNothingIntoTheTake) {
     ASSERT_FALSE(take.empty());
     for (const std::string& start : {std::string("'" CORVANE_BINARY "'"), "'" + kRunScript + "'"}) {
         SCOPED_TRACE(start);
-        testsupport::Pty terminal;
-        const int slave = testsupport::openRawTerminal(terminal.slave);
-        ASSERT_GE(slave, 0);
-        fcntl(slave, F_SETFD, FD_CLOEXEC);
-        const int status = runShell("cd '" + dir + "' && " + kBuilt + "exec " + start +
-                                        " --root root --audio-out take.wav </dev/null >/dev/null 2>>take.wav",
-                                    [&] {
-                                        setsid();
-                                        ioctl(slave, TIOCSCTTY, 0);
-                                    });
-        std::string screen;
-        char text[4096];
-        for (ssize_t n; (n = read(terminal.master, text, sizeof text)) > 0;)
-            screen.append(text, size_t(n));
-        close(slave);
+        const auto [status, screen] = runOnTerminal(
+            "cd '" + dir + "' && " + kBuilt + "exec " + start +
+                " --root root --audio-out take.wav </dev/null >/dev/null 2>>take.wav",
+            false);
         EXPECT_EQ(status, 1);
         EXPECT_TRUE(slurp(dir + "/take.wav") == take) << slurp(dir + "/take.wav").substr(take.size());
         EXPECT_EQ(screen, "corvane: --audio-out take.wav: standard error leads into the audio; send it elsewhere "
@@ -244,26 +257,11 @@ TEST(StderrAudio, AudioOntoATerminalIsRefused) {
 // standard error after it: refused there, and the line reaches the terminal
 // too, once (the launcher's own reading of the options says nothing).
 TEST(StderrAudio, NohupOnATerminalIsRefusedOnTheTerminalToo) {
-    testsupport::Pty terminal;
-    ASSERT_FALSE(terminal.slave.empty());
-    // Held here too: the terminal's text stays readable after the run ends.
-    const int slave = open(terminal.slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(slave, 0);
     const std::string dir = testsupport::freshPath("stderr-audio-nohup");
     host::makeFolders(dir);
-    const int status = runShell("cd '" + dir + "' && " + kBuilt + "exec nohup '" + kRunScript +
-                                    "' --root root --audio-out /dev/stdout",
-                                [&] {
-                                    setsid();
-                                    ioctl(slave, TIOCSCTTY, 0);
-                                    for (int fd = 0; fd <= 2; ++fd)
-                                        dup2(slave, fd);
-                                });
-    std::string screen;
-    char text[4096];
-    for (ssize_t n; (n = read(terminal.master, text, sizeof text)) > 0;)
-        screen.append(text, size_t(n));
-    close(slave);
+    const auto [status, screen] = runOnTerminal(
+        "cd '" + dir + "' && " + kBuilt + "exec nohup '" + kRunScript + "' --root root --audio-out /dev/stdout",
+        true);
     EXPECT_EQ(status, 1);
     const std::string said = slurp(dir + "/nohup.out");
     EXPECT_EQ(said, kRefusal + "\n" + kTryHelp);
