@@ -346,23 +346,26 @@ struct Logger {
 
     enum class Step { Idle, Blocked, Moved };
 
-    // Lets go of the stream's own descriptor: closed while it is still the
-    // file taken. A stray close elsewhere may have freed its number, and
-    // another file taken it since: that one is not ours, to write or close.
-    static void letGo(Stream& s) {
+    // Whether the stream's own descriptor is still the file it took: a stray
+    // close elsewhere may have freed its number, and another file taken it
+    // since. That one is not ours, to write into or to close.
+    static bool stillTaken(const Stream& s) {
         struct stat now {};
-        if (s.target >= 0 && fstat(s.target, &now) == 0 && sameFile(now, s.targetIs))
+        return s.target >= 0 && fstat(s.target, &now) == 0 && sameFile(now, s.targetIs);
+    }
+
+    static void letGo(Stream& s) {
+        if (stillTaken(s))
             close(s.target);
         s.target = -1;
     }
 
-    // The stream's descriptor no longer the file taken, or the stream
-    // pointed elsewhere (the offline relay taking the terminal, or giving it
-    // back): let go of at once, so a relay that ends sees no writer of ours.
+    // A descriptor no longer ours, or a stream pointed elsewhere (the offline
+    // relay taking the terminal, or giving it back), is let go of at once,
+    // so a relay that ends sees no writer of ours.
     static void letGoIfMoved(Stream& s) {
-        struct stat target {}, now {};
-        if (s.target >= 0 && (fstat(s.target, &target) != 0 || !sameFile(target, s.targetIs) ||
-                              fstat(s.fd, &now) != 0 || !sameFile(now, s.targetIs)))
+        struct stat now {};
+        if (s.target >= 0 && (!stillTaken(s) || fstat(s.fd, &now) != 0 || !sameFile(now, s.targetIs)))
             letGo(s);
     }
 
