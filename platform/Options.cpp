@@ -177,12 +177,14 @@ int Bela_getopt_long(int argc, char* const argv[], const char* customShortOption
             if (host::namesStandardOutput(settings->audioOutFile) && host::standardStreamCameClosed(1))
                 return refuseOutput(settings->audioOutFile, "standard output is closed");
             // `2>&1 | play`, `> take.wav 2>&1`, nohup, `2> take.wav`: every
-            // console line would land in the samples. A take the options
-            // name (`2>> take.wav`) stays as it was.
+            // console line would land in the samples. A take in a file
+            // (`2>> take.wav`, `>> take.wav 2>&1`) stays as it was.
             const std::string audio = host::audioOutputOf(*settings);
+            struct stat out;
             if (host::standardErrorLeadsInto(audio))
                 return refuseOutput(audio, "standard error leads into the audio; send it elsewhere (2>FILE)",
-                                    !host::namesStandardOutput(audio));
+                                    !host::namesStandardOutput(audio) ||
+                                        (fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode)));
             if (isTerminal(audio))
                 return refuseOutput(audio, "a terminal; send the audio to a file or a pipe");
             return -1;

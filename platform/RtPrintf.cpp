@@ -33,8 +33,12 @@ constexpr size_t kSlotBytes = 512;
 constexpr size_t kPieceText = kSlotBytes - 1;  // what one slot takes of a longer text
 
 // At the end, a console that has taken nothing for this long (a pipe nobody
-// reads, a paused pager) loses what is left rather than hold the exit.
-constexpr auto kEndPatience = std::chrono::milliseconds(250);
+// reads, a paused pager, a write held on a terminal) loses what is left
+// rather than hold the exit. Counted in the writer's rounds, each a look at
+// the console: a writer kept from its core is waited for, never cut short.
+constexpr auto kRoundPause = std::chrono::milliseconds(2);
+constexpr auto kPatience = std::chrono::milliseconds(250);
+constexpr uint64_t kPatientRounds = kPatience / kRoundPause;
 // What a process ending at once gives the logger to write what is queued.
 constexpr long long kFlushPatienceNs = 200'000'000;
 
@@ -128,6 +132,9 @@ struct Stream {
     // elsewhere.
     int target = -1;
     struct stat targetIs {};
+    // A terminal shared as it was, blocking, is written a byte at a time: a
+    // write that waits has taken nothing.
+    bool bytewise = false;
 
     // The logger thread's own: the piece being written, where the slot's
     // text begins in it, and the loss it says.
@@ -155,11 +162,13 @@ struct Logger {
     std::atomic<uint64_t> tickets{0};
     std::atomic<bool> running{false};
     std::atomic<bool> quit{false};
-    // The thread's rounds and its end: a thread whose rounds stop is held in
-    // a write (a terminal taken as it was shared, blocking) that the end of
-    // the process does not wait for.
-    std::atomic<uint64_t> beats{0};
+    // What the thread does, for whoever waits on it: its writes (odd inside
+    // one; whoever moves an odd count on, the thread or the end, owns what
+    // follows), its rounds in a row whose console took nothing, its end.
+    std::atomic<uint64_t> writes{0};
+    std::atomic<uint64_t> refused{0};
     std::atomic<bool> ended{false};
+    Stream* writing = nullptr;  // the stream of the last write
     std::atomic<uint64_t> dropped{0};  // lines, counted by the logger thread
     uint64_t said = 0;                 // of those, said on a console
     unsigned starts = 0;
@@ -344,7 +353,8 @@ struct Logger {
         pieceDone(s);
     }
 
-    enum class Step { Idle, Blocked, Moved };
+    // LetGo: the end took over while the thread was in a write.
+    enum class Step { Idle, Blocked, Moved, LetGo };
 
     // Whether the stream's own descriptor is still the file it took: a stray
     // close elsewhere may have freed its number, and another file taken it
@@ -387,6 +397,7 @@ struct Logger {
             close(s.target);
             s.target = -1;
         }
+        s.bytewise = s.target >= 0 && isatty(s.target) && !(fcntl(s.target, F_GETFL) & O_NONBLOCK);
         if (err.queued)
             funlockfile(err.queued);
         if (out.queued)
@@ -398,7 +409,7 @@ struct Logger {
     // now: a terminal's descriptor never waits, a piece goes to a pipe only
     // when poll says it has room, and a piece no larger than PIPE_BUF fits a
     // pipe with room whole. A terminal shared as it was may hold the write;
-    // no lock is held while it writes, and the stop does not wait for it.
+    // no lock is held while it writes, and the end may take over from it.
     Step step(Stream& s) {
         if (!s.inHand()) {
             takeTrailingLoss(s);
@@ -421,7 +432,11 @@ struct Logger {
             dropPiece(s);  // closed or gone: it takes nothing more
             return Step::Moved;
         }
-        const ssize_t n = write(s.target, s.piece + s.done, s.length - s.done);
+        writing = &s;
+        uint64_t inWrite = writes.fetch_add(1, std::memory_order_acq_rel) + 1;
+        const ssize_t n = write(s.target, s.piece + s.done, s.bytewise ? 1 : s.length - s.done);
+        if (!writes.compare_exchange_strong(inWrite, inWrite + 1, std::memory_order_acq_rel))
+            return Step::LetGo;  // what is left is the end's: nothing more is ours
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             return Step::Blocked;
         if (n <= 0) {
@@ -454,14 +469,14 @@ struct Logger {
         oneConsole = one;
     }
 
-    // Writes what the consoles take now; true when all is written. On one
+    // Writes what the consoles take now: Idle when all is written. On one
     // console the lowest ticket goes first; a stream whose console takes
     // nothing holds only its own.
-    bool writeSome(bool& progressed) {
+    Step writeSome(bool& progressed) {
         letGoIfMoved(out);
         letGoIfMoved(err);
         if (!busy(out) && !busy(err))
-            return true;
+            return Step::Idle;
         findConsoles();
         for (;;) {
             Step a, b;
@@ -473,13 +488,15 @@ struct Logger {
                 b = a == Step::Idle ? step(outFirst ? err : out) : Step::Idle;
             } else {
                 a = step(out);
-                b = step(err);
+                b = a == Step::LetGo ? a : step(err);
             }
+            if (a == Step::LetGo || b == Step::LetGo)
+                return Step::LetGo;
             if (a == Step::Moved || b == Step::Moved) {
                 progressed = true;
                 continue;
             }
-            return a == Step::Idle && b == Step::Idle;
+            return a == Step::Idle && b == Step::Idle ? Step::Idle : Step::Blocked;
         }
     }
 
@@ -494,12 +511,12 @@ struct Logger {
     }
 
     // At the end, the count of lines lost goes where it is taken: standard
-    // error when standard output takes nothing.
+    // error when standard output takes nothing; never onto one that waits.
     void sayTheLossAtTheEnd() {
         if (unsaid() == 0)
             return;
         for (Stream* s : {&out, &err}) {
-            if (!aim(*s))
+            if (!aim(*s) || s->bytewise)
                 continue;
             pollfd fd{s->target, POLLOUT, 0};
             if (poll(&fd, 1, 0) != 1 || (fd.revents & POLLOUT) == 0)
@@ -517,28 +534,63 @@ struct Logger {
     void loop() {
         pthread_setname_np(pthread_self(), "corvane-log");
         threadId.store(pid_t(gettid()), std::memory_order_release);
-        auto lastProgress = std::chrono::steady_clock::now();
         for (;;) {
-            beats.fetch_add(1, std::memory_order_release);
             const bool ending = quit.load(std::memory_order_acquire);
             bool progressed = false;
-            const bool allWritten = writeSome(progressed);
-            const auto now = std::chrono::steady_clock::now();
-            if (!ending || progressed) {
-                lastProgress = now;
-            } else if (allWritten) {
+            const Step round = writeSome(progressed);
+            if (round == Step::LetGo)
+                return;
+            const bool allWritten = round == Step::Idle;
+            const uint64_t rounds = allWritten || progressed ? 0 : refused.load(std::memory_order_relaxed) + 1;
+            refused.store(rounds, std::memory_order_release);
+            if (ending && (allWritten || rounds >= kPatientRounds))
                 break;
-            } else if (now - lastProgress > kEndPatience) {
-                dropAll(out);
-                dropAll(err);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::this_thread::sleep_for(kRoundPause);
         }
+        finish();
+        ended.store(true, std::memory_order_release);
+    }
+
+    // The end of the consoles: what they did not take goes, counted, and
+    // the count is said where it is taken.
+    void finish() {
+        dropAll(out);
+        dropAll(err);
         sayTheLossAtTheEnd();
         letGo(out);
         letGo(err);
-        ended.store(true, std::memory_order_release);
+    }
+
+    // Whether the thread sleeps (in a write, a terminal or a pipe waiting
+    // for its reader), as the kernel says; taken as so where it cannot say.
+    bool asleep() const {
+        char path[48], state = 'S';
+        snprintf(path, sizeof path, "/proc/self/task/%d/stat", int(threadId.load(std::memory_order_acquire)));
+        if (FILE* stat = fopen(path, "re")) {
+            (void)!fscanf(stat, "%*d (%*[^)]) %c", &state);
+            fclose(stat);
+        }
+        return state == 'S';
+    }
+
+    // Waits until done() holds, or until the thread cannot go on: asleep in
+    // one write for the patience, or (with `refusals`) refused by its console
+    // for its patience. A thread waiting for a core, or whose writes are
+    // taken, is waited for. The write it is held in, or 0.
+    template <typename Done>
+    uint64_t await(Done done, bool refusals) {
+        uint64_t held = 0;
+        for (auto since = std::chrono::steady_clock::now(); !done(); std::this_thread::sleep_for(kRoundPause / 2)) {
+            if (refusals && refused.load(std::memory_order_acquire) >= kPatientRounds)
+                return 0;
+            const uint64_t write = writes.load(std::memory_order_acquire);
+            const auto now = std::chrono::steady_clock::now();
+            if (write % 2 == 0 || write != held || !asleep())
+                held = write, since = now;
+            else if (now - since >= kPatience)
+                return write;
+        }
+        return 0;
     }
 
     // Before the first piece of a run: nothing of the last run's lines.
@@ -551,6 +603,7 @@ struct Logger {
         consoles[0] = consoles[1] = Console{};
         dropped.store(0, std::memory_order_relaxed);
         said = 0;
+        refused.store(0, std::memory_order_relaxed);
     }
 };
 
@@ -651,6 +704,13 @@ bool rtLoggerFlush() {
     return true;
 }
 
+void rtLoggerDrain() {
+    Logger& l = logger();
+    const uint64_t out = l.out.enqueue.load(), err = l.err.enqueue.load();
+    if (l.running.load(std::memory_order_acquire) && pid_t(gettid()) != l.threadId.load(std::memory_order_acquire))
+        l.await([&] { return l.out.finished.load() >= out && l.err.finished.load() >= err; }, true);
+}
+
 void rtLoggerStart() {
     Logger& l = logger();
     std::lock_guard<std::mutex> lock(l.control);
@@ -662,7 +722,7 @@ void rtLoggerStart() {
     fflush(stdout);
     fflush(stderr);
     if (l.thread.joinable())
-        l.thread.join();  // left held in a write by the last stop
+        l.thread.join();  // left in a write by the last stop
     l.reset();
     l.quit.store(false);
     l.ended.store(false);
@@ -689,21 +749,24 @@ void rtLoggerStop() {
     l.running.store(false, std::memory_order_release);
     l.quit.store(true, std::memory_order_release);
     // The thread ends once the consoles have taken what is queued or have
-    // taken nothing for kEndPatience; one held in a write is left there.
-    uint64_t beats = l.beats.load(std::memory_order_acquire);
-    auto lastBeat = std::chrono::steady_clock::now();
-    while (!l.ended.load(std::memory_order_acquire)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        const auto now = std::chrono::steady_clock::now();
-        if (const uint64_t b = l.beats.load(std::memory_order_acquire); b != beats) {
-            beats = b;
-            lastBeat = now;
-        } else if (now - lastBeat > kEndPatience) {
+    // taken nothing for its patience. One held in a write that long is left
+    // there, unless the write returns first: the rest goes, counted.
+    for (;;) {
+        uint64_t held = l.await([&l] { return l.ended.load(std::memory_order_acquire); }, false);
+        if (held == 0) {
+            l.thread.join();
+            break;
+        }
+        if (l.writes.compare_exchange_strong(held, held + 1, std::memory_order_acq_rel)) {
+            // The other console, when it is another, still gets what it takes.
+            Stream& other = l.writing == &l.out ? l.err : l.out;
+            if (!l.oneConsole && l.aim(other) && !other.bytewise)
+                while (l.step(other) == Logger::Step::Moved) {
+                }
+            l.finish();
             break;
         }
     }
-    if (l.ended.load(std::memory_order_acquire))
-        l.thread.join();
     if (l.out.queued)
         stdout = l.out.console;
     if (l.err.queued)

@@ -31,7 +31,10 @@ unsigned rtLoggerDropped();  // lines lost to a full ring or a stalled console, 
 void rtPrintLine(const char* text, size_t length);
 // Waits, a fifth of a second at most, for the logger to write what is
 // queued so far on both streams: before a process ends at once (a second
-// stop), or before another takes the console. Async-signal-safe. False on
-// the logger's own thread, which cannot wait for itself.
+// stop, an abort). Async-signal-safe. False on the logger's own thread,
+// which cannot wait for itself.
 bool rtLoggerFlush();
+// The same wait while the logger goes on, however late it gets a core, short
+// of a console that takes nothing: before another process takes the console.
+void rtLoggerDrain();
 }  // namespace host

@@ -1,6 +1,5 @@
 #include "platform/launcher/Supervisor.h"
 
-
 #include "platform/HostFolder.h"
 #include "platform/Launcher.h"
 #include "platform/Paths.h"
@@ -224,7 +223,7 @@ bool Supervisor::_start(int run) {
     std::vector<std::string> env = runEnvironment(run, started[1]);
     std::vector<char*> argv = pointers(args), envp = pointers(env);
     const pid_t launcherPid = getpid();
-    host::rtLoggerFlush();  // the launcher's lines come before the run's
+    host::rtLoggerDrain();  // the launcher's lines come before the run's
     const pid_t pid = fork();
     if (pid == 0) {
         if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != launcherPid)

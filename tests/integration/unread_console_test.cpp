@@ -13,14 +13,19 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -196,6 +201,88 @@ TEST(UnreadConsole, ATerminalNobodyReadsHoldsNeitherTheStartNorAStop) {
         ASSERT_EQ(kill(run.pid, SIGINT), 0);
         EXPECT_EQ(run.end(), 0);
         EXPECT_EQ(savedConfiguration(root), "true\n");
+    }
+}
+
+// The console writer's thread of process `pid` stopped alone (ptrace), as a
+// busy machine keeps a thread from its core, until release().
+struct HeldWriter {
+    pid_t thread = -1;
+    bool held = false;
+    explicit HeldWriter(pid_t pid) {
+        testsupport::waitUntil([&] {
+            std::error_code ec;
+            for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec))
+                if (testsupport::slurp(task.path().string() + "/comm") == "corvane-log\n")
+                    thread = std::atoi(task.path().filename().c_str());
+            return thread > 0;
+        });
+        int status = 0;
+        held = thread > 0 && ptrace(PTRACE_SEIZE, thread, 0, 0) == 0 && ptrace(PTRACE_INTERRUPT, thread, 0, 0) == 0 &&
+               waitpid(thread, &status, __WALL) == thread;
+    }
+    // Held a second longer first: longer than any patience of the end's.
+    void release() {
+        if (!std::exchange(held, false))
+            return;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (ptrace(PTRACE_DETACH, thread, 0, 0) != 0)
+            waitpid(thread, nullptr, __WALL);  // it ended held: the process is gone
+    }
+    ~HeldWriter() { release(); }
+};
+
+// A console writer kept from running across the end (a busy machine): the
+// end waits for it, and the last lines arrive, the instrument's save alone
+// and through run.sh, and the launcher's own. Before a run starts again,
+// the launcher's lines come first.
+TEST(UnreadConsole, TheLastLinesWaitForAWriterKeptFromItsCore) {
+    for (const bool launched : {false, true})
+    for (const bool launchers : {false, true}) {
+        if (launchers && !launched)
+            continue;
+        SCOPED_TRACE(launchers ? "the launcher's writer" : launched ? "through run.sh" : "the instrument alone");
+        const std::string root = testsupport::freshPath("held-writer");
+        std::filesystem::create_directories(root);
+        const std::string console = root + "/console.txt";
+        const int fd = open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        Started run(launched ? kRunScript : CORVANE_BINARY, {"--root", root}, fd, fd);
+        close(fd);
+        const auto exitCode = [&](const char* code) {
+            return testsupport::waitUntil([&] { return testsupport::slurp(root + "/.host/corvane-exit-code") == code; });
+        };
+        pid_t instrument = launched ? runningInstrument(run.pid, -1) : run.pid;
+        ASSERT_TRUE(testsupport::waitUntil([&] { return instrument > 0 && catchesStops(instrument); }));
+        if (launchers) {
+            HeldWriter writer(run.pid);
+            ASSERT_TRUE(writer.held) << "ptrace: " << strerror(errno);
+            ASSERT_EQ(kill(instrument, SIGKILL), 0);
+            ASSERT_TRUE(exitCode("137\n"));
+            writer.release();
+            instrument = runningInstrument(run.pid, instrument);
+            ASSERT_GT(instrument, 0);
+        }
+        {
+            HeldWriter writer(launchers ? run.pid : instrument);
+            ASSERT_TRUE(writer.held) << "ptrace: " << strerror(errno);
+            ASSERT_EQ(kill(run.pid, SIGINT), 0);
+            // Past the save (and the run's end): the last lines wait on the writer.
+            ASSERT_TRUE(launchers ? exitCode("0\n") : testsupport::waitUntil([&] {
+                return std::filesystem::exists(root + "/corvane.json");
+            }));
+        }
+        EXPECT_EQ(run.end(), 0);
+        const std::string said = testsupport::slurp(console);
+        const std::string start = "Audio output is written to ";
+        EXPECT_NE(said.find("writeFile(" + root + "/corvane.json)\n"), std::string::npos) << said;
+        if (launched) {
+            EXPECT_TRUE(said.ends_with("run.sh: stopped by SIGINT (last exit code 0)\n")) << said;
+        }
+        if (launchers) {
+            const size_t restart = said.find("run.sh: restarting (last exit code 137)\n");
+            EXPECT_TRUE(restart != std::string::npos && said.find(start) < restart &&
+                        said.find(start, said.find(start) + 1) > restart) << said;
+        }
     }
 }
 
