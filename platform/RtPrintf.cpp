@@ -95,12 +95,11 @@ bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_rdev == b.st_rdev;
 }
 
-// A descriptor of the logger's own (close-on-exec) for console `fd`, to
-// write to without ever waiting: a terminal's is a description of its own
-// that never blocks, while the caller's shell keeps its description as it
-// was. Any other console's (and a terminal's that cannot be opened again:
-// another user's, one held exclusive) is a duplicate of `fd`. -1 when none
-// can be had.
+// A descriptor of the logger's own (close-on-exec) for console `fd`: a
+// terminal's is a description of its own that never blocks, while the
+// caller's shell keeps its own as it was. Any other console's (and a
+// terminal's that cannot be opened again: another user's, one held
+// exclusive) is a duplicate of `fd`. -1 when none can be had.
 int consoleDescriptor(int fd) {
     if (isatty(fd)) {
         char path[32];
@@ -132,9 +131,8 @@ struct Stream {
     // elsewhere.
     int target = -1;
     struct stat targetIs {};
-    // A terminal shared as it was, blocking, is written a byte at a time: a
-    // write that waits has taken nothing.
-    bool bytewise = false;
+    // A byte a write where one may wait (a terminal shared as it was, blocking): one that waits took nothing.
+    bool mayWait = false;
 
     // The logger thread's own: the piece being written, where the slot's
     // text begins in it, and the loss it says.
@@ -353,8 +351,7 @@ struct Logger {
         pieceDone(s);
     }
 
-    // LetGo: the end took over while the thread was in a write.
-    enum class Step { Idle, Blocked, Moved, LetGo };
+    enum class Step { Idle, Blocked, Moved, LetGo /* the end took over a write */ };
 
     // Whether the stream's own descriptor is still the file it took: a stray
     // close elsewhere may have freed its number, and another file taken it
@@ -397,7 +394,7 @@ struct Logger {
             close(s.target);
             s.target = -1;
         }
-        s.bytewise = s.target >= 0 && isatty(s.target) && !(fcntl(s.target, F_GETFL) & O_NONBLOCK);
+        s.mayWait = s.target >= 0 && isatty(s.target) && !(fcntl(s.target, F_GETFL) & O_NONBLOCK);
         if (err.queued)
             funlockfile(err.queued);
         if (out.queued)
@@ -432,9 +429,12 @@ struct Logger {
             dropPiece(s);  // closed or gone: it takes nothing more
             return Step::Moved;
         }
+        char copy[kPieceBytes];  // what a write left held may take later: never the end's
+        const size_t size = s.mayWait ? 1 : s.length - s.done;
+        std::memcpy(copy, s.piece + s.done, size);
         writing = &s;
         uint64_t inWrite = writes.fetch_add(1, std::memory_order_acq_rel) + 1;
-        const ssize_t n = write(s.target, s.piece + s.done, s.bytewise ? 1 : s.length - s.done);
+        const ssize_t n = write(s.target, copy, size);
         if (!writes.compare_exchange_strong(inWrite, inWrite + 1, std::memory_order_acq_rel))
             return Step::LetGo;  // what is left is the end's: nothing more is ours
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
@@ -516,7 +516,7 @@ struct Logger {
         if (unsaid() == 0)
             return;
         for (Stream* s : {&out, &err}) {
-            if (!aim(*s) || s->bytewise)
+            if (!aim(*s) || s->mayWait)
                 continue;
             pollfd fd{s->target, POLLOUT, 0};
             if (poll(&fd, 1, 0) != 1 || (fd.revents & POLLOUT) == 0)
@@ -584,10 +584,9 @@ struct Logger {
             if (refusals && refused.load(std::memory_order_acquire) >= kPatientRounds)
                 return 0;
             const uint64_t write = writes.load(std::memory_order_acquire);
-            const auto now = std::chrono::steady_clock::now();
             if (write % 2 == 0 || write != held || !asleep())
-                held = write, since = now;
-            else if (now - since >= kPatience)
+                held = write, since = std::chrono::steady_clock::now();
+            else if (std::chrono::steady_clock::now() - since >= kPatience)
                 return write;
         }
         return 0;
@@ -759,8 +758,9 @@ void rtLoggerStop() {
         }
         if (l.writes.compare_exchange_strong(held, held + 1, std::memory_order_acq_rel)) {
             // The other console, when it is another, still gets what it takes.
+            l.writing->mayWait = true;  // nothing more is written where a write waits
             Stream& other = l.writing == &l.out ? l.err : l.out;
-            if (!l.oneConsole && l.aim(other) && !other.bytewise)
+            if (!l.oneConsole && l.aim(other) && !other.mayWait)
                 while (l.step(other) == Logger::Step::Moved) {
                 }
             l.finish();

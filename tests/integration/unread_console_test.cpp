@@ -173,20 +173,26 @@ TEST(UnreadConsole, TheInstrumentAloneStillSavesAndEnds) {
 // place all the same, and one stop saves and ends, alone and through run.sh.
 // Also on a terminal the instrument cannot open again for writes of its own
 // (held exclusive, as another user's or one without /proc would be), where
-// its writes wait on the terminal as the shell's would.
+// it writes through the shell's blocking description, with several amounts
+// of room left.
 TEST(UnreadConsole, ATerminalNobodyReadsHoldsNeitherTheStartNorAStop) {
-    for (const bool exclusive : {false, true})
+    const int refills[] = {300, 0, 100, 200, 300};  // the first open to all
+    for (int round = 0; round < 5; ++round)
     for (const bool launched : {false, true}) {
+        const bool exclusive = round > 0;
+        const int refill = refills[round];
         SCOPED_TRACE(launched ? "through run.sh" : "the instrument alone");
-        SCOPED_TRACE(exclusive ? "held exclusive" : "open to all");
+        SCOPED_TRACE(exclusive ? "held exclusive, refilled " + std::to_string(refill) : "open to all");
         const std::string root = testsupport::freshPath("unread-terminal");
         // Less taken again: room for the first line, not for the next.
-        StalledTerminal terminal(exclusive ? 100 : 300);
+        StalledTerminal terminal(refill);
         std::vector<std::string> args{"--root", root};
         std::string program = launched ? kRunScript : CORVANE_BINARY;
         if (exclusive) {
             ASSERT_EQ(ioctl(terminal.slave, TIOCEXCL), 0);
             if (geteuid() == 0) {  // root opens an exclusive terminal all the same
+                if (access("/usr/bin/setpriv", X_OK) != 0)
+                    GTEST_SKIP() << "no /usr/bin/setpriv here to start the instrument without CAP_SYS_ADMIN";
                 args.insert(args.begin(), {"--inh-caps=-sys_admin", "--bounding-set=-sys_admin", "--", program});
                 program = "/usr/bin/setpriv";
             }

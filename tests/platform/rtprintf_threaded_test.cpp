@@ -3,6 +3,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/wait.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -23,6 +25,24 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+// While set, the pipe of this inode says it has room though it is full, as
+// when another writer takes the room between the logger's look and its
+// write: the write waits for a reader.
+std::atomic<ino_t> gFullPipeSaysRoom{0};
+
+extern "C" int poll(struct pollfd* fds, nfds_t count, int timeout) {
+    using Poll = int (*)(struct pollfd*, nfds_t, int);
+    static const auto real = reinterpret_cast<Poll>(dlsym(RTLD_NEXT, "poll"));
+    const int ready = real(fds, count, timeout);
+    struct stat st {};
+    if (ready == 0 && count == 1 && gFullPipeSaysRoom.load() != 0 && fstat(fds[0].fd, &st) == 0 &&
+        st.st_ino == gFullPipeSaysRoom.load()) {
+        fds[0].revents = POLLOUT;
+        return 1;
+    }
+    return ready;
+}
 
 namespace {
 
@@ -287,6 +307,30 @@ TEST(RtPrintfThreaded, StandardErrorKeepsItsOrderAndIsHeldByNoOtherConsole) {
     EXPECT_EQ(both, expected);
     EXPECT_EQ(notHeld, "not held\n");
     EXPECT_EQ(atTheEnd, "The console fell behind: 1 line dropped\n");
+}
+
+// A write that waits at the end on a console that takes nothing is let go
+// of after the writer's patience: its line and those queued behind it are
+// counted, and what the other console takes still reaches it, the count last.
+TEST(RtPrintfThreaded, TheLinesOfAWriteLetGoAreCountedAndTheOtherConsoleGetsItsOwn) {
+    std::string said;
+    {
+        ConsolePipe out(STDOUT_FILENO, true);
+        ConsolePipe err(STDERR_FILENO, false);
+        struct stat full {};
+        ASSERT_EQ(fstat(STDOUT_FILENO, &full), 0);
+        gFullPipeSaysRoom = full.st_ino;
+        host::rtLoggerStart();
+        printf("held\n");
+        fprintf(stderr, "before\n");
+        printf("queued\nbehind\n");
+        host::rtLoggerStop();
+        gFullPipeSaysRoom = 0;
+        said = err.readUntil("dropped\n");
+        out.readUntil("held");  // the write left waiting ends
+    }
+    EXPECT_EQ(said, "before\nThe console fell behind: 3 lines dropped\n");
+    EXPECT_EQ(host::rtLoggerDropped(), 3u);
 }
 
 std::vector<int> openDescriptors() {
