@@ -160,9 +160,8 @@ struct Logger {
     std::atomic<uint64_t> tickets{0};
     std::atomic<bool> running{false};
     std::atomic<bool> quit{false};
-    // What the thread does, for whoever waits on it: its writes (odd inside
-    // one; whoever moves an odd count on, the thread or the end, owns what
-    // follows), its rounds in a row whose console took nothing, its end.
+    // What the thread does, for whoever waits on it: its writes (odd inside one: whoever moves an odd count on,
+    // the thread or the end, owns what follows), its rounds in a row whose console took nothing, its end.
     std::atomic<uint64_t> writes{0};
     std::atomic<uint64_t> refused{0};
     std::atomic<bool> ended{false};
@@ -434,9 +433,9 @@ struct Logger {
         std::memcpy(copy, s.piece + s.done, size);
         writing = &s;
         uint64_t inWrite = writes.fetch_add(1, std::memory_order_acq_rel) + 1;
-        const ssize_t n = write(s.target, copy, size);
+        const ssize_t n = write(fd.fd, copy, size);
         if (!writes.compare_exchange_strong(inWrite, inWrite + 1, std::memory_order_acq_rel))
-            return Step::LetGo;  // what is left is the end's: nothing more is ours
+            return close(fd.fd), Step::LetGo;  // the rest is the end's, but for the descriptor it left us
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             return Step::Blocked;
         if (n <= 0) {
@@ -540,10 +539,9 @@ struct Logger {
             const Step round = writeSome(progressed);
             if (round == Step::LetGo)
                 return;
-            const bool allWritten = round == Step::Idle;
-            const uint64_t rounds = allWritten || progressed ? 0 : refused.load(std::memory_order_relaxed) + 1;
+            const uint64_t rounds = round == Step::Idle || progressed ? 0 : refused.load(std::memory_order_relaxed) + 1;
             refused.store(rounds, std::memory_order_release);
-            if (ending && (allWritten || rounds >= kPatientRounds))
+            if (ending && (round == Step::Idle || rounds >= kPatientRounds))
                 break;
             std::this_thread::sleep_for(kRoundPause);
         }
@@ -551,14 +549,14 @@ struct Logger {
         ended.store(true, std::memory_order_release);
     }
 
-    // The end of the consoles: what they did not take goes, counted, and
-    // the count is said where it is taken.
-    void finish() {
+    // The end of the consoles: what they did not take goes, counted, and the
+    // count is said where it is taken. A descriptor a write holds is its own.
+    void finish(const Stream* held = nullptr) {
         dropAll(out);
         dropAll(err);
         sayTheLossAtTheEnd();
-        letGo(out);
-        letGo(err);
+        for (Stream* s : {&out, &err})
+            s == held ? void(s->target = -1) : letGo(*s);
     }
 
     // Whether the thread sleeps (in a write, a terminal or a pipe waiting
@@ -758,12 +756,13 @@ void rtLoggerStop() {
         }
         if (l.writes.compare_exchange_strong(held, held + 1, std::memory_order_acq_rel)) {
             // The other console, when it is another, still gets what it takes.
-            l.writing->mayWait = true;  // nothing more is written where a write waits
-            Stream& other = l.writing == &l.out ? l.err : l.out;
+            Stream* held = l.writing;
+            held->mayWait = true;  // nothing more is written where a write waits
+            Stream& other = held == &l.out ? l.err : l.out;
             if (!l.oneConsole && l.aim(other) && !other.mayWait)
                 while (l.step(other) == Logger::Step::Moved) {
                 }
-            l.finish();
+            l.finish(held);
             break;
         }
     }
