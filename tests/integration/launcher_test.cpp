@@ -766,6 +766,26 @@ bool stoppedWhole(pid_t pid) {
     return any;
 }
 
+// The process `pid` and each of its threads as they stand (name and state
+// letter), for a failure to say what it saw.
+std::string threadStates(pid_t pid) {
+    const auto letter = [](const std::string& stat) {
+        const size_t close = stat.rfind(')');
+        return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '-';
+    };
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::string seen = "process " + std::to_string(pid) + " " + letter(slurp(proc + "/stat")) + ":";
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator(proc + "/task", ec)) {
+        const std::string at = task.path().string();
+        std::string name = slurp(at + "/comm");
+        if (!name.empty() && name.back() == '\n')
+            name.pop_back();
+        seen += " " + task.path().filename().string() + " " + name + " " + letter(slurp(at + "/stat")) + ";";
+    }
+    return seen;
+}
+
 // An instrument whose launcher is killed ends (saving, as on SIGTERM)
 // rather than running on under init; while it runs, its launcher holds the
 // data root: another instrument or launcher is refused and changes nothing
@@ -803,19 +823,57 @@ TEST(Launcher, TheInstrumentEndsWithItsLauncherAndHoldsItsRoot) {
     EXPECT_EQ(snapshot(dir + "/root"), before);
 
     EXPECT_FALSE(fs::exists(dir + "/root/corvane.json"));  // saved only on the way out
+    // The launcher has two threads, and the one that ends last may ask
+    // whether the group keeps a parent outside it before the other has
+    // handed the instrument over: the kernel then takes the group for
+    // orphaned and continues it. A process of this test's in the group is
+    // that parent whatever the order; it ends when its input closes.
+    int keeperInput[2];
+    ASSERT_EQ(pipe2(keeperInput, O_CLOEXEC), 0);
+    const pid_t keeper = fork();
+    if (keeper == 0) {
+        setpgid(0, run.pid);
+        dup2(keeperInput[0], 0);
+        execl("/bin/sh", "sh", "-c", "read -r line", nullptr);
+        _exit(127);
+    }
+    close(keeperInput[0]);
+    struct Keeper {
+        pid_t pid;
+        int input;
+        ~Keeper() {
+            close(input);
+            if (pid > 0 && kill(pid, SIGKILL) == 0)
+                waitpid(pid, nullptr, 0);
+        }
+    } keeping{keeper, keeperInput[1]};
+    ASSERT_GT(keeper, 0);
+    setpgid(keeper, run.pid);  // in the group before anyone looks
+    ASSERT_EQ(getpgid(keeper), run.pid);
     // The instrument is held before it can save: until it has ended, the
     // root is its own, also with its launcher gone.
     ASSERT_EQ(kill(instrument, SIGSTOP), 0);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return stoppedWhole(instrument); }, std::chrono::milliseconds(2)));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return stoppedWhole(instrument); }, std::chrono::milliseconds(2)))
+        << threadStates(instrument);
     ASSERT_EQ(kill(run.pid, SIGKILL), 0);  // run.sh alone, not its group
-    ASSERT_TRUE(testsupport::waitUntil([&] { return processState(run.pid) == 'Z'; }, std::chrono::milliseconds(2)));
-    ASSERT_TRUE(stoppedWhole(instrument));
+    // Gone whole, its lock with it: a zombie leader is waitable only once
+    // its last thread has ended.
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        siginfo_t ended{};
+        return waitid(P_PID, run.pid, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == run.pid;
+    }, std::chrono::milliseconds(2))) << threadStates(run.pid);
+    ASSERT_EQ(processState(run.pid), 'Z') << threadStates(run.pid);
+    ASSERT_TRUE(stoppedWhole(instrument)) << threadStates(instrument);
     const auto third = testsupport::runCorvane({"--root", dir + "/root", "--offline", "--blocks", "10"}, out, err);
-    EXPECT_EQ(third.status, 1);
+    const auto thirdSaid = [&] {
+        return "third start: status " + std::to_string(third.status) + "\nits stdout:\n" + third.out +
+               "\nits stderr:\n" + third.err + "\n" + threadStates(instrument);
+    };
+    EXPECT_EQ(third.status, 1) << thirdSaid();
     EXPECT_EQ(count(third.err, "the data root " + dir + "/root is in use by process " + std::to_string(instrument) +
                                    " (corvane)\n"),
               1u)
-        << third.err;
+        << thirdSaid();
     ASSERT_EQ(kill(instrument, SIGCONT), 0);
     EXPECT_TRUE(testsupport::waitUntil([&] { return waitpid(instrument, nullptr, WNOHANG) == instrument; },
                                        std::chrono::milliseconds(2)));
