@@ -749,12 +749,12 @@ void rtLoggerStop() {
     // taken nothing for its patience. One held in a write that long is left
     // there, unless the write returns first: the rest goes, counted.
     for (;;) {
-        uint64_t held = l.await([&l] { return l.ended.load(std::memory_order_acquire); }, false);
-        if (held == 0) {
+        uint64_t write = l.await([&l] { return l.ended.load(std::memory_order_acquire); }, false);
+        if (write == 0) {
             l.thread.join();
             break;
         }
-        if (l.writes.compare_exchange_strong(held, held + 1, std::memory_order_acq_rel)) {
+        if (l.writes.compare_exchange_strong(write, write + 1, std::memory_order_acq_rel)) {
             // The other console, when it is another, still gets what it takes.
             Stream* held = l.writing;
             held->mayWait = true;  // nothing more is written where a write waits
