@@ -718,8 +718,6 @@ void rtLoggerStart() {
             s->queued = queuedStream(*s);
     fflush(stdout);
     fflush(stderr);
-    if (l.thread.joinable())
-        l.thread.join();  // left in a write by the last stop
     l.reset();
     l.quit.store(false);
     l.ended.store(false);
@@ -763,6 +761,7 @@ void rtLoggerStop() {
                 while (l.step(other) == Logger::Step::Moved) {
                 }
             l.finish(held);
+            l.thread.detach();  // it ends on its own if its write ever returns
             break;
         }
     }
